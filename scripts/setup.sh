@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Corvane needs (only those missing), then configures and builds.
+#   BUILD_DIR   build directory (default: build)
+#   CMAKE_ARGS  extra arguments for cmake (for example -DCORVANE_SANITIZE=ON)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(
+  # build
+  cmake ninja-build g++ pkg-config git
+  qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-qpa-plugins libgl-dev zlib1g-dev
+  # tests, benchmarks, fuzzing
+  libbenchmark-dev clang-14 libfuzzer-14-dev libclang-rt-14-dev
+  # the real servers of the end-to-end tests
+  dovecot-pop3d python3 python3-aiosmtpd
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  "${sudo[@]}" apt-get update -q
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+build_dir=${BUILD_DIR:-build}
+# shellcheck disable=SC2086
+cmake -S . -B "$build_dir" -G Ninja ${CMAKE_ARGS:-}
+cmake --build "$build_dir" -j "$(nproc)"

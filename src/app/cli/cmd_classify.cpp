@@ -1,0 +1,110 @@
+// corvane-cli classify: the mark a message would get against the lists of a data directory.
+
+#include "cli/command.h"
+
+#include "errors.h"
+#include "platform/legacytext.h"
+#include "rules/listfile.h"
+#include "screening/classify.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+
+using namespace Qt::StringLiterals;
+
+namespace corvane::cli {
+namespace {
+
+// "none", or numbers from 1 to 13 separated by commas.
+bool parseRules(const QString &text, MiscRules &rules) {
+    rules.setAll(false);
+    if (text.trimmed() == u"none"_s)
+        return true;
+    const QStringList parts = text.split(u',');
+    for (const QString &part : parts) {
+        bool ok = false;
+        const int n = part.trimmed().toInt(&ok);
+        if (!ok || n < 1 || n > MiscRules::Count)
+            return false;
+        rules.setTicked(n, true);
+    }
+    return true;
+}
+
+int run(const QStringList &args) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        u"Classifies a message as Friendly, Spam or Plain against the four list files of a data "
+        u"directory (a missing file keeps that list's initial contents) and the ticked rules."_s);
+    const QCommandLineOption dataDir(u"data-dir"_s,
+                                     u"The directory that holds the list files (default: the "
+                                     u"current directory)."_s,
+                                     u"DIR"_s, u"."_s);
+    const QCommandLineOption rulesOption(u"rules"_s,
+                                         u"The ticked rules: numbers from 1 to 13 separated by "
+                                         u"commas, or 'none' (default: all thirteen)."_s,
+                                         u"LIST"_s);
+    const QCommandLineOption subject(u"subject"_s, u"The decoded subject."_s, u"TEXT"_s);
+    const QCommandLineOption sender(
+        u"sender"_s, u"The sender text: display name and address, as the From column shows it."_s,
+        u"TEXT"_s);
+    const QCommandLineOption headers(u"headers"_s,
+                                     u"A file holding the message's header lines (for the spam "
+                                     u"score rule)."_s,
+                                     u"FILE"_s);
+    parser.addOptions({dataDir, rulesOption, subject, sender, headers});
+    int code = Success;
+    if (!parseArguments(parser, u"classify"_s, args, code))
+        return code;
+    if (!parser.positionalArguments().isEmpty()) {
+        err(u"corvane-cli classify: unexpected argument '%1'\n"_s.arg(
+            parser.positionalArguments().constFirst()));
+        return Usage;
+    }
+    if (!parser.isSet(subject) || !parser.isSet(sender)) {
+        err(u"corvane-cli classify: --subject and --sender are required\n"_s);
+        return Usage;
+    }
+    RuleLists lists;
+    if (parser.isSet(rulesOption) && !parseRules(parser.value(rulesOption), lists.Misc)) {
+        err(u"corvane-cli classify: --rules takes 'none' or numbers from 1 to 13 separated by "
+            u"commas, not '%1'\n"_s.arg(parser.value(rulesOption)));
+        return Usage;
+    }
+    const QDir dir(parser.value(dataDir));
+    if (!dir.exists()) {
+        err(u"corvane-cli classify: no such directory: %1\n"_s.arg(parser.value(dataDir)));
+        return Failure;
+    }
+    for (ListKind kind : kAllListKinds) {
+        const QString path = dir.filePath(listFileName(kind));
+        ListReadReport report;
+        if (!LoadListFile(lists.list(kind), path, &report) &&
+            report.status != ListReadStatus::Ok) {
+            err(u"corvane-cli classify: %1: damaged list file\n"_s.arg(path));
+            return Failure;
+        }
+    }
+    QString headerText;
+    if (parser.isSet(headers)) {
+        QFile file(parser.value(headers));
+        if (!file.open(QIODevice::ReadOnly)) {
+            err(u"corvane-cli classify: cannot read %1: %2\n"_s.arg(file.fileName(),
+                                                                    file.errorString()));
+            return Failure;
+        }
+        headerText = decodeLegacyText(file.readAll());
+    }
+    Classifier classifier;
+    const RowMark mark = classifier.ClassifyMessage(lists, parser.value(subject),
+                                                    parser.value(sender), headerText);
+    out(QString::fromLatin1(rowMarkName(mark)) + u'\n');
+    return Success;
+}
+
+const CommandRegistration registration{
+    {u"classify"_s, u"Classify a message against the lists of a data directory."_s, run}};
+
+} // namespace
+} // namespace corvane::cli

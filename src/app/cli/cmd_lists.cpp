@@ -1,0 +1,206 @@
+// corvane-cli lists: dump a list file as text, or write one from text.
+
+#include "cli/command.h"
+
+#include "errors.h"
+#include "rules/listfile.h"
+
+#include <QCommandLineParser>
+#include <QFile>
+#include <QFileInfo>
+
+using namespace Qt::StringLiterals;
+
+namespace corvane::cli {
+namespace {
+
+// Fields are separated by TAB; a TAB, line break or backslash inside a field is escaped so that
+// every entry stays on one line and "lists write" reads back exactly what "lists dump" printed.
+QString escapeField(const QString &field) {
+    QString out;
+    out.reserve(field.size());
+    for (QChar c : field) {
+        switch (c.unicode()) {
+        case u'\\':
+            out += u"\\\\"_s;
+            break;
+        case u'\t':
+            out += u"\\t"_s;
+            break;
+        case u'\n':
+            out += u"\\n"_s;
+            break;
+        case u'\r':
+            out += u"\\r"_s;
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+QString unescapeField(QStringView field) {
+    QString out;
+    out.reserve(field.size());
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        const QChar c = field[i];
+        if (c != u'\\' || i + 1 == field.size()) {
+            out += c;
+            continue;
+        }
+        const QChar n = field[++i];
+        if (n == u't')
+            out += u'\t';
+        else if (n == u'n')
+            out += u'\n';
+        else if (n == u'r')
+            out += u'\r';
+        else if (n == u'\\')
+            out += u'\\';
+        else {
+            out += c;
+            out += n;
+        }
+    }
+    return out;
+}
+
+void printEntries(const RuleList &list) {
+    QString text;
+    for (const RuleEntry &e : list) {
+        text += escapeField(e.Caption);
+        for (const QString &s : e.SubItems) {
+            text += u'\t';
+            text += escapeField(s);
+        }
+        text += u'\n';
+        if (text.size() > 64 * 1024) {
+            out(text);
+            text.clear();
+        }
+    }
+    out(text);
+}
+
+const QCommandLineOption sortedOption(u"sorted"_s,
+                                      u"Treat the list as a sorted list (the subject and e-mail "
+                                      u"black lists): entries are put in caption order."_s);
+
+int dump(const QStringList &args) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        u"Prints a list file, one entry per line: the caption, then each sub-item, separated "
+        u"by TAB, in UTF-8. A TAB, line break or backslash inside a field is written as \\t, "
+        u"\\n, \\r or \\\\. Exits 1 when the file is missing or damaged, after printing the "
+        u"entries that could be read."_s);
+    parser.addOption(sortedOption);
+    parser.addPositionalArgument(u"FILE"_s, u"The list file to read."_s);
+    int code = Success;
+    if (!parseArguments(parser, u"lists dump"_s, args, code))
+        return code;
+    if (parser.positionalArguments().size() != 1) {
+        err(u"corvane-cli lists dump: expected one FILE\n"_s);
+        return Usage;
+    }
+    const QString path = parser.positionalArguments().constFirst();
+    if (!QFileInfo::exists(path)) {
+        err(u"corvane-cli lists dump: no such file: %1\n"_s.arg(path));
+        return Failure;
+    }
+    RuleList list(parser.isSet(sortedOption) ? RuleList::Order::ByCaption
+                                             : RuleList::Order::Insertion);
+    ListReadReport report;
+    try {
+        const bool ok = LoadListFile(list, path, &report);
+        printEntries(list);
+        if (ok)
+            return Success;
+        if (report.status == ListReadStatus::TooShort)
+            err(u"corvane-cli lists dump: %1: not a list file (shorter than its 5-byte header)\n"_s
+                    .arg(path));
+        else
+            err(u"corvane-cli lists dump: %1: damaged list file: the data ends after %2 of %3 "
+                u"entries\n"_s.arg(path)
+                    .arg(report.entriesRead)
+                    .arg(report.entryCount));
+        return Failure;
+    } catch (const DataError &e) {
+        printEntries(list);
+        err(u"corvane-cli lists dump: %1: damaged compressed data (%2) after %3 entries\n"_s
+                .arg(path, e.message())
+                .arg(list.size()));
+        return Failure;
+    }
+}
+
+int write(const QStringList &args) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        u"Reads entries from standard input, one per line in the form that 'lists dump' "
+        u"prints (caption, then sub-items, separated by TAB, UTF-8), and writes them to a list "
+        u"file. An empty input writes the empty list."_s);
+    parser.addOption(sortedOption);
+    const QCommandLineOption uncompressed(u"uncompressed"_s,
+                                          u"Write the body uncompressed (the program itself "
+                                          u"always writes compressed files)."_s);
+    parser.addOption(uncompressed);
+    parser.addPositionalArgument(u"FILE"_s, u"The list file to write (replaced)."_s);
+    int code = Success;
+    if (!parseArguments(parser, u"lists write"_s, args, code))
+        return code;
+    if (parser.positionalArguments().size() != 1) {
+        err(u"corvane-cli lists write: expected one FILE\n"_s);
+        return Usage;
+    }
+    QFile input;
+    if (!input.open(stdin, QIODevice::ReadOnly)) {
+        err(u"corvane-cli lists write: cannot read standard input\n"_s);
+        return Failure;
+    }
+    const QString text = QString::fromUtf8(input.readAll());
+    QList<QStringView> lines = QStringView(text).split(u'\n');
+    if (!lines.isEmpty() && lines.constLast().isEmpty())
+        lines.removeLast(); // the line break that ends the last line
+    RuleList list(parser.isSet(sortedOption) ? RuleList::Order::ByCaption
+                                             : RuleList::Order::Insertion);
+    QList<RuleEntry> entries;
+    entries.reserve(lines.size());
+    for (QStringView line : lines) {
+        if (line.endsWith(u'\r'))
+            line.chop(1);
+        const QList<QStringView> fields = line.split(u'\t');
+        RuleEntry entry;
+        entry.Caption = unescapeField(fields.constFirst());
+        for (qsizetype i = 1; i < fields.size(); ++i)
+            entry.SubItems.append(unescapeField(fields[i]));
+        entries.append(std::move(entry));
+    }
+    list.assign(std::move(entries));
+    SaveListFile(list, parser.positionalArguments().constFirst(), !parser.isSet(uncompressed));
+    return Success;
+}
+
+int run(const QStringList &args) {
+    if (!args.isEmpty() && args.constFirst() == u"dump"_s)
+        return dump(args.mid(1));
+    if (!args.isEmpty() && args.constFirst() == u"write"_s)
+        return write(args.mid(1));
+    const QString help = u"Usage: corvane-cli lists dump FILE [--sorted]\n"
+                         u"       corvane-cli lists write FILE [--uncompressed] [--sorted]\n\n"
+                         u"Reads and writes rule list files (blsubj.dat, bleml.dat, freml.dat, "
+                         u"blsubxy.dat).\nRun 'corvane-cli lists dump --help' or "
+                         u"'corvane-cli lists write --help' for details.\n"_s;
+    if (!args.isEmpty() && (args.constFirst() == u"--help"_s || args.constFirst() == u"-h"_s)) {
+        out(help);
+        return Success;
+    }
+    err(help);
+    return Usage;
+}
+
+const CommandRegistration registration{
+    {u"lists"_s, u"Print a list file as text, or write one from text."_s, run}};
+
+} // namespace
+} // namespace corvane::cli

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace corvane::cli {
+
+// Exit codes of corvane-cli.
+enum ExitCode { Success = 0, Failure = 1, Usage = 2 };
+
+// One top-level command ("lists", "classify", ...). Each lives in its own cmd_*.cpp and
+// registers itself with a static CommandRegistration.
+struct Command {
+    QString name;
+    QString summary;
+    // Arguments after the command's name; returns the exit code.
+    std::function<int(const QStringList &args)> run;
+};
+
+std::vector<Command> &commands();
+
+struct CommandRegistration {
+    explicit CommandRegistration(Command command) { commands().push_back(std::move(command)); }
+};
+
+// Output helpers: text is written as UTF-8.
+void out(const QString &text);
+void err(const QString &text);
+
+} // namespace corvane::cli
+
+class QCommandLineParser;
+
+namespace corvane::cli {
+
+// Parses a command's arguments with a --help option added. Returns false when the command
+// should stop, with exitCode set (Success after --help, Usage after a bad argument, with the
+// error and the help text printed).
+bool parseArguments(QCommandLineParser &parser, const QString &commandLine,
+                    const QStringList &args, int &exitCode);
+
+} // namespace corvane::cli

@@ -1,0 +1,32 @@
+#include "cli/command.h"
+
+#include <QCommandLineParser>
+
+using namespace Qt::StringLiterals;
+
+namespace corvane::cli {
+
+bool parseArguments(QCommandLineParser &parser, const QString &commandLine,
+                    const QStringList &args, int &exitCode) {
+    const QCommandLineOption help({u"h"_s, u"help"_s}, u"Show this help."_s);
+    parser.addOption(help);
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    QStringList full = args;
+    full.prepend(commandLine);
+    const bool ok = parser.parse(full);
+    const QString helpText =
+        parser.helpText().replace(u"Usage: "_s + commandLine, u"Usage: corvane-cli "_s + commandLine);
+    if (ok && parser.isSet(help)) {
+        out(helpText);
+        exitCode = Success;
+        return false;
+    }
+    if (!ok) {
+        err(u"corvane-cli %1: %2\n\n"_s.arg(commandLine, parser.errorText()) + helpText);
+        exitCode = Usage;
+        return false;
+    }
+    return true;
+}
+
+} // namespace corvane::cli

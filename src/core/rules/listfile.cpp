@@ -1,0 +1,306 @@
+#include "rules/listfile.h"
+
+#include "errors.h"
+#include "platform/legacytext.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QIODevice>
+#include <QSaveFile>
+#include <QtEndian>
+
+#include <zlib.h>
+
+#include <array>
+#include <cstring>
+
+namespace corvane {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr qsizetype kChunk = 64 * 1024;
+constexpr int kHeaderSize = 5;
+
+void writeAll(QIODevice *device, const char *data, qint64 size) {
+    if (device->write(data, size) != size)
+        throw FileError(device->errorString());
+}
+
+// Sends the entry records either straight to the device or through one deflate stream.
+class RecordSink {
+public:
+    RecordSink(QIODevice *device, bool compress) : m_device(device), m_compress(compress) {
+        if (!m_compress)
+            return;
+        m_out.resize(kChunk);
+        if (deflateInit2(&m_zs, 9, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+            throw Error(u"Error"_s);
+        m_open = true;
+    }
+    ~RecordSink() {
+        if (m_open)
+            deflateEnd(&m_zs);
+    }
+    RecordSink(const RecordSink &) = delete;
+    RecordSink &operator=(const RecordSink &) = delete;
+
+    void write(const char *data, qsizetype size) {
+        if (!m_compress) {
+            writeAll(m_device, data, size);
+            return;
+        }
+        m_zs.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data));
+        m_zs.avail_in = static_cast<uInt>(size);
+        pump(Z_NO_FLUSH);
+    }
+
+    void finish() {
+        if (!m_compress)
+            return;
+        m_zs.next_in = nullptr;
+        m_zs.avail_in = 0;
+        pump(Z_FINISH);
+    }
+
+private:
+    void pump(int flush) {
+        for (;;) {
+            m_zs.next_out = reinterpret_cast<Bytef *>(m_out.data());
+            m_zs.avail_out = static_cast<uInt>(m_out.size());
+            const int rc = deflate(&m_zs, flush);
+            if (rc == Z_STREAM_ERROR)
+                throw Error(u"Error"_s);
+            const qsizetype produced = m_out.size() - m_zs.avail_out;
+            if (produced > 0)
+                writeAll(m_device, m_out.constData(), produced);
+            if (flush == Z_FINISH ? rc == Z_STREAM_END : m_zs.avail_out != 0)
+                return;
+        }
+    }
+
+    QIODevice *m_device;
+    bool m_compress;
+    bool m_open = false;
+    z_stream m_zs{};
+    QByteArray m_out;
+};
+
+// Hands out the body's bytes, plain or inflated. Input is untrusted: it never reads past the
+// real data and reports the end instead of failing.
+class RecordSource {
+public:
+    RecordSource(QIODevice *device, bool compressed) : m_device(device), m_compressed(compressed) {
+        if (!m_compressed)
+            return;
+        m_in.resize(kChunk);
+        m_out.resize(kChunk);
+        if (inflateInit(&m_zs) != Z_OK)
+            throw DataError(u"Error"_s);
+        m_open = true;
+    }
+    ~RecordSource() {
+        if (m_open)
+            inflateEnd(&m_zs);
+    }
+    RecordSource(const RecordSource &) = delete;
+    RecordSource &operator=(const RecordSource &) = delete;
+
+    // Fills dst with exactly size bytes; false when the data ends first.
+    bool read(char *dst, qsizetype size) {
+        if (!m_compressed)
+            return readPlain(dst, size);
+        while (size > 0) {
+            if (m_outPos == m_outLen && !inflateMore())
+                return false;
+            const qsizetype n = std::min(size, m_outLen - m_outPos);
+            std::memcpy(dst, m_out.constData() + m_outPos, n);
+            m_outPos += n;
+            dst += n;
+            size -= n;
+        }
+        return true;
+    }
+
+private:
+    bool readPlain(char *dst, qsizetype size) {
+        while (size > 0) {
+            const qint64 got = m_device->read(dst, size);
+            if (got <= 0)
+                return false;
+            dst += got;
+            size -= got;
+        }
+        return true;
+    }
+
+    // Refills the output buffer; false at the end of the stream or of the input.
+    bool inflateMore() {
+        m_outPos = m_outLen = 0;
+        while (!m_streamEnded) {
+            if (m_zs.avail_in == 0 && !m_inputEnded) {
+                const qint64 got = m_device->read(m_in.data(), m_in.size());
+                if (got <= 0)
+                    m_inputEnded = true;
+                else {
+                    m_zs.next_in = reinterpret_cast<Bytef *>(m_in.data());
+                    m_zs.avail_in = static_cast<uInt>(got);
+                }
+            }
+            m_zs.next_out = reinterpret_cast<Bytef *>(m_out.data());
+            m_zs.avail_out = static_cast<uInt>(m_out.size());
+            const int rc = inflate(&m_zs, Z_NO_FLUSH);
+            m_outLen = m_out.size() - m_zs.avail_out;
+            if (rc == Z_STREAM_END)
+                m_streamEnded = true;
+            else if (rc == Z_BUF_ERROR) {
+                // No progress is possible without more input.
+                if (m_inputEnded)
+                    return m_outLen > 0;
+            } else if (rc != Z_OK)
+                throw DataError(u"Error"_s);
+            if (m_outLen > 0)
+                return true;
+        }
+        return false;
+    }
+
+    QIODevice *m_device;
+    bool m_compressed;
+    bool m_open = false;
+    bool m_inputEnded = false;
+    bool m_streamEnded = false;
+    z_stream m_zs{};
+    QByteArray m_in;
+    QByteArray m_out;
+    qsizetype m_outPos = 0;
+    qsizetype m_outLen = 0;
+};
+
+void putField(char *field, const QString &text) {
+    const QByteArray bytes = encodeLegacyField(text, kListFieldSize);
+    std::memcpy(field, bytes.constData(), bytes.size());
+    std::memset(field + bytes.size(), 0, kListFieldSize - bytes.size());
+}
+
+QString takeField(const char *field) {
+    const auto *end = static_cast<const char *>(std::memchr(field, 0, kListFieldSize));
+    return decodeLegacyText(QByteArrayView(field, end ? end - field : kListFieldSize));
+}
+
+} // namespace
+
+bool WriteListStream(const RuleList &list, QIODevice *device, bool compress) {
+    if (!device)
+        return false;
+    char header[kHeaderSize];
+    header[0] = compress ? 1 : 0;
+    qToLittleEndian<qint32>(static_cast<qint32>(list.size()), header + 1);
+    writeAll(device, header, kHeaderSize);
+
+    RecordSink sink(device, compress);
+    QByteArray record;
+    for (const RuleEntry &entry : list) {
+        record.resize(kListFieldSize + 4 + entry.SubItems.size() * kListFieldSize);
+        char *p = record.data();
+        putField(p, entry.Caption);
+        qToLittleEndian<qint32>(static_cast<qint32>(entry.SubItems.size()), p + kListFieldSize);
+        p += kListFieldSize + 4;
+        for (const QString &sub : entry.SubItems) {
+            putField(p, sub);
+            p += kListFieldSize;
+        }
+        sink.write(record.constData(), record.size());
+    }
+    sink.finish();
+    return true;
+}
+
+bool ReadListStream(RuleList &list, QIODevice *device, ListReadReport *report) {
+    ListReadReport local;
+    ListReadReport &r = report ? *report : local;
+    r = {};
+    if (!device) {
+        r.status = ListReadStatus::NoStream;
+        return false;
+    }
+    list.clear();
+    char header[kHeaderSize];
+    if (device->read(header, kHeaderSize) != kHeaderSize) {
+        r.status = ListReadStatus::TooShort;
+        return false;
+    }
+    r.entryCount = qFromLittleEndian<qint32>(header + 1);
+
+    // Entries are gathered first and handed to the list at once, so a sorted list sorts
+    // them once instead of on every insertion; the result is the same order.
+    QList<RuleEntry> entries;
+    bool complete = true;
+    try {
+        RecordSource source(device, header[0] != 0);
+        std::array<char, kListFieldSize + 4> head;
+        std::array<char, kListFieldSize> field;
+        for (qint32 i = 0; i < r.entryCount && complete; ++i) {
+            if (!source.read(head.data(), head.size())) {
+                complete = false;
+                break;
+            }
+            RuleEntry entry;
+            entry.Caption = takeField(head.data());
+            const qint32 subCount = qFromLittleEndian<qint32>(head.data() + kListFieldSize);
+            for (qint32 s = 0; s < subCount; ++s) {
+                if (!source.read(field.data(), field.size())) {
+                    complete = false;
+                    break;
+                }
+                entry.SubItems.append(takeField(field.data()));
+            }
+            entries.append(std::move(entry));
+        }
+    } catch (const Error &) {
+        r.entriesRead = entries.size();
+        list.assign(std::move(entries));
+        throw;
+    }
+    r.entriesRead = entries.size();
+    list.assign(std::move(entries));
+    if (!complete) {
+        r.status = ListReadStatus::Truncated;
+        return false;
+    }
+    return true;
+}
+
+bool SaveListFile(const RuleList &list, const QString &path, bool compress) {
+    QSaveFile file(path);
+    const auto fail = [&](const QString &reason) {
+        file.cancelWriting();
+        return FileError(u"Cannot create file \"%1\". %2"_s.arg(path, reason));
+    };
+    if (!file.open(QIODevice::WriteOnly))
+        throw fail(file.errorString());
+    bool ok = false;
+    try {
+        ok = WriteListStream(list, &file, compress);
+    } catch (const Error &e) {
+        throw fail(e.message());
+    }
+    if (!file.commit())
+        throw FileError(u"Cannot create file \"%1\". %2"_s.arg(path, file.errorString()));
+    return ok;
+}
+
+bool LoadListFile(RuleList &list, const QString &path, ListReadReport *report) {
+    if (!QFileInfo::exists(path))
+        return false;
+    QFile file(path);
+    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
+        const QString reason =
+            QFileInfo(path).isDir() ? u"Is a directory"_s : file.errorString();
+        throw FileError(u"Cannot open file \"%1\". %2"_s.arg(path, reason));
+    }
+    return ReadListStream(list, &file, report);
+}
+
+} // namespace corvane

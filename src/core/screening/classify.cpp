@@ -1,0 +1,499 @@
+#include "screening/classify.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace corvane {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr char16_t foldUnit(char16_t u) { return (u >= u'A' && u <= u'Z') ? u + 32 : u; }
+
+// ----- The fixed rules and the spam score, shared by both classifiers ---------------------
+
+// A word that occurs in text; the empty word occurs nowhere.
+bool has(std::u16string_view text, std::u16string_view word) {
+    return !word.empty() && text.find(word) != std::u16string_view::npos;
+}
+
+std::u16string_view view(const QString &s) {
+    return {reinterpret_cast<const char16_t *>(s.utf16()), static_cast<size_t>(s.size())};
+}
+
+// Both texts already folded.
+bool miscRulesMatch(const MiscRules &rules, std::u16string_view subject,
+                    std::u16string_view sender, QStringView headerText) {
+    const auto on = [&](int n) { return rules.ticked(n); };
+    if (on(1) && has(subject, u"free"))
+        return true;
+    if (on(2) && has(subject, u"guarantee"))
+        return true;
+    if (on(3) && has(subject, u"credit") && has(subject, u"card"))
+        return true;
+    if (on(4)) {
+        const std::optional<int> score = spamScore(headerText);
+        if (score && *score >= 3)
+            return true;
+    }
+    if (on(5) && has(subject, u"$$"))
+        return true;
+    if (on(6) && has(subject, u"!!!"))
+        return true;
+    if (on(7) && has(subject, u"    "))
+        return true;
+    if (on(8) && (has(subject, u"cash") || has(subject, u"income")))
+        return true;
+    if (on(9) && has(sender, u"market"))
+        return true;
+    if (on(10) && (has(subject, u"viagra") || has(subject, u"prozac") || has(subject, u"valium")))
+        return true;
+    if (on(11) && (has(sender, u"money") || has(sender, u"loan")))
+        return true;
+    if (on(12) && (has(subject, u"penis") || has(subject, u"erection")))
+        return true;
+    if (on(13) && has(subject, u"sucess") && has(subject, u"wealth"))
+        return true;
+    return false;
+}
+
+// ----- The fast classifier's automata ------------------------------------------------------
+
+// Texts are matched as bytes: each folded UTF-16 code unit becomes one to three bytes in the
+// form UTF-8 gives a code point of the same value (surrogates included). Lead and continuation
+// bytes never coincide, so a word occurs in a text exactly when its bytes occur in the text's
+// bytes, as with the code units themselves.
+void encodeFolded(std::string &out, QStringView text) {
+    out.clear();
+    out.reserve(text.size());
+    for (QChar qc : text) {
+        const char16_t u = foldUnit(qc.unicode());
+        if (u < 0x80) {
+            out.push_back(static_cast<char>(u));
+        } else if (u < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (u >> 6)));
+            out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xE0 | (u >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+        }
+    }
+}
+
+// Aho–Corasick automaton over bytes. Each pattern carries class bits; a class is found in a
+// text when a pattern of that class occurs in it. Patterns may also carry a word id, and a
+// scan can list the ids of every word that occurs.
+class Automaton {
+public:
+    struct Pattern {
+        std::string bytes;
+        std::uint8_t classes = 0;
+        std::int32_t word = -1;
+    };
+    static constexpr std::uint8_t kWordClass = 0x80;
+
+    void build(std::vector<Pattern> patterns) {
+        std::erase_if(patterns, [](const Pattern &p) { return p.bytes.empty(); });
+        std::sort(patterns.begin(), patterns.end(),
+                  [](const Pattern &a, const Pattern &b) { return a.bytes < b.bytes; });
+
+        // The trie, built from sorted patterns: a new child is always its parent's last.
+        struct TrieNode {
+            std::uint32_t firstChild = 0, lastChild = 0, nextSibling = 0;
+            std::uint8_t byte = 0, classes = 0;
+            std::int32_t word = -1;
+        };
+        std::vector<TrieNode> trie(1);
+        std::vector<std::uint32_t> path{0};
+        const std::string *previous = nullptr;
+        for (const Pattern &p : patterns) {
+            size_t common = 0;
+            if (previous) {
+                const size_t limit = std::min(previous->size(), p.bytes.size());
+                while (common < limit && (*previous)[common] == p.bytes[common])
+                    ++common;
+            }
+            path.resize(common + 1);
+            for (size_t i = common; i < p.bytes.size(); ++i) {
+                const auto parent = path.back();
+                const auto id = static_cast<std::uint32_t>(trie.size());
+                trie.push_back({});
+                trie[id].byte = static_cast<std::uint8_t>(p.bytes[i]);
+                if (trie[parent].lastChild)
+                    trie[trie[parent].lastChild].nextSibling = id;
+                else
+                    trie[parent].firstChild = id;
+                trie[parent].lastChild = id;
+                path.push_back(id);
+            }
+            TrieNode &end = trie[path.back()];
+            end.classes |= p.classes;
+            if (p.word >= 0) {
+                end.word = p.word;
+                end.classes |= kWordClass;
+            }
+            previous = &p.bytes;
+        }
+
+        // Lay the nodes out in breadth-first order with each node's edges side by side.
+        const size_t n = trie.size();
+        std::vector<std::uint32_t> order{0}, newId(n, 0);
+        order.reserve(n);
+        m_edgeStart.assign(n + 1, 0);
+        m_edgeByte.clear();
+        m_edgeTarget.clear();
+        m_edgeByte.reserve(n);
+        m_edgeTarget.reserve(n);
+        for (size_t i = 0; i < order.size(); ++i) {
+            m_edgeStart[i] = static_cast<std::uint32_t>(m_edgeByte.size());
+            for (auto c = trie[order[i]].firstChild; c; c = trie[c].nextSibling) {
+                newId[c] = static_cast<std::uint32_t>(order.size());
+                order.push_back(c);
+                m_edgeByte.push_back(trie[c].byte);
+                m_edgeTarget.push_back(newId[c]);
+            }
+        }
+        m_edgeStart[n] = static_cast<std::uint32_t>(m_edgeByte.size());
+        m_mask.assign(n, 0);
+        m_word.assign(n, -1);
+        for (size_t i = 0; i < n; ++i) {
+            m_mask[i] = trie[order[i]].classes;
+            m_word[i] = trie[order[i]].word;
+        }
+        trie.clear();
+        trie.shrink_to_fit();
+
+        m_rootNext.fill(0);
+        for (auto e = m_edgeStart[0]; e < m_edgeStart[1]; ++e)
+            m_rootNext[m_edgeByte[e]] = m_edgeTarget[e];
+
+        // Failure links, breadth first: a node's failure target is shallower, so it is done.
+        m_fail.assign(n, 0);
+        m_wordLink.assign(n, 0);
+        for (std::uint32_t node = 0; node < n; ++node) {
+            for (auto e = m_edgeStart[node]; e < m_edgeStart[node + 1]; ++e) {
+                const auto child = m_edgeTarget[e];
+                const auto b = m_edgeByte[e];
+                std::uint32_t f = 0;
+                if (node != 0) {
+                    for (std::uint32_t s = m_fail[node];; s = m_fail[s]) {
+                        const auto t = next(s, b);
+                        if (t || s == 0) {
+                            f = t;
+                            break;
+                        }
+                    }
+                }
+                m_fail[child] = f;
+                m_mask[child] |= m_mask[f];
+                m_wordLink[child] = m_word[f] >= 0 ? f : m_wordLink[f];
+            }
+        }
+    }
+
+    // The classes found in text; when words is given, the ids of the words found are added
+    // (a word may be listed more than once).
+    std::uint8_t scan(const std::string &text, std::vector<std::int32_t> *words) const {
+        if (m_mask.empty())
+            return 0;
+        std::uint8_t found = 0;
+        std::uint32_t s = 0;
+        for (char ch : text) {
+            const auto b = static_cast<std::uint8_t>(ch);
+            for (;;) {
+                if (s == 0) {
+                    s = m_rootNext[b];
+                    break;
+                }
+                if (const auto t = child(s, b)) {
+                    s = t;
+                    break;
+                }
+                s = m_fail[s];
+            }
+            const std::uint8_t m = m_mask[s];
+            found |= m;
+            if (words && (m & kWordClass)) {
+                for (auto u = m_word[s] >= 0 ? s : m_wordLink[s]; u; u = m_wordLink[u])
+                    words->push_back(m_word[u]);
+            }
+        }
+        return found;
+    }
+
+private:
+    std::uint32_t child(std::uint32_t node, std::uint8_t b) const {
+        const auto first = m_edgeStart[node], last = m_edgeStart[node + 1];
+        if (last - first <= 8) {
+            for (auto e = first; e < last; ++e)
+                if (m_edgeByte[e] == b)
+                    return m_edgeTarget[e];
+            return 0;
+        }
+        const auto begin = m_edgeByte.begin() + first, end = m_edgeByte.begin() + last;
+        const auto it = std::lower_bound(begin, end, b);
+        return (it != end && *it == b) ? m_edgeTarget[it - m_edgeByte.begin()] : 0;
+    }
+    std::uint32_t next(std::uint32_t node, std::uint8_t b) const {
+        return node == 0 ? m_rootNext[b] : child(node, b);
+    }
+
+    std::vector<std::uint32_t> m_edgeStart;
+    std::vector<std::uint8_t> m_edgeByte;
+    std::vector<std::uint32_t> m_edgeTarget;
+    std::array<std::uint32_t, 256> m_rootNext{};
+    std::vector<std::uint32_t> m_fail;
+    std::vector<std::uint8_t> m_mask;
+    std::vector<std::int32_t> m_word;
+    std::vector<std::uint32_t> m_wordLink;
+};
+
+constexpr std::uint8_t kFriendly = 1, kEmailBlack = 2; // sender automaton
+constexpr std::uint8_t kSubjectBlack = 1;              // subject automaton
+
+struct ListStamp {
+    const RuleList *list = nullptr;
+    quint64 revision = 0;
+    bool matches(const RuleList &l) const { return list == &l && revision == l.revision(); }
+    void take(const RuleList &l) {
+        list = &l;
+        revision = l.revision();
+    }
+};
+
+} // namespace
+
+QString foldAZ(QStringView text) {
+    QString out = text.toString();
+    for (QChar &c : out)
+        c = QChar(foldUnit(c.unicode()));
+    return out;
+}
+
+std::optional<int> spamScore(QStringView headerText) {
+    // Horspool search for the label, folding A-Z of the text as it goes.
+    static constexpr std::u16string_view label = u"x-spam-score: ";
+    static constexpr qsizetype m = static_cast<qsizetype>(label.size());
+    static const auto skip = [] {
+        std::array<qsizetype, 128> t;
+        t.fill(m);
+        for (qsizetype i = 0; i + 1 < m; ++i)
+            t[label[i]] = m - 1 - i;
+        return t;
+    }();
+    const char16_t *text = reinterpret_cast<const char16_t *>(headerText.utf16());
+    const qsizetype n = headerText.size();
+    qsizetype found = -1;
+    for (qsizetype pos = 0; pos + m <= n;) {
+        qsizetype i = m - 1;
+        while (i >= 0 && foldUnit(text[pos + i]) == label[i])
+            --i;
+        if (i < 0) {
+            found = pos;
+            break;
+        }
+        const char16_t last = foldUnit(text[pos + m - 1]);
+        pos += last < 128 ? skip[last] : m;
+    }
+    if (found < 0 || found + m + 2 > n)
+        return std::nullopt;
+    const char16_t first = text[found + m], second = text[found + m + 1];
+    const auto digit = [](char16_t c) { return c >= u'0' && c <= u'9'; };
+    if (second == u' ' || second == u'.') {
+        if (!digit(first))
+            return std::nullopt;
+        return first - u'0';
+    }
+    // Two characters as a signed integer: "12", "-1", "+5" or " 7" (a leading blank is
+    // skipped, as an integer reading does).
+    if (!digit(second))
+        return std::nullopt;
+    if (digit(first))
+        return (first - u'0') * 10 + (second - u'0');
+    if (first == u'-')
+        return -(second - u'0');
+    if (first == u'+' || first == u' ')
+        return second - u'0';
+    return std::nullopt;
+}
+
+RowMark ClassifyMessageReference(const RuleLists &lists, const QString &subject,
+                                 const QString &sender, const QString &headerText) {
+    const QString s = foldAZ(subject), f = foldAZ(sender);
+    const auto contains = [](const QString &text, const QString &word) {
+        return !word.isEmpty() && text.contains(foldAZ(word));
+    };
+    bool friendly = false;
+    for (const RuleEntry &e : lists.Friendly)
+        if (contains(f, e.Caption))
+            friendly = true;
+    if (friendly)
+        return RowMark::Friendly;
+
+    RowMark result = RowMark::Plain;
+    if (miscRulesMatch(lists.Misc, view(s), view(f), headerText))
+        result = RowMark::Spam;
+    if (result != RowMark::Plain)
+        return result;
+    for (const RuleEntry &e : lists.SubjectBlack)
+        if (contains(s, e.Caption))
+            result = RowMark::Spam;
+    for (const RuleEntry &e : lists.EmailBlack)
+        if (contains(f, e.Caption))
+            result = RowMark::Spam;
+    for (const RuleEntry &e : lists.XandY)
+        if (contains(s, e.Caption) && !e.SubItems.isEmpty() && contains(s, e.SubItems.at(0)))
+            result = RowMark::Spam;
+    return result;
+}
+
+struct Classifier::Compiled {
+    ListStamp friendly, emailBlack, subjectBlack, xandy;
+    Automaton sender, subject;
+
+    // X-and-Y entries as pairs of word ids (caption word, second word).
+    std::unordered_set<std::uint64_t> pairs;
+    std::vector<std::vector<std::int32_t>> secondsOf;
+
+    // Scratch space reused between messages.
+    std::string subjectBytes, senderBytes;
+    QString foldedSubject, foldedSender;
+    std::vector<std::int32_t> words;
+    std::vector<std::uint32_t> seenStamp;
+    std::uint32_t stamp = 0;
+
+    void buildSender(const RuleLists &lists) {
+        std::vector<Automaton::Pattern> patterns;
+        patterns.reserve(lists.Friendly.size() + lists.EmailBlack.size());
+        for (const RuleEntry &e : lists.Friendly) {
+            patterns.push_back({{}, kFriendly, -1});
+            encodeFolded(patterns.back().bytes, e.Caption);
+        }
+        for (const RuleEntry &e : lists.EmailBlack) {
+            patterns.push_back({{}, kEmailBlack, -1});
+            encodeFolded(patterns.back().bytes, e.Caption);
+        }
+        sender.build(std::move(patterns));
+        friendly.take(lists.Friendly);
+        emailBlack.take(lists.EmailBlack);
+    }
+
+    void buildSubject(const RuleLists &lists) {
+        std::vector<Automaton::Pattern> patterns;
+        patterns.reserve(lists.SubjectBlack.size() + 2 * lists.XandY.size());
+        for (const RuleEntry &e : lists.SubjectBlack) {
+            patterns.push_back({{}, kSubjectBlack, -1});
+            encodeFolded(patterns.back().bytes, e.Caption);
+        }
+        std::unordered_map<std::string, std::int32_t> wordIds;
+        pairs.clear();
+        secondsOf.clear();
+        std::string a, b;
+        const auto idOf = [&](const std::string &w) {
+            auto [it, added] = wordIds.try_emplace(w, static_cast<std::int32_t>(wordIds.size()));
+            if (added) {
+                patterns.push_back({w, 0, it->second});
+                secondsOf.emplace_back();
+            }
+            return it->second;
+        };
+        for (const RuleEntry &e : lists.XandY) {
+            if (e.SubItems.isEmpty())
+                continue;
+            encodeFolded(a, e.Caption);
+            encodeFolded(b, e.SubItems.at(0));
+            if (a.empty() || b.empty())
+                continue;
+            const auto ia = idOf(a), ib = idOf(b);
+            if (pairs.insert(pairKey(ia, ib)).second)
+                secondsOf[ia].push_back(ib);
+        }
+        subject.build(std::move(patterns));
+        seenStamp.assign(secondsOf.size(), 0);
+        stamp = 0;
+        subjectBlack.take(lists.SubjectBlack);
+        xandy.take(lists.XandY);
+    }
+
+    static std::uint64_t pairKey(std::int32_t a, std::int32_t b) {
+        return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) << 32) |
+               static_cast<std::uint32_t>(b);
+    }
+
+    // Whether some X-and-Y entry has both its words among the words found in the subject.
+    bool pairFound() {
+        if (words.empty())
+            return false;
+        if (++stamp == 0) {
+            std::fill(seenStamp.begin(), seenStamp.end(), 0);
+            stamp = 1;
+        }
+        std::vector<std::int32_t> distinct;
+        distinct.reserve(words.size());
+        for (auto w : words)
+            if (seenStamp[w] != stamp) {
+                seenStamp[w] = stamp;
+                distinct.push_back(w);
+            }
+        // For each caption word found, try whichever is shorter: its second words, or the
+        // words found.
+        for (auto a : distinct) {
+            const auto &seconds = secondsOf[a];
+            if (seconds.size() <= distinct.size()) {
+                for (auto b : seconds)
+                    if (seenStamp[b] == stamp)
+                        return true;
+            } else {
+                for (auto b : distinct)
+                    if (pairs.contains(pairKey(a, b)))
+                        return true;
+            }
+        }
+        return false;
+    }
+};
+
+Classifier::Classifier() : m_compiled(std::make_unique<Compiled>()) {}
+Classifier::~Classifier() = default;
+
+RowMark Classifier::ClassifyMessage(const RuleLists &lists, const QString &subject,
+                                    const QString &sender, const QString &headerText) {
+    Compiled &c = *m_compiled;
+    if (!c.friendly.matches(lists.Friendly) || !c.emailBlack.matches(lists.EmailBlack))
+        c.buildSender(lists);
+    if (!c.subjectBlack.matches(lists.SubjectBlack) || !c.xandy.matches(lists.XandY))
+        c.buildSubject(lists);
+
+    encodeFolded(c.senderBytes, sender);
+    const std::uint8_t senderFound = c.sender.scan(c.senderBytes, nullptr);
+    if (senderFound & kFriendly)
+        return RowMark::Friendly;
+
+    c.foldedSubject = subject;
+    c.foldedSender = sender;
+    for (QChar &ch : c.foldedSubject)
+        ch = QChar(foldUnit(ch.unicode()));
+    for (QChar &ch : c.foldedSender)
+        ch = QChar(foldUnit(ch.unicode()));
+    if (miscRulesMatch(lists.Misc, view(c.foldedSubject), view(c.foldedSender), headerText))
+        return RowMark::Spam;
+    if (senderFound & kEmailBlack)
+        return RowMark::Spam;
+
+    encodeFolded(c.subjectBytes, subject);
+    c.words.clear();
+    const std::uint8_t subjectFound = c.subject.scan(c.subjectBytes, &c.words);
+    if (subjectFound & kSubjectBlack)
+        return RowMark::Spam;
+    return c.pairFound() ? RowMark::Spam : RowMark::Plain;
+}
+
+} // namespace corvane
