@@ -103,7 +103,7 @@ public:
     // when the table is empty.
     void updateCurrent(const Account &account);
     // Deletes the current row; the row after it (or the new last row) becomes current.
-    // Throws DataError ("No current record.") when the table is empty; nothing changes then.
+    // Throws DataError when the table is empty; nothing changes then.
     void deleteCurrent();
 
 Q_SIGNALS:
