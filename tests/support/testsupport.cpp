@@ -14,6 +14,8 @@ bool writeFile(const QString &path, const QByteArray &bytes) {
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
-QString cliPath() { return qEnvironmentVariable("CORVANE_CLI"); }
+QString cliPath() {
+    return qEnvironmentVariable("CORVANE_CLI");
+}
 
 } // namespace corvane::test

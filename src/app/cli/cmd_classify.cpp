@@ -80,8 +80,7 @@ int run(const QStringList &args) {
     for (ListKind kind : kAllListKinds) {
         const QString path = dir.filePath(listFileName(kind));
         ListReadReport report;
-        if (!LoadListFile(lists.list(kind), path, &report) &&
-            report.status != ListReadStatus::Ok) {
+        if (!LoadListFile(lists.list(kind), path, &report) && report.status != ListReadStatus::Ok) {
             err(u"corvane-cli classify: %1: damaged list file\n"_s.arg(path));
             return Failure;
         }
@@ -97,8 +96,8 @@ int run(const QStringList &args) {
         headerText = decodeLegacyText(file.readAll());
     }
     Classifier classifier;
-    const RowMark mark = classifier.ClassifyMessage(lists, parser.value(subject),
-                                                    parser.value(sender), headerText);
+    const RowMark mark =
+        classifier.ClassifyMessage(lists, parser.value(subject), parser.value(sender), headerText);
     out(QString::fromLatin1(rowMarkName(mark)) + u'\n');
     return Success;
 }

@@ -40,7 +40,7 @@ namespace corvane::cli {
 // Parses a command's arguments with a --help option added. Returns false when the command
 // should stop, with exitCode set (Success after --help, Usage after a bad argument, with the
 // error and the help text printed).
-bool parseArguments(QCommandLineParser &parser, const QString &commandLine,
-                    const QStringList &args, int &exitCode);
+bool parseArguments(QCommandLineParser &parser, const QString &commandLine, const QStringList &args,
+                    int &exitCode);
 
 } // namespace corvane::cli

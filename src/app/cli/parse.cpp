@@ -6,16 +6,16 @@ using namespace Qt::StringLiterals;
 
 namespace corvane::cli {
 
-bool parseArguments(QCommandLineParser &parser, const QString &commandLine,
-                    const QStringList &args, int &exitCode) {
+bool parseArguments(QCommandLineParser &parser, const QString &commandLine, const QStringList &args,
+                    int &exitCode) {
     const QCommandLineOption help({u"h"_s, u"help"_s}, u"Show this help."_s);
     parser.addOption(help);
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     QStringList full = args;
     full.prepend(commandLine);
     const bool ok = parser.parse(full);
-    const QString helpText =
-        parser.helpText().replace(u"Usage: "_s + commandLine, u"Usage: corvane-cli "_s + commandLine);
+    const QString helpText = parser.helpText().replace(u"Usage: "_s + commandLine,
+                                                       u"Usage: corvane-cli "_s + commandLine);
     if (ok && parser.isSet(help)) {
         out(helpText);
         exitCode = Success;

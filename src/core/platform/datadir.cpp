@@ -11,9 +11,13 @@ using namespace Qt::StringLiterals;
 
 DataDirectory::DataDirectory(QString path) : m_path(QDir(path).absolutePath()) {}
 
-QString DataDirectory::defaultPath() { return QCoreApplication::applicationDirPath(); }
+QString DataDirectory::defaultPath() {
+    return QCoreApplication::applicationDirPath();
+}
 
-QString DataDirectory::filePath(const QString &name) const { return QDir(m_path).filePath(name); }
+QString DataDirectory::filePath(const QString &name) const {
+    return QDir(m_path).filePath(name);
+}
 
 QString DataDirectory::folder(const QString &name) const {
     const QString full = filePath(name);

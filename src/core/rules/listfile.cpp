@@ -296,8 +296,7 @@ bool LoadListFile(RuleList &list, const QString &path, ListReadReport *report) {
         return false;
     QFile file(path);
     if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
-        const QString reason =
-            QFileInfo(path).isDir() ? u"Is a directory"_s : file.errorString();
+        const QString reason = QFileInfo(path).isDir() ? u"Is a directory"_s : file.errorString();
         throw FileError(u"Cannot open file \"%1\". %2"_s.arg(path, reason));
     }
     return ReadListStream(list, &file, report);

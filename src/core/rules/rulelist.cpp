@@ -11,16 +11,19 @@ namespace {
 std::atomic<quint64> g_revisions{0};
 }
 
-RuleList::RuleList(Order order) : m_order(order) { touch(); }
+RuleList::RuleList(Order order) : m_order(order) {
+    touch();
+}
 
-void RuleList::touch() { m_revision = ++g_revisions; }
+void RuleList::touch() {
+    m_revision = ++g_revisions;
+}
 
 qsizetype RuleList::insertPosition(const QString &caption) const {
     // After the last entry that does not sort after the new caption.
-    auto it = std::upper_bound(m_entries.cbegin(), m_entries.cend(), caption,
-                               [](const QString &c, const RuleEntry &e) {
-                                   return compareCaptions(c, e.Caption) < 0;
-                               });
+    auto it = std::upper_bound(
+        m_entries.cbegin(), m_entries.cend(), caption,
+        [](const QString &c, const RuleEntry &e) { return compareCaptions(c, e.Caption) < 0; });
     return it - m_entries.cbegin();
 }
 

@@ -15,7 +15,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr char16_t foldUnit(char16_t u) { return (u >= u'A' && u <= u'Z') ? u + 32 : u; }
+constexpr char16_t foldUnit(char16_t u) {
+    return (u >= u'A' && u <= u'Z') ? u + 32 : u;
+}
 
 // ----- The fixed rules and the spam score, shared by both classifiers ---------------------
 
@@ -29,8 +31,8 @@ std::u16string_view view(const QString &s) {
 }
 
 // Both texts already folded.
-bool miscRulesMatch(const MiscRules &rules, std::u16string_view subject,
-                    std::u16string_view sender, QStringView headerText) {
+bool miscRulesMatch(const MiscRules &rules, std::u16string_view subject, std::u16string_view sender,
+                    QStringView headerText) {
     const auto on = [&](int n) { return rules.ticked(n); };
     if (on(1) && has(subject, u"free"))
         return true;
