@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+namespace corvane {
+
+class MiscRules;
+
+// The current value of every option of Settings.ini, section Options. The defaults are the
+// values of a first start. Colours are 0x00BBGGRR (red in the low byte).
+struct Settings {
+    bool Startup = false;
+    bool Systray = true;
+    bool Logging = true;
+    bool Save = true;
+    int AutoIntvl = 1; // minutes, 1..120
+    int colorban = 0x0000FF;
+    int colorfriend = 0xFF0000;
+    int colormailwin = 0xFFFFFF;
+    QString bouncefrom = QStringLiteral("MailDaemon");
+    QString bouncesubj = QStringLiteral("Delivery Notification: Delivery has failed");
+    // Placeholders that stand in the options window until the user enters real ones.
+    QString smtpserver = QStringLiteral("mail.example.com");
+    QString smtpport = QStringLiteral("25");
+    QString smtpemail = QStringLiteral("you@example.net");
+
+    static constexpr int MinAutoIntvl = 1;
+    static constexpr int MaxAutoIntvl = 120;
+
+    friend bool operator==(const Settings &, const Settings &) = default;
+};
+
+// One key of Settings.ini.
+struct ConfigurationKey {
+    enum class Form { Boolean, Integer, Text, Colour };
+    QString section;
+    QString key;
+    Form form;
+};
+
+// Every key, in the order of a newly written file: section Options, then Count, then
+// Blacklist.
+const QList<ConfigurationKey> &configurationKeys();
+// The key with that name (case-insensitive), written "key" or "Section.key"; nullptr when
+// there is none.
+const ConfigurationKey *findConfigurationKey(QStringView name);
+
+// The text a key is written with: "1"/"0" for booleans, decimal for numbers and colours.
+QString configurationValue(const ConfigurationKey &key, const Settings &settings,
+                           const MiscRules &misc, const QString &DeleteCount);
+// Takes over a value as read from the file: a boolean or number that is not a number keeps
+// its default, any non-zero number is true, AutoIntvl is clamped to 1..120.
+void applyConfigurationValue(const ConfigurationKey &key, const QString &text, Settings &settings,
+                             MiscRules &misc, QString &DeleteCount);
+
+// Settings.ini: the options, the thirteen MiscRules ticks (section Blacklist) and the total of
+// deleted messages DeleteCount (section Count), read once at start-up and written once at
+// shutdown.
+class SettingsFile {
+public:
+    static const QString FileName; // "Settings.ini"
+
+    explicit SettingsFile(QString path) : m_path(std::move(path)) {}
+    const QString &path() const { return m_path; }
+
+    // Reads every key; a missing file, section or key leaves the default in place. Throws
+    // FileError when the file exists but cannot be read (nothing is taken over then).
+    void ReadConfiguration(Settings &settings, MiscRules &misc, QString &DeleteCount);
+    // Writes every key from the current values. Keys already in the file are changed where
+    // they stand and every other line is kept; a new file gets the keys in the order of
+    // configurationKeys(). Throws FileError "Unable to write to <path>" when the file cannot
+    // be written (it then stays as it was), and refuses (DataError) to overwrite an existing
+    // file that this object has not read, so stored settings are never replaced by defaults.
+    void WriteConfiguration(const Settings &settings, const MiscRules &misc,
+                            const QString &DeleteCount);
+    // True once ReadConfiguration has succeeded (a missing file counts as read).
+    bool wasRead() const { return m_read; }
+
+private:
+    QString m_path;
+    bool m_read = false;
+};
+
+} // namespace corvane
