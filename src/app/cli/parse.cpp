@@ -14,8 +14,11 @@ bool parseArguments(QCommandLineParser &parser, const QString &commandLine, cons
     QStringList full = args;
     full.prepend(commandLine);
     const bool ok = parser.parse(full);
-    const QString helpText = parser.helpText().replace(u"Usage: "_s + commandLine,
-                                                       u"Usage: corvane-cli "_s + commandLine);
+    // Qt names the executable's path in the usage line; name the command instead.
+    QString helpText = parser.helpText();
+    const qsizetype programEnd = helpText.indexOf(u' ', 7);
+    if (helpText.startsWith(u"Usage: "_s) && programEnd > 0)
+        helpText.replace(7, programEnd - 7, u"corvane-cli "_s + commandLine);
     if (ok && parser.isSet(help)) {
         out(helpText);
         exitCode = Success;

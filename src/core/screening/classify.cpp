@@ -164,29 +164,30 @@ public:
             }
         }
         m_edgeStart[n] = static_cast<std::uint32_t>(m_edgeByte.size());
-        m_mask.assign(n, 0);
-        m_word.assign(n, -1);
+        m_nodes.assign(n, {});
         for (size_t i = 0; i < n; ++i) {
-            m_mask[i] = trie[order[i]].classes;
-            m_word[i] = trie[order[i]].word;
+            m_nodes[i].firstEdge = m_edgeStart[i];
+            m_nodes[i].edgeEnd = m_edgeStart[i + 1];
+            m_nodes[i].mask = trie[order[i]].classes;
+            m_nodes[i].word = trie[order[i]].word;
         }
+        m_edgeStart.clear();
+        m_edgeStart.shrink_to_fit();
         trie.clear();
         trie.shrink_to_fit();
 
         m_rootNext.fill(0);
-        for (auto e = m_edgeStart[0]; e < m_edgeStart[1]; ++e)
+        for (auto e = m_nodes[0].firstEdge; e < m_nodes[0].edgeEnd; ++e)
             m_rootNext[m_edgeByte[e]] = m_edgeTarget[e];
 
         // Failure links, breadth first: a node's failure target is shallower, so it is done.
-        m_fail.assign(n, 0);
-        m_wordLink.assign(n, 0);
         for (std::uint32_t node = 0; node < n; ++node) {
-            for (auto e = m_edgeStart[node]; e < m_edgeStart[node + 1]; ++e) {
+            for (auto e = m_nodes[node].firstEdge; e < m_nodes[node].edgeEnd; ++e) {
                 const auto child = m_edgeTarget[e];
                 const auto b = m_edgeByte[e];
                 std::uint32_t f = 0;
                 if (node != 0) {
-                    for (std::uint32_t s = m_fail[node];; s = m_fail[s]) {
+                    for (std::uint32_t s = m_nodes[node].fail;; s = m_nodes[s].fail) {
                         const auto t = next(s, b);
                         if (t || s == 0) {
                             f = t;
@@ -194,9 +195,10 @@ public:
                         }
                     }
                 }
-                m_fail[child] = f;
-                m_mask[child] |= m_mask[f];
-                m_wordLink[child] = m_word[f] >= 0 ? f : m_wordLink[f];
+                Node &c = m_nodes[child];
+                c.fail = f;
+                c.mask |= m_nodes[f].mask;
+                c.wordLink = m_nodes[f].word >= 0 ? f : m_nodes[f].wordLink;
             }
         }
     }
@@ -204,7 +206,7 @@ public:
     // The classes found in text; when words is given, the ids of the words found are added
     // (a word may be listed more than once).
     std::uint8_t scan(const std::string &text, std::vector<std::int32_t> *words) const {
-        if (m_mask.empty())
+        if (m_nodes.empty())
             return 0;
         std::uint8_t found = 0;
         std::uint32_t s = 0;
@@ -219,13 +221,13 @@ public:
                     s = t;
                     break;
                 }
-                s = m_fail[s];
+                s = m_nodes[s].fail;
             }
-            const std::uint8_t m = m_mask[s];
-            found |= m;
-            if (words && (m & kWordClass)) {
-                for (auto u = m_word[s] >= 0 ? s : m_wordLink[s]; u; u = m_wordLink[u])
-                    words->push_back(m_word[u]);
+            const Node &node = m_nodes[s];
+            found |= node.mask;
+            if (words && (node.mask & kWordClass)) {
+                for (auto u = node.word >= 0 ? s : node.wordLink; u; u = m_nodes[u].wordLink)
+                    words->push_back(m_nodes[u].word);
             }
         }
         return found;
@@ -233,7 +235,7 @@ public:
 
 private:
     std::uint32_t child(std::uint32_t node, std::uint8_t b) const {
-        const auto first = m_edgeStart[node], last = m_edgeStart[node + 1];
+        const auto first = m_nodes[node].firstEdge, last = m_nodes[node].edgeEnd;
         if (last - first <= 8) {
             for (auto e = first; e < last; ++e)
                 if (m_edgeByte[e] == b)
@@ -248,14 +250,19 @@ private:
         return node == 0 ? m_rootNext[b] : child(node, b);
     }
 
-    std::vector<std::uint32_t> m_edgeStart;
+    // What a scan step reads of a node, side by side.
+    struct Node {
+        std::uint32_t firstEdge = 0, edgeEnd = 0; // its edges in m_edgeByte / m_edgeTarget
+        std::uint32_t fail = 0;                   // the longest proper suffix that is a node
+        std::uint32_t wordLink = 0; // the longest proper suffix where a word ends, or 0
+        std::int32_t word = -1;     // the word ending here
+        std::uint8_t mask = 0;      // classes of the patterns ending here or at a suffix
+    };
+    std::vector<Node> m_nodes;
+    std::vector<std::uint32_t> m_edgeStart; // used while building only
     std::vector<std::uint8_t> m_edgeByte;
     std::vector<std::uint32_t> m_edgeTarget;
     std::array<std::uint32_t, 256> m_rootNext{};
-    std::vector<std::uint32_t> m_fail;
-    std::vector<std::uint8_t> m_mask;
-    std::vector<std::int32_t> m_word;
-    std::vector<std::uint32_t> m_wordLink;
 };
 
 constexpr std::uint8_t kFriendly = 1, kEmailBlack = 2; // sender automaton
@@ -368,7 +375,7 @@ struct Classifier::Compiled {
     // Scratch space reused between messages.
     std::string subjectBytes, senderBytes;
     QString foldedSubject, foldedSender;
-    std::vector<std::int32_t> words;
+    std::vector<std::int32_t> words, distinct;
     std::vector<std::uint32_t> seenStamp;
     std::uint32_t stamp = 0;
 
@@ -438,8 +445,7 @@ struct Classifier::Compiled {
             std::fill(seenStamp.begin(), seenStamp.end(), 0);
             stamp = 1;
         }
-        std::vector<std::int32_t> distinct;
-        distinct.reserve(words.size());
+        distinct.clear();
         for (auto w : words)
             if (seenStamp[w] != stamp) {
                 seenStamp[w] = stamp;

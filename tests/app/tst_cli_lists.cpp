@@ -1,0 +1,179 @@
+#include "testsupport.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QByteArray out, err;
+};
+
+Run cli(const QStringList &args, const QByteArray &input = {},
+        const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment()) {
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(corvane::test::cliPath(), args);
+    p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(30000))
+        p.kill();
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+            p.readAllStandardError()};
+}
+
+} // namespace
+
+class TestCliLists final : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY2(QFile::exists(corvane::test::cliPath()), "CORVANE_CLI must name corvane-cli");
+    }
+
+    void writeThenDumpIsExact_data() {
+        QTest::addColumn<QByteArray>("lines");
+        QTest::newRow("two columns") << QByteArray("free money\tspam\nRe: Hi\t\n");
+        QTest::newRow("x and y") << QByteArray("cheap\tpills\tpharmacy\n");
+        QTest::newRow("escaped tab, break, backslash") << QByteArray("a\\tb\\nc\\\\d\\re\tdesc\n");
+        QTest::newRow("UTF-8 text") << QByteArray("caf\xc3\xa9\t\xe6\x97\xa5\xe6\x9c\xac\n");
+        QTest::newRow("entry without sub-items and empty caption") << QByteArray("\nonly\n");
+    }
+    void writeThenDumpIsExact() {
+        QFETCH(QByteArray, lines);
+        const QString file = path(u"roundtrip.dat"_s);
+        QCOMPARE(cli({u"lists"_s, u"write"_s, file}, lines).exitCode, 0);
+        const Run dump = cli({u"lists"_s, u"dump"_s, file});
+        QCOMPARE(dump.exitCode, 0);
+        QCOMPARE(dump.out, lines);
+    }
+
+    void writeForms() {
+        const QString file = path(u"empty.dat"_s);
+        QCOMPARE(cli({u"lists"_s, u"write"_s, file}).exitCode, 0);
+        QCOMPARE(corvane::test::readFile(file).toHex(' '),
+                 QByteArray("01 00 00 00 00 78 da 03 00 00 00 00 01"));
+        QCOMPARE(cli({u"lists"_s, u"write"_s, u"--uncompressed"_s, file}, "x\ty\n").exitCode, 0);
+        const QByteArray plain = corvane::test::readFile(file);
+        QCOMPARE(plain.size(), 5 + 516);
+        QCOMPARE(plain.left(5).toHex(' '), QByteArray("00 01 00 00 00"));
+    }
+
+    // The sorted order is the same whatever the locale variables say.
+    void sortedOrderIgnoresTheLocale_data() {
+        QTest::addColumn<QString>("lang");
+        QTest::newRow("C") << u"C"_s;
+        QTest::newRow("POSIX") << u"POSIX"_s;
+        QTest::newRow("German") << u"de_DE.UTF-8"_s;
+        QTest::newRow("Swedish") << u"sv_SE.UTF-8"_s;
+    }
+    void sortedOrderIgnoresTheLocale() {
+        QFETCH(QString, lang);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"LANG"_s, lang);
+        env.insert(u"LC_ALL"_s, lang);
+        const QString file = path(u"sorted.dat"_s);
+        QCOMPARE(cli({u"lists"_s, u"write"_s, u"--sorted"_s, file},
+                     "failure notice\nZulu\naaa\nAaa\n\xc3\xa4rger\nzebra\n", env)
+                     .exitCode,
+                 0);
+        const Run dump = cli({u"lists"_s, u"dump"_s, file}, {}, env);
+        QCOMPARE(dump.out, QByteArray("aaa\nAaa\n\xc3\xa4rger\nfailure notice\nzebra\nZulu\n"));
+    }
+
+    void damagedFileIsReportedAfterItsEntries() {
+        const QString file = path(u"damaged.dat"_s);
+        QCOMPARE(
+            cli({u"lists"_s, u"write"_s, u"--uncompressed"_s, file}, "one\ta\ntwo\tb\n").exitCode,
+            0);
+        QByteArray bytes = corvane::test::readFile(file);
+        bytes.chop(100);
+        QVERIFY(corvane::test::writeFile(file, bytes));
+        const Run dump = cli({u"lists"_s, u"dump"_s, file});
+        QCOMPARE(dump.exitCode, 1);
+        // The second record lost part of its description: its caption is kept, as read.
+        QCOMPARE(dump.out, QByteArray("one\ta\ntwo\n"));
+        QVERIFY2(dump.err.contains("damaged"), dump.err.constData());
+    }
+
+    void badArguments_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("no command") << QStringList{} << 2;
+        QTest::newRow("unknown command") << QStringList{u"frobnicate"_s} << 2;
+        QTest::newRow("help") << QStringList{u"--help"_s} << 0;
+        QTest::newRow("lists help") << QStringList{u"lists"_s, u"--help"_s} << 0;
+        QTest::newRow("dump help") << QStringList{u"lists"_s, u"dump"_s, u"--help"_s} << 0;
+        QTest::newRow("dump without file") << QStringList{u"lists"_s, u"dump"_s} << 2;
+        QTest::newRow("dump missing file")
+            << QStringList{u"lists"_s, u"dump"_s, u"/nonexistent/x.dat"_s} << 1;
+        QTest::newRow("unknown option")
+            << QStringList{u"lists"_s, u"dump"_s, u"--bogus"_s, u"x"_s} << 2;
+        QTest::newRow("classify without subject")
+            << QStringList{u"classify"_s, u"--sender"_s, u"a"_s} << 2;
+        QTest::newRow("classify bad rules")
+            << QStringList{u"classify"_s, u"--rules"_s,  u"1,14"_s, u"--subject"_s,
+                           u"s"_s,        u"--sender"_s, u"a"_s}
+            << 2;
+    }
+    void badArguments() {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        const Run run = cli(args);
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY(!(exitCode == 0 ? run.out : run.err).isEmpty());
+    }
+
+    void classifyUsesTheDataDirectory_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("mark");
+        QTest::newRow("initial subject list")
+            << QStringList{u"--subject"_s, u"Re: Details"_s, u"--sender"_s, u"a@b.c"_s}
+            << QByteArray("Spam\n");
+        QTest::newRow("e-mail black list file")
+            << QStringList{u"--subject"_s, u"hello"_s, u"--sender"_s, u"x <a@spam.example>"_s}
+            << QByteArray("Spam\n");
+        QTest::newRow("friendly file")
+            << QStringList{u"--subject"_s, u"FREE"_s, u"--sender"_s, u"Ann <ann@friend.example>"_s}
+            << QByteArray("Friendly\n");
+        QTest::newRow("rules ticked")
+            << QStringList{u"--subject"_s, u"FREE"_s, u"--sender"_s, u"a@b.c"_s}
+            << QByteArray("Spam\n");
+        QTest::newRow("rules none") << QStringList{u"--rules"_s, u"none"_s,     u"--subject"_s,
+                                                   u"FREE"_s,    u"--sender"_s, u"a@b.c"_s}
+                                    << QByteArray("Plain\n");
+        QTest::newRow("score from the header file")
+            << QStringList{u"--rules"_s,  u"4"_s,     u"--subject"_s, u"hi"_s,
+                           u"--sender"_s, u"a@b.c"_s, u"--headers"_s, u"HEADERS"_s}
+            << QByteArray("Spam\n");
+    }
+    void classifyUsesTheDataDirectory() {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, mark);
+        QTemporaryDir dir;
+        QCOMPARE(cli({u"lists"_s, u"write"_s, u"--sorted"_s, dir.filePath(u"bleml.dat"_s)},
+                     "@spam.example\tknown spammer\n")
+                     .exitCode,
+                 0);
+        QCOMPARE(cli({u"lists"_s, u"write"_s, dir.filePath(u"freml.dat"_s)}, "@friend.example\t\n")
+                     .exitCode,
+                 0);
+        const QString headers = dir.filePath(u"headers.txt"_s);
+        QVERIFY(corvane::test::writeFile(headers, "Subject: hi\r\nX-Spam-Score: 5.2\r\n"));
+        args.replaceInStrings(u"HEADERS"_s, headers);
+        const Run run = cli(QStringList{u"classify"_s, u"--data-dir"_s, dir.path()} + args);
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, mark);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliLists)
+#include "tst_cli_lists.moc"
