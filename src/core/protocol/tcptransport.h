@@ -1,0 +1,67 @@
+#pragma once
+
+#include "protocol/transport.h"
+
+#include <QList>
+#include <QObject>
+#include <QSslCertificate>
+#include <QSslError>
+
+#include <memory>
+
+class QDeadlineTimer;
+class QEventLoop;
+class QSslSocket;
+
+namespace corvane {
+
+// The transport over a real socket. Waits run a local event loop (never the socket's blocking
+// waitFor* calls), so windows repaint and commands and timers run while an operation waits.
+// Port 995 means TLS from the first byte with the server's certificate verified against the
+// host name; every other port speaks plain TCP.
+class TcpTransport final : public Transport {
+public:
+    enum class Security {
+        Auto, // TLS on port 995, plain TCP on every other port
+        Plain,
+        Tls,
+    };
+
+    TcpTransport();
+    ~TcpTransport() override;
+
+    void setSecurity(Security security) { m_security = security; }
+    // Certificates trusted in addition to the system's (tests use a private authority).
+    void addCaCertificates(const QList<QSslCertificate> &certificates);
+
+    bool isOpen() const override;
+    void close() override;
+    void abort() override;
+
+protected:
+    void connectTo(const QString &host, quint16 port) override;
+    void send(const QByteArray &bytes) override;
+    void receiveMore(QByteArray &buffer) override;
+
+private:
+    // Runs a local event loop until the socket reports anything, abort() is called or the
+    // deadline passes; false when the deadline has passed.
+    bool waitForActivity(const QDeadlineTimer &deadline);
+    QDeadlineTimer readDeadline() const;
+    // The error for a socket that stopped working; closes the connection.
+    [[noreturn]] void fail(const QString &text);
+    [[noreturn]] void failFromSocket();
+    // Lets the socket finish sending and closing on its own, then deletes it.
+    void retire();
+
+    std::unique_ptr<QObject> m_context; // parent of the sockets
+    QSslSocket *m_socket = nullptr;
+    QEventLoop *m_loop = nullptr;
+    Security m_security = Security::Auto;
+    QList<QSslCertificate> m_extraCas;
+    QList<QSslError> m_sslErrors;
+    QString m_host;
+    bool m_aborted = false;
+};
+
+} // namespace corvane

@@ -1,0 +1,280 @@
+// The transport: line assembly and the line limit (scripted), and the socket implementation
+// against a scripted server on 127.0.0.1.
+
+#include "errors.h"
+#include "fakeserver.h"
+#include "faketransport.h"
+#include "protocol/tcptransport.h"
+
+#include <QTcpServer>
+#include <QTest>
+#include <QTimer>
+
+using namespace Qt::StringLiterals;
+using corvane::Error;
+using corvane::TcpTransport;
+using corvane::Transport;
+using corvane::test::FakeServer;
+using corvane::test::FakeTransport;
+
+namespace {
+
+// Reads lines until one fails; returns the lines and the error text (empty if none failed).
+QByteArrayList readAll(Transport &t, int max, QString &error) {
+    QByteArrayList lines;
+    try {
+        for (int i = 0; i < max; ++i)
+            lines << t.readLine();
+    } catch (const Error &e) {
+        error = e.message();
+    }
+    return lines;
+}
+
+QString errorOf(const std::function<void()> &f) {
+    try {
+        f();
+    } catch (const Error &e) {
+        return e.message();
+    }
+    return {};
+}
+
+const QString kClosed = u"Connection Closed Gracefully."_s;
+const QString kTooLong = u"Max line length exceeded."_s;
+
+} // namespace
+
+class TestTransport final : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void lines_data();
+    void lines();
+    void lineLimitBeforeLineEnd();
+    void notConnected();
+    void transcriptMasksSecret();
+
+    void conversationOverSocket();
+    void resolvesHostName();
+    void refusedConnection();
+    void peerClosesWhileReading();
+    void silentServerTimesOut();
+    void overlongLineFromServer();
+    void abortEndsPendingWait();
+    void alreadyConnected();
+    void closeDeliversLastLine();
+    void tlsCertificateMustVerify();
+    void tlsWithTrustedCertificate();
+};
+
+void TestTransport::lines_data() {
+    QTest::addColumn<QByteArray>("incoming");
+    QTest::addColumn<int>("chunk");
+    QTest::addColumn<QByteArrayList>("expected");
+    QTest::addColumn<QString>("error");
+
+    const QByteArray atLimit(Transport::MaxLineLength, 'a');
+    QTest::newRow("CR LF") << QByteArray("+OK a\r\nb\r\n") << 0 << QByteArrayList{"+OK a", "b"}
+                           << kClosed;
+    QTest::newRow("bare LF") << QByteArray("x\ny\n") << 0 << QByteArrayList{"x", "y"} << kClosed;
+    QTest::newRow("empty lines") << QByteArray("\r\n\n.\r\n") << 0 << QByteArrayList{"", "", "."}
+                                 << kClosed;
+    QTest::newRow("one byte at a time")
+        << QByteArray("+OK 2 320\r\n.\r\n") << 1 << QByteArrayList{"+OK 2 320", "."} << kClosed;
+    QTest::newRow("CR inside a line stays")
+        << QByteArray("a\rb\r\n") << 0 << QByteArrayList{"a\rb"} << kClosed;
+    QTest::newRow("line without end then close")
+        << QByteArray("ok\r\npartial") << 0 << QByteArrayList{"ok"} << kClosed;
+    QTest::newRow("exactly the limit") << atLimit + "\r\n"
+                                       << 1000 << QByteArrayList{atLimit} << kClosed;
+    QTest::newRow("one over the limit") << atLimit + "b\r\nnext\r\n"
+                                        << 0 << QByteArrayList{} << kTooLong;
+    QTest::newRow("over the limit with bare LF") << atLimit + "b\n"
+                                                 << 0 << QByteArrayList{} << kTooLong;
+}
+
+void TestTransport::lines() {
+    QFETCH(QByteArray, incoming);
+    QFETCH(int, chunk);
+    QFETCH(QByteArrayList, expected);
+    QFETCH(QString, error);
+
+    FakeTransport t;
+    t.open(u"pop.example"_s, 110);
+    t.serverSays(incoming);
+    t.setChunkSize(chunk);
+    QString actualError;
+    QCOMPARE(readAll(t, 10, actualError), expected);
+    QCOMPARE(actualError, error);
+}
+
+void TestTransport::lineLimitBeforeLineEnd() {
+    // A server that sends an endless line is stopped once the limit is passed, not when the
+    // line ends (it may never end).
+    FakeTransport t;
+    t.open(u"pop.example"_s, 110);
+    t.setChunkSize(4096);
+    t.serverSays(QByteArray(Transport::MaxLineLength + 2, 'x'));
+    t.serverSays(QByteArray(100000, 'x'));
+    QCOMPARE(errorOf([&] { t.readLine(); }), kTooLong);
+    QVERIFY(t.unread() > 0);
+}
+
+void TestTransport::notConnected() {
+    FakeTransport t;
+    QCOMPARE(errorOf([&] { t.writeLine("STAT"); }), u"Not Connected"_s);
+    QCOMPARE(errorOf([&] { t.readLine(); }), u"Not Connected"_s);
+}
+
+void TestTransport::transcriptMasksSecret() {
+    FakeTransport t;
+    QStringList transcript;
+    t.setTranscript([&](const QString &line) { transcript << line; });
+    t.open(u"pop.example"_s, 110);
+    t.serverSays("+OK ready\r\n");
+    t.readLine();
+    t.writeLine("PASS secret", 5);
+    QCOMPARE(t.takeWritten(), QByteArray("PASS secret\r\n"));
+    QCOMPARE(transcript, (QStringList{u"--- connecting to pop.example:110"_s, u"<-- +OK ready"_s,
+                                      u"--> PASS ******"_s}));
+}
+
+void TestTransport::conversationOverSocket() {
+    FakeServer server;
+    server.send("+OK ready\r\n").expect("STAT").send("+OK 2 320\r\n").expect("QUIT");
+    TcpTransport t;
+    t.open(u"127.0.0.1"_s, server.port());
+    QVERIFY(t.isOpen());
+    QCOMPARE(t.readLine(), QByteArray("+OK ready"));
+    t.writeLine("STAT");
+    QCOMPARE(t.readLine(), QByteArray("+OK 2 320"));
+    t.writeLine("QUIT");
+    t.close();
+    QVERIFY(!t.isOpen());
+    QTRY_VERIFY(server.peerClosed());
+    QCOMPARE(server.mismatches(), QStringList());
+    QCOMPARE(server.received(), (QByteArrayList{"STAT", "QUIT"}));
+}
+
+void TestTransport::resolvesHostName() {
+    FakeServer server;
+    server.send("+OK\r\n");
+    TcpTransport t;
+    t.open(u"localhost"_s, server.port());
+    QCOMPARE(t.readLine(), QByteArray("+OK"));
+}
+
+void TestTransport::refusedConnection() {
+    quint16 port = 0;
+    {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        port = closed.serverPort();
+    }
+    TcpTransport t;
+    QCOMPARE(errorOf([&] { t.open(u"127.0.0.1"_s, port); }),
+             u"Socket Error # 10061\r\nConnection refused."_s);
+    QVERIFY(!t.isOpen());
+    QCOMPARE(errorOf([&] { t.writeLine("STAT"); }), u"Not Connected"_s);
+}
+
+void TestTransport::peerClosesWhileReading() {
+    FakeServer server;
+    server.send("1 120\r\n2 30").closeConnection();
+    TcpTransport t;
+    t.open(u"127.0.0.1"_s, server.port());
+    QCOMPARE(t.readLine(), QByteArray("1 120"));
+    QCOMPARE(errorOf([&] { t.readLine(); }), kClosed);
+    QVERIFY(!t.isOpen());
+    QCOMPARE(errorOf([&] { t.readLine(); }), u"Not Connected"_s);
+}
+
+void TestTransport::silentServerTimesOut() {
+    FakeServer server;
+    server.send("+OK ready\r\n").fallSilent();
+    TcpTransport t;
+    t.setReadTimeout(200);
+    t.open(u"127.0.0.1"_s, server.port());
+    QCOMPARE(t.readLine(), QByteArray("+OK ready"));
+    QCOMPARE(errorOf([&] { t.readLine(); }), u"Socket Error # 10060\r\nConnection timed out."_s);
+    QVERIFY(!t.isOpen());
+    QTRY_VERIFY(server.peerClosed());
+}
+
+void TestTransport::overlongLineFromServer() {
+    FakeServer server;
+    server.send(QByteArray(Transport::MaxLineLength + 1, 'y') + "\r\n").fallSilent();
+    TcpTransport t;
+    t.open(u"127.0.0.1"_s, server.port());
+    QCOMPARE(errorOf([&] { t.readLine(); }), kTooLong);
+}
+
+void TestTransport::abortEndsPendingWait() {
+    // The program may have to shut down while an operation waits: abort() comes from an
+    // event handled inside the wait and ends it like a dropped connection.
+    FakeServer server;
+    server.send("+OK ready\r\n").fallSilent();
+    TcpTransport t;
+    t.open(u"127.0.0.1"_s, server.port());
+    t.readLine();
+    bool fired = false;
+    QTimer::singleShot(50, [&] {
+        fired = true;
+        t.abort();
+    });
+    QCOMPARE(errorOf([&] { t.readLine(); }), kClosed);
+    QVERIFY(fired);
+    QVERIFY(!t.isOpen());
+}
+
+void TestTransport::alreadyConnected() {
+    FakeServer server;
+    server.fallSilent();
+    TcpTransport t;
+    t.open(u"127.0.0.1"_s, server.port());
+    QCOMPARE(errorOf([&] { t.open(u"127.0.0.1"_s, server.port()); }), u"Already connected."_s);
+    QVERIFY(t.isOpen());
+}
+
+void TestTransport::closeDeliversLastLine() {
+    // A line written right before close() still reaches the server (QUIT is sent that way).
+    FakeServer server;
+    server.send("+OK\r\n").expect("QUIT");
+    TcpTransport t;
+    t.open(u"127.0.0.1"_s, server.port());
+    t.readLine();
+    t.writeLine("QUIT");
+    t.close();
+    QTRY_COMPARE(server.received(), QByteArrayList{"QUIT"});
+    QCOMPARE(server.mismatches(), QStringList());
+}
+
+void TestTransport::tlsCertificateMustVerify() {
+    FakeServer server;
+    server.enableTls();
+    server.send("+OK secure\r\n");
+    TcpTransport t;
+    t.setSecurity(TcpTransport::Security::Tls);
+    const QString error = errorOf([&] { t.open(u"127.0.0.1"_s, server.port()); });
+    QVERIFY2(error.contains(u"127.0.0.1"_s), qPrintable(error));
+    QVERIFY2(error.contains(u"self-signed"_s, Qt::CaseInsensitive), qPrintable(error));
+    QVERIFY(!t.isOpen());
+}
+
+void TestTransport::tlsWithTrustedCertificate() {
+    FakeServer server;
+    server.enableTls();
+    server.send("+OK secure\r\n").expect("QUIT");
+    TcpTransport t;
+    t.setSecurity(TcpTransport::Security::Tls);
+    t.addCaCertificates({FakeServer::certificate()});
+    t.open(u"localhost"_s, server.port());
+    QCOMPARE(t.readLine(), QByteArray("+OK secure"));
+    t.writeLine("QUIT");
+    t.close();
+    QTRY_COMPARE(server.received(), QByteArrayList{"QUIT"});
+}
+
+QTEST_GUILESS_MAIN(TestTransport)
+#include "tst_transport.moc"
