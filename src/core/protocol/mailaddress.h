@@ -35,6 +35,10 @@ using MailAddressList = QList<MailAddress>;
 // fails except for an "@" after a closed angle-bracket address: DataError "@ Outside address".
 MailAddressList parseAddressList(QStringView value);
 
+// As parseAddressList, but an "@" after an angle-bracket address is skipped instead of
+// failing (for the headers whose values nothing but writing back depends on).
+MailAddressList parseAddressListLenient(QStringView value);
+
 // The text forms of the addresses joined by ", "; empty for an empty list.
 QString addressListText(const MailAddressList &list);
 

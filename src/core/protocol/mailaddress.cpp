@@ -1,0 +1,278 @@
+#include "protocol/mailaddress.h"
+
+#include "errors.h"
+#include "protocol/encodedwords.h"
+
+using namespace Qt::StringLiterals;
+
+namespace corvane {
+
+namespace {
+
+bool isAtomSpecial(char16_t c) {
+    switch (c) {
+    case '!':
+    case '#':
+    case '$':
+    case '%':
+    case '&':
+    case '\'':
+    case '*':
+    case '+':
+    case '-':
+    case '/':
+    case '=':
+    case '?':
+    case '_':
+    case '`':
+    case '{':
+    case '}':
+    case '|':
+    case '~':
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isPlainNameChar(QChar c) {
+    const char16_t u = c.unicode();
+    if (u < 0x80)
+        return (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') ||
+               isAtomSpecial(u);
+    return c.isLetterOrNumber() || c.isMark();
+}
+
+QString quoted(QStringView text) {
+    QString out = u"\""_s;
+    for (QChar c : text) {
+        if (c == u'"' || c == u'\\')
+            out += u'\\';
+        out += c;
+    }
+    out += u'"';
+    return out;
+}
+
+// One parse of an address header value. Linear in the length of the value.
+class AddressParser {
+public:
+    AddressParser(QStringView text, bool strict) : s(text), strict(strict) {}
+
+    MailAddressList parseList() {
+        MailAddressList list;
+        while (i < s.size()) {
+            parseItem(list, false);
+            if (i < s.size())
+                ++i; // past "," or ";"
+        }
+        return list;
+    }
+
+private:
+    QStringView s;
+    bool strict;
+    qsizetype i = 0;
+
+    // Reads one mailbox, or a group with its members, up to "," or ";" (or the end).
+    void parseItem(MailAddressList &list, bool inGroup) {
+        QString phrase;  // words and quoted strings, single blanks between them
+        QString compact; // the same without the blanks: a bare address
+        bool pendingBlank = false;
+        QString comment;
+        QString angle;
+        bool hasAngle = false;
+        bool angleClosed = false;
+        auto addText = [&](QStringView piece) {
+            if (pendingBlank && !phrase.isEmpty())
+                phrase += u' ';
+            pendingBlank = false;
+            phrase += piece;
+            compact += piece;
+        };
+        while (i < s.size()) {
+            const QChar c = s[i];
+            if (c == u',' || c == u';')
+                break;
+            if (c.isSpace()) {
+                pendingBlank = true;
+                ++i;
+            } else if (c == u'"') {
+                addText(readQuoted());
+            } else if (c == u'(') {
+                const QString text = readComment();
+                if (comment.isEmpty())
+                    comment = text.trimmed();
+                pendingBlank = true;
+            } else if (c == u'<') {
+                ++i;
+                angle = readAngle();
+                hasAngle = true;
+                angleClosed = true;
+            } else if (c == u'>') {
+                ++i;
+            } else if (c == u':' && !hasAngle && !inGroup) {
+                // A group: "name: member, member;".
+                ++i;
+                const QString name = decodeEncodedWords(phrase.trimmed());
+                const qsizetype before = list.size();
+                while (i < s.size() && s[i] != u';') {
+                    parseItem(list, true);
+                    if (i < s.size() && s[i] == u',')
+                        ++i;
+                }
+                if (i < s.size())
+                    ++i; // past ";"
+                if (list.size() == before)
+                    list.append(MailAddress{name, QString()});
+                skipToSeparator();
+                return;
+            } else {
+                if (c == u'@' && angleClosed && strict)
+                    throw DataError(u"@ Outside address"_s);
+                const qsizetype start = i;
+                while (i < s.size() && !s[i].isSpace() &&
+                       !QStringView(u",;\"()<>").contains(s[i]) &&
+                       !(s[i] == u':' && !hasAngle && !inGroup) && !(s[i] == u'@' && angleClosed)) {
+                    ++i;
+                }
+                if (i == start) {
+                    ++i; // a lone "@" after an angle address in lenient mode
+                    continue;
+                }
+                addText(s.mid(start, i - start));
+            }
+        }
+        MailAddress a;
+        if (hasAngle) {
+            a.Address = angle;
+            a.Name = decodeEncodedWords(phrase.trimmed());
+            if (a.Name.isEmpty())
+                a.Name = decodeEncodedWords(comment);
+        } else {
+            a.Address = compact.contains(u'@') ? compact : phrase.trimmed();
+            a.Name = decodeEncodedWords(comment);
+        }
+        if (!a.Address.isEmpty())
+            list.append(a);
+    }
+
+    QString readQuoted() {
+        QString out;
+        ++i; // opening quote
+        while (i < s.size() && s[i] != u'"') {
+            if (s[i] == u'\\' && i + 1 < s.size())
+                ++i;
+            out += s[i];
+            ++i;
+        }
+        if (i < s.size())
+            ++i;
+        return out;
+    }
+
+    QString readComment() {
+        QString out;
+        int depth = 0;
+        while (i < s.size()) {
+            const QChar c = s[i];
+            if (c == u'\\' && i + 1 < s.size()) {
+                out += s[i + 1];
+                i += 2;
+                continue;
+            }
+            ++i;
+            if (c == u'(') {
+                if (depth++ > 0)
+                    out += c;
+            } else if (c == u')') {
+                if (--depth == 0)
+                    break;
+                out += c;
+            } else {
+                out += c;
+            }
+        }
+        return out;
+    }
+
+    // The address inside angle brackets, without blanks and comments outside quotes, quoted
+    // local parts unquoted, and a source route ("@a,@b:") dropped.
+    QString readAngle() {
+        QString out;
+        while (i < s.size() && s[i] != u'>') {
+            const QChar c = s[i];
+            if (c == u'"') {
+                out += readQuoted();
+            } else if (c == u'(') {
+                readComment();
+            } else {
+                if (!c.isSpace())
+                    out += c;
+                ++i;
+            }
+        }
+        if (i < s.size())
+            ++i; // ">"
+        if (out.startsWith(u'@')) {
+            const qsizetype colon = out.indexOf(u':');
+            if (colon >= 0)
+                out.remove(0, colon + 1);
+        }
+        return out;
+    }
+
+    void skipToSeparator() {
+        while (i < s.size() && s[i] != u',' && s[i] != u';')
+            ++i;
+    }
+};
+
+} // namespace
+
+QString quoteDisplayName(QStringView name) {
+    for (QChar c : name)
+        if (c != u' ' && !isPlainNameChar(c))
+            return quoted(name);
+    return name.toString();
+}
+
+QString quoteAddress(QStringView address) {
+    const qsizetype at = address.lastIndexOf(u'@');
+    const QStringView local = at < 0 ? address : address.left(at);
+    for (QChar c : local)
+        if (c != u'.' && !isPlainNameChar(c))
+            return quoted(local) + address.sliced(local.size()).toString();
+    return address.toString();
+}
+
+QString MailAddress::text() const {
+    if (Address.isEmpty())
+        return Name.isEmpty() ? QString() : quoteDisplayName(Name) + u":;"_s;
+    if (Name.isEmpty())
+        return quoteAddress(Address);
+    return quoteDisplayName(Name) + u" <"_s + quoteAddress(Address) + u'>';
+}
+
+MailAddress MailAddress::parse(QStringView value) {
+    const MailAddressList list = parseAddressList(value);
+    return list.isEmpty() ? MailAddress() : list.first();
+}
+
+MailAddressList parseAddressList(QStringView value) {
+    return AddressParser(value, true).parseList();
+}
+
+MailAddressList parseAddressListLenient(QStringView value) {
+    return AddressParser(value, false).parseList();
+}
+
+QString addressListText(const MailAddressList &list) {
+    QStringList texts;
+    texts.reserve(list.size());
+    for (const MailAddress &a : list)
+        texts.append(a.text());
+    return texts.join(u", "_s);
+}
+
+} // namespace corvane
