@@ -8,7 +8,7 @@ BUILD_DIR=build-fuzz \
   CMAKE_ARGS="-DCMAKE_CXX_COMPILER=clang++-14 -DCORVANE_BUILD_FUZZERS=ON -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_BENCHMARKS=OFF" \
   scripts/setup.sh
 for exe in build-fuzz/fuzz/fuzz_*; do
-  [ -x "$exe" ] || continue
+  [ -f "$exe" ] && [ -x "$exe" ] || continue
   name=$(basename "$exe")
   corpus=build-fuzz/corpus-$name
   rm -rf "$corpus" && mkdir -p "$corpus"
