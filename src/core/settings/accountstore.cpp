@@ -327,6 +327,16 @@ bool AccountStore::removeByTag(int tag) {
     return true;
 }
 
+bool AccountStore::hasAccountName(const QString &name) {
+    bool taken = false;
+    for (const Account &a : accounts())
+        taken = taken || a.AccountName == name;
+    const int n = rowCount();
+    m_pastEnd = true;
+    setCurrent(n - 1);
+    return taken;
+}
+
 void AccountStore::insert(const Account &account) {
     QSqlQuery q(database());
     q.prepare(

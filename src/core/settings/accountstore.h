@@ -78,6 +78,9 @@ public:
     std::optional<Account> lookup(int tag, Walk walk);
     // Deletes the row at tag and walks on to the end. Returns false when no row matches.
     bool removeByTag(int tag);
+    // Whether some row's "Account Name" equals name exactly (case-sensitive, untrimmed). Like
+    // every walk over the table it visits every row and leaves the last one current.
+    bool hasAccountName(const QString &name);
 
     // Current row. currentRow() is its 0-based position, -1 when the table is empty.
     int currentRow() const;

@@ -254,6 +254,27 @@ private Q_SLOTS:
         QCOMPARE(store.rowCount(), 2);
     }
 
+    void nameTakenIsExact_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("same") << u"Home"_s << true;
+        QTest::newRow("other case") << u"home"_s << false;
+        QTest::newRow("trailing blank") << u"Home "_s << false;
+        QTest::newRow("second row") << u"Work"_s << true;
+        QTest::newRow("empty") << u""_s << false;
+    }
+    void nameTakenIsExact() {
+        QFETCH(QString, name);
+        QFETCH(bool, taken);
+        AccountStore store(path());
+        QVERIFY(!store.hasAccountName(u"Home"_s)); // empty table
+        store.insert(acct(u"Home"_s));
+        store.insert(acct(u"Work"_s));
+        store.setCurrentRow(0);
+        QCOMPARE(store.hasAccountName(name), taken);
+        QCOMPARE(store.currentRow(), 1); // the walk visits every row
+    }
+
     void valuesSurviveReopening() {
         Account a = acct(u"Zürich ☃"_s);
         a.Password = u"  spaces and \"quotes\"  "_s;
