@@ -1,0 +1,315 @@
+// corvane-cli accounts: list, add, edit and delete the POP3 accounts of a data directory.
+
+#include "cli/command.h"
+
+#include "errors.h"
+#include "platform/datadir.h"
+#include "settings/accountstore.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <optional>
+
+using namespace Qt::StringLiterals;
+
+namespace corvane::cli {
+namespace {
+
+const QString kStoreFile = u"accounts.dat"_s;
+
+// A TAB, line break or backslash inside a field is escaped so that every account stays on
+// one line of TAB-separated fields.
+QString escapeField(const QString &field) {
+    QString out;
+    out.reserve(field.size());
+    for (QChar c : field) {
+        switch (c.unicode()) {
+        case u'\\':
+            out += u"\\\\"_s;
+            break;
+        case u'\t':
+            out += u"\\t"_s;
+            break;
+        case u'\n':
+            out += u"\\n"_s;
+            break;
+        case u'\r':
+            out += u"\\r"_s;
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+const QCommandLineOption dataDirOption(u"data-dir"_s,
+                                       u"The data directory that holds accounts.dat (default: "
+                                       u"the directory of the program)."_s,
+                                       u"DIR"_s);
+const QCommandLineOption nameOption(u"name"_s, u"The account name."_s, u"TEXT"_s);
+const QCommandLineOption serverOption(u"server"_s, u"The POP3 server's host name."_s, u"HOST"_s);
+const QCommandLineOption portOption(u"port"_s, u"The POP3 port."_s, u"PORT"_s);
+const QCommandLineOption userOption(u"user"_s, u"The POP3 user name."_s, u"TEXT"_s);
+const QCommandLineOption passwordOption(u"password"_s,
+                                        u"The POP3 password (visible to other users of this "
+                                        u"machine while the command runs; see "
+                                        u"--password-stdin)."_s,
+                                        u"TEXT"_s);
+const QCommandLineOption passwordStdinOption(u"password-stdin"_s,
+                                             u"Read the password from the first line of "
+                                             u"standard input."_s);
+const QCommandLineOption emailOption(u"email"_s, u"The account's own e-mail address."_s,
+                                     u"ADDRESS"_s);
+
+// The data directory chosen on the command line; nothing (after an error message) when it
+// does not exist.
+std::optional<DataDirectory> dataDirectory(const QCommandLineParser &parser,
+                                           const QString &command) {
+    const DataDirectory dir(parser.isSet(dataDirOption) ? parser.value(dataDirOption)
+                                                        : DataDirectory::defaultPath());
+    if (!QFileInfo(dir.path()).isDir()) {
+        err(u"corvane-cli %1: no such directory: %2\n"_s.arg(command, dir.path()));
+        return std::nullopt;
+    }
+    return dir;
+}
+
+bool readPassword(QString &password) {
+    QFile input;
+    if (!input.open(stdin, QIODevice::ReadOnly))
+        return false;
+    QByteArray line = input.readLine();
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    password = QString::fromUtf8(line);
+    return true;
+}
+
+// Takes the account fields given on the command line into an account; returns false after
+// an error message.
+bool takeFields(const QCommandLineParser &parser, const QString &command, Account &a) {
+    if (parser.isSet(nameOption))
+        a.AccountName = parser.value(nameOption);
+    if (parser.isSet(serverOption))
+        a.Pop3Server = parser.value(serverOption);
+    if (parser.isSet(portOption)) {
+        bool ok = false;
+        const int port = parser.value(portOption).toInt(&ok);
+        if (!ok || port < 1 || port > 65535) {
+            err(u"corvane-cli %1: --port takes a number from 1 to 65535, not '%2'\n"_s.arg(
+                command, parser.value(portOption)));
+            return false;
+        }
+        a.PortNumber = QString::number(port);
+    }
+    if (parser.isSet(userOption))
+        a.Username = parser.value(userOption);
+    if (parser.isSet(passwordOption) && parser.isSet(passwordStdinOption)) {
+        err(u"corvane-cli %1: give either --password or --password-stdin\n"_s.arg(command));
+        return false;
+    }
+    if (parser.isSet(passwordOption))
+        a.Password = parser.value(passwordOption);
+    if (parser.isSet(passwordStdinOption) && !readPassword(a.Password)) {
+        err(u"corvane-cli %1: cannot read standard input\n"_s.arg(command));
+        return false;
+    }
+    if (parser.isSet(emailOption))
+        a.EmailAddress = parser.value(emailOption);
+    return true;
+}
+
+bool noPositionals(const QCommandLineParser &parser, const QString &command) {
+    if (parser.positionalArguments().isEmpty())
+        return true;
+    err(u"corvane-cli %1: unexpected argument '%2'\n"_s.arg(
+        command, parser.positionalArguments().constFirst()));
+    return false;
+}
+
+// The one TAG argument of edit and delete; -1 after an error message.
+int tagArgument(const QCommandLineParser &parser, const QString &command) {
+    const QStringList pos = parser.positionalArguments();
+    if (pos.size() != 1) {
+        err(u"corvane-cli %1: expected one TAG (see 'corvane-cli accounts list')\n"_s.arg(command));
+        return -1;
+    }
+    bool ok = false;
+    const int tag = pos.constFirst().toInt(&ok);
+    if (!ok || tag < 0) {
+        err(u"corvane-cli %1: TAG must be a number from 0 up, not '%2'\n"_s.arg(command,
+                                                                                pos.constFirst()));
+        return -1;
+    }
+    return tag;
+}
+
+int list(const QStringList &args) {
+    const QString command = u"accounts list"_s;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        u"Prints one line per account in table order: the tag (the account's position, from "
+        u"0), the account name, the POP3 server, the port, the user name and the e-mail "
+        u"address, separated by TAB. Passwords are never printed. A TAB, line break or "
+        u"backslash inside a field is written as \\t, \\n, \\r or \\\\."_s);
+    parser.addOption(dataDirOption);
+    int code = Success;
+    if (!parseArguments(parser, command, args, code))
+        return code;
+    if (!noPositionals(parser, command))
+        return Usage;
+    const auto dir = dataDirectory(parser, command);
+    if (!dir)
+        return Failure;
+    const QString file = dir->filePath(kStoreFile);
+    if (!QFileInfo::exists(file))
+        return Success; // no store yet: no accounts, and nothing is created
+    AccountStore store(file);
+    const QList<Account> all = store.accounts();
+    QString text;
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        const Account &a = all[i];
+        text += QString::number(i);
+        for (const QString *f :
+             {&a.AccountName, &a.Pop3Server, &a.PortNumber, &a.Username, &a.EmailAddress})
+            text += u'\t' + escapeField(*f);
+        text += u'\n';
+    }
+    out(text);
+    return Success;
+}
+
+int add(const QStringList &args) {
+    const QString command = u"accounts add"_s;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        u"Adds an account at the end of the table (accounts.dat is created when missing). The "
+        u"name must not be taken by another account (compared exactly, case-sensitive). The "
+        u"port defaults to 110; the other fields default to empty."_s);
+    parser.addOptions({dataDirOption, nameOption, serverOption, portOption, userOption,
+                       passwordOption, passwordStdinOption, emailOption});
+    int code = Success;
+    if (!parseArguments(parser, command, args, code))
+        return code;
+    if (!noPositionals(parser, command))
+        return Usage;
+    if (!parser.isSet(nameOption) || !parser.isSet(serverOption)) {
+        err(u"corvane-cli %1: --name and --server are required\n"_s.arg(command));
+        return Usage;
+    }
+    Account a;
+    a.PortNumber = u"110"_s;
+    if (!takeFields(parser, command, a))
+        return Usage;
+    const auto dir = dataDirectory(parser, command);
+    if (!dir)
+        return Failure;
+    AccountStore store(dir->filePath(kStoreFile));
+    if (store.hasAccountName(a.AccountName)) {
+        err(u"corvane-cli %1: That account name exists, please choose another\n"_s.arg(command));
+        return Failure;
+    }
+    store.insert(a);
+    out(u"%1\n"_s.arg(store.rowCount() - 1));
+    return Success;
+}
+
+int edit(const QStringList &args) {
+    const QString command = u"accounts edit"_s;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        u"Changes the account with the given tag (see 'corvane-cli accounts list') in place; "
+        u"fields that are not given keep their values."_s);
+    parser.addOptions({dataDirOption, nameOption, serverOption, portOption, userOption,
+                       passwordOption, passwordStdinOption, emailOption});
+    parser.addPositionalArgument(u"TAG"_s, u"The account's tag."_s);
+    int code = Success;
+    if (!parseArguments(parser, command, args, code))
+        return code;
+    const int tag = tagArgument(parser, command);
+    if (tag < 0)
+        return Usage;
+    const auto dir = dataDirectory(parser, command);
+    if (!dir)
+        return Failure;
+    const QString file = dir->filePath(kStoreFile);
+    if (!QFileInfo::exists(file)) {
+        err(u"corvane-cli %1: there is no account with tag %2\n"_s.arg(command).arg(tag));
+        return Failure;
+    }
+    AccountStore store(file);
+    auto a = store.lookup(tag, AccountStore::Walk::StopAtMatch);
+    if (!a) {
+        err(u"corvane-cli %1: there is no account with tag %2\n"_s.arg(command).arg(tag));
+        return Failure;
+    }
+    if (!takeFields(parser, command, *a))
+        return Usage;
+    store.updateCurrent(*a);
+    return Success;
+}
+
+int remove(const QStringList &args, const QString &verb) {
+    const QString command = u"accounts "_s + verb;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        u"Deletes the account with the given tag (see 'corvane-cli accounts list') without a "
+        u"question; the accounts after it move up by one."_s);
+    parser.addOption(dataDirOption);
+    parser.addPositionalArgument(u"TAG"_s, u"The account's tag."_s);
+    int code = Success;
+    if (!parseArguments(parser, command, args, code))
+        return code;
+    const int tag = tagArgument(parser, command);
+    if (tag < 0)
+        return Usage;
+    const auto dir = dataDirectory(parser, command);
+    if (!dir)
+        return Failure;
+    const QString file = dir->filePath(kStoreFile);
+    if (!QFileInfo::exists(file) || !AccountStore(file).removeByTag(tag)) {
+        err(u"corvane-cli %1: there is no account with tag %2\n"_s.arg(command).arg(tag));
+        return Failure;
+    }
+    return Success;
+}
+
+int run(const QStringList &args) {
+    const QString sub = args.isEmpty() ? QString() : args.constFirst();
+    if (sub == u"list"_s)
+        return list(args.mid(1));
+    if (sub == u"add"_s)
+        return add(args.mid(1));
+    if (sub == u"edit"_s)
+        return edit(args.mid(1));
+    if (sub == u"delete"_s || sub == u"remove"_s)
+        return remove(args.mid(1), sub);
+    const QString help =
+        u"Usage: corvane-cli accounts list [--data-dir DIR]\n"
+        u"       corvane-cli accounts add --name NAME --server HOST [--port PORT] [--user USER]\n"
+        u"                                [--password TEXT | --password-stdin] [--email ADDRESS]\n"
+        u"                                [--data-dir DIR]\n"
+        u"       corvane-cli accounts edit TAG [--name ...] [--server ...] [--port ...] ...\n"
+        u"       corvane-cli accounts delete TAG [--data-dir DIR]    (also: remove)\n\n"
+        u"Works on the POP3 accounts in accounts.dat. An account is named by its tag, its\n"
+        u"position in the table counted from 0, as 'accounts list' prints it.\n"
+        u"Run 'corvane-cli accounts SUBCOMMAND --help' for details.\n"_s;
+    if (sub == u"--help"_s || sub == u"-h"_s) {
+        out(help);
+        return Success;
+    }
+    if (!sub.isNull())
+        err(u"corvane-cli accounts: unknown subcommand '%1'\n\n"_s.arg(sub));
+    err(help);
+    return Usage;
+}
+
+const CommandRegistration registration{
+    {u"accounts"_s, u"List, add, edit and delete the POP3 accounts."_s, run}};
+
+} // namespace
+} // namespace corvane::cli

@@ -1,0 +1,198 @@
+// corvane-cli settings: show the values of Settings.ini, or change one of them.
+
+#include "cli/command.h"
+
+#include "errors.h"
+#include "platform/datadir.h"
+#include "platform/inifile.h"
+#include "rules/miscrules.h"
+#include "settings/settings.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+
+#include <limits>
+#include <optional>
+
+using namespace Qt::StringLiterals;
+
+namespace corvane::cli {
+namespace {
+
+const QCommandLineOption dataDirOption(u"data-dir"_s,
+                                       u"The data directory that holds Settings.ini (default: "
+                                       u"the directory of the program)."_s,
+                                       u"DIR"_s);
+
+std::optional<DataDirectory> dataDirectory(const QCommandLineParser &parser,
+                                           const QString &command) {
+    const DataDirectory dir(parser.isSet(dataDirOption) ? parser.value(dataDirOption)
+                                                        : DataDirectory::defaultPath());
+    if (!QFileInfo(dir.path()).isDir()) {
+        err(u"corvane-cli %1: no such directory: %2\n"_s.arg(command, dir.path()));
+        return std::nullopt;
+    }
+    return dir;
+}
+
+QString qualified(const ConfigurationKey &k) {
+    return k.section + u'.' + k.key;
+}
+
+// The value as the file will hold it, or nothing when the text does not suit the key. The
+// command is stricter than reading the file: it refuses what reading would replace with a
+// default, so a typing error never passes unnoticed.
+std::optional<QString> normalise(const ConfigurationKey &k, const QString &text, QString &problem) {
+    using Form = ConfigurationKey::Form;
+    const QString t = text.trimmed();
+    if (text.contains(u'\n') || text.contains(u'\r')) {
+        problem = u"a value cannot hold a line break"_s;
+        return std::nullopt;
+    }
+    if (k.key == u"AutoIntvl"_s) {
+        const auto v = parseLegacyInteger(t, Settings::MinAutoIntvl, Settings::MaxAutoIntvl);
+        if (!v)
+            problem = u"AutoIntvl takes a number of minutes from 1 to 120"_s;
+        return v ? std::optional<QString>(QString::number(*v)) : std::nullopt;
+    }
+    if (k.key == u"deletecount"_s) {
+        const auto v = parseLegacyInteger(t, 0, std::numeric_limits<qint64>::max() - 1);
+        if (!v)
+            problem = u"deletecount takes a whole number from 0 up"_s;
+        return v ? std::optional<QString>(QString::number(*v)) : std::nullopt;
+    }
+    switch (k.form) {
+    case Form::Boolean: {
+        const QString l = t.toLower();
+        if (l == u"1"_s || l == u"true"_s || l == u"yes"_s || l == u"on"_s)
+            return u"1"_s;
+        if (l == u"0"_s || l == u"false"_s || l == u"no"_s || l == u"off"_s)
+            return u"0"_s;
+        problem = u"%1 takes 1 or 0 (or true/false, yes/no, on/off)"_s.arg(k.key);
+        return std::nullopt;
+    }
+    case Form::Colour: {
+        // "#RRGGBB" as web pages write it, or the stored number 0x00BBGGRR.
+        if (t.startsWith(u'#') && t.size() == 7) {
+            bool ok = false;
+            const uint rgb = t.mid(1).toUInt(&ok, 16);
+            if (ok) {
+                const uint r = (rgb >> 16) & 0xFF, g = (rgb >> 8) & 0xFF, b = rgb & 0xFF;
+                return QString::number(r | (g << 8) | (b << 16));
+            }
+        }
+        if (const auto v = parseLegacyInteger(t, 0, 0xFFFFFF))
+            return QString::number(*v);
+        problem = u"%1 takes a colour as #RRGGBB or as a number 0x00BBGGRR"_s.arg(k.key);
+        return std::nullopt;
+    }
+    case Form::Integer:
+    case Form::Text:
+        break;
+    }
+    return text;
+}
+
+int show(const QStringList &args) {
+    const QString command = u"settings show"_s;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        u"Prints every key of Settings.ini as Section.key=value, with the value the program "
+        u"would use: the file's value, or the default where the file has none or one that "
+        u"cannot be read. Colours are numbers 0x00BBGGRR."_s);
+    parser.addOption(dataDirOption);
+    int code = Success;
+    if (!parseArguments(parser, command, args, code))
+        return code;
+    if (!parser.positionalArguments().isEmpty()) {
+        err(u"corvane-cli %1: unexpected argument '%2'\n"_s.arg(
+            command, parser.positionalArguments().constFirst()));
+        return Usage;
+    }
+    const auto dir = dataDirectory(parser, command);
+    if (!dir)
+        return Failure;
+    Settings settings;
+    MiscRules misc;
+    QString deleteCount = u"0"_s;
+    SettingsFile(dir->filePath(SettingsFile::FileName))
+        .ReadConfiguration(settings, misc, deleteCount);
+    QString text;
+    for (const ConfigurationKey &k : configurationKeys())
+        text += qualified(k) + u'=' + configurationValue(k, settings, misc, deleteCount) + u'\n';
+    out(text);
+    return Success;
+}
+
+int set(const QStringList &args) {
+    const QString command = u"settings set"_s;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        u"Changes one key of Settings.ini, as the options window would, and writes the file "
+        u"the way the program does when it closes: every key is written, keys already in the "
+        u"file change where they stand and every other line is kept. KEY is a key name such "
+        u"as AutoIntvl, deletecount or 13 (a rule tick), optionally with its section "
+        u"(Options.AutoIntvl, Blacklist.13). Do not run it while the program is open: the "
+        u"program writes its own values when it closes."_s);
+    parser.addOption(dataDirOption);
+    parser.addPositionalArgument(u"KEY"_s, u"The key to change."_s);
+    parser.addPositionalArgument(u"VALUE"_s, u"Its new value."_s);
+    int code = Success;
+    if (!parseArguments(parser, command, args, code))
+        return code;
+    const QStringList pos = parser.positionalArguments();
+    if (pos.size() != 2) {
+        err(u"corvane-cli %1: expected KEY and VALUE\n"_s.arg(command));
+        return Usage;
+    }
+    const ConfigurationKey *key = findConfigurationKey(pos[0]);
+    if (!key) {
+        err(u"corvane-cli %1: unknown key '%2' (see 'corvane-cli settings show')\n"_s.arg(command,
+                                                                                          pos[0]));
+        return Usage;
+    }
+    QString problem;
+    const auto value = normalise(*key, pos[1], problem);
+    if (!value) {
+        err(u"corvane-cli %1: %2, not '%3'\n"_s.arg(command, problem, pos[1]));
+        return Usage;
+    }
+    const auto dir = dataDirectory(parser, command);
+    if (!dir)
+        return Failure;
+    Settings settings;
+    MiscRules misc;
+    QString deleteCount = u"0"_s;
+    SettingsFile file(dir->filePath(SettingsFile::FileName));
+    file.ReadConfiguration(settings, misc, deleteCount);
+    applyConfigurationValue(*key, *value, settings, misc, deleteCount);
+    file.WriteConfiguration(settings, misc, deleteCount);
+    return Success;
+}
+
+int run(const QStringList &args) {
+    const QString sub = args.isEmpty() ? QString() : args.constFirst();
+    if (sub == u"show"_s)
+        return show(args.mid(1));
+    if (sub == u"set"_s)
+        return set(args.mid(1));
+    const QString help = u"Usage: corvane-cli settings show [--data-dir DIR]\n"
+                         u"       corvane-cli settings set KEY VALUE [--data-dir DIR]\n\n"
+                         u"Shows or changes the options, rule ticks and deletion total kept in "
+                         u"Settings.ini.\nRun 'corvane-cli settings show --help' or "
+                         u"'corvane-cli settings set --help' for details.\n"_s;
+    if (sub == u"--help"_s || sub == u"-h"_s) {
+        out(help);
+        return Success;
+    }
+    if (!sub.isNull())
+        err(u"corvane-cli settings: unknown subcommand '%1'\n\n"_s.arg(sub));
+    err(help);
+    return Usage;
+}
+
+const CommandRegistration registration{
+    {u"settings"_s, u"Show or change the values kept in Settings.ini."_s, run}};
+
+} // namespace
+} // namespace corvane::cli

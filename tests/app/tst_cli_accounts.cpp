@@ -1,0 +1,141 @@
+#include "testsupport.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QByteArray out, err;
+};
+
+Run cli(const QStringList &args, const QByteArray &input = {}) {
+    QProcess p;
+    p.start(corvane::test::cliPath(), args);
+    p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(30000))
+        p.kill();
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+            p.readAllStandardError()};
+}
+
+} // namespace
+
+class TestCliAccounts final : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString store() const { return m_dir.filePath(u"accounts.dat"_s); }
+    Run accounts(QStringList args, const QByteArray &input = {}) const {
+        args.prepend(u"accounts"_s);
+        args << u"--data-dir"_s << m_dir.path();
+        return cli(args, input);
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY2(QFile::exists(corvane::test::cliPath()), "CORVANE_CLI must name corvane-cli");
+    }
+    void init() { QFile::remove(store()); }
+
+    void addEditDeleteList() {
+        // Listing a directory without a store lists nothing and creates nothing.
+        Run r = accounts({u"list"_s});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QByteArray());
+        QVERIFY(!QFile::exists(store()));
+
+        QCOMPARE(accounts({u"add"_s, u"--name"_s, u"Home"_s, u"--server"_s, u"pop.a.example"_s,
+                           u"--user"_s, u"me"_s, u"--password"_s, u"s3cret-pw"_s, u"--email"_s,
+                           u"me@a.example"_s})
+                     .out,
+                 "0\n"_ba);
+        r = accounts({u"add"_s, u"--name"_s, u"Work\tDesk"_s, u"--server"_s, u"pop.b.example"_s,
+                      u"--port"_s, u"995"_s, u"--password-stdin"_s},
+                     "other-pw\n");
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, "1\n"_ba);
+
+        r = accounts({u"list"_s});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, "0\tHome\tpop.a.example\t110\tme\tme@a.example\n"
+                        "1\tWork\\tDesk\tpop.b.example\t995\t\t\n"_ba);
+        QVERIFY(!r.out.contains("pw")); // passwords are never printed
+
+        // A taken name is refused; a name differing in case is not taken.
+        r = accounts({u"add"_s, u"--name"_s, u"Home"_s, u"--server"_s, u"x"_s});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(r.err.contains("That account name exists, please choose another"));
+        QCOMPARE(accounts({u"add"_s, u"--name"_s, u"home"_s, u"--server"_s, u"x"_s}).exitCode, 0);
+
+        // Edit changes only the given fields.
+        QCOMPARE(
+            accounts({u"edit"_s, u"0"_s, u"--port"_s, u"1100"_s, u"--name"_s, u"House"_s}).exitCode,
+            0);
+        r = accounts({u"list"_s});
+        QVERIFY(r.out.startsWith("0\tHouse\tpop.a.example\t1100\tme\tme@a.example\n"));
+
+        // Delete moves the later accounts up.
+        QCOMPARE(accounts({u"delete"_s, u"0"_s}).exitCode, 0);
+        QCOMPARE(accounts({u"remove"_s, u"1"_s}).exitCode, 0);
+        QCOMPARE(accounts({u"list"_s}).out, "0\tWork\\tDesk\tpop.b.example\t995\t\t\n"_ba);
+    }
+
+    void badArguments_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("no subcommand") << QStringList{} << 2;
+        QTest::newRow("unknown subcommand") << QStringList{u"show"_s} << 2;
+        QTest::newRow("unknown option") << QStringList{u"list"_s, u"--bogus"_s} << 2;
+        QTest::newRow("add without server") << QStringList{u"add"_s, u"--name"_s, u"A"_s} << 2;
+        QTest::newRow("port not a number")
+            << QStringList{u"add"_s, u"--name"_s, u"A"_s,  u"--server"_s,
+                           u"h"_s,   u"--port"_s, u"pop"_s}
+            << 2;
+        QTest::newRow("edit without tag") << QStringList{u"edit"_s, u"--name"_s, u"A"_s} << 2;
+        QTest::newRow("tag not a number") << QStringList{u"delete"_s, u"Home"_s} << 2;
+        QTest::newRow("tag out of range") << QStringList{u"delete"_s, u"3"_s} << 1;
+        QTest::newRow("edit tag out of range")
+            << QStringList{u"edit"_s, u"1"_s, u"--name"_s, u"A"_s} << 1;
+    }
+    void badArguments() {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QCOMPARE(accounts({u"add"_s, u"--name"_s, u"Only"_s, u"--server"_s, u"h"_s}).exitCode, 0);
+        const QByteArray before = corvane::test::readFile(store());
+        const Run r = accounts(args);
+        QCOMPARE(r.exitCode, exitCode);
+        QVERIFY(!r.err.isEmpty());
+        QCOMPARE(corvane::test::readFile(store()), before);
+    }
+
+    void helpOnEverySubcommand_data() {
+        QTest::addColumn<QString>("sub");
+        for (const char *s : {"list", "add", "edit", "delete"})
+            QTest::newRow(s) << QString::fromLatin1(s);
+    }
+    void helpOnEverySubcommand() {
+        QFETCH(QString, sub);
+        const Run r = cli({u"accounts"_s, sub, u"--help"_s});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(r.out.contains("--data-dir"));
+    }
+
+    void foreignStoreUntouched() {
+        const QByteArray junk = "not a database at all\r\n";
+        QVERIFY(corvane::test::writeFile(store(), junk));
+        const Run r = accounts({u"add"_s, u"--name"_s, u"A"_s, u"--server"_s, u"h"_s});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(r.err.contains(QDir::toNativeSeparators(store()).toUtf8()));
+        QCOMPARE(corvane::test::readFile(store()), junk);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliAccounts)
+#include "tst_cli_accounts.moc"
