@@ -1,0 +1,210 @@
+#include "protocol/pop3client.h"
+
+#include "errors.h"
+#include "platform/legacytext.h"
+#include "protocol/mailmessage.h"
+#include "protocol/transport.h"
+
+using namespace Qt::StringLiterals;
+
+namespace corvane {
+namespace {
+
+// The part of a reply text after its first blank, or the whole text when it has none.
+QByteArray afterFirstBlank(const QByteArray &text) {
+    const qsizetype blank = text.indexOf(' ');
+    return blank < 0 ? text : text.mid(blank + 1).trimmed();
+}
+
+QByteArray number(int n) {
+    return QByteArray::number(n);
+}
+
+} // namespace
+
+Pop3Reply Pop3Reply::parse(const QByteArray &line) {
+    Pop3Reply reply;
+    reply.line = line;
+    const QByteArray status = line.left(4).trimmed();
+    if (status == "+OK")
+        reply.status = Status::Ok;
+    else if (status == "-ERR")
+        reply.status = Status::Err;
+    else
+        return reply;
+    reply.text = line.mid(status.size()).trimmed();
+    return reply;
+}
+
+bool Pop3DataLines::readLine(QByteArray &line) {
+    if (m_done)
+        return false;
+    try {
+        line = m_transport.readLine();
+    } catch (const Error &) {
+        // The stream position is unknown now: nothing read later could be trusted.
+        m_transport.close();
+        throw;
+    }
+    if (line == ".")
+        m_done = true;
+    return true;
+}
+
+Pop3Client::Pop3Client(Transport &transport) : m_transport(transport) {}
+
+bool Pop3Client::IsOpen() const {
+    return m_transport.isOpen();
+}
+
+void Pop3Client::OpenSession() {
+    if (m_transport.isOpen())
+        throw NetworkError(u"Already connected."_s);
+    // A line break would end the command early and send the rest as a command of its own.
+    for (const QString *field : {&m_username, &m_password}) {
+        if (field->contains(u'\r') || field->contains(u'\n') || field->contains(QChar(0)))
+            throw ProtocolError(u"The user name or password holds a line break."_s);
+    }
+    m_transport.open(m_host, m_port);
+    try {
+        require(readReply());
+        require(command("USER " + m_username.toUtf8()));
+        require(command("PASS " + m_password.toUtf8(), 5));
+    } catch (const Error &) {
+        CloseSession();
+        throw;
+    }
+}
+
+void Pop3Client::CloseSession() {
+    if (m_transport.isOpen()) {
+        try {
+            m_transport.writeLine("QUIT");
+        } catch (const Error &) {
+            // The connection is closed below all the same.
+        }
+    }
+    m_transport.close();
+}
+
+void Pop3Client::AbandonSession() {
+    m_transport.close();
+}
+
+Pop3Reply Pop3Client::readReply() {
+    QByteArray line;
+    try {
+        line = m_transport.readLine();
+    } catch (const Error &) {
+        m_transport.close();
+        throw;
+    }
+    Pop3Reply reply = Pop3Reply::parse(line);
+    if (reply.status == Pop3Reply::Status::Unrecognized) {
+        // Whatever the server is sending, the replies that follow cannot be matched to our
+        // commands any more. Closing without QUIT leaves the mailbox as it was.
+        m_transport.close();
+    }
+    return reply;
+}
+
+Pop3Reply Pop3Client::command(const QByteArray &line, qsizetype maskFrom) {
+    m_transport.writeLine(line, maskFrom);
+    return readReply();
+}
+
+void Pop3Client::require(const Pop3Reply &reply) {
+    switch (reply.status) {
+    case Pop3Reply::Status::Ok:
+        return;
+    case Pop3Reply::Status::Err:
+        // The server's own words; a bare "-ERR" still says something.
+        throw ProtocolError(decodeLegacyText(reply.text.isEmpty() ? reply.line : reply.text));
+    case Pop3Reply::Status::Unrecognized:
+        break;
+    }
+    throw ProtocolError(
+        u"Unrecognized POP3 Response Header:\n\"%1\""_s.arg(decodeLegacyText(reply.line)));
+}
+
+int Pop3Client::CountMessages() {
+    const Pop3Reply reply = command("STAT");
+    require(reply);
+    if (reply.text.isEmpty())
+        return 0;
+    const qsizetype blank = reply.text.indexOf(' ');
+    const QByteArray count = blank < 0 ? reply.text : reply.text.left(blank);
+    bool ok = false;
+    const int n = count.toInt(&ok);
+    if (!ok)
+        throw ProtocolError(
+            u"The server's message count \"%1\" is not a number."_s.arg(decodeLegacyText(count)));
+    return n;
+}
+
+qint64 Pop3Client::MailboxOctets() {
+    try {
+        require(command("LIST"));
+        Pop3DataLines lines(m_transport);
+        qint64 total = 0;
+        QByteArray line;
+        while (lines.readLine(line) && !lines.atEnd()) {
+            bool ok = false;
+            const qint64 size = afterFirstBlank(line.trimmed()).toLongLong(&ok);
+            if (ok && size > 0)
+                total += size;
+        }
+        return total;
+    } catch (const Error &) {
+        return -1;
+    }
+}
+
+qint64 Pop3Client::MessageOctets(int n) {
+    const Pop3Reply reply = command("LIST " + number(n));
+    require(reply);
+    if (reply.text.isEmpty())
+        return -1;
+    bool ok = false;
+    const qint64 size = afterFirstBlank(reply.text).toLongLong(&ok);
+    return ok && size >= 0 ? size : -1;
+}
+
+void Pop3Client::readMessageData(MailMessage &message) {
+    Pop3DataLines lines(m_transport);
+    try {
+        message.ReadMessage(lines);
+    } catch (const Error &) {
+        // The message object reads on to the end line after a damaged message; when it could
+        // not, the rest of the data is still on its way and the connection is out of step.
+        if (!lines.atEnd())
+            m_transport.close();
+        throw;
+    }
+    if (!lines.atEnd())
+        m_transport.close();
+}
+
+bool Pop3Client::FetchHeader(int n, MailMessage &message) {
+    require(command("TOP " + number(n) + " 0"));
+    readMessageData(message);
+    return true;
+}
+
+bool Pop3Client::FetchMessage(int n, MailMessage &message) {
+    if (!command("RETR " + number(n)).ok())
+        return false;
+    readMessageData(message);
+    return true;
+}
+
+bool Pop3Client::MarkDeleted(int n) {
+    require(command("DELE " + number(n)));
+    return true;
+}
+
+void Pop3Client::UndoDeletions() {
+    require(command("RSET"));
+}
+
+} // namespace corvane

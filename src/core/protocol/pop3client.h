@@ -1,0 +1,107 @@
+#pragma once
+
+#include "protocol/lines.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace corvane {
+
+class MailMessage;
+class Transport;
+
+// One POP3 reply line. The status is the first four characters with blanks trimmed; the text
+// is what follows the status, without surrounding blanks ("+OK 2 320" has the text "2 320").
+struct Pop3Reply {
+    enum class Status { Ok, Err, Unrecognized };
+
+    Status status = Status::Unrecognized;
+    QByteArray line; // the whole line as received
+    QByteArray text;
+
+    static Pop3Reply parse(const QByteArray &line);
+    bool ok() const { return status == Status::Ok; }
+};
+
+// The lines of a multi-line POP3 reply (a listing, TOP or RETR data), up to and including
+// the end line ".", which is delivered like any other line; afterwards readLine() returns
+// false. Lines come as received (dot-stuffed); the line limit is the transport's. A transport
+// failure in the middle of the data closes the connection, whose position in the stream is
+// then unknown, before the error is passed on.
+class Pop3DataLines final : public LineSource {
+public:
+    explicit Pop3DataLines(Transport &transport) : m_transport(transport) {}
+    bool readLine(QByteArray &line) override;
+    bool atEnd() const { return m_done; }
+
+private:
+    Transport &m_transport;
+    bool m_done = false;
+};
+
+// A POP3 client (RFC 1939) holding at most one session, logging in with USER and PASS.
+// Every operation is synchronous and throws corvane::Error on failure: NetworkError for the
+// connection, ProtocolError for a refused command (the server's text after "-ERR") or a reply
+// that is not a POP3 status line. Any failure while a reply is being read closes the
+// connection, so that later commands never take leftover data for their replies.
+class Pop3Client {
+public:
+    explicit Pop3Client(Transport &transport);
+
+    const QString &Host() const { return m_host; }
+    void setHost(const QString &host) { m_host = host; }
+    quint16 Port() const { return m_port; }
+    void setPort(quint16 port) { m_port = port; }
+    const QString &Username() const { return m_username; }
+    void setUsername(const QString &username) { m_username = username; }
+    const QString &Password() const { return m_password; }
+    void setPassword(const QString &password) { m_password = password; }
+
+    Transport &transport() { return m_transport; }
+
+    // Connects to Host:Port, reads the greeting and logs in with USER and PASS. When anything
+    // fails after the connection stands, QUIT is written and the connection closed before the
+    // error is passed on. Throws "Already connected." when a session is open.
+    void OpenSession();
+    // Writes QUIT when the connection stands and closes it at once, without reading the reply.
+    // The server then applies the deletions of the session. Never throws.
+    void CloseSession();
+    // Closes the connection without QUIT: the server discards the deletions of the session.
+    // Never throws.
+    void AbandonSession();
+    bool IsOpen() const;
+
+    // STAT: the message count; 0 when the reply has no text.
+    int CountMessages();
+    // LIST: the sum of the sizes in the listing; -1 when anything fails (never throws).
+    qint64 MailboxOctets();
+    // LIST n: the size of message n; -1 when the reply does not hold one.
+    qint64 MessageOctets(int n);
+    // TOP n 0: reads the header of message n into message (adding to what it holds).
+    bool FetchHeader(int n, MailMessage &message);
+    // RETR n: reads the whole message n into message; false (nothing read) when the server
+    // does not answer "+OK".
+    bool FetchMessage(int n, MailMessage &message);
+    // DELE n: true; a refusal throws the server's text.
+    bool MarkDeleted(int n);
+    // RSET: clears the deletion marks of the session.
+    void UndoDeletions();
+
+private:
+    // Sends a command and reads its one-line reply (the transcript masks from maskFrom on).
+    Pop3Reply command(const QByteArray &line, qsizetype maskFrom = -1);
+    // Reads one reply line; a transport failure closes the connection.
+    Pop3Reply readReply();
+    // Throws unless the reply is "+OK".
+    static void require(const Pop3Reply &reply);
+    // Reads a multi-line reply into message.
+    void readMessageData(MailMessage &message);
+
+    Transport &m_transport;
+    QString m_host;
+    quint16 m_port = 110;
+    QString m_username;
+    QString m_password;
+};
+
+} // namespace corvane

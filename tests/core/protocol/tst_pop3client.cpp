@@ -1,0 +1,380 @@
+// The POP3 client against a scripted transport: each test reads as a conversation.
+
+#include "errors.h"
+#include "faketransport.h"
+#include "protocol/mailmessage.h"
+#include "protocol/pop3client.h"
+
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using corvane::Error;
+using corvane::MailMessage;
+using corvane::Pop3Client;
+using corvane::test::FakeTransport;
+
+namespace {
+
+template <typename F> QString errorOf(F &&f) {
+    try {
+        f();
+    } catch (const Error &e) {
+        return e.message();
+    }
+    return {};
+}
+
+// A client logged in to a scripted server; the login exchange is already taken.
+struct Session {
+    FakeTransport t;
+    Pop3Client pop{t};
+
+    Session() {
+        pop.setHost(u"pop.example"_s);
+        pop.setUsername(u"alice"_s);
+        pop.setPassword(u"secret"_s);
+        t.serverSays("+OK ready\r\n+OK\r\n+OK logged in\r\n");
+        pop.OpenSession();
+        t.takeWritten();
+    }
+};
+
+const QByteArray kHeader = "Subject: Cheap pills\r\n"
+                           "From: Spam King <king@spam.example>\r\n"
+                           "To: alice@example.net, Bob <bob@example.net>\r\n"
+                           "X-Spam-Score: 5.1\r\n"
+                           "\r\n";
+
+} // namespace
+
+class TestPop3Client final : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void openSession_data();
+    void openSession();
+    void openSessionFailsToConnect();
+    void openSessionWhileOpen();
+    void lineBreakInCredentialsIsRefused();
+    void closeSessionDoesNotWait();
+    void closeSessionWhenWriteFails();
+
+    void countMessages_data();
+    void countMessages();
+    void mailboxOctets_data();
+    void mailboxOctets();
+    void messageOctets_data();
+    void messageOctets();
+
+    void fetchHeader();
+    void fetchHeaderRefused();
+    void fetchHeaderDroppedInTheMiddle();
+    void fetchMessage();
+    void fetchMessageRefused();
+    void markDeletedAndUndo_data();
+    void markDeletedAndUndo();
+    void commandOnClosedConnection();
+    void overlongLineClosesConnection();
+    void unrecognizedReplyClosesConnection();
+};
+
+void TestPop3Client::openSession_data() {
+    QTest::addColumn<QByteArray>("server");
+    QTest::addColumn<QByteArray>("written");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<bool>("open");
+
+    QTest::newRow("success") << QByteArray("+OK ready\r\n+OK\r\n+OK logged in\r\n")
+                             << QByteArray("USER alice\r\nPASS secret\r\n") << QString() << true;
+    QTest::newRow("greeting without text")
+        << QByteArray("+OK\r\n+OK\r\n+OK\r\n") << QByteArray("USER alice\r\nPASS secret\r\n")
+        << QString() << true;
+    QTest::newRow("greeting -ERR")
+        << QByteArray("-ERR too busy\r\n") << QByteArray("QUIT\r\n") << u"too busy"_s << false;
+    QTest::newRow("user refused") << QByteArray("+OK\r\n-ERR unknown user\r\n")
+                                  << QByteArray("USER alice\r\nQUIT\r\n") << u"unknown user"_s
+                                  << false;
+    QTest::newRow("wrong password")
+        << QByteArray("+OK\r\n+OK\r\n-ERR [AUTH] Authentication failed.\r\n")
+        << QByteArray("USER alice\r\nPASS secret\r\nQUIT\r\n") << u"[AUTH] Authentication failed."_s
+        << false;
+    QTest::newRow("bare -ERR") << QByteArray("+OK\r\n+OK\r\n-ERR\r\n")
+                               << QByteArray("USER alice\r\nPASS secret\r\nQUIT\r\n") << u"-ERR"_s
+                               << false;
+    // Not a POP3 server at all: no QUIT either, the stream cannot be trusted.
+    QTest::newRow("unrecognized greeting")
+        << QByteArray("* OK IMAP4rev1 ready\r\n") << QByteArray()
+        << u"Unrecognized POP3 Response Header:\n\"* OK IMAP4rev1 ready\""_s << false;
+    QTest::newRow("dropped after greeting") << QByteArray("+OK\r\n") << QByteArray("USER alice\r\n")
+                                            << u"Connection Closed Gracefully."_s << false;
+}
+
+void TestPop3Client::openSession() {
+    QFETCH(QByteArray, server);
+    QFETCH(QByteArray, written);
+    QFETCH(QString, error);
+    QFETCH(bool, open);
+
+    FakeTransport t;
+    Pop3Client pop(t);
+    pop.setHost(u"pop.example"_s);
+    pop.setPort(1110);
+    pop.setUsername(u"alice"_s);
+    pop.setPassword(u"secret"_s);
+    t.serverSays(server);
+    QCOMPARE(errorOf([&] { pop.OpenSession(); }), error);
+    QCOMPARE(t.takeWritten(), written);
+    QCOMPARE(pop.IsOpen(), open);
+    QCOMPARE(t.host(), u"pop.example"_s);
+    QCOMPARE(t.port(), quint16(1110));
+}
+
+void TestPop3Client::openSessionFailsToConnect() {
+    FakeTransport t;
+    Pop3Client pop(t);
+    t.refuseConnection(u"Socket Error # 10061\r\nConnection refused."_s);
+    QCOMPARE(errorOf([&] { pop.OpenSession(); }), u"Socket Error # 10061\r\nConnection refused."_s);
+    QVERIFY(!pop.IsOpen());
+    QCOMPARE(t.takeWritten(), QByteArray());
+}
+
+void TestPop3Client::openSessionWhileOpen() {
+    Session s;
+    QCOMPARE(errorOf([&] { s.pop.OpenSession(); }), u"Already connected."_s);
+    QVERIFY(s.pop.IsOpen());
+    QCOMPARE(s.t.connectCount(), 1);
+}
+
+void TestPop3Client::lineBreakInCredentialsIsRefused() {
+    FakeTransport t;
+    Pop3Client pop(t);
+    pop.setUsername(u"alice"_s);
+    pop.setPassword(u"x\r\nDELE 1"_s);
+    QVERIFY(!errorOf([&] { pop.OpenSession(); }).isEmpty());
+    QCOMPARE(t.connectCount(), 0);
+}
+
+void TestPop3Client::closeSessionDoesNotWait() {
+    Session s;
+    s.t.serverSays("+OK bye\r\n");
+    s.pop.CloseSession();
+    QCOMPARE(s.t.takeWritten(), QByteArray("QUIT\r\n"));
+    QVERIFY(!s.pop.IsOpen());
+    QVERIFY(s.t.unread() > 0); // the reply was never read
+    s.pop.CloseSession();      // nothing open: nothing written
+    QCOMPARE(s.t.takeWritten(), QByteArray());
+}
+
+void TestPop3Client::closeSessionWhenWriteFails() {
+    Session s;
+    s.t.failWritesAfter(0);
+    s.pop.CloseSession();
+    QVERIFY(!s.pop.IsOpen());
+}
+
+void TestPop3Client::countMessages_data() {
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("count and size") << QByteArray("+OK 2 320") << 2 << QString();
+    QTest::newRow("empty mailbox") << QByteArray("+OK 0 0") << 0 << QString();
+    QTest::newRow("no text") << QByteArray("+OK") << 0 << QString();
+    QTest::newRow("count without size") << QByteArray("+OK 7") << 7 << QString();
+    QTest::newRow("not a number") << QByteArray("+OK many 320") << 0
+                                  << u"The server's message count \"many\" is not a number."_s;
+    QTest::newRow("refused") << QByteArray("-ERR mailbox locked") << 0 << u"mailbox locked"_s;
+    QTest::newRow("unrecognized") << QByteArray("+OKAY 2 320") << 0
+                                  << u"Unrecognized POP3 Response Header:\n\"+OKAY 2 320\""_s;
+}
+
+void TestPop3Client::countMessages() {
+    QFETCH(QByteArray, reply);
+    QFETCH(int, count);
+    QFETCH(QString, error);
+
+    Session s;
+    s.t.serverSays(reply + "\r\n");
+    int actual = 0;
+    QCOMPARE(errorOf([&] { actual = s.pop.CountMessages(); }), error);
+    QCOMPARE(s.t.takeWritten(), QByteArray("STAT\r\n"));
+    QCOMPARE(actual, count);
+}
+
+void TestPop3Client::mailboxOctets_data() {
+    QTest::addColumn<QByteArray>("server");
+    QTest::addColumn<qint64>("octets");
+    QTest::addColumn<bool>("openAfter");
+
+    QTest::newRow("two messages") << QByteArray("+OK 2 messages\r\n1 120\r\n2 3000\r\n.\r\n")
+                                  << qint64(3120) << true;
+    QTest::newRow("empty listing") << QByteArray("+OK\r\n.\r\n") << qint64(0) << true;
+    QTest::newRow("size not a number counts 0")
+        << QByteArray("+OK\r\n1 120\r\n3 abc\r\n.\r\n") << qint64(120) << true;
+    QTest::newRow("line without blank") << QByteArray("+OK\r\n500\r\n.\r\n") << qint64(500) << true;
+    QTest::newRow("beyond 32 bits")
+        << QByteArray("+OK\r\n1 3000000000\r\n2 3000000000\r\n.\r\n") << qint64(6000000000) << true;
+    QTest::newRow("-ERR gives -1") << QByteArray("-ERR not now\r\n") << qint64(-1) << true;
+    QTest::newRow("dropped in the middle")
+        << QByteArray("+OK\r\n1 120\r\n2 30") << qint64(-1) << false;
+    QTest::newRow("over-long line")
+        << QByteArray("+OK\r\n1 " + QByteArray(20000, '9') + "\r\n.\r\n") << qint64(-1) << false;
+}
+
+void TestPop3Client::mailboxOctets() {
+    QFETCH(QByteArray, server);
+    QFETCH(qint64, octets);
+    QFETCH(bool, openAfter);
+
+    Session s;
+    s.t.serverSays(server);
+    QCOMPARE(s.pop.MailboxOctets(), octets);
+    QCOMPARE(s.t.takeWritten(), QByteArray("LIST\r\n"));
+    QCOMPARE(s.pop.IsOpen(), openAfter);
+}
+
+void TestPop3Client::messageOctets_data() {
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<qint64>("octets");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("number and size") << QByteArray("+OK 2 4711") << qint64(4711) << QString();
+    QTest::newRow("no text") << QByteArray("+OK") << qint64(-1) << QString();
+    QTest::newRow("size not a number") << QByteArray("+OK 2 big") << qint64(-1) << QString();
+    QTest::newRow("refused") << QByteArray("-ERR no such message") << qint64(-1)
+                             << u"no such message"_s;
+}
+
+void TestPop3Client::messageOctets() {
+    QFETCH(QByteArray, reply);
+    QFETCH(qint64, octets);
+    QFETCH(QString, error);
+
+    Session s;
+    s.t.serverSays(reply + "\r\n");
+    qint64 actual = -1;
+    QCOMPARE(errorOf([&] { actual = s.pop.MessageOctets(2); }), error);
+    QCOMPARE(s.t.takeWritten(), QByteArray("LIST 2\r\n"));
+    QCOMPARE(actual, octets);
+}
+
+void TestPop3Client::fetchHeader() {
+    Session s;
+    MailMessage m;
+    s.t.setChunkSize(7);
+    s.t.serverSays("+OK\r\n" + kHeader + ".\r\n+OK 5 900\r\n");
+    QVERIFY(s.pop.FetchHeader(5, m));
+    QCOMPARE(s.t.takeWritten(), QByteArray("TOP 5 0\r\n"));
+    QCOMPARE(m.Subject, u"Cheap pills"_s);
+    QCOMPARE(m.FromText(), u"Spam King <king@spam.example>"_s);
+    QCOMPARE(m.RecipientsText(), u"alice@example.net, Bob <bob@example.net>"_s);
+    QCOMPARE(m.HeaderLines.size(), 4);
+    QVERIFY(m.Body.isEmpty());
+    // The connection is in step: the next reply is the next command's.
+    QCOMPARE(s.pop.MessageOctets(5), qint64(900));
+}
+
+void TestPop3Client::fetchHeaderRefused() {
+    Session s;
+    MailMessage m;
+    s.t.serverSays("-ERR no such message\r\n");
+    QCOMPARE(errorOf([&] { s.pop.FetchHeader(5, m); }), u"no such message"_s);
+    QCOMPARE(s.t.takeWritten(), QByteArray("TOP 5 0\r\n"));
+    QVERIFY(m.HeaderLines.isEmpty());
+    QVERIFY(s.pop.IsOpen());
+}
+
+void TestPop3Client::fetchHeaderDroppedInTheMiddle() {
+    Session s;
+    MailMessage m;
+    s.t.serverSays("+OK\r\nSubject: half\r\nFrom: a@b");
+    QVERIFY(!errorOf([&] { s.pop.FetchHeader(1, m); }).isEmpty());
+    QVERIFY(!s.pop.IsOpen());
+}
+
+void TestPop3Client::fetchMessage() {
+    Session s;
+    MailMessage m;
+    s.t.serverSays("+OK 120 octets\r\n" + kHeader + "Hello\r\n..dotted\r\n.\r\n");
+    QVERIFY(s.pop.FetchMessage(3, m));
+    QCOMPARE(s.t.takeWritten(), QByteArray("RETR 3\r\n"));
+    QCOMPARE(m.Subject, u"Cheap pills"_s);
+    QCOMPARE(m.Body, (QList<QByteArray>{"Hello", ".dotted"}));
+    QVERIFY(s.pop.IsOpen());
+}
+
+void TestPop3Client::fetchMessageRefused() {
+    Session s;
+    MailMessage m;
+    s.t.serverSays("-ERR message 3 already deleted\r\n+OK 1 200\r\n");
+    bool result = true;
+    QCOMPARE(errorOf([&] { result = s.pop.FetchMessage(3, m); }), QString());
+    QVERIFY(!result);
+    QVERIFY(m.HeaderLines.isEmpty());
+    QVERIFY(m.Body.isEmpty());
+    QCOMPARE(s.pop.CountMessages(), 1);
+    QCOMPARE(s.t.takeWritten(), QByteArray("RETR 3\r\nSTAT\r\n"));
+}
+
+void TestPop3Client::markDeletedAndUndo_data() {
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("undo");
+    QTest::addColumn<QByteArray>("written");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("DELE") << QByteArray("+OK message 3 deleted") << false
+                          << QByteArray("DELE 3\r\n") << QString();
+    QTest::newRow("DELE refused") << QByteArray("-ERR message 3 already deleted") << false
+                                  << QByteArray("DELE 3\r\n") << u"message 3 already deleted"_s;
+    QTest::newRow("RSET") << QByteArray("+OK") << true << QByteArray("RSET\r\n") << QString();
+    QTest::newRow("RSET refused") << QByteArray("-ERR unknown command") << true
+                                  << QByteArray("RSET\r\n") << u"unknown command"_s;
+}
+
+void TestPop3Client::markDeletedAndUndo() {
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, undo);
+    QFETCH(QByteArray, written);
+    QFETCH(QString, error);
+
+    Session s;
+    s.t.serverSays(reply + "\r\n");
+    QCOMPARE(errorOf([&] {
+                 if (undo)
+                     s.pop.UndoDeletions();
+                 else
+                     QVERIFY(s.pop.MarkDeleted(3));
+             }),
+             error);
+    QCOMPARE(s.t.takeWritten(), written);
+    QVERIFY(s.pop.IsOpen());
+}
+
+void TestPop3Client::commandOnClosedConnection() {
+    FakeTransport t;
+    Pop3Client pop(t);
+    QCOMPARE(errorOf([&] { pop.CountMessages(); }), u"Not Connected"_s);
+    QCOMPARE(pop.MailboxOctets(), qint64(-1));
+}
+
+void TestPop3Client::overlongLineClosesConnection() {
+    // The rest of the line would otherwise be read as the reply to the next command.
+    Session s;
+    MailMessage m;
+    s.t.serverSays("+OK\r\nSubject: " + QByteArray(20000, 'x') + "\r\n+OK fake\r\n.\r\n");
+    QCOMPARE(errorOf([&] { s.pop.FetchHeader(1, m); }), u"Max line length exceeded."_s);
+    QVERIFY(!s.pop.IsOpen());
+    QCOMPARE(errorOf([&] { s.pop.MarkDeleted(1); }), u"Not Connected"_s);
+}
+
+void TestPop3Client::unrecognizedReplyClosesConnection() {
+    Session s;
+    MailMessage m;
+    s.t.serverSays("+Ok\r\nSubject: x\r\n\r\n.\r\n");
+    QVERIFY(!s.pop.FetchMessage(1, m));
+    QVERIFY(!s.pop.IsOpen());
+    QCOMPARE(s.t.takeWritten(), QByteArray("RETR 1\r\n"));
+}
+
+QTEST_GUILESS_MAIN(TestPop3Client)
+#include "tst_pop3client.moc"
