@@ -237,7 +237,7 @@ bool needsEncodedWords(QStringView text) {
 
 QList<QByteArray> encodeWords(QStringView text) {
     static constexpr QByteArrayView prefix = "=?UTF-8?Q?";
-    static constexpr qsizetype maxWord = 75;
+    static constexpr qsizetype maxWord = 66; // so that "Subject: " and a word fit 76
     QList<QByteArray> words;
     QByteArray word = prefix.toByteArray();
     auto isSafe = [](unsigned char b) {

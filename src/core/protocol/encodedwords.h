@@ -31,7 +31,7 @@ QString headerBytesToText(QByteArrayView raw);
 // printable ASCII (tabs allowed), or a word too long to fold.
 bool needsEncodedWords(QStringView text);
 
-// The text as a sequence of UTF-8 Q encoded words of at most 75 characters each, using only
+// The text as a sequence of UTF-8 Q encoded words of at most 66 characters each, using only
 // the characters RFC 2047 allows in a phrase, so the result is safe in names and unstructured
 // fields alike. Decoding the words gives back the text exactly.
 QList<QByteArray> encodeWords(QStringView text);
