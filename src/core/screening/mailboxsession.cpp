@@ -1,0 +1,247 @@
+#include "screening/mailboxsession.h"
+
+#include "errors.h"
+#include "platform/legacytext.h"
+#include "rules/rulelists.h"
+#include "settings/accountstore.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QLocale>
+#include <QTimer>
+
+#include <limits>
+
+using namespace Qt::StringLiterals;
+
+namespace corvane {
+namespace {
+
+using Control = ScreeningView::Control;
+
+const QString kIdle = u"Idle..."_s;
+const QString kNoMessageSelected = u"No message selected"_s;
+const QString kNoReset = u"Your POP server doesn't have Reset feature"_s;
+
+QString portErrorText(const QString &port) {
+    return u"The port number \"%1\" of this account is not a whole number from 1 to 65535. "
+           u"Please correct it in the account's settings."_s.arg(port);
+}
+
+} // namespace
+
+MailboxSession::MailboxSession(Transport &transport, AccountStore *store, const RuleLists &lists,
+                               ScreeningView &view)
+    : m_pop(transport), m_store(store), m_lists(lists), m_view(view) {}
+
+ScreeningView::Controls MailboxSession::allCommands() const {
+    return Control::CheckButton | Control::ProcessButton | Control::DisconnectButton |
+           Control::OptionsButton | Control::AutoModeButton | Control::MainMenus;
+}
+
+void MailboxSession::setMark(qsizetype position, RowMark mark) {
+    m_rows[position].Mark = mark;
+    m_view.rowsChanged();
+}
+
+void MailboxSession::removeRow(qsizetype position) {
+    m_rows.removeAt(position);
+    m_view.rowsChanged();
+}
+
+void MailboxSession::clearRows() {
+    m_rows.clear();
+    m_view.rowsChanged();
+}
+
+void MailboxSession::ShowBusy(bool busy) {
+    m_view.showBusy(busy);
+}
+
+void MailboxSession::ShowStatus(const QString &text) {
+    m_statusText = text;
+    m_view.showStatus(text);
+}
+
+void MailboxSession::ShowFileStatus() {
+    m_view.showFileStatus(QString::number(MessageCount),
+                          u"Mail takes up %1K on the server"_s.arg(MailboxSizeK));
+}
+
+void MailboxSession::SetConnectedState(bool on) {
+    m_view.setConnectedState(on);
+    ShowStatus(on ? u"Connected"_s : QString());
+}
+
+void MailboxSession::WaitMilliseconds(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void MailboxSession::ResetWindow() {
+    SetConnectedState(false);
+    m_view.showServerName(kIdle);
+    clearRows();
+    m_view.showSelectionStatus(QString());
+    ShowStatus(QString());
+    m_view.showFileStatus(QString(), QString());
+}
+
+std::optional<quint16> MailboxSession::parsePort(const QString &text) {
+    bool ok = false;
+    const int port = text.trimmed().toInt(&ok);
+    if (!ok || port < 1 || port > 65535)
+        return std::nullopt;
+    return static_cast<quint16>(port);
+}
+
+QString MailboxSession::dateText(const QDateTime &date) {
+    const QDateTime shown = date.isValid() ? date : MailMessage::ZeroDate();
+    return QLocale::system().toString(shown.date(), QLocale::ShortFormat);
+}
+
+void MailboxSession::ApplyAccount(const AccountData &account) {
+    const std::optional<quint16> port = parsePort(account.Port);
+    if (!port)
+        throw DataError(portErrorText(account.Port));
+    m_pop.setHost(account.Host);
+    m_pop.setPort(*port);
+    m_pop.setUsername(account.Username);
+    m_pop.setPassword(account.Password);
+}
+
+void MailboxSession::ReadMailboxSize() {
+    MessageCount = m_pop.CountMessages();
+    // A failed LIST gives -1, which shows as 0K.
+    const qint64 kilobytes = m_pop.MailboxOctets() / 1024;
+    MailboxSizeK = static_cast<int>(qMin<qint64>(kilobytes, std::numeric_limits<int>::max()));
+    ShowFileStatus();
+}
+
+void MailboxSession::CheckAccount(int tag) {
+    if (m_store) {
+        // The walk goes on to the end after the match, leaving the last row current.
+        if (const std::optional<Account> account = m_store->lookup(tag, AccountStore::Walk::ToEnd))
+            CurrentAccount = {account->Pop3Server, account->PortNumber, account->Username,
+                              account->Password};
+    }
+    // A port that is not a number is reported before anything changes: the open connection,
+    // if any, stays as it is.
+    if (!parsePort(CurrentAccount.Port)) {
+        m_view.showError(portErrorText(CurrentAccount.Port));
+        return;
+    }
+
+    m_view.setControlsEnabled(Control::CheckButton | Control::ProcessButton |
+                                  Control::OptionsButton | Control::AutoModeButton |
+                                  Control::MainMenus | Control::ContextMenu,
+                              false);
+    ShowBusy(true);
+    ShowStatus(u"Connecting...."_s);
+    if (m_pop.IsOpen())
+        m_pop.CloseSession();
+    ApplyAccount(CurrentAccount);
+    const QString host = CurrentAccount.Host;
+    m_view.showServerName(host);
+
+    try {
+        m_pop.OpenSession();
+    } catch (const Error &) {
+        m_view.showError(u"Could not connect with \"%1\", check you are on the internet and your "
+                         u"settings, username and password are correct"_s.arg(host));
+        SetConnectedState(false);
+        ShowStatus(u"No connected"_s);
+        m_view.showServerName(kIdle);
+        m_view.setControlsEnabled(allCommands(), true);
+        ShowBusy(false);
+        return;
+    }
+
+    try {
+        m_view.showSelectionStatus(kNoMessageSelected);
+        m_view.showServerName(host);
+        SetConnectedState(true);
+        ReadMailboxSize();
+        if (MessageCount <= 0) {
+            // Only Disconnect stays available until the user disconnects.
+            ShowStatus(u"No messages found"_s);
+            m_view.setControlsEnabled(Control::DisconnectButton, true);
+        } else {
+            ShowFileStatus();
+            ScanHeaders(MessageCount);
+            m_view.setControlsEnabled(allCommands() | Control::ContextMenu, true);
+        }
+    } catch (const Error &) {
+        // The rows listed so far stay; the commands come back so that the user can act on
+        // them or disconnect, and a connection that broke shows as ended.
+        if (!m_pop.IsOpen()) {
+            SetConnectedState(false);
+            m_view.showServerName(kIdle);
+        }
+        m_view.setControlsEnabled(allCommands() | Control::ContextMenu, true);
+        ShowBusy(false);
+        throw;
+    }
+    ShowBusy(false);
+}
+
+void MailboxSession::ScanHeaders(int count) {
+    m_view.setControlsEnabled(Control::DisconnectButton, true);
+    const QString before = m_statusText;
+    clearRows();
+    m_view.showSelectionStatus(kNoMessageSelected);
+    for (int n = 1; n <= count; ++n) {
+        ShowStatus(u"Messsage %1 of %2"_s.arg(n).arg(count));
+        QCoreApplication::processEvents();
+        m_msg.ClearMessage();
+        try {
+            m_pop.FetchHeader(n, m_msg);
+        } catch (const DataError &) {
+            // A damaged header (an address the parser rejects, a limit exceeded) has been
+            // read to its end: the message is listed with what could be read, so one bad
+            // message does not stop the screening of the others.
+            if (!m_pop.IsOpen())
+                throw;
+        }
+        HeaderRow row;
+        row.Mark = m_classifier.ClassifyMessage(m_lists, m_msg.Subject, m_msg.FromText(),
+                                                decodeLegacyText(m_msg.HeaderText()));
+        row.Subject = m_msg.Subject;
+        row.From = m_msg.FromText();
+        row.To = m_msg.RecipientsText();
+        row.Date = dateText(m_msg.Date);
+        row.Size = QString::number(m_pop.MessageOctets(n));
+        m_rows.append(row);
+        m_view.rowsChanged();
+    }
+    ShowStatus(before);
+}
+
+void MailboxSession::DisconnectExecute() {
+    bool resetFailed = false;
+    if (m_pop.IsOpen()) {
+        try {
+            m_pop.UndoDeletions();
+        } catch (const Error &) {
+            ShowStatus(kNoReset);
+            resetFailed = true;
+        }
+        // Without a confirmed RSET, QUIT would make the server apply deletions made over this
+        // connection; ending it without QUIT makes the server discard them instead.
+        if (resetFailed)
+            m_pop.AbandonSession();
+        else
+            m_pop.CloseSession();
+    }
+    ResetWindow();
+    m_view.showServerName(kIdle);
+    m_view.setControlsEnabled(Control::CheckButton, true);
+    m_view.stopAutoModeTimers();
+    m_view.setControlsEnabled(allCommands(), true);
+    ShowBusy(false);
+    if (resetFailed)
+        ShowStatus(kNoReset);
+}
+
+} // namespace corvane

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "protocol/mailmessage.h"
+#include "protocol/pop3client.h"
+#include "screening/classify.h"
+#include "screening/headerrow.h"
+#include "screening/screeningview.h"
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace corvane {
+
+class AccountStore;
+struct RuleLists;
+class Transport;
+
+// The one POP3 connection of the main window and its listed messages: checking an account,
+// the header scan, disconnecting, and the state and status texts that go with them. The
+// window (or corvane-cli, or a test) shows what this reports through a ScreeningView.
+// Processing of marked rows and automatic mode work on the same session: the rows stay
+// accessible and removable, and the row at position p stands for message number p + 1.
+class MailboxSession {
+public:
+    // The connection data copied from the chosen account; it outlives the connection so that
+    // a reconnect uses the same account.
+    struct AccountData {
+        QString Host;     // "POP3 Server"
+        QString Port;     // "Port Number", as text
+        QString Username; // "Username"
+        QString Password; // "Password"
+    };
+
+    // store may be null (no account store could be opened): then no tag finds an account.
+    MailboxSession(Transport &transport, AccountStore *store, const RuleLists &lists,
+                   ScreeningView &view);
+
+    AccountData CurrentAccount;
+    int MessageCount = 0; // as answered by STAT
+    int MailboxSizeK = 0; // the LIST total div 1024; 0 when LIST failed
+    bool AutoMode = false;
+
+    Pop3Client &POP() { return m_pop; }
+    MailMessage &Msg() { return m_msg; }
+    ScreeningView &view() { return m_view; }
+
+    const QList<HeaderRow> &rows() const { return m_rows; }
+    void setMark(qsizetype position, RowMark mark);
+    // Removes the row of a message the server has deleted.
+    void removeRow(qsizetype position);
+    void clearRows();
+
+    // Checks the account at tag (its 0-based position in the account store): connects, logs
+    // in, reads the message count and mailbox size and lists every message's header. Failures
+    // to connect or log in are shown in an error box and leave the session idle; errors after
+    // the login (a dropped connection during the scan) are passed on, with the rows listed so
+    // far kept and the commands enabled again.
+    void CheckAccount(int tag);
+    // Lists messages 1 to count of the open connection, each classified against the lists.
+    void ScanHeaders(int count);
+    // Ends the connection without deleting anything (RSET, then QUIT) and resets the state.
+    void DisconnectExecute();
+
+    // Helpers shared with processing and automatic mode.
+    void ShowBusy(bool busy);
+    void ShowStatus(const QString &text);
+    void ShowFileStatus();
+    void SetConnectedState(bool on);
+    // Waits at least ms milliseconds while events keep being handled.
+    static void WaitMilliseconds(int ms);
+    // Empties the list and the four status panels and shows "Idle..." after a connection has
+    // ended.
+    void ResetWindow();
+    // Gives the POP3 client the host, port, user name and password of an account. Throws
+    // DataError when the port text is not a whole number from 1 to 65535.
+    void ApplyAccount(const AccountData &account);
+    // Reads MessageCount (STAT) and MailboxSizeK (LIST) and shows them.
+    void ReadMailboxSize();
+
+    // The port of a "Port Number" text; nothing when it is not a whole number from 1 to 65535.
+    static std::optional<quint16> parsePort(const QString &text);
+    // The text shown for a row's date.
+    static QString dateText(const QDateTime &date);
+
+private:
+    ScreeningView::Controls allCommands() const;
+
+    Pop3Client m_pop;
+    MailMessage m_msg;
+    AccountStore *m_store;
+    const RuleLists &m_lists;
+    ScreeningView &m_view;
+    Classifier m_classifier;
+    QList<HeaderRow> m_rows;
+    QString m_statusText; // what status panel 1 shows
+};
+
+} // namespace corvane

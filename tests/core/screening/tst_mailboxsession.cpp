@@ -1,0 +1,380 @@
+// Checking an account, the header scan and disconnecting, against a scripted POP3 server and
+// a real account store, with a view that records everything it is told.
+
+#include "errors.h"
+#include "faketransport.h"
+#include "rules/rulelists.h"
+#include "screening/mailboxsession.h"
+#include "settings/accountstore.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using corvane::Account;
+using corvane::AccountStore;
+using corvane::Error;
+using corvane::HeaderRow;
+using corvane::MailboxSession;
+using corvane::RowMark;
+using corvane::RuleLists;
+using corvane::ScreeningView;
+using corvane::test::FakeTransport;
+using Control = ScreeningView::Control;
+
+namespace {
+
+// Records what the session reports and keeps the resulting state of every panel and command.
+class RecordingView final : public ScreeningView {
+public:
+    QStringList statusTexts; // every text of panel 1, in order
+    QStringList errors;
+    QString panel0, panel1, panel2, panel3, serverName;
+    bool busy = false;
+    bool disconnectAction = false;
+    bool timersStopped = false;
+    Controls enabled = Controls::fromInt(0x7f);
+
+    void showBusy(bool on) override { busy = on; }
+    void showStatus(const QString &text) override {
+        panel1 = text;
+        statusTexts << text;
+    }
+    void showSelectionStatus(const QString &text) override { panel0 = text; }
+    void showFileStatus(const QString &count, const QString &size) override {
+        panel2 = count;
+        panel3 = size;
+    }
+    void showServerName(const QString &text) override { serverName = text; }
+    void setConnectedState(bool on) override { disconnectAction = on; }
+    void setControlsEnabled(Controls controls, bool on) override {
+        enabled = on ? (enabled | controls) : (enabled & ~controls);
+    }
+    void stopAutoModeTimers() override { timersStopped = true; }
+    void showError(const QString &text) override { errors << text; }
+};
+
+const ScreeningView::Controls kAllButContextMenu =
+    Control::CheckButton | Control::ProcessButton | Control::DisconnectButton |
+    Control::OptionsButton | Control::AutoModeButton | Control::MainMenus;
+const ScreeningView::Controls kAll = kAllButContextMenu | Control::ContextMenu;
+
+QByteArray header(const QByteArray &subject, const QByteArray &from, const QByteArray &extra = {}) {
+    return "+OK\r\nSubject: " + subject + "\r\nFrom: " + from +
+           "\r\nTo: alice@example.net\r\nDate: Tue, 3 Jun 2003 10:00:00 +0000\r\n" + extra +
+           "\r\n.\r\n";
+}
+
+const QByteArray kLogin = "+OK ready\r\n+OK\r\n+OK\r\n";
+
+// A session on a scripted transport, with an account store holding Home and Work.
+struct Fixture {
+    QTemporaryDir dir;
+    std::unique_ptr<AccountStore> store;
+    RuleLists lists;
+    RecordingView view;
+    FakeTransport t;
+    std::unique_ptr<MailboxSession> session;
+
+    explicit Fixture(const QString &homePort = u"110"_s) {
+        store = std::make_unique<AccountStore>(dir.filePath(u"accounts.dat"_s));
+        store->insert({u"Home"_s, u"pop.home.example"_s, homePort, u"alice"_s, u"pw1"_s,
+                       u"alice@home.example"_s});
+        store->insert(
+            {u"Work"_s, u"pop.work.example"_s, u"995"_s, u"al"_s, u"pw2"_s, u"al@work.example"_s});
+        lists.SubjectBlack.clear();
+        lists.Misc.setAll(false);
+        lists.Misc.setTicked(4, true); // the spam score
+        lists.Friendly.add(u"friend@example.net"_s, {u"a friend"_s});
+        session = std::make_unique<MailboxSession>(t, store.get(), lists, view);
+    }
+};
+
+template <typename F> QString errorOf(F &&f) {
+    try {
+        f();
+    } catch (const Error &e) {
+        return e.message();
+    }
+    return {};
+}
+
+} // namespace
+
+class TestMailboxSession final : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void checkAndScan();
+    void emptyMailbox_data();
+    void emptyMailbox();
+    void connectionFails_data();
+    void connectionFails();
+    void tagWithoutAccount();
+    void portNotANumber_data();
+    void portNotANumber();
+    void checkAnotherAccountQuitsFirst();
+    void connectionDropsDuringScan();
+    void damagedHeaderIsStillListed();
+    void disconnect();
+    void disconnectWithoutReset();
+    void disconnectWhenIdle();
+};
+
+void TestMailboxSession::checkAndScan() {
+    Fixture f;
+    f.t.serverSays(kLogin);
+    f.t.serverSays("+OK 3 2100\r\n+OK\r\n1 700\r\n2 700\r\n3 700\r\n.\r\n");
+    f.t.serverSays(header("Lunch", "Friend <friend@example.net>", "X-Spam-Score: 9.0\r\n"));
+    f.t.serverSays("+OK 1 700\r\n");
+    f.t.serverSays(header("Win big", "promo@spam.example", "X-Spam-Score: 3.0\r\n"));
+    f.t.serverSays("+OK 2 701\r\n");
+    f.t.serverSays(header("Minutes", "Bob <bob@example.net>"));
+    f.t.serverSays("+OK 3\r\n");
+
+    f.session->CheckAccount(0);
+
+    QCOMPARE(f.t.host(), u"pop.home.example"_s);
+    QCOMPARE(f.t.port(), quint16(110));
+    QCOMPARE(f.t.takeWritten(), QByteArray("USER alice\r\nPASS pw1\r\nSTAT\r\nLIST\r\n"
+                                           "TOP 1 0\r\nLIST 1\r\nTOP 2 0\r\nLIST 2\r\n"
+                                           "TOP 3 0\r\nLIST 3\r\n"));
+    const QString date = MailboxSession::dateText(QDateTime({2003, 6, 3}, {10, 0}, Qt::UTC));
+    const QList<HeaderRow> expected{
+        {u"Lunch"_s, u"Friend <friend@example.net>"_s, u"alice@example.net"_s, date, u"700"_s,
+         u"n/a"_s, RowMark::Friendly},
+        {u"Win big"_s, u"promo@spam.example"_s, u"alice@example.net"_s, date, u"701"_s, u"n/a"_s,
+         RowMark::Spam},
+        {u"Minutes"_s, u"Bob <bob@example.net>"_s, u"alice@example.net"_s, date, u"3"_s, u"n/a"_s,
+         RowMark::Plain},
+    };
+    QCOMPARE(f.session->rows(), expected);
+    QCOMPARE(f.view.statusTexts,
+             (QStringList{u"Connecting...."_s, u"Connected"_s, u"Messsage 1 of 3"_s,
+                          u"Messsage 2 of 3"_s, u"Messsage 3 of 3"_s, u"Connected"_s}));
+    QCOMPARE(f.session->MessageCount, 3);
+    QCOMPARE(f.session->MailboxSizeK, 2);
+    QCOMPARE(f.view.panel0, u"No message selected"_s);
+    QCOMPARE(f.view.panel2, u"3"_s);
+    QCOMPARE(f.view.panel3, u"Mail takes up 2K on the server"_s);
+    QCOMPARE(f.view.serverName, u"pop.home.example"_s);
+    QCOMPARE(f.view.enabled, kAll);
+    QVERIFY(f.view.disconnectAction);
+    QVERIFY(!f.view.busy);
+    QVERIFY(f.view.errors.isEmpty());
+    QVERIFY(f.session->POP().IsOpen());
+    QCOMPARE(f.store->currentRow(), 1); // the lookup walked to the end
+}
+
+void TestMailboxSession::emptyMailbox_data() {
+    QTest::addColumn<QByteArray>("list");
+    QTest::addColumn<QString>("size");
+
+    QTest::newRow("1023 bytes") << QByteArray("+OK\r\n1 1023\r\n.\r\n")
+                                << u"Mail takes up 0K on the server"_s;
+    QTest::newRow("2048 bytes") << QByteArray("+OK\r\n1 2048\r\n.\r\n")
+                                << u"Mail takes up 2K on the server"_s;
+    QTest::newRow("LIST refused") << QByteArray("-ERR no\r\n")
+                                  << u"Mail takes up 0K on the server"_s;
+}
+
+void TestMailboxSession::emptyMailbox() {
+    QFETCH(QByteArray, list);
+    QFETCH(QString, size);
+
+    Fixture f;
+    f.t.serverSays(kLogin + "+OK 0 0\r\n" + list);
+    f.session->CheckAccount(0);
+    QCOMPARE(f.t.takeWritten(), QByteArray("USER alice\r\nPASS pw1\r\nSTAT\r\nLIST\r\n"));
+    QCOMPARE(f.view.panel1, u"No messages found"_s);
+    QCOMPARE(f.view.panel2, u"0"_s);
+    QCOMPARE(f.view.panel3, size);
+    QVERIFY(f.session->rows().isEmpty());
+    // Only Disconnect is available until the user disconnects.
+    QCOMPARE(f.view.enabled, ScreeningView::Controls(Control::DisconnectButton));
+    QVERIFY(f.view.disconnectAction);
+    QVERIFY(!f.view.busy);
+}
+
+void TestMailboxSession::connectionFails_data() {
+    QTest::addColumn<QString>("refusal");
+    QTest::addColumn<QByteArray>("server");
+    QTest::addColumn<QByteArray>("written");
+
+    QTest::newRow("unreachable") << u"Socket Error # 11001\r\nHost not found."_s << QByteArray()
+                                 << QByteArray();
+    QTest::newRow("wrong password") << QString() << QByteArray("+OK\r\n+OK\r\n-ERR bad login\r\n")
+                                    << QByteArray("USER alice\r\nPASS pw1\r\nQUIT\r\n");
+}
+
+void TestMailboxSession::connectionFails() {
+    QFETCH(QString, refusal);
+    QFETCH(QByteArray, server);
+    QFETCH(QByteArray, written);
+
+    Fixture f;
+    if (!refusal.isEmpty())
+        f.t.refuseConnection(refusal);
+    f.t.serverSays(server);
+    f.session->CheckAccount(0);
+    QCOMPARE(f.t.takeWritten(), written);
+    QCOMPARE(f.view.errors,
+             QStringList{u"Could not connect with \"pop.home.example\", check you are on the "
+                         u"internet and your settings, username and password are correct"_s});
+    QCOMPARE(f.view.panel1, u"No connected"_s);
+    QCOMPARE(f.view.serverName, u"Idle..."_s);
+    QCOMPARE(f.view.enabled, kAllButContextMenu);
+    QVERIFY(!f.view.disconnectAction);
+    QVERIFY(!f.view.busy);
+    QCOMPARE(f.session->CurrentAccount.Host, u"pop.home.example"_s);
+    QVERIFY(!f.session->POP().IsOpen());
+}
+
+void TestMailboxSession::tagWithoutAccount() {
+    Fixture f;
+    // Before any account was chosen the connection data is empty: the port is no number.
+    f.session->CheckAccount(2);
+    QCOMPARE(f.view.errors.size(), 1);
+    QCOMPARE(f.t.connectCount(), 0);
+
+    // Afterwards a tag without a row connects with the account chosen before.
+    f.t.serverSays(kLogin + "+OK 0 0\r\n+OK\r\n.\r\n");
+    f.session->CheckAccount(1);
+    f.session->DisconnectExecute();
+    f.t.serverSays(kLogin + "+OK 0 0\r\n+OK\r\n.\r\n");
+    f.session->CheckAccount(7);
+    QCOMPARE(f.t.connectCount(), 2);
+    QCOMPARE(f.t.host(), u"pop.work.example"_s);
+    QCOMPARE(f.t.port(), quint16(995));
+}
+
+void TestMailboxSession::portNotANumber_data() {
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<bool>("valid");
+
+    QTest::newRow("letters") << u"pop"_s << false;
+    QTest::newRow("empty") << QString() << false;
+    QTest::newRow("zero") << u"0"_s << false;
+    QTest::newRow("too large") << u"70000"_s << false;
+    QTest::newRow("negative") << u"-110"_s << false;
+    QTest::newRow("blanks around") << u" 1110 "_s << true;
+}
+
+void TestMailboxSession::portNotANumber() {
+    QFETCH(QString, port);
+    QFETCH(bool, valid);
+
+    Fixture f(port);
+    f.t.serverSays(kLogin + "+OK 0 0\r\n+OK\r\n.\r\n");
+    f.session->CheckAccount(0);
+    if (valid) {
+        QVERIFY(f.view.errors.isEmpty());
+        QCOMPARE(f.t.port(), quint16(1110));
+        return;
+    }
+    QCOMPARE(f.view.errors.size(), 1);
+    QVERIFY2(f.view.errors.constFirst().contains(u"\"%1\""_s.arg(port)),
+             qPrintable(f.view.errors.constFirst()));
+    QCOMPARE(f.t.connectCount(), 0);
+    // Reported before anything changed: no command was disabled, nothing is busy.
+    QCOMPARE(f.view.enabled, kAll);
+    QVERIFY(f.view.statusTexts.isEmpty());
+    QVERIFY(!f.view.busy);
+}
+
+void TestMailboxSession::checkAnotherAccountQuitsFirst() {
+    Fixture f;
+    f.t.serverSays(kLogin + "+OK 1 10\r\n+OK\r\n1 10\r\n.\r\n" + header("One", "a@b.example") +
+                   "+OK 1 10\r\n");
+    f.session->CheckAccount(0);
+    QCOMPARE(f.session->rows().size(), 1);
+    f.t.takeWritten();
+
+    // The second account cannot be reached: the first connection has been closed with QUIT
+    // (no RSET), and its rows stay listed.
+    f.t.refuseConnection(u"Socket Error # 10061\r\nConnection refused."_s);
+    f.session->CheckAccount(1);
+    QCOMPARE(f.t.takeWritten(), QByteArray("QUIT\r\n"));
+    QCOMPARE(f.session->rows().size(), 1);
+    QCOMPARE(f.session->CurrentAccount.Host, u"pop.work.example"_s);
+    QCOMPARE(f.view.errors.size(), 1);
+}
+
+void TestMailboxSession::connectionDropsDuringScan() {
+    Fixture f;
+    f.t.serverSays(kLogin + "+OK 3 30\r\n+OK\r\n.\r\n" + header("One", "a@b.example") +
+                   "+OK 1 10\r\n+OK\r\nSubject: Tw");
+    QCOMPARE(errorOf([&] { f.session->CheckAccount(0); }), u"Connection Closed Gracefully."_s);
+    QCOMPARE(f.session->rows().size(), 1);
+    QCOMPARE(f.session->rows().constFirst().Subject, u"One"_s);
+    // The user can act again; the broken connection shows as ended.
+    QCOMPARE(f.view.enabled, kAll);
+    QVERIFY(!f.view.disconnectAction);
+    QCOMPARE(f.view.serverName, u"Idle..."_s);
+    QVERIFY(!f.view.busy);
+}
+
+void TestMailboxSession::damagedHeaderIsStillListed() {
+    // A sender the address parser rejects must not stop the screening of the other messages.
+    Fixture f;
+    f.t.serverSays(kLogin + "+OK 2 20\r\n+OK\r\n.\r\n" +
+                   header("Bad", "Evil <evil@spam.example>@x", "X-Spam-Score: 7.0\r\n") +
+                   "+OK 1 10\r\n" + header("Good", "a@b.example") + "+OK 2 10\r\n");
+    f.session->CheckAccount(0);
+    QCOMPARE(f.session->rows().size(), 2);
+    QCOMPARE(f.session->rows().at(0).Subject, u"Bad"_s);
+    QCOMPARE(f.session->rows().at(0).Mark, RowMark::Spam);
+    QCOMPARE(f.session->rows().at(1).Subject, u"Good"_s);
+    QVERIFY(f.session->POP().IsOpen());
+}
+
+void TestMailboxSession::disconnect() {
+    Fixture f;
+    f.t.serverSays(kLogin + "+OK 1 10\r\n+OK\r\n.\r\n" + header("One", "a@b.example") +
+                   "+OK 1 10\r\n");
+    f.session->CheckAccount(0);
+    f.t.takeWritten();
+    f.t.serverSays("+OK\r\n");
+    f.session->DisconnectExecute();
+    QCOMPARE(f.t.takeWritten(), QByteArray("RSET\r\nQUIT\r\n"));
+    QVERIFY(!f.session->POP().IsOpen());
+    QVERIFY(f.session->rows().isEmpty());
+    QCOMPARE(f.view.serverName, u"Idle..."_s);
+    QCOMPARE(f.view.panel0, QString());
+    QCOMPARE(f.view.panel1, QString());
+    QCOMPARE(f.view.panel2, QString());
+    QCOMPARE(f.view.panel3, QString());
+    QVERIFY(!f.view.disconnectAction);
+    QVERIFY(f.view.timersStopped);
+    QCOMPARE(f.view.enabled, kAll);
+    QVERIFY(!f.view.busy);
+}
+
+void TestMailboxSession::disconnectWithoutReset() {
+    // Without a confirmed RSET a QUIT would apply deletions made over the connection; the
+    // connection is dropped instead, which makes the server discard them.
+    Fixture f;
+    f.t.serverSays(kLogin + "+OK 0 0\r\n+OK\r\n.\r\n");
+    f.session->CheckAccount(0);
+    f.t.takeWritten();
+    f.t.serverSays("-ERR unknown command\r\n");
+    f.session->DisconnectExecute();
+    QCOMPARE(f.t.takeWritten(), QByteArray("RSET\r\n"));
+    QVERIFY(!f.session->POP().IsOpen());
+    QVERIFY(f.view.statusTexts.contains(u"Your POP server doesn't have Reset feature"_s));
+    QCOMPARE(f.view.panel1, u"Your POP server doesn't have Reset feature"_s);
+    QCOMPARE(f.view.serverName, u"Idle..."_s);
+}
+
+void TestMailboxSession::disconnectWhenIdle() {
+    Fixture f;
+    f.view.enabled = {};
+    f.session->DisconnectExecute();
+    QCOMPARE(f.t.takeWritten(), QByteArray());
+    QVERIFY(f.view.timersStopped);
+    QCOMPARE(f.view.serverName, u"Idle..."_s);
+    QCOMPARE(f.view.enabled, kAllButContextMenu);
+}
+
+QTEST_GUILESS_MAIN(TestMailboxSession)
+#include "tst_mailboxsession.moc"
