@@ -104,28 +104,30 @@ struct Word {
     QByteArray bytes;
 };
 
+enum class WordParse { Found, NotHere, NoneFurther };
+
 // Parses an encoded word starting at pos (which holds "=?").
-bool parseWord(QStringView s, qsizetype pos, Word &w) {
+WordParse parseWord(QStringView s, qsizetype pos, Word &w) {
     qsizetype i = pos + 2;
     const qsizetype csBegin = i;
     while (i < s.size() && isCharsetChar(s[i]) && i - csBegin < 80)
         ++i;
     if (i == csBegin || i + 2 >= s.size() || s[i] != u'?')
-        return false;
+        return WordParse::NotHere;
     const QStringView charset = s.mid(csBegin, i - csBegin);
     const char16_t letter = s[i + 1].unicode();
     if (s[i + 2] != u'?')
-        return false;
+        return WordParse::NotHere;
     const qsizetype textBegin = i + 3;
     const qsizetype close = s.indexOf(u"?="_s, textBegin);
     if (close < 0)
-        return false;
+        return WordParse::NoneFurther;
     const QStringView text = s.mid(textBegin, close - textBegin);
     w.begin = pos;
     w.end = close + 2;
     w.charset = charset;
     w.bytes = (letter == 'Q' || letter == 'q') ? decodeQ(text) : decodeB(text);
-    return true;
+    return WordParse::Found;
 }
 
 bool isBlank(QChar c) {
@@ -174,10 +176,13 @@ QString decodeEncodedWords(QStringView s) {
     qsizetype search = 0;
     while (true) {
         const qsizetype at = s.indexOf(u"=?"_s, search);
+        if (at < 0)
+            break;
         Word w;
-        if (at < 0 || !parseWord(s, at, w)) {
-            if (at < 0)
-                break;
+        const WordParse parsed = parseWord(s, at, w);
+        if (parsed == WordParse::NoneFurther)
+            break; // no "?=" after this point: no later word can end either
+        if (parsed == WordParse::NotHere) {
             search = at + 2;
             continue;
         }

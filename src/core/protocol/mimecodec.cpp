@@ -21,6 +21,7 @@ int hexValue(int c) {
 }
 
 const char kHex[] = "0123456789ABCDEF";
+constexpr qsizetype kMaxParams = 100;
 
 struct RawParam {
     QString name;
@@ -81,6 +82,9 @@ QList<RawParam> splitParams(QStringView text, QString &value) {
         }
         if (!p.name.isEmpty())
             out.append(std::move(p));
+        // Ordinary values have a handful of parameters; hostile ones may have thousands.
+        if (out.size() >= kMaxParams)
+            break;
     }
     return out;
 }
