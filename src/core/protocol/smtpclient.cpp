@@ -1,0 +1,260 @@
+#include "protocol/smtpclient.h"
+
+#include "errors.h"
+#include "platform/legacytext.h"
+#include "protocol/mailaddress.h"
+#include "protocol/mailmessage.h"
+#include "protocol/mimecodec.h"
+#include "protocol/tcptransport.h"
+
+#include <QHostInfo>
+
+using namespace Qt::StringLiterals;
+
+namespace corvane {
+namespace {
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+QString unrecognizedReply(const QByteArray &line) {
+    return u"Unrecognized SMTP reply:\n\"%1\""_s.arg(decodeLegacyText(line));
+}
+
+// The message lines go into the DATA stream as they are; the message object dot-stuffs them.
+class TransportLineSink final : public LineSink {
+public:
+    explicit TransportLineSink(Transport &transport) : m_transport(transport) {}
+    void writeLine(const QByteArray &line) override { m_transport.writeLine(line); }
+
+private:
+    Transport &m_transport;
+};
+
+// The address as it is shown in an error: line breaks and NULs made visible.
+QString shownAddress(const QString &address) {
+    QString shown = address;
+    shown.replace(u'\r', u"\\r"_s).replace(u'\n', u"\\n"_s).replace(QChar(0), u"\\0"_s);
+    return shown;
+}
+
+QByteArray envelopeAddress(const QString &address) {
+    for (QChar c : address) {
+        if (c == u'\r' || c == u'\n' || c == QChar(0) || c == u'<' || c == u'>')
+            throw DataError(u"The address \"%1\" cannot be given to an SMTP server: it holds a "
+                            u"line break or an angle bracket."_s.arg(shownAddress(address)));
+    }
+    return quoteAddress(address).toUtf8();
+}
+
+bool isAscii(const QString &text) {
+    for (QChar c : text)
+        if (c.unicode() >= 0x80)
+            return false;
+    return true;
+}
+
+QStringList splitTextLines(const QString &text) {
+    QStringList lines;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] != u'\r' && text[i] != u'\n')
+            continue;
+        lines << text.mid(start, i - start);
+        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < text.size())
+        lines << text.mid(start);
+    return lines;
+}
+
+} // namespace
+
+QByteArray SmtpReply::text() const {
+    return lines.join('\n');
+}
+
+void SmtpReplyParser::reset() {
+    m_reply = SmtpReply();
+    m_complete = false;
+}
+
+bool SmtpReplyParser::addLine(const QByteArray &line) {
+    if (m_complete)
+        reset();
+    if (line.size() < 3 || !isDigit(line[0]) || !isDigit(line[1]) || !isDigit(line[2]))
+        throw ProtocolError(unrecognizedReply(line));
+    const int code = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+    if (m_reply.lines.isEmpty())
+        m_reply.code = code;
+    else if (code != m_reply.code)
+        throw ProtocolError(unrecognizedReply(line));
+    if (m_reply.lines.size() >= MaxLines)
+        throw ProtocolError(
+            u"The server's reply is longer than %1 lines; the connection was closed."_s.arg(
+                MaxLines));
+    m_reply.lines.append(line.size() > 4 ? line.mid(4) : QByteArray());
+    m_complete = line.size() < 4 || line[3] != '-';
+    return m_complete;
+}
+
+SmtpClient::SmtpClient(Transport &transport) : m_transport(transport) {}
+
+bool SmtpClient::IsConnected() const {
+    return m_transport.isOpen();
+}
+
+QString SmtpClient::localHostName() {
+    QString name;
+    for (QChar c : QHostInfo::localHostName()) {
+        const char16_t u = c.unicode();
+        if ((u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') ||
+            u == u'.' || u == u'-')
+            name += c;
+    }
+    return name.isEmpty() ? u"localhost"_s : name;
+}
+
+SmtpReply SmtpClient::readReply() {
+    SmtpReplyParser parser;
+    try {
+        while (!parser.addLine(m_transport.readLine())) {
+        }
+    } catch (const Error &) {
+        // Whatever follows could not be matched to our commands any more.
+        m_transport.close();
+        throw;
+    }
+    return parser.reply();
+}
+
+SmtpReply SmtpClient::command(const QByteArray &line) {
+    m_transport.writeLine(line);
+    return readReply();
+}
+
+void SmtpClient::require(const SmtpReply &reply, std::initializer_list<int> codes) {
+    for (int code : codes)
+        if (reply.code == code)
+            return;
+    const QByteArray text = reply.text().trimmed();
+    // A reply without words still says something: its code.
+    throw ProtocolError(text.isEmpty() ? QString::number(reply.code) : decodeLegacyText(text));
+}
+
+void SmtpClient::OpenSmtpSession() {
+    m_transport.open(m_host, m_port);
+    try {
+        require(readReply(), {220});
+        const QByteArray hello =
+            (m_heloName.isEmpty() ? localHostName() : m_heloName).toUtf8().simplified();
+        if (hello.contains('\r') || hello.contains('\n'))
+            throw DataError(u"The name announced to the SMTP server holds a line break."_s);
+        if (command("EHLO " + hello).code != 250)
+            require(command("HELO " + hello), {250});
+    } catch (const Error &) {
+        CloseSmtpSession();
+        throw;
+    }
+}
+
+SmtpClient::Envelope SmtpClient::envelope(const MailMessage &message) {
+    Envelope e;
+    e.from = envelopeAddress(message.From.Address);
+    for (const MailAddressList *list : {&message.Recipients, &message.CCList}) {
+        for (const MailAddress &a : *list) {
+            // An empty group ("undisclosed-recipients:;") names nobody.
+            if (!a.Address.isEmpty())
+                e.recipients.append(envelopeAddress(a.Address));
+        }
+    }
+    if (e.recipients.isEmpty())
+        throw DataError(u"The message has no recipient address."_s);
+    return e;
+}
+
+void SmtpClient::DeliverMessage(const MailMessage &message) {
+    const Envelope e = envelope(message);
+    command("RSET");
+    require(command("MAIL FROM:<" + e.from + '>'), {250});
+    for (const QByteArray &to : e.recipients)
+        require(command("RCPT TO:<" + to + '>'), {250, 251});
+    require(command("DATA"), {354});
+    TransportLineSink sink(m_transport);
+    try {
+        message.WriteMessage(sink);
+    } catch (const Error &) {
+        // Ending the data now would send a cut message; a connection dropped in the middle of
+        // the data makes the server discard it.
+        m_transport.close();
+        throw;
+    }
+    require(command("."), {250});
+}
+
+void SmtpClient::CloseSmtpSession() {
+    if (m_transport.isOpen()) {
+        try {
+            m_transport.writeLine("QUIT");
+        } catch (const Error &) {
+            // The connection is closed below all the same.
+        }
+    }
+    m_transport.close();
+}
+
+std::unique_ptr<Transport> makeSmtpTransport(quint16 port) {
+    auto transport = std::make_unique<TcpTransport>();
+    transport->setSecurity(port == 465 ? TcpTransport::Security::Tls
+                                       : TcpTransport::Security::Plain);
+    return transport;
+}
+
+MailMessage composeSimpleMessage(const QString &subject, const QString &to, const QString &from,
+                                 const QString &text) {
+    MailMessage message;
+    message.Subject = subject;
+    message.Recipients = parseAddressList(to);
+    message.From = MailAddress::parse(from);
+    const QStringList lines = splitTextLines(text);
+    if (isAscii(text)) {
+        for (const QString &line : lines)
+            message.Body.append(line.toLatin1());
+    } else {
+        message.ContentType = u"text/plain"_s;
+        message.CharSet = u"UTF-8"_s;
+        message.ContentTransferEncoding = u"quoted-printable"_s;
+        message.ExtraHeaders.append("MIME-Version: 1.0");
+        for (const QString &line : lines)
+            message.Body.append(encodeQuotedPrintable(line.toUtf8()));
+    }
+    return message;
+}
+
+void SendSimpleMessage(const QString &host, const QString &subject, const QString &to,
+                       const QString &from, const QString &text, const SmtpSendOptions &options) {
+    const MailMessage message = composeSimpleMessage(subject, to, from, text);
+    // Addresses that cannot be sent are refused before a connection is made.
+    SmtpClient::envelope(message);
+    const std::unique_ptr<Transport> transport =
+        options.transport ? options.transport(options.port) : makeSmtpTransport(options.port);
+    if (options.transcript)
+        transport->setTranscript(options.transcript);
+    SmtpClient client(*transport);
+    client.setHost(host);
+    client.setPort(options.port);
+    client.setHeloName(options.heloName);
+    client.OpenSmtpSession();
+    try {
+        client.DeliverMessage(message);
+    } catch (const Error &) {
+        client.CloseSmtpSession();
+        throw;
+    }
+    client.CloseSmtpSession();
+}
+
+} // namespace corvane
