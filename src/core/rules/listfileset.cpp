@@ -1,0 +1,83 @@
+#include "rules/listfileset.h"
+
+#include "errors.h"
+#include "rules/listfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+using namespace Qt::StringLiterals;
+
+namespace corvane {
+
+const QString ListFileSet::DamagedSuffix = u".damaged"_s;
+
+ListFileSet::ListFileSet(DataDirectory directory) : m_directory(std::move(directory)) {}
+
+QString ListFileSet::path(ListKind kind) const {
+    return m_directory.filePath(listFileName(kind));
+}
+
+QString ListFileSet::keepDamagedFile(const QString &path) const {
+    for (int n = 1; n < 1000; ++n) {
+        const QString copy =
+            n == 1 ? path + DamagedSuffix : u"%1%2.%3"_s.arg(path, DamagedSuffix).arg(n);
+        if (QFileInfo::exists(copy))
+            continue;
+        return QFile::copy(path, copy) ? copy : QString();
+    }
+    return QString();
+}
+
+QStringList ListFileSet::load(RuleLists &lists, ListKind kind) {
+    const QString file = path(kind);
+    const QString shown = QDir::toNativeSeparators(file);
+    RuleList &list = lists.list(kind);
+    QStringList messages;
+    ListReadReport report;
+    bool damaged = false;
+    try {
+        LoadListFile(list, file, &report);
+        damaged = report.damaged();
+    } catch (const DataError &e) {
+        // The compressed body broke off; the entries before the fault are in the list.
+        messages << e.message();
+        damaged = true;
+    } catch (const Error &e) {
+        // Nothing was read: the list keeps its initial contents and must not replace the file.
+        messages << e.message()
+                 << u"The list in \"%1\" could not be read. The file will be left as it is when "
+                    u"the program closes, and changes made to this list during this session "
+                    u"will not be saved."_s.arg(shown);
+        m_canSave.at(index(kind)) = false;
+        return messages;
+    }
+    if (!damaged)
+        return messages;
+
+    const QString kept = keepDamagedFile(file);
+    m_kept.at(index(kind)) = kept;
+    if (kept.isEmpty()) {
+        m_canSave.at(index(kind)) = false;
+        messages << u"The list file \"%1\" is damaged; %2 entries could be read. A copy of the "
+                    u"damaged file could not be made, so the file will be left as it is when "
+                    u"the program closes and changes made to this list will not be saved."_s
+                        .arg(shown)
+                        .arg(list.size());
+    } else {
+        messages << u"The list file \"%1\" is damaged; the %2 entries that could be read are in "
+                    u"use. The damaged file has been kept as \"%3\"."_s.arg(shown)
+                        .arg(list.size())
+                        .arg(QDir::toNativeSeparators(kept));
+    }
+    return messages;
+}
+
+void ListFileSet::save(const RuleLists &lists, ListKind kind) const {
+    if (!canSave(kind))
+        return;
+    SaveListFile(lists.list(kind), path(kind), true);
+}
+
+} // namespace corvane

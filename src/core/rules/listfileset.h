@@ -1,0 +1,49 @@
+#pragma once
+
+#include "platform/datadir.h"
+#include "rules/rulelists.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+
+namespace corvane {
+
+// The four list files of the data directory, read once when the program starts and written
+// once when it ends. A list is written back only when what it holds covers its file: the file
+// was missing, was read in full, or was damaged and has been copied aside first. A file that
+// could not be opened at all is never replaced, so a list the program never read cannot
+// overwrite it.
+class ListFileSet {
+public:
+    // The suffix of the copy kept of a damaged list file.
+    static const QString DamagedSuffix; // ".damaged"
+
+    explicit ListFileSet(DataDirectory directory);
+
+    QString path(ListKind kind) const;
+
+    // Reads the list of that kind from its file; a missing file leaves the list as it is.
+    // Never throws: the texts to show the user, if any, are returned in order (the reader's
+    // own error first, then what was done about it).
+    QStringList load(RuleLists &lists, ListKind kind);
+    // Whether save() writes this list.
+    bool canSave(ListKind kind) const { return m_canSave.at(index(kind)); }
+    // Writes the list to its file (compressed) when canSave(); throws FileError when the file
+    // cannot be written.
+    void save(const RuleLists &lists, ListKind kind) const;
+    // The path under which the damaged file of this kind was kept; empty when none was.
+    const QString &keptCopy(ListKind kind) const { return m_kept.at(index(kind)); }
+
+private:
+    static std::size_t index(ListKind kind) { return static_cast<std::size_t>(kind); }
+    // Copies a damaged file aside under a name that is not taken yet; empty when that fails.
+    QString keepDamagedFile(const QString &path) const;
+
+    DataDirectory m_directory;
+    std::array<bool, 4> m_canSave{true, true, true, true};
+    std::array<QString, 4> m_kept;
+};
+
+} // namespace corvane

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "rules/rulelists.h"
+
+#include <QDialog>
+
+#include <functional>
+#include <optional>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace corvane {
+
+// The list-entry dialog: adds an entry to, or changes an entry of, the subject black list, the
+// e-mail black list or the friendly list, in the mode set by the command that opens it.
+class TForm4 final : public QDialog {
+    Q_OBJECT
+public:
+    enum class Mode {
+        None,
+        AddSubject,
+        EditSubject,
+        AddEmail,
+        EditEmail,
+        AddFriendly,
+        EditFriendly
+    };
+    // The position of the entry selected in a list's view, or -1 when none is.
+    using SelectionSource = std::function<qsizetype(ListKind)>;
+
+    explicit TForm4(RuleLists &lists, QWidget *parent = nullptr);
+
+    // Where edit modes find the entry they change (the Rules and Lists window's selection).
+    void setSelectionSource(SelectionSource source) { m_selection = std::move(source); }
+
+    // Sets the title, the texts and the pending mode, fills the fields that are given (the
+    // others keep what they hold) and shows the dialog, or brings it forward when shown.
+    void openMode(Mode mode, std::optional<QString> entry = std::nullopt,
+                  std::optional<QString> description = std::nullopt);
+    Mode pendingMode() const { return m_mode; }
+
+    static ListKind targetList(Mode mode);
+
+    QLabel *Label1;       // the instruction
+    QGroupBox *GroupBox1; // the frame around the fields
+    QLabel *Label2;       // the field label, set by the mode
+    QLineEdit *Edit1;     // the entry's caption
+    QLabel *Label3;
+    QLineEdit *Edit2;     // the description
+    QPushButton *Button1; // "Ok"
+    QPushButton *Button2; // "Cancel"
+
+Q_SIGNALS:
+    // An entry was added to or changed in a list.
+    void listChanged(corvane::ListKind kind);
+
+public Q_SLOTS:
+    void Button1Click();
+    void Button2Click();
+
+protected:
+    // Every way of closing empties the fields.
+    void done(int result) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    RuleLists &m_lists;
+    SelectionSource m_selection;
+    Mode m_mode = Mode::None;
+    bool m_placed = false;
+};
+
+} // namespace corvane

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "rules/rulelists.h"
+
+#include <QDialog>
+
+#include <functional>
+#include <optional>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace corvane {
+
+// The X-and-Y dialog: adds a pair of subject words to the X-and-Y list, or changes a pair.
+class TForm5 final : public QDialog {
+    Q_OBJECT
+public:
+    enum class Mode { None, AddXY, EditXY };
+    // The position of the entry selected in the X-and-Y list's view, or -1 when none is.
+    using SelectionSource = std::function<qsizetype()>;
+
+    explicit TForm5(RuleLists &lists, QWidget *parent = nullptr);
+
+    void setSelectionSource(SelectionSource source) { m_selection = std::move(source); }
+
+    // Sets the title, the button caption and the pending mode, fills the fields that are given
+    // and shows the dialog, or brings it forward when shown.
+    void openMode(Mode mode, std::optional<QString> first = std::nullopt,
+                  std::optional<QString> second = std::nullopt,
+                  std::optional<QString> description = std::nullopt);
+    Mode pendingMode() const { return m_mode; }
+
+    QLabel *Label1; // the instruction
+    QGroupBox *GroupBox1;
+    QLabel *Label2;
+    QLineEdit *Edit1; // the first word (the entry's caption)
+    QLineEdit *Edit2; // the second word
+    QLabel *Label3;
+    QLineEdit *Edit3;     // the description
+    QPushButton *Button1; // "Add Item" or "Edit Item"
+    QPushButton *Button2; // "Cancel"
+
+Q_SIGNALS:
+    void listChanged(corvane::ListKind kind);
+
+public Q_SLOTS:
+    void Button1Click();
+    void Button2Click();
+
+protected:
+    void done(int result) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    RuleLists &m_lists;
+    SelectionSource m_selection;
+    Mode m_mode = Mode::None;
+    bool m_placed = false;
+};
+
+} // namespace corvane

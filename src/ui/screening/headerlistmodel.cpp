@@ -1,0 +1,135 @@
+#include "screening/headerlistmodel.h"
+
+#include "shell/icons.h"
+
+#include <QIcon>
+
+using namespace Qt::StringLiterals;
+
+namespace corvane {
+namespace {
+
+const QIcon &iconFor(RowMark mark) {
+    static const QIcon plain = markIcon(RowMark::Plain);
+    static const QIcon friendly = markIcon(RowMark::Friendly);
+    static const QIcon spam = markIcon(RowMark::Spam);
+    static const QIcon remove = markIcon(RowMark::Delete);
+    static const QIcon bounce = markIcon(RowMark::Bounce);
+    switch (mark) {
+    case RowMark::Plain:
+        return plain;
+    case RowMark::Friendly:
+        return friendly;
+    case RowMark::Spam:
+        return spam;
+    case RowMark::Delete:
+        return remove;
+    case RowMark::Bounce:
+        break;
+    }
+    return bounce;
+}
+
+} // namespace
+
+HeaderListModel::HeaderListModel(QObject *parent) : QAbstractTableModel(parent) {}
+
+void HeaderListModel::setRows(const QList<HeaderRow> *rows) {
+    beginResetModel();
+    m_rows = rows;
+    m_shown = rows ? rows->size() : 0;
+    endResetModel();
+}
+
+void HeaderListModel::sync() {
+    const qsizetype now = m_rows ? m_rows->size() : 0;
+    if (now == m_shown) {
+        if (now > 0)
+            Q_EMIT dataChanged(index(0, 0), index(int(now - 1), ColumnCount - 1));
+    } else if (now > m_shown) {
+        beginInsertRows({}, int(m_shown), int(now - 1));
+        m_shown = now;
+        endInsertRows();
+    } else {
+        beginResetModel();
+        m_shown = now;
+        endResetModel();
+    }
+}
+
+int HeaderListModel::rowCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : int(m_shown);
+}
+
+int HeaderListModel::columnCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant HeaderListModel::data(const QModelIndex &index, int role) const {
+    if (!index.isValid() || !m_rows || index.row() >= m_shown || index.row() >= m_rows->size())
+        return {};
+    const HeaderRow &row = m_rows->at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        switch (index.column()) {
+        case SubjectColumn:
+            return row.Subject;
+        case FromColumn:
+            return row.From;
+        case ToColumn:
+            return row.To;
+        case DateColumn:
+            return row.Date;
+        case SizeColumn:
+            return row.Size;
+        default:
+            return {};
+        }
+    case Qt::DecorationRole:
+        if (index.column() == SubjectColumn)
+            return iconFor(row.Mark);
+        return {};
+    case Qt::ForegroundRole:
+        if (m_colours && (row.Mark == RowMark::Spam || row.Mark == RowMark::Friendly)) {
+            const Colours colours = m_colours();
+            return row.Mark == RowMark::Spam ? colours.spam : colours.friendly;
+        }
+        return {};
+    case Qt::TextAlignmentRole:
+        if (index.column() == SizeColumn)
+            return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+        return {};
+    case MarkRole:
+        return static_cast<int>(row.Mark);
+    default:
+        return {};
+    }
+}
+
+QVariant HeaderListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    switch (section) {
+    case SubjectColumn:
+        return u"Subject"_s;
+    case FromColumn:
+        return u"From"_s;
+    case ToColumn:
+        return u"To"_s;
+    case DateColumn:
+        return u"Date"_s;
+    case SizeColumn:
+        return u"Size ( in Bytes)"_s;
+    default:
+        return {};
+    }
+}
+
+Qt::ItemFlags HeaderListModel::flags(const QModelIndex &index) const {
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+}
+
+} // namespace corvane

@@ -1,0 +1,779 @@
+#include "screening/tfrmmain.h"
+
+#include "errors.h"
+#include "platform/datadir.h"
+#include "rules/tform4.h"
+#include "rules/tform5.h"
+#include "screening/headerlistmodel.h"
+#include "screening/rowreview.h"
+#include "settings/accountstore.h"
+#include "settings/settings.h"
+#include "settings/tform3.h"
+#include "settings/tform6.h"
+#include "shell/colours.h"
+#include "shell/guard.h"
+#include "shell/icons.h"
+#include "shell/prompts.h"
+#include "shell/windowplacement.h"
+
+#include "protocol/transport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeView>
+
+using namespace Qt::StringLiterals;
+
+namespace corvane {
+namespace {
+
+const char kStateProperty[] = "stateEnabled";
+const QString kNoAccounts = u"No accounts setup"_s;
+
+// Menu captions treat "&" as the accelerator mark; an account name shows as typed.
+QString menuCaption(const QString &text) {
+    QString caption = text;
+    return caption.replace(u'&', u"&&"_s);
+}
+
+} // namespace
+
+ServerNamePanel::ServerNamePanel(QWidget *parent) : QFrame(parent) {
+    setObjectName(u"pnlServerName"_s);
+    setFrameShape(QFrame::StyledPanel);
+    setFrameShadow(QFrame::Sunken);
+    setMinimumWidth(200);
+    m_caption = new QLabel(u"Idle..."_s, this);
+    m_caption->setObjectName(u"pnlServerNameCaption"_s);
+    m_caption->setAlignment(Qt::AlignCenter);
+    QFont bold = m_caption->font();
+    bold.setBold(true);
+    m_caption->setFont(bold);
+    Label1 = new QLabel(this);
+    Label1->setObjectName(u"Label1"_s);
+    Label1->setAlignment(Qt::AlignCenter);
+    Label1->hide();
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(10, 4, 10, 4);
+    layout->setSpacing(2);
+    layout->addStretch();
+    layout->addWidget(m_caption);
+    layout->addWidget(Label1);
+    layout->addStretch();
+}
+
+QString ServerNamePanel::text() const {
+    return m_caption->text();
+}
+
+void ServerNamePanel::setText(const QString &text) {
+    m_caption->setText(text);
+}
+
+const QString TfrmMain::Caption = u"Corvane v1.0 - Protecting you from spam!"_s;
+
+TfrmMain::TfrmMain(Prompts &prompts, Transport &transport, RuleLists &lists, Settings &settings,
+                   QWidget *parent)
+    : QMainWindow(parent), m_prompts(prompts), m_transport(transport), m_lists(lists),
+      m_settings(settings) {
+    setObjectName(u"TfrmMain"_s);
+    setWindowTitle(Caption);
+    setWindowIcon(applicationIcon());
+    m_session = std::make_unique<MailboxSession>(m_transport, nullptr, m_lists, *this);
+    m_model = new HeaderListModel(this);
+    m_model->setColours([this] {
+        return HeaderListModel::Colours{colourFromSetting(m_settings.colorban),
+                                        colourFromSetting(m_settings.colorfriend)};
+    });
+    m_model->setRows(&m_session->rows());
+
+    createActions();
+    createMenus();
+    createToolBar();
+    createList();
+    createStatusBar();
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(u"Timer1"_s);
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName(u"Timer2"_s);
+    Timer2->setInterval(1000);
+
+    // Commands whose windows are not part of the program yet.
+    for (QObject *pending : std::initializer_list<QObject *>{
+             ProcessMessages1, RulesandLists1, Options1, Checkforupdates1, ViewEmail1, Viewheaders1,
+             ViewMessage1, VewHeaders1, Help2, Contactsupport1, VistWebsite1, ToolButton1,
+             ToolButton3, ToolButton7}) {
+        m_unavailable.insert(pending);
+        if (auto *action = qobject_cast<QAction *>(pending))
+            action->setEnabled(false);
+        else if (auto *widget = qobject_cast<QWidget *>(pending))
+            widget->setEnabled(false);
+    }
+
+    resize(900, 560);
+    RefreshAccounts();
+}
+
+TfrmMain::~TfrmMain() {
+    if (m_busy)
+        QGuiApplication::restoreOverrideCursor();
+}
+
+void TfrmMain::createActions() {
+    const auto action = [this](const QString &name, const QString &text) {
+        auto *a = new QAction(text, this);
+        a->setObjectName(name);
+        a->setProperty(kStateProperty, true);
+        return a;
+    };
+    ProcessMessages1 = action(u"ProcessMessages1"_s, u"Process Messages"_s);
+    ProcessMessages1->setIcon(toolIcon(ToolIcon::Process));
+    RulesandLists1 = action(u"RulesandLists1"_s, u"Rules and Lists"_s);
+    Options1 = action(u"Options1"_s, u"Options / settings"_s);
+    Options1->setIcon(toolIcon(ToolIcon::Options));
+    Checkforupdates1 = action(u"Checkforupdates1"_s, u"Check for updates"_s);
+    Quit1 = action(u"Quit1"_s, u"Close program"_s);
+    Quit1->setIcon(toolIcon(ToolIcon::Quit));
+    Add1 = action(u"Add1"_s, u"Add Account"_s);
+
+    Addemailtoblacklist1 = action(u"Addemailtoblacklist1"_s, u"Add email to black list"_s);
+    Addemailtofriendlylist1 = action(u"Addemailtofriendlylist1"_s, u"Add email to friendly list"_s);
+    Addsubjecttoblacklist1 = action(u"Addsubjecttoblacklist1"_s, u"Add subject to black list"_s);
+    Addsubjecttoxyblacklist1 =
+        action(u"Addsubjecttoxyblacklist1"_s, u"Add subject to x y black list"_s);
+    ViewEmail1 = action(u"ViewEmail1"_s, u"View complete email"_s);
+    Viewheaders1 = action(u"Viewheaders1"_s, u"View all headers"_s);
+
+    Markfordeletion1 = action(u"Markfordeletion1"_s, u"Mark for deletion"_s);
+    Markfordeletion1->setIcon(markIcon(RowMark::Delete));
+    Markforbouncing1 = action(u"Markforbouncing1"_s, u"Mark for bouncing"_s);
+    Markforbouncing1->setIcon(markIcon(RowMark::Bounce));
+    Markallspamfordeletion1 = action(u"Markallspamfordeletion1"_s, u"Mark all spam for deletion"_s);
+    Unmarkallfordeletion1 = action(u"Unmarkallfordeletion1"_s, u"Unmark all for deletion"_s);
+    Markallspamforbouncing1 = action(u"Markallspamforbouncing1"_s, u"Mark all spam for bouncing"_s);
+    Unmarkallforbouncing1 = action(u"Unmarkallforbouncing1"_s, u"Unmark all for bouncing"_s);
+
+    Help2 = action(u"Help2"_s, u"Help"_s);
+    Contactsupport1 = action(u"Contactsupport1"_s, u"Contact support"_s);
+    VistWebsite1 = action(u"VistWebsite1"_s, u"Vist Website"_s);
+
+    ViewMessage1 = action(u"ViewMessage1"_s, u"View Message"_s);
+    VewHeaders1 = action(u"VewHeaders1"_s, u"Vew Headers"_s);
+    Markthisemailfordeletion1 =
+        action(u"Markthisemailfordeletion1"_s, u"Mark this email for deletion"_s);
+    Markthisemailfordeletion1->setIcon(markIcon(RowMark::Delete));
+    Markthisemailforbouncing1 =
+        action(u"Markthisemailforbouncing1"_s, u"Mark this email for bouncing"_s);
+    Markthisemailforbouncing1->setIcon(markIcon(RowMark::Bounce));
+    Addemailtoblacklist2 = action(u"Addemailtoblacklist2"_s, u"Add email to black list"_s);
+    Addsubjecttoblacklist2 = action(u"Addsubjecttoblacklist2"_s, u"Add subject to black list"_s);
+
+    Disconnect = action(u"Disconnect"_s, u"Disconnect from server without purging"_s);
+    Disconnect->setIconText(u"Disconnect"_s);
+    Disconnect->setToolTip(u"Disconnect from server"_s);
+    Disconnect->setIcon(toolIcon(ToolIcon::Disconnect));
+
+    connect(Quit1, &QAction::triggered, this, &TfrmMain::Quit1Click);
+    connect(Add1, &QAction::triggered, this, &TfrmMain::Add1Click);
+    connect(Disconnect, &QAction::triggered, this, &TfrmMain::DisconnectExecute);
+    connect(Markfordeletion1, &QAction::triggered, this, &TfrmMain::Markfordeletion1Click);
+    connect(Markforbouncing1, &QAction::triggered, this, &TfrmMain::Markforbouncing1Click);
+    connect(Markthisemailfordeletion1, &QAction::triggered, this, &TfrmMain::Markfordeletion1Click);
+    connect(Markthisemailforbouncing1, &QAction::triggered, this, &TfrmMain::Markforbouncing1Click);
+    connect(Markallspamfordeletion1, &QAction::triggered, this,
+            &TfrmMain::Markallspamfordeletion1Click);
+    connect(Unmarkallfordeletion1, &QAction::triggered, this,
+            &TfrmMain::Unmarkallfordeletion1Click);
+    connect(Markallspamforbouncing1, &QAction::triggered, this,
+            &TfrmMain::Markallspamforbouncing1Click);
+    connect(Unmarkallforbouncing1, &QAction::triggered, this,
+            &TfrmMain::Unmarkallforbouncing1Click);
+    connect(Addemailtoblacklist1, &QAction::triggered, this, &TfrmMain::Addemailtoblacklist1Click);
+    connect(Addemailtoblacklist2, &QAction::triggered, this, &TfrmMain::Addemailtoblacklist1Click);
+    connect(Addemailtofriendlylist1, &QAction::triggered, this,
+            &TfrmMain::Addemailtofriendlylist1Click);
+    connect(Addsubjecttoblacklist1, &QAction::triggered, this,
+            &TfrmMain::Addsubjecttoblacklist1Click);
+    connect(Addsubjecttoblacklist2, &QAction::triggered, this,
+            &TfrmMain::Addsubjecttoblacklist1Click);
+    connect(Addsubjecttoxyblacklist1, &QAction::triggered, this,
+            &TfrmMain::Addsubjecttoxyblacklist1Click);
+}
+
+void TfrmMain::createMenus() {
+    QMenuBar *bar = menuBar();
+    const auto menu = [](QWidget *parent, const QString &name, const QString &title) {
+        auto *m = new QMenu(title, parent);
+        m->setObjectName(name);
+        m->menuAction()->setObjectName(name + u"Item"_s);
+        m->menuAction()->setProperty(kStateProperty, true);
+        return m;
+    };
+
+    Program1 = menu(bar, u"Program1"_s, u"Program"_s);
+    CheckedMessages1 = menu(Program1, u"CheckedMessages1"_s, u"Check Messages"_s);
+    CheckedMessages1->setIcon(toolIcon(ToolIcon::Check));
+    Program1->addMenu(CheckedMessages1);
+    Program1->addAction(ProcessMessages1);
+    Program1->addSeparator();
+    Program1->addAction(RulesandLists1);
+    Program1->addAction(Options1);
+    Program1->addAction(Checkforupdates1);
+    Program1->addSeparator();
+    Program1->addAction(Quit1);
+    bar->addMenu(Program1);
+
+    Accounts1 = menu(bar, u"Accounts1"_s, u"Accounts"_s);
+    Accounts1->addAction(Add1);
+    EditAccount1 = menu(Accounts1, u"EditAccount1"_s, u"Edit Account"_s);
+    Accounts1->addMenu(EditAccount1);
+    DeleteAccount1 = menu(Accounts1, u"DeleteAccount1"_s, u"Delete Account   "_s);
+    Accounts1->addMenu(DeleteAccount1);
+    bar->addMenu(Accounts1);
+
+    EmailOptions1 = menu(bar, u"EmailOptions1"_s, u"Email Options"_s);
+    EmailOptions1->addAction(Addemailtoblacklist1);
+    EmailOptions1->addAction(Addemailtofriendlylist1);
+    EmailOptions1->addAction(Addsubjecttoblacklist1);
+    EmailOptions1->addAction(Addsubjecttoxyblacklist1);
+    EmailOptions1->addSeparator();
+    EmailOptions1->addAction(ViewEmail1);
+    EmailOptions1->addAction(Viewheaders1);
+    bar->addMenu(EmailOptions1);
+
+    MarkEmail1 = menu(bar, u"MarkEmail1"_s, u"Mark Email"_s);
+    MarkEmail1->addAction(Markfordeletion1);
+    MarkEmail1->addAction(Markforbouncing1);
+    MarkEmail1->addSeparator();
+    MarkEmail1->addAction(Markallspamfordeletion1);
+    MarkEmail1->addAction(Unmarkallfordeletion1);
+    MarkEmail1->addSeparator();
+    MarkEmail1->addAction(Markallspamforbouncing1);
+    MarkEmail1->addAction(Unmarkallforbouncing1);
+    bar->addMenu(MarkEmail1);
+
+    Help1 = menu(bar, u"Help1"_s, u"Help"_s);
+    Help1->addAction(Help2);
+    Help1->addAction(Contactsupport1);
+    Help1->addSeparator();
+    Help1->addAction(VistWebsite1);
+    bar->addMenu(Help1);
+
+    PopupMenu1 = menu(this, u"PopupMenu1"_s, QString());
+    PopupMenu1->addAction(ViewMessage1);
+    PopupMenu1->addAction(VewHeaders1);
+    PopupMenu1->addSeparator();
+    PopupMenu1->addAction(Markthisemailfordeletion1);
+    PopupMenu1->addAction(Markthisemailforbouncing1);
+    PopupMenu1->addSeparator();
+    PopupMenu1->addAction(Addemailtoblacklist2);
+    PopupMenu1->addAction(Addsubjecttoblacklist2);
+
+    acctdrop = menu(this, u"acctdrop"_s, QString());
+}
+
+void TfrmMain::createToolBar() {
+    ToolBar1 = new QToolBar(u"Commands"_s, this);
+    ToolBar1->setObjectName(u"ToolBar1"_s);
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    ToolBar1->setIconSize(QSize(24, 24));
+    ToolBar1->toggleViewAction()->setEnabled(false);
+    addToolBar(Qt::TopToolBarArea, ToolBar1);
+
+    const auto button = [this](const QString &name, const QString &caption, const QString &hint,
+                               ToolIcon icon) {
+        auto *b = new QToolButton(ToolBar1);
+        b->setObjectName(name);
+        b->setText(caption);
+        b->setToolTip(hint);
+        b->setIcon(toolIcon(icon));
+        b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        b->setAutoRaise(true);
+        b->setProperty(kStateProperty, true);
+        return b;
+    };
+    ToolButton14 =
+        button(u"ToolButton14"_s, u"Check Mail"_s, u"Check messages on account"_s, ToolIcon::Check);
+    ToolButton14->setMenu(acctdrop);
+    ToolButton14->setPopupMode(QToolButton::InstantPopup);
+    ToolButton1 =
+        button(u"ToolButton1"_s, u"Process"_s, u"Process Current messages"_s, ToolIcon::Process);
+    ToolButton2 = new QToolButton(ToolBar1);
+    ToolButton2->setObjectName(u"ToolButton2"_s);
+    ToolButton2->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    ToolButton2->setAutoRaise(true);
+    ToolButton2->setDefaultAction(Disconnect);
+    ToolButton3 =
+        button(u"ToolButton3"_s, u"Options"_s, u"Options of the program"_s, ToolIcon::Options);
+    ToolButton7 =
+        button(u"ToolButton7"_s, u"Auto Mode"_s, u"Switch into auto mode"_s, ToolIcon::AutoMode);
+    ToolButton7->setCheckable(true);
+    ToolButton5 = button(u"ToolButton5"_s, u"Quit"_s, u"Quit program"_s, ToolIcon::Quit);
+    connect(ToolButton5, &QToolButton::clicked, this, &TfrmMain::ToolButton5Click);
+
+    ToolBar1->addWidget(ToolButton14);
+    ToolBar1->addWidget(ToolButton1);
+    ToolBar1->addWidget(ToolButton2);
+    ToolBar1->addSeparator();
+    ToolBar1->addWidget(ToolButton3);
+    ToolBar1->addWidget(ToolButton7);
+    ToolBar1->addSeparator();
+    ToolBar1->addWidget(ToolButton5);
+    auto *spacer = new QWidget(ToolBar1);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    ToolBar1->addWidget(spacer);
+    pnlServerName = new ServerNamePanel(ToolBar1);
+    Label1 = pnlServerName->Label1;
+    ToolBar1->addWidget(pnlServerName);
+}
+
+void TfrmMain::createList() {
+    lvHeaders = new QTreeView(this);
+    lvHeaders->setObjectName(u"lvHeaders"_s);
+    lvHeaders->setModel(m_model);
+    lvHeaders->setRootIsDecorated(false);
+    lvHeaders->setItemsExpandable(false);
+    lvHeaders->setUniformRowHeights(true);
+    lvHeaders->setAllColumnsShowFocus(true);
+    lvHeaders->setSortingEnabled(false);
+    lvHeaders->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lvHeaders->setSelectionMode(QAbstractItemView::SingleSelection);
+    lvHeaders->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lvHeaders->setIconSize(QSize(16, 16));
+    lvHeaders->setTextElideMode(Qt::ElideRight);
+    lvHeaders->setContextMenuPolicy(Qt::CustomContextMenu);
+    QHeaderView *header = lvHeaders->header();
+    header->setStretchLastSection(false);
+    header->setSectionsMovable(false);
+    header->setSectionResizeMode(HeaderListModel::SubjectColumn, QHeaderView::Stretch);
+    const int widths[] = {0, 140, 140, 80, 85};
+    for (int c = HeaderListModel::FromColumn; c < HeaderListModel::ColumnCount; ++c) {
+        header->setSectionResizeMode(c, QHeaderView::Interactive);
+        header->resizeSection(c, widths[c]);
+    }
+    header->setMinimumSectionSize(40);
+    connect(lvHeaders, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        PopupMenu1->popup(lvHeaders->viewport()->mapToGlobal(pos));
+    });
+    connect(lvHeaders->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TfrmMain::updateSelectionLine);
+    connect(lvHeaders, &QAbstractItemView::clicked, this, &TfrmMain::updateSelectionLine);
+    setCentralWidget(lvHeaders);
+    applyListColour();
+}
+
+void TfrmMain::createStatusBar() {
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(u"StatusBar1"_s);
+    const int widths[] = {220, 160, 170, 160};
+    for (int i = 0; i < 4; ++i) {
+        auto *panel = new QLabel(StatusBar1);
+        panel->setObjectName(u"StatusPanel%1"_s.arg(i));
+        panel->setMinimumWidth(widths[i]);
+        panel->setContentsMargins(4, 0, 4, 0);
+        m_panels[i] = panel;
+        StatusBar1->addWidget(panel, i == 3 ? 1 : 0);
+    }
+    setStatusBar(StatusBar1);
+}
+
+void TfrmMain::FormCreate(const DataDirectory &directory) {
+    m_session->MessageCount = 0;
+    m_session->MailboxSizeK = 0;
+    showBusy(false);
+    m_session->AutoMode = false;
+    directory.folder(u"archive"_s);
+}
+
+void TfrmMain::setAccountStore(AccountStore *store) {
+    m_store = store;
+    m_model->setRows(nullptr);
+    m_session = std::make_unique<MailboxSession>(m_transport, store, m_lists, *this);
+    m_model->setRows(&m_session->rows());
+}
+
+void TfrmMain::setAccountDialogs(TForm3 *add, TForm6 *edit) {
+    m_addAccount = add;
+    m_editAccount = edit;
+}
+
+void TfrmMain::setListDialogs(TForm4 *entry, TForm5 *xandy) {
+    m_listEntry = entry;
+    m_xandy = xandy;
+}
+
+void TfrmMain::applyListColour() {
+    QPalette palette = lvHeaders->palette();
+    palette.setColor(QPalette::Base, colourFromSetting(m_settings.colormailwin));
+    lvHeaders->setPalette(palette);
+}
+
+QString TfrmMain::panelText(int panel) const {
+    return m_panels[panel]->text();
+}
+
+qsizetype TfrmMain::selectedRow() const {
+    const QModelIndexList rows = lvHeaders->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+bool TfrmMain::stateEnabled(const QAction *command) {
+    return command->property(kStateProperty).toBool();
+}
+
+void TfrmMain::setCommandAvailable(QAction *command, bool available) {
+    if (available)
+        m_unavailable.remove(command);
+    else
+        m_unavailable.insert(command);
+    command->setEnabled(available && command->property(kStateProperty).toBool());
+}
+
+void TfrmMain::setState(QAction *command, bool enabled) {
+    command->setProperty(kStateProperty, enabled);
+    command->setEnabled(enabled && !m_unavailable.contains(command));
+}
+
+void TfrmMain::setMenuState(QMenu *menu, bool enabled) {
+    setState(menu->menuAction(), enabled);
+}
+
+// ---- ScreeningView --------------------------------------------------------------------------
+
+void TfrmMain::showBusy(bool busy) {
+    if (busy == m_busy)
+        return;
+    m_busy = busy;
+    if (busy)
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QGuiApplication::restoreOverrideCursor();
+}
+
+void TfrmMain::showStatus(const QString &text) {
+    m_panels[1]->setText(text);
+    // Shown at once: the thread may block in network work right after this.
+    m_panels[1]->repaint();
+}
+
+void TfrmMain::showSelectionStatus(const QString &text) {
+    m_panels[0]->setText(text);
+}
+
+void TfrmMain::showFileStatus(const QString &count, const QString &size) {
+    m_panels[2]->setText(count);
+    m_panels[3]->setText(size);
+    StatusBar1->repaint();
+}
+
+void TfrmMain::showServerName(const QString &text) {
+    pnlServerName->setText(text);
+}
+
+void TfrmMain::setConnectedState(bool connected) {
+    setState(Disconnect, connected);
+}
+
+void TfrmMain::setControlsEnabled(Controls controls, bool enabled) {
+    const auto widget = [&](QToolButton *button) {
+        button->setProperty(kStateProperty, enabled);
+        button->setEnabled(enabled && !m_unavailable.contains(button));
+    };
+    if (controls & Control::CheckButton)
+        widget(ToolButton14);
+    if (controls & Control::ProcessButton)
+        widget(ToolButton1);
+    if (controls & Control::DisconnectButton)
+        setState(Disconnect, enabled);
+    if (controls & Control::OptionsButton)
+        widget(ToolButton3);
+    if (controls & Control::AutoModeButton)
+        widget(ToolButton7);
+    if (controls & Control::MainMenus) {
+        setMenuState(Program1, enabled);
+        setMenuState(Accounts1, enabled);
+        setMenuState(EmailOptions1, enabled);
+    }
+    if (controls & Control::ContextMenu) {
+        for (QAction *item : PopupMenu1->actions())
+            if (!item->isSeparator())
+                setState(item, enabled);
+    }
+}
+
+void TfrmMain::rowsChanged() {
+    m_model->sync();
+}
+
+void TfrmMain::stopAutoModeTimers() {
+    Timer1->stop();
+    Timer2->stop();
+    Label1->hide();
+}
+
+bool TfrmMain::askYesNo(const QString &text) {
+    return m_prompts.askYesNo(this, text);
+}
+
+void TfrmMain::showError(const QString &text) {
+    // An operation ended because the window is closing reports nothing more.
+    if (m_closePending)
+        return;
+    m_prompts.error(this, text);
+}
+
+// ---- commands -------------------------------------------------------------------------------
+
+template <typename Work> void TfrmMain::runCommand(Work &&work) {
+    ++m_operations;
+    QString failure;
+    bool failed = false;
+    try {
+        std::forward<Work>(work)();
+    } catch (const Error &e) {
+        failed = true;
+        failure = e.message();
+    } catch (const std::exception &e) {
+        failed = true;
+        failure = QString::fromLocal8Bit(e.what());
+    }
+    if (failed) {
+        showBusy(false);
+        if (!m_closePending)
+            m_prompts.error(this, failure);
+    }
+    --m_operations;
+    finishCommand();
+}
+
+void TfrmMain::finishCommand() {
+    if (m_operations == 0 && m_closePending)
+        QTimer::singleShot(0, this, [this] { close(); });
+}
+
+void TfrmMain::RefreshAccounts() {
+    QMenu *menus[] = {CheckedMessages1, acctdrop, EditAccount1, DeleteAccount1};
+    for (QMenu *menu : menus) {
+        const QList<QAction *> items = menu->actions();
+        for (qsizetype i = items.size() - 1; i >= 0; --i) {
+            menu->removeAction(items[i]);
+            // The item may be the one whose click is running right now.
+            items[i]->deleteLater();
+        }
+    }
+    const auto addItem = [this](QMenu *menu, const QString &caption, int tag,
+                                void (TfrmMain::*handler)(int)) {
+        auto *item = new QAction(menuCaption(caption), menu);
+        item->setData(tag);
+        if (handler) {
+            // The command runs after the menu has closed, outside the menu's own handling.
+            connect(item, &QAction::triggered, this, [this, tag, handler] {
+                QMetaObject::invokeMethod(
+                    this, [this, tag, handler] { (this->*handler)(tag); }, Qt::QueuedConnection);
+            });
+        } else {
+            item->setEnabled(false);
+        }
+        menu->addAction(item);
+    };
+
+    int count = 0;
+    guarded(m_prompts, this, [&] {
+        if (!m_store || m_store->rowCount() == 0)
+            return;
+        m_store->first();
+        int k = 0;
+        while (!m_store->atEnd()) {
+            const QString name = m_store->current().AccountName;
+            addItem(CheckedMessages1, name, k, &TfrmMain::CheckAccount);
+            addItem(acctdrop, name, k, &TfrmMain::CheckAccount);
+            addItem(EditAccount1, name, k, &TfrmMain::EditAccountItemClick);
+            addItem(DeleteAccount1, name, k, &TfrmMain::DeleteAccountItemClick);
+            m_store->next();
+            ++k;
+        }
+        count = k;
+    });
+    if (count == 0) {
+        for (QMenu *menu : menus)
+            if (menu->isEmpty())
+                addItem(menu, kNoAccounts, -1, nullptr);
+    }
+    Q_EMIT accountsRefreshed(count);
+}
+
+void TfrmMain::CheckAccount(int tag) {
+    runCommand([&] { m_session->CheckAccount(tag); });
+}
+
+void TfrmMain::DisconnectExecute() {
+    runCommand([&] { m_session->DisconnectExecute(); });
+}
+
+void TfrmMain::EditAccountItemClick(int tag) {
+    runCommand([&] {
+        if (!m_store || !m_editAccount)
+            return;
+        if (m_store->lookup(tag, AccountStore::Walk::StopAtMatch))
+            m_editAccount->showCurrent();
+    });
+}
+
+void TfrmMain::DeleteAccountItemClick(int tag) {
+    runCommand([&] {
+        if (!m_store)
+            return;
+        m_store->removeByTag(tag);
+        RefreshAccounts();
+    });
+}
+
+void TfrmMain::Add1Click() {
+    if (!m_addAccount)
+        return;
+    m_addAccount->show();
+    m_addAccount->raise();
+    m_addAccount->activateWindow();
+}
+
+void TfrmMain::Quit1Click() {
+    close();
+}
+
+void TfrmMain::ToolButton5Click() {
+    close();
+}
+
+void TfrmMain::markSelected(RowMark mark) {
+    const qsizetype row = selectedRow();
+    if (row < 0 || row >= m_session->rows().size()) {
+        m_prompts.error(this, u"You must select an email to mark it"_s);
+        return;
+    }
+    m_session->setMark(row, mark);
+}
+
+void TfrmMain::Markfordeletion1Click() {
+    runCommand([&] { markSelected(RowMark::Delete); });
+}
+
+void TfrmMain::Markforbouncing1Click() {
+    runCommand([&] { markSelected(RowMark::Bounce); });
+}
+
+void TfrmMain::Markallspamfordeletion1Click() {
+    runCommand([&] { replaceMarks(*m_session, RowMark::Spam, RowMark::Delete); });
+}
+
+void TfrmMain::Unmarkallfordeletion1Click() {
+    runCommand([&] { replaceMarks(*m_session, RowMark::Delete, RowMark::Spam); });
+}
+
+void TfrmMain::Markallspamforbouncing1Click() {
+    runCommand([&] { replaceMarks(*m_session, RowMark::Spam, RowMark::Bounce); });
+}
+
+void TfrmMain::Unmarkallforbouncing1Click() {
+    runCommand([&] { replaceMarks(*m_session, RowMark::Bounce, RowMark::Spam); });
+}
+
+const HeaderRow *TfrmMain::rowForList() {
+    const qsizetype row = selectedRow();
+    if (row < 0 || row >= m_session->rows().size()) {
+        m_prompts.error(this, u"Must select an email first"_s);
+        return nullptr;
+    }
+    return &m_session->rows().at(row);
+}
+
+void TfrmMain::Addemailtoblacklist1Click() {
+    runCommand([&] {
+        if (const HeaderRow *row = rowForList(); row && m_listEntry)
+            m_listEntry->openMode(TForm4::Mode::AddEmail, row->From);
+    });
+}
+
+void TfrmMain::Addemailtofriendlylist1Click() {
+    runCommand([&] {
+        if (const HeaderRow *row = rowForList(); row && m_listEntry)
+            m_listEntry->openMode(TForm4::Mode::AddFriendly, row->From);
+    });
+}
+
+void TfrmMain::Addsubjecttoblacklist1Click() {
+    runCommand([&] {
+        if (const HeaderRow *row = rowForList(); row && m_listEntry)
+            m_listEntry->openMode(TForm4::Mode::AddSubject, row->Subject);
+    });
+}
+
+void TfrmMain::Addsubjecttoxyblacklist1Click() {
+    runCommand([&] {
+        if (const HeaderRow *row = rowForList(); row && m_xandy)
+            m_xandy->openMode(TForm5::Mode::AddXY, row->Subject);
+    });
+}
+
+void TfrmMain::updateSelectionLine() {
+    const qsizetype row = selectedRow();
+    if (row >= 0)
+        showSelectionStatus(selectionLine(row, m_model->rowCount()));
+}
+
+// ---- closing --------------------------------------------------------------------------------
+
+bool TfrmMain::FormClose() {
+    ++m_operations;
+    const bool done = guarded(m_prompts, this, [this] {
+        if (m_shutdown)
+            m_shutdown();
+    });
+    --m_operations;
+    return done;
+}
+
+void TfrmMain::closeEvent(QCloseEvent *event) {
+    if (m_shutDown) {
+        event->accept();
+        return;
+    }
+    if (m_operations > 0) {
+        // A command is waiting on the server, inside this very call stack. It is ended as if
+        // the connection had dropped, and the window closes once it has unwound.
+        m_closePending = true;
+        m_transport.abort();
+        event->ignore();
+        return;
+    }
+    const bool done = FormClose();
+    m_closePending = false;
+    if (!done) {
+        event->ignore();
+        return;
+    }
+    m_shutDown = true;
+    event->accept();
+}
+
+void TfrmMain::showEvent(QShowEvent *event) {
+    if (!m_placed) {
+        m_placed = true;
+        centreOnScreen(this);
+    }
+    QMainWindow::showEvent(event);
+}
+
+} // namespace corvane

@@ -1,0 +1,234 @@
+#pragma once
+
+#include "screening/mailboxsession.h"
+#include "screening/screeningview.h"
+
+#include <QFrame>
+#include <QMainWindow>
+#include <QSet>
+
+#include <functional>
+#include <memory>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QStatusBar;
+class QTimer;
+class QToolBar;
+class QToolButton;
+class QTreeView;
+
+namespace corvane {
+
+class AccountStore;
+class DataDirectory;
+class HeaderListModel;
+class Prompts;
+class TForm3;
+class TForm4;
+class TForm5;
+class TForm6;
+class Transport;
+struct RuleLists;
+struct Settings;
+
+// The panel at the right end of the tool bar: the server name, "Idle..." or "In auto mode",
+// and the automatic-mode countdown label inside it.
+class ServerNamePanel final : public QFrame {
+    Q_OBJECT
+    Q_PROPERTY(QString text READ text WRITE setText)
+public:
+    explicit ServerNamePanel(QWidget *parent = nullptr);
+    QString text() const;
+    void setText(const QString &text);
+
+    QLabel *Label1; // the countdown, hidden outside automatic mode
+
+private:
+    QLabel *m_caption;
+};
+
+// The main window: the message list of the open POP3 connection, the account menus, and the
+// commands that check an account and review and mark its messages. It shows what the mailbox
+// session reports and turns clicks into session calls.
+class TfrmMain final : public QMainWindow, public ScreeningView {
+    Q_OBJECT
+public:
+    static const QString Caption; // "Corvane v1.0 - Protecting you from spam!"
+
+    TfrmMain(Prompts &prompts, Transport &transport, RuleLists &lists, Settings &settings,
+             QWidget *parent = nullptr);
+    ~TfrmMain() override;
+
+    // The window's creation step: counts at zero, the normal cursor, no automatic mode, and
+    // the archive folder of the data directory created when it is missing.
+    void FormCreate(const DataDirectory &directory);
+    // The account store the account menus and checks read; null when it could not be opened.
+    void setAccountStore(AccountStore *store);
+    void setAccountDialogs(TForm3 *add, TForm6 *edit);
+    void setListDialogs(TForm4 *entry, TForm5 *xandy);
+    // The shutdown sequence run when the window closes; it throws to keep the window open.
+    void setShutdownSequence(std::function<void()> sequence) { m_shutdown = std::move(sequence); }
+    // Gives the message list the list colour of the settings.
+    void applyListColour();
+
+    MailboxSession &session() { return *m_session; }
+    Prompts &prompts() { return m_prompts; }
+
+    // The text of status panel 0 to 3.
+    QString panelText(int panel) const;
+    // Whether a command that talks to the server is running (its waits keep events flowing).
+    bool operationRunning() const { return m_operations > 0; }
+    // The row selected in the message list, -1 when none is.
+    qsizetype selectedRow() const;
+    // Commands whose windows are not part of the program yet stay disabled whatever the
+    // connection state says; making one available applies the state it would have now.
+    void setCommandAvailable(QAction *command, bool available);
+    // The enabled state the connection steps last gave a command.
+    static bool stateEnabled(const QAction *command);
+
+    // ScreeningView
+    void showBusy(bool busy) override;
+    void showStatus(const QString &text) override;
+    void showSelectionStatus(const QString &text) override;
+    void showFileStatus(const QString &count, const QString &size) override;
+    void showServerName(const QString &text) override;
+    void setConnectedState(bool connected) override;
+    void setControlsEnabled(Controls controls, bool enabled) override;
+    void rowsChanged() override;
+    void stopAutoModeTimers() override;
+    bool askYesNo(const QString &text) override;
+    void showError(const QString &text) override;
+
+    // Menus and their items.
+    QMenu *Program1;
+    QMenu *CheckedMessages1; // "Check Messages": one item per account
+    QAction *ProcessMessages1;
+    QAction *RulesandLists1;
+    QAction *Options1;
+    QAction *Checkforupdates1;
+    QAction *Quit1;
+    QMenu *Accounts1;
+    QAction *Add1;
+    QMenu *EditAccount1;
+    QMenu *DeleteAccount1;
+    QMenu *EmailOptions1;
+    QAction *Addemailtoblacklist1;
+    QAction *Addemailtofriendlylist1;
+    QAction *Addsubjecttoblacklist1;
+    QAction *Addsubjecttoxyblacklist1;
+    QAction *ViewEmail1;
+    QAction *Viewheaders1;
+    QMenu *MarkEmail1;
+    QAction *Markfordeletion1;
+    QAction *Markforbouncing1;
+    QAction *Markallspamfordeletion1;
+    QAction *Unmarkallfordeletion1;
+    QAction *Markallspamforbouncing1;
+    QAction *Unmarkallforbouncing1;
+    QMenu *Help1;
+    QAction *Help2;
+    QAction *Contactsupport1;
+    QAction *VistWebsite1;
+    // The context menu of the message list.
+    QMenu *PopupMenu1;
+    QAction *ViewMessage1;
+    QAction *VewHeaders1;
+    QAction *Markthisemailfordeletion1;
+    QAction *Markthisemailforbouncing1;
+    QAction *Addemailtoblacklist2;
+    QAction *Addsubjecttoblacklist2;
+    // "Disconnect from server without purging".
+    QAction *Disconnect;
+
+    QToolBar *ToolBar1;
+    QToolButton *ToolButton14; // "Check messages on account", with the menu acctdrop
+    QMenu *acctdrop;
+    QToolButton *ToolButton1; // "Process Current messages"
+    QToolButton *ToolButton2; // "Disconnect from server"
+    QToolButton *ToolButton3; // "Options of the program"
+    QToolButton *ToolButton7; // "Switch into auto mode"
+    QToolButton *ToolButton5; // "Quit program"
+    ServerNamePanel *pnlServerName;
+    QLabel *Label1; // inside pnlServerName
+
+    QTreeView *lvHeaders;
+    QStatusBar *StatusBar1;
+    // The automatic-mode timers: one starts each pass, the other counts down Label1.
+    QTimer *Timer1;
+    QTimer *Timer2;
+
+Q_SIGNALS:
+    // The account menus were rebuilt; count is the number of accounts.
+    void accountsRefreshed(int count);
+
+public Q_SLOTS:
+    void RefreshAccounts();
+    void CheckAccount(int tag);
+    void DisconnectExecute();
+    void EditAccountItemClick(int tag);
+    void DeleteAccountItemClick(int tag);
+    void Add1Click();
+    void Quit1Click();
+    void ToolButton5Click();
+
+    void Markfordeletion1Click();
+    void Markforbouncing1Click();
+    void Markallspamfordeletion1Click();
+    void Unmarkallfordeletion1Click();
+    void Markallspamforbouncing1Click();
+    void Unmarkallforbouncing1Click();
+    void Addemailtoblacklist1Click();
+    void Addemailtofriendlylist1Click();
+    void Addsubjecttoblacklist1Click();
+    void Addsubjecttoxyblacklist1Click();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void createActions();
+    void createMenus();
+    void createToolBar();
+    void createList();
+    void createStatusBar();
+
+    // Runs a command: an error ends it and shows the default error box. A close asked for
+    // while a command waits on the server is carried out once the command has unwound.
+    template <typename Work> void runCommand(Work &&work);
+    void finishCommand();
+    // The shutdown sequence; false (the error shown) when a step failed.
+    bool FormClose();
+
+    void setState(QAction *command, bool enabled);
+    void setMenuState(QMenu *menu, bool enabled);
+    void markSelected(RowMark mark);
+    // The selected row for a command that adds to a list; nothing (and the error shown) when
+    // none is selected.
+    const HeaderRow *rowForList();
+    void updateSelectionLine();
+
+    Prompts &m_prompts;
+    Transport &m_transport;
+    RuleLists &m_lists;
+    Settings &m_settings;
+    AccountStore *m_store = nullptr;
+    std::unique_ptr<MailboxSession> m_session;
+    HeaderListModel *m_model;
+    TForm3 *m_addAccount = nullptr;
+    TForm6 *m_editAccount = nullptr;
+    TForm4 *m_listEntry = nullptr;
+    TForm5 *m_xandy = nullptr;
+    std::function<void()> m_shutdown;
+    QSet<const QObject *> m_unavailable;
+    QLabel *m_panels[4];
+    int m_operations = 0;
+    bool m_closePending = false;
+    bool m_shutDown = false;
+    bool m_busy = false;
+    bool m_placed = false;
+};
+
+} // namespace corvane

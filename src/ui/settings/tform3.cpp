@@ -1,0 +1,126 @@
+#include "settings/tform3.h"
+
+#include "errors.h"
+#include "settings/accountstore.h"
+#include "shell/guard.h"
+#include "shell/prompts.h"
+#include "shell/windowplacement.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace corvane {
+
+// Placeholders use reserved example names until the user types the real ones.
+const QString TForm3::StartAccountName = u"New Account"_s;
+const QString TForm3::StartServer = u"pop.example.com"_s;
+const QString TForm3::StartPort = u"110"_s;
+const QString TForm3::StartUsername = u"username"_s;
+const QString TForm3::StartPassword = u"password"_s;
+const QString TForm3::StartEmail = u"you@example.com"_s;
+
+TForm3::TForm3(Prompts &prompts, QWidget *parent)
+    : QDialog(parent, Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      m_prompts(prompts) {
+    setObjectName(u"TForm3"_s);
+    setWindowTitle(u"Add Account"_s);
+
+    Label1 = new QLabel(u"Here we add a mail account that we will check for spam. If you are "
+                        u"unsure about any of the settings, contact your internet service "
+                        u"provider"_s,
+                        this);
+    Label1->setObjectName(u"Label1"_s);
+    Label1->setWordWrap(true);
+
+    const auto field = [this](const QString &name) {
+        auto *edit = new QLineEdit(this);
+        edit->setObjectName(name);
+        edit->setMinimumWidth(220);
+        return edit;
+    };
+    Edit1 = field(u"Edit1"_s);
+    POPServer = field(u"POPServer"_s);
+    POPPort = field(u"POPPort"_s);
+    Username = field(u"Username"_s);
+    Password = field(u"Password"_s);
+    Email = field(u"Email"_s);
+
+    auto *form = new QFormLayout;
+    form->addRow(u"Account Name:"_s, Edit1);
+    form->addRow(u"&Incoming Mail Server (POP)"_s, POPServer);
+    form->addRow(u"&Port"_s, POPPort);
+    form->addRow(u"&Account\\Username"_s, Username);
+    form->addRow(u"&Password"_s, Password);
+    form->addRow(u"&Your email"_s, Email);
+
+    auto *buttons = new QDialogButtonBox(this);
+    Button1 = buttons->addButton(u"Add Account"_s, QDialogButtonBox::AcceptRole);
+    Button1->setObjectName(u"Button1"_s);
+    Button1->setDefault(true);
+    Button2 = buttons->addButton(u"Cancel"_s, QDialogButtonBox::RejectRole);
+    Button2->setObjectName(u"Button2"_s);
+    connect(Button1, &QPushButton::clicked, this, &TForm3::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TForm3::Button2Click);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(Label1);
+    layout->addSpacing(4);
+    layout->addLayout(form);
+    layout->addWidget(buttons);
+    resetFields();
+}
+
+void TForm3::resetFields() {
+    Edit1->setText(StartAccountName);
+    POPServer->setText(StartServer);
+    POPPort->setText(StartPort);
+    Username->setText(StartUsername);
+    Password->setText(StartPassword);
+    Email->setText(StartEmail);
+}
+
+void TForm3::Button1Click() {
+    guarded(m_prompts, this, [this] {
+        if (!m_store)
+            throw DataError(u"The account database is not open, so no account can be added."_s);
+        const QString name = Edit1->text();
+        if (m_store->hasAccountName(name)) {
+            // The dialog stays open with what was typed.
+            m_prompts.error(this, u"That account name exists, please choose another"_s);
+            return;
+        }
+        m_store->insert(Account{name, POPServer->text(), POPPort->text(), Username->text(),
+                                Password->text(), Email->text()});
+        accept();
+    });
+}
+
+void TForm3::Button2Click() {
+    reject();
+}
+
+void TForm3::done(int result) {
+    QDialog::done(result);
+    FormClose();
+}
+
+void TForm3::FormClose() {
+    Q_EMIT closed();
+    resetFields();
+}
+
+void TForm3::showEvent(QShowEvent *event) {
+    if (parentWidget())
+        centreOn(this, parentWidget()->window());
+    else
+        centreOnScreen(this);
+    QDialog::showEvent(event);
+}
+
+} // namespace corvane

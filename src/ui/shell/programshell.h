@@ -1,0 +1,80 @@
+#pragma once
+
+#include "platform/datadir.h"
+#include "records/deletionlog.h"
+#include "rules/listfileset.h"
+#include "rules/rulelists.h"
+#include "settings/settings.h"
+
+#include <memory>
+
+namespace corvane {
+
+class AccountStore;
+class Prompts;
+class TForm3;
+class TForm4;
+class TForm5;
+class TForm6;
+class TfrmMain;
+class Transport;
+
+// The program from start-up to shutdown: it owns the lists, the log, the settings and the
+// account store for the whole run, creates every window once, and saves what it read when the
+// main window closes. Nothing is written over a file whose contents were never read.
+class ProgramShell {
+public:
+    static const QString AccountsFileName; // "accounts.dat"
+
+    ProgramShell(DataDirectory directory, Prompts &prompts, Transport &transport);
+    ~ProgramShell();
+    ProgramShell(const ProgramShell &) = delete;
+    ProgramShell &operator=(const ProgramShell &) = delete;
+
+    // The start-up sequence up to showing the main window: the main window, the four lists, the
+    // log, the other windows, the account store and its menus, the settings. An error in a step
+    // is shown and start-up goes on with the next one; only a main window that cannot be made
+    // ends start-up (the error is thrown).
+    void start();
+    // The shutdown sequence, run when the main window closes: disconnect, then the log, the
+    // four lists and the settings. The first failure is thrown and ends the sequence there.
+    void shutdown();
+
+    TfrmMain *mainWindow() const { return m_main.get(); }
+    TForm3 *addAccountDialog() const { return m_form3; }
+    TForm4 *listEntryDialog() const { return m_form4; }
+    TForm5 *xandyDialog() const { return m_form5; }
+    TForm6 *editAccountDialog() const { return m_form6; }
+
+    const DataDirectory &directory() const { return m_directory; }
+    RuleLists &lists() { return m_lists; }
+    DeletionLog &log() { return m_log; }
+    Settings &settings() { return m_settings; }
+    AccountStore *accountStore() const { return m_store.get(); }
+    const ListFileSet &listFiles() const { return m_listFiles; }
+    const SettingsFile &settingsFile() const { return m_settingsFile; }
+
+private:
+    void loadLists();
+    void createDialogs();
+    void openAccountStore();
+
+    DataDirectory m_directory;
+    Prompts &m_prompts;
+    Transport &m_transport;
+    RuleLists m_lists;
+    ListFileSet m_listFiles;
+    DeletionLog m_log;
+    bool m_logRead = true;
+    Settings m_settings;
+    SettingsFile m_settingsFile;
+    std::unique_ptr<AccountStore> m_store;
+    // The windows go before the data they show.
+    std::unique_ptr<TfrmMain> m_main;
+    TForm3 *m_form3 = nullptr;
+    TForm4 *m_form4 = nullptr;
+    TForm5 *m_form5 = nullptr;
+    TForm6 *m_form6 = nullptr;
+};
+
+} // namespace corvane

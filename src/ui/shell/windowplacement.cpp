@@ -1,0 +1,31 @@
+#include "shell/windowplacement.h"
+
+#include <QGuiApplication>
+#include <QRect>
+#include <QScreen>
+#include <QWidget>
+
+namespace corvane {
+
+void centreOnScreen(QWidget *window) {
+    QScreen *screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    window->adjustSize();
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window->move(frame.topLeft());
+}
+
+void centreOn(QWidget *window, const QWidget *over) {
+    if (!over) {
+        centreOnScreen(window);
+        return;
+    }
+    window->adjustSize();
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(over->frameGeometry().center());
+    window->move(frame.topLeft());
+}
+
+} // namespace corvane
