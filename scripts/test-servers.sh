@@ -1,0 +1,240 @@
+#!/usr/bin/env bash
+# Starts and stops the loopback servers of the end-to-end tests, private to one build
+# directory. Nothing outside BUILD_DIR/test-servers/ is touched: no system configuration,
+# no system service.
+#
+#   scripts/test-servers.sh start BUILD_DIR   start every server, write BUILD_DIR/test-servers.env
+#   scripts/test-servers.sh stop BUILD_DIR    stop the servers that "start" started
+#
+# BUILD_DIR/test-servers.env holds KEY=VALUE lines that the end-to-end tests read (see each
+# server's section below for its keys). The tests skip themselves when the file is missing.
+# Every server listens on 127.0.0.1 on a free high port and writes its process id to
+# BUILD_DIR/test-servers/<server>/*.pid; "stop" ends only those processes.
+set -euo pipefail
+
+usage() {
+    echo "usage: $0 start|stop BUILD_DIR" >&2
+    exit 2
+}
+
+[ $# -eq 2 ] || usage
+command=$1
+mkdir -p "$2"
+build_dir=$(cd "$2" && pwd)
+root=$build_dir/test-servers
+env_file=$build_dir/test-servers.env
+
+# A TCP port on 127.0.0.1 that nothing listens on right now.
+free_port() {
+    python3 -c 'import socket
+s = socket.socket()
+s.bind(("127.0.0.1", 0))
+print(s.getsockname()[1])'
+}
+
+# Waits until host:port answers with a first line starting with $3 (at most 10 s).
+wait_for_greeting() {
+    python3 - "$1" "$2" "$3" <<'EOF'
+import socket, sys, time
+host, port, prefix = sys.argv[1], int(sys.argv[2]), sys.argv[3].encode()
+deadline = time.time() + 10
+while time.time() < deadline:
+    try:
+        with socket.create_connection((host, port), timeout=2) as s:
+            if s.makefile("rb").readline().startswith(prefix):
+                sys.exit(0)
+    except OSError:
+        pass
+    time.sleep(0.1)
+sys.exit(1)
+EOF
+}
+
+# Sends SIGTERM to the process in a pid file and waits (at most 10 s) until it has gone.
+stop_pid_file() {
+    local pid_file=$1 pid
+    [ -f "$pid_file" ] || return 0
+    pid=$(cat "$pid_file")
+    if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+        kill -TERM "$pid" 2>/dev/null || true
+        for _ in $(seq 100); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null || true
+    fi
+    rm -f "$pid_file"
+}
+
+# ---------------------------------------------------------------------------------------
+# POP3: a private Dovecot instance.
+#
+# Keys in test-servers.env:
+#   CORVANE_POP3_HOST, CORVANE_POP3_PORT   where it listens (plain POP3, USER/PASS allowed)
+#   CORVANE_POP3_USERS                     the test users, separated by blanks; each test
+#                                          program uses users of its own, so that programs
+#                                          running at the same time never share a mailbox
+#   CORVANE_POP3_PASSWORD                  the password of every test user
+#   CORVANE_POP3_MAILDIR_ROOT              user U's Maildir is $CORVANE_POP3_MAILDIR_ROOT/U
+#                                          (cur/ new/ tmp/); tests seed it by writing message
+#                                          files into tmp/ and renaming them into new/
+# ---------------------------------------------------------------------------------------
+pop3_users="e2e-pop3 e2e-cli e2e-bench e2e-spare"
+pop3_password="corvane-test-pw"
+
+pop3_start() {
+    local dir=$root/dovecot
+    if ! command -v dovecot >/dev/null; then
+        echo "test-servers: dovecot not installed (package dovecot-pop3d); POP3 tests will skip" >&2
+        return 0
+    fi
+    pop3_stop
+    rm -rf "$dir"
+    mkdir -p "$dir/state"
+    local port
+    port=$(free_port)
+
+    # Dovecot never reads mail as root. As root (CI) the mail processes run as "nobody" and
+    # the login and internal processes as Dovecot's own users, while authentication runs as
+    # root so that the passwd-file stays private. As an ordinary user every process runs as
+    # that user.
+    local uid gid internal_user internal_group login_user chroot_login auth_user
+    if [ "$(id -u)" -eq 0 ]; then
+        uid=$(id -u nobody)
+        gid=$(id -g nobody)
+        internal_user=dovecot
+        internal_group=dovecot
+        login_user=dovenull
+        chroot_login=login
+        auth_user=root
+    else
+        uid=$(id -u)
+        gid=$(id -g)
+        internal_user=$(id -un)
+        internal_group=$(id -gn)
+        login_user=$internal_user
+        chroot_login=
+        auth_user=$internal_user
+    fi
+
+    # Sockets and mailboxes live under the build directory, unless its path is too long for
+    # a socket (107 bytes) or, as root, out of reach of the mail user (a build directory under
+    # a private home); then they move to a fresh folder under /tmp, removed by "stop".
+    local data=$dir
+    if [ ${#dir} -gt 60 ] ||
+        { [ "$(id -u)" -eq 0 ] && ! runuser -u nobody -- test -x "$dir" 2>/dev/null; }; then
+        data=$(mktemp -d /tmp/corvane-dovecot.XXXXXX)
+        chmod 755 "$data"
+        echo "$data" >"$dir/private-data"
+    fi
+    local base_dir=$data/run
+    mkdir -p "$base_dir" "$data/mail" "$data/home"
+
+    : >"$dir/passwd"
+    chmod 600 "$dir/passwd"
+    local user
+    for user in $pop3_users; do
+        mkdir -p "$data/mail/$user/cur" "$data/mail/$user/new" "$data/mail/$user/tmp" "$data/home/$user"
+        echo "$user:{PLAIN}$pop3_password:$uid:$gid::$data/home/$user::userdb_mail=maildir:$data/mail/$user" >>"$dir/passwd"
+    done
+    chown -R "$uid:$gid" "$data/mail" "$data/home"
+
+    cat >"$dir/dovecot.conf" <<EOF
+# Private instance for Corvane's end-to-end tests; written by scripts/test-servers.sh.
+protocols = pop3
+listen = 127.0.0.1
+base_dir = $base_dir
+state_dir = $dir/state
+instance_name = corvane-test-$port
+log_path = $dir/dovecot.log
+info_log_path = $dir/dovecot.log
+ssl = no
+disable_plaintext_auth = no
+auth_mechanisms = plain
+# Failed logins are answered at once: the tests try wrong passwords on purpose.
+auth_failure_delay = 0
+default_internal_user = $internal_user
+default_internal_group = $internal_group
+default_login_user = $login_user
+first_valid_uid = 0
+first_valid_gid = 0
+mail_privileged_group =
+pop3_uidl_format = %08Xu%08Xv
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u $dir/passwd
+}
+userdb {
+  driver = passwd-file
+  args = username_format=%u $dir/passwd
+}
+service pop3-login {
+  chroot = $chroot_login
+  inet_listener pop3 {
+    address = 127.0.0.1
+    port = $port
+  }
+  inet_listener pop3s {
+    port = 0
+  }
+}
+service anvil {
+  chroot =
+}
+service auth {
+  user = $auth_user
+}
+service auth-worker {
+  user = $auth_user
+}
+EOF
+    dovecot -c "$dir/dovecot.conf"
+    if ! wait_for_greeting 127.0.0.1 "$port" "+OK"; then
+        echo "test-servers: Dovecot did not start; its log:" >&2
+        cat "$dir/dovecot.log" >&2 || true
+        pop3_stop
+        return 1
+    fi
+    cp "$base_dir/master.pid" "$dir/dovecot.pid"
+    cat >>"$env_file" <<EOF
+CORVANE_POP3_HOST=127.0.0.1
+CORVANE_POP3_PORT=$port
+CORVANE_POP3_USERS=$pop3_users
+CORVANE_POP3_PASSWORD=$pop3_password
+CORVANE_POP3_MAILDIR_ROOT=$data/mail
+EOF
+    echo "test-servers: Dovecot POP3 on 127.0.0.1:$port (log: $dir/dovecot.log)"
+}
+
+pop3_stop() {
+    local dir=$root/dovecot
+    stop_pid_file "$dir/dovecot.pid"
+    if [ -f "$dir/private-data" ]; then
+        rm -rf "$(cat "$dir/private-data")"
+        rm -f "$dir/private-data"
+    fi
+}
+
+# ---------------------------------------------------------------------------------------
+# SMTP sink: added with the SMTP client (start and stop functions and their keys here).
+# ---------------------------------------------------------------------------------------
+
+# ---------------------------------------------------------------------------------------
+# HTTP server: added with the HTTP client (start and stop functions and their keys here).
+# ---------------------------------------------------------------------------------------
+
+case $command in
+start)
+    mkdir -p "$root"
+    rm -f "$env_file"
+    echo "# Loopback test servers; written by scripts/test-servers.sh" >"$env_file"
+    pop3_start
+    ;;
+stop)
+    pop3_stop
+    rm -f "$env_file"
+    ;;
+*)
+    usage
+    ;;
+esac
