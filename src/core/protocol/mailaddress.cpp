@@ -43,7 +43,9 @@ bool isPlainNameChar(QChar c) {
     return c.isLetterOrNumber() || c.isMark();
 }
 
-QString quoted(QStringView text) {
+} // namespace
+
+QString quoteString(QStringView text) {
     QString out = u"\""_s;
     for (QChar c : text) {
         if (c == u'"' || c == u'\\')
@@ -53,6 +55,8 @@ QString quoted(QStringView text) {
     out += u'"';
     return out;
 }
+
+namespace {
 
 // One parse of an address header value. Linear in the length of the value.
 class AddressParser {
@@ -233,7 +237,7 @@ private:
 QString quoteDisplayName(QStringView name) {
     for (QChar c : name)
         if (c != u' ' && !isPlainNameChar(c))
-            return quoted(name);
+            return quoteString(name);
     return name.toString();
 }
 
@@ -242,7 +246,7 @@ QString quoteAddress(QStringView address) {
     const QStringView local = at < 0 ? address : address.left(at);
     for (QChar c : local)
         if (c != u'.' && !isPlainNameChar(c))
-            return quoted(local) + address.sliced(local.size()).toString();
+            return quoteString(local) + address.sliced(local.size()).toString();
     return address.toString();
 }
 

@@ -45,6 +45,8 @@ QString addressListText(const MailAddressList &list);
 // The display name in the form the text form uses: unchanged when it holds only letters,
 // digits, blanks and !#$%&'*+-/=?_`{}|~, otherwise in double quotes with \ before " and \.
 QString quoteDisplayName(QStringView name);
+// The text in double quotes with \ before " and \.
+QString quoteString(QStringView text);
 // The address with its local part (before the last "@") in double quotes when it holds a
 // character outside that set other than ".".
 QString quoteAddress(QStringView address);

@@ -51,15 +51,25 @@ QByteArray unstructuredValue(const QString &text) {
 QByteArray nameValue(const QString &name) {
     if (needsEncodedWords(name))
         return joinWords(encodeWords(name));
+    // Blanks survive between words only singly, so other blanks need the quotes.
+    if (name.contains(u"  "_s) || name.contains(u'\t'))
+        return quoteString(name).toUtf8();
     return quoteDisplayName(name).toUtf8();
 }
 
 QByteArray addressValue(const MailAddress &a) {
     if (a.Address.isEmpty())
         return a.Name.isEmpty() ? QByteArray() : nameValue(a.Name) + ":;";
-    if (a.Name.isEmpty())
-        return quoteAddress(a.Address).toUtf8();
-    return nameValue(a.Name) + " <" + quoteAddress(a.Address).toUtf8() + '>';
+    const QByteArray name = a.Name.isEmpty() ? QByteArray() : nameValue(a.Name);
+    const QByteArray address = quoteAddress(a.Address).toUtf8();
+    if (name.isEmpty()) {
+        // The bare form unless it would read back as something else.
+        const MailAddressList back = parseAddressListLenient(QString::fromUtf8(address));
+        if (back.size() == 1 && back.first() == a)
+            return address;
+        return '<' + address + '>';
+    }
+    return name + " <" + address + '>';
 }
 
 QByteArray addressListValue(const MailAddressList &list) {

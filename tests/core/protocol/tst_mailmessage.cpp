@@ -574,6 +574,29 @@ private Q_SLOTS:
         QCOMPARE(back.Organization, m.Organization);
     }
 
+    void writtenAddressesReadBack_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("address");
+        QTest::newRow("double blank in name") << u"Angles  Puglisi"_s << u"a@x.org"_s;
+        QTest::newRow("tab in name") << u"A\tB"_s << u"a@x.org"_s;
+        QTest::newRow("specials in bare address")
+            << u""_s << u"undisclosed-recipients:@webnote.net;"_s;
+        QTest::newRow("encoded-word look-alike name") << u"=?utf-8?Q?x?="_s << u"a@x.org"_s;
+        QTest::newRow("empty group") << u"undisclosed-recipients"_s << u""_s;
+        QTest::newRow("non-ASCII local part") << u""_s << u"j\u00f6rg@x.de"_s;
+    }
+    void writtenAddressesReadBack() {
+        QFETCH(QString, name);
+        QFETCH(QString, address);
+        MailMessage m;
+        m.From = MailAddress{name, address};
+        m.Recipients = {m.From, MailAddress{QString(), u"second@x.org"_s}};
+        const MailMessage back = roundTrip(m);
+        QCOMPARE(back.From, m.From);
+        QCOMPARE(back.Recipients, m.Recipients);
+        QCOMPARE(back.FromText(), m.FromText());
+    }
+
     void writeNeverInjectsLines() {
         MailMessage m;
         m.Subject = u"hi\r\nBcc: victim@x.org"_s;
