@@ -1,0 +1,387 @@
+// The main window against a fake POP3 server: the states of a mailbox check, disconnecting,
+// the marking commands and row colours, the selection line and the add-to-list commands.
+
+#include "../uitestsupport.h"
+
+#include "rules/tform4.h"
+#include "rules/tform5.h"
+#include "screening/headerlistmodel.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QToolButton>
+
+using namespace Qt::StringLiterals;
+using namespace corvane;
+using namespace corvane::test;
+
+namespace {
+
+const QString kHost = u"pop.test"_s;
+
+QByteArray message(const QByteArray &from, const QByteArray &subject) {
+    return "From: " + from + "\nTo: Me <me@example.net>\nSubject: " + subject +
+           "\nDate: Tue, 1 Dec 2026 10:00:00 +0000\n\nBody text\n";
+}
+
+// Plain, Friendly, Spam (subject black list), Spam (e-mail black list).
+const QList<QByteArray> kMailbox = {
+    message("Colleague <colleague@example.com>", "Meeting notes"),
+    message("Friend <friend@example.org>", "Lunch tomorrow"),
+    message("Spam King <king@spam.example>", "Re: Details"),
+    message("offers@junk.example", "Great offers"),
+};
+
+QList<int> marks(TfrmMain *main) {
+    QList<int> result;
+    for (const HeaderRow &row : main->session().rows())
+        result << int(row.Mark);
+    return result;
+}
+
+constexpr int P = int(RowMark::Plain), F = int(RowMark::Friendly), S = int(RowMark::Spam),
+              D = int(RowMark::Delete), B = int(RowMark::Bounce);
+
+} // namespace
+
+class TestMainWindow final : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<ProgramRun> m_run;
+
+    TfrmMain *main() { return m_run->main(); }
+
+    // A started program with one account on kHost holding the given messages.
+    void startWith(const QList<QByteArray> &messages, const QString &password = u"secret"_s) {
+        m_run = std::make_unique<ProgramRun>(m_dir->path());
+        m_run->start();
+        m_run->pop.addMailbox(kHost, u"me"_s, u"secret"_s, messages);
+        m_run->shell.lists().Friendly.add(u"friend@example.org"_s, {});
+        m_run->shell.lists().EmailBlack.add(u"@junk.example"_s, {});
+        m_run->addAccount({u"Home"_s, kHost, u"110"_s, u"me"_s, password, u"me@example.net"_s});
+    }
+
+    // Checks the first account through the tool button's menu.
+    void check() {
+        QAction *item = m_run->main()->acctdrop->actions().value(0);
+        QVERIFY(item && item->isEnabled());
+        item->trigger();
+        QTRY_VERIFY(!m_run->pop.commandsTo(kHost).isEmpty() && !main()->operationRunning());
+    }
+
+private Q_SLOTS:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+    }
+    void cleanup() {
+        if (m_run && main()->isVisible())
+            main()->close();
+        m_run.reset();
+    }
+
+    void initialState() {
+        startWith({});
+        QCOMPARE(main()->windowTitle(), u"Corvane v1.0 - Protecting you from spam!"_s);
+        QCOMPARE(main()->pnlServerName->text(), u"Idle..."_s);
+        QVERIFY(main()->Label1->isHidden());
+        QCOMPARE(main()->lvHeaders->model()->columnCount(), 5);
+        const QStringList headings = {u"Subject"_s, u"From"_s, u"To"_s, u"Date"_s,
+                                      u"Size ( in Bytes)"_s};
+        for (int c = 0; c < 5; ++c)
+            QCOMPARE(main()->lvHeaders->model()->headerData(c, Qt::Horizontal).toString(),
+                     headings[c]);
+        QCOMPARE(main()->lvHeaders->header()->sectionSize(1), 140);
+        QCOMPARE(main()->lvHeaders->header()->sectionSize(4), 85);
+        // The commands whose windows do not exist yet are there but cannot be used.
+        for (const char *name :
+             {"ProcessMessages1", "RulesandLists1", "Options1", "Checkforupdates1", "ViewEmail1",
+              "Viewheaders1", "ViewMessage1", "VewHeaders1", "Help2"}) {
+            auto *action = main()->findChild<QAction *>(QLatin1StringView(name));
+            QVERIFY2(action && !action->isEnabled(), name);
+        }
+        for (const char *name : {"ToolButton1", "ToolButton3", "ToolButton7"})
+            QVERIFY2(!main()->findChild<QToolButton *>(QLatin1StringView(name))->isEnabled(), name);
+        QVERIFY(main()->findChild<QToolButton *>(u"ToolButton14"_s)->isEnabled());
+        QVERIFY(main()->findChild<QAction *>(u"Disconnect"_s)->isEnabled());
+    }
+
+    void checkStates_data() {
+        QTest::addColumn<int>("messages");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("activity");   // status panel 1 afterwards
+        QTest::addColumn<QString>("server");     // the server-name panel
+        QTest::addColumn<QStringList>("errors"); // boxes shown
+        QTest::addColumn<bool>("commands");      // check button and the three main menus
+        QTest::addColumn<bool>("contextMenu");
+
+        const QString refused = u"Could not connect with \"pop.test\", check you are on the "
+                                u"internet and your settings, username and password are "
+                                u"correct"_s;
+        QTest::newRow("with rows")
+            << 4 << u"secret"_s << u"Connected"_s << kHost << QStringList() << true << true;
+        QTest::newRow("empty mailbox") << 0 << u"secret"_s << u"No messages found"_s << kHost
+                                       << QStringList() << false << false;
+        QTest::newRow("wrong password") << 4 << u"wrong"_s << u"No connected"_s << u"Idle..."_s
+                                        << QStringList{refused} << true << false;
+    }
+    void checkStates() {
+        QFETCH(int, messages);
+        QFETCH(QString, password);
+        startWith(kMailbox.mid(0, messages), password);
+        check();
+        QFETCH(QString, activity);
+        QCOMPARE(main()->panelText(1), activity);
+        QFETCH(QString, server);
+        QCOMPARE(main()->pnlServerName->text(), server);
+        QFETCH(QStringList, errors);
+        QCOMPARE(m_run->prompts.takeTexts(), errors);
+        QFETCH(bool, commands);
+        QCOMPARE(main()->ToolButton14->isEnabled(), commands);
+        QCOMPARE(main()->Program1->menuAction()->isEnabled(), commands);
+        QCOMPARE(main()->Accounts1->menuAction()->isEnabled(), commands);
+        QCOMPARE(main()->EmailOptions1->menuAction()->isEnabled(), commands);
+        QCOMPARE(main()->ToolButton1->property("stateEnabled").toBool(), commands);
+        QCOMPARE(main()->ToolButton7->property("stateEnabled").toBool(), commands);
+        QVERIFY(main()->MarkEmail1->menuAction()->isEnabled());
+        QVERIFY(main()->Help1->menuAction()->isEnabled());
+        QFETCH(bool, contextMenu);
+        QCOMPARE(main()->Markthisemailfordeletion1->isEnabled(), contextMenu);
+        QCOMPARE(main()->Addsubjecttoblacklist2->isEnabled(), contextMenu);
+        QCOMPARE(TfrmMain::stateEnabled(main()->ViewMessage1), contextMenu);
+        // Disconnecting is possible in every one of these states.
+        QVERIFY(main()->ToolButton2->isEnabled());
+        const bool loggedIn = password == u"secret"_s;
+        QCOMPARE(main()->lvHeaders->model()->rowCount(), loggedIn ? messages : 0);
+        if (loggedIn) {
+            QCOMPARE(main()->panelText(2), QString::number(messages));
+            QCOMPARE(main()->panelText(3), u"Mail takes up 0K on the server"_s);
+        }
+    }
+
+    void scanListsRowsWithMarksAndColours() {
+        startWith(kMailbox);
+        check();
+        QCOMPARE(marks(main()), (QList<int>{P, F, S, S}));
+        QCOMPARE(main()->panelText(0), u"No message selected"_s);
+        QAbstractItemModel *model = main()->lvHeaders->model();
+        QCOMPARE(model->index(1, 0).data().toString(), u"Lunch tomorrow"_s);
+        QCOMPARE(model->index(2, 1).data().toString(), u"Spam King <king@spam.example>"_s);
+        QCOMPARE(model->index(2, 2).data().toString(), u"Me <me@example.net>"_s);
+        QVERIFY(model->index(2, 4).data().toInt() > 0);
+        QVERIFY(!model->index(0, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
+        QCOMPARE(model->index(2, 0).data(Qt::ForegroundRole).value<QColor>(), QColor(Qt::red));
+        QCOMPARE(model->index(1, 3).data(Qt::ForegroundRole).value<QColor>(), QColor(Qt::blue));
+        QVERIFY(!model->index(0, 0).data(Qt::ForegroundRole).isValid());
+        // A colour changed in the options shows at the next repaint.
+        m_run->shell.settings().colorban = 0x00FF00;
+        QCOMPARE(model->index(3, 0).data(Qt::ForegroundRole).value<QColor>(), QColor(Qt::green));
+        // Only headers were fetched, each with its size.
+        const QList<QByteArray> sent = m_run->pop.commandsTo(kHost);
+        QVERIFY(sent.contains("TOP 4 0") && sent.contains("LIST 4"));
+        QVERIFY(!sent.contains("RETR 1"));
+    }
+
+    void selectionLine() {
+        QList<QByteArray> seven;
+        for (int i = 0; i < 7; ++i)
+            seven << message("someone@example.com", "Note " + QByteArray::number(i));
+        startWith(seven);
+        check();
+        clickRow(main(), 4);
+        QCOMPARE(main()->panelText(0), u"Message 5 of 7 selected"_s);
+        // A click on no row leaves the line as it was.
+        QTest::mouseClick(main()->lvHeaders->viewport(), Qt::LeftButton, {},
+                          QPoint(5, main()->lvHeaders->viewport()->height() - 3));
+        QCOMPARE(main()->panelText(0), u"Message 5 of 7 selected"_s);
+    }
+
+    void disconnectKeepsEveryMessage() {
+        startWith(kMailbox);
+        check();
+        clickRow(main(), 2);
+        main()->Markfordeletion1->trigger();
+        m_run->pop.clearCommands();
+        main()->ToolButton2->click();
+        QTRY_VERIFY(!main()->operationRunning());
+        QCOMPARE(m_run->pop.commandsTo(kHost), (QList<QByteArray>{"RSET", "QUIT"}));
+        QCOMPARE(m_run->pop.messages(kHost).size(), 4);
+        QCOMPARE(main()->lvHeaders->model()->rowCount(), 0);
+        for (int panel = 0; panel < 4; ++panel)
+            QCOMPARE(main()->panelText(panel), QString());
+        QCOMPARE(main()->pnlServerName->text(), u"Idle..."_s);
+        QVERIFY(main()->ToolButton14->isEnabled());
+        // Disconnecting again with nothing open still resets the window, silently.
+        main()->ToolButton2->click();
+        QVERIFY(m_run->prompts.shown.isEmpty());
+    }
+
+    void marking_data() {
+        QTest::addColumn<int>("row"); // -1: none selected
+        QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<QList<int>>("expected");
+        QTest::addColumn<QStringList>("errors");
+
+        const QStringList none;
+        QTest::newRow("delete a friendly row, then unmark all: spam")
+            << 1 << QStringList{u"Markfordeletion1"_s, u"Unmarkallfordeletion1"_s}
+            << QList<int>{P, S, S, S} << none;
+        QTest::newRow("all spam for deletion leaves plain, friendly and bounce")
+            << 0 << QStringList{u"Markforbouncing1"_s, u"Markallspamfordeletion1"_s}
+            << QList<int>{B, F, D, D} << none;
+        QTest::newRow("bounce over delete survives unmark for deletion")
+            << 2
+            << QStringList{u"Markfordeletion1"_s, u"Markforbouncing1"_s, u"Unmarkallfordeletion1"_s}
+            << QList<int>{P, F, B, S} << none;
+        QTest::newRow("context menu bounce marks the selected row only")
+            << 3 << QStringList{u"Markthisemailforbouncing1"_s} << QList<int>{P, F, S, B} << none;
+        QTest::newRow("context menu deletion")
+            << 0 << QStringList{u"Markthisemailfordeletion1"_s} << QList<int>{D, F, S, S} << none;
+        QTest::newRow("all spam for bouncing")
+            << -1 << QStringList{u"Markallspamforbouncing1"_s} << QList<int>{P, F, B, B} << none;
+        QTest::newRow("unmark all for bouncing gives spam")
+            << 1 << QStringList{u"Markforbouncing1"_s, u"Unmarkallforbouncing1"_s}
+            << QList<int>{P, S, S, S} << none;
+        QTest::newRow("no selection")
+            << -1 << QStringList{u"Markfordeletion1"_s, u"Markforbouncing1"_s}
+            << QList<int>{P, F, S, S}
+            << QStringList{u"You must select an email to mark it"_s,
+                           u"You must select an email to mark it"_s};
+    }
+    void marking() {
+        QFETCH(int, row);
+        QFETCH(QStringList, commands);
+        startWith(kMailbox);
+        check();
+        if (row >= 0)
+            clickRow(main(), row);
+        for (const QString &name : commands) {
+            auto *command = main()->findChild<QAction *>(name);
+            QVERIFY2(command && command->isEnabled(), qPrintable(name));
+            command->trigger();
+        }
+        QFETCH(QList<int>, expected);
+        QCOMPARE(marks(main()), expected);
+        QFETCH(QStringList, errors);
+        QCOMPARE(m_run->prompts.takeTexts(), errors);
+        // Marking keeps the selection, and each row is drawn in its mark's colour.
+        QCOMPARE(main()->selectedRow(), qsizetype(row));
+        QAbstractItemModel *model = main()->lvHeaders->model();
+        for (int r = 0; r < expected.size(); ++r) {
+            const QVariant colour = model->index(r, 1).data(Qt::ForegroundRole);
+            if (expected[r] == S)
+                QCOMPARE(colour.value<QColor>(), QColor(Qt::red));
+            else if (expected[r] == F)
+                QCOMPARE(colour.value<QColor>(), QColor(Qt::blue));
+            else
+                QVERIFY(!colour.isValid());
+            QCOMPARE(model->index(r, 0).data(HeaderListModel::MarkRole).toInt(), expected[r]);
+        }
+    }
+
+    void addToLists_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("entry"); // the first field as the dialog opens
+        QTest::addColumn<int>("list");
+
+        const QString from = u"Spam King <king@spam.example>"_s;
+        QTest::newRow("email to black list")
+            << u"Addemailtoblacklist1"_s << 2 << u"Add Email To Blacklist"_s << from
+            << int(ListKind::EmailBlack);
+        QTest::newRow("email to black list, context menu")
+            << u"Addemailtoblacklist2"_s << 2 << u"Add Email To Blacklist"_s << from
+            << int(ListKind::EmailBlack);
+        QTest::newRow("email to friendly list")
+            << u"Addemailtofriendlylist1"_s << 2 << u"Add A Friendly Email"_s << from
+            << int(ListKind::Friendly);
+        QTest::newRow("subject to black list")
+            << u"Addsubjecttoblacklist1"_s << 0 << u"Add Subject To Blacklist"_s
+            << u"Meeting notes"_s << int(ListKind::SubjectBlack);
+        QTest::newRow("subject to black list, context menu")
+            << u"Addsubjecttoblacklist2"_s << 0 << u"Add Subject To Blacklist"_s
+            << u"Meeting notes"_s << int(ListKind::SubjectBlack);
+        QTest::newRow("subject to x y list")
+            << u"Addsubjecttoxyblacklist1"_s << 3 << u"Subject x and y to blacklist"_s
+            << u"Great offers"_s << int(ListKind::XandY);
+    }
+    void addToLists() {
+        QFETCH(QString, command);
+        QFETCH(int, row);
+        startWith(kMailbox);
+        check();
+        clickRow(main(), row);
+        RuleLists &lists = m_run->shell.lists();
+        const RuleLists before = lists;
+        main()->findChild<QAction *>(command)->trigger();
+
+        QFETCH(int, list);
+        const auto kind = ListKind(list);
+        QDialog *dialog = kind == ListKind::XandY
+                              ? static_cast<QDialog *>(m_run->shell.xandyDialog())
+                              : m_run->shell.listEntryDialog();
+        QVERIFY(dialog->isVisible());
+        QFETCH(QString, title);
+        QCOMPARE(dialog->windowTitle(), title);
+        auto *edit1 = dialog->findChild<QLineEdit *>(u"Edit1"_s);
+        QFETCH(QString, entry);
+        QCOMPARE(edit1->text(), entry);
+        dialog->findChild<QPushButton *>(u"Button1"_s)->click();
+        QVERIFY(!dialog->isVisible());
+        QVERIFY(edit1->text().isEmpty());
+
+        // One entry more in the target list, stored as it stood in the field; no other list
+        // changed.
+        for (const ListKind k : kAllListKinds) {
+            if (k != kind) {
+                QCOMPARE(lists.list(k).entries(), before.list(k).entries());
+                continue;
+            }
+            QCOMPARE(lists.list(k).size(), before.list(k).size() + 1);
+            bool found = false;
+            for (const RuleEntry &e : lists.list(k))
+                found = found || e.Caption == entry;
+            QVERIFY(found);
+        }
+        // The rows already listed keep the marks they were given when fetched.
+        QCOMPARE(marks(main()), (QList<int>{P, F, S, S}));
+        QVERIFY(m_run->prompts.shown.isEmpty());
+    }
+
+    void addToListsNeedsSelection_data() {
+        QTest::addColumn<QString>("command");
+        for (const char *name :
+             {"Addemailtoblacklist1", "Addemailtofriendlylist1", "Addsubjecttoblacklist1",
+              "Addsubjecttoxyblacklist1", "Addemailtoblacklist2", "Addsubjecttoblacklist2"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+    void addToListsNeedsSelection() {
+        QFETCH(QString, command);
+        startWith(kMailbox);
+        check();
+        main()->findChild<QAction *>(command)->trigger();
+        QCOMPARE(m_run->prompts.takeTexts(), QStringList{u"Must select an email first"_s});
+        QVERIFY(!m_run->shell.listEntryDialog()->isVisible());
+        QVERIFY(!m_run->shell.xandyDialog()->isVisible());
+    }
+
+    void badPortIsReportedBeforeConnecting() {
+        startWith(kMailbox);
+        m_run->addAccount({u"Broken"_s, kHost, u"11O"_s, u"me"_s, u"secret"_s, QString()});
+        main()->acctdrop->actions().value(1)->trigger();
+        QTRY_COMPARE(m_run->prompts.shown.size(), 1);
+        QVERIFY(m_run->prompts.shown.first().text.contains(u"\"11O\""_s));
+        QCOMPARE(m_run->prompts.shown.first().icon, Prompts::Icon::Error);
+        QCOMPARE(m_run->prompts.shown.first().title, u"Corvane"_s);
+        QVERIFY(m_run->pop.commandsTo(kHost).isEmpty());
+        QVERIFY(main()->ToolButton14->isEnabled());
+        QVERIFY(main()->Program1->menuAction()->isEnabled());
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
