@@ -1,0 +1,310 @@
+#include "screening/processing.h"
+
+#include "errors.h"
+#include "platform/legacytext.h"
+#include "protocol/mailaddress.h"
+#include "protocol/mailmessage.h"
+#include "records/deletionlog.h"
+#include "screening/mailboxsession.h"
+#include "settings/settings.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+using namespace Qt::StringLiterals;
+
+namespace corvane {
+namespace {
+
+const QString kIdle = u"Idle..."_s;
+
+// "message 3 ("Subject")", as errors name the message they stopped at.
+QString messageName(int n, const QString &subject) {
+    return u"message %1 (\"%2\")"_s.arg(n).arg(subject);
+}
+
+// A failure at one step of a row, its text naming the message and the step.
+class StepError final : public Error {
+public:
+    explicit StepError(QString text) : Error(sentence(std::move(text))) {}
+
+private:
+    static QString sentence(QString text) {
+        if (!text.isEmpty())
+            text[0] = text[0].toUpper();
+        return text;
+    }
+};
+
+// The part of an address from its last at sign on, when a domain follows it.
+QString domainPart(const QString &text) {
+    QString address = text.trimmed();
+    try {
+        const MailAddress parsed = MailAddress::parse(address);
+        if (!parsed.Address.isEmpty())
+            address = parsed.Address;
+    } catch (const Error &) {
+        // Not an address the parser takes: the text itself is looked at.
+    }
+    const qsizetype at = address.lastIndexOf(u'@');
+    if (at < 0 || at + 1 >= address.size())
+        return {};
+    return address.mid(at);
+}
+
+} // namespace
+
+MessageProcessor::MessageProcessor(MailboxSession &session, const Settings &settings,
+                                   DeletionLog &log, QString archiveFolder, ProcessingHooks hooks)
+    : m_session(session), m_settings(settings), m_log(log),
+      m_archiveFolder(std::move(archiveFolder)), m_hooks(std::move(hooks)),
+      m_namer(m_archiveFolder) {}
+
+QString MessageProcessor::bounceSender(const QString &bouncefrom, const QString &accountEmail,
+                                       const QString &smtpemail) {
+    QString domain = domainPart(accountEmail);
+    if (domain.isEmpty())
+        domain = domainPart(smtpemail);
+    return bouncefrom + domain;
+}
+
+QString MessageProcessor::bounceBody(const QList<QByteArray> &headerLines, const QString &to) {
+    QStringList lines;
+    lines << u"This report relates to a message you sent with the following header fields:"_s
+          << QString();
+    for (const QByteArray &line : headerLines)
+        lines << decodeLegacyText(line);
+    lines << QString() << QString()
+          << u"Your message cannot be delivered to the following recipients:"_s << QString()
+          << u"Recipient address: "_s + to << u"Reason: User at host/domain not found"_s;
+    return lines.join(u"\r\n"_s);
+}
+
+quint16 MessageProcessor::smtpPort(const QString &smtpport) {
+    return MailboxSession::parsePort(smtpport).value_or(SmtpClient::DefaultPort);
+}
+
+void MessageProcessor::wait(int ms) {
+    if (m_hooks.wait)
+        m_hooks.wait(ms);
+    else
+        MailboxSession::WaitMilliseconds(ms);
+}
+
+void MessageProcessor::archive(int n, const QString &subject, ProcessedMessage &done) {
+    Pop3Client &pop = m_session.POP();
+    MailMessage &msg = m_session.Msg();
+    msg.ClearMessage();
+    bool fetched = false;
+    try {
+        fetched = pop.FetchMessage(n, msg);
+    } catch (const Error &e) {
+        // A message that could not be read completely would be archived incomplete.
+        throw StepError(u"%1 could not be fetched for its archive copy: %2"_s.arg(
+            messageName(n, subject), e.message()));
+    }
+    if (!fetched)
+        throw StepError(
+            u"The server would not send %1 for its archive copy."_s.arg(messageName(n, subject)));
+    QDir().mkpath(m_archiveFolder);
+    const QString path = m_namer.nextPath(subject);
+    try {
+        msg.SaveMessageFile(path);
+    } catch (const Error &e) {
+        throw StepError(u"The archive copy of %1 could not be written: %2"_s.arg(
+            messageName(n, subject), e.message()));
+    }
+    done.archivePath = path;
+}
+
+void MessageProcessor::bounce(int n, ProcessedMessage &done) {
+    Pop3Client &pop = m_session.POP();
+    const QString sender =
+        bounceSender(m_settings.bouncefrom, m_accountEmail, m_settings.smtpemail);
+    MailMessage &msg = m_session.Msg();
+    msg.ClearMessage();
+    try {
+        pop.FetchHeader(n, msg);
+    } catch (const Error &e) {
+        // A header the parser rejects has still been read in full; its lines can be quoted.
+        if (!dynamic_cast<const DataError *>(&e) || !pop.IsOpen())
+            throw StepError(
+                u"The header of %1 could not be fetched for its bounce notice: %2"_s.arg(
+                    messageName(n, done.subject), e.message()));
+    }
+    SmtpSendOptions options;
+    options.port = smtpPort(m_settings.smtpport);
+    options.transport = m_hooks.smtpTransport;
+    options.transcript = m_hooks.transcript;
+    try {
+        SendSimpleMessage(m_settings.smtpserver, m_settings.bouncesubj, done.from, sender,
+                          bounceBody(msg.HeaderLines, done.to), options);
+    } catch (const Error &e) {
+        throw StepError(u"The bounce notice for %1 could not be sent: %2"_s.arg(
+            messageName(n, done.subject), e.message()));
+    }
+    done.bouncedTo = done.from;
+    done.bounceFrom = sender;
+}
+
+void MessageProcessor::deleteRow(int n, ProcessedMessage &done) {
+    try {
+        m_session.POP().MarkDeleted(n);
+    } catch (const Error &e) {
+        throw StepError(
+            u"%1 could not be deleted: %2"_s.arg(messageName(n, done.subject), e.message()));
+    }
+    m_session.removeRow(n - 1);
+}
+
+void MessageProcessor::abandonRun(qsizetype logLinesBefore, const QString &countBefore) {
+    Pop3Client &pop = m_session.POP();
+    if (pop.IsOpen()) {
+        try {
+            pop.UndoDeletions();
+        } catch (const Error &) {
+            // Dropping the connection without QUIT discards the marks all the same.
+        }
+    }
+    pop.AbandonSession();
+    if (m_log.LogLines.size() > logLinesBefore)
+        m_log.LogLines.resize(logLinesBefore);
+    m_log.DeleteCount = countBefore;
+    m_session.ResetWindow();
+    m_session.ShowBusy(false);
+}
+
+ProcessingResult MessageProcessor::ProcessMessages() {
+    ProcessingResult result;
+    ScreeningView &view = m_session.view();
+    Pop3Client &pop = m_session.POP();
+    const QList<HeaderRow> &rows = m_session.rows();
+    if (rows.isEmpty()) {
+        view.showError(u"Must have connected to server and have emails to process"_s);
+        return result;
+    }
+    // Rows left from a connection that has ended stand for message numbers of another
+    // session: acting on them could hit the wrong messages.
+    if (!pop.IsOpen() && std::any_of(rows.cbegin(), rows.cend(), [](const HeaderRow &r) {
+            return r.Mark == RowMark::Delete || r.Mark == RowMark::Bounce;
+        })) {
+        view.showError(u"The connection to the server has ended, so the marked messages cannot "
+                       u"be processed. Please check the account again."_s);
+        return result;
+    }
+    result.ran = true;
+
+    const qsizetype logLinesBefore = m_log.LogLines.size();
+    const QString countBefore = m_log.DeleteCount;
+    if (m_settings.Logging)
+        m_log.appendRunStart(m_hooks.clock ? m_hooks.clock() : QDateTime::currentDateTime(),
+                             m_hooks.locale);
+    m_namer = ArchiveNamer(m_archiveFolder);
+
+    int n = 0;
+    QString subject;
+    try {
+        for (qsizetype p = rows.size() - 1; p >= 0; --p) {
+            QCoreApplication::processEvents();
+            if (p >= rows.size())
+                continue;
+            const HeaderRow row = rows.at(p);
+            n = int(p) + 1;
+            subject = row.Subject;
+            view.showSelectionStatus(u"Processing "_s + row.Subject);
+            ProcessedMessage done{n, row.Mark, row.Subject, row.From, row.To, row.Date, {}, {}, {}};
+            if (row.Mark == RowMark::Delete) {
+                m_session.ShowBusy(true);
+                m_log.incrementDeleteCount();
+                if (m_settings.Logging)
+                    m_log.appendDeleted(row.From, row.To, row.Subject, row.Date);
+                if (m_settings.Save)
+                    archive(n, row.Subject, done);
+                deleteRow(n, done);
+            } else if (row.Mark == RowMark::Bounce) {
+                if (m_settings.Logging)
+                    m_log.appendBounced(row.From, row.To, row.Subject, row.Date);
+                m_log.incrementDeleteCount();
+                bounce(n, done);
+                m_namer.resetCounter();
+                if (m_settings.Save)
+                    archive(n, row.Subject, done);
+                m_session.ShowBusy(true);
+                deleteRow(n, done);
+            } else {
+                continue;
+            }
+            wait(100);
+            ++result.processed;
+            m_session.ShowBusy(false);
+            result.messages.append(done);
+        }
+    } catch (const Error &e) {
+        abandonRun(logLinesBefore, countBefore);
+        const QString text = dynamic_cast<const StepError *>(&e)
+                                 ? e.message()
+                                 : StepError(u"%1 could not be processed: %2"_s.arg(
+                                                 messageName(n, subject), e.message()))
+                                       .message();
+        throw Error(text + u"\n\nProcessing stopped there, and no message of this run has been "
+                           u"deleted from the server."_s);
+    }
+
+    view.showServerName(kIdle);
+    view.showSelectionStatus(QString());
+    m_session.ShowStatus(QString());
+    view.showFileStatus(QString(), QString());
+    m_session.clearRows();
+    pop.CloseSession();
+    m_session.SetConnectedState(false);
+
+    try {
+        if (!m_session.AutoMode &&
+            view.askYesNo(QString::number(result.processed) +
+                          u" items deleted from server. Do you wish to reconnect?"_s))
+            reconnect(result);
+    } catch (const Error &) {
+        m_session.ShowBusy(false);
+        if (m_settings.Logging)
+            m_log.appendRunEnd();
+        throw;
+    }
+    if (m_settings.Logging)
+        m_log.appendRunEnd();
+    return result;
+}
+
+void MessageProcessor::reconnect(ProcessingResult &result) {
+    ScreeningView &view = m_session.view();
+    Pop3Client &pop = m_session.POP();
+    const MailboxSession::AccountData account = m_session.CurrentAccount;
+    m_session.ShowBusy(true);
+    m_session.ShowStatus(u"Connecting...."_s);
+    if (pop.IsOpen())
+        pop.CloseSession();
+    try {
+        m_session.ApplyAccount(account);
+        pop.OpenSession();
+    } catch (const Error &) {
+        view.showError(u"Could not establish connection with \"%1\" on port \"%2\" please check "
+                       u"your settings"_s.arg(account.Host, account.Port));
+        m_session.SetConnectedState(false);
+        m_session.ShowStatus(QString());
+        m_session.ShowBusy(false);
+        return;
+    }
+    view.showSelectionStatus(u"No message selected"_s);
+    view.showServerName(account.Host);
+    m_session.SetConnectedState(true);
+    m_session.ReadMailboxSize();
+    if (m_session.MessageCount < 1) {
+        m_session.ShowStatus(QString());
+    } else {
+        m_session.ShowFileStatus();
+        m_session.ScanHeaders(m_session.MessageCount);
+    }
+    result.reconnected = true;
+    m_session.ShowBusy(false);
+}
+
+} // namespace corvane

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "protocol/smtpclient.h"
+#include "records/archivenames.h"
+#include "screening/rowmark.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QLocale>
+#include <QString>
+
+#include <functional>
+
+namespace corvane {
+
+class DeletionLog;
+class MailboxSession;
+struct Settings;
+
+// What processing may be given instead of the real clock, waits and connections (tests,
+// and corvane-cli for its transcript).
+struct ProcessingHooks {
+    std::function<QDateTime()> clock;     // the time of the log's start line; empty: now
+    QLocale locale = QLocale::system();   // the date and time formats of the log
+    std::function<void(int ms)> wait;     // the pause after each deletion; empty: a real wait
+    SmtpTransportFactory smtpTransport;   // the bounce notices' connections; empty: sockets
+    Transport::TranscriptSink transcript; // receives the SMTP conversation when set
+};
+
+// One message that a processing run handled.
+struct ProcessedMessage {
+    int number = 0; // the message number on the server
+    RowMark mark = RowMark::Delete;
+    QString subject;
+    QString from;
+    QString to;
+    QString date;
+    QString archivePath; // the archive copy; empty when copies are not saved
+    QString bouncedTo;   // Bounce: the recipient of the notice
+    QString bounceFrom;  // Bounce: its sender
+};
+
+// What a processing run did.
+struct ProcessingResult {
+    bool ran = false;                 // false when it stopped before handling any row
+    int processed = 0;                // Delete and Bounce rows handled
+    QList<ProcessedMessage> messages; // in the order handled: from the last row up
+    bool reconnected = false;         // the user chose to reconnect and it succeeded
+};
+
+// Carries out the marks of the open connection of a MailboxSession: the rows are walked from
+// the last to the first; every Delete row is logged, saved into the archive and deleted, every
+// Bounce row is logged, answered with a delivery-failure notice to its sender, saved and
+// deleted; then QUIT makes the deletions take effect and, unless the session is in automatic
+// mode, the user is asked whether to reconnect.
+//
+// A run either completes or deletes nothing. When anything fails on the way (an archive copy
+// that cannot be fetched or written, a notice that cannot be sent, a refused DELE, a dropped
+// connection), the run stops at that row: RSET is sent when the connection still stands and
+// the connection is then dropped without QUIT, so the server keeps every message of the run
+// (RFC 1939 servers apply deletions only on QUIT; RSET clears the marks for those that do not
+// wait for it). The log lines and DeleteCount increments of the run are taken back, so the log
+// records only deletions that took effect; the session ends (Idle, no rows); the error names
+// the message and the cause. Archive copies already written stay in the archive.
+class MessageProcessor {
+public:
+    MessageProcessor(MailboxSession &session, const Settings &settings, DeletionLog &log,
+                     QString archiveFolder, ProcessingHooks hooks = {});
+
+    // The "E-Mail Address" of the account whose messages are processed: the domain of the
+    // bounce notices' sender.
+    void setAccountEmail(const QString &address) { m_accountEmail = address; }
+
+    // The work of "Process Messages". Settings are read at the moment of use. Throws
+    // corvane::Error when the run stops (see above), and passes on errors of the reconnect's
+    // scan after writing the log's end lines.
+    ProcessingResult ProcessMessages();
+
+    // The sender of a bounce notice: bouncefrom followed by the part from the at sign of the
+    // account's address, else of smtpemail; bouncefrom alone when neither address has an at
+    // sign with a domain after it.
+    static QString bounceSender(const QString &bouncefrom, const QString &accountEmail,
+                                const QString &smtpemail);
+    // The body of a bounce notice: the fetched header lines of the bounced message and the
+    // recipient text of its row, lines separated by CR LF.
+    static QString bounceBody(const QList<QByteArray> &headerLines, const QString &to);
+    // The port bounce notices are sent to: smtpport when it is a port number, else 25.
+    static quint16 smtpPort(const QString &smtpport);
+
+private:
+    void deleteRow(int n, ProcessedMessage &done);
+    void archive(int n, const QString &subject, ProcessedMessage &done);
+    void bounce(int n, ProcessedMessage &done);
+    void reconnect(ProcessingResult &result);
+    // Ends a run that failed so that none of its deletions takes effect.
+    void abandonRun(qsizetype logLinesBefore, const QString &countBefore);
+    void wait(int ms);
+
+    MailboxSession &m_session;
+    const Settings &m_settings;
+    DeletionLog &m_log;
+    QString m_archiveFolder;
+    ProcessingHooks m_hooks;
+    QString m_accountEmail;
+    ArchiveNamer m_namer; // the current run's archive names
+};
+
+} // namespace corvane
