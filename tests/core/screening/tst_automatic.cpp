@@ -1,0 +1,252 @@
+// Automatic mode without a window: the countdown on an injected clock, and whole passes over
+// several accounts on a POP3 server that applies deletions only on QUIT.
+
+#include "fakepop3mailbox.h"
+#include "fakesmtpserver.h"
+#include "records/deletionlog.h"
+#include "rules/rulelists.h"
+#include "screening/automatic.h"
+#include "screening/mailboxsession.h"
+#include "screeningrecorder.h"
+#include "settings/accountstore.h"
+#include "settings/settings.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using corvane::AccountPassResult;
+using corvane::AccountStore;
+using corvane::AutomaticPass;
+using corvane::AutoModeCountdown;
+using corvane::DeletionLog;
+using corvane::MailboxSession;
+using corvane::ProcessingHooks;
+using corvane::RuleLists;
+using corvane::Settings;
+using corvane::test::FakePop3Mailbox;
+using corvane::test::FakeSmtpServer;
+using corvane::test::ScreeningRecorder;
+using Outcome = AccountPassResult::Outcome;
+
+namespace {
+
+QByteArray message(const QByteArray &subject, const QByteArray &from) {
+    return "From: " + from + "\nTo: me@example.net\nSubject: " + subject +
+           "\nDate: Mon, 6 May 2024 07:00:00 +0000\n\nBody\n";
+}
+
+// A spam message (its subject is black-listed), a friendly one and a plain one.
+const QList<QByteArray> kMailbox{message("Cheap pills today", "pills@spam.example"),
+                                 message("Lunch?", "friend@example.net"),
+                                 message("Minutes", "bob@example.org")};
+
+// Accounts A, B and C on hosts pop.a, pop.b and pop.c; the spam filter black-lists "cheap
+// pills" and trusts friend@example.net.
+struct Fixture {
+    QTemporaryDir dir;
+    FakePop3Mailbox pop;
+    FakeSmtpServer smtp;
+    std::unique_ptr<AccountStore> store;
+    RuleLists lists;
+    ScreeningRecorder view;
+    Settings settings;
+    DeletionLog log;
+    std::unique_ptr<MailboxSession> session;
+
+    Fixture() {
+        store = std::make_unique<AccountStore>(dir.filePath(u"accounts.dat"_s));
+        lists.SubjectBlack.clear();
+        lists.SubjectBlack.add(u"cheap pills"_s, {u"pills"_s});
+        lists.Friendly.add(u"friend@example.net"_s, {u"a friend"_s});
+        lists.Misc.setAll(false);
+        settings.smtpserver = u"127.0.0.1"_s;
+        settings.smtpport = QString::number(smtp.port());
+        session = std::make_unique<MailboxSession>(pop, store.get(), lists, view);
+    }
+    void addAccount(const QString &name, const QString &password, const QString &actual,
+                    const QList<QByteArray> &messages) {
+        const QString host = u"pop."_s + name.toLower();
+        pop.addMailbox(host, u"user"_s, actual, messages);
+        store->insert({name, host, u"110"_s, u"user"_s, password, u"user@"_s + host});
+    }
+    QList<AccountPassResult> pass(std::function<bool()> stop = {}) {
+        ProcessingHooks hooks;
+        hooks.wait = [](int) {};
+        AutomaticPass p(*session, store.get(), settings, log, dir.filePath(u"archive"_s), hooks);
+        p.setStopRequested(std::move(stop));
+        return p.Timer1Timer();
+    }
+    QStringList subjectsOn(const QString &host) const {
+        QStringList subjects;
+        for (const QByteArray &m : pop.messages(host)) {
+            const qsizetype at = m.indexOf("Subject: ") + 9;
+            subjects << QString::fromLatin1(m.mid(at, m.indexOf('\r', at) - at));
+        }
+        return subjects;
+    }
+};
+
+QList<Outcome> outcomes(const QList<AccountPassResult> &results) {
+    QList<Outcome> list;
+    for (const AccountPassResult &r : results)
+        list << r.outcome;
+    return list;
+}
+
+} // namespace
+
+class TestAutomatic final : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void countdown_data();
+    void countdown();
+    void wrongPasswordIsPassedOver();
+    void emptyMailboxIsNotScanned();
+    void errorInOneAccountDeletesNothingThere_data();
+    void errorInOneAccountDeletesNothingThere();
+    void stopBetweenAccounts();
+};
+
+void TestAutomatic::countdown_data() {
+    QTest::addColumn<int>("interval");
+    QTest::addColumn<QList<qint64>>("ticksAt"); // clock times (ms after the start) of the ticks
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("visible");
+
+    QTest::newRow("interval 1 at switch-on")
+        << 1 << QList<qint64>{} << u"Checking in 1 minutes 0 seconds"_s << true;
+    QTest::newRow("interval 1, one second later")
+        << 1 << QList<qint64>{1000} << u"Checking in 0 minutes 59 seconds"_s << true;
+    QTest::newRow("interval 1, at zero the countdown hides")
+        << 1 << QList<qint64>{59000, 60000} << u"Checking in 0 minutes 0 seconds"_s << false;
+    QTest::newRow("interval 2, one second later")
+        << 2 << QList<qint64>{1000} << u"Checking in 1 minutes 59 seconds"_s << true;
+    QTest::newRow("interval 2, sixty seconds later")
+        << 2 << QList<qint64>{59000, 60000} << u"Checking in 1 minutes 0 seconds"_s << true;
+    QTest::newRow("ticks a little early or late")
+        << 1 << QList<qint64>{980, 2030, 2990} << u"Checking in 0 minutes 57 seconds"_s << true;
+    QTest::newRow("a late tick shows the time left")
+        << 120 << QList<qint64>{1000, 8000} << u"Checking in 119 minutes 52 seconds"_s << true;
+}
+
+void TestAutomatic::countdown() {
+    QFETCH(int, interval);
+    QFETCH(QList<qint64>, ticksAt);
+    QFETCH(QString, text);
+    QFETCH(bool, visible);
+
+    qint64 now = 5000000;
+    const qint64 start = now;
+    AutoModeCountdown countdown([&now] { return now; });
+    countdown.start(interval);
+    for (qint64 at : ticksAt) {
+        now = start + at;
+        QCOMPARE(countdown.tick(), visible || at != ticksAt.constLast());
+    }
+    QCOMPARE(countdown.text(), text);
+    QCOMPARE(countdown.visible(), visible);
+    QCOMPARE(countdown.remainingMs(),
+             interval * 60000 - (ticksAt.isEmpty() ? 0 : ticksAt.constLast()));
+}
+
+void TestAutomatic::wrongPasswordIsPassedOver() {
+    Fixture f;
+    f.addAccount(u"A"_s, u"pw"_s, u"pw"_s, kMailbox);
+    f.addAccount(u"B"_s, u"wrong"_s, u"pw"_s, kMailbox);
+    f.addAccount(u"C"_s, u"pw"_s, u"pw"_s, kMailbox);
+
+    const QList<AccountPassResult> results = f.pass();
+
+    QCOMPARE(outcomes(results),
+             (QList<Outcome>{Outcome::Processed, Outcome::NotConnected, Outcome::Processed}));
+    QCOMPARE(results[1].accountName, u"B"_s);
+    // Only spam went; friendly and plain messages stay; nothing was bounced.
+    const QStringList kept{u"Lunch?"_s, u"Minutes"_s};
+    QCOMPARE(f.subjectsOn(u"pop.a"_s), kept);
+    QCOMPARE(f.subjectsOn(u"pop.b"_s).size(), 3);
+    QCOMPARE(f.subjectsOn(u"pop.c"_s), kept);
+    QCOMPARE(
+        f.pop.commandsTo(u"pop.a"_s),
+        (QList<QByteArray>{"USER user", "PASS ****", "STAT", "LIST", "TOP 1 0", "LIST 1", "TOP 2 0",
+                           "LIST 2", "TOP 3 0", "LIST 3", "RETR 1", "DELE 1", "QUIT"}));
+    QCOMPARE(f.pop.commandsTo(u"pop.b"_s), (QList<QByteArray>{"USER user", "PASS ****", "QUIT"}));
+    QCOMPARE(f.smtp.connectionCount(), 0);
+
+    // No message box, no question; the log holds both runs; each spam message was archived.
+    QVERIFY(f.view.errors.isEmpty());
+    QVERIFY(f.view.questions.isEmpty());
+    QCOMPARE(f.log.LogLines.count(u"Process Messages finished"_s), 2);
+    QCOMPARE(f.log.DeleteCount, u"2"_s);
+    QCOMPARE(QDir(f.dir.filePath(u"archive"_s)).entryList(QDir::Files),
+             (QStringList{u"Cheap pills today(0).eml"_s, u"Cheap pills today.eml"_s}));
+    QCOMPARE(f.view.serverName, u"In auto mode"_s);
+    QVERIFY(!f.view.busy);
+    QVERIFY(!f.session->POP().IsOpen());
+    QVERIFY(f.session->AutoMode);
+}
+
+void TestAutomatic::emptyMailboxIsNotScanned() {
+    Fixture f;
+    f.addAccount(u"A"_s, u"pw"_s, u"pw"_s, {});
+    const QList<AccountPassResult> results = f.pass();
+    QCOMPARE(outcomes(results), QList<Outcome>{Outcome::Empty});
+    QCOMPARE(f.pop.commandsTo(u"pop.a"_s),
+             (QList<QByteArray>{"USER user", "PASS ****", "STAT", "LIST", "QUIT"}));
+    // The counts were shown while connected, then the window went back to idle.
+    QVERIFY(f.view.statusTexts.contains(u"Connected"_s));
+    QCOMPARE(f.view.panel2, QString());
+    QVERIFY(f.log.LogLines.isEmpty());
+}
+
+void TestAutomatic::errorInOneAccountDeletesNothingThere_data() {
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<bool>("drop"); // drop the connection at command, else refuse it
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("connection drops during the scan")
+        << QByteArray("TOP 3 0") << true << u"Connection Closed Gracefully."_s;
+    QTest::newRow("archive copy refused")
+        << QByteArray("RETR 1") << false << u"The server would not send message 1"_s;
+}
+
+void TestAutomatic::errorInOneAccountDeletesNothingThere() {
+    QFETCH(QByteArray, command);
+    QFETCH(bool, drop);
+    QFETCH(QString, error);
+
+    // A's spam is message 1 of 3; C's is message 2 of 2, so the fault never hits C.
+    Fixture f;
+    f.addAccount(u"A"_s, u"pw"_s, u"pw"_s, kMailbox);
+    f.addAccount(u"C"_s, u"pw"_s, u"pw"_s,
+                 {message("Minutes", "bob@example.org"), message("Cheap pills", "x@spam.example")});
+    if (drop)
+        f.pop.dropAt(command);
+    else
+        f.pop.refuse(command, "busy");
+
+    const QList<AccountPassResult> results = f.pass();
+    QCOMPARE(outcomes(results), (QList<Outcome>{Outcome::Failed, Outcome::Processed}));
+    QVERIFY2(results[0].error.startsWith(error), qPrintable(results[0].error));
+    QCOMPARE(f.subjectsOn(u"pop.a"_s).size(), 3);
+    QVERIFY(!f.pop.commandsTo(u"pop.a"_s).contains("QUIT"));
+    QCOMPARE(f.subjectsOn(u"pop.c"_s), QStringList{u"Minutes"_s});
+    QCOMPARE(f.log.LogLines.count(u"Process Messages finished"_s), 1);
+    QVERIFY(f.view.errors.isEmpty());
+    QVERIFY(!f.view.busy);
+}
+
+void TestAutomatic::stopBetweenAccounts() {
+    Fixture f;
+    f.addAccount(u"A"_s, u"pw"_s, u"pw"_s, {});
+    f.addAccount(u"B"_s, u"pw"_s, u"pw"_s, {});
+    int asked = 0;
+    const QList<AccountPassResult> results = f.pass([&asked] { return ++asked > 1; });
+    QCOMPARE(results.size(), 1);
+    QVERIFY(f.pop.commandsTo(u"pop.b"_s).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestAutomatic)
+#include "tst_automatic.moc"
