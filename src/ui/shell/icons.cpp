@@ -23,7 +23,7 @@ public:
     void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode,
                QIcon::State state) override {
         const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
-        painter->drawPixmap(rect, scaledPixmap(rect.size(), mode, state, ratio));
+        painter->drawPixmap(rect, scaledPixmap(rect.size() * ratio, mode, state, ratio));
     }
 
     QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override {
@@ -31,7 +31,7 @@ public:
     }
 
     QPixmap scaledPixmap(const QSize &size, QIcon::Mode mode, QIcon::State, qreal scale) override {
-        const QSize pixels = size * scale;
+        const QSize pixels = size; // already in device pixels
         QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
         {
@@ -113,8 +113,8 @@ void drawMark(QPainter &p, RowMark mark) {
         return;
     case RowMark::Friendly: {
         envelope(p, body, kPaper, kInk);
-        const QPointF c(11.6, 11.6);
-        badge(p, c, 3.9, kGreen);
+        const QPointF c(11.4, 11.4);
+        badge(p, c, 4.4, kGreen);
         p.setPen(pen(Qt::white, 1.3));
         p.drawPolyline(
             QPolygonF({c + QPointF(-1.9, 0.1), c + QPointF(-0.5, 1.5), c + QPointF(1.9, -1.3)}));
@@ -122,8 +122,8 @@ void drawMark(QPainter &p, RowMark mark) {
     }
     case RowMark::Spam: {
         envelope(p, body, QColor(0xFD, 0xEC, 0xEA), kRed);
-        const QPointF c(11.6, 11.6);
-        badge(p, c, 3.9, kRed);
+        const QPointF c(11.4, 11.4);
+        badge(p, c, 4.4, kRed);
         p.setPen(pen(Qt::white, 1.4));
         p.drawLine(c + QPointF(0, -2.0), c + QPointF(0, 0.5));
         p.drawPoint(c + QPointF(0, 2.0));
@@ -131,8 +131,8 @@ void drawMark(QPainter &p, RowMark mark) {
     }
     case RowMark::Delete: {
         envelope(p, body, kPaper, kInk);
-        const QPointF c(11.6, 11.6);
-        badge(p, c, 3.9, kRed);
+        const QPointF c(11.4, 11.4);
+        badge(p, c, 4.4, kRed);
         p.setPen(pen(Qt::white, 1.3));
         p.drawLine(c + QPointF(-1.5, -1.5), c + QPointF(1.5, 1.5));
         p.drawLine(c + QPointF(-1.5, 1.5), c + QPointF(1.5, -1.5));
@@ -140,8 +140,8 @@ void drawMark(QPainter &p, RowMark mark) {
     }
     case RowMark::Bounce: {
         envelope(p, body, kPaper, kInk);
-        const QPointF c(11.6, 11.6);
-        badge(p, c, 3.9, kOrange);
+        const QPointF c(11.4, 11.4);
+        badge(p, c, 4.4, kOrange);
         p.setPen(pen(Qt::white, 1.2));
         QPainterPath arrow;
         arrow.moveTo(c + QPointF(1.8, 1.6));

@@ -1,0 +1,137 @@
+// The program's pictures at every display scaling, and the main window with a scanned mailbox.
+// With CORVANE_SCREENSHOT_DIR set, the window is also saved there as main-window@<scale>x.png
+// (scripts/screenshots.sh runs this under Xvfb at 100 % and 200 %).
+
+#include "../uitestsupport.h"
+
+#include "rules/tform4.h"
+#include "shell/icons.h"
+
+#include <QDir>
+#include <QImage>
+#include <QPixmap>
+#include <QScreen>
+
+using namespace Qt::StringLiterals;
+using namespace corvane;
+using namespace corvane::test;
+
+namespace {
+
+// The share of pixels that are not transparent.
+double coverage(const QImage &image) {
+    qint64 painted = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            painted += qAlpha(image.pixel(x, y)) > 0 ? 1 : 0;
+    return double(painted) / double(image.width() * image.height());
+}
+
+QByteArray message(const QByteArray &from, const QByteArray &subject, const QByteArray &date) {
+    return "From: " + from + "\nTo: Alex Reader <alex@example.net>\nSubject: " + subject +
+           "\nDate: " + date + "\n\nBody\n";
+}
+
+} // namespace
+
+class TestLookAndFeel final : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void iconsAreDrawnAtFullResolution_data() {
+        QTest::addColumn<QIcon>("icon");
+        QTest::addColumn<int>("size");
+        QTest::newRow("plain") << markIcon(RowMark::Plain) << 16;
+        QTest::newRow("friendly") << markIcon(RowMark::Friendly) << 16;
+        QTest::newRow("spam") << markIcon(RowMark::Spam) << 16;
+        QTest::newRow("delete") << markIcon(RowMark::Delete) << 16;
+        QTest::newRow("bounce") << markIcon(RowMark::Bounce) << 16;
+        QTest::newRow("check") << toolIcon(ToolIcon::Check) << 24;
+        QTest::newRow("process") << toolIcon(ToolIcon::Process) << 24;
+        QTest::newRow("disconnect") << toolIcon(ToolIcon::Disconnect) << 24;
+        QTest::newRow("options") << toolIcon(ToolIcon::Options) << 24;
+        QTest::newRow("auto mode") << toolIcon(ToolIcon::AutoMode) << 24;
+        QTest::newRow("quit") << toolIcon(ToolIcon::Quit) << 24;
+        QTest::newRow("application") << applicationIcon() << 32;
+    }
+    void iconsAreDrawnAtFullResolution() {
+        QFETCH(QIcon, icon);
+        QFETCH(int, size);
+        for (const qreal ratio : {1.0, 2.0}) {
+            const QPixmap pixmap = icon.pixmap(QSize(size, size), ratio);
+            QCOMPARE(pixmap.devicePixelRatio(), ratio);
+            // Drawn for the pixels of the display, not scaled up from a smaller picture.
+            QCOMPARE(pixmap.width(), int(size * ratio));
+            const double painted = coverage(pixmap.toImage());
+            QVERIFY2(painted > 0.2 && painted < 0.95, qPrintable(QString::number(painted)));
+        }
+        // The disabled form is greyed: no pixel keeps a strong colour.
+        const QImage disabled = icon.pixmap(QSize(size, size), 1.0, QIcon::Disabled)
+                                    .toImage()
+                                    .convertToFormat(QImage::Format_ARGB32);
+        for (int y = 0; y < disabled.height(); ++y)
+            for (int x = 0; x < disabled.width(); ++x) {
+                const QColor c = QColor::fromRgba(disabled.pixel(x, y));
+                QVERIFY(c.alpha() == 0 || c.hsvSaturation() < 40);
+            }
+    }
+
+    void mainWindowWithScannedMailbox() {
+        QTemporaryDir dir;
+        ProgramRun run(dir.path());
+        run.start();
+        run.pop.addMailbox(
+            u"pop.example.net"_s, u"alex"_s, u"secret"_s,
+            {message("Jordan Miles <jordan@example.com>", "Minutes of Tuesday's meeting",
+                     "Tue, 1 Dec 2026 09:12:00 +0000"),
+             message("Deals Daily <offers@bargain-market.example>", "FREE gift card inside!!!",
+                     "Tue, 1 Dec 2026 09:40:00 +0000"),
+             message("Mum <mum@example.org>", "Sunday lunch", "Tue, 1 Dec 2026 10:05:00 +0000"),
+             message("Prize Desk <winner@lottery.example>", "Re: Details",
+                     "Tue, 1 Dec 2026 10:31:00 +0000"),
+             message("Build Server <ci@example.com>", "Nightly build passed",
+                     "Tue, 1 Dec 2026 11:00:00 +0000"),
+             message("Credit Team <cards@loans.example>", "Your new credit card is approved",
+                     "Tue, 1 Dec 2026 11:20:00 +0000"),
+             message("Sam Carter <sam@example.com>", "Photos from the trip",
+                     "Tue, 1 Dec 2026 12:02:00 +0000")});
+        run.shell.lists().Friendly.add(u"mum@example.org"_s, {u"Family"_s});
+        run.addAccount({u"Home"_s, u"pop.example.net"_s, u"110"_s, u"alex"_s, u"secret"_s,
+                        u"alex@example.net"_s});
+        run.addAccount({u"Work"_s, u"pop.example.com"_s, u"110"_s, u"alex"_s, u"secret"_s,
+                        u"alex@example.com"_s});
+        TfrmMain *main = run.main();
+        main->resize(960, 420);
+        main->acctdrop->actions().value(0)->trigger();
+        QTRY_COMPARE(main->lvHeaders->model()->rowCount(), 7);
+        QTRY_VERIFY(!main->operationRunning());
+        clickRow(main, 1);
+        main->Markfordeletion1->trigger();
+        clickRow(main, 5);
+        main->Markforbouncing1->trigger();
+        clickRow(main, 4);
+        QVERIFY(run.prompts.shown.isEmpty());
+        QCOMPARE(main->panelText(0), u"Message 5 of 7 selected"_s);
+        QCOMPARE(main->panelText(1), u"Connected"_s);
+
+        const QPixmap shot = main->grab();
+        QVERIFY(!shot.isNull());
+        const QString target = qEnvironmentVariable("CORVANE_SCREENSHOT_DIR");
+        if (!target.isEmpty()) {
+            QDir().mkpath(target);
+            const qreal ratio = main->devicePixelRatioF();
+            QVERIFY(shot.save(QDir(target).filePath(u"main-window@%1x.png"_s.arg(qRound(ratio)))));
+            // The list-entry dialog over the window, as opened for the selected message.
+            main->Addemailtoblacklist1->trigger();
+            TForm4 *dialog = run.shell.listEntryDialog();
+            QVERIFY(dialog->isVisible());
+            QVERIFY(dialog->grab().save(
+                QDir(target).filePath(u"add-to-blacklist@%1x.png"_s.arg(qRound(ratio)))));
+            dialog->close();
+        }
+        main->close();
+    }
+};
+
+QTEST_MAIN(TestLookAndFeel)
+#include "tst_lookandfeel.moc"
