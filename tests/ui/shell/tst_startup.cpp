@@ -1,0 +1,298 @@
+// Start-up and shutdown of the whole program on a data directory: a first start, stored files
+// read and written back, files that could not be read never overwritten, a failing shutdown
+// that keeps the program running, and closing while connected or in the middle of a scan.
+
+#include "../uitestsupport.h"
+
+#include "fakeserver.h"
+#include "protocol/tcptransport.h"
+#include "rules/listfile.h"
+#include "settings/settings.h"
+#include "testsupport.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+
+using namespace Qt::StringLiterals;
+using namespace corvane;
+using namespace corvane::test;
+
+namespace {
+
+const QStringList kWrittenAtClose = {u"logfile.log"_s, u"blsubj.dat"_s,  u"bleml.dat"_s,
+                                     u"freml.dat"_s,   u"blsubxy.dat"_s, u"Settings.ini"_s};
+
+RuleList listFrom(ListKind kind, const QList<RuleEntry> &entries) {
+    RuleList list(listOrder(kind));
+    list.assign(entries);
+    return list;
+}
+
+RuleList readList(ListKind kind, const QString &path) {
+    RuleList list(listOrder(kind));
+    LoadListFile(list, path);
+    return list;
+}
+
+QByteArray listBytes(const QList<RuleEntry> &entries, bool compress) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    WriteListStream(listFrom(ListKind::EmailBlack, entries), &buffer, compress);
+    return bytes;
+}
+
+const QList<RuleEntry> kStoredEmails = {{u"@spam.example"_s, {u"spammers"_s}},
+                                        {u"bulk@ads.example"_s, {u"ads"_s}},
+                                        {u"zz@junk.example"_s, {QString()}}};
+
+} // namespace
+
+class TestStartup final : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+
+    QString path(const QString &name) const { return QDir(m_dir->path()).filePath(name); }
+
+private Q_SLOTS:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+    }
+
+    void firstStart() {
+        ProgramRun run(m_dir->path());
+        run.start();
+        QVERIFY(run.prompts.shown.isEmpty());
+        QCOMPARE(run.shell.lists().SubjectBlack.size(), 13);
+        QCOMPARE(run.shell.lists().SubjectBlack.entries(), RuleLists().SubjectBlack.entries());
+        for (int rule = 1; rule <= MiscRules::Count; ++rule)
+            QVERIFY(run.shell.lists().Misc.ticked(rule));
+        QVERIFY(run.shell.log().LogLines.isEmpty());
+        QVERIFY(QFileInfo(path(u"archive"_s)).isDir());
+        QCOMPARE(run.store()->rowCount(), 0);
+        const QString none = u"No accounts setup:"_s;
+        for (QMenu *menu : {run.main()->acctdrop, run.main()->CheckedMessages1,
+                            run.main()->EditAccount1, run.main()->DeleteAccount1}) {
+            QCOMPARE(menuItems(menu), QStringList{none + u"-1"_s});
+            QVERIFY(!menu->actions().first()->isEnabled());
+        }
+        QCOMPARE(run.main()->DeleteAccount1->title(), u"Delete Account   "_s);
+        QCOMPARE(run.main()->lvHeaders->palette().color(QPalette::Base), QColor(Qt::white));
+
+        QVERIFY(run.main()->close());
+        for (const QString &name : kWrittenAtClose)
+            QVERIFY2(QFileInfo::exists(path(name)), qPrintable(name));
+        QCOMPARE(readList(ListKind::SubjectBlack, path(u"blsubj.dat"_s)).size(), 13);
+    }
+
+    void storedFilesAreReadAndWrittenBack() {
+        QVERIFY(SaveListFile(listFrom(ListKind::EmailBlack, kStoredEmails), path(u"bleml.dat"_s),
+                             true));
+        QVERIFY(SaveListFile(listFrom(ListKind::XandY, {{u"free"_s, {u"shop"_s, u"Offers"_s}}}),
+                             path(u"blsubxy.dat"_s), true));
+        QVERIFY(writeFile(path(u"Settings.ini"_s),
+                          "; kept as it is\r\n[Options]\r\nAutoIntvl=5\r\ncolormailwin=15790320\r\n"
+                          "[blacklist]\r\n2=0\r\n"));
+        QVERIFY(writeFile(path(u"logfile.log"_s), "first line\r\nsecond line\r\n"));
+        {
+            ProgramRun run(m_dir->path());
+            run.start();
+            QVERIFY(run.prompts.shown.isEmpty());
+            QCOMPARE(run.shell.lists().EmailBlack.size(), 3);
+            QCOMPARE(run.shell.lists().XandY.at(0).SubItems, (QStringList{u"shop"_s, u"Offers"_s}));
+            QCOMPARE(run.shell.settings().AutoIntvl, 5);
+            QVERIFY(!run.shell.lists().Misc.ticked(2));
+            QVERIFY(run.shell.lists().Misc.ticked(3));
+            QCOMPARE(run.shell.log().LogLines, (QStringList{u"first line"_s, u"second line"_s}));
+            QCOMPARE(run.main()->lvHeaders->palette().color(QPalette::Base),
+                     QColor(0xF0, 0xF0, 0xF0));
+            run.shell.lists().EmailBlack.add(u"aa@new.example"_s, {u"added"_s});
+            QVERIFY(run.main()->close());
+        }
+        const RuleList emails = readList(ListKind::EmailBlack, path(u"bleml.dat"_s));
+        QCOMPARE(emails.size(), 4);
+        QCOMPARE(emails.at(0).Caption, u"@spam.example"_s);
+        QCOMPARE(emails.at(1).Caption, u"aa@new.example"_s);
+        const QByteArray ini = readFile(path(u"Settings.ini"_s));
+        QVERIFY(ini.startsWith("; kept as it is\r\n[Options]\r\nAutoIntvl=5\r\n"));
+        QVERIFY(ini.contains("\r\n2=0\r\n"));
+        QVERIFY(ini.contains("Systray=1"));
+        QCOMPARE(readFile(path(u"logfile.log"_s)), QByteArray("first line\r\nsecond line\r\n"));
+    }
+
+    // Files the program could not read (or read only in part) are never replaced by lists,
+    // settings or a log that do not hold their contents.
+    void unreadableFilesAreNeverOverwritten_data() {
+        QTest::addColumn<QString>("fixture");
+        QTest::addColumn<QString>("shown");     // part of a box shown at start-up
+        QTest::addColumn<QString>("untouched"); // the file (or folder) left as it was
+        QTest::newRow("list file cut short")
+            << u"truncated"_s << u"is damaged; the 2 entries that could be read"_s
+            << u"bleml.dat.damaged"_s;
+        QTest::newRow("compressed list that cannot be inflated")
+            << u"corrupt"_s << u"Error"_s << u"bleml.dat.damaged"_s;
+        QTest::newRow("list file that cannot be opened")
+            << u"list folder"_s << u"Cannot open file"_s << u"bleml.dat"_s;
+        QTest::newRow("settings that cannot be read")
+            << u"settings folder"_s << u"Settings.ini"_s << u"Settings.ini"_s;
+        QTest::newRow("log that cannot be read")
+            << u"log folder"_s << u"logfile.log"_s << u"logfile.log"_s;
+        QTest::newRow("account file that is no database")
+            << u"accounts"_s << u"accounts.dat"_s << u"accounts.dat"_s;
+    }
+    void unreadableFilesAreNeverOverwritten() {
+        QFETCH(QString, fixture);
+        QFETCH(QString, untouched);
+        QVERIFY(writeFile(path(u"Settings.ini"_s), "[Options]\r\nAutoIntvl=7\r\n"));
+        const QByteArray full = listBytes(kStoredEmails, false);
+        if (fixture == u"truncated"_s)
+            QVERIFY(writeFile(path(u"bleml.dat"_s), full.left(full.size() - 400)));
+        else if (fixture == u"corrupt"_s)
+            QVERIFY(writeFile(path(u"bleml.dat"_s),
+                              QByteArray("\x01\x03\x00\x00\x00", 5) + QByteArray(300, 'x')));
+        else if (fixture == u"list folder"_s)
+            QVERIFY(QDir().mkpath(path(u"bleml.dat"_s)));
+        else if (fixture == u"settings folder"_s)
+            QVERIFY(QFile::remove(path(u"Settings.ini"_s)) &&
+                    QDir().mkpath(path(u"Settings.ini"_s)));
+        else if (fixture == u"log folder"_s)
+            QVERIFY(QDir().mkpath(path(u"logfile.log"_s)));
+        else if (fixture == u"accounts"_s)
+            QVERIFY(writeFile(path(u"accounts.dat"_s), "Standard Jet DB\0 not SQLite at all"));
+        const QFileInfo before(
+            path(fixture.contains(u"list"_s) || fixture == u"truncated"_s || fixture == u"corrupt"_s
+                     ? u"bleml.dat"_s
+                     : untouched));
+        const QByteArray original = before.isFile() ? readFile(before.filePath()) : QByteArray();
+
+        ProgramRun run(m_dir->path());
+        run.start();
+        QFETCH(QString, shown);
+        const QStringList boxes = run.prompts.takeTexts();
+        QVERIFY2(boxes.join(u'\n').contains(shown), qPrintable(boxes.join(u'\n')));
+        for (const ScriptedPrompts::Shown &box : std::as_const(run.prompts.shown))
+            QCOMPARE(box.title, u"Corvane"_s);
+        if (fixture != u"settings folder"_s)
+            QCOMPARE(run.shell.settings().AutoIntvl, 7);
+        // The program runs on and closes normally.
+        QVERIFY(run.main()->close());
+        QVERIFY(run.prompts.shown.isEmpty());
+
+        const QFileInfo after(path(untouched));
+        if (original.isEmpty()) {
+            QVERIFY(after.isDir());
+        } else {
+            QCOMPARE(readFile(after.filePath()), original);
+        }
+        // A damaged list was copied aside, so it may be saved again with what it held.
+        if (fixture == u"truncated"_s)
+            QCOMPARE(readList(ListKind::EmailBlack, path(u"bleml.dat"_s)).size(), 2);
+        // Everything that was read is saved as usual.
+        for (const QString &name : kWrittenAtClose) {
+            if (name != untouched && !(name == u"bleml.dat"_s && fixture == u"list folder"_s))
+                QVERIFY2(QFileInfo(path(name)).isFile(), qPrintable(name));
+        }
+        if (fixture != u"settings folder"_s)
+            QVERIFY(readFile(path(u"Settings.ini"_s)).contains("AutoIntvl=7"));
+    }
+
+    void failedShutdownKeepsTheProgramRunning() {
+        ProgramRun run(m_dir->path());
+        run.start();
+        run.shell.lists().Friendly.add(u"friend@example.org"_s, {});
+        // The e-mail black list cannot be written where a folder has taken its name.
+        QVERIFY(QDir().mkpath(path(u"bleml.dat"_s)));
+        QVERIFY(!run.main()->close());
+        QVERIFY(run.main()->isVisible());
+        const QStringList boxes = run.prompts.takeTexts();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes.first().startsWith(u"Cannot create file \""_s), qPrintable(boxes.first()));
+        // The steps before the failure ran; the ones after it did not.
+        QVERIFY(QFileInfo(path(u"logfile.log"_s)).isFile());
+        QVERIFY(QFileInfo(path(u"blsubj.dat"_s)).isFile());
+        QVERIFY(!QFileInfo::exists(path(u"freml.dat"_s)));
+        QVERIFY(!QFileInfo::exists(path(u"Settings.ini"_s)));
+
+        QVERIFY(QDir(path(u"bleml.dat"_s)).removeRecursively());
+        QVERIFY(run.main()->close());
+        QCOMPARE(readList(ListKind::Friendly, path(u"freml.dat"_s)).size(), 1);
+        QVERIFY(QFileInfo(path(u"Settings.ini"_s)).isFile());
+    }
+
+    void closingWhileConnectedUndoesDeletions() {
+        ProgramRun run(m_dir->path());
+        run.start();
+        run.pop.addMailbox(u"pop.test"_s, u"me"_s, u"pw"_s,
+                           {"Subject: one\n\nx\n", "Subject: two\n\ny\n"});
+        run.addAccount({u"Home"_s, u"pop.test"_s, u"110"_s, u"me"_s, u"pw"_s, QString()});
+        run.main()->CheckAccount(0);
+        QCOMPARE(run.main()->lvHeaders->model()->rowCount(), 2);
+        run.pop.clearCommands();
+        QVERIFY(run.main()->close());
+        QCOMPARE(run.pop.commandsTo(u"pop.test"_s), (QList<QByteArray>{"RSET", "QUIT"}));
+        QCOMPARE(run.pop.messages(u"pop.test"_s).size(), 2);
+        QVERIFY(QFileInfo(path(u"Settings.ini"_s)).isFile());
+    }
+
+    // Closing the window while a scan waits on the server ends the scan as a dropped
+    // connection and then runs the shutdown: the client is never destroyed under its feet.
+    void closingDuringScanWaitsForTheScanToUnwind() {
+        FakeServer server;
+        server.send("+OK ready\r\n")
+            .expect("USER me")
+            .send("+OK\r\n")
+            .expect("PASS pw")
+            .send("+OK\r\n")
+            .expect("STAT")
+            .send("+OK 3 300\r\n")
+            .expect("LIST")
+            .send("+OK\r\n1 100\r\n2 100\r\n3 100\r\n.\r\n")
+            .expect("TOP 1 0")
+            .send("+OK\r\nSubject: first\r\nFrom: a@example.com\r\n\r\n.\r\n")
+            .expect("LIST 1")
+            .send("+OK 1 100\r\n")
+            .expect("TOP 2 0")
+            .fallSilent();
+        ScriptedPrompts prompts;
+        TcpTransport transport;
+        ProgramShell shell(DataDirectory(m_dir->path()), prompts, transport);
+        shell.start();
+        TfrmMain *main = shell.mainWindow();
+        main->show();
+        shell.accountStore()->insert(
+            {u"Slow"_s, u"127.0.0.1"_s, QString::number(server.port()), u"me"_s, u"pw"_s, {}});
+        main->RefreshAccounts();
+
+        // The user closes the window while the second header is awaited.
+        bool closeAsked = false;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, this, [&] {
+            if (!closeAsked && main->panelText(1) == u"Messsage 2 of 3"_s &&
+                main->operationRunning()) {
+                closeAsked = true;
+                QVERIFY(!main->close()); // deferred, not refused
+            }
+        });
+        watch.start(5);
+        main->acctdrop->actions().value(0)->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(closeAsked, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!main->isVisible(), 20000);
+        watch.stop();
+        QVERIFY(!main->operationRunning());
+        // No error box for the ended scan, and the shutdown ran to its end.
+        QCOMPARE(prompts.takeTexts(), QStringList());
+        for (const QString &name : kWrittenAtClose)
+            QVERIFY2(QFileInfo::exists(path(name)), qPrintable(name));
+        // The connection ended without QUIT: the server applies nothing.
+        QVERIFY(!server.received().contains("QUIT"));
+        QVERIFY(server.mismatches().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"
