@@ -61,7 +61,9 @@ stop_pid_file() {
             kill -0 "$pid" 2>/dev/null || break
             sleep 0.1
         done
-        kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null || true
+        if kill -0 "$pid" 2>/dev/null; then
+            kill -KILL "$pid" 2>/dev/null || true
+        fi
     fi
     rm -f "$pid_file"
 }
@@ -71,7 +73,7 @@ stop_pid_file() {
 #
 # Keys in test-servers.env:
 #   CORVANE_POP3_HOST, CORVANE_POP3_PORT   where it listens (plain POP3, USER/PASS allowed)
-#   CORVANE_POP3_USERS                     the test users, separated by blanks; each test
+#   CORVANE_POP3_USERS                     the test users, separated by commas; each test
 #                                          program uses users of its own, so that programs
 #                                          running at the same time never share a mailbox
 #   CORVANE_POP3_PASSWORD                  the password of every test user
@@ -80,6 +82,7 @@ stop_pid_file() {
 #                                          files into tmp/ and renaming them into new/
 # ---------------------------------------------------------------------------------------
 pop3_users="e2e-pop3 e2e-cli e2e-bench e2e-spare"
+pop3_user_list=${pop3_users// /,}
 pop3_password="corvane-test-pw"
 
 pop3_start() {
@@ -199,7 +202,7 @@ EOF
     cat >>"$env_file" <<EOF
 CORVANE_POP3_HOST=127.0.0.1
 CORVANE_POP3_PORT=$port
-CORVANE_POP3_USERS=$pop3_users
+CORVANE_POP3_USERS=$pop3_user_list
 CORVANE_POP3_PASSWORD=$pop3_password
 CORVANE_POP3_MAILDIR_ROOT=$data/mail
 EOF

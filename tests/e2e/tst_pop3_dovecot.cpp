@@ -126,7 +126,7 @@ void TestPop3Dovecot::initTestCase() {
     host = servers->value(u"CORVANE_POP3_HOST"_s);
     port = servers->value(u"CORVANE_POP3_PORT"_s).toUShort();
     user = u"e2e-pop3"_s;
-    QVERIFY2(servers->value(u"CORVANE_POP3_USERS"_s).split(u' ').contains(user),
+    QVERIFY2(servers->value(u"CORVANE_POP3_USERS"_s).split(u',').contains(user),
              "the test user e2e-pop3 is missing");
     password = servers->value(u"CORVANE_POP3_PASSWORD"_s);
     maildir =

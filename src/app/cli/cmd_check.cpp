@@ -1,0 +1,222 @@
+// corvane-cli check: connect to a POP3 account, list and classify every waiting message, then
+// disconnect with RSET and QUIT. It never deletes anything.
+
+#include "cli/command.h"
+
+#include "errors.h"
+#include "protocol/tcptransport.h"
+#include "rules/listfile.h"
+#include "rules/rulelists.h"
+#include "screening/mailboxsession.h"
+#include "settings/accountstore.h"
+#include "settings/settings.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+namespace corvane::cli {
+namespace {
+
+// Reports errors on stderr and, with --verbose, the status texts as they change.
+class CliView final : public ScreeningView {
+public:
+    bool verbose = false;
+    bool failed = false;
+
+    void showStatus(const QString &text) override {
+        if (verbose && !text.isEmpty())
+            err(text + u'\n');
+    }
+    void showError(const QString &text) override {
+        failed = true;
+        err(u"corvane-cli check: "_s + text + u'\n');
+    }
+};
+
+// TAB and line breaks inside a field become blanks, so that every message is one line of
+// TAB-separated fields.
+QString field(QString text) {
+    for (QChar &c : text)
+        if (c == u'\t' || c == u'\n' || c == u'\r')
+            c = u' ';
+    return text;
+}
+
+// "none", or rule numbers from 1 to 13 separated by commas.
+bool parseRules(const QString &text, MiscRules &rules) {
+    rules.setAll(false);
+    if (text.trimmed() == u"none"_s)
+        return true;
+    for (const QString &part : text.split(u',')) {
+        bool ok = false;
+        const int n = part.trimmed().toInt(&ok);
+        if (!ok || n < 1 || n > MiscRules::Count)
+            return false;
+        rules.setTicked(n, true);
+    }
+    return true;
+}
+
+int run(const QStringList &args) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        u"Checks a POP3 mailbox without deleting anything: connects, fetches the header of "
+        u"every message, classifies it against the lists of the data directory and prints one "
+        u"line per message: number, mark, subject, from, to, date and size in bytes, separated "
+        u"by TABs. Then it disconnects with RSET and QUIT.\n\n"
+        u"Give either the NAME of an account of the data directory's accounts.dat, or --host, "
+        u"--user and --password-file."_s);
+    parser.addPositionalArgument(u"NAME"_s, u"The \"Account Name\" of a stored account."_s,
+                                 u"[NAME]"_s);
+    const QCommandLineOption dataDir(
+        u"data-dir"_s,
+        u"The directory that holds accounts.dat, the list files and Settings.ini (default: the "
+        u"current directory)."_s,
+        u"DIR"_s, u"."_s);
+    const QCommandLineOption host(u"host"_s, u"The POP3 server."_s, u"HOST"_s);
+    const QCommandLineOption port(u"port"_s, u"The POP3 port (default 110; 995 means TLS)."_s,
+                                  u"PORT"_s, u"110"_s);
+    const QCommandLineOption user(u"user"_s, u"The POP3 user name."_s, u"USER"_s);
+    const QCommandLineOption passwordFile(
+        u"password-file"_s, u"A file whose first line is the POP3 password."_s, u"FILE"_s);
+    const QCommandLineOption rulesOption(
+        u"rules"_s,
+        u"The ticked rules: numbers from 1 to 13 separated by commas, or 'none' (default: the "
+        u"ticks of Settings.ini, or all thirteen without it)."_s,
+        u"LIST"_s);
+    const QCommandLineOption timeout(
+        u"timeout"_s, u"Seconds to wait for the server before giving up (default 60)."_s,
+        u"SECONDS"_s, u"60"_s);
+    const QCommandLineOption transcript(
+        u"transcript"_s, u"Print the POP3 conversation on stderr (the password masked)."_s);
+    const QCommandLineOption verbose(u"verbose"_s, u"Print the progress on stderr."_s);
+    parser.addOptions(
+        {dataDir, host, port, user, passwordFile, rulesOption, timeout, transcript, verbose});
+    int code = Success;
+    if (!parseArguments(parser, u"check"_s, args, code))
+        return code;
+
+    const QStringList names = parser.positionalArguments();
+    const bool direct = parser.isSet(host);
+    if (names.size() > 1 || (direct == (names.size() == 1))) {
+        err(u"corvane-cli check: give either an account NAME or --host\n"_s);
+        return Usage;
+    }
+    if (direct && (!parser.isSet(user) || !parser.isSet(passwordFile))) {
+        err(u"corvane-cli check: --host needs --user and --password-file\n"_s);
+        return Usage;
+    }
+    bool timeoutOk = false;
+    const int seconds = parser.value(timeout).toInt(&timeoutOk);
+    if (!timeoutOk || seconds < 1 || seconds > 24 * 3600) {
+        err(u"corvane-cli check: --timeout takes a number of seconds from 1 to 86400\n"_s);
+        return Usage;
+    }
+    const QDir dir(parser.value(dataDir));
+    if (!dir.exists()) {
+        err(u"corvane-cli check: no such directory: %1\n"_s.arg(parser.value(dataDir)));
+        return Failure;
+    }
+
+    // The lists and the rule ticks, as the program would use them.
+    RuleLists lists;
+    for (ListKind kind : kAllListKinds) {
+        const QString path = dir.filePath(listFileName(kind));
+        ListReadReport report;
+        if (!LoadListFile(lists.list(kind), path, &report) && report.status != ListReadStatus::Ok) {
+            err(u"corvane-cli check: %1: damaged list file\n"_s.arg(path));
+            return Failure;
+        }
+    }
+    if (QFile::exists(dir.filePath(SettingsFile::FileName))) {
+        Settings settings;
+        QString deleteCount;
+        SettingsFile(dir.filePath(SettingsFile::FileName))
+            .ReadConfiguration(settings, lists.Misc, deleteCount);
+    }
+    if (parser.isSet(rulesOption) && !parseRules(parser.value(rulesOption), lists.Misc)) {
+        err(u"corvane-cli check: --rules takes 'none' or numbers from 1 to 13 separated by "
+            u"commas, not '%1'\n"_s.arg(parser.value(rulesOption)));
+        return Usage;
+    }
+
+    // The account: a row of the store, or the options.
+    std::unique_ptr<AccountStore> store;
+    int tag = -1;
+    MailboxSession::AccountData account;
+    if (direct) {
+        QFile file(parser.value(passwordFile));
+        if (!file.open(QIODevice::ReadOnly)) {
+            err(u"corvane-cli check: cannot read %1: %2\n"_s.arg(file.fileName(),
+                                                                 file.errorString()));
+            return Failure;
+        }
+        QByteArray password = file.readLine();
+        while (password.endsWith('\n') || password.endsWith('\r'))
+            password.chop(1);
+        account = {parser.value(host), parser.value(port), parser.value(user),
+                   QString::fromUtf8(password)};
+    } else {
+        const QString storePath = dir.filePath(u"accounts.dat"_s);
+        if (!QFile::exists(storePath)) {
+            err(u"corvane-cli check: %1 does not exist: no accounts\n"_s.arg(storePath));
+            return Failure;
+        }
+        store = std::make_unique<AccountStore>(storePath);
+        const QList<Account> accounts = store->accounts();
+        for (qsizetype i = 0; i < accounts.size() && tag < 0; ++i)
+            if (accounts.at(i).AccountName == names.constFirst())
+                tag = int(i);
+        if (tag < 0) {
+            err(u"corvane-cli check: no account named '%1' in %2\n"_s.arg(names.constFirst(),
+                                                                          storePath));
+            return Failure;
+        }
+    }
+
+    TcpTransport transport;
+    transport.setReadTimeout(seconds * 1000);
+    if (parser.isSet(transcript))
+        transport.setTranscript([](const QString &line) { err(line + u'\n'); });
+    CliView view;
+    view.verbose = parser.isSet(verbose);
+    MailboxSession session(transport, store.get(), lists, view);
+    session.CurrentAccount = account;
+    try {
+        session.CheckAccount(tag);
+    } catch (const Error &) {
+        // Whatever was listed stays untouched on the server.
+        session.DisconnectExecute();
+        throw;
+    }
+    if (view.failed)
+        return Failure;
+    QString text;
+    const QList<HeaderRow> &rows = session.rows();
+    for (qsizetype p = 0; p < rows.size(); ++p) {
+        const HeaderRow &row = rows.at(p);
+        text += QStringList{QString::number(p + 1),
+                            QString::fromLatin1(rowMarkName(row.Mark)),
+                            field(row.Subject),
+                            field(row.From),
+                            field(row.To),
+                            field(row.Date),
+                            row.Size}
+                    .join(u'\t') +
+                u'\n';
+    }
+    out(text);
+    session.DisconnectExecute();
+    return Success;
+}
+
+const CommandRegistration registration{
+    {u"check"_s, u"List and classify the messages of a POP3 account (deletes nothing)."_s, run}};
+
+} // namespace
+} // namespace corvane::cli

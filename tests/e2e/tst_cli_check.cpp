@@ -1,0 +1,191 @@
+// corvane-cli check against the private Dovecot instance of scripts/test-servers.sh: it lists
+// and classifies a real mailbox and leaves every message on the server.
+
+#include "rules/listfile.h"
+#include "rules/rulelists.h"
+#include "settings/accountstore.h"
+#include "testservers.h"
+#include "testsupport.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using namespace corvane;
+using corvane::test::TestMaildir;
+using corvane::test::TestServers;
+
+namespace {
+
+struct Result {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Result runCli(const QStringList &args) {
+    QProcess p;
+    p.start(test::cliPath(), args);
+    Result r;
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+        r.err = u"corvane-cli did not finish"_s;
+        return r;
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+const QByteArray kFriendly = "From: Carol <carol@friends.example>\nTo: e2e@example.net\n"
+                             "Subject: Lottery tickets for the office pool\n"
+                             "Date: Mon, 2 Jun 2003 09:00:00 +0000\n\nHi\n";
+const QByteArray kSpam = "From: winner@lottery.example\nTo: e2e@example.net, other@example.net\n"
+                         "Subject: You won the\tLOTTERY\n"
+                         "Date: Tue, 3 Jun 2003 09:00:00 +0000\n\nClaim now\n";
+const QByteArray kUndated = "From: Bob <bob@example.net>\nTo: e2e@example.net\n"
+                            "Subject: Minutes\n\nSee attached\n";
+
+// The size the server reports: every line end counts as CR LF.
+QString wireSize(const QByteArray &message) {
+    return QString::number(message.size() + message.count('\n'));
+}
+
+QString shortDate(int year, int month, int day) {
+    return QLocale::system().toString(QDate(year, month, day), QLocale::ShortFormat);
+}
+
+} // namespace
+
+class TestCliCheck final : public QObject {
+    Q_OBJECT
+
+private:
+    std::optional<TestServers> servers;
+    std::unique_ptr<TestMaildir> maildir;
+    QTemporaryDir dataDir;
+    QString port;
+    QString passwordFile;
+    const QString user = u"e2e-cli"_s;
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void checkByAddress();
+    void checkStoredAccount();
+    void failures_data();
+    void failures();
+};
+
+void TestCliCheck::initTestCase() {
+    QVERIFY2(!test::cliPath().isEmpty(), "CORVANE_CLI is not set");
+    servers.emplace();
+    if (!servers->has({"CORVANE_POP3_HOST", "CORVANE_POP3_PORT", "CORVANE_POP3_USERS",
+                       "CORVANE_POP3_PASSWORD", "CORVANE_POP3_MAILDIR_ROOT"}))
+        QSKIP(qPrintable(servers->why()));
+    QVERIFY(servers->value(u"CORVANE_POP3_USERS"_s).split(u',').contains(user));
+    port = servers->value(u"CORVANE_POP3_PORT"_s);
+    maildir =
+        std::make_unique<TestMaildir>(servers->value(u"CORVANE_POP3_MAILDIR_ROOT"_s) + u'/' + user);
+    passwordFile = dataDir.filePath(u"password"_s);
+    QVERIFY(
+        test::writeFile(passwordFile, servers->value(u"CORVANE_POP3_PASSWORD"_s).toUtf8() + "\n"));
+
+    // The lists of the data directory: a friendly sender and a black-listed subject word.
+    RuleList friendly;
+    friendly.add(u"carol@friends.example"_s, {u"Carol"_s});
+    QVERIFY(SaveListFile(friendly, dataDir.filePath(listFileName(ListKind::Friendly)), true));
+    RuleList subjects(RuleList::Order::ByCaption);
+    subjects.add(u"lottery"_s, {u"scam"_s});
+    QVERIFY(SaveListFile(subjects, dataDir.filePath(listFileName(ListKind::SubjectBlack)), true));
+}
+
+void TestCliCheck::init() {
+    QVERIFY(maildir->clear());
+    QVERIFY(maildir->deliver(kFriendly));
+    QVERIFY(maildir->deliver(kSpam));
+    QVERIFY(maildir->deliver(kUndated));
+}
+
+void TestCliCheck::checkByAddress() {
+    const Result r =
+        runCli({u"check"_s, u"--host"_s, servers->value(u"CORVANE_POP3_HOST"_s), u"--port"_s, port,
+                u"--user"_s, user, u"--password-file"_s, passwordFile, u"--data-dir"_s,
+                dataDir.path(), u"--rules"_s, u"none"_s});
+    QCOMPARE(r.err, QString());
+    QCOMPARE(r.exitCode, 0);
+    const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines[0], u"1\tFriendly\tLottery tickets for the office pool\tCarol "
+                       u"<carol@friends.example>\te2e@example.net\t%1\t%2"_s.arg(
+                           shortDate(2003, 6, 2), wireSize(kFriendly)));
+    QCOMPARE(lines[1], u"2\tSpam\tYou won the LOTTERY\twinner@lottery.example\te2e@example.net, "
+                       u"other@example.net\t%1\t%2"_s.arg(shortDate(2003, 6, 3), wireSize(kSpam)));
+    // Without a Date header the row shows the zero date.
+    QCOMPARE(lines[2], u"3\tPlain\tMinutes\tBob <bob@example.net>\te2e@example.net\t%1\t%2"_s.arg(
+                           shortDate(1899, 12, 30), wireSize(kUndated)));
+    QCOMPARE(maildir->count(), 3);
+}
+
+void TestCliCheck::checkStoredAccount() {
+    {
+        AccountStore store(dataDir.filePath(u"accounts.dat"_s));
+        while (store.rowCount() > 0) {
+            store.first();
+            store.deleteCurrent();
+        }
+        store.insert({u"Elsewhere"_s, u"127.0.0.1"_s, u"1"_s, u"x"_s, u"y"_s, u"x@y.example"_s});
+        store.insert({u"Test box"_s, servers->value(u"CORVANE_POP3_HOST"_s), port, user,
+                      servers->value(u"CORVANE_POP3_PASSWORD"_s), u"e2e@example.net"_s});
+    }
+    const Result r = runCli(
+        {u"check"_s, u"Test box"_s, u"--data-dir"_s, dataDir.path(), u"--rules"_s, u"none"_s});
+    QCOMPARE(r.err, QString());
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out.count(u'\n'), 3);
+    QVERIFY(r.out.startsWith(u"1\tFriendly\t"_s));
+
+    const Result missing = runCli({u"check"_s, u"Nobody"_s, u"--data-dir"_s, dataDir.path()});
+    QCOMPARE(missing.exitCode, 1);
+    QVERIFY2(missing.err.contains(u"no account named 'Nobody'"_s), qPrintable(missing.err));
+    QCOMPARE(maildir->count(), 3);
+}
+
+void TestCliCheck::failures_data() {
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("portText");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("wrong password")
+        << u"wrong"_s << QString()
+        << u"Could not connect with \"127.0.0.1\", check you are on the internet and your "
+           u"settings, username and password are correct"_s;
+    QTest::newRow("port not a number") << QString() << u"pop"_s << u"\"pop\""_s;
+}
+
+void TestCliCheck::failures() {
+    QFETCH(QString, password);
+    QFETCH(QString, portText);
+    QFETCH(QString, message);
+
+    QString file = passwordFile;
+    if (!password.isEmpty()) {
+        file = dataDir.filePath(u"wrong-password"_s);
+        QVERIFY(test::writeFile(file, password.toUtf8()));
+    }
+    const Result r = runCli({u"check"_s, u"--host"_s, u"127.0.0.1"_s, u"--port"_s,
+                             portText.isEmpty() ? port : portText, u"--user"_s, user,
+                             u"--password-file"_s, file, u"--data-dir"_s, dataDir.path()});
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.out, QString());
+    QVERIFY2(r.err.contains(message), qPrintable(r.err));
+    QCOMPARE(maildir->count(), 3);
+}
+
+QTEST_GUILESS_MAIN(TestCliCheck)
+#include "tst_cli_check.moc"
