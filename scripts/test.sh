@@ -13,5 +13,6 @@ if [ -x scripts/test-servers.sh ]; then
   scripts/test-servers.sh start "$build_dir"
   trap 'scripts/test-servers.sh stop "$build_dir"' EXIT
 fi
+export CORVANE_MAIL_CORPUS=$PWD/.cache/mail-corpus/package/data
 # shellcheck disable=SC2086
 ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)" ${CTEST_ARGS:-}
