@@ -2,6 +2,10 @@
 
 #include "errors.h"
 #include "platform/datadir.h"
+#include "platform/legacytext.h"
+#include "records/deletionlog.h"
+#include "records/tform2.h"
+#include "records/tform8.h"
 #include "rules/tform4.h"
 #include "rules/tform5.h"
 #include "screening/headerlistmodel.h"
@@ -26,11 +30,14 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
+
+#include <chrono>
 
 using namespace Qt::StringLiterals;
 
@@ -39,6 +46,37 @@ namespace {
 
 const char kStateProperty[] = "stateEnabled";
 const QString kNoAccounts = u"No accounts setup"_s;
+const QString kIdle = u"Idle..."_s;
+const QString kInAutoMode = u"In auto mode"_s;
+
+using Control = ScreeningView::Control;
+// What automatic mode disables while it is on; the button that switches it stays enabled.
+const ScreeningView::Controls kAutoModeLocked = Control::CheckButton | Control::ProcessButton |
+                                                Control::DisconnectButton | Control::OptionsButton |
+                                                Control::MainMenus | Control::ContextMenu;
+
+// While processing appends to the log, the log window cannot be edited; afterwards it shows
+// the log as the run left it, also when the run failed.
+class LogRun {
+public:
+    explicit LogRun(TForm8 *window) : m_window(window) {
+        if (m_window) {
+            m_window->commitEdits();
+            m_window->setRunning(true);
+        }
+    }
+    ~LogRun() {
+        if (m_window) {
+            m_window->setRunning(false);
+            m_window->showLog();
+        }
+    }
+    LogRun(const LogRun &) = delete;
+    LogRun &operator=(const LogRun &) = delete;
+
+private:
+    TForm8 *m_window;
+};
 
 // Menu captions treat "&" as the accelerator mark; an account name shows as typed.
 QString menuCaption(const QString &text) {
@@ -108,12 +146,13 @@ TfrmMain::TfrmMain(Prompts &prompts, Transport &transport, RuleLists &lists, Set
     Timer2 = new QTimer(this);
     Timer2->setObjectName(u"Timer2"_s);
     Timer2->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
+    connect(Timer2, &QTimer::timeout, this, &TfrmMain::Timer2Timer);
 
     // Commands whose windows are not part of the program yet.
-    for (QObject *pending : std::initializer_list<QObject *>{
-             ProcessMessages1, RulesandLists1, Options1, Checkforupdates1, ViewEmail1, Viewheaders1,
-             ViewMessage1, VewHeaders1, Help2, Contactsupport1, VistWebsite1, ToolButton1,
-             ToolButton3, ToolButton7}) {
+    for (QObject *pending :
+         std::initializer_list<QObject *>{RulesandLists1, Options1, Checkforupdates1, Help2,
+                                          Contactsupport1, VistWebsite1, ToolButton3}) {
         m_unavailable.insert(pending);
         if (auto *action = qobject_cast<QAction *>(pending))
             action->setEnabled(false);
@@ -143,6 +182,7 @@ void TfrmMain::createActions() {
     Options1 = action(u"Options1"_s, u"Options / settings"_s);
     Options1->setIcon(toolIcon(ToolIcon::Options));
     Checkforupdates1 = action(u"Checkforupdates1"_s, u"Check for updates"_s);
+    ViewLog1 = action(u"ViewLog1"_s, u"View Log"_s);
     Quit1 = action(u"Quit1"_s, u"Close program"_s);
     Quit1->setIcon(toolIcon(ToolIcon::Quit));
     Add1 = action(u"Add1"_s, u"Add Account"_s);
@@ -185,6 +225,18 @@ void TfrmMain::createActions() {
     Disconnect->setIcon(toolIcon(ToolIcon::Disconnect));
 
     connect(Quit1, &QAction::triggered, this, &TfrmMain::Quit1Click);
+    // Commands that wait on the server run after the menu has closed, outside its handling.
+    connect(ProcessMessages1, &QAction::triggered, this, &TfrmMain::ProcessMessages1Click,
+            Qt::QueuedConnection);
+    connect(ViewEmail1, &QAction::triggered, this, &TfrmMain::ViewEmail1Click,
+            Qt::QueuedConnection);
+    connect(ViewMessage1, &QAction::triggered, this, &TfrmMain::ViewEmail1Click,
+            Qt::QueuedConnection);
+    connect(Viewheaders1, &QAction::triggered, this, &TfrmMain::Viewheaders1Click,
+            Qt::QueuedConnection);
+    connect(VewHeaders1, &QAction::triggered, this, &TfrmMain::Viewheaders1Click,
+            Qt::QueuedConnection);
+    connect(ViewLog1, &QAction::triggered, this, &TfrmMain::ViewLog1Click);
     connect(Add1, &QAction::triggered, this, &TfrmMain::Add1Click);
     connect(Disconnect, &QAction::triggered, this, &TfrmMain::DisconnectExecute);
     connect(Markfordeletion1, &QAction::triggered, this, &TfrmMain::Markfordeletion1Click);
@@ -230,6 +282,7 @@ void TfrmMain::createMenus() {
     Program1->addAction(RulesandLists1);
     Program1->addAction(Options1);
     Program1->addAction(Checkforupdates1);
+    Program1->addAction(ViewLog1);
     Program1->addSeparator();
     Program1->addAction(Quit1);
     bar->addMenu(Program1);
@@ -321,6 +374,8 @@ void TfrmMain::createToolBar() {
     ToolButton7 =
         button(u"ToolButton7"_s, u"Auto Mode"_s, u"Switch into auto mode"_s, ToolIcon::AutoMode);
     ToolButton7->setCheckable(true);
+    connect(ToolButton1, &QToolButton::clicked, this, &TfrmMain::ProcessMessages1Click);
+    connect(ToolButton7, &QToolButton::clicked, this, &TfrmMain::ToolButton7Click);
     ToolButton5 = button(u"ToolButton5"_s, u"Quit"_s, u"Quit program"_s, ToolIcon::Quit);
     connect(ToolButton5, &QToolButton::clicked, this, &TfrmMain::ToolButton5Click);
 
@@ -391,6 +446,7 @@ void TfrmMain::createStatusBar() {
 }
 
 void TfrmMain::FormCreate(const DataDirectory &directory) {
+    m_dataPath = directory.path();
     m_session->MessageCount = 0;
     m_session->MailboxSizeK = 0;
     showBusy(false);
@@ -413,6 +469,34 @@ void TfrmMain::setAccountDialogs(TForm3 *add, TForm6 *edit) {
 void TfrmMain::setListDialogs(TForm4 *entry, TForm5 *xandy) {
     m_listEntry = entry;
     m_xandy = xandy;
+}
+
+void TfrmMain::setRecords(DeletionLog *log, TForm8 *logWindow, TForm2 *headerWindow) {
+    m_log = log;
+    m_logWindow = logWindow;
+    m_headerWindow = headerWindow;
+}
+
+void TfrmMain::setAutoModeTiming(AutoModeTiming timing) {
+    m_speedUp = qMax(1, timing.speedUp);
+    AutoModeCountdown::Clock clock = std::move(timing.clock);
+    if (!clock && m_speedUp > 1) {
+        clock = [speedUp = m_speedUp] {
+            using namespace std::chrono;
+            return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count() *
+                   speedUp;
+        };
+    }
+    m_countdown = AutoModeCountdown(std::move(clock));
+    Timer2->setInterval(qMax(1, 1000 / m_speedUp));
+}
+
+QString TfrmMain::tempFilePath() const {
+    return DataDirectory(m_dataPath).filePath(u"temp.eml"_s);
+}
+
+QString TfrmMain::archiveFolder() const {
+    return DataDirectory(m_dataPath).filePath(u"archive"_s);
 }
 
 void TfrmMain::applyListColour() {
@@ -529,9 +613,14 @@ bool TfrmMain::askYesNo(const QString &text) {
 }
 
 void TfrmMain::showError(const QString &text) {
-    // An operation ended because the window is closing reports nothing more.
-    if (m_closePending)
+    // An operation ended because the window is closing or disconnecting reports nothing more.
+    if (m_closePending || m_disconnectPending)
         return;
+    // An automatic pass runs unattended: a box would stop it until someone answers.
+    if (m_passRunning) {
+        showStatus(text);
+        return;
+    }
     m_prompts.error(this, text);
 }
 
@@ -552,7 +641,8 @@ template <typename Work> void TfrmMain::runCommand(Work &&work) {
     }
     if (failed) {
         showBusy(false);
-        if (!m_closePending)
+        // A command ended on purpose (the window closing, a disconnect) reports nothing more.
+        if (!m_closePending && !m_disconnectPending)
             m_prompts.error(this, failure);
     }
     --m_operations;
@@ -560,8 +650,28 @@ template <typename Work> void TfrmMain::runCommand(Work &&work) {
 }
 
 void TfrmMain::finishCommand() {
-    if (m_operations == 0 && m_closePending)
+    if (m_operations != 0)
+        return;
+    if (m_closePending) {
         QTimer::singleShot(0, this, [this] { close(); });
+        return;
+    }
+    if (m_disconnectPending) {
+        m_disconnectPending = false;
+        m_passPending = false;
+        QTimer::singleShot(0, this, &TfrmMain::DisconnectExecute);
+    }
+    if (m_passPending) {
+        m_passPending = false;
+        QTimer::singleShot(0, this, [this] {
+            if (m_session->AutoMode)
+                Timer1Timer();
+        });
+    }
+    if (m_autoTogglePending) {
+        m_autoTogglePending = false;
+        QTimer::singleShot(0, this, &TfrmMain::ToolButton7Click);
+    }
 }
 
 void TfrmMain::RefreshAccounts() {
@@ -616,10 +726,25 @@ void TfrmMain::RefreshAccounts() {
 }
 
 void TfrmMain::CheckAccount(int tag) {
-    runCommand([&] { m_session->CheckAccount(tag); });
+    runCommand([&] {
+        // The account's address gives the bounce notices of this connection their domain.
+        if (m_store) {
+            if (const std::optional<Account> account = m_store->tryAccount(tag))
+                m_accountEmail = account->EmailAddress;
+        }
+        m_session->CheckAccount(tag);
+    });
 }
 
 void TfrmMain::DisconnectExecute() {
+    if (m_operations > 0) {
+        // A command (a check, a processing run, an automatic pass) waits on this very
+        // connection: it is ended as if the connection had dropped, so a processing run
+        // deletes nothing, and the disconnect follows once it has unwound.
+        m_disconnectPending = true;
+        m_transport.abort();
+        return;
+    }
     runCommand([&] { m_session->DisconnectExecute(); });
 }
 
@@ -731,6 +856,186 @@ void TfrmMain::updateSelectionLine() {
     const qsizetype row = selectedRow();
     if (row >= 0)
         showSelectionStatus(selectionLine(row, m_model->rowCount()));
+}
+
+// ---- processing and automatic mode ----------------------------------------------------------
+
+void TfrmMain::ProcessMessages1Click() {
+    // The connection is in use by the command that waits on the server right now; a second
+    // conversation on it would take that command's replies for its own.
+    if (m_operations > 0)
+        return;
+    runCommand([this] {
+        if (!m_log)
+            throw Error(u"The deletion log is not available, so nothing can be processed."_s);
+        const LogRun run(m_logWindow);
+        MessageProcessor processor(*m_session, m_settings, *m_log, archiveFolder(), m_hooks);
+        processor.setAccountEmail(m_accountEmail);
+        processor.ProcessMessages();
+    });
+}
+
+void TfrmMain::ToolButton7Click() {
+    if (m_operations > 0) {
+        // A pass (or another command) is waiting on the server: the mode is switched once it
+        // has unwound; a pass ends before its next account.
+        m_autoTogglePending = true;
+        ToolButton7->setChecked(m_session->AutoMode);
+        return;
+    }
+    runCommand([this] {
+        // Nothing marked over an open connection is deleted: RSET, then QUIT.
+        m_session->DisconnectExecute();
+        if (m_session->AutoMode) {
+            m_session->AutoMode = false;
+            showServerName(kIdle);
+            stopAutoModeTimers();
+            setControlsEnabled(kAutoModeLocked, true);
+        } else {
+            const int minutes = autoInterval(m_settings);
+            m_session->AutoMode = true;
+            Timer1->setInterval(
+                int(qMax<qint64>(1, passTimerIntervalMs(minutes) / qint64(m_speedUp))));
+            armAutoMode();
+            setControlsEnabled(kAutoModeLocked, false);
+        }
+    });
+    ToolButton7->setChecked(m_session->AutoMode);
+}
+
+void TfrmMain::armAutoMode() {
+    const int minutes = autoInterval(m_settings);
+    m_countdown.start(minutes);
+    Label1->setText(countdownText(m_countdown.SecondsToNextCheck()));
+    Timer1->start();
+    Timer2->start();
+    Label1->show();
+    showServerName(kInAutoMode);
+}
+
+void TfrmMain::Timer2Timer() {
+    if (!m_countdown.tick())
+        Label1->hide();
+    Label1->setText(m_countdown.text());
+}
+
+void TfrmMain::Timer1Timer() {
+    Timer1->stop();
+    Timer2->stop();
+    Label1->hide();
+    if (m_operations > 0) {
+        m_passPending = true;
+        return;
+    }
+    ++m_operations;
+    m_passRunning = true;
+    {
+        const LogRun run(m_logWindow);
+        // The pass deals with each account's failures itself; whatever else goes wrong is
+        // shown in the status bar, since no box may wait for an answer in automatic mode.
+        QString failure;
+        try {
+            if (!m_log)
+                throw Error(u"The deletion log is not available, so nothing can be processed."_s);
+            AutomaticPass pass(*m_session, m_store, m_settings, *m_log, archiveFolder(), m_hooks);
+            pass.setStopRequested(
+                [this] { return m_closePending || m_autoTogglePending || m_disconnectPending; });
+            pass.Timer1Timer();
+        } catch (const Error &e) {
+            failure = e.message();
+        } catch (const std::exception &e) {
+            failure = QString::fromLocal8Bit(e.what());
+        }
+        showBusy(false);
+        if (!failure.isEmpty())
+            showStatus(failure);
+    }
+    m_passRunning = false;
+    --m_operations;
+    if (!m_closePending)
+        armAutoMode();
+    finishCommand();
+}
+
+// ---- viewing --------------------------------------------------------------------------------
+
+void TfrmMain::ViewEmail1Click() {
+    if (m_operations > 0)
+        return;
+    runCommand([this] {
+        const qsizetype position = selectedRow();
+        if (position < 0 || position >= m_session->rows().size()) {
+            m_prompts.error(this, u"You must select an email to view"_s);
+            return;
+        }
+        const HeaderRow row = m_session->rows().at(position);
+        const int n = int(position) + 1;
+        const QString before = panelText(1);
+        m_session->ShowBusy(true);
+        MailMessage &msg = m_session->Msg();
+        msg.ClearMessage();
+        m_session->ShowStatus(u"Retrieving message \"%1\""_s.arg(row.Note));
+        bool fetched = false;
+        try {
+            fetched = m_session->POP().FetchMessage(n, msg);
+        } catch (const DataError &) {
+            // A message the parser rejects has still been read to its end: it is shown as
+            // far as it could be read.
+            if (!m_session->POP().IsOpen())
+                throw;
+            fetched = true;
+        }
+        // Opening an empty message in its place would pass a refusal off as the message.
+        if (!fetched)
+            throw ProtocolError(
+                u"The server would not send message %1, so it cannot be shown."_s.arg(n));
+        showSelectionStatus(row.Note);
+        const QString path = tempFilePath();
+        msg.SaveMessageFile(path);
+        (m_opener ? *m_opener : static_cast<FileOpener &>(m_desktopOpener)).open(path);
+        m_session->ShowStatus(before);
+        m_session->ShowBusy(false);
+    });
+}
+
+void TfrmMain::Viewheaders1Click() {
+    if (m_operations > 0 || !m_headerWindow)
+        return;
+    runCommand([this] {
+        m_headerWindow->setWindowTitle(TForm2::Caption);
+        const qsizetype position = selectedRow();
+        if (position < 0 || position >= m_session->rows().size()) {
+            m_prompts.error(this, u"You must select an email first"_s);
+            return;
+        }
+        const HeaderRow row = m_session->rows().at(position);
+        const int n = int(position) + 1;
+        m_session->ShowBusy(true);
+        MailMessage &msg = m_session->Msg();
+        msg.ClearMessage();
+        m_headerWindow->Memo1->clear();
+        m_session->ShowStatus(u"Retrieving headers for\"%1\""_s.arg(row.Size));
+        try {
+            m_session->POP().FetchHeader(n, msg);
+        } catch (const DataError &) {
+            // The header lines of a header the parser rejects have been read all the same.
+            if (!m_session->POP().IsOpen())
+                throw;
+        }
+        showSelectionStatus(row.Size);
+        QStringList lines;
+        lines.reserve(msg.HeaderLines.size());
+        for (const QByteArray &line : std::as_const(msg.HeaderLines))
+            lines << decodeLegacyText(line);
+        m_headerWindow->Memo1->setPlainText(lines.join(u'\n'));
+        m_session->ShowBusy(false);
+        m_headerWindow->showWindow();
+    });
+}
+
+void TfrmMain::ViewLog1Click() {
+    if (m_logWindow)
+        m_logWindow->showWindow();
 }
 
 // ---- closing --------------------------------------------------------------------------------

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "screening/automatic.h"
 #include "screening/mailboxsession.h"
+#include "screening/processing.h"
 #include "screening/screeningview.h"
+#include "shell/fileopener.h"
 
 #include <QFrame>
 #include <QMainWindow>
@@ -23,12 +26,15 @@ namespace corvane {
 
 class AccountStore;
 class DataDirectory;
+class DeletionLog;
 class HeaderListModel;
 class Prompts;
+class TForm2;
 class TForm3;
 class TForm4;
 class TForm5;
 class TForm6;
+class TForm8;
 class Transport;
 struct RuleLists;
 struct Settings;
@@ -68,6 +74,24 @@ public:
     void setAccountStore(AccountStore *store);
     void setAccountDialogs(TForm3 *add, TForm6 *edit);
     void setListDialogs(TForm4 *entry, TForm5 *xandy);
+    // The deletion log that processing appends to, the log window that shows it and the
+    // header window of "View all headers".
+    void setRecords(DeletionLog *log, TForm8 *logWindow, TForm2 *headerWindow);
+    // Who opens temp.eml for "View complete email"; null: the desktop's handler.
+    void setFileOpener(FileOpener *opener) { m_opener = opener; }
+    // The clock, waits and SMTP connections of processing (tests).
+    void setProcessingHooks(ProcessingHooks hooks) { m_hooks = std::move(hooks); }
+    // How automatic mode measures time. Tests give their own clock, or make both timers fire
+    // speedUp times faster (with a clock that runs as much faster) instead of waiting minutes.
+    struct AutoModeTiming {
+        AutoModeCountdown::Clock clock; // milliseconds; empty: the system's monotonic clock
+        int speedUp = 1;
+    };
+    void setAutoModeTiming(AutoModeTiming timing);
+    // The automatic-mode countdown in seconds.
+    int SecondsToNextCheck() const { return m_countdown.SecondsToNextCheck(); }
+    // The file "View complete email" writes: temp.eml in the data directory.
+    QString tempFilePath() const;
     // The shutdown sequence run when the window closes; it throws to keep the window open.
     void setShutdownSequence(std::function<void()> sequence) { m_shutdown = std::move(sequence); }
     // Gives the message list the list colour of the settings.
@@ -108,6 +132,7 @@ public:
     QAction *RulesandLists1;
     QAction *Options1;
     QAction *Checkforupdates1;
+    QAction *ViewLog1; // "View Log": shows the log window
     QAction *Quit1;
     QMenu *Accounts1;
     QAction *Add1;
@@ -173,6 +198,14 @@ public Q_SLOTS:
     void Quit1Click();
     void ToolButton5Click();
 
+    void ProcessMessages1Click();
+    void ToolButton7Click();
+    void Timer1Timer();
+    void Timer2Timer();
+    void ViewEmail1Click();
+    void Viewheaders1Click();
+    void ViewLog1Click();
+
     void Markfordeletion1Click();
     void Markforbouncing1Click();
     void Markallspamfordeletion1Click();
@@ -209,6 +242,9 @@ private:
     // none is selected.
     const HeaderRow *rowForList();
     void updateSelectionLine();
+    QString archiveFolder() const;
+    // Starts the countdown and both automatic-mode timers for the next pass.
+    void armAutoMode();
 
     Prompts &m_prompts;
     Transport &m_transport;
@@ -221,11 +257,26 @@ private:
     TForm6 *m_editAccount = nullptr;
     TForm4 *m_listEntry = nullptr;
     TForm5 *m_xandy = nullptr;
+    DeletionLog *m_log = nullptr;
+    TForm8 *m_logWindow = nullptr;
+    TForm2 *m_headerWindow = nullptr;
+    DesktopFileOpener m_desktopOpener;
+    FileOpener *m_opener = nullptr;
+    ProcessingHooks m_hooks;
+    AutoModeCountdown m_countdown;
+    int m_speedUp = 1;
+    QString m_dataPath;     // the data directory
+    QString m_accountEmail; // "E-Mail Address" of the account last chosen for a check
     std::function<void()> m_shutdown;
     QSet<const QObject *> m_unavailable;
     QLabel *m_panels[4];
     int m_operations = 0;
     bool m_closePending = false;
+    // Asked for while a command or pass was waiting on the server; carried out afterwards.
+    bool m_autoTogglePending = false;
+    bool m_passPending = false;
+    bool m_disconnectPending = false;
+    bool m_passRunning = false;
     bool m_shutDown = false;
     bool m_busy = false;
     bool m_placed = false;

@@ -1,5 +1,7 @@
 #include "shell/programshell.h"
 
+#include "records/tform2.h"
+#include "records/tform8.h"
 #include "rules/tform4.h"
 #include "rules/tform5.h"
 #include "screening/tfrmmain.h"
@@ -43,6 +45,8 @@ void ProgramShell::start() {
         m_log.load(m_directory.filePath(DeletionLog::FileName));
         m_logRead = true;
     });
+    guarded(m_prompts, m_main.get(),
+            [this] { m_form8 = new TForm8(m_log, m_prompts, m_printers, m_main.get()); });
 
     createDialogs();
     openAccountStore();
@@ -52,6 +56,9 @@ void ProgramShell::start() {
     guarded(m_prompts, m_main.get(), [this] {
         m_settingsFile.ReadConfiguration(m_settings, m_lists.Misc, m_log.DeleteCount);
     });
+    // The total comes from the settings.
+    if (m_form8)
+        m_form8->showLog();
     m_main->applyListColour();
 }
 
@@ -64,6 +71,7 @@ void ProgramShell::loadLists() {
 
 void ProgramShell::createDialogs() {
     TfrmMain *main = m_main.get();
+    guarded(m_prompts, main, [&] { m_form2 = new TForm2(main); });
     guarded(m_prompts, main, [&] {
         m_form3 = new TForm3(m_prompts, main);
         QObject::connect(m_form3, &TForm3::closed, main, &TfrmMain::RefreshAccounts);
@@ -76,6 +84,7 @@ void ProgramShell::createDialogs() {
     });
     main->setAccountDialogs(m_form3, m_form6);
     main->setListDialogs(m_form4, m_form5);
+    main->setRecords(&m_log, m_form8, m_form2);
 }
 
 void ProgramShell::openAccountStore() {
@@ -94,6 +103,9 @@ void ProgramShell::openAccountStore() {
 void ProgramShell::shutdown() {
     m_main->session().DisconnectExecute();
 
+    // What the user typed into the log window is part of the log.
+    if (m_form8)
+        m_form8->commitEdits();
     const QString logPath = m_directory.filePath(DeletionLog::FileName);
     // A log that could not be read is left as it is rather than replaced by the lines of this
     // run alone.

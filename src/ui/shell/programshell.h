@@ -2,6 +2,7 @@
 
 #include "platform/datadir.h"
 #include "records/deletionlog.h"
+#include "records/logprinter.h"
 #include "rules/listfileset.h"
 #include "rules/rulelists.h"
 #include "settings/settings.h"
@@ -16,6 +17,8 @@ class TForm3;
 class TForm4;
 class TForm5;
 class TForm6;
+class TForm2;
+class TForm8;
 class TfrmMain;
 class Transport;
 
@@ -45,6 +48,8 @@ public:
     TForm4 *listEntryDialog() const { return m_form4; }
     TForm5 *xandyDialog() const { return m_form5; }
     TForm6 *editAccountDialog() const { return m_form6; }
+    TForm8 *logWindow() const { return m_form8; }
+    TForm2 *headerWindow() const { return m_form2; }
 
     const DataDirectory &directory() const { return m_directory; }
     RuleLists &lists() { return m_lists; }
@@ -75,6 +80,9 @@ private:
     TForm4 *m_form4 = nullptr;
     TForm5 *m_form5 = nullptr;
     TForm6 *m_form6 = nullptr;
+    TForm8 *m_form8 = nullptr;
+    TForm2 *m_form2 = nullptr;
+    SystemPrinterSource m_printers;
 };
 
 } // namespace corvane
