@@ -256,6 +256,30 @@ private Q_SLOTS:
         QVERIFY(!m_run->pop.isOpen());
     }
 
+    // Disconnecting while a run waits after a deletion ends the run as a dropped connection:
+    // nothing of it is deleted, nothing is said, and the window ends idle.
+    void disconnectDuringRunDeletesNothing() {
+        start();
+        check();
+        mark(1, main()->Markfordeletion1);
+        mark(3, main()->Markfordeletion1);
+        ProcessingHooks hooks;
+        hooks.wait = [this](int) {
+            if (main()->Disconnect->isEnabled())
+                main()->Disconnect->trigger();
+        };
+        main()->setProcessingHooks(hooks);
+        m_run->pop.clearCommands();
+        process();
+        QTRY_COMPARE(main()->pnlServerName->text(), u"Idle..."_s);
+        QCOMPARE(m_run->prompts.shown.size(), 0);
+        QVERIFY(!m_run->pop.commandsTo(kHost).contains("QUIT"));
+        QCOMPARE(m_run->pop.messages(kHost).size(), 4);
+        QCOMPARE(m_run->shell.log().LogLines, QStringList());
+        QCOMPARE(main()->lvHeaders->model()->rowCount(), 0);
+        QVERIFY(!main()->Disconnect->isEnabled());
+    }
+
     // Text typed into the log window before a run stays in the log, ahead of the run's lines.
     void typedLogTextIsKeptByARun() {
         start();

@@ -1,0 +1,242 @@
+// Automatic mode in the main window: switching it on and off, the countdown second by second,
+// and passes over every account with its timers, against a fake POP3 server.
+
+#include "../uitestsupport.h"
+
+#include "testsupport.h"
+
+#include <QLabel>
+#include <QTimer>
+#include <QToolButton>
+
+using namespace Qt::StringLiterals;
+using namespace corvane;
+using namespace corvane::test;
+
+namespace {
+
+QByteArray message(const QByteArray &from, const QByteArray &subject) {
+    return "From: " + from + "\nTo: Me <me@example.net>\nSubject: " + subject +
+           "\nDate: Tue, 1 Dec 2026 10:00:00 +0000\n\nBody of " + subject + "\n";
+}
+
+// Black-listed subject "Re: Details" and black-listed sender domain @junk.example.
+const QByteArray kSpam1 = message("Spam King <king@spam.example>", "Re: Details");
+const QByteArray kSpam2 = message("offers@junk.example", "Great offers");
+const QByteArray kPlain = message("Colleague <colleague@example.com>", "Meeting notes");
+const QByteArray kFriend = message("Friend <friend@example.org>", "Lunch tomorrow");
+
+// The commands that automatic mode disables, by object name: tool buttons and actions.
+const QStringList kLockedButtons = {u"ToolButton14"_s, u"ToolButton1"_s, u"ToolButton2"_s};
+const QStringList kLockedActions = {u"Program1Item"_s,      u"Accounts1Item"_s,
+                                    u"EmailOptions1Item"_s, u"Disconnect"_s,
+                                    u"ViewMessage1"_s,      u"Markthisemailfordeletion1"_s};
+// What stays available.
+const QStringList kFreeActions = {u"MarkEmail1Item"_s, u"Help1Item"_s};
+
+} // namespace
+
+class TestAutoMode final : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<ProgramRun> m_run;
+    qint64 m_now = 1'000'000; // the clock of the countdown, in milliseconds
+
+    TfrmMain *main() { return m_run->main(); }
+
+    void start(int interval = 1) {
+        m_run = std::make_unique<ProgramRun>(m_dir->path());
+        m_run->start();
+        m_run->shell.settings().AutoIntvl = interval;
+        m_run->shell.lists().Friendly.add(u"friend@example.org"_s, {});
+        m_run->shell.lists().EmailBlack.add(u"@junk.example"_s, {});
+    }
+    void useManualClock() {
+        main()->setAutoModeTiming({[this] { return m_now; }, 1});
+    }
+
+    void toggle() {
+        QVERIFY(main()->ToolButton7->isEnabled());
+        QTest::mouseClick(main()->ToolButton7, Qt::LeftButton);
+    }
+
+    // Whether every locked command has the given state, and the free ones are enabled.
+    void verifyLocked(bool locked) {
+        for (const QString &name : kLockedButtons)
+            QVERIFY2(main()->findChild<QToolButton *>(name)->isEnabled() != locked,
+                     qPrintable(name));
+        for (const QString &name : kLockedActions)
+            QVERIFY2(main()->findChild<QAction *>(name)->isEnabled() != locked, qPrintable(name));
+        for (const QString &name : kFreeActions)
+            QVERIFY2(main()->findChild<QAction *>(name)->isEnabled(), qPrintable(name));
+        QVERIFY(main()->ToolButton7->isEnabled());
+        QCOMPARE(main()->ToolButton7->isChecked(), locked);
+    }
+
+private Q_SLOTS:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+    }
+    void cleanup() {
+        if (m_run && main()->isVisible())
+            main()->close();
+        m_run.reset();
+    }
+
+    void countdown_data() {
+        QTest::addColumn<int>("interval"); // minutes
+        QTest::addColumn<int>("ticks");    // seconds after switching on, one tick each
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("shown");
+
+        QTest::newRow("1 min, at once") << 1 << 0 << u"Checking in 1 minutes 0 seconds"_s << true;
+        QTest::newRow("1 min, 1 s") << 1 << 1 << u"Checking in 0 minutes 59 seconds"_s << true;
+        QTest::newRow("1 min, 59 s") << 1 << 59 << u"Checking in 0 minutes 1 seconds"_s << true;
+        QTest::newRow("1 min, 60 s") << 1 << 60 << u"Checking in 0 minutes 0 seconds"_s << false;
+        QTest::newRow("2 min, 1 s") << 2 << 1 << u"Checking in 1 minutes 59 seconds"_s << true;
+        QTest::newRow("2 min, 60 s") << 2 << 60 << u"Checking in 1 minutes 0 seconds"_s << true;
+        QTest::newRow("120 min, 61 s")
+            << 120 << 61 << u"Checking in 118 minutes 59 seconds"_s << true;
+    }
+    void countdown() {
+        QFETCH(int, interval);
+        QFETCH(int, ticks);
+        QFETCH(QString, text);
+        QFETCH(bool, shown);
+
+        start(interval);
+        useManualClock();
+        toggle();
+        QCOMPARE(main()->Timer1->interval(), interval * 60000);
+        QVERIFY(main()->Timer1->isActive());
+        QCOMPARE(main()->Timer2->interval(), 1000);
+        QVERIFY(main()->Timer2->isActive());
+        for (int i = 0; i < ticks; ++i) {
+            m_now += 1000;
+            main()->Timer2Timer();
+        }
+        QCOMPARE(main()->Label1->text(), text);
+        QCOMPARE(main()->Label1->isVisible(), shown);
+    }
+
+    // A tick that comes late still shows the time that is really left.
+    void lateTickShowsTimeLeft() {
+        start(1);
+        useManualClock();
+        toggle();
+        m_now += 4000;
+        main()->Timer2Timer();
+        QCOMPARE(main()->Label1->text(), u"Checking in 0 minutes 56 seconds"_s);
+    }
+
+    void switchOnAndOff() {
+        start();
+        m_run->pop.addMailbox(u"pop.one"_s, u"me"_s, u"pw"_s, {kSpam1, kPlain});
+        m_run->addAccount({u"One"_s, u"pop.one"_s, u"110"_s, u"me"_s, u"pw"_s, {}});
+        verifyLocked(false);
+
+        // Switching on while connected with a marked row deletes nothing: RSET, then QUIT.
+        main()->acctdrop->actions().value(0)->trigger();
+        QTRY_VERIFY(!main()->operationRunning() && main()->lvHeaders->model()->rowCount() == 2);
+        clickRow(main(), 0);
+        main()->Markfordeletion1->trigger();
+        m_run->pop.clearCommands();
+        toggle();
+        QCOMPARE(m_run->pop.commandsTo(u"pop.one"_s), (QList<QByteArray>{"RSET", "QUIT"}));
+        QCOMPARE(m_run->pop.messages(u"pop.one"_s).size(), 2);
+        QCOMPARE(main()->lvHeaders->model()->rowCount(), 0);
+        QVERIFY(main()->session().AutoMode);
+        QCOMPARE(main()->pnlServerName->text(), u"In auto mode"_s);
+        QVERIFY(main()->Label1->isVisible());
+        verifyLocked(true);
+
+        // Off between passes: both timers stop, the countdown hides, the commands come back.
+        toggle();
+        QVERIFY(!main()->session().AutoMode);
+        QVERIFY(!main()->Timer1->isActive());
+        QVERIFY(!main()->Timer2->isActive());
+        QVERIFY(main()->Label1->isHidden());
+        QCOMPARE(main()->pnlServerName->text(), u"Idle..."_s);
+        verifyLocked(false);
+        QCOMPARE(m_run->prompts.shown.size(), 0);
+    }
+
+    // Three accounts, the second with a wrong password, over two passes that the timers start:
+    // the first and the third are screened and only their spam is deleted, without a box.
+    void passesOverEveryAccount() {
+        start();
+        m_run->pop.addMailbox(u"pop.one"_s, u"me"_s, u"pw"_s, {kSpam1, kPlain, kSpam2});
+        m_run->pop.addMailbox(u"pop.two"_s, u"me"_s, u"right"_s, {kSpam1});
+        m_run->pop.addMailbox(u"pop.three"_s, u"me"_s, u"pw"_s, {kFriend, kSpam2});
+        m_run->addAccount({u"One"_s, u"pop.one"_s, u"110"_s, u"me"_s, u"pw"_s, {}});
+        m_run->addAccount({u"Two"_s, u"pop.two"_s, u"110"_s, u"me"_s, u"wrong"_s, {}});
+        m_run->addAccount({u"Three"_s, u"pop.three"_s, u"110"_s, u"me"_s, u"pw"_s, {}});
+
+        // While a pass runs, both timers are stopped and the countdown is hidden.
+        bool timersRanDuringPass = false;
+        ProcessingHooks hooks;
+        hooks.wait = [&](int) {
+            timersRanDuringPass = timersRanDuringPass || main()->Timer1->isActive() ||
+                                  main()->Timer2->isActive() || main()->Label1->isVisible();
+        };
+        main()->setProcessingHooks(hooks);
+        // A minute lasts 50 ms.
+        main()->setAutoModeTiming({{}, 1200});
+        toggle();
+        QCOMPARE(main()->Timer1->interval(), 50);
+
+        const auto sessions = [this](const QString &host) {
+            return m_run->pop.commandsTo(host).count("QUIT");
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(sessions(u"pop.three"_s) >= 2, 20000);
+        toggle();
+        QTRY_VERIFY(!main()->session().AutoMode);
+        QVERIFY(!main()->operationRunning());
+        QVERIFY(!main()->Timer1->isActive());
+
+        QCOMPARE(m_run->prompts.shown.size(), 0);
+        QVERIFY(!timersRanDuringPass);
+        QCOMPARE(m_run->pop.messages(u"pop.one"_s).size(), 1);
+        QVERIFY(m_run->pop.messages(u"pop.one"_s)[0].contains("Meeting notes"));
+        QCOMPARE(m_run->pop.messages(u"pop.two"_s).size(), 1);
+        QCOMPARE(m_run->pop.messages(u"pop.three"_s).size(), 1);
+        QVERIFY(m_run->pop.messages(u"pop.three"_s)[0].contains("Lunch tomorrow"));
+        // The second account never got past its login, in any pass.
+        QVERIFY(!m_run->pop.commandsTo(u"pop.two"_s).contains("STAT"));
+        // The second pass found nothing more to delete.
+        const QList<QByteArray> one = m_run->pop.commandsTo(u"pop.one"_s);
+        QCOMPARE(one.count("DELE 3") + one.count("DELE 1"), 2);
+
+        // Three deletions, each logged and archived.
+        const QStringList log = m_run->shell.log().LogLines;
+        QCOMPARE(log.filter(u" deleted, sent to "_s).size(), 3);
+        QCOMPARE(m_run->shell.log().DeleteCount, u"3"_s);
+        QVERIFY(QFile::exists(m_dir->filePath(u"archive/Re- Details.eml"_s)));
+        QVERIFY(QFile::exists(m_dir->filePath(u"archive/Great offers.eml"_s)));
+        QVERIFY(QFile::exists(m_dir->filePath(u"archive/Great offers(0).eml"_s)));
+    }
+
+    // The end of a pass arms the next one a full interval ahead, from the clock at that moment.
+    void passRearmsTimers() {
+        start(2);
+        useManualClock();
+        toggle();
+        m_now += 120'000;
+        main()->Timer1Timer();
+        QVERIFY(main()->Timer1->isActive());
+        QVERIFY(main()->Timer2->isActive());
+        QCOMPARE(main()->Timer1->interval(), 120'000);
+        QCOMPARE(main()->SecondsToNextCheck(), 120);
+        QCOMPARE(main()->Label1->text(), u"Checking in 2 minutes 0 seconds"_s);
+        QVERIFY(main()->Label1->isVisible());
+        QCOMPARE(main()->pnlServerName->text(), u"In auto mode"_s);
+        // Without accounts the pass only re-arms; the commands stay locked.
+        verifyLocked(true);
+        QCOMPARE(m_run->prompts.shown.size(), 0);
+    }
+};
+
+QTEST_MAIN(TestAutoMode)
+#include "tst_automode.moc"
