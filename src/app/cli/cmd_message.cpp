@@ -1,0 +1,149 @@
+// corvane-cli message show: the fields the program reads from a message file.
+
+#include "cli/command.h"
+
+#include "errors.h"
+#include "platform/legacytext.h"
+#include "protocol/mailmessage.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+using namespace Qt::StringLiterals;
+
+namespace corvane::cli {
+namespace {
+
+QJsonValue isoDate(const QDateTime &date, bool utc) {
+    if (!date.isValid())
+        return QJsonValue::Null;
+    if (utc)
+        return date.toUTC().toString(Qt::ISODate);
+    // With the offset written out, so the local time is unambiguous.
+    const QDateTime local = date.toLocalTime();
+    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODate);
+}
+
+QJsonObject describe(const MailMessage &message) {
+    QJsonArray headerLines;
+    for (const QByteArray &line : message.HeaderLines)
+        headerLines.append(decodeLegacyText(line));
+    QJsonArray parts;
+    for (const MessagePart &part : message.MessageParts) {
+        QJsonObject p{{u"kind"_s, part.isAttachment() ? u"attachment"_s : u"text"_s},
+                      {u"contentType"_s, part.MediaType()},
+                      {u"transferEncoding"_s, part.ContentTransferEncoding}};
+        if (part.isAttachment()) {
+            p.insert(u"fileName"_s, part.FileName);
+            p.insert(u"size"_s, part.ContentSize());
+        } else {
+            p.insert(u"lines"_s, part.Lines.size());
+        }
+        parts.append(p);
+    }
+    return {{u"subject"_s, message.Subject},
+            {u"from"_s, message.FromText()},
+            {u"recipients"_s, message.RecipientsText()},
+            {u"dateLocal"_s, isoDate(message.Date, false)},
+            {u"dateUtc"_s, isoDate(message.Date, true)},
+            {u"headerLines"_s, headerLines},
+            {u"bodyLines"_s, message.Body.size()},
+            {u"parts"_s, parts}};
+}
+
+QString asText(const QJsonObject &o) {
+    const auto date = [&](const QString &key) {
+        return o.value(key).isNull() ? u"(none)"_s : o.value(key).toString();
+    };
+    QString text =
+        u"Subject:     %1\nFrom:        %2\nRecipients:  %3\n"
+        u"Date:        %4\nDate (UTC):  %5\nBody lines:  %6\nHeader lines:\n"_s
+            .arg(o.value(u"subject"_s).toString(), o.value(u"from"_s).toString(),
+                 o.value(u"recipients"_s).toString(), date(u"dateLocal"_s), date(u"dateUtc"_s))
+            .arg(o.value(u"bodyLines"_s).toInt());
+    for (const QJsonValue &line : o.value(u"headerLines"_s).toArray())
+        text += u"  "_s + line.toString() + u'\n';
+    const QJsonArray parts = o.value(u"parts"_s).toArray();
+    text += u"Parts:%1\n"_s.arg(parts.isEmpty() ? u" none"_s : QString());
+    int n = 0;
+    for (const QJsonValue &v : parts) {
+        const QJsonObject p = v.toObject();
+        const QString encoding = p.value(u"transferEncoding"_s).toString();
+        const QString suffix = encoding.isEmpty() ? QString() : u", "_s + encoding;
+        if (p.value(u"kind"_s).toString() == u"attachment"_s)
+            text +=
+                u"  %1. attachment \"%2\" (%3, %4 bytes%5)\n"_s.arg(++n)
+                    .arg(p.value(u"fileName"_s).toString(), p.value(u"contentType"_s).toString())
+                    .arg(p.value(u"size"_s).toInteger())
+                    .arg(suffix);
+        else
+            text += u"  %1. text (%2, %3 lines%4)\n"_s.arg(++n)
+                        .arg(p.value(u"contentType"_s).toString())
+                        .arg(p.value(u"lines"_s).toInt())
+                        .arg(suffix);
+    }
+    return text;
+}
+
+int show(const QStringList &args) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        u"Prints the fields read from a message file (an archive copy, temp.eml, or any file "
+        u"that ends with the line \".\"): subject, sender and recipients as the message list "
+        u"shows them, the date in ISO 8601 (local and UTC), the header lines, and the parts "
+        u"with their types and the attachments' names and sizes. Exits 1 when the file "
+        u"cannot be read, after printing what was parsed."_s);
+    const QCommandLineOption json(u"json"_s, u"Print one JSON object instead of text."_s);
+    parser.addOption(json);
+    parser.addPositionalArgument(u"FILE"_s, u"The message file."_s);
+    int code = Success;
+    if (!parseArguments(parser, u"message show"_s, args, code))
+        return code;
+    if (parser.positionalArguments().size() != 1) {
+        err(u"corvane-cli message show: expected one FILE\n"_s);
+        return Usage;
+    }
+    const QString path = parser.positionalArguments().constFirst();
+    MailMessage message;
+    QString error;
+    try {
+        message.LoadMessageFile(path);
+    } catch (const Error &e) {
+        error = e.message();
+        if (!QFileInfo::exists(path)) {
+            err(u"corvane-cli message show: %1\n"_s.arg(error));
+            return Failure;
+        }
+    }
+    const QJsonObject fields = describe(message);
+    if (parser.isSet(json))
+        out(QString::fromUtf8(QJsonDocument(fields).toJson(QJsonDocument::Indented)));
+    else
+        out(asText(fields));
+    if (error.isEmpty())
+        return Success;
+    err(u"corvane-cli message show: %1: %2\n"_s.arg(path, error));
+    return Failure;
+}
+
+int run(const QStringList &args) {
+    if (!args.isEmpty() && args.constFirst() == u"show"_s)
+        return show(args.mid(1));
+    const QString help = u"Usage: corvane-cli message show [--json] FILE\n\n"
+                         u"Shows what the program reads from a message file.\n"_s;
+    if (!args.isEmpty() && (args.constFirst() == u"--help"_s || args.constFirst() == u"-h"_s)) {
+        out(help);
+        return Success;
+    }
+    err(help);
+    return Usage;
+}
+
+const CommandRegistration registration{
+    {u"message"_s, u"Show the fields read from a message file."_s, run}};
+
+} // namespace
+} // namespace corvane::cli

@@ -1,0 +1,111 @@
+#include "testsupport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QByteArray kMultipart = "From: \"Doe, Jane\" <jane@example.org>\r\n"
+                              "To: bob@example.com, Ann <ann@example.net>\r\n"
+                              "Subject: =?UTF-8?B?R3LDvMOfZQ==?= from Jane\r\n"
+                              "Date: Thu, 10 Dec 2026 11:25:00 +0100\r\n"
+                              "MIME-Version: 1.0\r\n"
+                              "Content-Type: multipart/mixed; boundary=\"XYZ\"\r\n"
+                              "\r\n"
+                              "--XYZ\r\n"
+                              "Content-Type: text/plain; charset=us-ascii\r\n"
+                              "\r\n"
+                              "Hello\r\n"
+                              "..dotted line\r\n"
+                              "--XYZ\r\n"
+                              "Content-Type: application/octet-stream; name=\"data.bin\"\r\n"
+                              "Content-Transfer-Encoding: base64\r\n"
+                              "Content-Disposition: attachment; filename=\"data.bin\"\r\n"
+                              "\r\n"
+                              "AAECAwQFBgcICQ==\r\n"
+                              "--XYZ--\r\n"
+                              ".\r\n";
+
+struct Run {
+    int exitCode = -1;
+    QByteArray out, err;
+};
+
+Run cli(const QStringList &args) {
+    QProcess p;
+    p.start(corvane::test::cliPath(), args);
+    if (!p.waitForFinished(30000))
+        p.kill();
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+            p.readAllStandardError()};
+}
+
+} // namespace
+
+class TestCliMessage final : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+private Q_SLOTS:
+    void showJson() {
+        const QString file = m_dir.filePath(u"multipart.eml"_s);
+        QVERIFY(corvane::test::writeFile(file, kMultipart));
+        const Run run = cli({u"message"_s, u"show"_s, u"--json"_s, file});
+        QCOMPARE(run.exitCode, 0);
+        const QJsonObject o = QJsonDocument::fromJson(run.out).object();
+        QCOMPARE(o.value(u"subject"_s).toString(), u"Gr\u00fc\u00dfe from Jane"_s);
+        QCOMPARE(o.value(u"from"_s).toString(), u"\"Doe, Jane\" <jane@example.org>"_s);
+        QCOMPARE(o.value(u"recipients"_s).toString(), u"bob@example.com, Ann <ann@example.net>"_s);
+        QCOMPARE(o.value(u"dateUtc"_s).toString(), u"2026-12-10T10:25:00Z"_s);
+        QCOMPARE(o.value(u"headerLines"_s).toArray().size(), 6);
+        const QJsonArray parts = o.value(u"parts"_s).toArray();
+        QCOMPARE(parts.size(), 2);
+        QCOMPARE(parts[0].toObject().value(u"kind"_s).toString(), u"text"_s);
+        QCOMPARE(parts[0].toObject().value(u"lines"_s).toInt(), 2);
+        const QJsonObject attachment = parts[1].toObject();
+        QCOMPARE(attachment.value(u"kind"_s).toString(), u"attachment"_s);
+        QCOMPARE(attachment.value(u"fileName"_s).toString(), u"data.bin"_s);
+        QCOMPARE(attachment.value(u"size"_s).toInteger(), 10);
+    }
+
+    void showText() {
+        const QString file = m_dir.filePath(u"multipart.eml"_s);
+        QVERIFY(corvane::test::writeFile(file, kMultipart));
+        const Run run = cli({u"message"_s, u"show"_s, file});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(run.out.startsWith("Subject:     Gr\xc3\xbc\xc3\x9f"
+                                   "e from Jane\n"));
+        QVERIFY(run.out.contains(
+            "  2. attachment \"data.bin\" (application/octet-stream, 10 bytes, base64)\n"));
+    }
+
+    void failures_data() {
+        QTest::addColumn<QByteArray>("content"); // empty: no file at all
+        QTest::addColumn<QByteArray>("error");
+        QTest::newRow("missing file")
+            << QByteArray() << QByteArray("Cannot load message from file");
+        QTest::newRow("no final dot") << QByteArray("Subject: cut\r\n\r\nbody\r\n")
+                                      << QByteArray("corvane-cli message show:");
+    }
+    void failures() {
+        QFETCH(QByteArray, content);
+        QFETCH(QByteArray, error);
+        const QString file = m_dir.filePath(u"bad.eml"_s);
+        QFile::remove(file);
+        if (!content.isEmpty())
+            QVERIFY(corvane::test::writeFile(file, content));
+        const Run run = cli({u"message"_s, u"show"_s, file});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(error), run.err.constData());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliMessage)
+#include "tst_cli_message.moc"
