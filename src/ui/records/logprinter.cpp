@@ -23,6 +23,27 @@ std::unique_ptr<QPrinter> SystemPrinterSource::defaultPrinter() {
     return std::make_unique<QPrinter>(info, QPrinter::HighResolution);
 }
 
+namespace {
+
+// The tab stop distance that makes a layout on the printer put its stops every `wanted` device
+// pixels. Layouts scale the distance they are given by the device's resolution relative to the
+// screen's; a probe finds that factor rather than assuming the screen's resolution.
+qreal tabStopDistance(const QFont &font, QPaintDevice &device, qreal wanted) {
+    constexpr qreal probe = 1000;
+    QTextOption option;
+    option.setTabStopDistance(probe);
+    QTextLayout layout(u"\tx"_s, font, &device);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLineWidth(1e9);
+    layout.endLayout();
+    const qreal reached = line.cursorToX(1);
+    return reached > 0 ? wanted * probe / reached : wanted;
+}
+
+} // namespace
+
 void printPlainText(QPrinter &printer, const QString &text, const QString &title) {
     printer.setDocName(title);
     const QString name =
@@ -37,7 +58,7 @@ void printPlainText(QPrinter &printer, const QString &text, const QString &title
     const QFontMetricsF metrics(font, &printer);
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    option.setTabStopDistance(8 * metrics.averageCharWidth());
+    option.setTabStopDistance(tabStopDistance(font, printer, 8 * metrics.averageCharWidth()));
 
     // The painter's origin is the top left corner of the printable area.
     const QRectF area = printer.pageLayout().paintRectPixels(printer.resolution());
