@@ -11,7 +11,6 @@ void centreOnScreen(QWidget *window) {
     QScreen *screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
-    window->adjustSize();
     QRect frame = window->frameGeometry();
     frame.moveCenter(screen->availableGeometry().center());
     window->move(frame.topLeft());
@@ -22,7 +21,6 @@ void centreOn(QWidget *window, const QWidget *over) {
         centreOnScreen(window);
         return;
     }
-    window->adjustSize();
     QRect frame = window->frameGeometry();
     frame.moveCenter(over->frameGeometry().center());
     window->move(frame.topLeft());
