@@ -81,7 +81,7 @@ stop_pid_file() {
 #                                          (cur/ new/ tmp/); tests seed it by writing message
 #                                          files into tmp/ and renaming them into new/
 # ---------------------------------------------------------------------------------------
-pop3_users="e2e-pop3 e2e-cli e2e-bench e2e-spare"
+pop3_users="e2e-pop3 e2e-cli e2e-bench e2e-spare e2e-process"
 pop3_user_list=${pop3_users// /,}
 pop3_password="corvane-test-pw"
 
@@ -219,8 +219,57 @@ pop3_stop() {
 }
 
 # ---------------------------------------------------------------------------------------
-# SMTP sink: added with the SMTP client (start and stop functions and their keys here).
+# SMTP sink: scripts/smtp-sink.py on Debian's python3-aiosmtpd; it accepts every message.
+#
+# Keys in test-servers.env:
+#   CORVANE_SMTP_HOST, CORVANE_SMTP_PORT   where it listens (plain SMTP, no authentication)
+#   CORVANE_SMTP_SINK_DIR                  every accepted message lands in
+#                                          $CORVANE_SMTP_SINK_DIR/new/ as NNNNNN.eml (the data
+#                                          as received, dot-stuffing undone) beside
+#                                          NNNNNN.envelope ("MAIL FROM:<a>", then one
+#                                          "RCPT TO:<b>" line per recipient), the envelope
+#                                          written last; test programs share the sink, so each
+#                                          finds its messages by a recipient of its own
 # ---------------------------------------------------------------------------------------
+smtp_start() {
+    local dir=$root/smtp-sink python=
+    local candidate
+    for candidate in /usr/bin/python3 python3; do
+        if "$candidate" -c 'import aiosmtpd' 2>/dev/null; then
+            python=$candidate
+            break
+        fi
+    done
+    if [ -z "$python" ]; then
+        echo "test-servers: python3-aiosmtpd not installed; SMTP tests will skip" >&2
+        return 0
+    fi
+    smtp_stop
+    rm -rf "$dir"
+    mkdir -p "$dir/mail"
+    local port
+    port=$(free_port)
+    local script
+    script=$(cd "$(dirname "$0")" && pwd)/smtp-sink.py
+    "$python" "$script" 127.0.0.1 "$port" "$dir/mail" </dev/null >"$dir/sink.log" 2>&1 &
+    echo $! >"$dir/sink.pid"
+    if ! wait_for_greeting 127.0.0.1 "$port" "220"; then
+        echo "test-servers: the SMTP sink did not start; its log:" >&2
+        cat "$dir/sink.log" >&2 || true
+        smtp_stop
+        return 1
+    fi
+    cat >>"$env_file" <<EOF
+CORVANE_SMTP_HOST=127.0.0.1
+CORVANE_SMTP_PORT=$port
+CORVANE_SMTP_SINK_DIR=$dir/mail
+EOF
+    echo "test-servers: SMTP sink on 127.0.0.1:$port (messages: $dir/mail/new)"
+}
+
+smtp_stop() {
+    stop_pid_file "$root/smtp-sink/sink.pid"
+}
 
 # ---------------------------------------------------------------------------------------
 # HTTP server: added with the HTTP client (start and stop functions and their keys here).
@@ -232,9 +281,11 @@ start)
     rm -f "$env_file"
     echo "# Loopback test servers; written by scripts/test-servers.sh" >"$env_file"
     pop3_start
+    smtp_start
     ;;
 stop)
     pop3_stop
+    smtp_stop
     rm -f "$env_file"
     ;;
 *)
