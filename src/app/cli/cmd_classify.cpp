@@ -6,6 +6,7 @@
 #include "platform/legacytext.h"
 #include "rules/listfile.h"
 #include "screening/classify.h"
+#include "settings/settings.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -43,7 +44,8 @@ int run(const QStringList &args) {
                                      u"DIR"_s, u"."_s);
     const QCommandLineOption rulesOption(u"rules"_s,
                                          u"The ticked rules: numbers from 1 to 13 separated by "
-                                         u"commas, or 'none' (default: all thirteen)."_s,
+                                         u"commas, or 'none' (default: the ticks of the data "
+                                         u"directory's Settings.ini, all thirteen without it)."_s,
                                          u"LIST"_s);
     const QCommandLineOption subject(u"subject"_s, u"The decoded subject."_s, u"TEXT"_s);
     const QCommandLineOption sender(
@@ -84,6 +86,13 @@ int run(const QStringList &args) {
             err(u"corvane-cli classify: %1: damaged list file\n"_s.arg(path));
             return Failure;
         }
+    }
+    // Without --rules the ticks are the ones the program would use.
+    if (!parser.isSet(rulesOption)) {
+        Settings settings;
+        QString deleteCount;
+        SettingsFile(dir.filePath(SettingsFile::FileName))
+            .ReadConfiguration(settings, lists.Misc, deleteCount);
     }
     QString headerText;
     if (parser.isSet(headers)) {

@@ -1,0 +1,241 @@
+// corvane-cli auto: automatic mode without a window. One pass over every account deletes the
+// messages classified as spam; without --once a pass follows every AutoIntvl minutes until
+// the program is interrupted.
+
+#include "cli/command.h"
+#include "cli/programdata.h"
+
+#include "errors.h"
+#include "protocol/tcptransport.h"
+#include "screening/automatic.h"
+#include "screening/mailboxsession.h"
+
+#include <QCommandLineParser>
+#include <QDateTime>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+using namespace Qt::StringLiterals;
+
+namespace corvane::cli {
+namespace {
+
+// Reports the status texts with --verbose; automatic mode shows no message boxes, so errors
+// arrive through the pass's results.
+class CliView final : public ScreeningView {
+public:
+    bool verbose = false;
+
+    void showStatus(const QString &text) override {
+        if (verbose && !text.isEmpty())
+            err(text + u'\n');
+    }
+    void showServerName(const QString &text) override {
+        if (verbose && !text.isEmpty())
+            err(text + u'\n');
+    }
+    void showError(const QString &text) override { err(u"corvane-cli auto: "_s + text + u'\n'); }
+};
+
+// Turns SIGINT and SIGTERM into a call in the event loop, so that a pass in progress can be
+// ended without deleting anything and the data directory is saved before the program ends. A
+// second signal ends the program at once.
+class InterruptWatch {
+public:
+    explicit InterruptWatch(std::function<void()> onInterrupt)
+        : m_onInterrupt(std::move(onInterrupt)) {
+#ifdef Q_OS_UNIX
+        if (::socketpair(AF_UNIX, SOCK_STREAM, 0, s_fds) != 0)
+            return;
+        m_notifier = std::make_unique<QSocketNotifier>(s_fds[1], QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] {
+            char c = 0;
+            if (::read(s_fds[1], &c, 1) == 1)
+                m_onInterrupt();
+        });
+        struct sigaction action = {};
+        action.sa_handler = &InterruptWatch::handle;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND | SA_RESTART;
+        sigaction(SIGINT, &action, nullptr);
+        sigaction(SIGTERM, &action, nullptr);
+#endif
+    }
+    ~InterruptWatch() {
+#ifdef Q_OS_UNIX
+        if (!m_notifier)
+            return;
+        signal(SIGINT, SIG_DFL);
+        signal(SIGTERM, SIG_DFL);
+        m_notifier.reset();
+        ::close(s_fds[0]);
+        ::close(s_fds[1]);
+#endif
+    }
+    InterruptWatch(const InterruptWatch &) = delete;
+    InterruptWatch &operator=(const InterruptWatch &) = delete;
+
+private:
+#ifdef Q_OS_UNIX
+    static void handle(int) {
+        const char c = 1;
+        [[maybe_unused]] const auto written = ::write(s_fds[0], &c, 1);
+    }
+    static inline int s_fds[2] = {-1, -1};
+    std::unique_ptr<QSocketNotifier> m_notifier;
+#endif
+    std::function<void()> m_onInterrupt;
+};
+
+// TAB and line breaks inside a field become blanks, so that every report is one line.
+QString field(QString text) {
+    for (QChar &c : text)
+        if (c == u'\t' || c == u'\n' || c == u'\r')
+            c = u' ';
+    return text;
+}
+
+// One line per account: "NAME HOST what happened".
+QString report(const QList<AccountPassResult> &results, bool &allDone) {
+    QString text;
+    allDone = true;
+    for (const AccountPassResult &r : results) {
+        QString what;
+        switch (r.outcome) {
+        case AccountPassResult::Outcome::NotConnected:
+            what = u"not connected: "_s + r.error;
+            allDone = false;
+            break;
+        case AccountPassResult::Outcome::Empty:
+            what = u"no messages"_s;
+            break;
+        case AccountPassResult::Outcome::Processed:
+            what = u"%1 of %2 messages deleted"_s.arg(r.processing.processed).arg(r.messageCount);
+            break;
+        case AccountPassResult::Outcome::Failed:
+            what = u"failed, nothing deleted: "_s + r.error;
+            allDone = false;
+            break;
+        }
+        text += QStringList{field(r.accountName), field(r.host), field(what)}.join(u'\t') + u'\n';
+    }
+    return text;
+}
+
+int run(const QStringList &args) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        u"Automatic mode without a window, for servers and cron: checks every account of the "
+        u"data directory in turn and deletes the messages classified as spam (with log lines and "
+        u"archive copies as the settings say); friendly and plain messages stay, nothing is "
+        u"bounced. An account that cannot be reached is passed over; an account where anything "
+        u"else fails keeps all its messages.\n\n"
+        u"Prints one TAB-separated line per account: name, server and what happened. With "
+        u"--once, one pass runs and the exit code is 1 when an account could not be screened. "
+        u"Otherwise a pass runs at once and then every AutoIntvl minutes (Settings.ini) after "
+        u"the end of the previous one, until SIGINT or SIGTERM; a pass in progress then ends "
+        u"without deleting anything more. The log and settings are saved after every pass."_s);
+    const QCommandLineOption dataDir(
+        u"data-dir"_s,
+        u"The data directory: accounts.dat, the list files, Settings.ini, logfile.log and "
+        u"archive/ (default: the directory of the program)."_s,
+        u"DIR"_s);
+    const QCommandLineOption once(u"once"_s, u"Run one pass and end."_s);
+    const QCommandLineOption timeout(
+        u"timeout"_s, u"Seconds to wait for a server before giving up (default 60)."_s,
+        u"SECONDS"_s, u"60"_s);
+    const QCommandLineOption transcript(
+        u"transcript"_s, u"Print the POP3 conversations on stderr (passwords masked)."_s);
+    const QCommandLineOption verbose(u"verbose"_s, u"Print the progress on stderr."_s);
+    parser.addOptions({dataDir, once, timeout, transcript, verbose});
+    int code = Success;
+    if (!parseArguments(parser, u"auto"_s, args, code))
+        return code;
+    if (!parser.positionalArguments().isEmpty()) {
+        err(u"corvane-cli auto: unexpected argument '%1'\n"_s.arg(
+            parser.positionalArguments().constFirst()));
+        return Usage;
+    }
+    bool timeoutOk = false;
+    const int seconds = parser.value(timeout).toInt(&timeoutOk);
+    if (!timeoutOk || seconds < 1 || seconds > 24 * 3600) {
+        err(u"corvane-cli auto: --timeout takes a number of seconds from 1 to 86400\n"_s);
+        return Usage;
+    }
+    const DataDirectory directory(parser.isSet(dataDir) ? parser.value(dataDir)
+                                                        : DataDirectory::defaultPath());
+    if (!QFileInfo(directory.path()).isDir()) {
+        err(u"corvane-cli auto: no such directory: %1\n"_s.arg(directory.path()));
+        return Failure;
+    }
+
+    ProgramData data(directory);
+    for (const QString &problem : data.load())
+        err(u"corvane-cli auto: "_s + problem + u'\n');
+    if (!data.store())
+        return Failure;
+
+    TcpTransport transport;
+    transport.setReadTimeout(seconds * 1000);
+    if (parser.isSet(transcript))
+        transport.setTranscript([](const QString &line) { err(line + u'\n'); });
+    CliView view;
+    view.verbose = parser.isSet(verbose);
+    MailboxSession session(transport, data.store(), data.lists, view);
+    session.AutoMode = true;
+
+    ProcessingHooks hooks;
+    hooks.smtpTransport = [seconds](quint16 port) {
+        std::unique_ptr<Transport> t = makeSmtpTransport(port);
+        t->setReadTimeout(seconds * 1000);
+        return t;
+    };
+    AutomaticPass pass(session, data.store(), data.settings, data.log, data.archiveFolder(), hooks);
+    bool interrupted = false;
+    QEventLoop waiting;
+    InterruptWatch watch([&] {
+        interrupted = true;
+        transport.abort();
+        waiting.quit();
+    });
+    pass.setStopRequested([&interrupted] { return interrupted; });
+
+    bool allDone = true;
+    for (;;) {
+        out(u"pass at %1\n"_s.arg(QDateTime::currentDateTime().toString(Qt::ISODate)));
+        out(report(pass.Timer1Timer(), allDone));
+        std::fflush(stdout); // a service's log shows each pass as it ends
+        data.save();
+        if (parser.isSet(once) || interrupted)
+            break;
+        const int minutes = autoInterval(data.settings);
+        out(countdownText(minutes * 60) + u'\n');
+        std::fflush(stdout);
+        QTimer timer;
+        timer.setSingleShot(true);
+        QObject::connect(&timer, &QTimer::timeout, &waiting, &QEventLoop::quit);
+        timer.start(std::chrono::milliseconds(passTimerIntervalMs(minutes)));
+        waiting.exec();
+        if (interrupted)
+            break;
+    }
+    return parser.isSet(once) && !allDone ? Failure : Success;
+}
+
+const CommandRegistration registration{
+    {u"auto"_s, u"Delete spam on every account: one pass, or a pass every few minutes."_s, run}};
+
+} // namespace
+} // namespace corvane::cli

@@ -1,0 +1,238 @@
+// corvane-cli process: check an account, mark the given messages for deletion or bouncing and
+// process them as "Process Messages" does, with the data directory's settings, log and
+// archive.
+
+#include "cli/command.h"
+#include "cli/programdata.h"
+
+#include "errors.h"
+#include "protocol/tcptransport.h"
+#include "screening/mailboxsession.h"
+#include "screening/processing.h"
+#include "settings/accountstore.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+
+#include <set>
+
+using namespace Qt::StringLiterals;
+
+namespace corvane::cli {
+namespace {
+
+// Reports errors on stderr and, with --verbose, the status texts as they change. The
+// question whether to reconnect is answered No.
+class CliView final : public ScreeningView {
+public:
+    bool verbose = false;
+    bool failed = false;
+
+    void showStatus(const QString &text) override {
+        if (verbose && !text.isEmpty())
+            err(text + u'\n');
+    }
+    void showSelectionStatus(const QString &text) override {
+        if (verbose && !text.isEmpty())
+            err(text + u'\n');
+    }
+    void showError(const QString &text) override {
+        failed = true;
+        err(u"corvane-cli process: "_s + text + u'\n');
+    }
+};
+
+// Message numbers from the values of an option: numbers separated by commas.
+bool parseNumbers(const QStringList &values, std::set<int> &numbers) {
+    for (const QString &value : values) {
+        for (const QString &part : value.split(u',')) {
+            bool ok = false;
+            const int n = part.trimmed().toInt(&ok);
+            if (!ok || n < 1)
+                return false;
+            numbers.insert(n);
+        }
+    }
+    return true;
+}
+
+// TAB and line breaks inside a field become blanks, so that every report is one line.
+QString field(QString text) {
+    for (QChar &c : text)
+        if (c == u'\t' || c == u'\n' || c == u'\r')
+            c = u' ';
+    return text;
+}
+
+int run(const QStringList &args) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        u"Checks the account NAME, marks the given messages and processes them as \"Process "
+        u"Messages\" does: each marked message is logged, saved into the archive folder (as the "
+        u"settings say), answered with a delivery-failure notice when bounced, and deleted; QUIT "
+        u"then makes the deletions take effect. If any step fails, nothing is deleted.\n\n"
+        u"Prints one TAB-separated line for everything done: \"bounced N TO FROM\", \"archived N "
+        u"PATH\", \"deleted N SUBJECT\", then \"logged LINE\" for every line added to the log. "
+        u"The settings, lists and log of the data directory are read at the start and saved at "
+        u"the end.\n\n"
+        u"Message numbers are those the server gives in this session, as \"corvane-cli check\" "
+        u"prints them; they stay the same as long as no other program deletes messages of the "
+        u"mailbox in between."_s);
+    parser.addPositionalArgument(u"NAME"_s, u"The \"Account Name\" of a stored account."_s);
+    const QCommandLineOption dataDir(
+        u"data-dir"_s,
+        u"The data directory: accounts.dat, the list files, Settings.ini, logfile.log and "
+        u"archive/ (default: the directory of the program)."_s,
+        u"DIR"_s);
+    const QCommandLineOption deleteOption(
+        u"delete"_s, u"Messages to delete: numbers separated by commas."_s, u"N[,N...]"_s);
+    const QCommandLineOption bounceOption(
+        u"bounce"_s, u"Messages to bounce and delete: numbers separated by commas."_s,
+        u"N[,N...]"_s);
+    const QCommandLineOption timeout(
+        u"timeout"_s, u"Seconds to wait for a server before giving up (default 60)."_s,
+        u"SECONDS"_s, u"60"_s);
+    const QCommandLineOption transcript(
+        u"transcript"_s,
+        u"Print the POP3 and SMTP conversations on stderr (the password masked)."_s);
+    const QCommandLineOption verbose(u"verbose"_s, u"Print the progress on stderr."_s);
+    parser.addOptions({dataDir, deleteOption, bounceOption, timeout, transcript, verbose});
+    int code = Success;
+    if (!parseArguments(parser, u"process"_s, args, code))
+        return code;
+
+    if (parser.positionalArguments().size() != 1) {
+        err(u"corvane-cli process: give the NAME of one account\n"_s);
+        return Usage;
+    }
+    const QString name = parser.positionalArguments().constFirst();
+    std::set<int> toDelete;
+    std::set<int> toBounce;
+    if (!parseNumbers(parser.values(deleteOption), toDelete) ||
+        !parseNumbers(parser.values(bounceOption), toBounce)) {
+        err(u"corvane-cli process: --delete and --bounce take message numbers from 1 up "
+            u"separated by commas\n"_s);
+        return Usage;
+    }
+    if (toDelete.empty() && toBounce.empty()) {
+        err(u"corvane-cli process: nothing to do: give --delete or --bounce\n"_s);
+        return Usage;
+    }
+    for (int n : toDelete) {
+        if (toBounce.count(n)) {
+            err(u"corvane-cli process: message %1 is given both to delete and to bounce\n"_s.arg(
+                n));
+            return Usage;
+        }
+    }
+    bool timeoutOk = false;
+    const int seconds = parser.value(timeout).toInt(&timeoutOk);
+    if (!timeoutOk || seconds < 1 || seconds > 24 * 3600) {
+        err(u"corvane-cli process: --timeout takes a number of seconds from 1 to 86400\n"_s);
+        return Usage;
+    }
+    const DataDirectory directory(parser.isSet(dataDir) ? parser.value(dataDir)
+                                                        : DataDirectory::defaultPath());
+    if (!QFileInfo(directory.path()).isDir()) {
+        err(u"corvane-cli process: no such directory: %1\n"_s.arg(directory.path()));
+        return Failure;
+    }
+    if (!QFileInfo::exists(directory.filePath(u"accounts.dat"_s))) {
+        err(u"corvane-cli process: %1 does not exist: no accounts\n"_s.arg(
+            directory.filePath(u"accounts.dat"_s)));
+        return Failure;
+    }
+
+    ProgramData data(directory);
+    for (const QString &problem : data.load())
+        err(u"corvane-cli process: "_s + problem + u'\n');
+    if (!data.store())
+        return Failure;
+    int tag = -1;
+    Account account;
+    const QList<Account> accounts = data.store()->accounts();
+    for (qsizetype i = 0; i < accounts.size() && tag < 0; ++i) {
+        if (accounts.at(i).AccountName == name) {
+            tag = int(i);
+            account = accounts.at(i);
+        }
+    }
+    if (tag < 0) {
+        err(u"corvane-cli process: no account named '%1'\n"_s.arg(name));
+        return Failure;
+    }
+
+    auto transcriptSink = [](const QString &line) { err(line + u'\n'); };
+    TcpTransport transport;
+    transport.setReadTimeout(seconds * 1000);
+    if (parser.isSet(transcript))
+        transport.setTranscript(transcriptSink);
+    CliView view;
+    view.verbose = parser.isSet(verbose);
+    MailboxSession session(transport, data.store(), data.lists, view);
+
+    ProcessingHooks hooks;
+    hooks.smtpTransport = [seconds](quint16 port) {
+        std::unique_ptr<Transport> t = makeSmtpTransport(port);
+        t->setReadTimeout(seconds * 1000);
+        return t;
+    };
+    if (parser.isSet(transcript))
+        hooks.transcript = transcriptSink;
+    MessageProcessor processor(session, data.settings, data.log, data.archiveFolder(), hooks);
+    processor.setAccountEmail(account.EmailAddress);
+
+    const qsizetype logBefore = data.log.LogLines.size();
+    int result = Success;
+    try {
+        session.CheckAccount(tag);
+        if (view.failed) {
+            result = Failure;
+        } else {
+            const qsizetype count = session.rows().size();
+            for (const std::set<int> *numbers : {&toDelete, &toBounce}) {
+                for (int n : *numbers) {
+                    if (n > count)
+                        throw DataError(u"There is no message %1: the mailbox holds %2 "
+                                        u"messages. Nothing was deleted."_s.arg(n)
+                                            .arg(count));
+                    session.setMark(n - 1,
+                                    numbers == &toDelete ? RowMark::Delete : RowMark::Bounce);
+                }
+            }
+            const ProcessingResult done = processor.ProcessMessages();
+            QString text;
+            for (const ProcessedMessage &m : done.messages) {
+                const QString number = QString::number(m.number);
+                if (!m.bouncedTo.isEmpty())
+                    text += u"bounced\t%1\t%2\t%3\n"_s.arg(number, field(m.bouncedTo),
+                                                           field(m.bounceFrom));
+                if (!m.archivePath.isEmpty())
+                    text += u"archived\t%1\t%2\n"_s.arg(number,
+                                                        QDir::toNativeSeparators(m.archivePath));
+                text += u"deleted\t%1\t%2\n"_s.arg(number, field(m.subject));
+            }
+            for (qsizetype i = logBefore; i < data.log.LogLines.size(); ++i)
+                text += u"logged\t"_s + field(data.log.LogLines.at(i)) + u'\n';
+            out(text);
+            if (view.failed)
+                result = Failure;
+        }
+    } catch (const Error &e) {
+        err(u"corvane-cli process: "_s + e.message() + u'\n');
+        result = Failure;
+    }
+    // Nothing marked but unprocessed may be deleted: a session still open is reset.
+    if (session.POP().IsOpen())
+        session.DisconnectExecute();
+    data.save();
+    return result;
+}
+
+const CommandRegistration registration{
+    {u"process"_s, u"Delete or bounce messages of an account, with log and archive copies."_s,
+     run}};
+
+} // namespace
+} // namespace corvane::cli
