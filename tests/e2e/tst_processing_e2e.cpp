@@ -1,0 +1,357 @@
+// Processing marked messages against the private Dovecot and the SMTP sink that
+// scripts/test-servers.sh starts on 127.0.0.1: deletions, a bounce notice, archive copies and
+// the log, a run that must delete nothing, and corvane-cli process and auto on a data
+// directory.
+
+#include "errors.h"
+#include "protocol/mailmessage.h"
+#include "protocol/pop3client.h"
+#include "protocol/tcptransport.h"
+#include "records/deletionlog.h"
+#include "rules/listfile.h"
+#include "rules/rulelists.h"
+#include "screening/mailboxsession.h"
+#include "screening/processing.h"
+#include "settings/accountstore.h"
+#include "settings/settings.h"
+#include "testservers.h"
+#include "testsupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using namespace corvane;
+using corvane::test::TestMaildir;
+using corvane::test::TestServers;
+
+namespace {
+
+const QDateTime kNow(QDate(2024, 5, 6), QTime(7, 8, 9));
+
+// The header lines of a message, as the server hands them out.
+QList<QByteArray> headerOf(const QByteArray &message) {
+    return message.left(message.indexOf("\n\n")).split('\n');
+}
+
+// Records errors and questions; answers No.
+class Collector final : public ScreeningView {
+public:
+    QStringList errors;
+    QStringList questions;
+    void showError(const QString &text) override { errors << text; }
+    bool askYesNo(const QString &text) override {
+        questions << text;
+        return false;
+    }
+};
+
+struct CliRun {
+    int exitCode = -1;
+    QString out, err;
+};
+
+CliRun cli(const QStringList &args) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"LC_ALL"_s, u"C"_s);
+    p.setProcessEnvironment(env);
+    p.start(corvane::test::cliPath(), args);
+    if (!p.waitForFinished(120000))
+        p.kill();
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+} // namespace
+
+class TestProcessingE2e final : public QObject {
+    Q_OBJECT
+
+private:
+    std::optional<TestServers> servers;
+    QString popHost, smtpHost, password, sinkDir;
+    quint16 popPort = 0, smtpPort = 0;
+    const QString user = u"e2e-process"_s;
+    std::unique_ptr<TestMaildir> maildir;
+    // Unique per run, so that this program finds its notices among all the sink holds.
+    QString spammer;
+    QList<QByteArray> seeded;
+
+    Account account() const {
+        return {u"e2e"_s, popHost,  QString::number(popPort),
+                user,     password, u"process@e2e.example"_s};
+    }
+    void seed() {
+        QVERIFY(maildir->clear());
+        seeded = {
+            "From: Ann <ann@example.org>\nTo: process@e2e.example\nSubject: Hi\n"
+            "Date: Mon, 6 May 2024 07:00:00 +0000\nMessage-ID: <1@e2e.example>\n\n"
+            "First Hi\n.a line that begins with a dot\n",
+            "From: keep@example.org\nTo: process@e2e.example\nSubject: Keep\n"
+            "Date: Mon, 6 May 2024 07:01:00 +0000\n\nStays.\n",
+            "Received: from mx.spam.example (mx.spam.example [192.0.2.7])\n"
+            "\tby mail.e2e.example; Mon, 6 May 2024 07:02:00 +0000\n"
+            "From: " +
+                spammer.toUtf8() +
+                "\nTo: Me <process@e2e.example>, other@e2e.example\nSubject: Re: cheap "
+                "pills?\nDate: Mon, 6 May 2024 07:02:00 +0000\nX-Spam-Score: 9.1\n\nBuy.\n",
+            "From: Bea <bea@example.org>\nTo: process@e2e.example\nSubject: Hi\n"
+            "Date: Mon, 6 May 2024 07:03:00 +0000\n\nSecond Hi\n",
+        };
+        for (const QByteArray &m : std::as_const(seeded))
+            QVERIFY(maildir->deliver(m));
+    }
+    // The notices in the sink whose recipient is the spammer: their data lines.
+    QList<QList<QByteArray>> notices() const {
+        QList<QList<QByteArray>> found;
+        const QDir dir(sinkDir + u"/new"_s);
+        for (const QString &name : dir.entryList({u"*.envelope"_s}, QDir::Files, QDir::Name)) {
+            QFile envelope(dir.filePath(name));
+            if (!envelope.open(QIODevice::ReadOnly) ||
+                !envelope.readAll().contains("RCPT TO:<" + spammer.toUtf8() + ">"))
+                continue;
+            QFile data(dir.filePath(name.chopped(9) + u".eml"_s));
+            if (!data.open(QIODevice::ReadOnly))
+                continue;
+            QByteArray bytes = data.readAll();
+            if (bytes.endsWith("\r\n"))
+                bytes.chop(2);
+            found << bytes.split('\n');
+            for (QByteArray &line : found.last())
+                if (line.endsWith('\r'))
+                    line.chop(1);
+        }
+        return found;
+    }
+    // The messages left on the server, once every earlier session has ended.
+    int countOnServer() {
+        TcpTransport t;
+        Pop3Client pop(t);
+        pop.setHost(popHost);
+        pop.setPort(popPort);
+        pop.setUsername(user);
+        pop.setPassword(password);
+        pop.OpenSession();
+        const int n = pop.CountMessages();
+        pop.CloseSession();
+        return n;
+    }
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+
+    void bounceAndTwoDeletions();
+    void failedBounceDeletesNothing();
+    void cliProcessThenAuto();
+};
+
+void TestProcessingE2e::initTestCase() {
+    servers.emplace();
+    if (!servers->has({"CORVANE_POP3_HOST", "CORVANE_POP3_PORT", "CORVANE_POP3_USERS",
+                       "CORVANE_POP3_PASSWORD", "CORVANE_POP3_MAILDIR_ROOT", "CORVANE_SMTP_HOST",
+                       "CORVANE_SMTP_PORT", "CORVANE_SMTP_SINK_DIR"}))
+        QSKIP(qPrintable(servers->why()));
+    QVERIFY2(servers->value(u"CORVANE_POP3_USERS"_s).split(u' ').contains(user),
+             "the test user e2e-process is missing");
+    popHost = servers->value(u"CORVANE_POP3_HOST"_s);
+    popPort = servers->value(u"CORVANE_POP3_PORT"_s).toUShort();
+    password = servers->value(u"CORVANE_POP3_PASSWORD"_s);
+    smtpHost = servers->value(u"CORVANE_SMTP_HOST"_s);
+    smtpPort = servers->value(u"CORVANE_SMTP_PORT"_s).toUShort();
+    sinkDir = servers->value(u"CORVANE_SMTP_SINK_DIR"_s);
+    maildir =
+        std::make_unique<TestMaildir>(servers->value(u"CORVANE_POP3_MAILDIR_ROOT"_s) + u'/' + user);
+    spammer = u"spam-%1-%2@spam.example"_s.arg(QCoreApplication::applicationPid())
+                  .arg(QDateTime::currentMSecsSinceEpoch());
+}
+
+void TestProcessingE2e::init() {
+    seed();
+}
+
+void TestProcessingE2e::bounceAndTwoDeletions() {
+    QTemporaryDir dir;
+    AccountStore store(dir.filePath(u"accounts.dat"_s));
+    store.insert(account());
+    RuleLists lists;
+    Collector view;
+    TcpTransport transport;
+    MailboxSession session(transport, &store, lists, view);
+    Settings settings;
+    settings.smtpserver = smtpHost;
+    settings.smtpport = QString::number(smtpPort);
+    DeletionLog log;
+    ProcessingHooks hooks;
+    hooks.clock = [] { return kNow; };
+    hooks.locale = QLocale::c();
+    const QString archive = dir.filePath(u"archive"_s);
+    MessageProcessor processor(session, settings, log, archive, hooks);
+    processor.setAccountEmail(account().EmailAddress);
+
+    session.CheckAccount(0);
+    QCOMPARE(view.errors, QStringList());
+    QCOMPARE(session.rows().size(), 4);
+    session.setMark(0, RowMark::Delete);
+    session.setMark(2, RowMark::Bounce);
+    session.setMark(3, RowMark::Delete);
+    const QList<HeaderRow> rows = session.rows();
+
+    const ProcessingResult result = processor.ProcessMessages();
+    QCOMPARE(result.processed, 3);
+    QCOMPARE(view.questions,
+             QStringList{u"3 items deleted from server. Do you wish to reconnect?"_s});
+    QCOMPARE(view.errors, QStringList());
+
+    // Exactly the three messages are gone once the server has applied the QUIT.
+    QTRY_COMPARE_WITH_TIMEOUT(maildir->count(), 1, 10000);
+    QCOMPARE(maildir->messages(), QList<QByteArray>{seeded[1]});
+
+    // One notice, from the bounce name at the account's domain to the bounced sender.
+    const QList<QList<QByteArray>> found = notices();
+    QCOMPARE(found.size(), 1);
+    const QList<QByteArray> &notice = found.constFirst();
+    const qsizetype blank = notice.indexOf(QByteArray());
+    const QList<QByteArray> header = notice.mid(0, blank);
+    QVERIFY(header.contains("From: MailDaemon@e2e.example"));
+    QVERIFY(header.contains("To: " + spammer.toUtf8()));
+    QVERIFY(header.contains("Subject: Delivery Notification: Delivery has failed"));
+    QList<QByteArray> body{
+        "This report relates to a message you sent with the following header fields:", ""};
+    body += headerOf(seeded[2]);
+    body += QList<QByteArray>{"",
+                              "",
+                              "Your message cannot be delivered to the following recipients:",
+                              "",
+                              "Recipient address: " + rows[2].To.toUtf8(),
+                              "Reason: User at host/domain not found"};
+    QCOMPARE(notice.mid(blank + 1), body);
+
+    // Three complete archive copies, the bounced message among them.
+    QCOMPARE(QDir(archive).entryList(QDir::Files, QDir::Name),
+             (QStringList{u"Hi(0).eml"_s, u"Hi.eml"_s, u"Re- cheap pills-.eml"_s}));
+    const QList<std::pair<QString, QList<QByteArray>>> copies{
+        {u"Hi.eml"_s, {"Second Hi"}},
+        {u"Hi(0).eml"_s, {"First Hi", ".a line that begins with a dot"}},
+        {u"Re- cheap pills-.eml"_s, {"Buy."}}};
+    for (const auto &[name, lines] : copies) {
+        MailMessage copy;
+        copy.LoadMessageFile(QDir(archive).filePath(name));
+        QCOMPARE(copy.Body, lines);
+    }
+
+    QCOMPARE(
+        log.LogLines,
+        (QStringList{DeletionLog::runStartLine(kNow, QLocale::c()), QString(45, u'-'),
+                     u"Email from Bea <bea@example.org> deleted, sent to "
+                     u"process@e2e.example with subject Hi dated "_s +
+                         rows[3].Date,
+                     u"Email from "_s + spammer + u" bounced and deleted, sent to "_s + rows[2].To +
+                         u" with subject Re: cheap pills? dated "_s + rows[2].Date,
+                     u"Email from Ann <ann@example.org> deleted, sent to "
+                     u"process@e2e.example with subject Hi dated "_s +
+                         rows[0].Date,
+                     QString(40, u'-'), u"Process Messages finished"_s, QString()}));
+    QCOMPARE(log.DeleteCount, u"3"_s);
+}
+
+void TestProcessingE2e::failedBounceDeletesNothing() {
+    QTemporaryDir dir;
+    AccountStore store(dir.filePath(u"accounts.dat"_s));
+    store.insert(account());
+    RuleLists lists;
+    Collector view;
+    TcpTransport transport;
+    MailboxSession session(transport, &store, lists, view);
+    Settings settings;
+    settings.smtpserver = smtpHost;
+    {
+        QTcpServer probe; // a port nobody listens on once the probe is gone
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        settings.smtpport = QString::number(probe.serverPort());
+    }
+    DeletionLog log;
+    MessageProcessor processor(session, settings, log, dir.filePath(u"archive"_s));
+
+    session.CheckAccount(0);
+    session.setMark(0, RowMark::Bounce);
+    session.setMark(3, RowMark::Delete); // deleted first, then the run stops at message 1
+    QString error;
+    try {
+        processor.ProcessMessages();
+    } catch (const Error &e) {
+        error = e.message();
+    }
+    QVERIFY2(error.startsWith(u"The bounce notice for message 1 (\"Hi\") could not be sent"_s),
+             qPrintable(error));
+    QVERIFY(!session.POP().IsOpen());
+    QVERIFY(log.LogLines.isEmpty());
+    QCOMPARE(countOnServer(), 4);
+    QCOMPARE(maildir->count(), 4);
+}
+
+void TestProcessingE2e::cliProcessThenAuto() {
+    QVERIFY2(QFile::exists(corvane::test::cliPath()), "CORVANE_CLI must name corvane-cli");
+    QTemporaryDir dir;
+    {
+        AccountStore store(dir.filePath(u"accounts.dat"_s));
+        store.insert(account());
+    }
+    Settings settings;
+    settings.smtpserver = smtpHost;
+    settings.smtpport = QString::number(smtpPort);
+    MiscRules misc;
+    misc.setAll(false);
+    SettingsFile(dir.filePath(SettingsFile::FileName)).WriteConfiguration(settings, misc, u"7"_s);
+    RuleList blackSubjects(RuleList::Order::ByCaption);
+    blackSubjects.add(u"cheap pills"_s, {u"e2e"_s});
+    QVERIFY(SaveListFile(blackSubjects, dir.filePath(listFileName(ListKind::SubjectBlack)), true));
+
+    const CliRun process = cli({u"process"_s, u"e2e"_s, u"--delete"_s, u"4"_s, u"--bounce"_s,
+                                u"1"_s, u"--data-dir"_s, dir.path()});
+    QVERIFY2(process.exitCode == 0, qPrintable(process.err));
+    const QStringList lines = process.out.split(u'\n', Qt::SkipEmptyParts);
+    const QString archive = QDir::toNativeSeparators(dir.filePath(u"archive"_s));
+    QCOMPARE(lines.mid(0, 5),
+             (QStringList{u"archived\t4\t"_s + archive + u"/Hi.eml"_s, u"deleted\t4\tHi"_s,
+                          u"bounced\t1\tAnn <ann@example.org>\tMailDaemon@e2e.example"_s,
+                          u"archived\t1\t"_s + archive + u"/Hi(0).eml"_s, u"deleted\t1\tHi"_s}));
+    QCOMPARE(lines.filter(u"logged\t"_s).size(), 7);
+    QTRY_COMPARE_WITH_TIMEOUT(maildir->count(), 2, 10000);
+
+    DeletionLog saved;
+    saved.load(dir.filePath(DeletionLog::FileName));
+    QCOMPARE(saved.LogLines.size(), 7);
+    QVERIFY(saved.LogLines.at(0).endsWith(u" begin process messages"_s));
+    QCOMPARE(
+        saved.LogLines.at(2),
+        u"Email from Bea <bea@example.org> deleted, sent to "
+        u"process@e2e.example with subject Hi dated "_s +
+            QLocale::c().toString(QDateTime({2024, 5, 6}, {7, 3}, Qt::UTC).toLocalTime().date(),
+                                  QLocale::ShortFormat));
+    Settings after;
+    MiscRules miscAfter;
+    QString total;
+    SettingsFile(dir.filePath(SettingsFile::FileName)).ReadConfiguration(after, miscAfter, total);
+    QCOMPARE(total, u"9"_s);
+
+    // The automatic pass deletes the black-listed subject and keeps the rest.
+    const CliRun pass = cli({u"auto"_s, u"--once"_s, u"--data-dir"_s, dir.path()});
+    QVERIFY2(pass.exitCode == 0, qPrintable(pass.err));
+    QVERIFY2(pass.out.contains(u"e2e\t"_s + popHost + u"\t1 of 2 messages deleted\n"_s),
+             qPrintable(pass.out));
+    QTRY_COMPARE_WITH_TIMEOUT(maildir->count(), 1, 10000);
+    QCOMPARE(maildir->messages(), QList<QByteArray>{seeded[1]});
+    QVERIFY(QFile::exists(dir.filePath(u"archive/Re- cheap pills-.eml"_s)));
+    SettingsFile(dir.filePath(SettingsFile::FileName)).ReadConfiguration(after, miscAfter, total);
+    QCOMPARE(total, u"10"_s);
+}
+
+QTEST_GUILESS_MAIN(TestProcessingE2e)
+#include "tst_processing_e2e.moc"
