@@ -2,11 +2,14 @@
 
 #include "errors.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTimer>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -45,12 +48,16 @@ SocketFailure describe(QAbstractSocket::SocketError error, const QString &qtText
     return {10053, qtText.isEmpty() ? u"Software caused connection abort."_s : qtText + u'.'};
 }
 
+// The longest a wait sleeps before it looks at its time-out again.
+constexpr int kSliceMs = 250;
+
 // How long a closed socket may take to deliver its last bytes before it is dropped.
 constexpr int kLingerMs = 10000;
 
 } // namespace
 
-TcpTransport::TcpTransport() : m_context(std::make_unique<QObject>()) {}
+TcpTransport::TcpTransport()
+    : m_context(std::make_unique<QObject>()), m_wakeUp(new QTimer(m_context.get())) {}
 
 TcpTransport::~TcpTransport() {
     if (m_socket) {
@@ -74,17 +81,16 @@ void TcpTransport::close() {
 }
 
 void TcpTransport::abort() {
+    // Called from an event handled inside a wait: the wait sees the flag when the handler
+    // returns.
     m_aborted = true;
-    if (m_loop)
-        m_loop->quit();
 }
 
 void TcpTransport::retire() {
-    QSslSocket *socket = m_socket;
+    m_wakeUp->stop();
+    QTcpSocket *socket = m_socket;
     m_socket = nullptr;
     socket->disconnect(); // no more signals to a wait of ours
-    if (m_loop)
-        m_loop->quit();
     socket->flush();
     socket->disconnectFromHost();
     if (socket->state() == QAbstractSocket::UnconnectedState) {
@@ -134,21 +140,26 @@ QDeadlineTimer TcpTransport::readDeadline() const {
 bool TcpTransport::waitForActivity(const QDeadlineTimer &deadline) {
     if (deadline.hasExpired())
         return false;
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QObject::connect(m_socket, &QIODevice::readyRead, &loop, &QEventLoop::quit);
-    QObject::connect(m_socket, &QAbstractSocket::connected, &loop, &QEventLoop::quit);
-    QObject::connect(m_socket, &QAbstractSocket::disconnected, &loop, &QEventLoop::quit);
-    QObject::connect(m_socket, &QAbstractSocket::errorOccurred, &loop, &QEventLoop::quit);
-    QObject::connect(m_socket, &QSslSocket::encrypted, &loop, &QEventLoop::quit);
-    if (!deadline.isForever())
-        timer.start(std::chrono::milliseconds(deadline.remainingTime()));
-    m_loop = &loop;
-    loop.exec();
-    m_loop = nullptr;
+    // A wait has to wake up to notice its time-out even when nothing else happens: a timer
+    // ticks in slices while waits run. It keeps running between waits, because starting
+    // and stopping it for every wait would cost more than the few ticks.
+    if (!deadline.isForever() && !m_wakeUp->isActive())
+        m_wakeUp->start(std::chrono::milliseconds(std::clamp(readTimeout(), 1, kSliceMs)));
+    // One pass of the event loop that sleeps until something happens: socket activity, the
+    // time-out, or any other event of the program (a repaint, a click, a timer), which is
+    // handled here as well. The caller looks at the socket again afterwards.
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     return !deadline.hasExpired();
+}
+
+bool TcpTransport::established(bool tls) const {
+    if (tls)
+        return static_cast<QSslSocket *>(m_socket)->isEncrypted();
+    if (m_socket->state() != QAbstractSocket::ConnectedState)
+        return false;
+    // Commands are single short writes answered before the next one: no need to batch them.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    return true;
 }
 
 void TcpTransport::connectTo(const QString &host, quint16 port) {
@@ -157,12 +168,14 @@ void TcpTransport::connectTo(const QString &host, quint16 port) {
     m_aborted = false;
     m_host = host;
     m_sslErrors.clear();
-    m_socket = new QSslSocket(m_context.get());
     const bool tls = m_security == Security::Tls || (m_security == Security::Auto && port == 995);
-    QSslSocket *socket = m_socket;
-    QObject::connect(socket, &QSslSocket::sslErrors, socket,
-                     [this](const QList<QSslError> &errors) { m_sslErrors = errors; });
+    // Plain connections use a plain socket: a TLS socket in plain mode relays every byte
+    // through a second socket and costs a round of events per read and write.
     if (tls) {
+        auto *socket = new QSslSocket(m_context.get());
+        m_socket = socket;
+        QObject::connect(socket, &QSslSocket::sslErrors, socket,
+                         [this](const QList<QSslError> &errors) { m_sslErrors = errors; });
         QSslConfiguration config = QSslConfiguration::defaultConfiguration();
         config.setPeerVerifyMode(QSslSocket::VerifyPeer);
         if (!m_extraCas.isEmpty())
@@ -170,7 +183,8 @@ void TcpTransport::connectTo(const QString &host, quint16 port) {
         socket->setSslConfiguration(config);
         socket->connectToHostEncrypted(host, port);
     } else {
-        socket->connectToHost(host, port);
+        m_socket = new QTcpSocket(m_context.get());
+        m_socket->connectToHost(host, port, QIODevice::ReadWrite | QIODevice::Unbuffered);
     }
     const QDeadlineTimer deadline = readDeadline();
     for (;;) {
@@ -178,13 +192,12 @@ void TcpTransport::connectTo(const QString &host, quint16 port) {
             throw NetworkError(notConnectedText());
         if (m_aborted)
             fail(closedGracefullyText());
-        if (tls ? m_socket->isEncrypted() : m_socket->state() == QAbstractSocket::ConnectedState)
+        if (established(tls))
             return;
         if (m_socket->state() == QAbstractSocket::UnconnectedState ||
             m_socket->error() != QAbstractSocket::UnknownSocketError)
             failFromSocket();
-        if (!waitForActivity(deadline) && m_socket && !m_aborted &&
-            !(tls ? m_socket->isEncrypted() : m_socket->state() == QAbstractSocket::ConnectedState))
+        if (!waitForActivity(deadline) && m_socket && !m_aborted && !established(tls))
             fail(socketErrorText(10060, u"Connection timed out."_s));
     }
 }

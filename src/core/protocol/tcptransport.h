@@ -10,8 +10,8 @@
 #include <memory>
 
 class QDeadlineTimer;
-class QEventLoop;
-class QSslSocket;
+class QTimer;
+class QTcpSocket;
 
 namespace corvane {
 
@@ -44,10 +44,12 @@ protected:
     void receiveMore(QByteArray &buffer) override;
 
 private:
-    // Runs a local event loop until the socket reports anything, abort() is called or the
-    // deadline passes; false when the deadline has passed.
+    // Handles events until at least one has arrived (socket activity, the time-out, anything
+    // else of the program); false when the deadline has passed.
     bool waitForActivity(const QDeadlineTimer &deadline);
     QDeadlineTimer readDeadline() const;
+    // True once the connection is ready for the protocol (for TLS: once encrypted).
+    bool established(bool tls) const;
     // The error for a socket that stopped working; closes the connection.
     [[noreturn]] void fail(const QString &text);
     [[noreturn]] void failFromSocket();
@@ -55,8 +57,8 @@ private:
     void retire();
 
     std::unique_ptr<QObject> m_context; // parent of the sockets
-    QSslSocket *m_socket = nullptr;
-    QEventLoop *m_loop = nullptr;
+    QTcpSocket *m_socket = nullptr;     // a QSslSocket for TLS
+    QTimer *m_wakeUp;                   // owned by m_context
     Security m_security = Security::Auto;
     QList<QSslCertificate> m_extraCas;
     QList<QSslError> m_sslErrors;

@@ -64,6 +64,7 @@ private Q_SLOTS:
     void abortEndsPendingWait();
     void alreadyConnected();
     void closeDeliversLastLine();
+    void largeWriteArrivesWhole();
     void tlsCertificateMustVerify();
     void tlsWithTrustedCertificate();
 };
@@ -248,6 +249,22 @@ void TestTransport::closeDeliversLastLine() {
     t.close();
     QTRY_COMPARE(server.received(), QByteArrayList{"QUIT"});
     QCOMPARE(server.mismatches(), QStringList());
+}
+
+void TestTransport::largeWriteArrivesWhole() {
+    // More than the socket buffers take at once: the rest goes out while later waits run.
+    FakeServer server;
+    server.send("+OK\r\n").fallSilent();
+    TcpTransport t;
+    t.open(u"127.0.0.1"_s, server.port());
+    t.readLine();
+    const QByteArray big(16 * 1024 * 1024, 'b');
+    t.writeLine(big);
+    t.writeLine("QUIT");
+    t.close();
+    QTRY_COMPARE_WITH_TIMEOUT(server.received().size(), 2, 20000);
+    QCOMPARE(server.received().constFirst().size(), big.size());
+    QCOMPARE(server.received().constLast(), QByteArray("QUIT"));
 }
 
 void TestTransport::tlsCertificateMustVerify() {
