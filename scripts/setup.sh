@@ -10,7 +10,7 @@ packages=(
   cmake ninja-build g++ pkg-config git
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-qpa-plugins libgl-dev zlib1g-dev
   # tests, benchmarks, fuzzing
-  libbenchmark-dev clang-14 libfuzzer-14-dev libclang-rt-14-dev
+  libbenchmark-dev clang-14 libfuzzer-14-dev libclang-rt-14-dev poppler-utils
   # the real servers of the end-to-end tests
   dovecot-pop3d python3 python3-aiosmtpd
 )
