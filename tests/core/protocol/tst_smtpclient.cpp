@@ -423,9 +423,16 @@ void TestSmtpClient::sendRefusedRecipientStillQuits() {
 void TestSmtpClient::sendServerDropsConnection() {
     FakeSmtpServer server;
     server.dropAt("DATA");
+    SmtpSendOptions options = sinkOptions(server);
+    // A close that went unnoticed would end in the time-out instead; it need not take long.
+    options.transport = [](quint16) {
+        auto t = std::make_unique<corvane::TcpTransport>();
+        t->setReadTimeout(5000);
+        return t;
+    };
     const QString error = errorOf([&] {
         corvane::SendSimpleMessage(u"127.0.0.1"_s, u"Hi"_s, u"ann@example.org"_s,
-                                   u"d@example.net"_s, u"text"_s, sinkOptions(server));
+                                   u"d@example.net"_s, u"text"_s, options);
     });
     QCOMPARE(error, u"Connection Closed Gracefully."_s);
     QCOMPARE(server.messages().size(), 0);
