@@ -214,19 +214,24 @@ void TcpTransport::receiveMore(QByteArray &buffer) {
     if (!m_socket)
         throw NetworkError(notConnectedText());
     const QDeadlineTimer deadline = readDeadline();
+    char chunk[16 * 1024];
     for (;;) {
         if (!m_socket)
             throw NetworkError(notConnectedText());
         if (m_aborted)
             fail(closedGracefullyText());
-        if (m_socket->bytesAvailable() > 0) {
-            buffer += m_socket->readAll();
+        // Always try a read: an unbuffered socket learns that the peer closed the connection
+        // only from a read that finds the end of the stream.
+        const qint64 got = m_socket->read(chunk, sizeof chunk);
+        if (got > 0) {
+            buffer.append(chunk, got);
             return;
         }
-        if (m_socket->state() != QAbstractSocket::ConnectedState)
+        if (got < 0 || m_socket->state() != QAbstractSocket::ConnectedState)
             failFromSocket();
-        if (!waitForActivity(deadline) && m_socket && !m_aborted && m_socket->bytesAvailable() == 0)
+        if (deadline.hasExpired())
             fail(socketErrorText(10060, u"Connection timed out."_s));
+        waitForActivity(deadline);
     }
 }
 
