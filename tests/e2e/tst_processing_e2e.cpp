@@ -158,7 +158,7 @@ void TestProcessingE2e::initTestCase() {
                        "CORVANE_POP3_PASSWORD", "CORVANE_POP3_MAILDIR_ROOT", "CORVANE_SMTP_HOST",
                        "CORVANE_SMTP_PORT", "CORVANE_SMTP_SINK_DIR"}))
         QSKIP(qPrintable(servers->why()));
-    QVERIFY2(servers->value(u"CORVANE_POP3_USERS"_s).split(u' ').contains(user),
+    QVERIFY2(servers->value(u"CORVANE_POP3_USERS"_s).split(u',').contains(user),
              "the test user e2e-process is missing");
     popHost = servers->value(u"CORVANE_POP3_HOST"_s);
     popPort = servers->value(u"CORVANE_POP3_PORT"_s).toUShort();
