@@ -119,6 +119,9 @@ private Q_SLOTS:
             << QStringList{u"lists"_s, u"dump"_s, u"--bogus"_s, u"x"_s} << 2;
         QTest::newRow("classify without subject")
             << QStringList{u"classify"_s, u"--sender"_s, u"a"_s} << 2;
+        QTest::newRow("classify files and a subject")
+            << QStringList{u"classify"_s, u"--subject"_s, u"s"_s, u"--sender"_s, u"a"_s, u"x.eml"_s}
+            << 2;
         QTest::newRow("classify bad rules")
             << QStringList{u"classify"_s, u"--rules"_s,  u"1,14"_s, u"--subject"_s,
                            u"s"_s,        u"--sender"_s, u"a"_s}
@@ -130,6 +133,29 @@ private Q_SLOTS:
         const Run run = cli(args);
         QCOMPARE(run.exitCode, exitCode);
         QVERIFY(!(exitCode == 0 ? run.out : run.err).isEmpty());
+    }
+
+    // The file form parses each message as a fetched header is parsed.
+    void classifyMessageFiles() {
+        QTemporaryDir dir;
+        QCOMPARE(cli({u"lists"_s, u"write"_s, u"--sorted"_s, dir.filePath(u"bleml.dat"_s)},
+                     "@spam.example\t\n")
+                     .exitCode,
+                 0);
+        const QString spam = dir.filePath(u"spam.eml"_s), plain = dir.filePath(u"plain.eml"_s),
+                      score = dir.filePath(u"score.eml"_s);
+        QVERIFY(corvane::test::writeFile(
+            spam, "From: Deals <deals@SPAM.example>\r\nSubject: hello\r\n\r\nbody\r\n.\r\n"));
+        QVERIFY(corvane::test::writeFile(
+            plain, "From: Ann <ann@example.org>\r\nSubject: =?UTF-8?Q?lunch?=\r\n\r\n.\r\n"));
+        QVERIFY(corvane::test::writeFile(score, "From: a@b.c\r\nSubject: hi\r\n"
+                                                "X-Spam-Score: 7.5\r\n\r\n.\r\n"));
+        const Run run = cli({u"classify"_s, u"--data-dir"_s, dir.path(), u"--rules"_s, u"4"_s, spam,
+                             plain, score, dir.filePath(u"missing.eml"_s)});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(QString::fromUtf8(run.out),
+                 u"Spam\t%1\nPlain\t%2\nSpam\t%3\n"_s.arg(spam, plain, score));
+        QVERIFY2(run.err.contains("missing.eml"), run.err.constData());
     }
 
     void classifyUsesTheDataDirectory_data() {

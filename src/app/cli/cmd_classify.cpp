@@ -4,6 +4,7 @@
 
 #include "errors.h"
 #include "platform/legacytext.h"
+#include "protocol/mailmessage.h"
 #include "rules/listfile.h"
 #include "screening/classify.h"
 #include "settings/settings.h"
@@ -37,7 +38,10 @@ int run(const QStringList &args) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         u"Classifies a message as Friendly, Spam or Plain against the four list files of a data "
-        u"directory (a missing file keeps that list's initial contents) and the ticked rules."_s);
+        u"directory (a missing file keeps that list's initial contents) and the ticked rules. "
+        u"Either give the message's subject and sender text, or name message files: each is "
+        u"parsed as the program parses a fetched header, and one line is printed per file, the "
+        u"mark, a TAB and the file name."_s);
     const QCommandLineOption dataDir(u"data-dir"_s,
                                      u"The directory that holds the list files (default: the "
                                      u"current directory)."_s,
@@ -56,15 +60,17 @@ int run(const QStringList &args) {
                                      u"score rule)."_s,
                                      u"FILE"_s);
     parser.addOptions({dataDir, rulesOption, subject, sender, headers});
+    parser.addPositionalArgument(u"FILE"_s, u"Message files to classify."_s, u"[FILE...]"_s);
     int code = Success;
     if (!parseArguments(parser, u"classify"_s, args, code))
         return code;
-    if (!parser.positionalArguments().isEmpty()) {
-        err(u"corvane-cli classify: unexpected argument '%1'\n"_s.arg(
-            parser.positionalArguments().constFirst()));
+    const QStringList files = parser.positionalArguments();
+    if (!files.isEmpty() &&
+        (parser.isSet(subject) || parser.isSet(sender) || parser.isSet(headers))) {
+        err(u"corvane-cli classify: give either message files or --subject and --sender\n"_s);
         return Usage;
     }
-    if (!parser.isSet(subject) || !parser.isSet(sender)) {
+    if (files.isEmpty() && (!parser.isSet(subject) || !parser.isSet(sender))) {
         err(u"corvane-cli classify: --subject and --sender are required\n"_s);
         return Usage;
     }
@@ -105,6 +111,28 @@ int run(const QStringList &args) {
         headerText = decodeLegacyText(file.readAll());
     }
     Classifier classifier;
+    if (!files.isEmpty()) {
+        int result = Success;
+        MailMessage message;
+        for (const QString &file : files) {
+            message.ClearMessage();
+            try {
+                message.LoadMessageFile(file);
+            } catch (const Error &e) {
+                // A header the parser objects to is still classified from what was read, as
+                // the mailbox scan does; a file that cannot be read at all is an error.
+                if (message.HeaderLines.isEmpty()) {
+                    err(u"corvane-cli classify: %1\n"_s.arg(e.message()));
+                    result = Failure;
+                    continue;
+                }
+            }
+            const RowMark mark = classifier.ClassifyMessage(
+                lists, message.Subject, message.FromText(), decodeLegacyText(message.HeaderText()));
+            out(QString::fromLatin1(rowMarkName(mark)) + u'\t' + file + u'\n');
+        }
+        return result;
+    }
     const RowMark mark =
         classifier.ClassifyMessage(lists, parser.value(subject), parser.value(sender), headerText);
     out(QString::fromLatin1(rowMarkName(mark)) + u'\n');
