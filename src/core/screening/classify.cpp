@@ -15,6 +15,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+using ClassMask = std::uint32_t;
+
 constexpr char16_t foldUnit(char16_t u) {
     return (u >= u'A' && u <= u'Z') ? u + 32 : u;
 }
@@ -97,10 +99,15 @@ class Automaton {
 public:
     struct Pattern {
         std::string bytes;
-        std::uint8_t classes = 0;
+        ClassMask classes = 0;
         std::int32_t word = -1;
     };
-    static constexpr std::uint8_t kWordClass = 0x80;
+    static constexpr ClassMask kWordClass = 1u << 31;
+
+private:
+    struct Node;
+
+public:
 
     void build(std::vector<Pattern> patterns) {
         std::erase_if(patterns, [](const Pattern &p) { return p.bytes.empty(); });
@@ -110,7 +117,8 @@ public:
         // The trie, built from sorted patterns: a new child is always its parent's last.
         struct TrieNode {
             std::uint32_t firstChild = 0, lastChild = 0, nextSibling = 0;
-            std::uint8_t byte = 0, classes = 0;
+            std::uint8_t byte = 0;
+            ClassMask classes = 0;
             std::int32_t word = -1;
         };
         std::vector<TrieNode> trie(1);
@@ -163,8 +171,8 @@ public:
         m_edgeStart[n] = static_cast<std::uint32_t>(m_edges.size());
         m_nodes.assign(n, {});
         for (size_t i = 0; i < n; ++i) {
-            m_nodes[i].firstEdge = m_edgeStart[i];
-            m_nodes[i].edgeEnd = m_edgeStart[i + 1];
+            m_nodes[i].edges = m_edgeStart[i];
+            m_nodes[i].edgeCount = static_cast<std::uint16_t>(m_edgeStart[i + 1] - m_edgeStart[i]);
             m_nodes[i].mask = trie[order[i]].classes;
             m_nodes[i].word = trie[order[i]].word;
         }
@@ -174,18 +182,19 @@ public:
         trie.shrink_to_fit();
 
         m_rootNext.fill(0);
-        for (auto e = m_nodes[0].firstEdge; e < m_nodes[0].edgeEnd; ++e)
+        for (auto e = m_nodes[0].edges; e < m_nodes[0].edges + m_nodes[0].edgeCount; ++e)
             m_rootNext[m_edges[e].byte] = m_edges[e].target;
 
         // Failure links, breadth first: a node's failure target is shallower, so it is done.
         for (std::uint32_t node = 0; node < n; ++node) {
-            for (auto e = m_nodes[node].firstEdge; e < m_nodes[node].edgeEnd; ++e) {
+            const auto first = m_nodes[node].edges, last = first + m_nodes[node].edgeCount;
+            for (auto e = first; e < last; ++e) {
                 const auto child = m_edges[e].target;
                 const auto b = m_edges[e].byte;
                 std::uint32_t f = 0;
                 if (node != 0) {
                     for (std::uint32_t s = m_nodes[node].fail;; s = m_nodes[s].fail) {
-                        const auto t = next(s, b);
+                        const auto t = s == 0 ? m_rootNext[b] : edgeChild(m_nodes[s], b);
                         if (t || s == 0) {
                             f = t;
                             break;
@@ -198,14 +207,20 @@ public:
                 c.wordLink = m_nodes[f].word >= 0 ? f : m_nodes[f].wordLink;
             }
         }
+        for (Node &node : m_nodes) {
+            if (node.edgeCount == 1) {
+                node.singleByte = m_edges[node.edges].byte;
+                node.edges = m_edges[node.edges].target;
+            }
+        }
     }
 
     // The classes found in text; when words is given, the ids of the words found are added
     // (a word may be listed more than once).
-    std::uint8_t scan(const std::string &text, std::vector<std::int32_t> *words) const {
+    ClassMask scan(const std::string &text, std::vector<std::int32_t> *words) const {
         if (m_nodes.empty())
             return 0;
-        std::uint8_t found = 0;
+        ClassMask found = 0;
         std::uint32_t s = 0;
         for (char ch : text) {
             const auto b = static_cast<std::uint8_t>(ch);
@@ -231,8 +246,16 @@ public:
     }
 
 private:
+    // A node with one child keeps it inline, so following or failing it reads the node alone;
+    // most deep nodes are of that kind.
     std::uint32_t child(std::uint32_t node, std::uint8_t b) const {
-        const auto first = m_nodes[node].firstEdge, last = m_nodes[node].edgeEnd;
+        const Node &n = m_nodes[node];
+        if (n.edgeCount == 1)
+            return n.singleByte == b ? n.edges : 0;
+        return edgeChild(n, b);
+    }
+    std::uint32_t edgeChild(const Node &n, std::uint8_t b) const {
+        const auto first = n.edges, last = first + n.edgeCount;
         if (last - first <= 8) {
             for (auto e = first; e < last; ++e)
                 if (m_edges[e].byte == b)
@@ -244,17 +267,16 @@ private:
                                          [](const Edge &e, std::uint8_t v) { return e.byte < v; });
         return (it != end && it->byte == b) ? it->target : 0;
     }
-    std::uint32_t next(std::uint32_t node, std::uint8_t b) const {
-        return node == 0 ? m_rootNext[b] : child(node, b);
-    }
-
     // What a scan step reads of a node, side by side.
     struct Node {
-        std::uint32_t firstEdge = 0, edgeEnd = 0; // its edges in m_edges, sorted by byte
-        std::uint32_t fail = 0;                   // the longest proper suffix that is a node
+        // Its first edge in m_edges (sorted by byte), or with one edge the child itself.
+        std::uint32_t edges = 0;
+        std::uint32_t fail = 0;     // the longest proper suffix that is a node
         std::uint32_t wordLink = 0; // the longest proper suffix where a word ends, or 0
         std::int32_t word = -1;     // the word ending here
-        std::uint8_t mask = 0;      // classes of the patterns ending here or at a suffix
+        ClassMask mask = 0;         // classes of the patterns ending here or at a suffix
+        std::uint16_t edgeCount = 0;
+        std::uint8_t singleByte = 0; // the byte of the one edge
     };
     std::vector<Node> m_nodes;
     std::vector<std::uint32_t> m_edgeStart; // used while building only
@@ -266,8 +288,85 @@ private:
     std::array<std::uint32_t, 256> m_rootNext{};
 };
 
-constexpr std::uint8_t kFriendly = 1, kEmailBlack = 2; // sender automaton
-constexpr std::uint8_t kSubjectBlack = 1;              // subject automaton
+// The classes of the sender automaton: the two lists, and the words of the sender rules.
+enum SenderClass : ClassMask {
+    kFriendly = 1u << 0,
+    kEmailBlack = 1u << 1,
+    kMarket = 1u << 2,
+    kMoney = 1u << 3,
+    kLoan = 1u << 4,
+};
+// The classes of the subject automaton: the subject black list, and the words of the subject
+// rules (the X-and-Y words carry word ids instead).
+enum SubjectClass : ClassMask {
+    kSubjectBlack = 1u << 0,
+    kFree = 1u << 1,
+    kGuarantee = 1u << 2,
+    kCredit = 1u << 3,
+    kCard = 1u << 4,
+    kDollars = 1u << 5,
+    kExclamations = 1u << 6,
+    kBlanks = 1u << 7,
+    kCash = 1u << 8,
+    kIncome = 1u << 9,
+    kViagra = 1u << 10,
+    kProzac = 1u << 11,
+    kValium = 1u << 12,
+    kPenis = 1u << 13,
+    kErection = 1u << 14,
+    kSucess = 1u << 15,
+    kWealth = 1u << 16,
+};
+
+struct RuleWord {
+    const char *word;
+    ClassMask cls;
+};
+constexpr RuleWord kSenderRuleWords[] = {{"market", kMarket}, {"money", kMoney}, {"loan", kLoan}};
+constexpr RuleWord kSubjectRuleWords[] = {
+    {"free", kFree},     {"guarantee", kGuarantee}, {"credit", kCredit}, {"card", kCard},
+    {"$$", kDollars},    {"!!!", kExclamations},    {"    ", kBlanks},   {"cash", kCash},
+    {"income", kIncome}, {"viagra", kViagra},       {"prozac", kProzac}, {"valium", kValium},
+    {"penis", kPenis},   {"erection", kErection},   {"sucess", kSucess}, {"wealth", kWealth},
+};
+
+// The fixed rules decided from the classes found in the folded subject and sender.
+bool rulesMatchFound(const MiscRules &rules, ClassMask subject, ClassMask sender,
+                     QStringView headerText) {
+    const auto on = [&](int n) { return rules.ticked(n); };
+    const auto all = [](ClassMask found, ClassMask wanted) { return (found & wanted) == wanted; };
+    if (on(1) && (subject & kFree))
+        return true;
+    if (on(2) && (subject & kGuarantee))
+        return true;
+    if (on(3) && all(subject, kCredit | kCard))
+        return true;
+    if (on(5) && (subject & kDollars))
+        return true;
+    if (on(6) && (subject & kExclamations))
+        return true;
+    if (on(7) && (subject & kBlanks))
+        return true;
+    if (on(8) && (subject & (kCash | kIncome)))
+        return true;
+    if (on(9) && (sender & kMarket))
+        return true;
+    if (on(10) && (subject & (kViagra | kProzac | kValium)))
+        return true;
+    if (on(11) && (sender & (kMoney | kLoan)))
+        return true;
+    if (on(12) && (subject & (kPenis | kErection)))
+        return true;
+    if (on(13) && all(subject, kSucess | kWealth))
+        return true;
+    // The score last: it is the only test that reads the header text.
+    if (on(4)) {
+        const std::optional<int> score = spamScore(headerText);
+        if (score && *score >= 3)
+            return true;
+    }
+    return false;
+}
 
 struct ListStamp {
     const RuleList *list = nullptr;
@@ -370,7 +469,6 @@ struct Classifier::Compiled {
 
     // Scratch space reused between messages.
     std::string subjectBytes, senderBytes;
-    QString foldedSubject, foldedSender;
     std::vector<std::int32_t> words, distinct;
     std::vector<std::uint32_t> seenStamp;
     std::uint32_t stamp = 0;
@@ -386,6 +484,8 @@ struct Classifier::Compiled {
             patterns.push_back({{}, kEmailBlack, -1});
             encodeFolded(patterns.back().bytes, e.Caption);
         }
+        for (const RuleWord &w : kSenderRuleWords)
+            patterns.push_back({w.word, w.cls, -1});
         sender.build(std::move(patterns));
         friendly.take(lists.Friendly);
         emailBlack.take(lists.EmailBlack);
@@ -398,6 +498,8 @@ struct Classifier::Compiled {
             patterns.push_back({{}, kSubjectBlack, -1});
             encodeFolded(patterns.back().bytes, e.Caption);
         }
+        for (const RuleWord &w : kSubjectRuleWords)
+            patterns.push_back({w.word, w.cls, -1});
         std::unordered_map<std::string, std::int32_t> wordIds;
         pairs.clear();
         secondsOf.clear();
@@ -476,28 +578,20 @@ RowMark Classifier::ClassifyMessage(const RuleLists &lists, const QString &subje
     if (!c.subjectBlack.matches(lists.SubjectBlack) || !c.xandy.matches(lists.XandY))
         c.buildSubject(lists);
 
+    // One pass over each text finds the list entries and the rule words it holds.
     encodeFolded(c.senderBytes, sender);
-    const std::uint8_t senderFound = c.sender.scan(c.senderBytes, nullptr);
+    const ClassMask senderFound = c.sender.scan(c.senderBytes, nullptr);
     if (senderFound & kFriendly)
         return RowMark::Friendly;
-
-    c.foldedSubject = subject;
-    c.foldedSender = sender;
-    for (QChar &ch : c.foldedSubject)
-        ch = QChar(foldUnit(ch.unicode()));
-    for (QChar &ch : c.foldedSender)
-        ch = QChar(foldUnit(ch.unicode()));
-    if (miscRulesMatch(lists.Misc, view(c.foldedSubject), view(c.foldedSender), headerText))
-        return RowMark::Spam;
     if (senderFound & kEmailBlack)
         return RowMark::Spam;
-
     encodeFolded(c.subjectBytes, subject);
     c.words.clear();
-    const std::uint8_t subjectFound = c.subject.scan(c.subjectBytes, &c.words);
-    if (subjectFound & kSubjectBlack)
+    const ClassMask subjectFound = c.subject.scan(c.subjectBytes, &c.words);
+    if ((subjectFound & kSubjectBlack) || c.pairFound())
         return RowMark::Spam;
-    return c.pairFound() ? RowMark::Spam : RowMark::Plain;
+    return rulesMatchFound(lists.Misc, subjectFound, senderFound, headerText) ? RowMark::Spam
+                                                                              : RowMark::Plain;
 }
 
 } // namespace corvane
