@@ -75,21 +75,22 @@ bool miscRulesMatch(const MiscRules &rules, std::u16string_view subject, std::u1
 // bytes never coincide, so a word occurs in a text exactly when its bytes occur in the text's
 // bytes, as with the code units themselves.
 void encodeFolded(std::string &out, QStringView text) {
-    out.clear();
-    out.reserve(text.size());
+    out.resize(3 * static_cast<size_t>(text.size()));
+    char *d = out.data();
     for (QChar qc : text) {
         const char16_t u = foldUnit(qc.unicode());
         if (u < 0x80) {
-            out.push_back(static_cast<char>(u));
+            *d++ = static_cast<char>(u);
         } else if (u < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (u >> 6)));
-            out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+            *d++ = static_cast<char>(0xC0 | (u >> 6));
+            *d++ = static_cast<char>(0x80 | (u & 0x3F));
         } else {
-            out.push_back(static_cast<char>(0xE0 | (u >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+            *d++ = static_cast<char>(0xE0 | (u >> 12));
+            *d++ = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+            *d++ = static_cast<char>(0x80 | (u & 0x3F));
         }
     }
+    out.resize(static_cast<size_t>(d - out.data()));
 }
 
 // Aho–Corasick automaton over bytes. Each pattern carries class bits; a class is found in a
@@ -108,7 +109,6 @@ private:
     struct Node;
 
 public:
-
     void build(std::vector<Pattern> patterns) {
         std::erase_if(patterns, [](const Pattern &p) { return p.bytes.empty(); });
         std::sort(patterns.begin(), patterns.end(),
@@ -170,11 +170,13 @@ public:
         }
         m_edgeStart[n] = static_cast<std::uint32_t>(m_edges.size());
         m_nodes.assign(n, {});
+        m_word.assign(n, -1);
+        m_wordLink.assign(n, 0);
         for (size_t i = 0; i < n; ++i) {
             m_nodes[i].edges = m_edgeStart[i];
             m_nodes[i].edgeCount = static_cast<std::uint16_t>(m_edgeStart[i + 1] - m_edgeStart[i]);
             m_nodes[i].mask = trie[order[i]].classes;
-            m_nodes[i].word = trie[order[i]].word;
+            m_word[i] = trie[order[i]].word;
         }
         m_edgeStart.clear();
         m_edgeStart.shrink_to_fit();
@@ -204,7 +206,7 @@ public:
                 Node &c = m_nodes[child];
                 c.fail = f;
                 c.mask |= m_nodes[f].mask;
-                c.wordLink = m_nodes[f].word >= 0 ? f : m_nodes[f].wordLink;
+                m_wordLink[child] = m_word[f] >= 0 ? f : m_wordLink[f];
             }
         }
         for (Node &node : m_nodes) {
@@ -238,8 +240,8 @@ public:
             const Node &node = m_nodes[s];
             found |= node.mask;
             if (words && (node.mask & kWordClass)) {
-                for (auto u = node.word >= 0 ? s : node.wordLink; u; u = m_nodes[u].wordLink)
-                    words->push_back(m_nodes[u].word);
+                for (auto u = m_word[s] >= 0 ? s : m_wordLink[s]; u; u = m_wordLink[u])
+                    words->push_back(m_word[u]);
             }
         }
         return found;
@@ -271,14 +273,16 @@ private:
     struct Node {
         // Its first edge in m_edges (sorted by byte), or with one edge the child itself.
         std::uint32_t edges = 0;
-        std::uint32_t fail = 0;     // the longest proper suffix that is a node
-        std::uint32_t wordLink = 0; // the longest proper suffix where a word ends, or 0
-        std::int32_t word = -1;     // the word ending here
-        ClassMask mask = 0;         // classes of the patterns ending here or at a suffix
+        std::uint32_t fail = 0; // the longest proper suffix that is a node
+        ClassMask mask = 0;     // classes of the patterns ending here or at a suffix
         std::uint16_t edgeCount = 0;
         std::uint8_t singleByte = 0; // the byte of the one edge
     };
     std::vector<Node> m_nodes;
+    // Word ids are read only where a word ends, so they live apart from the nodes, which
+    // then take 16 bytes each.
+    std::vector<std::int32_t> m_word;       // the word ending at a node, or -1
+    std::vector<std::uint32_t> m_wordLink;  // the longest proper suffix where a word ends, or 0
     std::vector<std::uint32_t> m_edgeStart; // used while building only
     struct Edge {
         std::uint32_t target;
