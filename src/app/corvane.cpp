@@ -15,23 +15,57 @@
 
 using namespace Qt::StringLiterals;
 
-int main(int argc, char *argv[]) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(u"Corvane"_s);
-    QApplication::setApplicationVersion(u"1.0"_s);
-    QApplication::setWindowIcon(corvane::applicationIcon());
+namespace {
 
+// The options of the program. --help and --version are answered without a display.
+struct Options {
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        u"Screens POP3 mailboxes for spam before your mail program downloads them."_s);
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption dataDir(
+    QCommandLineOption dataDir{
         u"data-dir"_s,
         u"Keep every file (lists, settings, accounts, log, archive) in DIR instead of the "
         u"program's directory."_s,
-        u"DIR"_s);
-    parser.addOption(dataDir);
+        u"DIR"_s};
+    Options() {
+        parser.setApplicationDescription(
+            u"Screens POP3 mailboxes for spam before your mail program downloads them."_s);
+        parser.addHelpOption();
+        parser.addVersionOption();
+        parser.addOption(dataDir);
+    }
+};
+
+bool asksForTextOnly(int argc, char *argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArrayView arg(argv[i]);
+        if (arg == "-h" || arg == "--help" || arg == "--help-all" || arg == "-v" ||
+            arg == "--version")
+            return true;
+    }
+    return false;
+}
+
+void describeApplication() {
+    QCoreApplication::setApplicationName(u"Corvane"_s);
+    QCoreApplication::setApplicationVersion(u"1.0"_s);
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    if (asksForTextOnly(argc, argv)) {
+        QCoreApplication app(argc, argv);
+        describeApplication();
+        Options options;
+        options.parser.process(app); // prints and exits
+        return 0;
+    }
+    QApplication app(argc, argv);
+    describeApplication();
+    QApplication::setWindowIcon(corvane::applicationIcon());
+
+    Options options;
+    QCommandLineParser &parser = options.parser;
+    const QCommandLineOption &dataDir = options.dataDir;
     parser.process(app);
 
     const QString directory =
