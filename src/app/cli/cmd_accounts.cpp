@@ -1,6 +1,7 @@
 // corvane-cli accounts: list, add, edit and delete the POP3 accounts of a data directory.
 
 #include "cli/command.h"
+#include "cli/shared.h"
 
 #include "errors.h"
 #include "platform/datadir.h"
@@ -19,32 +20,6 @@ namespace corvane::cli {
 namespace {
 
 const QString kStoreFile = u"accounts.dat"_s;
-
-// A TAB, line break or backslash inside a field is escaped so that every account stays on
-// one line of TAB-separated fields.
-QString escapeField(const QString &field) {
-    QString out;
-    out.reserve(field.size());
-    for (QChar c : field) {
-        switch (c.unicode()) {
-        case u'\\':
-            out += u"\\\\"_s;
-            break;
-        case u'\t':
-            out += u"\\t"_s;
-            break;
-        case u'\n':
-            out += u"\\n"_s;
-            break;
-        case u'\r':
-            out += u"\\r"_s;
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
 
 const QCommandLineOption dataDirOption(u"data-dir"_s,
                                        u"The data directory that holds accounts.dat (default: "

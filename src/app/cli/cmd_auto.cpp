@@ -4,6 +4,7 @@
 
 #include "cli/command.h"
 #include "cli/programdata.h"
+#include "cli/shared.h"
 
 #include "errors.h"
 #include "protocol/tcptransport.h"
@@ -32,21 +33,12 @@ using namespace Qt::StringLiterals;
 namespace corvane::cli {
 namespace {
 
-// Reports the status texts with --verbose; automatic mode shows no message boxes, so errors
-// arrive through the pass's results.
-class CliView final : public ScreeningView {
+// Automatic mode shows no message boxes: errors arrive through the pass's results; the
+// server name is a status text too.
+class AutoView final : public CliView {
 public:
-    bool verbose = false;
-
-    void showStatus(const QString &text) override {
-        if (verbose && !text.isEmpty())
-            err(text + u'\n');
-    }
-    void showServerName(const QString &text) override {
-        if (verbose && !text.isEmpty())
-            err(text + u'\n');
-    }
-    void showError(const QString &text) override { err(u"corvane-cli auto: "_s + text + u'\n'); }
+    AutoView() : CliView(u"auto"_s) {}
+    void showServerName(const QString &text) override { note(text); }
 };
 
 // Turns SIGINT and SIGTERM into a call in the event loop, so that a pass in progress can be
@@ -191,7 +183,7 @@ int run(const QStringList &args) {
     transport.setReadTimeout(seconds * 1000);
     if (parser.isSet(transcript))
         transport.setTranscript([](const QString &line) { err(line + u'\n'); });
-    CliView view;
+    AutoView view;
     view.verbose = parser.isSet(verbose);
     MailboxSession session(transport, data.store(), data.lists, view);
     session.AutoMode = true;

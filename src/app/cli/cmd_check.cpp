@@ -2,6 +2,7 @@
 // disconnect with RSET and QUIT. It never deletes anything.
 
 #include "cli/command.h"
+#include "cli/shared.h"
 
 #include "errors.h"
 #include "protocol/tcptransport.h"
@@ -22,22 +23,6 @@ using namespace Qt::StringLiterals;
 namespace corvane::cli {
 namespace {
 
-// Reports errors on stderr and, with --verbose, the status texts as they change.
-class CliView final : public ScreeningView {
-public:
-    bool verbose = false;
-    bool failed = false;
-
-    void showStatus(const QString &text) override {
-        if (verbose && !text.isEmpty())
-            err(text + u'\n');
-    }
-    void showError(const QString &text) override {
-        failed = true;
-        err(u"corvane-cli check: "_s + text + u'\n');
-    }
-};
-
 // TAB and line breaks inside a field become blanks, so that every message is one line of
 // TAB-separated fields.
 QString field(QString text) {
@@ -45,21 +30,6 @@ QString field(QString text) {
         if (c == u'\t' || c == u'\n' || c == u'\r')
             c = u' ';
     return text;
-}
-
-// "none", or rule numbers from 1 to 13 separated by commas.
-bool parseRules(const QString &text, MiscRules &rules) {
-    rules.setAll(false);
-    if (text.trimmed() == u"none"_s)
-        return true;
-    for (const QString &part : text.split(u',')) {
-        bool ok = false;
-        const int n = part.trimmed().toInt(&ok);
-        if (!ok || n < 1 || n > MiscRules::Count)
-            return false;
-        rules.setTicked(n, true);
-    }
-    return true;
 }
 
 int run(const QStringList &args) {
@@ -139,7 +109,7 @@ int run(const QStringList &args) {
         SettingsFile(dir.filePath(SettingsFile::FileName))
             .ReadConfiguration(settings, lists.Misc, deleteCount);
     }
-    if (parser.isSet(rulesOption) && !parseRules(parser.value(rulesOption), lists.Misc)) {
+    if (parser.isSet(rulesOption) && !parseRuleTicks(parser.value(rulesOption), lists.Misc)) {
         err(u"corvane-cli check: --rules takes 'none' or numbers from 1 to 13 separated by "
             u"commas, not '%1'\n"_s.arg(parser.value(rulesOption)));
         return Usage;
@@ -183,7 +153,7 @@ int run(const QStringList &args) {
     transport.setReadTimeout(seconds * 1000);
     if (parser.isSet(transcript))
         transport.setTranscript([](const QString &line) { err(line + u'\n'); });
-    CliView view;
+    CliView view(u"check"_s);
     view.verbose = parser.isSet(verbose);
     MailboxSession session(transport, store.get(), lists, view);
     session.CurrentAccount = account;

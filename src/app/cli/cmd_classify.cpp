@@ -1,6 +1,7 @@
 // corvane-cli classify: the mark a message would get against the lists of a data directory.
 
 #include "cli/command.h"
+#include "cli/shared.h"
 
 #include "errors.h"
 #include "platform/legacytext.h"
@@ -17,22 +18,6 @@ using namespace Qt::StringLiterals;
 
 namespace corvane::cli {
 namespace {
-
-// "none", or numbers from 1 to 13 separated by commas.
-bool parseRules(const QString &text, MiscRules &rules) {
-    rules.setAll(false);
-    if (text.trimmed() == u"none"_s)
-        return true;
-    const QStringList parts = text.split(u',');
-    for (const QString &part : parts) {
-        bool ok = false;
-        const int n = part.trimmed().toInt(&ok);
-        if (!ok || n < 1 || n > MiscRules::Count)
-            return false;
-        rules.setTicked(n, true);
-    }
-    return true;
-}
 
 int run(const QStringList &args) {
     QCommandLineParser parser;
@@ -75,7 +60,7 @@ int run(const QStringList &args) {
         return Usage;
     }
     RuleLists lists;
-    if (parser.isSet(rulesOption) && !parseRules(parser.value(rulesOption), lists.Misc)) {
+    if (parser.isSet(rulesOption) && !parseRuleTicks(parser.value(rulesOption), lists.Misc)) {
         err(u"corvane-cli classify: --rules takes 'none' or numbers from 1 to 13 separated by "
             u"commas, not '%1'\n"_s.arg(parser.value(rulesOption)));
         return Usage;

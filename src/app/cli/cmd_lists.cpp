@@ -1,6 +1,7 @@
 // corvane-cli lists: dump a list file as text, or write one from text.
 
 #include "cli/command.h"
+#include "cli/shared.h"
 
 #include "errors.h"
 #include "rules/listfile.h"
@@ -13,58 +14,6 @@ using namespace Qt::StringLiterals;
 
 namespace corvane::cli {
 namespace {
-
-// Fields are separated by TAB; a TAB, line break or backslash inside a field is escaped so that
-// every entry stays on one line and "lists write" reads back exactly what "lists dump" printed.
-QString escapeField(const QString &field) {
-    QString out;
-    out.reserve(field.size());
-    for (QChar c : field) {
-        switch (c.unicode()) {
-        case u'\\':
-            out += u"\\\\"_s;
-            break;
-        case u'\t':
-            out += u"\\t"_s;
-            break;
-        case u'\n':
-            out += u"\\n"_s;
-            break;
-        case u'\r':
-            out += u"\\r"_s;
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
-QString unescapeField(QStringView field) {
-    QString out;
-    out.reserve(field.size());
-    for (qsizetype i = 0; i < field.size(); ++i) {
-        const QChar c = field[i];
-        if (c != u'\\' || i + 1 == field.size()) {
-            out += c;
-            continue;
-        }
-        const QChar n = field[++i];
-        if (n == u't')
-            out += u'\t';
-        else if (n == u'n')
-            out += u'\n';
-        else if (n == u'r')
-            out += u'\r';
-        else if (n == u'\\')
-            out += u'\\';
-        else {
-            out += c;
-            out += n;
-        }
-    }
-    return out;
-}
 
 void printEntries(const RuleList &list) {
     QString text;

@@ -4,6 +4,7 @@
 
 #include "cli/command.h"
 #include "cli/programdata.h"
+#include "cli/shared.h"
 
 #include "errors.h"
 #include "protocol/tcptransport.h"
@@ -22,25 +23,11 @@ using namespace Qt::StringLiterals;
 namespace corvane::cli {
 namespace {
 
-// Reports errors on stderr and, with --verbose, the status texts as they change. The
-// question whether to reconnect is answered No.
-class CliView final : public ScreeningView {
+// The selection line is a status text too.
+class ProcessView final : public CliView {
 public:
-    bool verbose = false;
-    bool failed = false;
-
-    void showStatus(const QString &text) override {
-        if (verbose && !text.isEmpty())
-            err(text + u'\n');
-    }
-    void showSelectionStatus(const QString &text) override {
-        if (verbose && !text.isEmpty())
-            err(text + u'\n');
-    }
-    void showError(const QString &text) override {
-        failed = true;
-        err(u"corvane-cli process: "_s + text + u'\n');
-    }
+    ProcessView() : CliView(u"process"_s) {}
+    void showSelectionStatus(const QString &text) override { note(text); }
 };
 
 // Message numbers from the values of an option: numbers separated by commas.
@@ -168,7 +155,7 @@ int run(const QStringList &args) {
     transport.setReadTimeout(seconds * 1000);
     if (parser.isSet(transcript))
         transport.setTranscript(transcriptSink);
-    CliView view;
+    ProcessView view;
     view.verbose = parser.isSet(verbose);
     MailboxSession session(transport, data.store(), data.lists, view);
 

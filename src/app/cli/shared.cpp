@@ -1,0 +1,73 @@
+#include "cli/shared.h"
+
+#include "rules/miscrules.h"
+
+using namespace Qt::StringLiterals;
+
+namespace corvane::cli {
+
+QString escapeField(const QString &field) {
+    QString out;
+    out.reserve(field.size());
+    for (QChar c : field) {
+        switch (c.unicode()) {
+        case u'\\':
+            out += u"\\\\"_s;
+            break;
+        case u'\t':
+            out += u"\\t"_s;
+            break;
+        case u'\n':
+            out += u"\\n"_s;
+            break;
+        case u'\r':
+            out += u"\\r"_s;
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+QString unescapeField(QStringView field) {
+    QString out;
+    out.reserve(field.size());
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        const QChar c = field[i];
+        if (c != u'\\' || i + 1 == field.size()) {
+            out += c;
+            continue;
+        }
+        const QChar n = field[++i];
+        if (n == u't')
+            out += u'\t';
+        else if (n == u'n')
+            out += u'\n';
+        else if (n == u'r')
+            out += u'\r';
+        else if (n == u'\\')
+            out += u'\\';
+        else {
+            out += c;
+            out += n;
+        }
+    }
+    return out;
+}
+
+bool parseRuleTicks(const QString &text, MiscRules &rules) {
+    rules.setAll(false);
+    if (text.trimmed() == u"none"_s)
+        return true;
+    for (const QString &part : text.split(u',')) {
+        bool ok = false;
+        const int n = part.trimmed().toInt(&ok);
+        if (!ok || n < 1 || n > MiscRules::Count)
+            return false;
+        rules.setTicked(n, true);
+    }
+    return true;
+}
+
+} // namespace corvane::cli

@@ -1,0 +1,50 @@
+#pragma once
+
+// Helpers that several corvane-cli commands share.
+
+#include "cli/command.h"
+#include "screening/screeningview.h"
+
+#include <QString>
+#include <QStringView>
+
+namespace corvane {
+class MiscRules;
+}
+
+namespace corvane::cli {
+
+// A TAB, line break or backslash inside a field is escaped (\t, \n, \r, \\), so that a record
+// of TAB-separated fields stays on one line; unescapeField reads it back exactly.
+QString escapeField(const QString &field);
+QString unescapeField(QStringView field);
+
+// "none", or rule numbers from 1 to 13 separated by commas: sets exactly those ticks.
+bool parseRuleTicks(const QString &text, MiscRules &rules);
+
+// The screening observer of the commands: errors on stderr with the command's name, the
+// status texts too with --verbose. No message boxes: a question is answered No.
+class CliView : public ScreeningView {
+public:
+    explicit CliView(QString command) : m_command(std::move(command)) {}
+
+    bool verbose = false;
+    bool failed = false;
+
+    void showStatus(const QString &text) override { note(text); }
+    void showError(const QString &text) override {
+        failed = true;
+        err(QStringLiteral("corvane-cli %1: %2\n").arg(m_command, text));
+    }
+
+protected:
+    void note(const QString &text) {
+        if (verbose && !text.isEmpty())
+            err(text + u'\n');
+    }
+
+private:
+    QString m_command;
+};
+
+} // namespace corvane::cli
