@@ -254,15 +254,6 @@ int remove(const QStringList &args, const QString &verb) {
 }
 
 int run(const QStringList &args) {
-    const QString sub = args.isEmpty() ? QString() : args.constFirst();
-    if (sub == u"list"_s)
-        return list(args.mid(1));
-    if (sub == u"add"_s)
-        return add(args.mid(1));
-    if (sub == u"edit"_s)
-        return edit(args.mid(1));
-    if (sub == u"delete"_s || sub == u"remove"_s)
-        return remove(args.mid(1), sub);
     const QString help =
         u"Usage: corvane-cli accounts list [--data-dir DIR]\n"
         u"       corvane-cli accounts add --name NAME --server HOST [--port PORT] [--user USER]\n"
@@ -273,14 +264,14 @@ int run(const QStringList &args) {
         u"Works on the POP3 accounts in accounts.dat. An account is named by its tag, its\n"
         u"position in the table counted from 0, as 'accounts list' prints it.\n"
         u"Run 'corvane-cli accounts SUBCOMMAND --help' for details.\n"_s;
-    if (sub == u"--help"_s || sub == u"-h"_s) {
-        out(help);
-        return Success;
-    }
-    if (!sub.isNull())
-        err(u"corvane-cli accounts: unknown subcommand '%1'\n\n"_s.arg(sub));
-    err(help);
-    return Usage;
+    return runSubcommand(
+        u"accounts"_s, args,
+        {{u"list"_s, list},
+         {u"add"_s, add},
+         {u"edit"_s, edit},
+         {u"delete"_s, [](const QStringList &a) { return remove(a, u"delete"_s); }},
+         {u"remove"_s, [](const QStringList &a) { return remove(a, u"remove"_s); }}},
+        help);
 }
 
 const CommandRegistration registration{

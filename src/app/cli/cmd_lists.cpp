@@ -131,21 +131,12 @@ int write(const QStringList &args) {
 }
 
 int run(const QStringList &args) {
-    if (!args.isEmpty() && args.constFirst() == u"dump"_s)
-        return dump(args.mid(1));
-    if (!args.isEmpty() && args.constFirst() == u"write"_s)
-        return write(args.mid(1));
     const QString help = u"Usage: corvane-cli lists dump FILE [--sorted]\n"
                          u"       corvane-cli lists write FILE [--uncompressed] [--sorted]\n\n"
                          u"Reads and writes rule list files (blsubj.dat, bleml.dat, freml.dat, "
                          u"blsubxy.dat).\nRun 'corvane-cli lists dump --help' or "
                          u"'corvane-cli lists write --help' for details.\n"_s;
-    if (!args.isEmpty() && (args.constFirst() == u"--help"_s || args.constFirst() == u"-h"_s)) {
-        out(help);
-        return Success;
-    }
-    err(help);
-    return Usage;
+    return runSubcommand(u"lists"_s, args, {{u"dump"_s, dump}, {u"write"_s, write}}, help);
 }
 
 const CommandRegistration registration{

@@ -1,6 +1,7 @@
 // corvane-cli message show: the fields the program reads from a message file.
 
 #include "cli/command.h"
+#include "cli/shared.h"
 
 #include "errors.h"
 #include "platform/legacytext.h"
@@ -130,16 +131,9 @@ int show(const QStringList &args) {
 }
 
 int run(const QStringList &args) {
-    if (!args.isEmpty() && args.constFirst() == u"show"_s)
-        return show(args.mid(1));
     const QString help = u"Usage: corvane-cli message show [--json] FILE\n\n"
                          u"Shows what the program reads from a message file.\n"_s;
-    if (!args.isEmpty() && (args.constFirst() == u"--help"_s || args.constFirst() == u"-h"_s)) {
-        out(help);
-        return Success;
-    }
-    err(help);
-    return Usage;
+    return runSubcommand(u"message"_s, args, {{u"show"_s, show}}, help);
 }
 
 const CommandRegistration registration{

@@ -1,6 +1,7 @@
 // corvane-cli settings: show the values of Settings.ini, or change one of them.
 
 #include "cli/command.h"
+#include "cli/shared.h"
 
 #include "errors.h"
 #include "platform/datadir.h"
@@ -171,24 +172,12 @@ int set(const QStringList &args) {
 }
 
 int run(const QStringList &args) {
-    const QString sub = args.isEmpty() ? QString() : args.constFirst();
-    if (sub == u"show"_s)
-        return show(args.mid(1));
-    if (sub == u"set"_s)
-        return set(args.mid(1));
     const QString help = u"Usage: corvane-cli settings show [--data-dir DIR]\n"
                          u"       corvane-cli settings set KEY VALUE [--data-dir DIR]\n\n"
                          u"Shows or changes the options, rule ticks and deletion total kept in "
                          u"Settings.ini.\nRun 'corvane-cli settings show --help' or "
                          u"'corvane-cli settings set --help' for details.\n"_s;
-    if (sub == u"--help"_s || sub == u"-h"_s) {
-        out(help);
-        return Success;
-    }
-    if (!sub.isNull())
-        err(u"corvane-cli settings: unknown subcommand '%1'\n\n"_s.arg(sub));
-    err(help);
-    return Usage;
+    return runSubcommand(u"settings"_s, args, {{u"show"_s, show}, {u"set"_s, set}}, help);
 }
 
 const CommandRegistration registration{

@@ -56,6 +56,22 @@ QString unescapeField(QStringView field) {
     return out;
 }
 
+int runSubcommand(const QString &command, const QStringList &args,
+                  const std::vector<Subcommand> &subcommands, const QString &help) {
+    const QString name = args.isEmpty() ? QString() : args.constFirst();
+    for (const Subcommand &sub : subcommands)
+        if (sub.name == name)
+            return sub.run(args.mid(1));
+    if (name == u"--help"_s || name == u"-h"_s) {
+        out(help);
+        return Success;
+    }
+    if (!name.isNull())
+        err(u"corvane-cli %1: unknown subcommand '%2'\n\n"_s.arg(command, name));
+    err(help);
+    return Usage;
+}
+
 bool parseRuleTicks(const QString &text, MiscRules &rules) {
     rules.setAll(false);
     if (text.trimmed() == u"none"_s)

@@ -8,6 +8,9 @@
 #include <QString>
 #include <QStringView>
 
+#include <functional>
+#include <vector>
+
 namespace corvane {
 class MiscRules;
 }
@@ -18,6 +21,17 @@ namespace corvane::cli {
 // of TAB-separated fields stays on one line; unescapeField reads it back exactly.
 QString escapeField(const QString &field);
 QString unescapeField(QStringView field);
+
+// One subcommand of a command ("lists dump"); run gets the arguments after its name.
+struct Subcommand {
+    QString name;
+    std::function<int(const QStringList &args)> run;
+};
+
+// Runs the subcommand that args names. --help prints help; no subcommand or an unknown one
+// prints help on stderr and returns Usage.
+int runSubcommand(const QString &command, const QStringList &args,
+                  const std::vector<Subcommand> &subcommands, const QString &help);
 
 // "none", or rule numbers from 1 to 13 separated by commas: sets exactly those ticks.
 bool parseRuleTicks(const QString &text, MiscRules &rules);
