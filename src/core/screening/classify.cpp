@@ -411,11 +411,13 @@ std::optional<int> spamScore(QStringView headerText) {
             break;
         }
     }
-    if (found < 0 || found + m + 2 > n)
+    if (found < 0 || found + m + 1 > n)
         return std::nullopt;
-    const char16_t first = text[found + m], second = text[found + m + 1];
+    const char16_t first = text[found + m];
+    // A whole-number score: one digit and the end of the line or of the text.
+    const char16_t second = found + m + 1 < n ? text[found + m + 1] : u'\n';
     const auto digit = [](char16_t c) { return c >= u'0' && c <= u'9'; };
-    if (second == u' ' || second == u'.') {
+    if (second == u' ' || second == u'.' || second == u'\r' || second == u'\n') {
         if (!digit(first))
             return std::nullopt;
         return first - u'0';

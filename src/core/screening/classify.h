@@ -16,8 +16,9 @@ QString foldAZ(QStringView text);
 
 // The spam score a server-side filter wrote into the header ("X-Spam-Score: " in any letter
 // case, first occurrence): the two characters after the label read as an integer, or only the
-// first when the second is a blank or a point. No value when the label is absent or the
-// characters do not form an integer.
+// first when the second is a blank, a point or a line break, or when the text ends after it
+// (a whole-number score). No value when the label is absent or the characters do not form an
+// integer.
 std::optional<int> spamScore(QStringView headerText);
 
 // The classification exactly as stated, walking every list entry for every message. It is the

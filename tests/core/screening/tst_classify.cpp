@@ -109,6 +109,8 @@ private Q_SLOTS:
             << none << u"Hi"_s << bob << u"X-Spam-Score: 3.0\r\n"_s << RowMark::Spam;
         QTest::newRow("score lower case")
             << none << u"Hi"_s << bob << u"x-spam-score: 4.0\r\n"_s << RowMark::Spam;
+        QTest::newRow("score whole number")
+            << none << u"Hi"_s << bob << u"Subject: Hi\r\nX-Spam-Score: 4\r\n"_s << RowMark::Spam;
         QTest::newRow("rule 4 unticked") << Fixture{{}, {}, {}, {}, {4}} << u"Hi"_s << bob
                                          << u"X-Spam-Score: 9.0\r\n"_s << RowMark::Plain;
 
@@ -176,9 +178,12 @@ private Q_SLOTS:
         QTest::newRow("first occurrence counts")
             << u"X-Spam-Score: 1.0\r\nX-Spam-Score: 9.0\r\n"_s << 1;
         QTest::newRow("label within another header") << u"X-Old-X-Spam-Score: 5.0\r\n"_s << 5;
-        QTest::newRow("one digit then the line break") << u"X-Spam-Score: 5\r\n"_s << none;
+        QTest::newRow("whole number then CR LF") << u"X-Spam-Score: 4\r\n"_s << 4;
+        QTest::newRow("whole number then LF") << u"X-Spam-Score: 5\nX-Other: 1\n"_s << 5;
+        QTest::newRow("whole number at the end of the text") << u"X-Spam-Score: 9"_s << 9;
+        QTest::newRow("sign at the end of the text") << u"X-Spam-Score: -"_s << none;
+        QTest::newRow("label then the line break") << u"X-Spam-Score: \r\n"_s << none;
         QTest::newRow("label at the very end") << u"X-Spam-Score: "_s << none;
-        QTest::newRow("one character left") << u"X-Spam-Score: 9"_s << none;
         QTest::newRow("sign without a digit") << u"X-Spam-Score: -.5\r\n"_s << none;
         QTest::newRow("letters") << u"X-Spam-Score: ab\r\n"_s << none;
         QTest::newRow("blank in front") << u"X-Spam-Score:  4.0\r\n"_s << 4;
