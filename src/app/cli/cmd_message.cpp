@@ -21,11 +21,16 @@ namespace {
 QJsonValue isoDate(const QDateTime &date, bool utc) {
     if (!date.isValid())
         return QJsonValue::Null;
-    if (utc)
-        return date.toUTC().toString(Qt::ISODate);
-    // With the offset written out, so the local time is unambiguous.
-    const QDateTime local = date.toLocalTime();
-    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODate);
+    QString text;
+    if (utc) {
+        text = date.toUTC().toString(Qt::ISODate);
+    } else {
+        // With the offset written out, so the local time is unambiguous.
+        const QDateTime local = date.toLocalTime();
+        text = local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODate);
+    }
+    // ISO 8601 has no form for a year outside 1 to 9999.
+    return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
 }
 
 QJsonObject describe(const MailMessage &message) {

@@ -1,6 +1,5 @@
 #include "protocol/mailaddress.h"
 
-#include "errors.h"
 #include "protocol/encodedwords.h"
 
 using namespace Qt::StringLiterals;
@@ -35,12 +34,29 @@ bool isAtomSpecial(char16_t c) {
     }
 }
 
-bool isPlainNameChar(QChar c) {
-    const char16_t u = c.unicode();
+bool isPlainNameChar(char32_t u) {
     if (u < 0x80)
         return (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') ||
-               isAtomSpecial(u);
-    return c.isLetterOrNumber() || c.isMark();
+               isAtomSpecial(char16_t(u));
+    return QChar::isLetterOrNumber(u) || QChar::isMark(u);
+}
+
+// Whether every code point of the text other than those in allowed is a plain name character.
+// A letter outside the Basic Multilingual Plane is one code point of two UTF-16 units; a lone
+// half of a pair is not plain.
+bool isPlain(QStringView text, QStringView allowed) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (allowed.contains(text[i]))
+            continue;
+        char32_t u = text[i].unicode();
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            u = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            ++i;
+        }
+        if (!isPlainNameChar(u))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -133,7 +149,7 @@ private:
                 return;
             } else {
                 if (c == u'@' && angleClosed && strict)
-                    throw DataError(u"@ Outside address"_s);
+                    throw AddressError(u"@ Outside address"_s);
                 const qsizetype start = i;
                 while (i < s.size() && !s[i].isSpace() &&
                        !QStringView(u",;\"()<>").contains(s[i]) &&
@@ -235,19 +251,15 @@ private:
 } // namespace
 
 QString quoteDisplayName(QStringView name) {
-    for (QChar c : name)
-        if (c != u' ' && !isPlainNameChar(c))
-            return quoteString(name);
-    return name.toString();
+    return isPlain(name, u" ") ? name.toString() : quoteString(name);
 }
 
 QString quoteAddress(QStringView address) {
     const qsizetype at = address.lastIndexOf(u'@');
     const QStringView local = at < 0 ? address : address.left(at);
-    for (QChar c : local)
-        if (c != u'.' && !isPlainNameChar(c))
-            return quoteString(local) + address.sliced(local.size()).toString();
-    return address.toString();
+    if (isPlain(local, u"."))
+        return address.toString();
+    return quoteString(local) + address.sliced(local.size()).toString();
 }
 
 QString MailAddress::text() const {
@@ -269,6 +281,37 @@ MailAddressList parseAddressList(QStringView value) {
 
 MailAddressList parseAddressListLenient(QStringView value) {
     return AddressParser(value, false).parseList();
+}
+
+MailAddress parseSenderLenient(QStringView value) {
+    try {
+        const MailAddressList list = parseAddressList(value);
+        if (!list.isEmpty())
+            return list.first();
+    } catch (const AddressError &) {
+        // Read leniently below.
+    }
+    MailAddress a;
+    for (qsizetype lt = value.lastIndexOf(u'<'); lt >= 0;
+         lt = lt > 0 ? value.lastIndexOf(u'<', lt - 1) : -1) {
+        const qsizetype gt = value.indexOf(u'>', lt);
+        if (gt < 0)
+            continue;
+        QString inner;
+        for (QChar c : value.sliced(lt + 1, gt - lt - 1))
+            if (!c.isSpace() && c != u'"')
+                inner += c;
+        if (!inner.contains(u'@'))
+            continue;
+        a.Address = inner;
+        QStringView name = value.left(lt).trimmed();
+        if (name.size() >= 2 && name.startsWith(u'"') && name.endsWith(u'"'))
+            name = name.sliced(1, name.size() - 2);
+        a.Name = decodeEncodedWords(name).trimmed();
+        return a;
+    }
+    a.Address = decodeEncodedWords(value).simplified();
+    return a;
 }
 
 QString addressListText(const MailAddressList &list) {

@@ -1,10 +1,19 @@
 #pragma once
 
+#include "errors.h"
+
 #include <QList>
 #include <QString>
 #include <QStringView>
 
 namespace corvane {
+
+// An address header the strict parser rejects ("@ Outside address"). The header is complete;
+// only its form is wrong.
+class AddressError : public DataError {
+public:
+    using DataError::DataError;
+};
 
 // One mailbox of an address header: a display name (decoded text, may be empty) and the
 // address local@domain. An empty group ("undisclosed-recipients:;") is kept as an entry with
@@ -19,7 +28,7 @@ struct MailAddress {
     QString text() const;
 
     // Parses one address (the first of a list); an empty value gives an empty address.
-    // Throws DataError "@ Outside address" as parseAddressList does.
+    // Throws AddressError "@ Outside address" as parseAddressList does.
     static MailAddress parse(QStringView value);
 
     friend bool operator==(const MailAddress &, const MailAddress &) = default;
@@ -32,12 +41,19 @@ using MailAddressList = QList<MailAddress>;
 // becomes the name), quoted names with backslash escapes, comments, groups; entries are
 // separated by commas. Encoded words in names and comments are decoded after splitting, so an
 // encoded comma never splits an address. Input is untrusted; the parser is linear and never
-// fails except for an "@" after a closed angle-bracket address: DataError "@ Outside address".
+// fails except for an "@" after a closed angle-bracket address: AddressError "@ Outside
+// address".
 MailAddressList parseAddressList(QStringView value);
 
 // As parseAddressList, but an "@" after an angle-bracket address is skipped instead of
 // failing (for the headers whose values nothing but writing back depends on).
 MailAddressList parseAddressListLenient(QStringView value);
+
+// The sender of a From value as well as it can be read, never empty while the value holds
+// text: the first entry of the strict reading when it has one; else the address inside the
+// last "<...>" that holds an "@", with the text before it as the name; else the whole decoded
+// value as the address. Never throws.
+MailAddress parseSenderLenient(QStringView value);
 
 // The text forms of the addresses joined by ", "; empty for an empty list.
 QString addressListText(const MailAddressList &list);

@@ -153,7 +153,16 @@ QDateTime parseMailDate(QStringView value) {
         tm = QTime(parts[0], parts[1], qMin(parts[2], 59));
     }
     const int offset = after.isEmpty() ? 0 : zoneOffset(after.first());
-    return QDateTime(d, tm, QTimeZone::utc()).addSecs(-offset).toLocalTime();
+    const QDateTime moment = QDateTime(d, tm, QTimeZone::utc()).addSecs(-offset);
+    const QDateTime local = moment.toLocalTime();
+    // A moment that falls outside the years 1 to 9999 in UTC or in local time once its offset
+    // is applied cannot be written as a date (ISO 8601, RFC 822): it counts as unreadable.
+    const auto writable = [](const QDateTime &t) {
+        return t.isValid() && t.date().year() >= 1 && t.date().year() <= 9999;
+    };
+    if (!writable(moment) || !writable(local))
+        return {};
+    return local;
 }
 
 QByteArray formatMailDate(const QDateTime &moment) {

@@ -198,12 +198,12 @@ qsizetype MailMessage::AttachmentCount() const {
 }
 
 void MailMessage::ParseHeader() {
-    std::optional<DataError> error;
+    std::optional<AddressError> error;
     auto text = [&](QByteArrayView name) { return headerBytesToText(HeaderValue(name)); };
     auto strictList = [&](QByteArrayView name) -> MailAddressList {
         try {
             return parseAddressList(text(name));
-        } catch (const DataError &e) {
+        } catch (const AddressError &e) {
             if (!error)
                 error = e;
             return {};
@@ -214,7 +214,11 @@ void MailMessage::ParseHeader() {
     };
 
     Subject = decodeHeaderText(HeaderValue("Subject"));
+    // The sender is read leniently when the strict reading fails or finds no address, so that
+    // the lists, the rules and a bounce see it; the objection is still reported.
     From = first(strictList("From"));
+    if (From.isEmpty())
+        From = parseSenderLenient(text("From"));
     Recipients = strictList("To");
     CCList = strictList("Cc");
     ReplyTo = parseAddressListLenient(text("Reply-To"));

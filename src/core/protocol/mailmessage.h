@@ -116,13 +116,15 @@ public:
     // end line ".": header lines up to the first empty line (appended to HeaderLines), header
     // parsing, then the body. A header that ends at "." has no body. Lines beginning with ".."
     // lose their first ".". The source must cap line lengths. Input is untrusted. Throws
-    // DataError when the source ends before ".", when a limit is exceeded or when an address
-    // header is rejected ("@ Outside address"); the object then holds what was read, and in
-    // the last two cases the rest of the message has been read up to ".".
+    // DataError when the source ends before ".", when a limit is exceeded or when a line is
+    // too long, and AddressError when an address header is rejected ("@ Outside address") and
+    // nothing else was wrong; the object then holds what was read, and in all but the first
+    // case the rest of the message has been read up to ".".
     void ReadMessage(LineSource &source);
 
-    // Fills the fields from HeaderLines. Throws DataError "@ Outside address"; the other
-    // fields are filled all the same.
+    // Fills the fields from HeaderLines. Throws AddressError "@ Outside address" for a From,
+    // To or Cc value the strict parser rejects; the fields are filled all the same, From with
+    // the lenient reading of parseSenderLenient.
     void ParseHeader();
     // The unfolded value of the first header line of that name (any case); empty when absent.
     QByteArray HeaderValue(QByteArrayView name) const;

@@ -74,6 +74,9 @@ void MessageReader::run() {
         const bool ended = readHeaderBlock();
         try {
             m.ParseHeader();
+        } catch (const AddressError &) {
+            // Reported last: damage found in the rest of the message matters more.
+            m_addressError = std::current_exception();
         } catch (const Error &) {
             defer(std::current_exception(), false);
         }
@@ -89,6 +92,8 @@ void MessageReader::run() {
     }
     if (m_deferred)
         std::rethrow_exception(m_deferred);
+    if (m_addressError)
+        std::rethrow_exception(m_addressError);
 }
 
 bool MessageReader::readHeaderBlock() {

@@ -53,6 +53,7 @@ private:
     MailMessage &m;
     LineSource &src;
     std::exception_ptr m_deferred;
+    std::exception_ptr m_addressError;
     bool m_draining = false;
     qint64 m_decoded = 0;
 

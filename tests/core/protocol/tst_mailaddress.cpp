@@ -97,6 +97,33 @@ private Q_SLOTS:
         QVERIFY(!parseAddressListLenient(value).isEmpty());
     }
 
+    void senderLenient_data() {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("text"); // the sender text the lists and rules see
+        QTest::newRow("strict reading kept")
+            << u"\"Doe, Jane\" <jane@x.org>"_s << u"\"Doe, Jane\" <jane@x.org>"_s;
+        QTest::newRow("at after angle")
+            << u"Loan Market <x@spam.biz>@a"_s << u"Loan Market <x@spam.biz>"_s;
+        QTest::newRow("quoted name, at after angle")
+            << u"\"Easy Money\" <m@spam.biz>@x@y"_s << u"Easy Money <m@spam.biz>"_s;
+        QTest::newRow("encoded name, at after angle")
+            << u"=?UTF-8?Q?Cr=C3=A9dit?= <c@spam.biz>@a"_s << u"Cr\u00e9dit <c@spam.biz>"_s;
+        QTest::newRow("last angle with an at wins")
+            << u"<a@x.org> b <c@y.org>@z"_s << u"\"<a@x.org> b\" <c@y.org>"_s;
+        QTest::newRow("empty angle, at after it") << u"Spammer <>@x"_s << u"\"Spammer <>\"@x"_s;
+        QTest::newRow("comment only") << u"(Promotions)"_s << u"\"(Promotions)\""_s;
+        QTest::newRow("empty group kept")
+            << u"undisclosed-recipients:;"_s << u"undisclosed-recipients:;"_s;
+        QTest::newRow("empty") << u""_s << u""_s;
+    }
+    void senderLenient() {
+        QFETCH(QString, value);
+        QFETCH(QString, text);
+        const MailAddress a = parseSenderLenient(value);
+        QCOMPARE(a.text(), text);
+        QCOMPARE(a.text().isEmpty(), value.trimmed().isEmpty());
+    }
+
     void textForm_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("address");
@@ -114,6 +141,14 @@ private Q_SLOTS:
             << u"A \"B\" \\C"_s << u"a@x.org"_s << u"\"A \\\"B\\\" \\\\C\" <a@x.org>"_s;
         QTest::newRow("non-ASCII letters stay bare")
             << u"J\u00f6rg M\u00fcller"_s << u"j@x.de"_s << u"J\u00f6rg M\u00fcller <j@x.de>"_s;
+        QTest::newRow("letter outside the BMP stays bare")
+            << u"\U00020BB7\u7530 Taro"_s << u"t@x.jp"_s << u"\U00020BB7\u7530 Taro <t@x.jp>"_s;
+        QTest::newRow("emoji outside the BMP quoted")
+            << u"Sale \U0001F525"_s << u"s@x.org"_s << u"\"Sale \U0001F525\" <s@x.org>"_s;
+        QTest::newRow("lone surrogate quoted") << (u"A"_s + QChar(0xD842)) << u"a@x.org"_s
+                                               << (u"\"A"_s + QChar(0xD842) + u"\" <a@x.org>"_s);
+        QTest::newRow("local part outside the BMP bare")
+            << u""_s << u"\U00020BB7@x.jp"_s << u"\U00020BB7@x.jp"_s;
         QTest::newRow("local part with dots")
             << u""_s << u"john.q.public@x.org"_s << u"john.q.public@x.org"_s;
         QTest::newRow("local part with blank")

@@ -57,6 +57,11 @@ private Q_SLOTS:
         QTest::newRow("hour 24") << u"3 Jun 2003 24:00:00 +0000"_s << QDateTime();
         QTest::newRow("no year") << u"3 Jun 10:00:00 +0000"_s << QDateTime();
         QTest::newRow("five-digit year") << u"3 Jun 20033 10:00:00"_s << QDateTime();
+        QTest::newRow("late in 9999")
+            << u"30 Dec 9999 23:59:59 +0000"_s << utc(9999, 12, 30, 23, 59, 59);
+        QTest::newRow("offset pushes past 9999") << u"31 Dec 9999 23:00:00 -0200"_s << QDateTime();
+        QTest::newRow("offset pushes before the year 1")
+            << u"1 Jan 0001 00:30:00 +0100"_s << QDateTime();
     }
     void parse() {
         QFETCH(QString, value);

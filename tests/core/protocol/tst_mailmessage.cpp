@@ -230,6 +230,24 @@ private Q_SLOTS:
         QCOMPARE(source.remaining(), 1);
         QCOMPARE(m.Subject, u"still parsed"_s);
         QCOMPARE(m.Body, QList<QByteArray>{"body"});
+        // The sender is read leniently, so the lists, the rules and a bounce see it.
+        QCOMPARE(m.FromText(), u"Joe <joe@x.org>"_s);
+    }
+
+    void damageOutranksARejectedAddress() {
+        // A rejected address must not hide that the message itself is damaged.
+        ListLineSource source = ListLineSource::fromText("From: Joe <joe@x.org>@evil.org\r\n\r\n" +
+                                                         QByteArray(20000, 'x') + "\r\n.\r\n");
+        MailMessage m;
+        try {
+            m.ReadMessage(source);
+            QFAIL("no error");
+        } catch (const AddressError &) {
+            QFAIL("the over-long line was not reported");
+        } catch (const DataError &e) {
+            QCOMPARE(e.message(), u"Max line length exceeded."_s);
+        }
+        QCOMPARE(m.FromText(), u"Joe <joe@x.org>"_s);
     }
 
     // --- reading a fetched message ---------------------------------------------------------
