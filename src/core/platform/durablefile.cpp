@@ -1,7 +1,5 @@
 #include "platform/durablefile.h"
 
-#include "errors.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -30,17 +28,33 @@ int closeRetrying(int fd) {
 
 } // namespace
 
-// A write-only, unbuffered device on the temporary file's descriptor. Every write goes to the
-// system at once and is checked to its last byte; the first failure sticks.
+// A write-only device on the temporary file's descriptor. Small writes are gathered in a
+// buffer of our own (so a line-by-line writer does not make a system call per line); every
+// system write is checked to its last byte, and the first failure sticks: later writes fail
+// and commit() reports it.
 class DurableFile::Device final : public QIODevice {
 public:
-    explicit Device(int fd) : m_fd(fd) { open(QIODevice::WriteOnly | QIODevice::Unbuffered); }
+    explicit Device(int fd) : m_fd(fd) {
+        m_buffer.reserve(kBufferSize);
+        open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    }
     ~Device() override { closeDescriptor(); }
 
     bool isSequential() const override { return true; }
     int descriptor() const { return m_fd; }
-    qint64 accepted() const { return m_written; }
+    // The bytes handed to the system so far.
+    qint64 onDisk() const { return m_written; }
+    // The bytes the writer gave, buffered or not.
+    qint64 accepted() const { return m_written + m_buffer.size(); }
     int failure() const { return m_errno; }
+    // Hands the buffered bytes to the system; false when that fails (see failure()).
+    bool flushBuffer() {
+        if (m_errno != 0)
+            return false;
+        const bool ok = writeOut(m_buffer.constData(), m_buffer.size());
+        m_buffer.clear();
+        return ok;
+    }
     int closeDescriptor() {
         if (m_fd < 0)
             return 0;
@@ -52,33 +66,45 @@ public:
 protected:
     qint64 readData(char *, qint64) override { return -1; }
     qint64 writeData(const char *data, qint64 size) override {
-        if (m_errno != 0 || m_fd < 0) {
-            setErrorString(systemReason(m_errno != 0 ? m_errno : EBADF));
+        if (m_errno == 0 && m_fd < 0)
+            setFailure(EBADF);
+        if (m_errno != 0) {
+            setErrorString(systemReason(m_errno));
             return -1;
         }
+        if (m_buffer.size() + size > kBufferSize && !flushBuffer())
+            return -1;
+        if (size >= kBufferSize)
+            return writeOut(data, size) ? size : -1;
+        m_buffer.append(data, size);
+        return size;
+    }
+
+private:
+    static constexpr qsizetype kBufferSize = 64 * 1024;
+
+    void setFailure(int error) {
+        m_errno = error;
+        setErrorString(systemReason(error));
+    }
+    bool writeOut(const char *data, qint64 size) {
         qint64 done = 0;
         while (done < size) {
             const ssize_t n = ::write(m_fd, data + done, static_cast<size_t>(size - done));
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                m_errno = errno;
-                setErrorString(systemReason(m_errno));
-                return -1;
-            }
-            if (n == 0) {
-                m_errno = EIO;
-                setErrorString(systemReason(m_errno));
-                return -1;
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                setFailure(n < 0 ? errno : EIO);
+                return false;
             }
             done += n;
             m_written += n;
         }
-        return done;
+        return true;
     }
 
-private:
     int m_fd;
+    QByteArray m_buffer;
     qint64 m_written = 0;
     int m_errno = 0;
 };
@@ -150,19 +176,22 @@ void DurableFile::cancel() noexcept {
     }
 }
 
+WriteError::WriteError(const QString &path, QString reason)
+    : FileError(u"Cannot create file \"%1\". %2"_s.arg(QDir::toNativeSeparators(path), reason)),
+      m_reason(std::move(reason)) {}
+
 void DurableFile::fail(const QString &reason) {
     cancel();
-    throw FileError(
-        u"Cannot create file \"%1\". %2"_s.arg(QDir::toNativeSeparators(m_path), reason));
+    throw WriteError(m_path, reason);
 }
 
 void DurableFile::commit() {
     if (!m_device)
         fail(systemReason(EBADF));
-    if (m_device->failure() != 0)
+    if (!m_device->flushBuffer())
         fail(systemReason(m_device->failure()));
     const int fd = m_device->descriptor();
-    const qint64 expected = m_device->accepted();
+    const qint64 expected = m_device->onDisk();
     if (::fsync(fd) != 0)
         fail(systemReason(errno));
     struct stat written {};

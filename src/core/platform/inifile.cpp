@@ -1,12 +1,12 @@
 #include "platform/inifile.h"
 
 #include "errors.h"
+#include "platform/durablefile.h"
 #include "platform/legacytext.h"
 
 #include <QDir>
 #include <QFile>
 #include <QIODevice>
-#include <QSaveFile>
 
 #include <limits>
 
@@ -102,10 +102,12 @@ QByteArray IniFile::toBytes() const {
 }
 
 void IniFile::save(const QString &path) const {
-    QSaveFile f(path);
-    const QByteArray bytes = toBytes();
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit())
-        throw FileError(u"Unable to write to %1"_s.arg(QDir::toNativeSeparators(path)));
+    try {
+        writeFileDurably(path, toBytes());
+    } catch (const WriteError &e) {
+        throw FileError(
+            u"Unable to write to %1. %2"_s.arg(QDir::toNativeSeparators(path), e.reason()));
+    }
 }
 
 QByteArray IniFile::defaultEol() const {

@@ -37,8 +37,8 @@ public:
     void read(QIODevice &device);
 
     QByteArray toBytes() const;
-    // Writes the file through a temporary file renamed into place. Throws FileError
-    // "Unable to write to <path>" when that fails; the old file then stays as it was.
+    // Writes the file with writeFileDurably. Throws FileError
+    // "Unable to write to <path>. <reason>" when that fails; the old file then stays as it was.
     void save(const QString &path) const;
 
     bool isEmpty() const { return m_lines.isEmpty(); }

@@ -1,6 +1,7 @@
 #include "protocol/mailmessage.h"
 
 #include "errors.h"
+#include "platform/durablefile.h"
 #include "platform/legacytext.h"
 #include "protocol/devicelines.h"
 #include "protocol/encodedwords.h"
@@ -13,7 +14,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QSaveFile>
 
 #include <optional>
 
@@ -456,16 +456,11 @@ void MailMessage::WriteMessage(LineSink &sink) const {
 }
 
 void MailMessage::SaveMessageFile(const QString &path) const {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw FileError(u"Cannot create file \"%1\". %2"_s.arg(QDir::toNativeSeparators(path),
-                                                               file.errorString()));
-    DeviceLineSink sink(file);
+    DurableFile file(path);
+    DeviceLineSink sink(*file.device());
     WriteMessage(sink);
     sink.writeLine(".");
-    if (!file.commit())
-        throw FileError(u"Cannot create file \"%1\". %2"_s.arg(QDir::toNativeSeparators(path),
-                                                               file.errorString()));
+    file.commit();
 }
 
 void MailMessage::LoadMessageFile(const QString &path) {

@@ -82,12 +82,17 @@ QString archiveFileName(const QString &stem, int counter) {
 QString ArchiveNamer::nextPath(const QString &subject) {
     const QDir folder(m_folder);
     const QString stem = SafeSubject(subject);
+    // A name held by a symbolic link, even a dangling one, is taken: it is never written.
+    const auto taken = [](const QString &path) {
+        const QFileInfo info(path);
+        return info.exists() || info.isSymLink();
+    };
     QString path = folder.filePath(archiveFileName(stem));
-    if (!QFileInfo::exists(path))
+    if (!taken(path))
         return path;
     for (;; ++m_counter) {
         path = folder.filePath(archiveFileName(stem, m_counter));
-        if (!QFileInfo::exists(path))
+        if (!taken(path))
             return path;
     }
 }

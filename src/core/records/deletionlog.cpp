@@ -1,6 +1,7 @@
 #include "records/deletionlog.h"
 
 #include "errors.h"
+#include "platform/durablefile.h"
 #include "platform/inifile.h"
 #include "platform/legacytext.h"
 
@@ -8,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
-#include <QSaveFile>
 
 #include <limits>
 
@@ -86,10 +86,11 @@ void DeletionLog::save(const QString &path) const {
     if (!m_readOk && QFileInfo::exists(path))
         throw DataError(u"%1 could not be read when the program started; it was left unchanged "
                         u"so that the log in it is not lost."_s.arg(shown));
-    QSaveFile f(path);
-    const QByteArray bytes = toBytes(LogLines);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit())
-        throw FileError(u"Unable to write to %1"_s.arg(shown));
+    try {
+        writeFileDurably(path, toBytes(LogLines));
+    } catch (const WriteError &e) {
+        throw FileError(u"Unable to write to %1. %2"_s.arg(shown, e.reason()));
+    }
 }
 
 void DeletionLog::clear() {

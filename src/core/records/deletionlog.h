@@ -24,8 +24,8 @@ public:
     // as they are. Throws FileError when the file exists but cannot be read; LogLines are then
     // unchanged.
     void load(const QString &path);
-    // Writes LogLines to the file through a temporary file renamed into place. Throws
-    // FileError "Unable to write to <path>" when that fails, and DataError when the file
+    // Writes LogLines to the file with writeFileDurably. Throws
+    // FileError "Unable to write to <path>. <reason>" when that fails, and DataError when the file
     // exists and the last load() failed, so a log that could not be read is not replaced.
     void save(const QString &path) const;
     // False after a failed load() until a later load() succeeds.

@@ -1,12 +1,12 @@
 #include "rules/listfile.h"
 
 #include "errors.h"
+#include "platform/durablefile.h"
 #include "platform/legacytext.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
-#include <QSaveFile>
 #include <QtEndian>
 
 #include <zlib.h>
@@ -273,21 +273,17 @@ bool ReadListStream(RuleList &list, QIODevice *device, ListReadReport *report) {
 }
 
 bool SaveListFile(const RuleList &list, const QString &path, bool compress) {
-    QSaveFile file(path);
-    const auto fail = [&](const QString &reason) {
-        file.cancelWriting();
-        return FileError(u"Cannot create file \"%1\". %2"_s.arg(path, reason));
-    };
-    if (!file.open(QIODevice::WriteOnly))
-        throw fail(file.errorString());
+    DurableFile file(path);
     bool ok = false;
     try {
-        ok = WriteListStream(list, &file, compress);
+        ok = WriteListStream(list, file.device(), compress);
+    } catch (const WriteError &) {
+        throw;
     } catch (const Error &e) {
-        throw fail(e.message());
+        file.cancel();
+        throw WriteError(path, e.message());
     }
-    if (!file.commit())
-        throw FileError(u"Cannot create file \"%1\". %2"_s.arg(path, file.errorString()));
+    file.commit();
     return ok;
 }
 

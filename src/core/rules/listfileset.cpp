@@ -1,6 +1,7 @@
 #include "rules/listfileset.h"
 
 #include "errors.h"
+#include "platform/durablefile.h"
 #include "rules/listfile.h"
 
 #include <QDir>
@@ -20,12 +21,25 @@ QString ListFileSet::path(ListKind kind) const {
 }
 
 QString ListFileSet::keepDamagedFile(const QString &path) const {
+    QFile source(path);
+    if (!source.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray bytes = source.readAll();
+    if (source.error() != QFileDevice::NoError)
+        return QString();
     for (int n = 1; n < 1000; ++n) {
         const QString copy =
             n == 1 ? path + DamagedSuffix : u"%1%2.%3"_s.arg(path, DamagedSuffix).arg(n);
-        if (QFileInfo::exists(copy))
+        // A name held by a link, even a dangling one, is taken too.
+        const QFileInfo taken(copy);
+        if (taken.exists() || taken.isSymLink())
             continue;
-        return QFile::copy(path, copy) ? copy : QString();
+        try {
+            writeFileDurably(copy, bytes);
+        } catch (const FileError &) {
+            return QString();
+        }
+        return copy;
     }
     return QString();
 }

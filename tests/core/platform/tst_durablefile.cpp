@@ -137,13 +137,13 @@ private Q_SLOTS:
         QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
         const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
         struct rlimit limit = saved;
-        limit.rlim_cur = 1000;
+        limit.rlim_cur = 100000;
         QVERIFY(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
         QString message;
         try {
             DurableFile file(path);
-            file.device()->write(QByteArray(800, 'a'));
-            QCOMPARE(file.device()->write(QByteArray(800, 'b')), qint64(-1));
+            QCOMPARE(file.device()->write(QByteArray(70000, 'a')), qint64(70000));
+            QCOMPARE(file.device()->write(QByteArray(70000, 'b')), qint64(-1));
             // Later writes fail too: nothing is appended after a gap.
             QCOMPARE(file.device()->write("c"_ba), qint64(-1));
             file.commit();

@@ -19,6 +19,7 @@ private Q_SLOTS:
     void fileName_data();
     void fileName();
     void counterSequence();
+    void linkedNamesAreTaken();
 };
 
 void TestArchiveNames::safeSubject_data() {
@@ -116,6 +117,17 @@ void TestArchiveNames::counterSequence() {
     QCOMPARE(names, (QStringList{u"Hi.eml"_s, u"Hi(0).eml"_s, u"Hi(1).eml"_s, u"Other.eml"_s,
                                  u"Other(1).eml"_s, u"Hi(2).eml"_s, u"Re- a-b-.eml"_s}));
     QCOMPARE(namer.counter(), 2);
+}
+
+// A link in the archive folder, even one to nothing, is never chosen as an archive name, so
+// an archive copy cannot land outside the folder.
+void TestArchiveNames::linkedNamesAreTaken() {
+    QTemporaryDir dir;
+    QTemporaryDir outside;
+    QVERIFY(QFile::link(outside.filePath(u"nothing-yet"_s), dir.filePath(u"Hi.eml"_s)));
+    QVERIFY(QFile::link(outside.path(), dir.filePath(u"Hi(0).eml"_s)));
+    ArchiveNamer namer(dir.path());
+    QCOMPARE(namer.nextPath(u"Hi"_s), dir.filePath(u"Hi(1).eml"_s));
 }
 
 QTEST_GUILESS_MAIN(TestArchiveNames)

@@ -1,4 +1,5 @@
 #include "errors.h"
+#include "fulldisk.h"
 #include "records/deletionlog.h"
 #include "testsupport.h"
 
@@ -90,8 +91,30 @@ private Q_SLOTS:
             log.save(bad);
             QFAIL("saving into a missing folder succeeded");
         } catch (const corvane::FileError &e) {
-            QCOMPARE(e.message(), u"Unable to write to "_s + QDir::toNativeSeparators(bad));
+            QCOMPARE(e.message(), u"Unable to write to "_s + QDir::toNativeSeparators(bad) +
+                                      u". No such file or directory"_s);
         }
+    }
+
+    // On a full disk the save fails with the system's reason and the log stays whole.
+    void saveOnFullDisk() {
+        corvane::test::FullDisk disk;
+        if (!disk.mounted())
+            QSKIP(qPrintable(disk.error()));
+        const QString file = disk.filePath(DeletionLog::FileName);
+        const QByteArray stored = "12/10/2026 10:00:00 AM  Deleted: a@b.example  Hello\r\n";
+        QVERIFY(corvane::test::writeFile(file, stored));
+        DeletionLog log;
+        log.load(file);
+        log.LogLines << u"one more line"_s;
+        QVERIFY(disk.fill());
+        try {
+            log.save(file);
+            QFAIL("a log save on a full disk was reported as done");
+        } catch (const corvane::FileError &e) {
+            QCOMPARE(e.message(), u"Unable to write to %1. No space left on device"_s.arg(file));
+        }
+        QCOMPARE(corvane::test::readFile(file), stored);
     }
 
     // A log that could not be read is not replaced by the lines of this run.

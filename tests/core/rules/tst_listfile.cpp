@@ -1,5 +1,6 @@
 #include "errors.h"
 #include "failingdevice.h"
+#include "fulldisk.h"
 #include "rules/listfile.h"
 #include "rules/rulelists.h"
 #include "testsupport.h"
@@ -336,6 +337,36 @@ private Q_SLOTS:
                      qPrintable(e.message()));
         }
         QVERIFY(!QFile::exists(nowhere));
+    }
+
+    // On a full disk the save fails with the system's reason and the stored list stays whole.
+    void saveOnFullDisk_data() {
+        QTest::addColumn<bool>("compress");
+        QTest::newRow("compressed") << true;
+        QTest::newRow("plain") << false;
+    }
+    void saveOnFullDisk() {
+        QFETCH(bool, compress);
+        test::FullDisk disk;
+        if (!disk.mounted())
+            QSKIP(qPrintable(disk.error()));
+        const QString path = disk.filePath(u"freml.dat"_s);
+        RuleList list;
+        list.add(u"friend@example.org"_s, {});
+        SaveListFile(list, path, compress);
+        const QByteArray stored = test::readFile(path);
+        QVERIFY(!stored.isEmpty());
+        for (int i = 0; i < 200; ++i)
+            list.add(u"friend%1@example.org"_s.arg(i), {});
+        QVERIFY(disk.fill());
+        try {
+            SaveListFile(list, path, compress);
+            QFAIL("a list save on a full disk was reported as done");
+        } catch (const FileError &e) {
+            QCOMPARE(e.message(),
+                     u"Cannot create file \"%1\". No space left on device"_s.arg(path));
+        }
+        QCOMPARE(test::readFile(path), stored);
     }
 
     void saveReplacesThroughATemporaryFile() {

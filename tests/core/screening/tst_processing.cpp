@@ -6,6 +6,7 @@
 #include "errors.h"
 #include "fakepop3mailbox.h"
 #include "fakesmtpserver.h"
+#include "fulldisk.h"
 #include "protocol/mailmessage.h"
 #include "records/deletionlog.h"
 #include "rules/rulelists.h"
@@ -355,6 +356,10 @@ void TestProcessing::failedStepDeletesNothing_data() {
         << u"The archive copy of message 4 (\"Hi\") could not be "
            u"written: Cannot create file"_s
         << 0;
+    QTest::newRow("archive folder on a full disk")
+        << u"archive on a full disk"_s
+        << u"The archive copy of message 4 (\"Hi\") could not be written: Cannot create file"_s
+        << 0;
     QTest::newRow("header for the notice refused")
         << u"refuse TOP 3 0"_s
         << u"The header of message 3 (\"Re: a/b?\") could not be fetched for its bounce "
@@ -385,6 +390,15 @@ void TestProcessing::failedStepDeletesNothing() {
     QFETCH(int, copiesLeft);
 
     Fixture f;
+    std::unique_ptr<corvane::test::FullDisk> disk;
+    if (fault == u"archive on a full disk"_s) {
+        disk = std::make_unique<corvane::test::FullDisk>();
+        if (!disk->mounted())
+            QSKIP(qPrintable(disk->error()));
+        f.archive = disk->filePath(u"archive"_s);
+        QVERIFY(QDir().mkpath(f.archive));
+        QVERIFY(disk->fill());
+    }
     if (fault.startsWith(u"refuse RCPT"_s)) {
         f.smtp.setReply("RCPT", "550 5.1.1 No such user\r\n");
     } else if (fault.startsWith(u"refuse "_s)) {
@@ -408,6 +422,8 @@ void TestProcessing::failedStepDeletesNothing() {
 
     const QString text = f.processError();
     QVERIFY2(text.startsWith(error), qPrintable(text));
+    if (disk)
+        QVERIFY2(text.contains(u"No space left on device"_s), qPrintable(text));
     QVERIFY2(text.endsWith(u"Processing stopped there, and no message of this run has been "
                            u"deleted from the server."_s),
              qPrintable(text));

@@ -1,4 +1,5 @@
 #include "errors.h"
+#include "fulldisk.h"
 #include "rules/miscrules.h"
 #include "settings/settings.h"
 #include "testsupport.h"
@@ -226,8 +227,30 @@ private Q_SLOTS:
             f.WriteConfiguration(l.settings, l.misc, l.deleteCount);
             QFAIL("writing into a missing folder succeeded");
         } catch (const corvane::FileError &e) {
-            QCOMPARE(e.message(), u"Unable to write to "_s + QDir::toNativeSeparators(bad));
+            QCOMPARE(e.message(), u"Unable to write to "_s + QDir::toNativeSeparators(bad) +
+                                      u". No such file or directory"_s);
         }
+    }
+
+    // On a full disk the write fails with the system's reason and every stored value stays.
+    void writeOnFullDisk() {
+        corvane::test::FullDisk disk;
+        if (!disk.mounted())
+            QSKIP(qPrintable(disk.error()));
+        const QString path = disk.filePath(SettingsFile::FileName);
+        QVERIFY(corvane::test::writeFile(path, kNewFile));
+        SettingsFile f(path);
+        Loaded l;
+        f.ReadConfiguration(l.settings, l.misc, l.deleteCount);
+        l.deleteCount = u"42"_s;
+        QVERIFY(disk.fill());
+        try {
+            f.WriteConfiguration(l.settings, l.misc, l.deleteCount);
+            QFAIL("a settings write on a full disk was reported as done");
+        } catch (const corvane::FileError &e) {
+            QCOMPARE(e.message(), u"Unable to write to %1. No space left on device"_s.arg(path));
+        }
+        QCOMPARE(corvane::test::readFile(path), kNewFile);
     }
 
     // Settings that were never read are never written over the stored ones.
