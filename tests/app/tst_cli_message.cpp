@@ -1,3 +1,4 @@
+#include "platform/safetext.h"
 #include "testsupport.h"
 
 #include <QJsonArray>
@@ -84,6 +85,46 @@ private Q_SLOTS:
                                    "e from Jane\n"));
         QVERIFY(run.out.contains(
             "  2. attachment \"data.bin\" (application/octet-stream, 10 bytes, base64)\n"));
+    }
+
+    void hostileTextShownSafely() {
+        // Encoded line breaks and escapes in the subject and the sender's name, raw control
+        // characters in a header line and an attachment's name, and a date that its offset
+        // pushes past the year 9999.
+        const QString file = m_dir.filePath(u"hostile.eml"_s);
+        QVERIFY(corvane::test::writeFile(
+            file,
+            "From: =?UTF-8?Q?Boss=0D=0ASubject=3A_fake?= <boss@x.example>\r\n"
+            "Subject: =?UTF-8?Q?Hi=0AFrom:_forged=1B[2J=C2=9B31m_100%1?=\r\n"
+            "Date: Fri, 31 Dec 9999 23:00:00 -0200\r\n"
+            "X-Evil: \x1b]0;title\x07 \x7f\r\n"
+            "Content-Type: multipart/mixed; boundary=\"B\"\r\n"
+            "\r\n"
+            "--B\r\n"
+            "Content-Type: application/octet-stream; name=\"=?UTF-8?Q?a=0Db=E2=80=AE.exe?=\"\r\n"
+            "\r\n"
+            "x\r\n"
+            "--B--\r\n"
+            ".\r\n"));
+        const Run text = cli({u"message"_s, u"show"_s, file});
+        QCOMPARE(text.exitCode, 0);
+        const QString out = QString::fromUtf8(text.out);
+        for (QChar c : out)
+            QVERIFY2(c == u'\n' || !corvane::isUnsafeTextChar(c.unicode()), text.out.constData());
+        QVERIFY2(out.startsWith(u"Subject:     Hi From: forged?[2J?31m 100%1\n"
+                                u"From:        \"Boss  Subject: fake\" <boss@x.example>\n"_s),
+                 text.out.constData());
+        QVERIFY(out.contains(u"\nDate:        (none)\nDate (UTC):  (none)\n"_s));
+        QVERIFY(out.contains(u"\n  X-Evil: ?]0;title? ?\n"_s));
+
+        // JSON keeps the exact text, escaped; an unwritable date is null.
+        const Run json = cli({u"message"_s, u"show"_s, u"--json"_s, file});
+        QCOMPARE(json.exitCode, 0);
+        QVERIFY(!json.out.contains('\x1b') && !json.out.contains('\r'));
+        const QJsonObject o = QJsonDocument::fromJson(json.out).object();
+        QCOMPARE(o.value(u"subject"_s).toString(), u"Hi\nFrom: forged\x1b[2J\u009b31m 100%1"_s);
+        QVERIFY(o.value(u"dateLocal"_s).isNull());
+        QVERIFY(o.value(u"dateUtc"_s).isNull());
     }
 
     void failures_data() {

@@ -78,6 +78,7 @@ private Q_SLOTS:
     void init();
     void checkByAddress();
     void checkStoredAccount();
+    void hostileTextStaysOnItsLine();
     void failures_data();
     void failures();
 };
@@ -154,6 +155,29 @@ void TestCliCheck::checkStoredAccount() {
     QCOMPARE(missing.exitCode, 1);
     QVERIFY2(missing.err.contains(u"no account named 'Nobody'"_s), qPrintable(missing.err));
     QCOMPARE(maildir->count(), 3);
+}
+
+void TestCliCheck::hostileTextStaysOnItsLine() {
+    // Encoded line breaks and terminal escapes in the subject and the sender's name, and a From
+    // that the strict address parser rejects: the row stays one line without control
+    // characters, and the sender still reaches the rules (rule 9: "market" in the sender).
+    QVERIFY(maildir->clear());
+    QVERIFY(maildir->deliver("From: =?UTF-8?Q?Loan_Market=0D=0A2=09Spam?= <x@spam.example>@a\n"
+                             "To: e2e@example.net\n"
+                             "Subject: =?UTF-8?Q?Hi=0D=0A2=09Forged=1B[2J=E2=80=AEgnp?=\n"
+                             "Date: Tue, 3 Jun 2003 09:00:00 +0000\n\nBody\n"));
+    const Result r = runCli({u"check"_s, u"--host"_s, servers->value(u"CORVANE_POP3_HOST"_s),
+                             u"--port"_s, port, u"--user"_s, user, u"--password-file"_s,
+                             passwordFile, u"--data-dir"_s, dataDir.path(), u"--rules"_s, u"9"_s});
+    QCOMPARE(r.err, QString());
+    QCOMPARE(r.exitCode, 0);
+    const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 1);
+    const QStringList fields = lines[0].split(u'\t');
+    QCOMPARE(fields.size(), 7);
+    QCOMPARE(fields[1], u"Spam"_s);
+    QCOMPARE(fields[2], u"Hi  2 Forged?[2J?gnp"_s);
+    QCOMPARE(fields[3], u"\"Loan Market  2 Spam\" <x@spam.example>"_s);
 }
 
 void TestCliCheck::failures_data() {

@@ -91,14 +91,6 @@ private:
     std::function<void()> m_onInterrupt;
 };
 
-// TAB and line breaks inside a field become blanks, so that every report is one line.
-QString field(QString text) {
-    for (QChar &c : text)
-        if (c == u'\t' || c == u'\n' || c == u'\r')
-            c = u' ';
-    return text;
-}
-
 // One line per account: "NAME HOST what happened".
 QString report(const QList<AccountPassResult> &results, bool &allDone) {
     QString text;

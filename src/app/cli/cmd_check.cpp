@@ -23,15 +23,6 @@ using namespace Qt::StringLiterals;
 namespace corvane::cli {
 namespace {
 
-// TAB and line breaks inside a field become blanks, so that every message is one line of
-// TAB-separated fields.
-QString field(QString text) {
-    for (QChar &c : text)
-        if (c == u'\t' || c == u'\n' || c == u'\r')
-            c = u' ';
-    return text;
-}
-
 int run(const QStringList &args) {
     QCommandLineParser parser;
     parser.setApplicationDescription(

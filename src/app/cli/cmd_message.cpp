@@ -60,36 +60,37 @@ QJsonObject describe(const MailMessage &message) {
             {u"parts"_s, parts}};
 }
 
+// The plain-text form. Every text from the message goes through field(): it can neither break
+// a line nor send control characters to the terminal. Texts are joined, not put through
+// QString::arg, so a "%1" in a subject stays as it is.
 QString asText(const QJsonObject &o) {
+    const auto value = [&](const QString &key) { return field(o.value(key).toString()); };
     const auto date = [&](const QString &key) {
         return o.value(key).isNull() ? u"(none)"_s : o.value(key).toString();
     };
-    QString text =
-        u"Subject:     %1\nFrom:        %2\nRecipients:  %3\n"
-        u"Date:        %4\nDate (UTC):  %5\nBody lines:  %6\nHeader lines:\n"_s
-            .arg(o.value(u"subject"_s).toString(), o.value(u"from"_s).toString(),
-                 o.value(u"recipients"_s).toString(), date(u"dateLocal"_s), date(u"dateUtc"_s))
-            .arg(o.value(u"bodyLines"_s).toInt());
+    QString text = u"Subject:     "_s + value(u"subject"_s) + u"\nFrom:        "_s +
+                   value(u"from"_s) + u"\nRecipients:  "_s + value(u"recipients"_s) +
+                   u"\nDate:        "_s + date(u"dateLocal"_s) + u"\nDate (UTC):  "_s +
+                   date(u"dateUtc"_s) + u"\nBody lines:  "_s +
+                   QString::number(o.value(u"bodyLines"_s).toInt()) + u"\nHeader lines:\n"_s;
     for (const QJsonValue &line : o.value(u"headerLines"_s).toArray())
-        text += u"  "_s + line.toString() + u'\n';
+        text += u"  "_s + field(line.toString()) + u'\n';
     const QJsonArray parts = o.value(u"parts"_s).toArray();
-    text += u"Parts:%1\n"_s.arg(parts.isEmpty() ? u" none"_s : QString());
+    text += parts.isEmpty() ? u"Parts: none\n"_s : u"Parts:\n"_s;
     int n = 0;
     for (const QJsonValue &v : parts) {
         const QJsonObject p = v.toObject();
-        const QString encoding = p.value(u"transferEncoding"_s).toString();
+        const auto part = [&](const QString &key) { return field(p.value(key).toString()); };
+        const QString encoding = part(u"transferEncoding"_s);
         const QString suffix = encoding.isEmpty() ? QString() : u", "_s + encoding;
+        text += u"  "_s + QString::number(++n) + u". "_s;
         if (p.value(u"kind"_s).toString() == u"attachment"_s)
-            text +=
-                u"  %1. attachment \"%2\" (%3, %4 bytes%5)\n"_s.arg(++n)
-                    .arg(p.value(u"fileName"_s).toString(), p.value(u"contentType"_s).toString())
-                    .arg(p.value(u"size"_s).toInteger())
-                    .arg(suffix);
+            text += u"attachment \""_s + part(u"fileName"_s) + u"\" ("_s + part(u"contentType"_s) +
+                    u", "_s + QString::number(p.value(u"size"_s).toInteger()) + u" bytes"_s +
+                    suffix + u")\n"_s;
         else
-            text += u"  %1. text (%2, %3 lines%4)\n"_s.arg(++n)
-                        .arg(p.value(u"contentType"_s).toString())
-                        .arg(p.value(u"lines"_s).toInt())
-                        .arg(suffix);
+            text += u"text ("_s + part(u"contentType"_s) + u", "_s +
+                    QString::number(p.value(u"lines"_s).toInt()) + u" lines"_s + suffix + u")\n"_s;
     }
     return text;
 }

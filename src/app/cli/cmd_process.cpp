@@ -44,14 +44,6 @@ bool parseNumbers(const QStringList &values, std::set<int> &numbers) {
     return true;
 }
 
-// TAB and line breaks inside a field become blanks, so that every report is one line.
-QString field(QString text) {
-    for (QChar &c : text)
-        if (c == u'\t' || c == u'\n' || c == u'\r')
-            c = u' ';
-    return text;
-}
-
 int run(const QStringList &args) {
     QCommandLineParser parser;
     parser.setApplicationDescription(

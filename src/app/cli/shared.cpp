@@ -1,5 +1,6 @@
 #include "cli/shared.h"
 
+#include "platform/safetext.h"
 #include "rules/miscrules.h"
 
 using namespace Qt::StringLiterals;
@@ -54,6 +55,10 @@ QString unescapeField(QStringView field) {
         }
     }
     return out;
+}
+
+QString field(const QString &text) {
+    return safeText(text);
 }
 
 int runSubcommand(const QString &command, const QStringList &args,

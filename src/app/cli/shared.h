@@ -22,6 +22,11 @@ namespace corvane::cli {
 QString escapeField(const QString &field);
 QString unescapeField(QStringView field);
 
+// Text from mail (or from the core, which may quote it) for one field of a TAB-separated line
+// on the terminal: TAB and line breaks become blanks and other control characters '?'
+// (safeText), so a message can neither break the line nor send commands to the terminal.
+QString field(const QString &text);
+
 // One subcommand of a command ("lists dump"); run gets the arguments after its name.
 struct Subcommand {
     QString name;
@@ -48,13 +53,13 @@ public:
     void showStatus(const QString &text) override { note(text); }
     void showError(const QString &text) override {
         failed = true;
-        err(QStringLiteral("corvane-cli %1: %2\n").arg(m_command, text));
+        err(QStringLiteral("corvane-cli %1: %2\n").arg(m_command, field(text)));
     }
 
 protected:
     void note(const QString &text) {
         if (verbose && !text.isEmpty())
-            err(text + u'\n');
+            err(field(text) + u'\n');
     }
 
 private:

@@ -1,5 +1,7 @@
 #include "records/archivenames.h"
 
+#include "platform/safetext.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QTextBoundaryFinder>
@@ -67,7 +69,7 @@ QString SafeSubject(const QString &subject) {
 QString archiveFileName(const QString &stem, int counter) {
     QString name = stem;
     for (QChar &c : name)
-        if (c.unicode() < 0x20)
+        if (isUnsafeTextChar(c.unicode()))
             c = u'-';
     const qsizetype dot = name.indexOf(u'.');
     qsizetype baseEnd = dot < 0 ? name.size() : dot;

@@ -14,8 +14,9 @@ inline constexpr qsizetype MaxArchiveNameBytes = 255;
 // The archive file name for a stem (a SafeSubject): stem + ".eml", or stem + "(" + counter +
 // ").eml" when counter is 0 or more. The name is made acceptable to the file systems of every
 // platform the archive may be copied to: control characters (which Windows refuses, and NUL
-// everywhere) become hyphens; a stem whose part before its first dot is a reserved device
-// name of Windows (CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$; any case, trailing
+// everywhere), DEL, the line separators and the bidirectional controls that would disguise a
+// name (isUnsafeTextChar) become hyphens; a stem whose part before its first dot is a reserved
+// device name of Windows (CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$; any case, trailing
 // blanks ignored) gets a hyphen after that part; and a stem too long for the name is cut at a
 // character boundary so that the whole name, suffix included, fits in MaxArchiveNameBytes.
 // Trailing dots and blanks, which Windows drops from a name, can never end one: every name

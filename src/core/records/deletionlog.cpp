@@ -4,6 +4,7 @@
 #include "platform/durablefile.h"
 #include "platform/inifile.h"
 #include "platform/legacytext.h"
+#include "platform/safetext.h"
 
 #include <QDir>
 #include <QFile>
@@ -120,16 +121,18 @@ QString DeletionLog::runStartRule() {
     return QString(45, u'-');
 }
 
+// The fields come from mail: a line break or a control character in them must not forge a
+// line of the log or reach the terminal that shows it.
 QString DeletionLog::deletedLine(const QString &from, const QString &to, const QString &subject,
                                  const QString &date) {
-    return u"Email from "_s + from + u" deleted, sent to "_s + to + u" with subject "_s + subject +
-           u" dated "_s + date;
+    return u"Email from "_s + safeText(from) + u" deleted, sent to "_s + safeText(to) +
+           u" with subject "_s + safeText(subject) + u" dated "_s + safeText(date);
 }
 
 QString DeletionLog::bouncedLine(const QString &from, const QString &to, const QString &subject,
                                  const QString &date) {
-    return u"Email from "_s + from + u" bounced and deleted, sent to "_s + to +
-           u" with subject "_s + subject + u" dated "_s + date;
+    return u"Email from "_s + safeText(from) + u" bounced and deleted, sent to "_s + safeText(to) +
+           u" with subject "_s + safeText(subject) + u" dated "_s + safeText(date);
 }
 
 QStringList DeletionLog::runEndLines() {

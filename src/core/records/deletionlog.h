@@ -43,7 +43,9 @@ public:
     // unchanged.
     void incrementDeleteCount();
 
-    // The lines processing appends, in the formats other programs may read.
+    // The lines processing appends, in the formats other programs may read. The texts from
+    // mail in them are made safe first (safeText): they can neither end the line nor carry
+    // control characters into it.
     // "<short date> - <long time> begin process messages" in the locale's formats.
     static QString runStartLine(const QDateTime &now, const QLocale &locale = QLocale::system());
     static QString runStartRule(); // 45 hyphens

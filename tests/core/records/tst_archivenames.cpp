@@ -51,6 +51,9 @@ void TestArchiveNames::fileName_data() {
     QTest::newRow("trailing dots and blanks are not at the end")
         << u"Hi. . "_s << -1 << u"Hi. . .eml"_s;
     QTest::newRow("control characters") << u"a\tb\u0001c\u0000d"_s << -1 << u"a-b-c-d.eml"_s;
+    QTest::newRow("DEL, C1 and line separators")
+        << u"a\u007fb\u009bc\u2028d\u0085e"_s << -1 << u"a-b-c-d-e.eml"_s;
+    QTest::newRow("bidi override") << u"invoice\u202Efdp.exe"_s << -1 << u"invoice-fdp.exe.eml"_s;
     QTest::newRow("device name") << u"CON"_s << -1 << u"CON-.eml"_s;
     QTest::newRow("device name, any case, with counter") << u"nul"_s << 3 << u"nul-(3).eml"_s;
     QTest::newRow("device name before a dot") << u"aux.txt"_s << -1 << u"aux-.txt.eml"_s;

@@ -1,5 +1,6 @@
 #include "errors.h"
 #include "fulldisk.h"
+#include "platform/safetext.h"
 #include "records/deletionlog.h"
 #include "testsupport.h"
 
@@ -171,6 +172,34 @@ private Q_SLOTS:
         QCOMPARE(DeletionLog::bouncedLine(u"\"Ann\" <a@x.example>"_s, u""_s, u"Re: a/b?"_s, u""_s),
                  u"Email from \"Ann\" <a@x.example> bounced and deleted, sent to  with subject "
                  u"Re: a/b? dated "_s);
+    }
+
+    void hostileFieldsStayOnOneLine_data() {
+        QTest::addColumn<bool>("bounced");
+        QTest::newRow("deleted") << false;
+        QTest::newRow("bounced") << true;
+    }
+    void hostileFieldsStayOnOneLine() {
+        // Decoded from encoded words, so they arrive with their line breaks and escapes.
+        QFETCH(bool, bounced);
+        const QString from = u"Boss\r\nEmail from ceo@x.example deleted <a@x.example>"_s;
+        const QString to = u"me@y.example\u2028forged"_s;
+        const QString subject = u"Hi\nProcess Messages finished\x1b[2J\u202Egnp"_s;
+        const QString date = u"today\r"_s;
+        DeletionLog log;
+        if (bounced)
+            log.appendBounced(from, to, subject, date);
+        else
+            log.appendDeleted(from, to, subject, date);
+        log.save(path());
+        DeletionLog back;
+        back.load(path());
+        QCOMPARE(back.LogLines.size(), 1);
+        const QString line = back.LogLines.constFirst();
+        QVERIFY(line.startsWith(u"Email from Boss  Email from ceo@x.example"_s));
+        QVERIFY(line.contains(u"with subject Hi Process Messages finished?[2J?gnp dated today "_s));
+        for (QChar c : line)
+            QVERIFY2(!corvane::isUnsafeTextChar(c.unicode()), qPrintable(line));
     }
 
     void runLines_data() {
