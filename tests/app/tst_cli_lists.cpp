@@ -158,6 +158,43 @@ private Q_SLOTS:
         QVERIFY2(run.err.contains("missing.eml"), run.err.constData());
     }
 
+    void classifyDamagedFiles_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QByteArray>("error");
+        QTest::newRow("no final dot") << QByteArray("From: a@b.c\r\nSubject: FREE\r\n\r\nbody\r\n")
+                                      << QByteArray("before its end line");
+        QTest::newRow("over-long header line")
+            << "From: a@b.c\r\nSubject: " + QByteArray(20000, 'x') + "\r\n\r\n.\r\n"
+            << QByteArray("Max line length exceeded.");
+        QTest::newRow("over-long body line")
+            << "From: a@b.c\r\nSubject: hi\r\n\r\n" + QByteArray(16385, 'x') + "\r\n.\r\n"
+            << QByteArray("Max line length exceeded.");
+        QTest::newRow("empty file") << QByteArray("") << QByteArray("before its end line");
+    }
+    void classifyDamagedFiles() {
+        // A damaged file gives its error and exit 1; the files around it still print.
+        QFETCH(QByteArray, content);
+        QFETCH(QByteArray, error);
+        QTemporaryDir dir;
+        const QString before = dir.filePath(u"before.eml"_s), damaged = dir.filePath(u"bad.eml"_s),
+                      after = dir.filePath(u"after.eml"_s),
+                      lenient = dir.filePath(u"lenient.eml"_s);
+        QVERIFY(corvane::test::writeFile(before, "Subject: FREE gift\r\n\r\n.\r\n"));
+        QVERIFY(corvane::test::writeFile(damaged, content));
+        QVERIFY(corvane::test::writeFile(after, "Subject: hello\r\n\r\n.\r\n"));
+        // A From the strict parser rejects is whole: classified by its lenient sender.
+        QVERIFY(corvane::test::writeFile(
+            lenient, "From: Loan Market <x@spam.biz>@a\r\nSubject: hello\r\n\r\n.\r\n"));
+        const Run run = cli({u"classify"_s, u"--data-dir"_s, dir.path(), u"--rules"_s, u"1,9"_s,
+                             before, damaged, after, lenient});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(QString::fromUtf8(run.out),
+                 u"Spam\t%1\nPlain\t%2\nSpam\t%3\n"_s.arg(before, after, lenient));
+        QVERIFY2(run.err.contains(damaged.toUtf8() + ": ") && run.err.contains(error),
+                 run.err.constData());
+        QCOMPARE(run.err.count('\n'), 1);
+    }
+
     void classifyUsesTheDataDirectory_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QByteArray>("mark");

@@ -26,7 +26,8 @@ int run(const QStringList &args) {
         u"directory (a missing file keeps that list's initial contents) and the ticked rules. "
         u"Either give the message's subject and sender text, or name message files: each is "
         u"parsed as the program parses a fetched header, and one line is printed per file, the "
-        u"mark, a TAB and the file name."_s);
+        u"mark, a TAB and the file name. A missing or damaged file (no end line \".\", an "
+        u"over-long line) prints its error on stderr instead, and the exit code is 1."_s);
     const QCommandLineOption dataDir(u"data-dir"_s,
                                      u"The directory that holds the list files (default: the "
                                      u"current directory)."_s,
@@ -103,14 +104,15 @@ int run(const QStringList &args) {
             message.ClearMessage();
             try {
                 message.LoadMessageFile(file);
+            } catch (const AddressError &) {
+                // An address the strict parser rejects: the file is whole and its sender was
+                // read leniently, so it is classified as the mailbox scan would.
             } catch (const Error &e) {
-                // A header the parser objects to is still classified from what was read, as
-                // the mailbox scan does; a file that cannot be read at all is an error.
-                if (message.HeaderLines.isEmpty()) {
-                    err(u"corvane-cli classify: %1\n"_s.arg(e.message()));
-                    result = Failure;
-                    continue;
-                }
+                // A file that is missing, cut short (no end line "."), or holds an over-long
+                // line or more than a limit allows is damaged: no mark is printed for it.
+                err(u"corvane-cli classify: %1: %2\n"_s.arg(file, e.message()));
+                result = Failure;
+                continue;
             }
             const RowMark mark = classifier.ClassifyMessage(
                 lists, message.Subject, message.FromText(), decodeLegacyText(message.HeaderText()));
