@@ -68,6 +68,10 @@ int dump(const QStringList &args) {
         if (report.status == ListReadStatus::TooShort)
             err(u"corvane-cli lists dump: %1: not a list file (shorter than its 5-byte header)\n"_s
                     .arg(path));
+        else if (report.status == ListReadStatus::TrailingData)
+            err(u"corvane-cli lists dump: %1: damaged list file: more data follows the %2 "
+                u"entries its header counts\n"_s.arg(path)
+                    .arg(report.entriesRead));
         else
             err(u"corvane-cli lists dump: %1: damaged list file: the data ends after %2 of %3 "
                 u"entries\n"_s.arg(path)

@@ -22,6 +22,13 @@ namespace {
 
 constexpr qsizetype kChunk = 64 * 1024;
 constexpr int kHeaderSize = 5;
+// Inflated list data is held as entries, about a third of its size in memory. The first
+// 128 MiB (some 250,000 entries) are allowed whatever the ratio; beyond that the data may be
+// at most 32 times the compressed bytes it came from. Lists the program writes compress
+// 25 to 60 times, so only a list of hundreds of thousands of near-identical entries comes
+// near the limit, while a file of zeros, which compresses a thousand times, stops there.
+constexpr qint64 kInflateAllowance = 128LL * 1024 * 1024;
+constexpr qint64 kInflateRatio = 32;
 
 void writeAll(QIODevice *device, const char *data, qint64 size) {
     if (device->write(data, size) != size)
@@ -87,8 +94,17 @@ private:
     QByteArray m_out;
 };
 
+// How the body ends once the records the header counts have been read.
+enum class BodyEnd {
+    Clean,    // nothing left: for a compressed body, the stream ended and its checksum held
+    MoreData, // bytes the records did not take
+    CutOff,   // a compressed stream without its end
+};
+
 // Hands out the body's bytes, plain or inflated. Input is untrusted: it never reads past the
-// real data and reports the end instead of failing.
+// real data and reports the end instead of failing, and compressed data may expand only so far
+// (kInflateAllowance plus kInflateRatio times the compressed bytes), so a small file cannot
+// make the reader hold gigabytes of entries.
 class RecordSource {
 public:
     RecordSource(QIODevice *device, bool compressed) : m_device(device), m_compressed(compressed) {
@@ -123,6 +139,22 @@ public:
         return true;
     }
 
+    // After the last record: what is left of the body.
+    BodyEnd end() {
+        if (!m_compressed) {
+            char probe;
+            return m_device->read(&probe, 1) == 1 ? BodyEnd::MoreData : BodyEnd::Clean;
+        }
+        if (m_outPos < m_outLen || inflateMore())
+            return BodyEnd::MoreData;
+        if (!m_streamEnded)
+            return m_sawInput ? BodyEnd::CutOff : BodyEnd::Clean; // no stream at all: no body
+        if (m_zs.avail_in > 0)
+            return BodyEnd::MoreData;
+        char probe;
+        return m_device->read(&probe, 1) == 1 ? BodyEnd::MoreData : BodyEnd::Clean;
+    }
+
 private:
     bool readPlain(char *dst, qsizetype size) {
         while (size > 0) {
@@ -144,6 +176,7 @@ private:
                 if (got <= 0)
                     m_inputEnded = true;
                 else {
+                    m_sawInput = true;
                     m_zs.next_in = reinterpret_cast<Bytef *>(m_in.data());
                     m_zs.avail_in = static_cast<uInt>(got);
                 }
@@ -152,6 +185,9 @@ private:
             m_zs.avail_out = static_cast<uInt>(m_out.size());
             const int rc = inflate(&m_zs, Z_NO_FLUSH);
             m_outLen = m_out.size() - m_zs.avail_out;
+            if (qint64(m_zs.total_out) > kInflateAllowance + kInflateRatio * qint64(m_zs.total_in))
+                throw DataError(u"The list file is damaged: its compressed data expands to more "
+                                u"than %1 times its size."_s.arg(kInflateRatio));
             if (rc == Z_STREAM_END)
                 m_streamEnded = true;
             else if (rc == Z_BUF_ERROR) {
@@ -171,6 +207,7 @@ private:
     bool m_open = false;
     bool m_inputEnded = false;
     bool m_streamEnded = false;
+    bool m_sawInput = false;
     z_stream m_zs{};
     QByteArray m_in;
     QByteArray m_out;
@@ -227,8 +264,10 @@ bool ReadListStream(RuleList &list, QIODevice *device, ListReadReport *report) {
     }
     list.clear();
     char header[kHeaderSize];
-    if (device->read(header, kHeaderSize) != kHeaderSize) {
+    const qint64 headerRead = device->read(header, kHeaderSize);
+    if (headerRead != kHeaderSize) {
         r.status = ListReadStatus::TooShort;
+        r.partialHeader = headerRead > 0;
         return false;
     }
     r.entryCount = qFromLittleEndian<qint32>(header + 1);
@@ -258,6 +297,14 @@ bool ReadListStream(RuleList &list, QIODevice *device, ListReadReport *report) {
             }
             entries.append(std::move(entry));
         }
+        // Data the records did not take means the count is wrong: a count lowered (or made
+        // negative) would otherwise drop those entries silently at the next save.
+        if (complete) {
+            const BodyEnd end = source.end();
+            if (end != BodyEnd::Clean)
+                r.status = end == BodyEnd::MoreData ? ListReadStatus::TrailingData
+                                                    : ListReadStatus::Truncated;
+        }
     } catch (const Error &) {
         r.entriesRead = entries.size();
         list.assign(std::move(entries));
@@ -265,11 +312,9 @@ bool ReadListStream(RuleList &list, QIODevice *device, ListReadReport *report) {
     }
     r.entriesRead = entries.size();
     list.assign(std::move(entries));
-    if (!complete) {
+    if (!complete)
         r.status = ListReadStatus::Truncated;
-        return false;
-    }
-    return true;
+    return r.status == ListReadStatus::Ok;
 }
 
 bool SaveListFile(const RuleList &list, const QString &path, bool compress) {

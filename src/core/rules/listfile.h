@@ -16,16 +16,24 @@ namespace corvane {
 // the real data stay in the list.
 enum class ListReadStatus {
     Ok,
-    NoStream,  // no device was given
-    TooShort,  // fewer than 5 bytes: the list is empty
-    Truncated, // the data ended before EntryCount records (or a record's sub-items) were read
+    NoStream,     // no device was given
+    TooShort,     // fewer than 5 bytes: the list is empty
+    Truncated,    // the data ended before EntryCount records (or a record's sub-items) were read,
+                  // or a compressed stream ended without its end mark and checksum
+    TrailingData, // data follows the EntryCount records (a count too small, or negative)
 };
 
 struct ListReadReport {
     ListReadStatus status = ListReadStatus::Ok;
     qsizetype entriesRead = 0;
-    qint32 entryCount = 0; // as the header states it
-    bool damaged() const { return status == ListReadStatus::Truncated; }
+    qint32 entryCount = 0;      // as the header states it
+    bool partialHeader = false; // TooShort with 1 to 4 bytes
+    // Whether the file holds data the reader did not take: it must be kept before the list is
+    // ever written over it. An empty file holds nothing.
+    bool damaged() const {
+        return status == ListReadStatus::Truncated || status == ListReadStatus::TrailingData ||
+               (status == ListReadStatus::TooShort && partialHeader);
+    }
 };
 
 inline constexpr int kListFieldSize = 256;
@@ -35,9 +43,12 @@ inline constexpr int kListFieldSize = 256;
 bool WriteListStream(const RuleList &list, QIODevice *device, bool compress);
 
 // Clears the list and reads a list from the device's position. Returns true when the whole
-// body was read. A truncated body returns false with the entries read so far kept (the report
-// says Truncated). A compressed body that cannot be inflated throws DataError("Error") after
-// keeping the entries read before the fault.
+// body was read and nothing follows the records. A truncated body returns false with the
+// entries read so far kept (the report says Truncated); data after the EntryCount records
+// (also after a count of 0 or less) returns false with the counted entries kept (the report
+// says TrailingData). A compressed body that cannot be inflated throws DataError("Error"), and
+// one that expands more than a file of entries can (over 128 MiB and 32 times its compressed
+// size) throws DataError saying so, both after keeping the entries read before the fault.
 bool ReadListStream(RuleList &list, QIODevice *device, ListReadReport *report = nullptr);
 
 // Replaces the file through a temporary file, so an interrupted save keeps the previous file.

@@ -178,15 +178,14 @@ private Q_SLOTS:
         QTest::addColumn<bool>("ok");
         QTest::addColumn<QStringList>("captions");
         QTest::addColumn<int>("subItemsOfFirst");
-        QTest::newRow("count 0") << fileBytes(true, 0, record("x", {})) << true << QStringList{}
-                                 << 0;
-        QTest::newRow("negative count")
-            << fileBytes(false, -5, record("x", {})) << true << QStringList{} << 0;
+        QTest::newRow("count 0") << fileBytes(true, 0, {}) << true << QStringList{} << 0;
+        QTest::newRow("count 0, no body at all")
+            << fileBytes(false, 0, {}) << true << QStringList{} << 0;
+        QTest::newRow("compressed header without a stream")
+            << QByteArray("\1\0\0\0\0", 5) << true << QStringList{} << 0;
+        QTest::newRow("negative count") << fileBytes(true, -5, {}) << true << QStringList{} << 0;
         QTest::newRow("negative sub-item count")
             << fileBytes(false, 1, field("x") + le32(-3)) << true << QStringList{u"x"_s} << 0;
-        QTest::newRow("trailing data ignored")
-            << fileBytes(true, 1, record("x", {"d"}) + record("y", {"e"})) << true
-            << QStringList{u"x"_s} << 1;
     }
     void counts() {
         QFETCH(QByteArray, bytes);
@@ -230,6 +229,34 @@ private Q_SLOTS:
         cut.chop(cut.size() / 3);
         QTest::newRow("compressed stream cut off")
             << cut << QStringList{u"one"_s} << int(ListReadStatus::Truncated);
+        QByteArray noTrailer = fileBytes(true, 2, two);
+        noTrailer.chop(4); // the checksum: every record is there, the stream has no end
+        QTest::newRow("compressed stream without its checksum")
+            << noTrailer << QStringList{u"one"_s, u"two"_s} << int(ListReadStatus::Truncated);
+        QTest::newRow("partial header")
+            << QByteArray("\1", 1) << QStringList{} << int(ListReadStatus::TooShort);
+
+        // A count that leaves data unread: saved again, the list would lose those entries.
+        const int trailing = int(ListReadStatus::TrailingData);
+        QTest::newRow("count smaller than the records, compressed")
+            << fileBytes(true, 1, two) << QStringList{u"one"_s} << trailing;
+        QTest::newRow("count smaller than the records, plain")
+            << fileBytes(false, 1, two) << QStringList{u"one"_s} << trailing;
+        QTest::newRow("count 0 before records")
+            << fileBytes(true, 0, two) << QStringList{} << trailing;
+        QTest::newRow("negative count before records")
+            << fileBytes(true, -1, two) << QStringList{} << trailing;
+        QTest::newRow("negative count before plain records")
+            << fileBytes(false, qint32(0x80000000), two) << QStringList{} << trailing;
+        QTest::newRow("bytes after the compressed stream")
+            << fileBytes(true, 2, two) + QByteArray("x") << QStringList{u"one"_s, u"two"_s}
+            << trailing;
+        QTest::newRow("a second stream after the first")
+            << fileBytes(true, 2, two) + zlibCompress(record("three", {"c"}))
+            << QStringList{u"one"_s, u"two"_s} << trailing;
+        QTest::newRow("one byte after plain records")
+            << fileBytes(false, 2, two) + QByteArray(1, '\0') << QStringList{u"one"_s, u"two"_s}
+            << trailing;
     }
     void damagedFiles() {
         QFETCH(QByteArray, bytes);
@@ -242,6 +269,44 @@ private Q_SLOTS:
         QCOMPARE(int(report.status), status);
         QCOMPARE(::captions(list), captions);
         QCOMPARE(report.entriesRead, captions.size());
+        // Only an empty file holds nothing that a save could lose.
+        QCOMPARE(report.damaged(), !bytes.isEmpty());
+    }
+
+    void inflatedDataIsBounded() {
+        // A few megabytes of compressed zeros would inflate to millions of empty entries.
+        QByteArray bytes = QByteArray(1, '\1') + le32(0x7fffffff);
+        z_stream zs{};
+        QCOMPARE(deflateInit2(&zs, 9, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+        const QByteArray zeros(1024 * 1024, '\0');
+        QByteArray out(64 * 1024, '\0');
+        for (int i = 0; i < 512; ++i) { // 512 MiB of zeros, about half a megabyte compressed
+            zs.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(zeros.constData()));
+            zs.avail_in = uInt(zeros.size());
+            do {
+                zs.next_out = reinterpret_cast<Bytef *>(out.data());
+                zs.avail_out = uInt(out.size());
+                deflate(&zs, Z_NO_FLUSH);
+                bytes.append(out.constData(), out.size() - zs.avail_out);
+            } while (zs.avail_out == 0);
+        }
+        deflateEnd(&zs);
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        RuleList list;
+        ListReadReport report;
+        try {
+            ReadListStream(list, &buffer, &report);
+            QFAIL("inflated without a limit");
+        } catch (const DataError &e) {
+            QVERIFY2(e.message().contains(u"expands to more than 32 times"_s),
+                     qPrintable(e.message()));
+        }
+        // What was read before the limit stays: the 128 MiB allowed, and not much more (a
+        // record of zeros is a caption and a sub-item count of 0: 260 bytes).
+        const qsizetype allowed = 128 * 1024 * 1024 / 260;
+        QVERIFY2(list.size() >= allowed && list.size() < allowed + allowed / 4,
+                 qPrintable(QString::number(list.size())));
     }
 
     void damagedCompressedDataThrowsError() {

@@ -134,6 +134,12 @@ private Q_SLOTS:
         QTest::newRow("list file cut short")
             << u"truncated"_s << u"is damaged; the 2 entries that could be read"_s
             << u"bleml.dat.damaged"_s;
+        QTest::newRow("list whose count was lowered")
+            << u"count lowered"_s << u"is damaged; the 1 entries that could be read"_s
+            << u"bleml.dat.damaged"_s;
+        QTest::newRow("list whose count was made negative")
+            << u"count negative"_s << u"is damaged; the 0 entries that could be read"_s
+            << u"bleml.dat.damaged"_s;
         QTest::newRow("compressed list that cannot be inflated")
             << u"corrupt"_s << u"Error"_s << u"bleml.dat.damaged"_s;
         QTest::newRow("list file that cannot be opened")
@@ -152,6 +158,13 @@ private Q_SLOTS:
         const QByteArray full = listBytes(kStoredEmails, false);
         if (fixture == u"truncated"_s)
             QVERIFY(writeFile(path(u"bleml.dat"_s), full.left(full.size() - 400)));
+        else if (fixture.startsWith(u"count "_s))
+            QVERIFY(writeFile(
+                path(u"bleml.dat"_s),
+                full.left(1) +
+                    QByteArray(fixture == u"count lowered"_s ? "\x01\0\0\0" : "\xff\xff\xff\xff",
+                               4) +
+                    full.mid(5)));
         else if (fixture == u"corrupt"_s)
             QVERIFY(writeFile(path(u"bleml.dat"_s),
                               QByteArray("\x01\x03\x00\x00\x00", 5) + QByteArray(300, 'x')));
@@ -164,10 +177,11 @@ private Q_SLOTS:
             QVERIFY(QDir().mkpath(path(u"logfile.log"_s)));
         else if (fixture == u"accounts"_s)
             QVERIFY(writeFile(path(u"accounts.dat"_s), "Standard Jet DB\0 not SQLite at all"));
-        const QFileInfo before(
-            path(fixture.contains(u"list"_s) || fixture == u"truncated"_s || fixture == u"corrupt"_s
-                     ? u"bleml.dat"_s
-                     : untouched));
+        const QFileInfo before(path(fixture.contains(u"list"_s) || fixture == u"truncated"_s ||
+                                            fixture == u"corrupt"_s ||
+                                            fixture.startsWith(u"count "_s)
+                                        ? u"bleml.dat"_s
+                                        : untouched));
         const QByteArray original = before.isFile() ? readFile(before.filePath()) : QByteArray();
 
         ProgramRun run(m_dir->path());
@@ -192,6 +206,8 @@ private Q_SLOTS:
         // A damaged list was copied aside, so it may be saved again with what it held.
         if (fixture == u"truncated"_s)
             QCOMPARE(readList(ListKind::EmailBlack, path(u"bleml.dat"_s)).size(), 2);
+        if (fixture == u"count lowered"_s)
+            QCOMPARE(readList(ListKind::EmailBlack, path(u"bleml.dat"_s)).size(), 1);
         // Everything that was read is saved as usual.
         for (const QString &name : kWrittenAtClose) {
             if (name != untouched && !(name == u"bleml.dat"_s && fixture == u"list folder"_s))
