@@ -43,4 +43,48 @@ public:
     using Error::Error;
 };
 
+// The server may or may not have carried out what was asked (it did not answer QUIT): what
+// happened to the mailbox is not known, and must not be reported as either.
+class OutcomeUnknownError : public Error {
+public:
+    using Error::Error;
+};
+
+// The class of an error, for callers that keep or pass on what kind of failure it was after
+// the exception itself is gone (a report line, an exit code).
+enum class ErrorKind { Other, File, Network, Protocol, Data, OutcomeUnknown };
+
+inline ErrorKind errorKind(const Error &e) noexcept {
+    if (dynamic_cast<const OutcomeUnknownError *>(&e))
+        return ErrorKind::OutcomeUnknown;
+    if (dynamic_cast<const NetworkError *>(&e))
+        return ErrorKind::Network;
+    if (dynamic_cast<const ProtocolError *>(&e))
+        return ErrorKind::Protocol;
+    if (dynamic_cast<const FileError *>(&e))
+        return ErrorKind::File;
+    if (dynamic_cast<const DataError *>(&e))
+        return ErrorKind::Data;
+    return ErrorKind::Other;
+}
+
+// Throws an error of the given kind with the text.
+[[noreturn]] inline void throwError(ErrorKind kind, QString text) {
+    switch (kind) {
+    case ErrorKind::File:
+        throw FileError(std::move(text));
+    case ErrorKind::Network:
+        throw NetworkError(std::move(text));
+    case ErrorKind::Protocol:
+        throw ProtocolError(std::move(text));
+    case ErrorKind::Data:
+        throw DataError(std::move(text));
+    case ErrorKind::OutcomeUnknown:
+        throw OutcomeUnknownError(std::move(text));
+    case ErrorKind::Other:
+        break;
+    }
+    throw Error(std::move(text));
+}
+
 } // namespace corvane

@@ -38,6 +38,21 @@ QList<QByteArray> headerOf(const QByteArray &message) {
     return message.left(message.indexOf("\n\n")).split('\n');
 }
 
+// What Dovecot sends for RETR of a message stored with these bytes: every line with CR LF,
+// the lines that begin with "." doubled, then the end line.
+QByteArray asServed(const QByteArray &stored) {
+    QList<QByteArray> lines = stored.split('\n');
+    if (stored.endsWith('\n'))
+        lines.removeLast();
+    QByteArray out;
+    for (QByteArray line : std::as_const(lines)) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        out += (line.startsWith('.') ? "." + line : line) + "\r\n";
+    }
+    return out + ".\r\n";
+}
+
 // Records errors and questions; answers No.
 class Collector final : public ScreeningView {
 public:
@@ -149,6 +164,7 @@ private Q_SLOTS:
 
     void bounceAndTwoDeletions();
     void failedBounceDeletesNothing();
+    void archiveCopyIsTheMessageAsServed();
     void cliProcessThenAuto();
 };
 
@@ -351,6 +367,60 @@ void TestProcessingE2e::cliProcessThenAuto() {
     QVERIFY(QFile::exists(dir.filePath(u"archive/Re- cheap pills-.eml"_s)));
     SettingsFile(dir.filePath(SettingsFile::FileName)).ReadConfiguration(after, miscAfter, total);
     QCOMPARE(total, u"10"_s);
+}
+
+// Messages that a re-composed copy would change (a forwarded message, a deep MIME nest beyond
+// the parser's limits, an HTML and text pair, a sender the address parser rejects) are
+// archived exactly as the server sent them, and deleted.
+void TestProcessingE2e::archiveCopyIsTheMessageAsServed() {
+    QVERIFY(maildir->clear());
+    QByteArray nest = "From: deep@example.org\nSubject: deep\nMIME-Version: 1.0\n"
+                      "Content-Type: multipart/mixed; boundary=\"b0\"\n\n";
+    for (int i = 1; i < 200; ++i)
+        nest += "--b" + QByteArray::number(i - 1) +
+                "\nContent-Type: multipart/mixed; boundary=\"b" + QByteArray::number(i) + "\"\n\n";
+    nest += "--b199\nContent-Type: text/plain\n\ninside\n";
+    for (int i = 199; i >= 0; --i)
+        nest += "--b" + QByteArray::number(i) + "--\n";
+    const QList<QByteArray> messages{
+        "From: Ann <ann@example.org>\nTo: process@e2e.example\nSubject: Fwd: offer\n"
+        "Date: 6 May 2024 07:00 +0200\nMIME-Version: 1.0\n"
+        "Content-Type: multipart/mixed; boundary=\"outer\"\n\n--outer\n"
+        "Content-Type: text/plain\n\nSee below.\n.\n..two dots\n--outer\n"
+        "Content-Type: message/rfc822\n\nFrom: x@example.com\nSubject: offer\n\na=3Db\n"
+        "--outer--\n",
+        nest,
+        "From: shop@example.com\nSubject: sale\nMIME-Version: 1.0\n"
+        "Content-Type: multipart/mixed; boundary=\"m\"\n\n--m\nContent-Type: text/plain\n"
+        "Content-Transfer-Encoding: quoted-printable\n\nPrice =3D 5\n--m\n"
+        "Content-Type: text/html\n\n<p>Price = 5</p>\n--m--\n",
+        "From: Loan Market <x@spam.biz>@a\nSubject: loans\n\nCheap.\n"};
+    for (const QByteArray &m : messages)
+        QVERIFY(maildir->deliver(m));
+    const QList<QByteArray> stored = maildir->messages();
+    QCOMPARE(stored.size(), messages.size());
+
+    QTemporaryDir dir;
+    AccountStore store(dir.filePath(u"accounts.dat"_s));
+    store.insert(account());
+    RuleLists lists;
+    Collector view;
+    TcpTransport transport;
+    MailboxSession session(transport, &store, lists, view);
+    Settings settings;
+    DeletionLog log;
+    MessageProcessor processor(session, settings, log, dir.filePath(u"archive"_s));
+    session.CheckAccount(0);
+    QCOMPARE(session.rows().size(), messages.size());
+    for (qsizetype p = 0; p < messages.size(); ++p)
+        session.setMark(p, RowMark::Delete);
+
+    const ProcessingResult result = processor.ProcessMessages();
+    QCOMPARE(result.processed, int(messages.size()));
+    QCOMPARE(view.errors, QStringList());
+    for (const ProcessedMessage &done : result.messages)
+        QCOMPARE(corvane::test::readFile(done.archivePath), asServed(stored.at(done.number - 1)));
+    QTRY_COMPARE_WITH_TIMEOUT(maildir->count(), 0, 10000);
 }
 
 QTEST_GUILESS_MAIN(TestProcessingE2e)

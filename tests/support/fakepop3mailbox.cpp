@@ -45,6 +45,18 @@ void FakePop3Mailbox::dropAt(const QByteArray &commandLine) {
     m_drops.append(commandLine);
 }
 
+void FakePop3Mailbox::loseReplyTo(const QByteArray &commandLine) {
+    m_lostReplies.append(commandLine);
+}
+
+void FakePop3Mailbox::cutRetr(const QByteArray &commandLine, int lines) {
+    m_cuts.insert(commandLine, lines);
+}
+
+void FakePop3Mailbox::setListedSize(int n, qint64 size) {
+    m_listedSizes.insert(n, size);
+}
+
 QList<QByteArray> FakePop3Mailbox::commandsTo(const QString &host) const {
     const QByteArray prefix = host.toUtf8() + ": ";
     QList<QByteArray> out;
@@ -83,6 +95,10 @@ void FakePop3Mailbox::send(const QByteArray &bytes) {
         const QByteArray line = m_partial.left(end);
         m_partial.remove(0, end + 2);
         handle(line);
+        if (m_loseReply) {
+            m_loseReply = false;
+            close();
+        }
     }
 }
 
@@ -111,11 +127,13 @@ const QByteArray *FakePop3Mailbox::message(const QByteArray &argument) {
     return &box.messages[n - 1];
 }
 
-void FakePop3Mailbox::replyWithMessage(const QByteArray &message, bool headerOnly) {
+void FakePop3Mailbox::replyWithMessage(const QByteArray &message, bool headerOnly, int maxLines) {
     reply("+OK");
     QList<QByteArray> lines = message.split('\n');
     if (message.endsWith('\n'))
         lines.removeLast();
+    if (maxLines >= 0)
+        lines = lines.mid(0, maxLines);
     for (QByteArray line : std::as_const(lines)) {
         if (line.endsWith('\r'))
             line.chop(1);
@@ -140,6 +158,9 @@ void FakePop3Mailbox::handle(const QByteArray &line) {
         reply("-ERR " + m_refusals.value(line));
         return;
     }
+    // The command takes effect; its reply and the connection are lost (see send()).
+    if (m_lostReplies.removeOne(line))
+        m_loseReply = true;
     const qsizetype blank = line.indexOf(' ');
     const QByteArray verb = (blank < 0 ? line : line.left(blank)).toUpper();
     const QByteArray arg = blank < 0 ? QByteArray() : line.mid(blank + 1);
@@ -195,14 +216,15 @@ void FakePop3Mailbox::handle(const QByteArray &line) {
         }
     } else if (verb == "LIST") {
         if (const QByteArray *m = message(arg))
-            reply("+OK " + arg + ' ' + QByteArray::number(m->size()));
+            reply("+OK " + arg + ' ' +
+                  QByteArray::number(m_listedSizes.value(arg.toInt(), m->size())));
     } else if (verb == "TOP") {
         const QList<QByteArray> args = arg.split(' ');
         if (const QByteArray *m = message(args.value(0)))
             replyWithMessage(*m, true);
     } else if (verb == "RETR") {
         if (const QByteArray *m = message(arg))
-            replyWithMessage(*m, false);
+            replyWithMessage(*m, false, m_cuts.value(line, -1));
     } else if (verb == "DELE") {
         if (message(arg)) {
             m_marked.append(arg.toInt() - 1);

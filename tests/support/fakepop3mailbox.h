@@ -27,6 +27,14 @@ public:
     void refuse(const QByteArray &commandLine, const QByteArray &text);
     // The server closes the connection when this exact command line arrives.
     void dropAt(const QByteArray &commandLine);
+    // The server carries out this exact command line (QUIT: applies the deletions) but the
+    // connection drops before its reply.
+    void loseReplyTo(const QByteArray &commandLine);
+    // RETR with this exact command line sends only the first lines of the message, properly
+    // ended with ".".
+    void cutRetr(const QByteArray &commandLine, int lines);
+    // LIST n answers this size for message n instead of its real one.
+    void setListedSize(int n, qint64 size);
 
     // "host: COMMAND" for every command line received ("PASS ****" masked), in order.
     const QList<QByteArray> &commands() const { return m_commands; }
@@ -52,13 +60,16 @@ private:
     void handle(const QByteArray &line);
     void reply(const QByteArray &line) { m_incoming += line + "\r\n"; }
     // Replies "+OK" with the message's lines (all, or the header only) and the end line.
-    void replyWithMessage(const QByteArray &message, bool headerOnly);
+    void replyWithMessage(const QByteArray &message, bool headerOnly, int maxLines = -1);
     // The message with that number when it exists and is not marked; replies -ERR otherwise.
     const QByteArray *message(const QByteArray &argument);
 
     QHash<QString, Mailbox> m_boxes;
     QHash<QByteArray, QByteArray> m_refusals;
     QList<QByteArray> m_drops;
+    QList<QByteArray> m_lostReplies;
+    QHash<QByteArray, int> m_cuts;
+    QHash<int, qint64> m_listedSizes;
     QList<QByteArray> m_commands;
     QByteArray m_incoming;
     QByteArray m_partial;
@@ -67,6 +78,7 @@ private:
     QList<int> m_marked; // 0-based indexes marked for deletion
     bool m_open = false;
     bool m_loggedIn = false;
+    bool m_loseReply = false;
 };
 
 } // namespace corvane::test

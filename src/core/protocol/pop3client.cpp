@@ -87,6 +87,38 @@ void Pop3Client::CloseSession() {
     m_transport.close();
 }
 
+Pop3QuitOutcome Pop3Client::QuitSession() {
+    using Status = Pop3QuitOutcome::Status;
+    Pop3QuitOutcome outcome;
+    if (!m_transport.isOpen()) {
+        outcome.text = u"Not Connected"_s;
+        return outcome;
+    }
+    try {
+        m_transport.writeLine("QUIT");
+        const Pop3Reply reply = readReply();
+        switch (reply.status) {
+        case Pop3Reply::Status::Ok:
+            outcome.status = Status::Committed;
+            outcome.text = decodeLegacyText(reply.text);
+            break;
+        case Pop3Reply::Status::Err:
+            outcome.status = Status::Refused;
+            outcome.text = decodeLegacyText(reply.text.isEmpty() ? reply.line : reply.text);
+            break;
+        case Pop3Reply::Status::Unrecognized:
+            outcome.text =
+                u"Unrecognized POP3 Response Header:\n\"%1\""_s.arg(decodeLegacyText(reply.line));
+            break;
+        }
+    } catch (const Error &e) {
+        outcome.status = Status::Unknown;
+        outcome.text = e.message();
+    }
+    m_transport.close();
+    return outcome;
+}
+
 void Pop3Client::AbandonSession() {
     m_transport.close();
 }
@@ -195,6 +227,24 @@ bool Pop3Client::FetchMessage(int n, MailMessage &message) {
     if (!command("RETR " + number(n)).ok())
         return false;
     readMessageData(message);
+    return true;
+}
+
+bool Pop3Client::RetrieveMessage(int n, Pop3RetrievedMessage &message) {
+    message = {};
+    if (!command("RETR " + number(n)).ok())
+        return false;
+    Pop3DataLines lines(m_transport);
+    QByteArray line;
+    while (lines.readLine(line)) {
+        message.fileForm += line;
+        message.fileForm += "\r\n";
+        if (lines.atEnd())
+            break;
+        ++message.lines;
+        message.stuffedOctets += line.size() + 2;
+        message.octets += line.size() + 2 - (line.startsWith('.') ? 1 : 0);
+    }
     return true;
 }
 

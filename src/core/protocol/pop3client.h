@@ -23,6 +23,32 @@ struct Pop3Reply {
     bool ok() const { return status == Status::Ok; }
 };
 
+// What the reply to QUIT says about the deletions of the session.
+struct Pop3QuitOutcome {
+    enum class Status {
+        Committed, // "+OK": the server has applied the deletions
+        Refused,   // "-ERR": the server has applied none of them (RFC 1939)
+        Unknown,   // no reply (a dropped connection, a time-out) or no status line
+    };
+    Status status = Status::Unknown;
+    // Refused: the server's words after "-ERR"; Unknown: what went wrong; Committed: the
+    // reply text.
+    QString text;
+};
+
+// A whole message as RETR n delivered it, kept as received for its archive copy.
+struct Pop3RetrievedMessage {
+    // The lines exactly as received (dot-stuffed), each followed by CR LF, the end line "."
+    // included: the message-file form.
+    QByteArray fileForm;
+    // The size as RFC 1939 counts it for LIST n: every line without its stuffing dot and
+    // followed by CR LF; the end line not counted.
+    qint64 octets = 0;
+    // The same with the stuffing dots, which some servers count.
+    qint64 stuffedOctets = 0;
+    qsizetype lines = 0; // lines of the message, the end line not counted
+};
+
 // The lines of a multi-line POP3 reply (a listing, TOP or RETR data), up to and including
 // the end line ".", which is delivered like any other line; afterwards readLine() returns
 // false. Lines come as received (dot-stuffed); the line limit is the transport's. A transport
@@ -63,9 +89,14 @@ public:
     // fails after the connection stands, QUIT is written and the connection closed before the
     // error is passed on. Throws "Already connected." when a session is open.
     void OpenSession();
-    // Writes QUIT when the connection stands and closes it at once, without reading the reply.
-    // The server then applies the deletions of the session. Never throws.
+    // Writes QUIT when the connection stands and closes it at once, without reading the reply:
+    // the quick close for sessions whose outcome does not matter (nothing was deleted). Never
+    // throws.
     void CloseSession();
+    // Ends the session with QUIT and reads the reply, which says whether the server applied
+    // the deletions of the session; the connection is closed in every case. Unknown when no
+    // connection stood. Never throws.
+    Pop3QuitOutcome QuitSession();
     // Closes the connection without QUIT: the server discards the deletions of the session.
     // Never throws.
     void AbandonSession();
@@ -82,6 +113,9 @@ public:
     // RETR n: reads the whole message n into message; false (nothing read) when the server
     // does not answer "+OK".
     bool FetchMessage(int n, MailMessage &message);
+    // RETR n: reads the whole message n as received, without parsing it; false (nothing
+    // read) when the server does not answer "+OK".
+    bool RetrieveMessage(int n, Pop3RetrievedMessage &message);
     // DELE n: true; a refusal throws the server's text.
     bool MarkDeleted(int n);
     // RSET: clears the deletion marks of the session.

@@ -75,11 +75,20 @@ void DeletionLog::load(const QString &path) {
         return;
     if (!f.open(QIODevice::ReadOnly)) {
         m_readOk = false;
+        m_unreadablePath = path;
         throw FileError(
             u"Cannot read %1: %2"_s.arg(QDir::toNativeSeparators(path), f.errorString()));
     }
-    LogLines = readLines(f);
+    QStringList lines = readLines(f);
+    if (f.error() != QFileDevice::NoError) {
+        m_readOk = false;
+        m_unreadablePath = path;
+        throw FileError(
+            u"Cannot read %1: %2"_s.arg(QDir::toNativeSeparators(path), f.errorString()));
+    }
+    LogLines = std::move(lines);
     m_readOk = true;
+    m_unreadablePath.clear();
 }
 
 void DeletionLog::save(const QString &path) const {
@@ -110,6 +119,15 @@ void DeletionLog::incrementDeleteCount() {
     DeleteCount = QString::number(*n + 1);
 }
 
+bool DeletionLog::restartCountIfUnusable() {
+    using L = std::numeric_limits<qint64>;
+    const auto n = parseLegacyInteger(DeleteCount, L::min(), L::max());
+    if (n && *n < L::max())
+        return true;
+    DeleteCount = u"0"_s;
+    return false;
+}
+
 QString DeletionLog::runStartLine(const QDateTime &now, const QLocale &locale) {
     const QString date = locale.toString(now.date(), QLocale::ShortFormat);
     const QString time =
@@ -137,6 +155,10 @@ QString DeletionLog::bouncedLine(const QString &from, const QString &to, const Q
 
 QStringList DeletionLog::runEndLines() {
     return {QString(40, u'-'), u"Process Messages finished"_s, QString()};
+}
+
+QString DeletionLog::unconfirmedLine(const QString &line) {
+    return u"Not confirmed by the server (no answer to QUIT): "_s + line;
 }
 
 void DeletionLog::appendRunStart(const QDateTime &now, const QLocale &locale) {

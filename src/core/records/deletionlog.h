@@ -30,6 +30,9 @@ public:
     void save(const QString &path) const;
     // False after a failed load() until a later load() succeeds.
     bool canSaveOver() const { return m_readOk; }
+    // The file that the last load() could not read; empty after a successful load(). Lines
+    // appended meanwhile could never be saved into it.
+    const QString &unreadableFile() const { return m_unreadablePath; }
 
     // Lines of a log file: split at CR LF, LF or CR; a final line ending adds no empty line.
     // Read as UTF-8 when valid, else as Windows-1252.
@@ -42,6 +45,10 @@ public:
     // Adds 1 to the total. Throws DataError when the total is not a whole number; it is then
     // unchanged.
     void incrementDeleteCount();
+    // True when the total can be incremented. Otherwise (a hand-edited or damaged settings
+    // value, or a total at the largest number) it is set to "0", so that counting starts again,
+    // and false is returned.
+    bool restartCountIfUnusable();
 
     // The lines processing appends, in the formats other programs may read. The texts from
     // mail in them are made safe first (safeText): they can neither end the line nor carry
@@ -55,6 +62,10 @@ public:
                                const QString &date);
     // 40 hyphens, "Process Messages finished" and an empty line.
     static QStringList runEndLines();
+    // A deleted or bounced line of a run whose end the server never confirmed: the messages
+    // may or may not have been deleted. The line no longer begins "Email from", so nothing
+    // that counts the log's deletions counts it.
+    static QString unconfirmedLine(const QString &line);
 
     void appendRunStart(const QDateTime &now, const QLocale &locale = QLocale::system());
     void appendDeleted(const QString &from, const QString &to, const QString &subject,
@@ -65,6 +76,7 @@ public:
 
 private:
     bool m_readOk = true;
+    QString m_unreadablePath;
 };
 
 } // namespace corvane

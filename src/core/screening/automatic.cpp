@@ -88,6 +88,7 @@ AccountPassResult AutomaticPass::passAccount(const Account &account) {
         m_session.ShowStatus(QString());
         m_session.ShowBusy(false);
         result.error = e.message();
+        result.errorKind = errorKind(e);
         return result;
     }
 
@@ -108,6 +109,14 @@ AccountPassResult AutomaticPass::passAccount(const Account &account) {
         } else {
             m_session.ShowFileStatus();
             m_session.ScanHeaders(m_session.MessageCount);
+            if (m_stop && m_stop()) {
+                // The scan deletes nothing, so the quick close cannot delete anything either.
+                pop.CloseSession();
+                m_session.ResetWindow();
+                m_session.ShowBusy(false);
+                result.outcome = AccountPassResult::Outcome::Interrupted;
+                return result;
+            }
             for (qsizetype p = 0; p < m_session.rows().size(); ++p)
                 if (m_session.rows().at(p).Mark == RowMark::Spam)
                     m_session.setMark(p, RowMark::Delete);
@@ -128,7 +137,10 @@ AccountPassResult AutomaticPass::passAccount(const Account &account) {
         }
         pop.AbandonSession();
         m_session.ResetWindow();
-        result.outcome = AccountPassResult::Outcome::Failed;
+        result.errorKind = errorKind(e);
+        result.outcome = result.errorKind == ErrorKind::OutcomeUnknown
+                             ? AccountPassResult::Outcome::Unknown
+                             : AccountPassResult::Outcome::Failed;
         result.error = e.message();
     }
     m_session.ShowBusy(false);

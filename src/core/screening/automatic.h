@@ -1,5 +1,6 @@
 #pragma once
 
+#include "errors.h"
 #include "screening/processing.h"
 
 #include <QList>
@@ -57,15 +58,18 @@ struct AccountPassResult {
     enum class Outcome {
         NotConnected, // connecting or logging in failed; passed over
         Empty,        // connected; no messages, nothing scanned
-        Processed,    // scanned, Spam rows deleted
+        Processed,    // scanned, Spam rows deleted (the server confirmed QUIT)
         Failed,       // an error after the login; nothing of this account was deleted
+        Unknown,      // processed, but the server did not answer QUIT: perhaps deleted
+        Interrupted,  // the pass was asked to stop after the scan; nothing was deleted
     };
     QString accountName;
     QString host;
     Outcome outcome = Outcome::NotConnected;
     int messageCount = 0;
     ProcessingResult processing;
-    QString error; // NotConnected and Failed: what went wrong
+    QString error;                          // NotConnected, Failed and Unknown: what went wrong
+    ErrorKind errorKind = ErrorKind::Other; // the class of that error
 };
 
 // One automatic pass over every account, in table order: connect and log in (an account that
@@ -74,15 +78,18 @@ struct AccountPassResult {
 // and without reconnecting. Only Spam is deleted; nothing is bounced.
 //
 // An error after the login (a dropped connection during the scan, an archive copy that
-// cannot be written) ends that account's part of the pass without deleting anything of it
-// (processing takes back its run, see MessageProcessor) and the pass goes on with the next
-// account; the error is in the account's result.
+// cannot be written, a QUIT the server refused) ends that account's part of the pass without
+// deleting anything of it (processing takes back its run, see MessageProcessor) and the pass
+// goes on with the next account; the error is in the account's result. A QUIT that got no
+// answer makes the account's outcome Unknown: its messages are not counted as deleted.
 class AutomaticPass {
 public:
     AutomaticPass(MailboxSession &session, const AccountStore *store, const Settings &settings,
                   DeletionLog &log, QString archiveFolder, ProcessingHooks hooks = {});
 
-    // Asked before each account; true ends the pass there (corvane-cli when interrupted).
+    // Asked before each account and between an account's scan and its processing; true ends
+    // the pass there, deleting nothing more (corvane-cli when interrupted). A run that has
+    // begun deleting is carried through its QUIT, so its outcome is known.
     void setStopRequested(std::function<bool()> stop) { m_stop = std::move(stop); }
 
     // The pass. Sets the session's AutoMode, which processing reads.

@@ -120,6 +120,7 @@ void MailboxSession::ReadMailboxSize() {
 }
 
 void MailboxSession::CheckAccount(int tag) {
+    m_connectFailure.reset();
     if (m_store) {
         // The walk goes on to the end after the match, leaving the last row current.
         if (const std::optional<Account> account = m_store->lookup(tag, AccountStore::Walk::ToEnd))
@@ -147,7 +148,8 @@ void MailboxSession::CheckAccount(int tag) {
 
     try {
         m_pop.OpenSession();
-    } catch (const Error &) {
+    } catch (const Error &e) {
+        m_connectFailure = errorKind(e);
         m_view.showError(u"Could not connect with \"%1\", check you are on the internet and your "
                          u"settings, username and password are correct"_s.arg(host));
         SetConnectedState(false);

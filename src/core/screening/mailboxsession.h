@@ -1,5 +1,6 @@
 #pragma once
 
+#include "errors.h"
 #include "protocol/mailmessage.h"
 #include "protocol/pop3client.h"
 #include "screening/classify.h"
@@ -58,6 +59,10 @@ public:
     // the login (a dropped connection during the scan) are passed on, with the rows listed so
     // far kept and the commands enabled again.
     void CheckAccount(int tag);
+    // The class of the failure that kept the last CheckAccount from connecting or logging in
+    // (NetworkError: the server could not be reached; ProtocolError: it refused the login);
+    // nothing when it connected.
+    std::optional<ErrorKind> connectFailure() const { return m_connectFailure; }
     // Lists messages 1 to count of the open connection, each classified against the lists.
     void ScanHeaders(int count);
     // Ends the connection without deleting anything (RSET, then QUIT) and resets the state.
@@ -95,6 +100,7 @@ private:
     Classifier m_classifier;
     QList<HeaderRow> m_rows;
     QString m_statusText; // what status panel 1 shows
+    std::optional<ErrorKind> m_connectFailure;
 };
 
 } // namespace corvane

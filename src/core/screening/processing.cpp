@@ -1,6 +1,7 @@
 #include "screening/processing.h"
 
 #include "errors.h"
+#include "platform/durablefile.h"
 #include "platform/legacytext.h"
 #include "protocol/mailaddress.h"
 #include "protocol/mailmessage.h"
@@ -10,6 +11,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QTemporaryFile>
 
 using namespace Qt::StringLiterals;
 
@@ -23,12 +26,21 @@ QString messageName(int n, const QString &subject) {
     return u"message %1 (\"%2\")"_s.arg(n).arg(subject);
 }
 
-// A failure at one step of a row, its text naming the message and the step.
+// "1 message", "3 messages".
+QString messageCount(int n) {
+    return n == 1 ? u"1 message"_s : u"%1 messages"_s.arg(n);
+}
+
+// A failure at one step of a row, its text naming the message and the step; it keeps the
+// class of the failure that caused it.
 class StepError final : public Error {
 public:
-    explicit StepError(QString text) : Error(sentence(std::move(text))) {}
+    StepError(QString text, ErrorKind cause) : Error(sentence(std::move(text))), m_cause(cause) {}
+    ErrorKind cause() const { return m_cause; }
 
 private:
+    ErrorKind m_cause;
+
     static QString sentence(QString text) {
         if (!text.isEmpty())
             text[0] = text[0].toUpper();
@@ -50,6 +62,14 @@ QString domainPart(const QString &text) {
     if (at < 0 || at + 1 >= address.size())
         return {};
     return address.mid(at);
+}
+
+// Whether a message arrived clearly shorter than the size LIST n gave (-1: unknown). Servers
+// count that size differently (CR LF or LF line ends, with or without the stuffing dots), so
+// the largest count of what arrived is compared, and a missing final line break is allowed
+// for.
+bool arrivedShort(const Pop3RetrievedMessage &message, qint64 listedSize) {
+    return listedSize >= 0 && message.stuffedOctets + 2 < listedSize;
 }
 
 } // namespace
@@ -91,28 +111,38 @@ void MessageProcessor::wait(int ms) {
         MailboxSession::WaitMilliseconds(ms);
 }
 
-void MessageProcessor::archive(int n, const QString &subject, ProcessedMessage &done) {
+void MessageProcessor::archive(int n, const QString &subject, qint64 listedSize,
+                               ProcessedMessage &done) {
     Pop3Client &pop = m_session.POP();
-    MailMessage &msg = m_session.Msg();
-    msg.ClearMessage();
+    Pop3RetrievedMessage message;
     bool fetched = false;
     try {
-        fetched = pop.FetchMessage(n, msg);
+        fetched = pop.RetrieveMessage(n, message);
     } catch (const Error &e) {
         // A message that could not be read completely would be archived incomplete.
         throw StepError(u"%1 could not be fetched for its archive copy: %2"_s.arg(
-            messageName(n, subject), e.message()));
+                            messageName(n, subject), e.message()),
+                        errorKind(e));
     }
     if (!fetched)
         throw StepError(
-            u"The server would not send %1 for its archive copy."_s.arg(messageName(n, subject)));
+            u"The server would not send %1 for its archive copy."_s.arg(messageName(n, subject)),
+            ErrorKind::Protocol);
+    if (arrivedShort(message, listedSize))
+        throw StepError(u"%1 arrived with %2 bytes, but the server listed it with %3: the copy "
+                        u"would be incomplete."_s.arg(messageName(n, subject))
+                            .arg(message.stuffedOctets)
+                            .arg(listedSize),
+                        ErrorKind::Protocol);
     QDir().mkpath(m_archiveFolder);
     const QString path = m_namer.nextPath(subject);
     try {
-        msg.SaveMessageFile(path);
+        // It counts as written only once every byte is on the disk.
+        writeFileDurably(path, message.fileForm);
     } catch (const Error &e) {
         throw StepError(u"The archive copy of %1 could not be written: %2"_s.arg(
-            messageName(n, subject), e.message()));
+                            messageName(n, subject), e.message()),
+                        errorKind(e));
     }
     done.archivePath = path;
 }
@@ -130,7 +160,8 @@ void MessageProcessor::bounce(int n, ProcessedMessage &done) {
         if (!dynamic_cast<const DataError *>(&e) || !pop.IsOpen())
             throw StepError(
                 u"The header of %1 could not be fetched for its bounce notice: %2"_s.arg(
-                    messageName(n, done.subject), e.message()));
+                    messageName(n, done.subject), e.message()),
+                errorKind(e));
     }
     SmtpSendOptions options;
     options.port = smtpPort(m_settings.smtpport);
@@ -141,7 +172,8 @@ void MessageProcessor::bounce(int n, ProcessedMessage &done) {
                           bounceBody(msg.HeaderLines, done.to), options);
     } catch (const Error &e) {
         throw StepError(u"The bounce notice for %1 could not be sent: %2"_s.arg(
-            messageName(n, done.subject), e.message()));
+                            messageName(n, done.subject), e.message()),
+                        errorKind(e));
     }
     done.bouncedTo = done.from;
     done.bounceFrom = sender;
@@ -152,7 +184,8 @@ void MessageProcessor::deleteRow(int n, ProcessedMessage &done) {
         m_session.POP().MarkDeleted(n);
     } catch (const Error &e) {
         throw StepError(
-            u"%1 could not be deleted: %2"_s.arg(messageName(n, done.subject), e.message()));
+            u"%1 could not be deleted: %2"_s.arg(messageName(n, done.subject), e.message()),
+            errorKind(e));
     }
     m_session.removeRow(n - 1);
 }
@@ -167,11 +200,31 @@ void MessageProcessor::abandonRun(qsizetype logLinesBefore, const QString &count
         }
     }
     pop.AbandonSession();
+    takeBack(logLinesBefore, countBefore);
+    m_session.ResetWindow();
+    m_session.ShowBusy(false);
+}
+
+void MessageProcessor::takeBack(qsizetype logLinesBefore, const QString &countBefore) {
     if (m_log.LogLines.size() > logLinesBefore)
         m_log.LogLines.resize(logLinesBefore);
     m_log.DeleteCount = countBefore;
-    m_session.ResetWindow();
-    m_session.ShowBusy(false);
+}
+
+void MessageProcessor::checkRecordsWritable(bool anyMarked) const {
+    if (m_settings.Logging && !m_log.unreadableFile().isEmpty())
+        throw FileError(u"The deletion log %1 cannot be read, so the lines of this run could "
+                        u"never be saved into it. Nothing has been processed: make the file "
+                        u"readable (or switch logging off) and process again."_s.arg(
+                            QDir::toNativeSeparators(m_log.unreadableFile())));
+    if (!m_settings.Save || !anyMarked)
+        return;
+    const QString shown = QDir::toNativeSeparators(m_archiveFolder);
+    QDir().mkpath(m_archiveFolder);
+    QTemporaryFile probe(QDir(m_archiveFolder).filePath(u".write-test-XXXXXX"_s));
+    if (!QFileInfo(m_archiveFolder).isDir() || !probe.open())
+        throw FileError(u"The archive folder %1 cannot be written, so no copy of a deleted "
+                        u"message could be kept. Nothing has been processed."_s.arg(shown));
 }
 
 ProcessingResult MessageProcessor::ProcessMessages() {
@@ -183,16 +236,31 @@ ProcessingResult MessageProcessor::ProcessMessages() {
         view.showError(u"Must have connected to server and have emails to process"_s);
         return result;
     }
+    const bool anyMarked = std::any_of(rows.cbegin(), rows.cend(), [](const HeaderRow &r) {
+        return r.Mark == RowMark::Delete || r.Mark == RowMark::Bounce;
+    });
     // Rows left from a connection that has ended stand for message numbers of another
     // session: acting on them could hit the wrong messages.
-    if (!pop.IsOpen() && std::any_of(rows.cbegin(), rows.cend(), [](const HeaderRow &r) {
-            return r.Mark == RowMark::Delete || r.Mark == RowMark::Bounce;
-        })) {
+    if (!pop.IsOpen() && anyMarked) {
         view.showError(u"The connection to the server has ended, so the marked messages cannot "
                        u"be processed. Please check the account again."_s);
         return result;
     }
+    // Every record the user asked for must be able to take this run before anything is
+    // deleted; the session stays as it is.
+    checkRecordsWritable(anyMarked);
     result.ran = true;
+
+    // The total is only shown to the user: one that cannot be counted on starts again rather
+    // than stopping the screening.
+    const QString unusableCount = m_log.DeleteCount;
+    if (!m_log.restartCountIfUnusable())
+        result.notice = u"The total of deleted messages \"%1\" was not a number that can be "
+                        u"counted on; it starts again from 0 with this run."_s.arg(unusableCount);
+    const auto tellNotice = [&] {
+        if (!result.notice.isEmpty())
+            view.showNotice(result.notice);
+    };
 
     const qsizetype logLinesBefore = m_log.LogLines.size();
     const QString countBefore = m_log.DeleteCount;
@@ -201,6 +269,7 @@ ProcessingResult MessageProcessor::ProcessMessages() {
                              m_hooks.locale);
     m_namer = ArchiveNamer(m_archiveFolder);
 
+    QList<qsizetype> messageLines; // the log line of each handled message
     int n = 0;
     QString subject;
     try {
@@ -211,24 +280,32 @@ ProcessingResult MessageProcessor::ProcessMessages() {
             const HeaderRow row = rows.at(p);
             n = int(p) + 1;
             subject = row.Subject;
+            bool sizeOk = false;
+            qint64 listedSize = row.Size.toLongLong(&sizeOk);
+            if (!sizeOk)
+                listedSize = -1;
             view.showSelectionStatus(u"Processing "_s + row.Subject);
             ProcessedMessage done{n, row.Mark, row.Subject, row.From, row.To, row.Date, {}, {}, {}};
             if (row.Mark == RowMark::Delete) {
                 m_session.ShowBusy(true);
                 m_log.incrementDeleteCount();
-                if (m_settings.Logging)
+                if (m_settings.Logging) {
                     m_log.appendDeleted(row.From, row.To, row.Subject, row.Date);
+                    messageLines << m_log.LogLines.size() - 1;
+                }
                 if (m_settings.Save)
-                    archive(n, row.Subject, done);
+                    archive(n, row.Subject, listedSize, done);
                 deleteRow(n, done);
             } else if (row.Mark == RowMark::Bounce) {
-                if (m_settings.Logging)
+                if (m_settings.Logging) {
                     m_log.appendBounced(row.From, row.To, row.Subject, row.Date);
+                    messageLines << m_log.LogLines.size() - 1;
+                }
                 m_log.incrementDeleteCount();
                 bounce(n, done);
                 m_namer.resetCounter();
                 if (m_settings.Save)
-                    archive(n, row.Subject, done);
+                    archive(n, row.Subject, listedSize, done);
                 m_session.ShowBusy(true);
                 deleteRow(n, done);
             } else {
@@ -239,25 +316,69 @@ ProcessingResult MessageProcessor::ProcessMessages() {
             m_session.ShowBusy(false);
             result.messages.append(done);
         }
+        // The server applies the deletions only when it gets QUIT over this connection.
+        if (result.processed > 0 && !pop.IsOpen())
+            throw StepError(u"The connection to the server ended before the deletions could be "
+                            u"confirmed with QUIT."_s,
+                            ErrorKind::Network);
     } catch (const Error &e) {
         abandonRun(logLinesBefore, countBefore);
-        const QString text = dynamic_cast<const StepError *>(&e)
-                                 ? e.message()
-                                 : StepError(u"%1 could not be processed: %2"_s.arg(
-                                                 messageName(n, subject), e.message()))
-                                       .message();
-        throw Error(text + u"\n\nProcessing stopped there, and no message of this run has been "
-                           u"deleted from the server."_s);
+        tellNotice();
+        const auto *step = dynamic_cast<const StepError *>(&e);
+        const QString text = step ? e.message()
+                                  : StepError(u"%1 could not be processed: %2"_s.arg(
+                                                  messageName(n, subject), e.message()),
+                                              errorKind(e))
+                                        .message();
+        throwError(step ? step->cause() : errorKind(e),
+                   text + u"\n\nProcessing stopped there, and no message of this run has been "
+                          u"deleted from the server."_s);
     }
 
+    // Nothing deleted, nothing to confirm: the quick close. Otherwise the reply to QUIT tells
+    // whether the server applied the run's deletions.
+    Pop3QuitOutcome quit;
+    quit.status = Pop3QuitOutcome::Status::Committed;
+    if (result.processed > 0)
+        quit = pop.QuitSession();
+    else
+        pop.CloseSession();
     view.showServerName(kIdle);
     view.showSelectionStatus(QString());
     m_session.ShowStatus(QString());
     view.showFileStatus(QString(), QString());
     m_session.clearRows();
-    pop.CloseSession();
     m_session.SetConnectedState(false);
 
+    switch (quit.status) {
+    case Pop3QuitOutcome::Status::Committed:
+        break;
+    case Pop3QuitOutcome::Status::Refused:
+        takeBack(logLinesBefore, countBefore);
+        m_session.ShowBusy(false);
+        tellNotice();
+        throw ProtocolError(u"The server refused to end the session (\"%1\"), so it has deleted "
+                            u"none of the messages of this run (%2): they are all still on the "
+                            u"server. The run's log lines and total have been taken back."_s.arg(
+                                quit.text, messageCount(result.processed)));
+    case Pop3QuitOutcome::Status::Unknown:
+        // The messages may be gone or not: they are not counted, and their log lines stay
+        // marked as unconfirmed so that the log still names what may have been deleted.
+        m_log.DeleteCount = countBefore;
+        for (const qsizetype line : std::as_const(messageLines))
+            m_log.LogLines[line] = DeletionLog::unconfirmedLine(m_log.LogLines.at(line));
+        if (m_settings.Logging)
+            m_log.appendRunEnd();
+        m_session.ShowBusy(false);
+        tellNotice();
+        throw OutcomeUnknownError(
+            u"The server did not answer QUIT (%1), so it is not known whether the messages of "
+            u"this run (%2) have been deleted from the server. They are not counted in the "
+            u"total, and their log lines are marked as not confirmed. Check the mailbox before "
+            u"processing it again."_s.arg(quit.text, messageCount(result.processed)));
+    }
+
+    tellNotice();
     try {
         if (!m_session.AutoMode &&
             view.askYesNo(QString::number(result.processed) +

@@ -47,22 +47,38 @@ struct ProcessingResult {
     int processed = 0;                // Delete and Bounce rows handled
     QList<ProcessedMessage> messages; // in the order handled: from the last row up
     bool reconnected = false;         // the user chose to reconnect and it succeeded
+    QString notice; // what the run had to mend on its way (a total that restarted), if anything
 };
 
 // Carries out the marks of the open connection of a MailboxSession: the rows are walked from
 // the last to the first; every Delete row is logged, saved into the archive and deleted, every
 // Bounce row is logged, answered with a delivery-failure notice to its sender, saved and
 // deleted; then QUIT makes the deletions take effect and, unless the session is in automatic
-// mode, the user is asked whether to reconnect.
+// mode, the user is asked whether to reconnect. The archive copy is the message exactly as
+// RETR n delivered it (the message-file form), never rebuilt from its parsed parts, so a
+// message the parser rejects is archived and deleted like any other.
+//
+// Before the run, every record the user asked for must be able to take it: a deletion log
+// that could not be read when it was loaded (its lines could never be saved) or an archive
+// folder that cannot be written stops processing with FileError before anything is done. A
+// total of deleted messages that is not a number starts again from 0 (the result's notice,
+// also shown through ScreeningView::showNotice).
 //
 // A run either completes or deletes nothing. When anything fails on the way (an archive copy
-// that cannot be fetched or written, a notice that cannot be sent, a refused DELE, a dropped
-// connection), the run stops at that row: RSET is sent when the connection still stands and
-// the connection is then dropped without QUIT, so the server keeps every message of the run
-// (RFC 1939 servers apply deletions only on QUIT; RSET clears the marks for those that do not
-// wait for it). The log lines and DeleteCount increments of the run are taken back, so the log
-// records only deletions that took effect; the session ends (Idle, no rows); the error names
-// the message and the cause. Archive copies already written stay in the archive.
+// that cannot be fetched or written, a message that arrives shorter than LIST n said, a notice
+// that cannot be sent, a refused DELE, a dropped connection), the run stops at that row: RSET
+// is sent when the connection still stands and the connection is then dropped without QUIT,
+// so the server keeps every message of the run (RFC 1939 servers apply deletions only on QUIT;
+// RSET clears the marks for those that do not wait for it). The log lines and DeleteCount
+// increments of the run are taken back, so the log records only deletions that took effect;
+// the session ends (Idle, no rows); the error names the message and the cause and keeps its
+// class (NetworkError for a dropped connection, ...). Archive copies already written stay.
+//
+// The reply to QUIT decides the run: "+OK" commits it; "-ERR" means the server deleted
+// nothing, and the run is taken back as above (ProtocolError with the server's words); no
+// reply leaves the outcome unknown: the messages are not counted, their log lines are marked
+// as not confirmed, and OutcomeUnknownError says so. Only after "+OK" is the user asked
+// whether to reconnect.
 class MessageProcessor {
 public:
     MessageProcessor(MailboxSession &session, const Settings &settings, DeletionLog &log,
@@ -73,8 +89,8 @@ public:
     void setAccountEmail(const QString &address) { m_accountEmail = address; }
 
     // The work of "Process Messages". Settings are read at the moment of use. Throws
-    // corvane::Error when the run stops (see above), and passes on errors of the reconnect's
-    // scan after writing the log's end lines.
+    // corvane::Error when the run stops or its outcome is not confirmed (see above), and
+    // passes on errors of the reconnect's scan after writing the log's end lines.
     ProcessingResult ProcessMessages();
 
     // The sender of a bounce notice: bouncefrom followed by the part from the at sign of the
@@ -90,11 +106,16 @@ public:
 
 private:
     void deleteRow(int n, ProcessedMessage &done);
-    void archive(int n, const QString &subject, ProcessedMessage &done);
+    // listedSize: the size LIST n gave, -1 when unknown.
+    void archive(int n, const QString &subject, qint64 listedSize, ProcessedMessage &done);
     void bounce(int n, ProcessedMessage &done);
     void reconnect(ProcessingResult &result);
     // Ends a run that failed so that none of its deletions takes effect.
     void abandonRun(qsizetype logLinesBefore, const QString &countBefore);
+    // Removes the run's log lines and restores the total.
+    void takeBack(qsizetype logLinesBefore, const QString &countBefore);
+    // Throws FileError when the log or the archive folder could not take the run.
+    void checkRecordsWritable(bool anyMarked) const;
     void wait(int ms);
 
     MailboxSession &m_session;

@@ -55,6 +55,9 @@ public:
     }
     // An error box (error icon, one OK button).
     virtual void showError(const QString &text) = 0;
+    // Something the user should know that is no error (a total that had to start again);
+    // shown in the activity line unless the view has a better place.
+    virtual void showNotice(const QString &text) { showStatus(text); }
 };
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(ScreeningView::Controls)

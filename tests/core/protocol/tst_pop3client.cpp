@@ -76,6 +76,9 @@ private Q_SLOTS:
     void commandOnClosedConnection();
     void overlongLineClosesConnection();
     void unrecognizedReplyClosesConnection();
+    void quitSession_data();
+    void quitSession();
+    void retrieveMessageKeepsTheLinesAsReceived();
 };
 
 void TestPop3Client::openSession_data() {
@@ -374,6 +377,66 @@ void TestPop3Client::unrecognizedReplyClosesConnection() {
     QVERIFY(!s.pop.FetchMessage(1, m));
     QVERIFY(!s.pop.IsOpen());
     QCOMPARE(s.t.takeWritten(), QByteArray("RETR 1\r\n"));
+}
+
+void TestPop3Client::quitSession_data() {
+    QTest::addColumn<QByteArray>("reply"); // what the server says after QUIT
+    QTest::addColumn<bool>("writeFails");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("text");
+
+    using Status = corvane::Pop3QuitOutcome::Status;
+    QTest::newRow("+OK") << QByteArray("+OK bye\r\n") << false << int(Status::Committed)
+                         << u"bye"_s;
+    QTest::newRow("-ERR") << QByteArray("-ERR some deleted messages not removed\r\n") << false
+                          << int(Status::Refused) << u"some deleted messages not removed"_s;
+    QTest::newRow("bare -ERR") << QByteArray("-ERR\r\n") << false << int(Status::Refused)
+                               << u"-ERR"_s;
+    QTest::newRow("connection drops")
+        << QByteArray() << false << int(Status::Unknown) << u"Connection Closed Gracefully."_s;
+    QTest::newRow("reply cut off") << QByteArray("+OK by") << false << int(Status::Unknown)
+                                   << u"Connection Closed Gracefully."_s;
+    QTest::newRow("no status line") << QByteArray("* BYE\r\n") << false << int(Status::Unknown)
+                                    << u"Unrecognized POP3 Response Header:\n\"* BYE\""_s;
+    QTest::newRow("QUIT cannot be written")
+        << QByteArray("+OK bye\r\n") << true << int(Status::Unknown) << QString();
+}
+
+void TestPop3Client::quitSession() {
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, writeFails);
+    QFETCH(int, status);
+    QFETCH(QString, text);
+
+    Session s;
+    s.t.serverSays(reply);
+    if (writeFails)
+        s.t.failWritesAfter(0);
+    const corvane::Pop3QuitOutcome outcome = s.pop.QuitSession();
+    QCOMPARE(int(outcome.status), status);
+    if (!text.isEmpty())
+        QCOMPARE(outcome.text, text);
+    QVERIFY(!s.pop.IsOpen());
+    if (!writeFails)
+        QCOMPARE(s.t.takeWritten(), QByteArray("QUIT\r\n"));
+    // Nothing open: nothing is written, and nothing is claimed.
+    QCOMPARE(int(s.pop.QuitSession().status), int(corvane::Pop3QuitOutcome::Status::Unknown));
+}
+
+void TestPop3Client::retrieveMessageKeepsTheLinesAsReceived() {
+    Session s;
+    const QByteArray data = "From: a@b.c\r\nSubject: x\r\n\r\n..dotted\r\nplain\r\n";
+    s.t.serverSays("+OK 60 octets\r\n" + data + ".\r\n-ERR no such message\r\n");
+    corvane::Pop3RetrievedMessage m;
+    QVERIFY(s.pop.RetrieveMessage(1, m));
+    QCOMPARE(m.fileForm, data + ".\r\n");
+    QCOMPARE(m.lines, 5);
+    QCOMPARE(m.stuffedOctets, data.size());
+    QCOMPARE(m.octets, data.size() - 1);
+    QVERIFY(!s.pop.RetrieveMessage(2, m));
+    QVERIFY(m.fileForm.isEmpty());
+    QCOMPARE(s.t.takeWritten(), QByteArray("RETR 1\r\nRETR 2\r\n"));
+    QVERIFY(s.pop.IsOpen());
 }
 
 QTEST_GUILESS_MAIN(TestPop3Client)

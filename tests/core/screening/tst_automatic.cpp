@@ -21,6 +21,7 @@ using corvane::AccountStore;
 using corvane::AutomaticPass;
 using corvane::AutoModeCountdown;
 using corvane::DeletionLog;
+using corvane::ErrorKind;
 using corvane::MailboxSession;
 using corvane::ProcessingHooks;
 using corvane::RuleLists;
@@ -108,6 +109,9 @@ private Q_SLOTS:
     void errorInOneAccountDeletesNothingThere_data();
     void errorInOneAccountDeletesNothingThere();
     void stopBetweenAccounts();
+    void stopAfterTheScanDeletesNothing();
+    void accountOutcome_data();
+    void accountOutcome();
 };
 
 void TestAutomatic::countdown_data() {
@@ -246,6 +250,75 @@ void TestAutomatic::stopBetweenAccounts() {
     const QList<AccountPassResult> results = f.pass([&asked] { return ++asked > 1; });
     QCOMPARE(results.size(), 1);
     QVERIFY(f.pop.commandsTo(u"pop.b"_s).isEmpty());
+}
+
+void TestAutomatic::stopAfterTheScanDeletesNothing() {
+    Fixture f;
+    f.addAccount(u"A"_s, u"pw"_s, u"pw"_s, kMailbox);
+    f.addAccount(u"B"_s, u"pw"_s, u"pw"_s, kMailbox);
+    int asked = 0;
+    // Asked before A, then between A's scan and its processing.
+    const QList<AccountPassResult> results = f.pass([&asked] { return ++asked > 1; });
+    QCOMPARE(outcomes(results), QList<Outcome>{Outcome::Interrupted});
+    QCOMPARE(f.subjectsOn(u"pop.a"_s).size(), 3);
+    const QList<QByteArray> commands = f.pop.commandsTo(u"pop.a"_s);
+    QVERIFY(!commands.contains("DELE 1"));
+    QCOMPARE(commands.constLast(), QByteArray("QUIT"));
+    QVERIFY(f.pop.commandsTo(u"pop.b"_s).isEmpty());
+    QVERIFY(f.log.LogLines.isEmpty());
+    QVERIFY(!f.session->POP().IsOpen());
+}
+
+void TestAutomatic::accountOutcome_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("leftOnServer");
+    QTest::addColumn<QString>("total");
+
+    QTest::newRow("QUIT answered +OK")
+        << QString() << int(Outcome::Processed) << int(ErrorKind::Other) << 2 << u"1"_s;
+    QTest::newRow("QUIT answered -ERR")
+        << u"refuse QUIT"_s << int(Outcome::Failed) << int(ErrorKind::Protocol) << 3 << u"0"_s;
+    QTest::newRow("connection drops at QUIT")
+        << u"drop QUIT"_s << int(Outcome::Unknown) << int(ErrorKind::OutcomeUnknown) << 3 << u"0"_s;
+    QTest::newRow("QUIT applied, reply lost")
+        << u"lose QUIT"_s << int(Outcome::Unknown) << int(ErrorKind::OutcomeUnknown) << 2 << u"0"_s;
+    QTest::newRow("connection drops during the scan")
+        << u"drop TOP 2 0"_s << int(Outcome::Failed) << int(ErrorKind::Network) << 3 << u"0"_s;
+    QTest::newRow("total is empty")
+        << u"empty total"_s << int(Outcome::Processed) << int(ErrorKind::Other) << 2 << u"1"_s;
+}
+
+void TestAutomatic::accountOutcome() {
+    QFETCH(QString, fault);
+    QFETCH(int, outcome);
+    QFETCH(int, kind);
+    QFETCH(int, leftOnServer);
+    QFETCH(QString, total);
+
+    Fixture f;
+    f.log.DeleteCount = u"0"_s;
+    f.addAccount(u"A"_s, u"pw"_s, u"pw"_s, kMailbox);
+    const QByteArray command = fault.section(u' ', 1).toLatin1();
+    if (fault.startsWith(u"refuse"_s))
+        f.pop.refuse(command, "some deleted messages not removed");
+    else if (fault.startsWith(u"drop"_s))
+        f.pop.dropAt(command);
+    else if (fault.startsWith(u"lose"_s))
+        f.pop.loseReplyTo(command);
+    else if (fault == u"empty total"_s)
+        f.log.DeleteCount = QString();
+
+    const QList<AccountPassResult> results = f.pass();
+    QCOMPARE(outcomes(results), QList<Outcome>{Outcome(outcome)});
+    QCOMPARE(int(results[0].errorKind), kind);
+    QCOMPARE(f.subjectsOn(u"pop.a"_s).size(), leftOnServer);
+    // Only deletions the server confirmed are counted.
+    QCOMPARE(f.log.DeleteCount, total);
+    QCOMPARE(results[0].processing.processed, outcome == int(Outcome::Processed) ? 1 : 0);
+    QVERIFY(f.view.errors.isEmpty());
+    QVERIFY(!f.session->POP().IsOpen());
 }
 
 QTEST_GUILESS_MAIN(TestAutomatic)

@@ -15,9 +15,11 @@
 #include "screeningrecorder.h"
 #include "settings/accountstore.h"
 #include "settings/settings.h"
+#include "testsupport.h"
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -26,6 +28,7 @@ using namespace Qt::StringLiterals;
 using corvane::AccountStore;
 using corvane::DeletionLog;
 using corvane::Error;
+using corvane::ErrorKind;
 using corvane::HeaderRow;
 using corvane::MailboxSession;
 using corvane::MailMessage;
@@ -50,6 +53,18 @@ QByteArray message(const QByteArray &subject, const QByteArray &from) {
            "\n.a line that begins with a dot\n";
 }
 
+// A message as the server sends it after RETR: its lines with CR LF, those that begin with "."
+// doubled, and the end line.
+QByteArray asFetched(const QByteArray &message) {
+    QList<QByteArray> lines = message.split('\n');
+    if (message.endsWith('\n'))
+        lines.removeLast();
+    QByteArray out;
+    for (const QByteArray &line : std::as_const(lines))
+        out += (line.startsWith('.') ? "." + line : line) + "\r\n";
+    return out + ".\r\n";
+}
+
 // Messages 1 to 4: Hi, Keep, Re: a/b? and Hi again.
 const QList<QByteArray> kMessages{
     message("Hi", "Ann <ann@example.org>"),
@@ -70,11 +85,16 @@ struct Fixture {
     Settings settings;
     DeletionLog log;
     QList<int> waits;
+    std::function<void()> onWait; // runs in each pause after a deletion
     std::unique_ptr<MailboxSession> session;
     QString archive;
 
-    Fixture() {
-        pop.addMailbox(kHost, u"alice"_s, u"pw"_s, kMessages);
+    // setup runs before the account is checked (to script the server's LIST sizes).
+    explicit Fixture(const QList<QByteArray> &messages = kMessages,
+                     const std::function<void(FakePop3Mailbox &)> &setup = {}) {
+        pop.addMailbox(kHost, u"alice"_s, u"pw"_s, messages);
+        if (setup)
+            setup(pop);
         store = std::make_unique<AccountStore>(dir.filePath(u"accounts.dat"_s));
         store->insert({u"Home"_s, kHost, u"110"_s, u"alice"_s, u"pw"_s, u"alice@example.net"_s});
         lists.SubjectBlack.clear();
@@ -93,16 +113,22 @@ struct Fixture {
         ProcessingHooks hooks;
         hooks.clock = [] { return kNow; };
         hooks.locale = QLocale::c();
-        hooks.wait = [this](int ms) { waits << ms; };
+        hooks.wait = [this](int ms) {
+            waits << ms;
+            if (onWait)
+                onWait();
+        };
         MessageProcessor p(*session, settings, log, archive, hooks);
         p.setAccountEmail(u"alice@example.net"_s);
         return p;
     }
     ProcessingResult process() { return processor().ProcessMessages(); }
-    QString processError() {
+    QString processError(ErrorKind *kind = nullptr) {
         try {
             process();
         } catch (const Error &e) {
+            if (kind)
+                *kind = corvane::errorKind(e);
             return e.message();
         }
         return {};
@@ -137,6 +163,16 @@ private Q_SLOTS:
     void reconnectFails();
     void failedStepDeletesNothing_data();
     void failedStepDeletesNothing();
+    void quitReplyDecides_data();
+    void quitReplyDecides();
+    void archivedAsFetched_data();
+    void archivedAsFetched();
+    void listedSizeCheck_data();
+    void listedSizeCheck();
+    void refusedBeforeTheRun_data();
+    void refusedBeforeTheRun();
+    void unusableTotalRestarts_data();
+    void unusableTotalRestarts();
     void bounceSender_data();
     void bounceSender();
 };
@@ -351,15 +387,15 @@ void TestProcessing::failedStepDeletesNothing_data() {
         << u"Message 4 (\"Hi\") could not be fetched for its archive copy: Connection Closed "
            u"Gracefully."_s
         << 0;
-    QTest::newRow("copy cannot be written")
-        << u"archive unwritable"_s
-        << u"The archive copy of message 4 (\"Hi\") could not be "
-           u"written: Cannot create file"_s
-        << 0;
     QTest::newRow("archive folder on a full disk")
         << u"archive on a full disk"_s
         << u"The archive copy of message 4 (\"Hi\") could not be written: Cannot create file"_s
         << 0;
+    QTest::newRow("copy arrives short, properly ended")
+        << u"cut RETR 1"_s << u"Message 1 (\"Hi\") arrived with "_s << 2;
+    QTest::newRow("connection ends between the last DELE and QUIT")
+        << u"drop after the last DELE"_s
+        << u"The connection to the server ended before the deletions could be confirmed"_s << 3;
     QTest::newRow("header for the notice refused")
         << u"refuse TOP 3 0"_s
         << u"The header of message 3 (\"Re: a/b?\") could not be fetched for its bounce "
@@ -377,11 +413,6 @@ void TestProcessing::failedStepDeletesNothing_data() {
         << 1;
     QTest::newRow("deletion refused")
         << u"refuse DELE 1"_s << u"Message 1 (\"Hi\") could not be deleted: no such message"_s << 3;
-    QTest::newRow("total is not a number")
-        << u"bad total"_s
-        << u"Message 4 (\"Hi\") could not be processed: The total of deleted messages "
-           u"\"many\" is not a whole number."_s
-        << 0;
 }
 
 void TestProcessing::failedStepDeletesNothing() {
@@ -403,18 +434,20 @@ void TestProcessing::failedStepDeletesNothing() {
         f.smtp.setReply("RCPT", "550 5.1.1 No such user\r\n");
     } else if (fault.startsWith(u"refuse "_s)) {
         f.pop.refuse(fault.mid(7).toLatin1(), "no such message");
+    } else if (fault == u"drop after the last DELE"_s) {
+        // The server confirms the last DELE, then goes away before QUIT is sent.
+        f.onWait = [&f] {
+            if (f.waits.size() == 3)
+                f.pop.close();
+        };
     } else if (fault.startsWith(u"drop "_s)) {
         f.pop.dropAt(fault.mid(5).toLatin1());
-    } else if (fault == u"archive unwritable"_s) {
-        QFile blocker(f.dir.filePath(u"blocker"_s));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        f.archive = blocker.fileName() + u"/archive"_s;
+    } else if (fault.startsWith(u"cut "_s)) {
+        f.pop.cutRetr(fault.mid(4).toLatin1(), 3);
     } else if (fault == u"no SMTP server"_s) {
         QTcpServer probe;
         QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
         f.settings.smtpport = QString::number(probe.serverPort());
-    } else if (fault == u"bad total"_s) {
-        f.log.DeleteCount = u"many"_s;
     }
     const QStringList logBefore = f.log.LogLines;
     const QString countBefore = f.log.DeleteCount;
@@ -435,6 +468,8 @@ void TestProcessing::failedStepDeletesNothing() {
     QVERIFY(!commands.contains("QUIT"));
     if (!fault.startsWith(u"drop"_s))
         QCOMPARE(commands.constLast(), QByteArray("RSET"));
+    if (fault.startsWith(u"drop after"_s))
+        QCOMPARE(commands.constLast(), QByteArray("DELE 1"));
     QVERIFY(!f.session->POP().IsOpen());
 
     // The log records only deletions that took effect; copies made before the stop remain.
@@ -447,6 +482,254 @@ void TestProcessing::failedStepDeletesNothing() {
     QVERIFY(!f.view.connected);
     QVERIFY(!f.view.busy);
     QVERIFY(f.view.questions.isEmpty());
+}
+
+void TestProcessing::quitReplyDecides_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("leftOnServer");
+    QTest::addColumn<int>("kind"); // the ErrorKind thrown, -1 for none
+    QTest::addColumn<QString>("says");
+
+    QTest::newRow("+OK commits the run") << QString() << 1 << -1 << QString();
+    QTest::newRow("-ERR: nothing was deleted")
+        << u"refuse"_s << 4 << int(ErrorKind::Protocol)
+        << u"The server refused to end the session (\"some deleted messages not removed\"), so "
+           u"it has deleted none of the messages of this run (3 messages)"_s;
+    QTest::newRow("connection drops at QUIT")
+        << u"drop"_s << 4 << int(ErrorKind::OutcomeUnknown)
+        << u"The server did not answer QUIT (Connection Closed Gracefully.), so it is not "
+           u"known whether the messages of this run (3 messages) have been deleted"_s;
+    QTest::newRow("deletions applied, reply lost")
+        << u"lose"_s << 1 << int(ErrorKind::OutcomeUnknown) << u"The server did not answer QUIT"_s;
+}
+
+void TestProcessing::quitReplyDecides() {
+    QFETCH(QString, fault);
+    QFETCH(int, leftOnServer);
+    QFETCH(int, kind);
+    QFETCH(QString, says);
+
+    Fixture f;
+    if (fault == u"refuse"_s)
+        f.pop.refuse("QUIT", "some deleted messages not removed");
+    else if (fault == u"drop"_s)
+        f.pop.dropAt("QUIT");
+    else if (fault == u"lose"_s)
+        f.pop.loseReplyTo("QUIT");
+    f.mark(kMarks);
+    const QList<HeaderRow> rows = f.session->rows();
+    const QStringList logBefore = f.log.LogLines;
+
+    ErrorKind thrown = ErrorKind::Other;
+    const QString text = f.processError(&thrown);
+    QCOMPARE(f.pop.messages(kHost).size(), leftOnServer);
+    QCOMPARE(f.commands().constLast(), QByteArray("QUIT"));
+    QVERIFY(!f.session->POP().IsOpen());
+    QVERIFY(f.session->rows().isEmpty());
+    QVERIFY(!f.view.connected);
+    QVERIFY(!f.view.busy);
+    const QString deleted = u"Email from Ann <ann@example.org> deleted, sent to Me "_s
+                            u"<me@example.net> with subject Hi dated "_s +
+                            rows[0].Date;
+    if (kind < 0) {
+        QVERIFY2(text.isEmpty(), qPrintable(text));
+        QCOMPARE(f.log.DeleteCount, u"44"_s);
+        QVERIFY(f.log.LogLines.contains(deleted));
+        // The question is asked only once the server has confirmed the deletions.
+        QCOMPARE(f.view.questions,
+                 QStringList{u"3 items deleted from server. Do you wish to reconnect?"_s});
+        return;
+    }
+    QCOMPARE(int(thrown), kind);
+    QVERIFY2(text.startsWith(says), qPrintable(text));
+    QVERIFY(f.view.questions.isEmpty());
+    // Neither kind of failure counts the messages.
+    QCOMPARE(f.log.DeleteCount, u"41"_s);
+    if (thrown == ErrorKind::Protocol) {
+        QCOMPARE(f.log.LogLines, logBefore);
+    } else {
+        // The log keeps naming what may be gone, marked as not confirmed, and no line says
+        // "deleted" as a fact.
+        QVERIFY(f.log.LogLines.contains(DeletionLog::unconfirmedLine(deleted)));
+        QCOMPARE(f.log.LogLines.filter(u"Not confirmed by the server"_s).size(), 3);
+        QCOMPARE(f.log.LogLines.filter(QRegularExpression(u"^Email from"_s)).size(), 0);
+        QCOMPARE(f.log.LogLines.constLast(), QString());
+    }
+}
+
+void TestProcessing::archivedAsFetched_data() {
+    QTest::addColumn<QByteArray>("message");
+
+    QTest::newRow("forwarded message")
+        << QByteArray("From: Ann <ann@example.org>\nTo: me@example.net\nSubject: Fwd: offer\n"
+                      "Date: 6 May 2024 07:00 +0200\nMIME-Version: 1.0\n"
+                      "Content-Type: multipart/mixed; boundary=\"outer\"\n\n"
+                      "--outer\nContent-Type: text/plain\n\nSee below.\n.\n..two dots\n"
+                      "--outer\nContent-Type: message/rfc822\n\n"
+                      "From: x@example.com\nSubject: offer\n\n"
+                      "a=3Db with a long line that a writer would fold "
+                      "============================================================\n"
+                      "--outer--\n");
+    QByteArray nest = "From: deep@example.org\nSubject: deep\nMIME-Version: 1.0\n"
+                      "Content-Type: multipart/mixed; boundary=\"b0\"\n\n";
+    for (int i = 1; i < 200; ++i)
+        nest += "--b" + QByteArray::number(i - 1) +
+                "\nContent-Type: multipart/mixed; boundary=\"b" + QByteArray::number(i) + "\"\n\n";
+    nest += "--b199\nContent-Type: text/plain\n\ninside\n";
+    for (int i = 199; i >= 0; --i)
+        nest += "--b" + QByteArray::number(i) + "--\n";
+    QTest::newRow("200-deep MIME nest") << nest;
+    QTest::newRow("HTML and text pair")
+        << QByteArray("From: shop@example.com\nSubject: sale\nMIME-Version: 1.0\n"
+                      "Content-Type: multipart/mixed; boundary=\"m\"\n\n--m\n"
+                      "Content-Type: text/plain; charset=utf-8\n"
+                      "Content-Transfer-Encoding: quoted-printable\n\nPrice =3D 5\n--m\n"
+                      "Content-Type: text/html\n\n<p>Price = 5</p>\n--m--\n");
+    QTest::newRow("sender the address parser rejects")
+        << QByteArray("From: Loan Market <x@spam.biz>@a\nSubject: loans\n\nCheap.\n");
+}
+
+void TestProcessing::archivedAsFetched() {
+    QFETCH(QByteArray, message);
+
+    Fixture f({message});
+    f.mark({RowMark::Delete});
+    const ProcessingResult result = f.process();
+    QCOMPARE(result.processed, 1);
+    QCOMPARE(f.commands(), (QList<QByteArray>{"RETR 1", "DELE 1", "QUIT"}));
+    QVERIFY(f.pop.messages(kHost).isEmpty());
+    QCOMPARE(f.archiveFiles().size(), 1);
+    // The copy holds the lines exactly as the server sent them: nothing re-encoded, regrouped
+    // or re-dated.
+    QCOMPARE(corvane::test::readFile(result.messages.constFirst().archivePath), asFetched(message));
+}
+
+void TestProcessing::listedSizeCheck_data() {
+    QTest::addColumn<QString>("listing");
+    QTest::addColumn<bool>("archived");
+
+    // Message 1 has one line that begins with a dot.
+    QTest::newRow("size with CR LF line ends") << u"exact"_s << true;
+    QTest::newRow("size with LF line ends") << u"lf"_s << true;
+    QTest::newRow("size with the stuffing dot") << u"stuffed"_s << true;
+    QTest::newRow("final line break not counted") << u"plus 2"_s << true;
+    QTest::newRow("size unknown") << u"none"_s << true;
+    QTest::newRow("a line's worth more listed") << u"plus 40"_s << false;
+    QTest::newRow("RETR cut short, properly ended") << u"cut"_s << false;
+}
+
+void TestProcessing::listedSizeCheck() {
+    QFETCH(QString, listing);
+    QFETCH(bool, archived);
+
+    const QByteArray wire = asFetched(kMessages[0]).chopped(3); // without the end line
+    const qint64 size = wire.size() - 1;                        // unstuffed
+    const qint64 lines = wire.count("\r\n");
+    Fixture f(kMessages, [&](FakePop3Mailbox &pop) {
+        if (listing == u"lf"_s)
+            pop.setListedSize(1, size - lines);
+        else if (listing == u"stuffed"_s)
+            pop.setListedSize(1, size + 1);
+        else if (listing == u"plus 2"_s)
+            pop.setListedSize(1, size + 3);
+        else if (listing == u"plus 40"_s)
+            pop.setListedSize(1, size + 40);
+        else if (listing == u"none"_s)
+            pop.setListedSize(1, -1);
+        else if (listing == u"cut"_s)
+            pop.cutRetr("RETR 1", int(lines) - 1);
+    });
+    if (listing == u"none"_s)
+        QCOMPARE(f.session->rows().constFirst().Size, u"-1"_s);
+    f.mark({RowMark::Delete});
+    const QString text = f.processError();
+    QCOMPARE(text.isEmpty(), archived);
+    QCOMPARE(f.pop.messages(kHost).size(), archived ? 3 : 4);
+    QCOMPARE(f.archiveFiles().size(), archived ? 1 : 0);
+    if (!archived)
+        QVERIFY2(text.contains(u"but the server listed it with"_s), qPrintable(text));
+}
+
+void TestProcessing::refusedBeforeTheRun_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("logging");
+    QTest::addColumn<QString>("says"); // empty: the run goes ahead
+
+    QTest::newRow("log cannot be read")
+        << u"log"_s << true << u"The deletion log %1 cannot be read"_s;
+    QTest::newRow("log cannot be read, logging off") << u"log"_s << false << QString();
+    QTest::newRow("archive folder cannot be created")
+        << u"archive"_s << true << u"The archive folder %1 cannot be written"_s;
+}
+
+void TestProcessing::refusedBeforeTheRun() {
+    QFETCH(QString, fault);
+    QFETCH(bool, logging);
+    QFETCH(QString, says);
+
+    Fixture f;
+    f.settings.Logging = logging;
+    QString named;
+    if (fault == u"log"_s) {
+        // A folder where the log file should be: unreadable for root too.
+        named = f.dir.filePath(DeletionLog::FileName);
+        QVERIFY(QDir().mkpath(named));
+        QVERIFY_THROWS_EXCEPTION(corvane::FileError, f.log.load(named));
+        QCOMPARE(f.log.unreadableFile(), named);
+    } else {
+        QFile blocker(f.dir.filePath(u"blocker"_s));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        f.archive = blocker.fileName() + u"/archive"_s;
+        named = f.archive;
+    }
+    const QStringList logBefore = f.log.LogLines;
+    f.mark(kMarks);
+
+    ErrorKind kind = ErrorKind::Other;
+    const QString text = f.processError(&kind);
+    if (says.isEmpty()) {
+        QVERIFY2(text.isEmpty(), qPrintable(text));
+        QCOMPARE(f.pop.messages(kHost).size(), 1);
+        return;
+    }
+    QVERIFY2(text.startsWith(says.arg(QDir::toNativeSeparators(named))), qPrintable(text));
+    QCOMPARE(kind, ErrorKind::File);
+    // Nothing was sent, nothing changed: the rows and their marks wait for the user.
+    QVERIFY(f.commands().isEmpty());
+    QCOMPARE(f.pop.messages(kHost).size(), 4);
+    QCOMPARE(f.session->rows().size(), 4);
+    QCOMPARE(f.session->rows().at(2).Mark, RowMark::Bounce);
+    QVERIFY(f.session->POP().IsOpen());
+    QCOMPARE(f.log.LogLines, logBefore);
+    QCOMPARE(f.log.DeleteCount, u"41"_s);
+    QCOMPARE(f.smtp.messages().size(), 0);
+}
+
+void TestProcessing::unusableTotalRestarts_data() {
+    QTest::addColumn<QString>("total");
+    QTest::addColumn<bool>("autoMode");
+
+    QTest::newRow("empty") << QString() << false;
+    QTest::newRow("empty, automatic mode") << QString() << true;
+    QTest::newRow("not a number") << u"many"_s << false;
+    QTest::newRow("at the largest number") << u"9223372036854775807"_s << false;
+}
+
+void TestProcessing::unusableTotalRestarts() {
+    QFETCH(QString, total);
+    QFETCH(bool, autoMode);
+
+    Fixture f;
+    f.session->AutoMode = autoMode;
+    f.log.DeleteCount = total;
+    f.mark(kMarks);
+    const ProcessingResult result = f.process();
+    // The display total does not stop the screening: it starts again from this run.
+    QCOMPARE(result.processed, 3);
+    QCOMPARE(f.pop.messages(kHost).size(), 1);
+    QCOMPARE(f.log.DeleteCount, u"3"_s);
+    QVERIFY2(result.notice.contains(u"\"%1\""_s.arg(total)), qPrintable(result.notice));
+    QVERIFY(f.view.statusTexts.contains(result.notice));
 }
 
 void TestProcessing::bounceSender_data() {

@@ -212,6 +212,22 @@ private Q_SLOTS:
                            u"Processing stopped there, and no message of this run has been "
                            u"deleted from the server."_s}
             << 4 << 0;
+        // The question is asked only after the server has confirmed the deletions with +OK.
+        QTest::newRow("QUIT refused")
+            << u"refuse QUIT"_s
+            << QStringList{u"The server refused to end the session (\"some deleted messages not "
+                           u"removed\"), so it has deleted none of the messages of this run (1 "
+                           u"message): they are all still on the server. The run's log lines and "
+                           u"total have been taken back."_s}
+            << 4 << 0;
+        const QString unknown =
+            u"The server did not answer QUIT (Connection Closed Gracefully.), so it is not known "
+            u"whether the messages of this run (1 message) have been deleted from the server. "
+            u"They are not counted in the total, and their log lines are marked as not "
+            u"confirmed. Check the mailbox before processing it again."_s;
+        QTest::newRow("QUIT dropped") << u"drop QUIT"_s << QStringList{unknown} << 4 << 6;
+        QTest::newRow("QUIT applied, its reply lost")
+            << u"lose QUIT"_s << QStringList{unknown} << 3 << 6;
         QTest::newRow("reconnect fails")
             << u"refuse PASS"_s
             << QStringList{u"1 items deleted from server. Do you wish to reconnect?"_s,
@@ -232,6 +248,14 @@ private Q_SLOTS:
         }
         if (setUp == u"refuse DELE 2"_s)
             m_run->pop.refuse("DELE 2", "locked");
+        if (setUp == u"refuse QUIT"_s)
+            m_run->pop.refuse("QUIT", "some deleted messages not removed");
+        if (setUp == u"drop QUIT"_s)
+            m_run->pop.dropAt("QUIT");
+        if (setUp == u"lose QUIT"_s)
+            m_run->pop.loseReplyTo("QUIT");
+        if (setUp.endsWith(u"QUIT"_s)) // answered Yes, were it asked
+            m_run->prompts.answers = {QMessageBox::Yes};
         if (setUp == u"refuse PASS"_s) {
             m_run->pop.refuse("PASS secret", "mailbox locked");
             m_run->prompts.answers = {QMessageBox::Yes};
@@ -246,6 +270,9 @@ private Q_SLOTS:
 
         QCOMPARE(m_run->pop.messages(kHost).size(), messagesLeft);
         QCOMPARE(m_run->shell.log().LogLines.size(), logLines);
+        // Only deletions the server confirmed count: those of a run that asked the question.
+        QCOMPARE(m_run->shell.log().DeleteCount,
+                 boxes.constFirst().contains(u"items deleted"_s) ? u"1"_s : u"0"_s);
         QCOMPARE(m_run->shell.logWindow()->Memo1->toPlainText().isEmpty(), logLines == 0);
         // Every path ends idle, with the list empty and the commands available.
         QCOMPARE(main()->pnlServerName->text(), u"Idle..."_s);
