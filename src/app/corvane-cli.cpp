@@ -1,6 +1,7 @@
 // corvane-cli: the screening core without a window, for scripts, servers and tests.
 
 #include "cli/command.h"
+#include "cli/shared.h"
 
 #include "errors.h"
 
@@ -72,7 +73,7 @@ int main(int argc, char *argv[]) {
             return command.run(args);
         } catch (const corvane::Error &e) {
             corvane::cli::err(u"corvane-cli %1: %2\n"_s.arg(name, e.message()));
-            return corvane::cli::Failure;
+            return corvane::cli::exitCodeFor(e);
         }
     }
     corvane::cli::err(u"corvane-cli: unknown command '%1'\n\n"_s.arg(name) + usage());

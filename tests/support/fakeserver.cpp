@@ -3,6 +3,7 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTcpServer>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -90,8 +91,10 @@ protected:
 } // namespace
 
 struct FakeServer::Step {
-    enum class Kind { Send, Expect, Close, Silent } kind;
+    enum class Kind { Send, Expect, Close, Silent, Call, Pause } kind;
     QByteArray bytes;
+    std::function<void()> action;
+    int milliseconds = 0;
 };
 
 FakeServer::FakeServer() : m_server(std::make_unique<Listener>()) {
@@ -114,22 +117,32 @@ QSslCertificate FakeServer::certificate() {
 }
 
 FakeServer &FakeServer::send(const QByteArray &bytes) {
-    m_script.append({Step::Kind::Send, bytes});
+    m_script.append({Step::Kind::Send, bytes, {}, 0});
     return *this;
 }
 
 FakeServer &FakeServer::expect(const QByteArray &line) {
-    m_script.append({Step::Kind::Expect, line});
+    m_script.append({Step::Kind::Expect, line, {}, 0});
     return *this;
 }
 
 FakeServer &FakeServer::closeConnection() {
-    m_script.append({Step::Kind::Close, {}});
+    m_script.append({Step::Kind::Close, {}, {}, 0});
     return *this;
 }
 
 FakeServer &FakeServer::fallSilent() {
-    m_script.append({Step::Kind::Silent, {}});
+    m_script.append({Step::Kind::Silent, {}, {}, 0});
+    return *this;
+}
+
+FakeServer &FakeServer::call(std::function<void()> action) {
+    m_script.append({Step::Kind::Call, {}, std::move(action), 0});
+    return *this;
+}
+
+FakeServer &FakeServer::pause(int milliseconds) {
+    m_script.append({Step::Kind::Pause, {}, {}, milliseconds});
     return *this;
 }
 
@@ -177,7 +190,7 @@ void FakeServer::readLines() {
 }
 
 void FakeServer::advance() {
-    while (m_socket && m_next < m_script.size()) {
+    while (m_socket && !m_paused && m_next < m_script.size()) {
         const Step &step = m_script.at(m_next);
         switch (step.kind) {
         case Step::Kind::Send:
@@ -198,6 +211,17 @@ void FakeServer::advance() {
             return;
         case Step::Kind::Silent:
             ++m_next;
+            return;
+        case Step::Kind::Call:
+            step.action();
+            break;
+        case Step::Kind::Pause:
+            ++m_next;
+            m_paused = true;
+            QTimer::singleShot(step.milliseconds, this, [this] {
+                m_paused = false;
+                advance();
+            });
             return;
         }
         ++m_next;

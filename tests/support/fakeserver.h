@@ -7,6 +7,7 @@
 #include <QSslKey>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class QTcpServer;
@@ -37,6 +38,11 @@ public:
     FakeServer &closeConnection();
     // Ends the script without closing: the server keeps the connection and says nothing more.
     FakeServer &fallSilent();
+    // Runs action when the script reaches this step (to act at an exact point of the
+    // conversation, such as signalling the client).
+    FakeServer &call(std::function<void()> action);
+    // Holds the script for this many milliseconds before the next step.
+    FakeServer &pause(int milliseconds);
 
     // Every line received from clients, in order, also those after the script ended.
     const QList<QByteArray> &received() const { return m_received; }
@@ -61,6 +67,7 @@ private:
     QStringList m_mismatches;
     int m_connections = 0;
     bool m_peerClosed = false;
+    bool m_paused = false;
 };
 
 } // namespace corvane::test

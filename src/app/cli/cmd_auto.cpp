@@ -41,8 +41,8 @@ public:
     void showServerName(const QString &text) override { note(text); }
 };
 
-// Turns SIGINT and SIGTERM into a call in the event loop, so that a pass in progress can be
-// ended without deleting anything and the data directory is saved before the program ends. A
+// Turns SIGINT and SIGTERM into a call in the event loop, so that the program can end between
+// two accounts, with every deletion run confirmed by its QUIT and the data directory saved. A
 // second signal ends the program at once.
 class InterruptWatch {
 public:
@@ -91,16 +91,25 @@ private:
     std::function<void()> m_onInterrupt;
 };
 
-// One line per account: "NAME HOST what happened".
-QString report(const QList<AccountPassResult> &results, bool &allDone) {
+// One line per account: "NAME HOST what happened". exitCode becomes the pass's exit code:
+// 3 when an account's outcome is unknown, else 1 when an account failed for good, else 75
+// when one could not be screened for a reason that may pass (a server out of reach, a
+// connection that broke), else 0.
+QString report(const QList<AccountPassResult> &results, int &exitCode) {
     QString text;
-    allDone = true;
+    bool unknown = false, failed = false, temporary = false;
+    const auto noteFailure = [&](ErrorKind kind) {
+        const int code = exitCodeFor(kind);
+        unknown = unknown || code == OutcomeUnknown;
+        failed = failed || code == Failure;
+        temporary = temporary || code == TryAgain;
+    };
     for (const AccountPassResult &r : results) {
         QString what;
         switch (r.outcome) {
         case AccountPassResult::Outcome::NotConnected:
             what = u"not connected: "_s + r.error;
-            allDone = false;
+            noteFailure(r.errorKind);
             break;
         case AccountPassResult::Outcome::Empty:
             what = u"no messages"_s;
@@ -110,11 +119,19 @@ QString report(const QList<AccountPassResult> &results, bool &allDone) {
             break;
         case AccountPassResult::Outcome::Failed:
             what = u"failed, nothing deleted: "_s + r.error;
-            allDone = false;
+            noteFailure(r.errorKind);
+            break;
+        case AccountPassResult::Outcome::Unknown:
+            what = u"outcome unknown: "_s + r.error;
+            noteFailure(ErrorKind::OutcomeUnknown);
+            break;
+        case AccountPassResult::Outcome::Interrupted:
+            what = u"interrupted after the scan, nothing deleted"_s;
             break;
         }
         text += QStringList{field(r.accountName), field(r.host), field(what)}.join(u'\t') + u'\n';
     }
+    exitCode = unknown ? OutcomeUnknown : failed ? Failure : temporary ? TryAgain : Success;
     return text;
 }
 
@@ -126,11 +143,18 @@ int run(const QStringList &args) {
         u"archive copies as the settings say); friendly and plain messages stay, nothing is "
         u"bounced. An account that cannot be reached is passed over; an account where anything "
         u"else fails keeps all its messages.\n\n"
-        u"Prints one TAB-separated line per account: name, server and what happened. With "
-        u"--once, one pass runs and the exit code is 1 when an account could not be screened. "
-        u"Otherwise a pass runs at once and then every AutoIntvl minutes (Settings.ini) after "
-        u"the end of the previous one, until SIGINT or SIGTERM; a pass in progress then ends "
-        u"without deleting anything more. The log and settings are saved after every pass."_s);
+        u"Prints one TAB-separated line per account: name, server and what happened (\"N of M "
+        u"messages deleted\" counts only deletions the server confirmed at QUIT; \"outcome "
+        u"unknown\" when it did not answer QUIT). With --once, one pass runs. Otherwise a pass "
+        u"runs at once and then every AutoIntvl minutes (Settings.ini) after the end of the "
+        u"previous one, until SIGINT or SIGTERM. A signal during a pass lets the account being "
+        u"processed finish through its QUIT (an account still being scanned deletes nothing) "
+        u"and stops before the next account; a second signal ends the program at once. The log "
+        u"and settings are saved after every pass.\n\n"
+        u"With --once, the exit code is that of the pass: 3 when an account's outcome is "
+        u"unknown, else 1 when an account failed, else 75 when an account could not be reached "
+        u"or its connection broke, else 0. Without --once it is 0 after a signal.\n\n"_s +
+        exitCodeHelp(true, true));
     const QCommandLineOption dataDir(
         u"data-dir"_s,
         u"The data directory: accounts.dat, the list files, Settings.ini, logfile.log and "
@@ -188,18 +212,25 @@ int run(const QStringList &args) {
     };
     AutomaticPass pass(session, data.store(), data.settings, data.log, data.archiveFolder(), hooks);
     bool interrupted = false;
+    bool inPass = false;
     QEventLoop waiting;
     InterruptWatch watch([&] {
         interrupted = true;
-        transport.abort();
+        // A run that has sent DELE is carried through QUIT, so that what it reports is what
+        // the server did; the pass stops before the next account.
+        if (inPass)
+            err(u"corvane-cli auto: interrupted: the pass stops after the current account\n"_s);
         waiting.quit();
     });
     pass.setStopRequested([&interrupted] { return interrupted; });
 
-    bool allDone = true;
+    int passCode = Success;
     for (;;) {
         out(u"pass at %1\n"_s.arg(QDateTime::currentDateTime().toString(Qt::ISODate)));
-        out(report(pass.Timer1Timer(), allDone));
+        inPass = true;
+        const QList<AccountPassResult> results = pass.Timer1Timer();
+        inPass = false;
+        out(report(results, passCode));
         std::fflush(stdout); // a service's log shows each pass as it ends
         data.save();
         if (parser.isSet(once) || interrupted)
@@ -215,7 +246,7 @@ int run(const QStringList &args) {
         if (interrupted)
             break;
     }
-    return parser.isSet(once) && !allDone ? Failure : Success;
+    return parser.isSet(once) ? passCode : Success;
 }
 
 const CommandRegistration registration{

@@ -31,7 +31,8 @@ int run(const QStringList &args) {
         u"line per message: number, mark, subject, from, to, date and size in bytes, separated "
         u"by TABs. Then it disconnects with RSET and QUIT.\n\n"
         u"Give either the NAME of an account of the data directory's accounts.dat, or --host, "
-        u"--user and --password-file."_s);
+        u"--user and --password-file.\n\n"_s +
+        exitCodeHelp(true, false));
     parser.addPositionalArgument(u"NAME"_s, u"The \"Account Name\" of a stored account."_s,
                                  u"[NAME]"_s);
     const QCommandLineOption dataDir(
@@ -156,7 +157,7 @@ int run(const QStringList &args) {
         throw;
     }
     if (view.failed)
-        return Failure;
+        return session.connectFailure() ? exitCodeFor(*session.connectFailure()) : Failure;
     QString text;
     const QList<HeaderRow> &rows = session.rows();
     for (qsizetype p = 0; p < rows.size(); ++p) {

@@ -57,7 +57,8 @@ int run(const QStringList &args) {
         u"the end.\n\n"
         u"Message numbers are those the server gives in this session, as \"corvane-cli check\" "
         u"prints them; they stay the same as long as no other program deletes messages of the "
-        u"mailbox in between."_s);
+        u"mailbox in between.\n\n"_s +
+        exitCodeHelp(true, true));
     parser.addPositionalArgument(u"NAME"_s, u"The \"Account Name\" of a stored account."_s);
     const QCommandLineOption dataDir(
         u"data-dir"_s,
@@ -167,7 +168,7 @@ int run(const QStringList &args) {
     try {
         session.CheckAccount(tag);
         if (view.failed) {
-            result = Failure;
+            result = session.connectFailure() ? exitCodeFor(*session.connectFailure()) : Failure;
         } else {
             const qsizetype count = session.rows().size();
             for (const std::set<int> *numbers : {&toDelete, &toBounce}) {
@@ -200,7 +201,7 @@ int run(const QStringList &args) {
         }
     } catch (const Error &e) {
         err(u"corvane-cli process: "_s + e.message() + u'\n');
-        result = Failure;
+        result = exitCodeFor(e);
     }
     // Nothing marked but unprocessed may be deleted: a session still open is reset.
     if (session.POP().IsOpen())

@@ -77,6 +77,33 @@ int runSubcommand(const QString &command, const QStringList &args,
     return Usage;
 }
 
+int exitCodeFor(ErrorKind kind) {
+    switch (kind) {
+    case ErrorKind::OutcomeUnknown:
+        return OutcomeUnknown;
+    case ErrorKind::Network:
+        return TryAgain;
+    case ErrorKind::File:
+    case ErrorKind::Protocol:
+    case ErrorKind::Data:
+    case ErrorKind::Other:
+        break;
+    }
+    return Failure;
+}
+
+QString exitCodeHelp(bool network, bool deletes) {
+    QString text = u"Exit codes: 0 success; 1 failure (a missing or damaged file, a server's "
+                   u"refusal); 2 bad arguments"_s;
+    if (network && deletes)
+        text += u"; 3 the server did not answer QUIT after deleting messages, so whether they "
+                u"were deleted is not known (check the mailbox)"_s;
+    if (network)
+        text += u"; 75 temporary failure, try again later (the server could not be reached, "
+                u"the connection failed or timed out; nothing was deleted)"_s;
+    return text + u'.';
+}
+
 bool parseRuleTicks(const QString &text, MiscRules &rules) {
     rules.setAll(false);
     if (text.trimmed() == u"none"_s)

@@ -3,6 +3,7 @@
 // Helpers that several corvane-cli commands share.
 
 #include "cli/command.h"
+#include "errors.h"
 #include "screening/screeningview.h"
 
 #include <QString>
@@ -38,6 +39,15 @@ struct Subcommand {
 int runSubcommand(const QString &command, const QStringList &args,
                   const std::vector<Subcommand> &subcommands, const QString &help);
 
+// The exit code for a failure of this class: the one place where errors become exit codes.
+int exitCodeFor(ErrorKind kind);
+inline int exitCodeFor(const Error &e) {
+    return exitCodeFor(errorKind(e));
+}
+// The exit-code paragraph of a command's --help. network: the command talks to a server (3
+// and 75 are possible); deletes: it can delete messages (3 is possible).
+QString exitCodeHelp(bool network, bool deletes);
+
 // "none", or rule numbers from 1 to 13 separated by commas: sets exactly those ticks.
 bool parseRuleTicks(const QString &text, MiscRules &rules);
 
@@ -54,6 +64,9 @@ public:
     void showError(const QString &text) override {
         failed = true;
         err(QStringLiteral("corvane-cli %1: %2\n").arg(m_command, field(text)));
+    }
+    void showNotice(const QString &text) override {
+        err(QStringLiteral("corvane-cli %1: note: %2\n").arg(m_command, field(text)));
     }
 
 protected:
