@@ -14,6 +14,7 @@
 #include "testsupport.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -58,9 +59,10 @@ Run cliServed(QProcess &p, const QStringList &args) {
 const QByteArray kSpam = "From: pills@spam.example\r\nTo: me@example.net\r\nSubject: cheap "
                          "pills\r\nDate: Mon, 6 May 2024 07:00:00 +0000\r\n\r\nBuy.\r\n";
 
-// The conversation of a mailbox holding kSpam, from the greeting through the login, the scan
-// and the archive copy of message 1 up to the client's DELE 1, not yet answered.
-void serveUntilDele(FakeServer &server) {
+// The conversation of a mailbox holding kSpam, from the greeting through the login and the
+// scan; then, unless scanOnly, the archive copy of message 1 up to the client's DELE 1, not
+// yet answered.
+void serveUntilDele(FakeServer &server, bool scanOnly = false) {
     const QByteArray size = QByteArray::number(kSpam.size());
     const QByteArray header = kSpam.left(kSpam.indexOf("\r\n\r\n") + 4);
     server.send("+OK ready\r\n")
@@ -75,10 +77,10 @@ void serveUntilDele(FakeServer &server) {
         .expect("TOP 1 0")
         .send("+OK\r\n" + header + ".\r\n")
         .expect("LIST 1")
-        .send("+OK 1 " + size + "\r\n")
-        .expect("RETR 1")
-        .send("+OK\r\n" + kSpam + ".\r\n")
-        .expect("DELE 1");
+        .send("+OK 1 " + size + "\r\n");
+    if (scanOnly)
+        return;
+    server.expect("RETR 1").send("+OK\r\n" + kSpam + ".\r\n").expect("DELE 1");
 }
 
 // A data directory whose accounts One and Two (user u, password p) are on 127.0.0.1 at the
@@ -212,6 +214,8 @@ private Q_SLOTS:
         QTest::newRow("process: connection drops at DELE")
             << process << u"drop at DELE"_s << 75
             << QByteArray("no message of this run has been deleted");
+        QTest::newRow("process: the log cannot be read")
+            << process << u"log unreadable"_s << 1 << QByteArray("The deletion log ");
         QTest::newRow("auto: QUIT unanswered")
             << pass << u"quit unanswered"_s << 3 << QByteArray("One\t127.0.0.1\toutcome unknown: ");
         QTest::newRow("auto: QUIT answered -ERR")
@@ -235,6 +239,10 @@ private Q_SLOTS:
                 .send("+OK\r\n")
                 .expect("PASS p")
                 .send("-ERR [AUTH] Authentication failed.\r\n");
+        } else if (server == u"log unreadable"_s) {
+            // Refused before anything is deleted; the session ends with RSET and QUIT.
+            serveUntilDele(fake, true);
+            fake.expect("RSET").send("+OK\r\n").expect("QUIT").send("+OK\r\n");
         } else if (server == u"drop at DELE"_s) {
             serveUntilDele(fake);
             fake.closeConnection();
@@ -250,14 +258,22 @@ private Q_SLOTS:
         }
         QTemporaryDir dir;
         makeDataDirectory(dir.path(), server == u"none"_s ? closedPort() : fake.port());
+        // A folder where the log file should be cannot be read, not even by root.
+        if (server == u"log unreadable"_s)
+            QVERIFY(QDir(dir.path()).mkdir(u"logfile.log"_s));
         QProcess p;
         const Run run =
             cliServed(p, args + QStringList{u"--data-dir"_s, dir.path(), u"--timeout"_s, u"2"_s});
         QVERIFY2(run.exitCode == exitCode, run.err.constData());
         QVERIFY2((args.constFirst() == u"auto"_s ? run.out : run.err).contains(says),
                  (run.out + run.err).constData());
-        if (server.startsWith(u"quit"_s) || server == u"drop at DELE"_s)
+        if (server != u"none"_s && server != u"silent"_s)
             QCOMPARE(fake.mismatches(), QStringList());
+        if (server == u"log unreadable"_s) {
+            QVERIFY(run.err.contains(
+                QDir::toNativeSeparators(dir.filePath(u"logfile.log"_s)).toUtf8()));
+            QVERIFY(!fake.received().contains("DELE 1"));
+        }
     }
 
     // A signal between the last DELE and QUIT, or while QUIT's reply is on its way, lets that

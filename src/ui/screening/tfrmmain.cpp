@@ -55,6 +55,21 @@ const ScreeningView::Controls kAutoModeLocked = Control::CheckButton | Control::
                                                 Control::DisconnectButton | Control::OptionsButton |
                                                 Control::MainMenus | Control::ContextMenu;
 
+// What the status bar says after an automatic pass about accounts whose messages may not be
+// as the pass left them: an unknown outcome first, then failures (nothing deleted). Accounts
+// that could not be reached are passed over silently.
+QString passProblems(const QList<AccountPassResult> &results) {
+    QStringList unknown, failed;
+    for (const AccountPassResult &r : results) {
+        const QString error = QString(r.error).replace(u'\n', u' ').simplified();
+        if (r.outcome == AccountPassResult::Outcome::Unknown)
+            unknown << u"%1: outcome unknown: %2"_s.arg(r.accountName, error);
+        else if (r.outcome == AccountPassResult::Outcome::Failed)
+            failed << u"%1: nothing deleted: %2"_s.arg(r.accountName, error);
+    }
+    return (unknown + failed).join(u"  "_s);
+}
+
 // While processing appends to the log, the log window cannot be edited; afterwards it shows
 // the log as the run left it, also when the run failed.
 class LogRun {
@@ -940,7 +955,7 @@ void TfrmMain::Timer1Timer() {
             AutomaticPass pass(*m_session, m_store, m_settings, *m_log, archiveFolder(), m_hooks);
             pass.setStopRequested(
                 [this] { return m_closePending || m_autoTogglePending || m_disconnectPending; });
-            pass.Timer1Timer();
+            failure = passProblems(pass.Timer1Timer());
         } catch (const Error &e) {
             failure = e.message();
         } catch (const std::exception &e) {

@@ -218,6 +218,38 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(m_dir->filePath(u"archive/Great offers(0).eml"_s)));
     }
 
+    // A pass whose QUIT gets no answer counts nothing and says so in the status bar, without a
+    // box; one whose QUIT is refused says that nothing was deleted.
+    void passOutcomeShown_data() {
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("QUIT unanswered") << false;
+        QTest::newRow("QUIT refused") << true;
+    }
+    void passOutcomeShown() {
+        QFETCH(bool, refused);
+        start();
+        useManualClock();
+        m_run->pop.addMailbox(u"pop.one"_s, u"me"_s, u"pw"_s, {kSpam1, kPlain});
+        m_run->addAccount({u"One"_s, u"pop.one"_s, u"110"_s, u"me"_s, u"pw"_s, {}});
+        if (refused)
+            m_run->pop.refuse("QUIT", "some deleted messages not removed");
+        else
+            m_run->pop.dropAt("QUIT");
+        toggle();
+        main()->Timer1Timer();
+        QTRY_VERIFY(!main()->operationRunning());
+        const QString status = main()->panelText(1);
+        QVERIFY2(status.startsWith(refused ? u"One: nothing deleted: The server refused"_s
+                                           : u"One: outcome unknown: The server did not answer"_s),
+                 qPrintable(status));
+        QCOMPARE(m_run->prompts.shown.size(), 0);
+        QCOMPARE(m_run->pop.messages(u"pop.one"_s).size(), 2);
+        QCOMPARE(m_run->shell.log().DeleteCount, u"0"_s);
+        QCOMPARE(m_run->shell.log().LogLines.filter(u"Not confirmed by the server"_s).size(),
+                 refused ? 0 : 1);
+        verifyLocked(true);
+    }
+
     // The end of a pass arms the next one a full interval ahead, from the clock at that moment.
     void passRearmsTimers() {
         start(2);
