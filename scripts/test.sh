@@ -10,8 +10,9 @@ build_dir=${BUILD_DIR:-build}
 if [ -x scripts/test-servers.sh ]; then
   # The servers' addresses and ports are written to $build_dir/test-servers.env, which the
   # end-to-end tests read.
-  scripts/test-servers.sh start "$build_dir"
+  # The trap is set first, so that servers already started are stopped when a later one fails.
   trap 'scripts/test-servers.sh stop "$build_dir"' EXIT
+  scripts/test-servers.sh start "$build_dir"
 fi
 export CORVANE_MAIL_CORPUS=$PWD/.cache/mail-corpus/package/data
 # shellcheck disable=SC2086

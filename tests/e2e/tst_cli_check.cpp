@@ -1,6 +1,7 @@
 // corvane-cli check against the private Dovecot instance of scripts/test-servers.sh: it lists
 // and classifies a real mailbox and leaves every message on the server.
 
+#include "requirements.h"
 #include "rules/listfile.h"
 #include "rules/rulelists.h"
 #include "settings/accountstore.h"
@@ -88,7 +89,7 @@ void TestCliCheck::initTestCase() {
     servers.emplace();
     if (!servers->has({"CORVANE_POP3_HOST", "CORVANE_POP3_PORT", "CORVANE_POP3_USERS",
                        "CORVANE_POP3_PASSWORD", "CORVANE_POP3_MAILDIR_ROOT"}))
-        QSKIP(qPrintable(servers->why()));
+        CORVANE_REQUIRE_OR_SKIP(qPrintable(servers->why()));
     QVERIFY(servers->value(u"CORVANE_POP3_USERS"_s).split(u',').contains(user));
     port = servers->value(u"CORVANE_POP3_PORT"_s);
     maildir =

@@ -8,6 +8,7 @@
 #include "protocol/mailmessage.h"
 #include "protocol/pop3client.h"
 #include "protocol/tcptransport.h"
+#include "requirements.h"
 #include "screening/classify.h"
 #include "testservers.h"
 
@@ -17,6 +18,7 @@
 
 using namespace Qt::StringLiterals;
 using namespace corvane;
+using corvane::test::mailCorpusDir;
 using corvane::test::TestMaildir;
 using corvane::test::TestServers;
 
@@ -70,16 +72,14 @@ private Q_SLOTS:
         m_servers.emplace();
         if (!m_servers->has({"CORVANE_POP3_HOST", "CORVANE_POP3_PORT", "CORVANE_POP3_USERS",
                              "CORVANE_POP3_PASSWORD", "CORVANE_POP3_MAILDIR_ROOT"}))
-            QSKIP(qPrintable(m_servers->why()));
-        const QString corpus = qEnvironmentVariable("CORVANE_MAIL_CORPUS");
+            CORVANE_REQUIRE_OR_SKIP(qPrintable(m_servers->why()));
         QStringList all;
-        if (!corpus.isEmpty()) {
-            QDirIterator it(corpus, {u"*.txt"_s}, QDir::Files, QDirIterator::Subdirectories);
-            while (it.hasNext())
-                all.append(it.next());
-        }
+        QDirIterator it(mailCorpusDir(), {u"*.txt"_s}, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            all.append(it.next());
         if (all.isEmpty())
-            QSKIP("No mail corpus: set CORVANE_MAIL_CORPUS (scripts/test.sh does)");
+            CORVANE_REQUIRE_OR_SKIP(
+                "No mail corpus: run scripts/setup.sh, or set CORVANE_MAIL_CORPUS");
         all.sort();
         const qsizetype step = qMax<qsizetype>(1, all.size() / kMessages);
         for (qsizetype i = 0; i < all.size() && m_files.size() < kMessages; i += step)

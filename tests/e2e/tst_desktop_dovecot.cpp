@@ -3,6 +3,7 @@
 // black list, close, and find every message still on the server and everything saved.
 
 #include "protocol/tcptransport.h"
+#include "requirements.h"
 #include "rules/listfile.h"
 #include "rules/tform4.h"
 #include "screening/tfrmmain.h"
@@ -63,7 +64,7 @@ private Q_SLOTS:
         m_servers.emplace();
         if (!m_servers->has({"CORVANE_POP3_HOST", "CORVANE_POP3_PORT", "CORVANE_POP3_USERS",
                              "CORVANE_POP3_PASSWORD", "CORVANE_POP3_MAILDIR_ROOT"}))
-            QSKIP(qPrintable(m_servers->why()));
+            CORVANE_REQUIRE_OR_SKIP(qPrintable(m_servers->why()));
         // A mailbox no other test program uses.
         const QStringList users =
             m_servers->value(u"CORVANE_POP3_USERS"_s).split(QRegularExpression(u"[ ,]+"_s));

@@ -8,6 +8,7 @@
 #include "protocol/mailmessage.h"
 #include "protocol/tcptransport.h"
 #include "records/tform8.h"
+#include "requirements.h"
 #include "testservers.h"
 #include "testsupport.h"
 
@@ -69,9 +70,9 @@ private Q_SLOTS:
         if (!m_servers->has({"CORVANE_POP3_HOST", "CORVANE_POP3_PORT", "CORVANE_POP3_USERS",
                              "CORVANE_POP3_PASSWORD", "CORVANE_POP3_MAILDIR_ROOT",
                              "CORVANE_SMTP_HOST", "CORVANE_SMTP_PORT", "CORVANE_SMTP_SINK_DIR"}))
-            QSKIP(qPrintable(m_servers->why()));
+            CORVANE_REQUIRE_OR_SKIP(qPrintable(m_servers->why()));
         if (!m_servers->value(u"CORVANE_POP3_USERS"_s).split(u',').contains(kUser))
-            QSKIP("the test servers have no mailbox e2e-gui");
+            CORVANE_REQUIRE_OR_SKIP("the test servers have no mailbox e2e-gui");
         m_maildir = std::make_unique<TestMaildir>(m_servers->value(u"CORVANE_POP3_MAILDIR_ROOT"_s) +
                                                   u'/' + kUser);
         QVERIFY(m_maildir->clear());

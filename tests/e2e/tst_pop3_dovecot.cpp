@@ -5,6 +5,7 @@
 #include "protocol/mailmessage.h"
 #include "protocol/pop3client.h"
 #include "protocol/tcptransport.h"
+#include "requirements.h"
 #include "rules/rulelists.h"
 #include "screening/mailboxsession.h"
 #include "settings/accountstore.h"
@@ -122,7 +123,7 @@ void TestPop3Dovecot::initTestCase() {
     servers.emplace();
     if (!servers->has({"CORVANE_POP3_HOST", "CORVANE_POP3_PORT", "CORVANE_POP3_USERS",
                        "CORVANE_POP3_PASSWORD", "CORVANE_POP3_MAILDIR_ROOT"}))
-        QSKIP(qPrintable(servers->why()));
+        CORVANE_REQUIRE_OR_SKIP(qPrintable(servers->why()));
     host = servers->value(u"CORVANE_POP3_HOST"_s);
     port = servers->value(u"CORVANE_POP3_PORT"_s).toUShort();
     user = u"e2e-pop3"_s;

@@ -8,6 +8,7 @@
 #include "protocol/pop3client.h"
 #include "protocol/tcptransport.h"
 #include "records/deletionlog.h"
+#include "requirements.h"
 #include "rules/listfile.h"
 #include "rules/rulelists.h"
 #include "screening/mailboxsession.h"
@@ -173,7 +174,7 @@ void TestProcessingE2e::initTestCase() {
     if (!servers->has({"CORVANE_POP3_HOST", "CORVANE_POP3_PORT", "CORVANE_POP3_USERS",
                        "CORVANE_POP3_PASSWORD", "CORVANE_POP3_MAILDIR_ROOT", "CORVANE_SMTP_HOST",
                        "CORVANE_SMTP_PORT", "CORVANE_SMTP_SINK_DIR"}))
-        QSKIP(qPrintable(servers->why()));
+        CORVANE_REQUIRE_OR_SKIP(qPrintable(servers->why()));
     QVERIFY2(servers->value(u"CORVANE_POP3_USERS"_s).split(u',').contains(user),
              "the test user e2e-process is missing");
     popHost = servers->value(u"CORVANE_POP3_HOST"_s);

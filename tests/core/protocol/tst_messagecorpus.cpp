@@ -1,6 +1,7 @@
 #include "errors.h"
 #include "platform/legacytext.h"
 #include "protocol/mailmessage.h"
+#include "requirements.h"
 #include "rules/rulelists.h"
 #include "screening/classify.h"
 #include "testsupport.h"
@@ -21,12 +22,7 @@ class TestMessageCorpus final : public QObject {
 
     QStringList m_files;
 
-    static QString corpusDir() {
-        const QString fromEnv = qEnvironmentVariable("CORVANE_MAIL_CORPUS");
-        if (!fromEnv.isEmpty())
-            return fromEnv;
-        return QStringLiteral(QT_TESTCASE_BUILDDIR) + u"/../mail-corpus"_s;
-    }
+    static QString corpusDir() { return mailCorpusDir(); }
 
     // A raw message as a message file: dot-stuffed lines, CR LF, the end line ".".
     static QByteArray asMessageFile(const QByteArray &raw) {
@@ -52,7 +48,7 @@ private Q_SLOTS:
         while (it.hasNext())
             all.append(it.next());
         if (all.isEmpty())
-            QSKIP(qPrintable(u"No mail corpus in "_s + dir));
+            CORVANE_REQUIRE_OR_SKIP(qPrintable(u"No mail corpus in "_s + dir));
         all.sort();
         // A few hundred messages spread over every folder of the corpus.
         const qsizetype step = qMax<qsizetype>(1, all.size() / 400);
