@@ -56,8 +56,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     message.ClearMessage();
     attempt([&] { pop.FetchMessage(1, message); });
+    corvane::Pop3RetrievedMessage raw;
+    attempt([&] { (void)pop.RetrieveMessage(2, raw); });
     attempt([&] { pop.MarkDeleted(1); });
     attempt([&] { pop.UndoDeletions(); });
-    pop.CloseSession();
+    (void)pop.QuitSession();
     return 0;
 }
