@@ -117,14 +117,18 @@ QByteArray randomBoundary() {
 class StuffingWriter {
 public:
     explicit StuffingWriter(LineSink &sink) : m_sink(sink) {}
-    void line(const QByteArray &l) {
+    void line(QByteArrayView l) {
         if (l.startsWith('.'))
-            m_sink.writeLine('.' + l);
+            m_sink.writeLine('.' + l.toByteArray());
         else
-            m_sink.writeLine(l);
+            m_sink.writeLine(l.toByteArray());
     }
     void lines(const QList<QByteArray> &ls) {
         for (const QByteArray &l : ls)
+            line(l);
+    }
+    void lines(const LineList &ls) {
+        for (QByteArrayView l : ls)
             line(l);
     }
     void field(QByteArrayView name, QByteArrayView value) { lines(foldHeaderField(name, value)); }
@@ -270,8 +274,8 @@ void MailMessage::WriteMessage(LineSink &sink) const {
     // Lines written as they are must not contain a boundary line.
     auto collides = [&](const QByteArray &boundary) {
         const QByteArray mark = "--" + boundary;
-        auto check = [&](const QList<QByteArray> &lines) {
-            for (const QByteArray &l : lines)
+        auto check = [&](const auto &lines) {
+            for (QByteArrayView l : lines)
                 if (l.startsWith(mark))
                     return true;
             return false;
@@ -357,7 +361,7 @@ void MailMessage::WriteMessage(LineSink &sink) const {
         out.line("--" + b);
         bool ascii = true;
         bool utf8 = true;
-        for (const QByteArray &l : Body) {
+        for (QByteArrayView l : Body) {
             ascii = ascii && isAscii(l);
             utf8 = utf8 && isValidUtf8(l);
         }
@@ -398,7 +402,7 @@ void MailMessage::WriteMessage(LineSink &sink) const {
         } else if (isIdentityEncoding(cte) && !cte.isEmpty()) {
             out.lines(p.Lines);
         } else {
-            for (const QByteArray &l : p.Lines)
+            for (QByteArrayView l : p.Lines)
                 out.lines(encodeQuotedPrintable(l));
         }
     };

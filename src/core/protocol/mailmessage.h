@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protocol/linelist.h"
 #include "protocol/lines.h"
 #include "protocol/mailaddress.h"
 
@@ -24,6 +25,9 @@ struct MessageLimits {
     static constexpr int MaxMimeDepth = 32;                      // nested multiparts
     static constexpr qsizetype MaxParts = 10000;
     static constexpr qint64 MaxDecodedBytes = 512LL * 1024 * 1024; // body, text parts, files
+    // Lines held in memory (body and text parts). Lines are stored compactly (LineList), so
+    // the parsed form of a message takes about its own size plus four bytes a line.
+    static constexpr qsizetype MaxTextLines = 4'000'000;
 };
 
 enum class MessagePriority { Highest = 1, High = 2, Normal = 3, Low = 4, Lowest = 5 };
@@ -39,7 +43,7 @@ public:
     QString ContentTransferEncoding; // as received ("base64", "quoted-printable", ...)
     QString ContentDisposition;      // the whole value with parameters
     QString FileName;                // attachments: the name the sender gave (may be empty)
-    QList<QByteArray> Lines;         // text parts: the decoded lines, without line breaks
+    LineList Lines;                  // text parts: the decoded lines, without line breaks
     // Further header lines of the part (Content-ID, Content-Description, ...), exactly as
     // received, continuation lines included; written back with the part.
     QList<QByteArray> ExtraHeaderLines;
@@ -88,7 +92,7 @@ public:
     QDateTime Date;
     // Body lines outside decoded parts: the whole body of a single-part message exactly as
     // received (after dot-unstuffing), the preamble and epilogue of a multipart one.
-    QList<QByteArray> Body;
+    LineList Body;
     QList<MessagePart> MessageParts;
     // Header lines written after the generated ones (set by the SMTP send).
     QList<QByteArray> ExtraHeaders;

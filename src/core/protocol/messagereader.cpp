@@ -57,6 +57,13 @@ bool MessageReader::account(qint64 bytes) {
     return false;
 }
 
+bool MessageReader::countLine() {
+    if (++m_textLines <= MessageLimits::MaxTextLines)
+        return true;
+    deferData(u"The message has more than %1 lines of text."_s.arg(MessageLimits::MaxTextLines));
+    return false;
+}
+
 bool MessageReader::next(QByteArray &line) {
     if (!src.readLine(line))
         throw DataError(u"The message ends before its end line \".\"."_s);
@@ -170,7 +177,7 @@ void MessageReader::bodyLine(const QByteArray &line) {
         m_uuBlock = true;
         return;
     }
-    if (account(line.size() + 2))
+    if (account(line.size() + 2) && countLine())
         m.Body.append(line);
 }
 
@@ -333,6 +340,8 @@ void MessageReader::feedPart(const QByteArray &line) {
                 return;
             m_pending += decoded;
             if (!soft) {
+                if (!countLine())
+                    return;
                 m_part.Lines.append(m_pending);
                 m_pending.clear();
             }
@@ -359,7 +368,7 @@ void MessageReader::feedPart(const QByteArray &line) {
     }
     case Decoding::Identity:
         if (m_part.isText()) {
-            if (account(line.size() + 2))
+            if (account(line.size() + 2) && countLine())
                 m_part.Lines.append(line);
         } else {
             if (!m_firstLine)
@@ -387,6 +396,8 @@ void MessageReader::emitBytes(QByteArrayView bytes) {
         m_pending += bytes.sliced(start, i - start);
         if (m_pending.endsWith('\r'))
             m_pending.chop(1);
+        if (!countLine())
+            return;
         m_part.Lines.append(m_pending);
         m_pending.clear();
         start = i + 1;
@@ -408,7 +419,7 @@ void MessageReader::finishPart() {
     }
     if (m_part.isText()) {
         const bool splitText = m_decoding == Decoding::Base64 || m_decoding == Decoding::Uuencode;
-        if (splitText || !m_pending.isEmpty())
+        if ((splitText || !m_pending.isEmpty()) && countLine())
             m_part.Lines.append(m_pending);
         m_pending.clear();
     } else if (m_file) {

@@ -38,6 +38,8 @@ private:
     void defer(std::exception_ptr error, bool stopStoring);
     void deferData(const QString &text) { defer(std::make_exception_ptr(DataError(text)), true); }
     bool account(qint64 bytes);
+    // Counts one more line held in memory; false (and the error deferred) past the limit.
+    bool countLine();
 
     bool readHeaderBlock();
     void readBody();
@@ -56,6 +58,7 @@ private:
     std::exception_ptr m_addressError;
     bool m_draining = false;
     qint64 m_decoded = 0;
+    qsizetype m_textLines = 0;
 
     State m_state = State::Body;
     QList<Level> m_levels;

@@ -76,8 +76,8 @@ QStringList describe(const MailMessage &m) {
     for (const MessagePart &p : m.MessageParts) {
         if (p.isText()) {
             QStringList lines;
-            for (const QByteArray &l : p.Lines)
-                lines.append(escaped(l));
+            for (QByteArrayView l : p.Lines)
+                lines.append(escaped(l.toByteArray()));
             out.append(u"text %1 %2"_s.arg(p.MediaType(), lines.join(u'|')));
         } else {
             out.append(u"file %1 %2"_s.arg(p.FileName, escaped(readFile(p.StoredFile()))));
@@ -517,6 +517,59 @@ private Q_SLOTS:
             QCOMPARE(e.message(), error);
         }
         QCOMPARE(source.remaining(), 1); // read up to the end line all the same
+    }
+
+    void textLinesAreBounded_data() {
+        QTest::addColumn<QList<QByteArray>>("before"); // lines before the repeated one
+        QTest::addColumn<QByteArray>("repeated");
+        QTest::newRow("single-part body") << QList<QByteArray>{"Subject: s", ""} << QByteArray("a");
+        QTest::newRow("text part")
+            << QList<QByteArray>{"Content-Type: multipart/mixed; boundary=B", "", "--B", ""}
+            << QByteArray("");
+        QTest::newRow("quoted-printable text part")
+            << QList<QByteArray>{"Content-Type: multipart/mixed; boundary=B", "", "--B",
+                                 "Content-Transfer-Encoding: quoted-printable", ""}
+            << QByteArray("=0A=0A");
+    }
+    void textLinesAreBounded() {
+        // Millions of short lines: the read stops holding them at the limit, with an error,
+        // and still reads on to the end line.
+        QFETCH(QList<QByteArray>, before);
+        QFETCH(QByteArray, repeated);
+        class Repeating final : public LineSource {
+        public:
+            QList<QByteArray> head;
+            QByteArray line;
+            qsizetype count = 0;
+            qsizetype served = 0;
+            bool readLine(QByteArray &out) override {
+                const qsizetype i = served++;
+                if (i < head.size())
+                    out = head[i];
+                else if (i < head.size() + count)
+                    out = line;
+                else if (i == head.size() + count)
+                    out = ".";
+                else
+                    return false;
+                return true;
+            }
+        } source;
+        source.head = before;
+        source.line = repeated;
+        source.count = MessageLimits::MaxTextLines + 10;
+        MailMessage m;
+        try {
+            m.ReadMessage(source);
+            QFAIL("no error");
+        } catch (const DataError &e) {
+            QCOMPARE(e.message(), u"The message has more than 4000000 lines of text."_s);
+        }
+        QCOMPARE(source.served, before.size() + source.count + 1);
+        qsizetype held = m.Body.size();
+        for (const MessagePart &p : m.MessageParts)
+            held += p.Lines.size();
+        QCOMPARE(held, MessageLimits::MaxTextLines);
     }
 
     // --- writing ---------------------------------------------------------------------------
