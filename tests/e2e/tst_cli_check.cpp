@@ -80,6 +80,7 @@ private Q_SLOTS:
     void checkByAddress();
     void checkStoredAccount();
     void hostileTextStaysOnItsLine();
+    void overlongHeaderLineIsListed();
     void failures_data();
     void failures();
 };
@@ -179,6 +180,36 @@ void TestCliCheck::hostileTextStaysOnItsLine() {
     QCOMPARE(fields[1], u"Spam"_s);
     QCOMPARE(fields[2], u"Hi  2 Forged?[2J?gnp"_s);
     QCOMPARE(fields[3], u"\"Loan Market  2 Spam\" <x@spam.example>"_s);
+}
+
+void TestCliCheck::overlongHeaderLineIsListed() {
+    // A header line far over the line limit in message 2 of 4: every message is listed, the
+    // long one with its subject cut, and the rows after it get their own data.
+    QVERIFY(maildir->clear());
+    const QByteArray longSubject = "Long " + QByteArray(19995, 'x');
+    const QByteArray kLong =
+        "From: promo@spam.example\nTo: e2e@example.net\nSubject: " + longSubject +
+        "\nDate: Wed, 4 Jun 2003 09:00:00 +0000\n\nBuy\n";
+    QVERIFY(maildir->deliver(kFriendly));
+    QVERIFY(maildir->deliver(kLong));
+    QVERIFY(maildir->deliver(kSpam));
+    QVERIFY(maildir->deliver(kUndated));
+    const Result r =
+        runCli({u"check"_s, u"--host"_s, servers->value(u"CORVANE_POP3_HOST"_s), u"--port"_s, port,
+                u"--user"_s, user, u"--password-file"_s, passwordFile, u"--data-dir"_s,
+                dataDir.path(), u"--rules"_s, u"none"_s});
+    QCOMPARE(r.err, QString());
+    QCOMPARE(r.exitCode, 0);
+    const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 4);
+    QVERIFY(lines[0].startsWith(u"1\tFriendly\tLottery tickets"_s));
+    const QString cut = QString::fromLatin1(longSubject.left(16384 - 9));
+    QCOMPARE(lines[1], u"2\tPlain\t%1\tpromo@spam.example\te2e@example.net\t%2\t%3"_s.arg(
+                           cut, shortDate(2003, 6, 4), wireSize(kLong)));
+    QCOMPARE(lines[2], u"3\tSpam\tYou won the LOTTERY\twinner@lottery.example\te2e@example.net, "
+                       u"other@example.net\t%1\t%2"_s.arg(shortDate(2003, 6, 3), wireSize(kSpam)));
+    QVERIFY(lines[3].startsWith(u"4\tPlain\tMinutes\t"_s));
+    QCOMPARE(maildir->count(), 4);
 }
 
 void TestCliCheck::failures_data() {

@@ -91,15 +91,16 @@ protected:
 } // namespace
 
 struct FakeServer::Step {
-    enum class Kind { Send, Expect, Close, Silent, Call, Pause } kind;
+    enum class Kind { Send, Expect, Close, Silent, Call, Pause, Trickle, Repeat } kind;
     QByteArray bytes;
     std::function<void()> action;
-    int milliseconds = 0;
+    int milliseconds = 0; // Pause: how long; Trickle and Repeat: the interval
 };
 
-FakeServer::FakeServer() : m_server(std::make_unique<Listener>()) {
+FakeServer::FakeServer() : m_server(std::make_unique<Listener>()), m_pacer(new QTimer(this)) {
     m_server->listen(QHostAddress::LocalHost, 0);
     connect(m_server.get(), &QTcpServer::newConnection, this, &FakeServer::accept);
+    connect(m_pacer, &QTimer::timeout, this, &FakeServer::pace);
 }
 
 FakeServer::~FakeServer() = default;
@@ -123,6 +124,16 @@ FakeServer &FakeServer::send(const QByteArray &bytes) {
 
 FakeServer &FakeServer::expect(const QByteArray &line) {
     m_script.append({Step::Kind::Expect, line, {}, 0});
+    return *this;
+}
+
+FakeServer &FakeServer::trickle(const QByteArray &bytes, int intervalMs) {
+    m_script.append({Step::Kind::Trickle, bytes, {}, intervalMs});
+    return *this;
+}
+
+FakeServer &FakeServer::repeatForever(const QByteArray &bytes, int intervalMs) {
+    m_script.append({Step::Kind::Repeat, bytes, {}, intervalMs});
     return *this;
 }
 
@@ -223,8 +234,37 @@ void FakeServer::advance() {
                 advance();
             });
             return;
+        case Step::Kind::Trickle:
+        case Step::Kind::Repeat:
+            if (!m_pacer->isActive()) {
+                m_paced = 0;
+                m_pacer->start(step.milliseconds);
+            }
+            return; // pace() goes on
         }
         ++m_next;
+    }
+}
+
+void FakeServer::pace() {
+    if (!m_socket || m_next >= m_script.size()) {
+        m_pacer->stop();
+        return;
+    }
+    const Step &step = m_script.at(m_next);
+    if (step.kind == Step::Kind::Repeat) {
+        m_socket->write(step.bytes);
+        m_socket->flush();
+        return;
+    }
+    if (m_paced < step.bytes.size()) {
+        m_socket->write(step.bytes.mid(m_paced++, 1));
+        m_socket->flush();
+    }
+    if (m_paced >= step.bytes.size()) {
+        m_pacer->stop();
+        ++m_next;
+        advance();
     }
 }
 

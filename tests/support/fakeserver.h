@@ -12,6 +12,7 @@
 
 class QTcpServer;
 class QTcpSocket;
+class QTimer;
 
 namespace corvane::test {
 
@@ -35,6 +36,11 @@ public:
     // Waits for the next line from the client (without its CR LF) and compares it; a
     // mismatch is recorded in mismatches().
     FakeServer &expect(const QByteArray &line);
+    // Sends bytes one at a time, one every intervalMs milliseconds (a server that trickles).
+    FakeServer &trickle(const QByteArray &bytes, int intervalMs);
+    // Sends bytes every intervalMs milliseconds for as long as the connection stands: a reply
+    // that never ends. The script ends here.
+    FakeServer &repeatForever(const QByteArray &bytes, int intervalMs);
     FakeServer &closeConnection();
     // Ends the script without closing: the server keeps the connection and says nothing more.
     FakeServer &fallSilent();
@@ -56,11 +62,15 @@ private:
     void accept();
     void advance();
     void readLines();
+    // Sends the next paced bytes of the current trickle or repeat step.
+    void pace();
 
     std::unique_ptr<QTcpServer> m_server;
     QList<Step> m_script;
     qsizetype m_next = 0;
     QTcpSocket *m_socket = nullptr;
+    QTimer *m_pacer;       // drives trickle and repeat steps; a child of this server
+    qsizetype m_paced = 0; // bytes of the current trickle step sent
     QByteArray m_pending;
     QList<QByteArray> m_lines;
     QList<QByteArray> m_received;

@@ -47,6 +47,10 @@ void FakeTransport::send(const QByteArray &bytes) {
 void FakeTransport::receiveMore(QByteArray &buffer) {
     if (!m_open)
         throw NetworkError(notConnectedText());
+    if (m_incoming.isEmpty() && !m_endless.isEmpty()) {
+        buffer += m_endless;
+        return;
+    }
     if (m_incoming.isEmpty()) {
         m_open = false;
         throw NetworkError(closedGracefullyText());

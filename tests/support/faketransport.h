@@ -17,6 +17,9 @@ public:
     void serverSays(const QByteArray &bytes) { m_incoming += bytes; }
     // Everything the client wrote since the last call, CR LF included.
     QByteArray takeWritten();
+    // Once the queued bytes are read, the server sends these on every read, without end (a
+    // reply that never ends; only a deadline stops the client).
+    void serverRepeatsForever(const QByteArray &bytes) { m_endless = bytes; }
     // Delivers queued bytes at most this many at a time (0: everything at once), to exercise
     // line assembly across reads.
     void setChunkSize(qsizetype bytes) { m_chunkSize = bytes; }
@@ -43,6 +46,7 @@ protected:
 
 private:
     QByteArray m_incoming;
+    QByteArray m_endless;
     QByteArray m_written;
     QString m_refusal;
     QString m_host;

@@ -161,13 +161,11 @@ int run(const QStringList &args) {
         u"archive/ (default: the directory of the program)."_s,
         u"DIR"_s);
     const QCommandLineOption once(u"once"_s, u"Run one pass and end."_s);
-    const QCommandLineOption timeout(
-        u"timeout"_s, u"Seconds to wait for a server before giving up (default 60)."_s,
-        u"SECONDS"_s, u"60"_s);
+    ServerLimitOptions limits;
     const QCommandLineOption transcript(
         u"transcript"_s, u"Print the POP3 conversations on stderr (passwords masked)."_s);
     const QCommandLineOption verbose(u"verbose"_s, u"Print the progress on stderr."_s);
-    parser.addOptions({dataDir, once, timeout, transcript, verbose});
+    parser.addOptions({dataDir, once, limits.timeout, limits.deadline, transcript, verbose});
     int code = Success;
     if (!parseArguments(parser, u"auto"_s, args, code))
         return code;
@@ -176,12 +174,8 @@ int run(const QStringList &args) {
             parser.positionalArguments().constFirst()));
         return Usage;
     }
-    bool timeoutOk = false;
-    const int seconds = parser.value(timeout).toInt(&timeoutOk);
-    if (!timeoutOk || seconds < 1 || seconds > 24 * 3600) {
-        err(u"corvane-cli auto: --timeout takes a number of seconds from 1 to 86400\n"_s);
+    if (!limits.read(parser, u"auto"_s))
         return Usage;
-    }
     const DataDirectory directory(parser.isSet(dataDir) ? parser.value(dataDir)
                                                         : DataDirectory::defaultPath());
     if (!QFileInfo(directory.path()).isDir()) {
@@ -196,7 +190,7 @@ int run(const QStringList &args) {
         return Failure;
 
     TcpTransport transport;
-    transport.setReadTimeout(seconds * 1000);
+    limits.applyTo(transport);
     if (parser.isSet(transcript))
         transport.setTranscript([](const QString &line) { err(line + u'\n'); });
     AutoView view;
@@ -205,9 +199,9 @@ int run(const QStringList &args) {
     session.AutoMode = true;
 
     ProcessingHooks hooks;
-    hooks.smtpTransport = [seconds](quint16 port) {
+    hooks.smtpTransport = [limits](quint16 port) {
         std::unique_ptr<Transport> t = makeSmtpTransport(port);
-        t->setReadTimeout(seconds * 1000);
+        limits.applyTo(*t);
         return t;
     };
     AutomaticPass pass(session, data.store(), data.settings, data.log, data.archiveFolder(), hooks);

@@ -51,14 +51,12 @@ int run(const QStringList &args) {
         u"The ticked rules: numbers from 1 to 13 separated by commas, or 'none' (default: the "
         u"ticks of Settings.ini, or all thirteen without it)."_s,
         u"LIST"_s);
-    const QCommandLineOption timeout(
-        u"timeout"_s, u"Seconds to wait for the server before giving up (default 60)."_s,
-        u"SECONDS"_s, u"60"_s);
+    ServerLimitOptions limits;
     const QCommandLineOption transcript(
         u"transcript"_s, u"Print the POP3 conversation on stderr (the password masked)."_s);
     const QCommandLineOption verbose(u"verbose"_s, u"Print the progress on stderr."_s);
-    parser.addOptions(
-        {dataDir, host, port, user, passwordFile, rulesOption, timeout, transcript, verbose});
+    parser.addOptions({dataDir, host, port, user, passwordFile, rulesOption, limits.timeout,
+                       limits.deadline, transcript, verbose});
     int code = Success;
     if (!parseArguments(parser, u"check"_s, args, code))
         return code;
@@ -73,12 +71,8 @@ int run(const QStringList &args) {
         err(u"corvane-cli check: --host needs --user and --password-file\n"_s);
         return Usage;
     }
-    bool timeoutOk = false;
-    const int seconds = parser.value(timeout).toInt(&timeoutOk);
-    if (!timeoutOk || seconds < 1 || seconds > 24 * 3600) {
-        err(u"corvane-cli check: --timeout takes a number of seconds from 1 to 86400\n"_s);
+    if (!limits.read(parser, u"check"_s))
         return Usage;
-    }
     const QDir dir(parser.value(dataDir));
     if (!dir.exists()) {
         err(u"corvane-cli check: no such directory: %1\n"_s.arg(parser.value(dataDir)));
@@ -142,7 +136,7 @@ int run(const QStringList &args) {
     }
 
     TcpTransport transport;
-    transport.setReadTimeout(seconds * 1000);
+    limits.applyTo(transport);
     if (parser.isSet(transcript))
         transport.setTranscript([](const QString &line) { err(line + u'\n'); });
     CliView view(u"check"_s);

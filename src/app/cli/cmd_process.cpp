@@ -70,14 +70,13 @@ int run(const QStringList &args) {
     const QCommandLineOption bounceOption(
         u"bounce"_s, u"Messages to bounce and delete: numbers separated by commas."_s,
         u"N[,N...]"_s);
-    const QCommandLineOption timeout(
-        u"timeout"_s, u"Seconds to wait for a server before giving up (default 60)."_s,
-        u"SECONDS"_s, u"60"_s);
+    ServerLimitOptions limits;
     const QCommandLineOption transcript(
         u"transcript"_s,
         u"Print the POP3 and SMTP conversations on stderr (the password masked)."_s);
     const QCommandLineOption verbose(u"verbose"_s, u"Print the progress on stderr."_s);
-    parser.addOptions({dataDir, deleteOption, bounceOption, timeout, transcript, verbose});
+    parser.addOptions({dataDir, deleteOption, bounceOption, limits.timeout, limits.deadline,
+                       transcript, verbose});
     int code = Success;
     if (!parseArguments(parser, u"process"_s, args, code))
         return code;
@@ -106,12 +105,8 @@ int run(const QStringList &args) {
             return Usage;
         }
     }
-    bool timeoutOk = false;
-    const int seconds = parser.value(timeout).toInt(&timeoutOk);
-    if (!timeoutOk || seconds < 1 || seconds > 24 * 3600) {
-        err(u"corvane-cli process: --timeout takes a number of seconds from 1 to 86400\n"_s);
+    if (!limits.read(parser, u"process"_s))
         return Usage;
-    }
     const DataDirectory directory(parser.isSet(dataDir) ? parser.value(dataDir)
                                                         : DataDirectory::defaultPath());
     if (!QFileInfo(directory.path()).isDir()) {
@@ -145,7 +140,7 @@ int run(const QStringList &args) {
 
     auto transcriptSink = [](const QString &line) { err(line + u'\n'); };
     TcpTransport transport;
-    transport.setReadTimeout(seconds * 1000);
+    limits.applyTo(transport);
     if (parser.isSet(transcript))
         transport.setTranscript(transcriptSink);
     ProcessView view;
@@ -153,9 +148,9 @@ int run(const QStringList &args) {
     MailboxSession session(transport, data.store(), data.lists, view);
 
     ProcessingHooks hooks;
-    hooks.smtpTransport = [seconds](quint16 port) {
+    hooks.smtpTransport = [limits](quint16 port) {
         std::unique_ptr<Transport> t = makeSmtpTransport(port);
-        t->setReadTimeout(seconds * 1000);
+        limits.applyTo(*t);
         return t;
     };
     if (parser.isSet(transcript))

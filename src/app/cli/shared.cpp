@@ -1,7 +1,10 @@
 #include "cli/shared.h"
 
 #include "platform/safetext.h"
+#include "protocol/transport.h"
 #include "rules/miscrules.h"
+
+#include <QCommandLineParser>
 
 using namespace Qt::StringLiterals;
 
@@ -116,6 +119,37 @@ bool parseRuleTicks(const QString &text, MiscRules &rules) {
         rules.setTicked(n, true);
     }
     return true;
+}
+
+ServerLimitOptions::ServerLimitOptions()
+    : timeout(u"timeout"_s,
+              u"Seconds a server may stay silent before the connection is given up (default "
+              u"60)."_s,
+              u"SECONDS"_s, u"60"_s),
+      deadline(u"deadline"_s,
+               u"Seconds one reply of a server may take as a whole, however slowly it arrives, "
+               u"before the connection is given up (default 60); a listing, a header or a whole "
+               u"message may take %1 times as long."_s.arg(Transport::DataDeadlineFactor),
+               u"SECONDS"_s, u"60"_s) {}
+
+bool ServerLimitOptions::read(const QCommandLineParser &parser, const QString &command) {
+    for (const auto &[option, seconds] :
+         {std::pair{&timeout, &timeoutSeconds}, std::pair{&deadline, &deadlineSeconds}}) {
+        bool ok = false;
+        const int value = parser.value(*option).toInt(&ok);
+        if (!ok || value < 1 || value > 24 * 3600) {
+            err(u"corvane-cli %1: --%2 takes a number of seconds from 1 to 86400\n"_s.arg(
+                command, option->names().constFirst()));
+            return false;
+        }
+        *seconds = value;
+    }
+    return true;
+}
+
+void ServerLimitOptions::applyTo(Transport &transport) const {
+    transport.setReadTimeout(timeoutSeconds * 1000);
+    transport.setDeadlines(deadlineSeconds * 1000);
 }
 
 } // namespace corvane::cli

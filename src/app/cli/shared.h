@@ -6,6 +6,7 @@
 #include "errors.h"
 #include "screening/screeningview.h"
 
+#include <QCommandLineOption>
 #include <QString>
 #include <QStringView>
 
@@ -14,7 +15,8 @@
 
 namespace corvane {
 class MiscRules;
-}
+class Transport;
+} // namespace corvane
 
 namespace corvane::cli {
 
@@ -50,6 +52,22 @@ QString exitCodeHelp(bool network, bool deletes);
 
 // "none", or rule numbers from 1 to 13 separated by commas: sets exactly those ticks.
 bool parseRuleTicks(const QString &text, MiscRules &rules);
+
+// The --timeout and --deadline options of the commands that talk to servers: how long a
+// server may stay silent, and how long one reply may take as a whole however slowly it
+// arrives (a multi-line reply: Transport::DataDeadlineFactor times as long).
+struct ServerLimitOptions {
+    ServerLimitOptions();
+    // Reads both; false, with the error printed for command, when one is not a number of
+    // seconds from 1 to 86400.
+    bool read(const QCommandLineParser &parser, const QString &command);
+    void applyTo(Transport &transport) const;
+
+    QCommandLineOption timeout;
+    QCommandLineOption deadline;
+    int timeoutSeconds = 60;
+    int deadlineSeconds = 60;
+};
 
 // The screening observer of the commands: errors on stderr with the command's name, the
 // status texts too with --verbose. No message boxes: a question is answered No.

@@ -36,17 +36,23 @@ Pop3Reply Pop3Reply::parse(const QByteArray &line) {
     return reply;
 }
 
+Pop3DataLines::Pop3DataLines(Transport &transport)
+    : m_transport(transport), m_deadline(transport.startDataDeadline()) {}
+
 bool Pop3DataLines::readLine(QByteArray &line) {
     if (m_done)
         return false;
+    bool cut = false;
     try {
-        line = m_transport.readLine();
+        line = m_transport.readDataLine(m_deadline, cut);
     } catch (const Error &) {
         // The stream position is unknown now: nothing read later could be trusted.
         m_transport.close();
         throw;
     }
-    if (line == ".")
+    if (cut)
+        ++m_cutLines;
+    else if (line == ".")
         m_done = true;
     return true;
 }
@@ -207,23 +213,29 @@ void Pop3Client::readMessageData(MailMessage &message) {
     try {
         message.ReadMessage(lines);
     } catch (const Error &) {
+        m_lastFetchCutLines = lines.cutLines();
         // The message object reads on to the end line after a damaged message; when it could
         // not, the rest of the data is still on its way and the connection is out of step.
         if (!lines.atEnd())
             m_transport.close();
         throw;
     }
+    m_lastFetchCutLines = lines.cutLines();
     if (!lines.atEnd())
         m_transport.close();
+    else if (m_lastFetchCutLines > 0)
+        throw DataError(u"Max line length exceeded."_s);
 }
 
 bool Pop3Client::FetchHeader(int n, MailMessage &message) {
+    m_lastFetchCutLines = 0;
     require(command("TOP " + number(n) + " 0"));
     readMessageData(message);
     return true;
 }
 
 bool Pop3Client::FetchMessage(int n, MailMessage &message) {
+    m_lastFetchCutLines = 0;
     if (!command("RETR " + number(n)).ok())
         return false;
     readMessageData(message);
@@ -232,6 +244,7 @@ bool Pop3Client::FetchMessage(int n, MailMessage &message) {
 
 bool Pop3Client::RetrieveMessage(int n, Pop3RetrievedMessage &message) {
     message = {};
+    m_lastFetchCutLines = 0;
     if (!command("RETR " + number(n)).ok())
         return false;
     Pop3DataLines lines(m_transport);
@@ -245,6 +258,9 @@ bool Pop3Client::RetrieveMessage(int n, Pop3RetrievedMessage &message) {
         message.stuffedOctets += line.size() + 2;
         message.octets += line.size() + 2 - (line.startsWith('.') ? 1 : 0);
     }
+    message.cutLines = m_lastFetchCutLines = lines.cutLines();
+    if (message.cutLines > 0)
+        throw DataError(u"Max line length exceeded."_s);
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include "protocol/lines.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QString>
 
 namespace corvane {
@@ -47,21 +48,37 @@ struct Pop3RetrievedMessage {
     // The same with the stuffing dots, which some servers count.
     qint64 stuffedOctets = 0;
     qsizetype lines = 0; // lines of the message, the end line not counted
+    // Lines over the line limit, cut in fileForm: above 0 the copy is not the message.
+    int cutLines = 0;
 };
 
 // The lines of a multi-line POP3 reply (a listing, TOP or RETR data), up to and including
 // the end line ".", which is delivered like any other line; afterwards readLine() returns
-// false. Lines come as received (dot-stuffed); the line limit is the transport's. A transport
-// failure in the middle of the data closes the connection, whose position in the stream is
-// then unknown, before the error is passed on.
+// false. Lines come as received (dot-stuffed). The whole reply must arrive within the
+// transport's data deadline, counted from construction.
+//
+// A line longer than Transport::MaxLineLength does not end the reply: it is delivered cut to
+// that length (its rest is read and skipped), the reply goes on to its end line and the stream
+// stays in step, and cutLines() counts it. Lines that were cut mean the data read is NOT what
+// the server holds: whoever keeps or forwards the data as the message (an archive copy) must
+// check cutLines() and refuse it. Cutting rather than skipping keeps the start of the line,
+// so a header field keeps its name and the first part of its value.
+//
+// A transport failure in the middle of the data (a dropped connection, a time-out, an expired
+// deadline) closes the connection, whose position in the stream is then unknown, before the
+// error is passed on.
 class Pop3DataLines final : public LineSource {
 public:
-    explicit Pop3DataLines(Transport &transport) : m_transport(transport) {}
+    explicit Pop3DataLines(Transport &transport);
     bool readLine(QByteArray &line) override;
     bool atEnd() const { return m_done; }
+    // The lines delivered so far that were cut.
+    int cutLines() const { return m_cutLines; }
 
 private:
     Transport &m_transport;
+    QDeadlineTimer m_deadline;
+    int m_cutLines = 0;
     bool m_done = false;
 };
 
@@ -112,10 +129,24 @@ public:
     bool FetchHeader(int n, MailMessage &message);
     // RETR n: reads the whole message n into message; false (nothing read) when the server
     // does not answer "+OK".
+    //
+    // Both read the data to its end line even when it is damaged; then they throw DataError
+    // with the connection still open and in step, the message holding what could be read
+    // (IsOpen() tells this apart from a broken connection). That includes lines over the line
+    // limit: they are cut (see Pop3DataLines), the fetch throws "Max line length exceeded."
+    // and lastFetchCutLines() says how many were cut.
     bool FetchMessage(int n, MailMessage &message);
     // RETR n: reads the whole message n as received, without parsing it; false (nothing
-    // read) when the server does not answer "+OK".
+    // read) when the server does not answer "+OK". Lines over the line limit are cut (see
+    // Pop3DataLines): the data is read on to its end line, message.cutLines counts them, and
+    // the call then throws DataError "Max line length exceeded." with the connection open and
+    // in step, because message.fileForm is not the message on the server.
     bool RetrieveMessage(int n, Pop3RetrievedMessage &message);
+    // The lines cut in the data of the last FetchHeader, FetchMessage or RetrieveMessage (0
+    // before any, and when nothing was cut). Above 0, the message read is not the message on
+    // the server: it must not be archived (or otherwise kept) in place of it, nor deleted on
+    // the strength of such a copy.
+    int lastFetchCutLines() const { return m_lastFetchCutLines; }
     // DELE n: true; a refusal throws the server's text.
     bool MarkDeleted(int n);
     // RSET: clears the deletion marks of the session.
@@ -136,6 +167,7 @@ private:
     quint16 m_port = 110;
     QString m_username;
     QString m_password;
+    int m_lastFetchCutLines = 0;
 };
 
 } // namespace corvane

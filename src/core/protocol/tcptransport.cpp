@@ -137,6 +137,15 @@ QDeadlineTimer TcpTransport::readDeadline() const {
                              : QDeadlineTimer(QDeadlineTimer::Forever);
 }
 
+int TcpTransport::sliceMs() const {
+    // Short enough to notice the shortest limit in time.
+    int slice = kSliceMs;
+    for (int limit : {readTimeout(), replyDeadline(), dataDeadline()})
+        if (limit > 0)
+            slice = std::min(slice, limit);
+    return slice;
+}
+
 bool TcpTransport::waitForActivity(const QDeadlineTimer &deadline) {
     if (deadline.hasExpired())
         return false;
@@ -144,7 +153,7 @@ bool TcpTransport::waitForActivity(const QDeadlineTimer &deadline) {
     // ticks in slices while waits run. It keeps running between waits, because starting
     // and stopping it for every wait would cost more than the few ticks.
     if (!deadline.isForever() && !m_wakeUp->isActive())
-        m_wakeUp->start(std::chrono::milliseconds(std::clamp(readTimeout(), 1, kSliceMs)));
+        m_wakeUp->start(std::chrono::milliseconds(sliceMs()));
     // One pass of the event loop that sleeps until something happens: socket activity, the
     // time-out, or any other event of the program (a repaint, a click, a timer), which is
     // handled here as well. The caller looks at the socket again afterwards.
@@ -213,7 +222,10 @@ void TcpTransport::send(const QByteArray &bytes) {
 void TcpTransport::receiveMore(QByteArray &buffer) {
     if (!m_socket)
         throw NetworkError(notConnectedText());
-    const QDeadlineTimer deadline = readDeadline();
+    const QDeadlineTimer idle = readDeadline();
+    const QDeadlineTimer reply = currentReplyDeadline();
+    const QDeadlineTimer wakeAt =
+        reply.isForever() || (!idle.isForever() && idle < reply) ? idle : reply;
     char chunk[16 * 1024];
     for (;;) {
         if (!m_socket)
@@ -229,9 +241,11 @@ void TcpTransport::receiveMore(QByteArray &buffer) {
         }
         if (got < 0 || m_socket->state() != QAbstractSocket::ConnectedState)
             failFromSocket();
-        if (deadline.hasExpired())
+        if (idle.hasExpired())
             fail(socketErrorText(10060, u"Connection timed out."_s));
-        waitForActivity(deadline);
+        if (reply.hasExpired())
+            return; // the reply as a whole took too long: the caller fails it
+        waitForActivity(wakeAt);
     }
 }
 

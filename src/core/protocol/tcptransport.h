@@ -48,6 +48,8 @@ private:
     // else of the program); false when the deadline has passed.
     bool waitForActivity(const QDeadlineTimer &deadline);
     QDeadlineTimer readDeadline() const;
+    // How often a wait wakes up to look at its limits.
+    int sliceMs() const;
     // True once the connection is ready for the protocol (for TLS: once encrypted).
     bool established(bool tls) const;
     // The error for a socket that stopped working; closes the connection.

@@ -3,6 +3,8 @@
 #include "errors.h"
 #include "platform/legacytext.h"
 
+#include <climits>
+
 using namespace Qt::StringLiterals;
 
 namespace corvane {
@@ -40,25 +42,93 @@ void Transport::writeLine(const QByteArray &line, qsizetype maskFrom) {
     send(line + "\r\n");
 }
 
+namespace {
+
+QDeadlineTimer deadlineIn(int milliseconds) {
+    return milliseconds > 0 ? QDeadlineTimer(milliseconds)
+                            : QDeadlineTimer(QDeadlineTimer::Forever);
+}
+
+} // namespace
+
+void Transport::setDeadlines(int replyMilliseconds) {
+    m_replyDeadlineMs = replyMilliseconds;
+    m_dataDeadlineMs =
+        replyMilliseconds > 0
+            ? int(qMin<qint64>(qint64(DataDeadlineFactor) * replyMilliseconds, INT_MAX))
+            : 0;
+}
+
+QDeadlineTimer Transport::startDataDeadline() const {
+    return deadlineIn(m_dataDeadlineMs);
+}
+
 QByteArray Transport::readLine() {
+    return readLineBy(deadlineIn(m_replyDeadlineMs), m_replyDeadlineMs, nullptr);
+}
+
+QByteArray Transport::readDataLine(const QDeadlineTimer &deadline, bool &cut) {
+    cut = false;
+    return readLineBy(deadline, m_dataDeadlineMs, &cut);
+}
+
+QByteArray Transport::readLineBy(const QDeadlineTimer &deadline, int limitMs, bool *cut) {
+    // Set when an over-long line has been cut: its first MaxLineLength bytes, while the rest
+    // of it is skipped.
+    QByteArray kept;
+    bool skipping = false;
+    const auto cutLine = [&] {
+        record("<-- ", kept);
+        record("--- ", "the line above was cut: it is longer than " +
+                           QByteArray::number(MaxLineLength) + " characters");
+        *cut = true;
+        return kept;
+    };
     for (;;) {
         const qsizetype end = m_buffer.indexOf('\n');
-        if (end >= 0) {
+        if (skipping) {
+            if (end >= 0) {
+                m_buffer.remove(0, end + 1);
+                return cutLine();
+            }
+            m_buffer.clear();
+        } else if (end >= 0) {
             qsizetype length = end;
             if (length > 0 && m_buffer.at(length - 1) == '\r')
                 --length;
-            if (length > MaxLineLength)
-                throw ProtocolError(u"Max line length exceeded."_s);
+            if (length > MaxLineLength) {
+                if (!cut)
+                    throw ProtocolError(u"Max line length exceeded."_s);
+                kept = m_buffer.left(MaxLineLength);
+                m_buffer.remove(0, end + 1);
+                return cutLine();
+            }
             QByteArray line = m_buffer.left(length);
             m_buffer.remove(0, end + 1);
             record("<-- ", line);
             return line;
+        } else if (m_buffer.size() > MaxLineLength + 1) {
+            // One byte more than the limit may be the CR of a line of exactly the limit's
+            // length; beyond that the line is over-long whatever follows, and it may never end.
+            if (!cut)
+                throw ProtocolError(u"Max line length exceeded."_s);
+            kept = m_buffer.left(MaxLineLength);
+            m_buffer.clear();
+            skipping = true;
         }
-        // One byte more than the limit may be the CR of a line of exactly the limit's length.
-        if (m_buffer.size() > MaxLineLength + 1)
-            throw ProtocolError(u"Max line length exceeded."_s);
+        if (deadline.hasExpired())
+            failDeadline(limitMs);
+        m_replyDeadline = deadline;
         receiveMore(m_buffer);
     }
+}
+
+void Transport::failDeadline(int limitMs) {
+    // The reply is unfinished: what arrives later cannot be matched to any command.
+    close();
+    m_buffer.clear();
+    throw NetworkError(u"The server did not complete its reply within %1 seconds."_s.arg(
+        QString::number(limitMs / 1000.0)));
 }
 
 void Transport::record(const char *direction, const QByteArray &bytes) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QString>
 
 #include <functional>
@@ -10,9 +11,15 @@ namespace corvane {
 // A line-oriented byte stream to one server, as the protocol clients see it. Every operation
 // is synchronous: it returns when the bytes are written or a line is in, and throws
 // NetworkError (socket failures, a peer that closed, a time-out) or ProtocolError (an
-// over-long line) otherwise. Implementations provide the connection and the raw waiting; this
-// class assembles lines, enforces the line limit and keeps the optional transcript, so every
-// implementation behaves alike.
+// over-long status line) otherwise. Implementations provide the connection and the raw
+// waiting; this class assembles lines, enforces the line limit and the reply deadlines and
+// keeps the optional transcript, so every implementation behaves alike.
+//
+// Two limits bound every wait. The read time-out ends a wait in which nothing arrives; a reply
+// deadline ends a reply that takes too long as a whole, however slowly its bytes keep coming (a
+// server that sends one byte a second, a listing that never ends). An expired limit fails like
+// a dropped connection: the connection is closed (nothing more is written, so no QUIT) and
+// NetworkError is thrown.
 class Transport {
 public:
     // The longest line accepted from a server, line break not counted.
@@ -20,6 +27,13 @@ public:
     // The read time-out when none is set: a server that stops answering fails the wait after
     // this long, like a dropped connection.
     static constexpr int DefaultReadTimeoutMs = 60000;
+    // The longest a one-line reply (a status line) may take as a whole, from the moment its read
+    // starts.
+    static constexpr int DefaultReplyDeadlineMs = 60000;
+    // How many times a one-line reply's deadline a whole multi-line reply (a listing, a header,
+    // a whole message) may take; the defaults give five minutes.
+    static constexpr int DataDeadlineFactor = 5;
+    static constexpr int DefaultDataDeadlineMs = DataDeadlineFactor * DefaultReplyDeadlineMs;
 
     // Receives one transcript line: "--> " and what was sent, or "<-- " and what arrived.
     using TranscriptSink = std::function<void(const QString &line)>;
@@ -36,9 +50,17 @@ public:
     // asterisks (for a password); -1 shows the whole line. Throws "Not Connected" when no
     // connection is open.
     void writeLine(const QByteArray &line, qsizetype maskFrom = -1);
-    // Reads one line, without its line break (CR LF or a bare LF). Input is untrusted: a line
-    // longer than MaxLineLength fails with "Max line length exceeded.".
+    // Reads one line, without its line break (CR LF or a bare LF), as a one-line reply: it must
+    // be complete within replyDeadline(). Input is untrusted: a line longer than MaxLineLength
+    // fails with "Max line length exceeded." (ProtocolError; the rest of the line is still
+    // unread, so callers end the connection).
     QByteArray readLine();
+    // Reads one line of a multi-line reply, which must be complete by deadline (see
+    // startDataDeadline()). A line longer than MaxLineLength does not fail: its first
+    // MaxLineLength bytes are returned, the rest of it up to its line break is read and thrown
+    // away as it arrives (never kept), and cut is set to true; otherwise cut is set to false.
+    // The next read starts at the next line, so the stream stays in step.
+    QByteArray readDataLine(const QDeadlineTimer &deadline, bool &cut);
 
     virtual bool isOpen() const = 0;
     // Closes the connection at once, without waiting for anything; bytes already written are
@@ -52,6 +74,17 @@ public:
     // Milliseconds a read or a connection attempt may wait; 0 or less waits without limit.
     int readTimeout() const { return m_readTimeoutMs; }
     void setReadTimeout(int milliseconds) { m_readTimeoutMs = milliseconds; }
+    // Milliseconds a one-line reply may take as a whole; 0 or less: no limit.
+    int replyDeadline() const { return m_replyDeadlineMs; }
+    void setReplyDeadline(int milliseconds) { m_replyDeadlineMs = milliseconds; }
+    // Milliseconds a whole multi-line reply may take; 0 or less: no limit.
+    int dataDeadline() const { return m_dataDeadlineMs; }
+    void setDataDeadline(int milliseconds) { m_dataDeadlineMs = milliseconds; }
+    // Sets both deadlines from the one of a one-line reply: a multi-line reply gets
+    // DataDeadlineFactor times as long.
+    void setDeadlines(int replyMilliseconds);
+    // The deadline of a multi-line reply whose data starts now.
+    QDeadlineTimer startDataDeadline() const;
 
     void setTranscript(TranscriptSink sink) { m_transcript = std::move(sink); }
 
@@ -61,8 +94,11 @@ protected:
     // Sends bytes on the open connection; throws on failure.
     virtual void send(const QByteArray &bytes) = 0;
     // Waits until at least one more byte has arrived and appends what arrived to buffer.
-    // Throws when the connection closes, fails or the read time-out expires first.
+    // Throws when the connection closes, fails or the read time-out expires first. Waits no
+    // longer than the deadline of the reply being read (currentReplyDeadline()): once that has
+    // passed it may return with nothing appended, and the caller fails the reply.
     virtual void receiveMore(QByteArray &buffer) = 0;
+    const QDeadlineTimer &currentReplyDeadline() const { return m_replyDeadline; }
 
     // Texts shared by every implementation.
     static QString notConnectedText();
@@ -71,10 +107,17 @@ protected:
     static QString socketErrorText(int number, const QString &text);
 
 private:
+    // Reads one line by deadline (of limitMs milliseconds, for the error text). With cut null
+    // an over-long line fails; otherwise it is cut (see readDataLine).
+    QByteArray readLineBy(const QDeadlineTimer &deadline, int limitMs, bool *cut);
+    [[noreturn]] void failDeadline(int limitMs);
     void record(const char *direction, const QByteArray &bytes);
 
     QByteArray m_buffer;
+    QDeadlineTimer m_replyDeadline{QDeadlineTimer::Forever};
     int m_readTimeoutMs = DefaultReadTimeoutMs;
+    int m_replyDeadlineMs = DefaultReplyDeadlineMs;
+    int m_dataDeadlineMs = DefaultDataDeadlineMs;
     TranscriptSink m_transcript;
 };
 

@@ -112,11 +112,18 @@ void MailboxSession::ApplyAccount(const AccountData &account) {
 }
 
 void MailboxSession::ReadMailboxSize() {
-    MessageCount = m_pop.CountMessages();
+    const int reported = m_pop.CountMessages();
+    // The count is the server's word: it decides how many rows the scan creates, so a server
+    // that claims two billion messages must not make the program try to list them.
+    MessageCount = qMin(reported, MaxListedMessages);
     // A failed LIST gives -1, which shows as 0K.
     const qint64 kilobytes = m_pop.MailboxOctets() / 1024;
     MailboxSizeK = static_cast<int>(qMin<qint64>(kilobytes, std::numeric_limits<int>::max()));
     ShowFileStatus();
+    if (reported > MessageCount)
+        ShowStatus(
+            u"The server reports %1 messages; only the first %2 are listed."_s.arg(reported).arg(
+                MessageCount));
 }
 
 void MailboxSession::CheckAccount(int tag) {
@@ -197,27 +204,49 @@ void MailboxSession::ScanHeaders(int count) {
         ShowStatus(u"Messsage %1 of %2"_s.arg(n).arg(count));
         QCoreApplication::processEvents();
         m_msg.ClearMessage();
+        // One message must not stop the screening of the others. A damaged header (an address
+        // the parser rejects, a limit exceeded, an over-long line cut) has been read to its
+        // end and is listed with what could be read; a refused TOP or LIST ("-ERR", a one-line
+        // reply) leaves the stream in step too. Only a connection that ended stops the scan.
+        HeaderRow row;
         try {
             m_pop.FetchHeader(n, m_msg);
+            row.Mark = classify();
         } catch (const DataError &) {
-            // A damaged header (an address the parser rejects, a limit exceeded) has been
-            // read to its end: the message is listed with what could be read, so one bad
-            // message does not stop the screening of the others.
             if (!m_pop.IsOpen())
                 throw;
+            row.Mark = classify();
+        } catch (const ProtocolError &e) {
+            if (!m_pop.IsOpen())
+                throw;
+            // Nothing is known of the message: it is shown as such and left Plain, so that
+            // automatic mode never deletes it unseen.
+            m_msg.ClearMessage();
+            row.Mark = RowMark::Plain;
+            row.Subject = u"(header not available: %1)"_s.arg(e.message());
         }
-        HeaderRow row;
-        row.Mark = m_classifier.ClassifyMessage(m_lists, m_msg.Subject, m_msg.FromText(),
-                                                decodeLegacyText(m_msg.HeaderText()));
-        row.Subject = m_msg.Subject;
+        if (row.Subject.isEmpty())
+            row.Subject = m_msg.Subject;
         row.From = m_msg.FromText();
         row.To = m_msg.RecipientsText();
         row.Date = dateText(m_msg.Date);
-        row.Size = QString::number(m_pop.MessageOctets(n));
+        qint64 size = -1;
+        try {
+            size = m_pop.MessageOctets(n);
+        } catch (const ProtocolError &) {
+            if (!m_pop.IsOpen())
+                throw;
+        }
+        row.Size = QString::number(size);
         m_rows.append(row);
         m_view.rowsChanged();
     }
     ShowStatus(before);
+}
+
+RowMark MailboxSession::classify() {
+    return m_classifier.ClassifyMessage(m_lists, m_msg.Subject, m_msg.FromText(),
+                                        decodeLegacyText(m_msg.HeaderText()));
 }
 
 void MailboxSession::DisconnectExecute() {

@@ -64,6 +64,10 @@ public:
     // nothing when it connected.
     std::optional<ErrorKind> connectFailure() const { return m_connectFailure; }
     // Lists messages 1 to count of the open connection, each classified against the lists.
+    // A message whose header is damaged is listed with what could be read; one whose TOP is
+    // refused is listed as "(header not available: " + the server's words + ")", Plain; one
+    // whose LIST n is refused gets the size -1. Errors that end the connection (a drop, a
+    // time-out, an unrecognised reply) stop the scan and are passed on, the rows so far kept.
     void ScanHeaders(int count);
     // Ends the connection without deleting anything (RSET, then QUIT) and resets the state.
     void DisconnectExecute();
@@ -81,7 +85,11 @@ public:
     // Gives the POP3 client the host, port, user name and password of an account. Throws
     // DataError when the port text is not a whole number from 1 to 65535.
     void ApplyAccount(const AccountData &account);
-    // Reads MessageCount (STAT) and MailboxSizeK (LIST) and shows them.
+    // The most messages a check lists, whatever count the server reports.
+    static constexpr int MaxListedMessages = 100000;
+
+    // Reads MessageCount (STAT, at most MaxListedMessages) and MailboxSizeK (LIST) and shows
+    // them; a count cut to the maximum is reported in the status line.
     void ReadMailboxSize();
 
     // The port of a "Port Number" text; nothing when it is not a whole number from 1 to 65535.
@@ -91,6 +99,8 @@ public:
 
 private:
     ScreeningView::Controls allCommands() const;
+    // The mark of the message in Msg().
+    RowMark classify();
 
     Pop3Client m_pop;
     MailMessage m_msg;

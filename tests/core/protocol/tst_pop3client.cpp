@@ -4,6 +4,7 @@
 #include "faketransport.h"
 #include "protocol/mailmessage.h"
 #include "protocol/pop3client.h"
+#include "protocol/transport.h"
 
 #include <QTest>
 
@@ -74,7 +75,11 @@ private Q_SLOTS:
     void markDeletedAndUndo_data();
     void markDeletedAndUndo();
     void commandOnClosedConnection();
-    void overlongLineClosesConnection();
+    void overlongDataLinesAreCut_data();
+    void overlongDataLinesAreCut();
+    void overlongStatusLineClosesConnection();
+    void endlessDataHitsDeadline_data();
+    void endlessDataHitsDeadline();
     void unrecognizedReplyClosesConnection();
     void quitSession_data();
     void quitSession();
@@ -220,8 +225,10 @@ void TestPop3Client::mailboxOctets_data() {
     QTest::newRow("-ERR gives -1") << QByteArray("-ERR not now\r\n") << qint64(-1) << true;
     QTest::newRow("dropped in the middle")
         << QByteArray("+OK\r\n1 120\r\n2 30") << qint64(-1) << false;
-    QTest::newRow("over-long line")
-        << QByteArray("+OK\r\n1 " + QByteArray(20000, '9') + "\r\n.\r\n") << qint64(-1) << false;
+    // Cut to the line limit, the size is no number; the listing is read on to its end.
+    QTest::newRow("over-long line counts 0")
+        << QByteArray("+OK\r\n1 " + QByteArray(20000, '9') + "\r\n2 30\r\n.\r\n") << qint64(30)
+        << true;
 }
 
 void TestPop3Client::mailboxOctets() {
@@ -360,14 +367,107 @@ void TestPop3Client::commandOnClosedConnection() {
     QCOMPARE(pop.MailboxOctets(), qint64(-1));
 }
 
-void TestPop3Client::overlongLineClosesConnection() {
-    // The rest of the line would otherwise be read as the reply to the next command.
+void TestPop3Client::overlongDataLinesAreCut_data() {
+    QTest::addColumn<bool>("retr");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<int>("cut");
+    QTest::addColumn<QString>("subject");
+    QTest::addColumn<QByteArrayList>("body");
+
+    const QByteArray longSubject = "Subject: " + QByteArray(20000, 'x');
+    const QString cutSubject(corvane::Transport::MaxLineLength - 9, u'x');
+    const QByteArray longLine(30000, 'y');
+    const QByteArray cutLine(corvane::Transport::MaxLineLength, 'y');
+    QTest::newRow("TOP, over-long Subject")
+        << false << longSubject + "\r\nFrom: a@b.example\r\n\r\n.\r\n"
+        << 1 << cutSubject << QByteArrayList{};
+    QTest::newRow("TOP, over-long continuation line")
+        << false << "Subject: s\r\n " + longLine + "\r\nFrom: a@b.example\r\n\r\n.\r\n"
+        << 1 << u"s "_s + QString(corvane::Transport::MaxLineLength - 1, u'y') << QByteArrayList{};
+    QTest::newRow("RETR, over-long body line")
+        << true << "Subject: s\r\nFrom: a@b.example\r\n\r\nbody\r\n" + longLine + "\r\nend\r\n.\r\n"
+        << 1 << u"s"_s << QByteArrayList{"body", cutLine, "end"};
+    QTest::newRow("RETR, two over-long lines")
+        << true << longSubject + "\r\nFrom: a@b.example\r\n\r\n" + longLine + "\r\n.\r\n"
+        << 2 << cutSubject << QByteArrayList{cutLine};
+}
+
+void TestPop3Client::overlongDataLinesAreCut() {
+    // The message is read to its end line with the over-long lines cut; the fetch says so,
+    // and the connection stays open and in step.
+    QFETCH(bool, retr);
+    QFETCH(QByteArray, data);
+    QFETCH(int, cut);
+    QFETCH(QString, subject);
+    QFETCH(QByteArrayList, body);
+
     Session s;
     MailMessage m;
-    s.t.serverSays("+OK\r\nSubject: " + QByteArray(20000, 'x') + "\r\n+OK fake\r\n.\r\n");
-    QCOMPARE(errorOf([&] { s.pop.FetchHeader(1, m); }), u"Max line length exceeded."_s);
+    s.t.setChunkSize(5000);
+    s.t.serverSays("+OK\r\n" + data + "+OK 1 500\r\n+OK\r\nSubject: next\r\n\r\n.\r\n");
+    QCOMPARE(errorOf([&] {
+                 if (retr)
+                     s.pop.FetchMessage(1, m);
+                 else
+                     s.pop.FetchHeader(1, m);
+             }),
+             u"Max line length exceeded."_s);
+    QVERIFY(s.pop.IsOpen());
+    QCOMPARE(s.pop.lastFetchCutLines(), cut);
+    QCOMPARE(m.Subject, subject);
+    QCOMPARE(m.FromText(), u"a@b.example"_s);
+    QCOMPARE(m.Body, body);
+    QCOMPARE(s.pop.MessageOctets(1), qint64(500));
+    // A later fetch starts afresh.
+    m.ClearMessage();
+    QVERIFY(s.pop.FetchHeader(2, m));
+    QCOMPARE(m.Subject, u"next"_s);
+    QCOMPARE(s.pop.lastFetchCutLines(), 0);
+    QCOMPARE(s.t.takeWritten(),
+             QByteArray(retr ? "RETR 1\r\n" : "TOP 1 0\r\n") + "LIST 1\r\nTOP 2 0\r\n");
+    QCOMPARE(s.t.unread(), 0);
+}
+
+void TestPop3Client::overlongStatusLineClosesConnection() {
+    // A one-line reply has no end line to read on to: the rest of the line would be read as
+    // the reply to the next command.
+    Session s;
+    s.t.serverSays("+OK " + QByteArray(20000, '1') + "\r\n+OK fake\r\n");
+    QCOMPARE(errorOf([&] { s.pop.CountMessages(); }), u"Max line length exceeded."_s);
     QVERIFY(!s.pop.IsOpen());
     QCOMPARE(errorOf([&] { s.pop.MarkDeleted(1); }), u"Not Connected"_s);
+}
+
+void TestPop3Client::endlessDataHitsDeadline_data() {
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QByteArray>("endless");
+
+    QTest::newRow("listing") << QByteArray("LIST") << QByteArray("1 120\r\n");
+    QTest::newRow("header") << QByteArray("TOP 1 0") << QByteArray("X-Filler: more\r\n");
+    QTest::newRow("message with an endless line") << QByteArray("RETR 1") << QByteArray(8192, 'z');
+}
+
+void TestPop3Client::endlessDataHitsDeadline() {
+    QFETCH(QByteArray, command);
+    QFETCH(QByteArray, endless);
+
+    Session s;
+    s.t.setDataDeadline(50);
+    s.t.serverSays("+OK\r\nSubject: x\r\n");
+    s.t.serverRepeatsForever(endless);
+    MailMessage m;
+    QString error;
+    if (command == "LIST")
+        QCOMPARE(s.pop.MailboxOctets(), qint64(-1));
+    else if (command == "RETR 1")
+        error = errorOf([&] { s.pop.FetchMessage(1, m); });
+    else
+        error = errorOf([&] { s.pop.FetchHeader(1, m); });
+    if (command != "LIST")
+        QCOMPARE(error, u"The server did not complete its reply within 0.05 seconds."_s);
+    // Dropped without QUIT: the server keeps every message.
+    QVERIFY(!s.pop.IsOpen());
+    QCOMPARE(s.t.takeWritten(), command + "\r\n");
 }
 
 void TestPop3Client::unrecognizedReplyClosesConnection() {

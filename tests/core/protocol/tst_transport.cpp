@@ -1,17 +1,21 @@
-// The transport: line assembly and the line limit (scripted), and the socket implementation
-// against a scripted server on 127.0.0.1.
+// The transport: line assembly, the line limit and the reply deadlines (scripted), and the
+// socket implementation against a scripted server on 127.0.0.1.
 
 #include "errors.h"
 #include "fakeserver.h"
 #include "faketransport.h"
+#include "protocol/pop3client.h"
 #include "protocol/tcptransport.h"
 
 #include <QTcpServer>
 #include <QTest>
 #include <QTimer>
 
+#include <limits>
+
 using namespace Qt::StringLiterals;
 using corvane::Error;
+using corvane::Pop3Client;
 using corvane::TcpTransport;
 using corvane::Transport;
 using corvane::test::FakeServer;
@@ -40,8 +44,29 @@ QString errorOf(const std::function<void()> &f) {
     return {};
 }
 
+// Reads lines of a multi-line reply until one fails; each line comes with whether it was cut.
+QByteArrayList readAllData(Transport &t, int max, QList<bool> &cuts, QString &error) {
+    QByteArrayList lines;
+    const QDeadlineTimer deadline = t.startDataDeadline();
+    try {
+        for (int i = 0; i < max; ++i) {
+            bool cut = false;
+            lines << t.readDataLine(deadline, cut);
+            cuts << cut;
+        }
+    } catch (const Error &e) {
+        error = e.message();
+    }
+    return lines;
+}
+
 const QString kClosed = u"Connection Closed Gracefully."_s;
 const QString kTooLong = u"Max line length exceeded."_s;
+
+QString deadlineText(const char *seconds) {
+    return u"The server did not complete its reply within %1 seconds."_s.arg(
+        QLatin1StringView(seconds));
+}
 
 } // namespace
 
@@ -52,6 +77,10 @@ private Q_SLOTS:
     void lines_data();
     void lines();
     void lineLimitBeforeLineEnd();
+    void dataLinesAreCut_data();
+    void dataLinesAreCut();
+    void endlessReplyHitsDeadline_data();
+    void endlessReplyHitsDeadline();
     void notConnected();
     void transcriptMasksSecret();
 
@@ -60,6 +89,9 @@ private Q_SLOTS:
     void refusedConnection();
     void peerClosesWhileReading();
     void silentServerTimesOut();
+    void tricklingReply_data();
+    void tricklingReply();
+    void endlessListingOverSocket();
     void overlongLineFromServer();
     void abortEndsPendingWait();
     void alreadyConnected();
@@ -120,6 +152,76 @@ void TestTransport::lineLimitBeforeLineEnd() {
     t.serverSays(QByteArray(100000, 'x'));
     QCOMPARE(errorOf([&] { t.readLine(); }), kTooLong);
     QVERIFY(t.unread() > 0);
+}
+
+void TestTransport::dataLinesAreCut_data() {
+    QTest::addColumn<QByteArray>("incoming");
+    QTest::addColumn<int>("chunk");
+    QTest::addColumn<QByteArrayList>("expected");
+    QTest::addColumn<QList<bool>>("cuts");
+
+    const QByteArray atLimit(Transport::MaxLineLength, 'a');
+    QTest::newRow("exactly the limit")
+        << atLimit + "\r\n.\r\n"
+        << 1000 << QByteArrayList{atLimit, "."} << QList<bool>{false, false};
+    QTest::newRow("one over the limit")
+        << atLimit + "b\r\nnext\r\n"
+        << 0 << QByteArrayList{atLimit, "next"} << QList<bool>{true, false};
+    QTest::newRow("one over with bare LF")
+        << atLimit + "b\n.\n"
+        << 0 << QByteArrayList{atLimit, "."} << QList<bool>{true, false};
+    QTest::newRow("CR at the cut") << atLimit + "\rx\r\n.\r\n"
+                                   << 0 << QByteArrayList{atLimit, "."} << QList<bool>{true, false};
+    // The rest of the line arrives in many reads and is skipped as it comes.
+    QTest::newRow("long rest in small reads")
+        << atLimit + QByteArray(100000, 'z') + "\r\nnext\r\n.\r\n"
+        << 4096 << QByteArrayList{atLimit, "next", "."} << QList<bool>{true, false, false};
+    QTest::newRow("line end right after a read")
+        << atLimit + QByteArray(4096 * 5 - Transport::MaxLineLength - 2, 'z') + "\r\n.\r\n"
+        << 4096 << QByteArrayList{atLimit, "."} << QList<bool>{true, false};
+    QTest::newRow("two in a row") << atLimit + "1\r\n" + atLimit + "2\r\n.\r\n"
+                                  << 0 << QByteArrayList{atLimit, atLimit, "."}
+                                  << QList<bool>{true, true, false};
+}
+
+void TestTransport::dataLinesAreCut() {
+    QFETCH(QByteArray, incoming);
+    QFETCH(int, chunk);
+    QFETCH(QByteArrayList, expected);
+    QFETCH(QList<bool>, cuts);
+
+    FakeTransport t;
+    t.open(u"pop.example"_s, 110);
+    t.serverSays(incoming);
+    t.setChunkSize(chunk);
+    QString error;
+    QList<bool> actualCuts;
+    QCOMPARE(readAllData(t, 10, actualCuts, error), expected);
+    QCOMPARE(actualCuts, cuts);
+    QCOMPARE(error, kClosed); // everything was read, nothing more
+}
+
+void TestTransport::endlessReplyHitsDeadline_data() {
+    QTest::addColumn<QByteArray>("endless");
+
+    QTest::newRow("lines without end") << QByteArray("1 120\r\n");
+    QTest::newRow("a line without end") << QByteArray(4096, 'x');
+}
+
+void TestTransport::endlessReplyHitsDeadline() {
+    // However fast the data comes, a multi-line reply ends by its deadline.
+    QFETCH(QByteArray, endless);
+
+    FakeTransport t;
+    t.setDataDeadline(50);
+    t.open(u"pop.example"_s, 110);
+    t.serverRepeatsForever(endless);
+    QString error;
+    QList<bool> cuts;
+    readAllData(t, std::numeric_limits<int>::max(), cuts, error);
+    QCOMPARE(error, deadlineText("0.05"));
+    QVERIFY(!t.isOpen());
+    QCOMPARE(t.closeCount(), 1);
 }
 
 void TestTransport::notConnected() {
@@ -201,6 +303,62 @@ void TestTransport::silentServerTimesOut() {
     QCOMPARE(errorOf([&] { t.readLine(); }), u"Socket Error # 10060\r\nConnection timed out."_s);
     QVERIFY(!t.isOpen());
     QTRY_VERIFY(server.peerClosed());
+}
+
+void TestTransport::tricklingReply_data() {
+    QTest::addColumn<int>("deadlineMs");
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("error");
+
+    // Each byte comes well within the read time-out; only the deadline sees the whole.
+    QTest::newRow("deadline passes") << 200 << QByteArray() << deadlineText("0.2");
+    QTest::newRow("within the deadline") << 20000 << QByteArray("+OK slow") << QString();
+}
+
+void TestTransport::tricklingReply() {
+    QFETCH(int, deadlineMs);
+    QFETCH(QByteArray, line);
+    QFETCH(QString, error);
+
+    FakeServer server;
+    server.trickle("+OK slow\r\n", 40).fallSilent();
+    TcpTransport t;
+    t.setReadTimeout(5000);
+    t.setReplyDeadline(deadlineMs);
+    t.open(u"127.0.0.1"_s, server.port());
+    QByteArray actual;
+    QCOMPARE(errorOf([&] { actual = t.readLine(); }), error);
+    QCOMPARE(actual, line);
+    QCOMPARE(t.isOpen(), error.isEmpty());
+    if (!error.isEmpty())
+        QTRY_VERIFY(server.peerClosed());
+}
+
+void TestTransport::endlessListingOverSocket() {
+    // A listing that never ends: the client gives up at the deadline and drops the
+    // connection without QUIT.
+    FakeServer server;
+    server.send("+OK ready\r\n")
+        .expect("USER alice")
+        .send("+OK\r\n")
+        .expect("PASS secret")
+        .send("+OK\r\n")
+        .expect("LIST")
+        .send("+OK\r\n")
+        .repeatForever("1 120\r\n2 120\r\n", 5);
+    TcpTransport t;
+    t.setDataDeadline(300);
+    Pop3Client pop(t);
+    pop.setHost(u"127.0.0.1"_s);
+    pop.setPort(server.port());
+    pop.setUsername(u"alice"_s);
+    pop.setPassword(u"secret"_s);
+    pop.OpenSession();
+    QCOMPARE(pop.MailboxOctets(), qint64(-1));
+    QVERIFY(!pop.IsOpen());
+    QTRY_VERIFY(server.peerClosed());
+    QCOMPARE(server.received(), (QByteArrayList{"USER alice", "PASS secret", "LIST"}));
+    QCOMPARE(server.mismatches(), QStringList());
 }
 
 void TestTransport::overlongLineFromServer() {

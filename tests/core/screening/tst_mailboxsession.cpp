@@ -3,6 +3,7 @@
 
 #include "errors.h"
 #include "faketransport.h"
+#include "protocol/transport.h"
 #include "rules/rulelists.h"
 #include "screening/mailboxsession.h"
 #include "settings/accountstore.h"
@@ -21,6 +22,8 @@ using corvane::RuleLists;
 using corvane::ScreeningView;
 using corvane::test::FakeTransport;
 using Control = ScreeningView::Control;
+
+Q_DECLARE_METATYPE(corvane::HeaderRow)
 
 namespace {
 
@@ -116,6 +119,9 @@ private Q_SLOTS:
     void checkAnotherAccountQuitsFirst();
     void connectionDropsDuringScan();
     void damagedHeaderIsStillListed();
+    void oneMessageDoesNotStopTheScan_data();
+    void oneMessageDoesNotStopTheScan();
+    void hugeMessageCount();
     void disconnect();
     void disconnectWithoutReset();
     void disconnectWhenIdle();
@@ -326,6 +332,86 @@ void TestMailboxSession::damagedHeaderIsStillListed() {
     QCOMPARE(f.session->rows().at(0).Mark, RowMark::Spam);
     QCOMPARE(f.session->rows().at(1).Subject, u"Good"_s);
     QVERIFY(f.session->POP().IsOpen());
+}
+
+void TestMailboxSession::oneMessageDoesNotStopTheScan_data() {
+    QTest::addColumn<QByteArray>("second"); // the replies to TOP 2 0 and LIST 2
+    QTest::addColumn<HeaderRow>("row");
+
+    const QString date = MailboxSession::dateText(QDateTime({2003, 6, 3}, {10, 0}, Qt::UTC));
+    const QString noDate = MailboxSession::dateText(QDateTime());
+    const QByteArray longSubject = "Cheap " + QByteArray(20000, 'x');
+    QTest::newRow("over-long header line")
+        << header(longSubject, "promo@spam.example", "X-Spam-Score: 9.0\r\n") + "+OK 2 20100\r\n"
+        << HeaderRow{QString::fromLatin1(longSubject.left(corvane::Transport::MaxLineLength - 9)),
+                     u"promo@spam.example"_s,
+                     u"alice@example.net"_s,
+                     date,
+                     u"20100"_s,
+                     u"n/a"_s,
+                     RowMark::Spam};
+    QTest::newRow("TOP refused") << QByteArray("-ERR message 2 is locked\r\n+OK 2 700\r\n")
+                                 << HeaderRow{u"(header not available: message 2 is locked)"_s,
+                                              QString(),
+                                              QString(),
+                                              noDate,
+                                              u"700"_s,
+                                              u"n/a"_s,
+                                              RowMark::Plain};
+    QTest::newRow("LIST refused") << header("Two", "b@example.net") + "-ERR no such message\r\n"
+                                  << HeaderRow{
+                                         u"Two"_s, u"b@example.net"_s, u"alice@example.net"_s, date,
+                                         u"-1"_s,  u"n/a"_s,           RowMark::Plain};
+    QTest::newRow("both refused") << QByteArray("-ERR gone\r\n-ERR gone\r\n")
+                                  << HeaderRow{u"(header not available: gone)"_s,
+                                               QString(),
+                                               QString(),
+                                               noDate,
+                                               u"-1"_s,
+                                               u"n/a"_s,
+                                               RowMark::Plain};
+}
+
+void TestMailboxSession::oneMessageDoesNotStopTheScan() {
+    // Message 2 of 3 is listed with what is known, and the scan goes on in step: message 3
+    // gets its own replies.
+    QFETCH(QByteArray, second);
+    QFETCH(HeaderRow, row);
+
+    Fixture f;
+    f.t.setChunkSize(4096);
+    f.t.serverSays(kLogin + "+OK 3 2100\r\n+OK\r\n.\r\n" + header("One", "a@b.example") +
+                   "+OK 1 10\r\n" + second + header("Three", "c@d.example") + "+OK 3 30\r\n");
+    f.session->CheckAccount(0);
+    QCOMPARE(f.t.takeWritten(), QByteArray("USER alice\r\nPASS pw1\r\nSTAT\r\nLIST\r\n"
+                                           "TOP 1 0\r\nLIST 1\r\nTOP 2 0\r\nLIST 2\r\n"
+                                           "TOP 3 0\r\nLIST 3\r\n"));
+    QCOMPARE(f.t.unread(), 0);
+    QCOMPARE(f.session->rows().size(), 3);
+    QCOMPARE(f.session->rows().at(0).Subject, u"One"_s);
+    QCOMPARE(f.session->rows().at(1), row);
+    QCOMPARE(f.session->rows().at(2).Subject, u"Three"_s);
+    QCOMPARE(f.session->rows().at(2).Size, u"30"_s);
+    QVERIFY(f.session->POP().IsOpen());
+    QVERIFY(f.view.errors.isEmpty());
+    QCOMPARE(f.view.enabled, kAll);
+    QCOMPARE(f.view.panel1, u"Connected"_s);
+}
+
+void TestMailboxSession::hugeMessageCount() {
+    // A server that claims two billion messages gets no more rows than the program lists;
+    // the rows come one by one as their headers arrive.
+    Fixture f;
+    f.t.serverSays(kLogin + "+OK 2000000000 0\r\n-ERR no listing\r\n" +
+                   header("One", "a@b.example") + "+OK 1 10\r\n" + header("Two", "a@b.example") +
+                   "+OK 2 10\r\n");
+    QCOMPARE(errorOf([&] { f.session->CheckAccount(0); }), u"Connection Closed Gracefully."_s);
+    QCOMPARE(f.session->MessageCount, MailboxSession::MaxListedMessages);
+    QCOMPARE(f.view.panel2, QString::number(MailboxSession::MaxListedMessages));
+    QVERIFY(f.view.statusTexts.contains(
+        u"The server reports 2000000000 messages; only the first 100000 are listed."_s));
+    QVERIFY(f.view.statusTexts.contains(u"Messsage 1 of 100000"_s));
+    QCOMPARE(f.session->rows().size(), 2);
 }
 
 void TestMailboxSession::disconnect() {
