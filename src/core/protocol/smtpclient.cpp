@@ -120,8 +120,10 @@ QString SmtpClient::localHostName() {
 
 SmtpReply SmtpClient::readReply() {
     SmtpReplyParser parser;
+    // The lines of one reply share one deadline: a reply that never ends is given up.
+    const QDeadlineTimer deadline = m_transport.startReplyDeadline();
     try {
-        while (!parser.addLine(m_transport.readLine())) {
+        while (!parser.addLine(m_transport.readLine(deadline))) {
         }
     } catch (const Error &) {
         // Whatever follows could not be matched to our commands any more.

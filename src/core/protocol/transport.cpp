@@ -63,8 +63,16 @@ QDeadlineTimer Transport::startDataDeadline() const {
     return deadlineIn(m_dataDeadlineMs);
 }
 
+QDeadlineTimer Transport::startReplyDeadline() const {
+    return deadlineIn(m_replyDeadlineMs);
+}
+
 QByteArray Transport::readLine() {
-    return readLineBy(deadlineIn(m_replyDeadlineMs), m_replyDeadlineMs, nullptr);
+    return readLine(startReplyDeadline());
+}
+
+QByteArray Transport::readLine(const QDeadlineTimer &deadline) {
+    return readLineBy(deadline, m_replyDeadlineMs, nullptr);
 }
 
 QByteArray Transport::readDataLine(const QDeadlineTimer &deadline, bool &cut) {

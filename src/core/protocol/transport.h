@@ -55,6 +55,9 @@ public:
     // fails with "Max line length exceeded." (ProtocolError; the rest of the line is still
     // unread, so callers end the connection).
     QByteArray readLine();
+    // The same for one of several status lines that make up one reply (an SMTP reply), which
+    // must be complete by deadline (see startReplyDeadline()).
+    QByteArray readLine(const QDeadlineTimer &deadline);
     // Reads one line of a multi-line reply, which must be complete by deadline (see
     // startDataDeadline()). A line longer than MaxLineLength does not fail: its first
     // MaxLineLength bytes are returned, the rest of it up to its line break is read and thrown
@@ -83,7 +86,8 @@ public:
     // Sets both deadlines from the one of a one-line reply: a multi-line reply gets
     // DataDeadlineFactor times as long.
     void setDeadlines(int replyMilliseconds);
-    // The deadline of a multi-line reply whose data starts now.
+    // The deadline of a one-line reply, and of a multi-line reply's data, that start now.
+    QDeadlineTimer startReplyDeadline() const;
     QDeadlineTimer startDataDeadline() const;
 
     void setTranscript(TranscriptSink sink) { m_transcript = std::move(sink); }

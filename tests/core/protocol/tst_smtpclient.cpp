@@ -2,6 +2,7 @@
 // every refusal) and the one-shot send over real sockets against a scripted SMTP server.
 
 #include "errors.h"
+#include "fakeserver.h"
 #include "fakesmtpserver.h"
 #include "faketransport.h"
 #include "protocol/mailmessage.h"
@@ -85,6 +86,7 @@ private Q_SLOTS:
     void replies_data();
     void replies();
     void replyLineLimit();
+    void slowEndlessReplyHitsDeadline();
 
     void openSession_data();
     void openSession();
@@ -160,6 +162,22 @@ void TestSmtpClient::replyLineLimit() {
     for (qsizetype i = 0; i < SmtpReplyParser::MaxLines; ++i)
         QVERIFY(!parser.addLine("250-more"));
     QVERIFY(!errorOf([&] { parser.addLine("250-more"); }).isEmpty());
+}
+
+void TestSmtpClient::slowEndlessReplyHitsDeadline() {
+    // Lines that come slowly enough never reach the line cap; the reply's deadline ends it.
+    corvane::test::FakeServer server;
+    server.send(kGreeting).expect("EHLO me.test").repeatForever("250-more\r\n", 20);
+    corvane::TcpTransport t;
+    t.setReplyDeadline(300);
+    SmtpClient client(t);
+    client.setHost(u"127.0.0.1"_s);
+    client.setPort(server.port());
+    client.setHeloName(u"me.test"_s);
+    QCOMPARE(errorOf([&] { client.OpenSmtpSession(); }),
+             u"The server did not complete its reply within 0.3 seconds."_s);
+    QVERIFY(!client.IsConnected());
+    QTRY_VERIFY(server.peerClosed());
 }
 
 void TestSmtpClient::openSession_data() {
