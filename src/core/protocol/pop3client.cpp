@@ -2,6 +2,7 @@
 
 #include "errors.h"
 #include "platform/legacytext.h"
+#include "protocol/mailaddress.h"
 #include "protocol/mailmessage.h"
 #include "protocol/transport.h"
 
@@ -212,6 +213,12 @@ void Pop3Client::readMessageData(MailMessage &message) {
     Pop3DataLines lines(m_transport);
     try {
         message.ReadMessage(lines);
+    } catch (const AddressError &) {
+        // Says that only an address is wrong; with lines cut, the message is damaged too.
+        m_lastFetchCutLines = lines.cutLines();
+        if (m_lastFetchCutLines > 0)
+            throw DataError(u"Max line length exceeded."_s);
+        throw;
     } catch (const Error &) {
         m_lastFetchCutLines = lines.cutLines();
         // The message object reads on to the end line after a damaged message; when it could

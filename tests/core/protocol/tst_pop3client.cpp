@@ -2,6 +2,7 @@
 
 #include "errors.h"
 #include "faketransport.h"
+#include "protocol/mailaddress.h"
 #include "protocol/mailmessage.h"
 #include "protocol/pop3client.h"
 #include "protocol/transport.h"
@@ -77,6 +78,7 @@ private Q_SLOTS:
     void commandOnClosedConnection();
     void overlongDataLinesAreCut_data();
     void overlongDataLinesAreCut();
+    void cutLineIsNotJustAnAddressError();
     void overlongStatusLineClosesConnection();
     void endlessDataHitsDeadline_data();
     void endlessDataHitsDeadline();
@@ -426,6 +428,27 @@ void TestPop3Client::overlongDataLinesAreCut() {
     QCOMPARE(s.t.takeWritten(),
              QByteArray(retr ? "RETR 1\r\n" : "TOP 1 0\r\n") + "LIST 1\r\nTOP 2 0\r\n");
     QCOMPARE(s.t.unread(), 0);
+}
+
+void TestPop3Client::cutLineIsNotJustAnAddressError() {
+    // A rejected sender alone leaves the message whole; with a line cut as well it is not.
+    Session s;
+    MailMessage m;
+    s.t.serverSays("+OK\r\nSubject: " + QByteArray(20000, 'x') +
+                   "\r\nFrom: Loan <x@spam.example>@a\r\n\r\nBody\r\n.\r\n");
+    bool addressOnly = false;
+    QString error;
+    try {
+        s.pop.FetchMessage(1, m);
+    } catch (const corvane::AddressError &) {
+        addressOnly = true;
+    } catch (const Error &e) {
+        error = e.message();
+    }
+    QVERIFY(!addressOnly);
+    QCOMPARE(error, u"Max line length exceeded."_s);
+    QCOMPARE(s.pop.lastFetchCutLines(), 1);
+    QVERIFY(s.pop.IsOpen());
 }
 
 void TestPop3Client::overlongStatusLineClosesConnection() {
