@@ -86,6 +86,7 @@ private Q_SLOTS:
     void quitSession_data();
     void quitSession();
     void retrieveMessageKeepsTheLinesAsReceived();
+    void retrieveMessageWithCutLineIsNoCopy();
 };
 
 void TestPop3Client::openSession_data() {
@@ -560,6 +561,23 @@ void TestPop3Client::retrieveMessageKeepsTheLinesAsReceived() {
     QVERIFY(m.fileForm.isEmpty());
     QCOMPARE(s.t.takeWritten(), QByteArray("RETR 1\r\nRETR 2\r\n"));
     QVERIFY(s.pop.IsOpen());
+}
+
+void TestPop3Client::retrieveMessageWithCutLineIsNoCopy() {
+    // Read on to the end line, in step, but never handed over as the message as received.
+    Session s;
+    s.t.setChunkSize(4096);
+    s.t.serverSays("+OK\r\nSubject: x\r\n\r\n" + QByteArray(20000, 'b') + "\r\nend\r\n.\r\n" +
+                   "+OK 1 100\r\n");
+    corvane::Pop3RetrievedMessage m;
+    QCOMPARE(errorOf([&] { s.pop.RetrieveMessage(1, m); }), u"Max line length exceeded."_s);
+    QCOMPARE(m.cutLines, 1);
+    QCOMPARE(s.pop.lastFetchCutLines(), 1);
+    QCOMPARE(m.fileForm, "Subject: x\r\n\r\n" + QByteArray(corvane::Transport::MaxLineLength, 'b') +
+                             "\r\nend\r\n.\r\n");
+    QVERIFY(s.pop.IsOpen());
+    QCOMPARE(s.pop.MessageOctets(1), qint64(100));
+    QCOMPARE(s.t.takeWritten(), QByteArray("RETR 1\r\nLIST 1\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestPop3Client)
