@@ -169,6 +169,8 @@ private Q_SLOTS:
     void archivedAsFetched();
     void listedSizeCheck_data();
     void listedSizeCheck();
+    void overlongLineIsNotArchived_data();
+    void overlongLineIsNotArchived();
     void refusedBeforeTheRun_data();
     void refusedBeforeTheRun();
     void unusableTotalRestarts_data();
@@ -648,6 +650,32 @@ void TestProcessing::listedSizeCheck() {
     QCOMPARE(f.archiveFiles().size(), archived ? 1 : 0);
     if (!archived)
         QVERIFY2(text.contains(u"but the server listed it with"_s), qPrintable(text));
+}
+
+void TestProcessing::overlongLineIsNotArchived_data() {
+    QTest::addColumn<bool>("save");
+    QTest::newRow("copies saved: not deleted") << true;
+    QTest::newRow("no copies: deleted") << false;
+}
+
+void TestProcessing::overlongLineIsNotArchived() {
+    QFETCH(bool, save);
+    // A body line over the line limit reaches the client cut: the copy would not be the message.
+    Fixture f({"From: a@example.org\nSubject: long\n\n" + QByteArray(20000, 'b') + "\nend\n"});
+    f.settings.Save = save;
+    f.mark({RowMark::Delete});
+    const QString text = f.processError();
+    QCOMPARE(f.pop.messages(kHost).size(), save ? 1 : 0);
+    QCOMPARE(f.archiveFiles().size(), 0);
+    if (save) {
+        QVERIFY2(text.startsWith(u"Message 1 (\"long\") could not be fetched for its archive "
+                                 u"copy: Max line length exceeded."_s),
+                 qPrintable(text));
+        // Read in step to its end, so the marks could still be cleared.
+        QCOMPARE(f.commands().constLast(), QByteArray("RSET"));
+    } else {
+        QVERIFY2(text.isEmpty(), qPrintable(text));
+    }
 }
 
 void TestProcessing::refusedBeforeTheRun_data() {
