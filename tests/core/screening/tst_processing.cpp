@@ -177,6 +177,7 @@ private Q_SLOTS:
     void unusableTotalRestarts();
     void bounceSender_data();
     void bounceSender();
+    void bounceToASenderTheStrictParserRejects();
 };
 
 void TestProcessing::deleteAndBounce() {
@@ -783,6 +784,25 @@ void TestProcessing::bounceSender() {
     QFETCH(QString, smtpemail);
     QFETCH(QString, sender);
     QCOMPARE(MessageProcessor::bounceSender(u"MailDaemon"_s, account, smtpemail), sender);
+}
+
+void TestProcessing::bounceToASenderTheStrictParserRejects() {
+    // "Name <address>@a" fails the strict address parser; its sender is read leniently, so
+    // the bounce reaches the address and the run goes on to the deletion.
+    Fixture f({message("Cheap loans", "Loan Market <x@spam.example>@a")});
+    QCOMPARE(f.session->rows().at(0).From, u"Loan Market <x@spam.example>"_s);
+    f.mark({RowMark::Bounce});
+    const ProcessingResult result = f.process();
+    QCOMPARE(result.processed, 1);
+    QCOMPARE(f.smtp.messages().size(), 1);
+    QCOMPARE(f.smtp.messages().constFirst().to, QList<QByteArray>{"x@spam.example"});
+    QVERIFY(f.pop.messages(kHost).isEmpty());
+    const QStringList bounced = f.log.LogLines.filter(u"bounced and deleted"_s);
+    QCOMPARE(bounced.size(), 1);
+    QVERIFY2(
+        bounced[0].startsWith(u"Email from Loan Market <x@spam.example> bounced and deleted, "
+                              u"sent to Me <me@example.net> with subject Cheap loans dated "_s),
+        qPrintable(bounced[0]));
 }
 
 QTEST_GUILESS_MAIN(TestProcessing)
