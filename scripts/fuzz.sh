@@ -13,6 +13,13 @@ for exe in build-fuzz/fuzz/fuzz_*; do
   corpus=build-fuzz/corpus-$name
   rm -rf "$corpus" && mkdir -p "$corpus"
   cp -r fuzz/corpus/"${name#fuzz_}"/. "$corpus"/ 2>/dev/null || true
-  echo "-- $name for ${seconds}s"
-  "$exe" -max_total_time="$seconds" -rss_limit_mb=4096 -print_final_stats=1 "$corpus"
+  # Messages and POP3 sessions get inputs large enough to cross every size limit (lines of
+  # 16,384 characters, header size, parts, decoded size: see MessageLimits in the fuzz build).
+  case $name in
+    fuzz_message | fuzz_pop3reply) max_len=262144 ;;
+    *) max_len=65536 ;;
+  esac
+  echo "-- $name for ${seconds}s, inputs up to $max_len bytes"
+  "$exe" -max_total_time="$seconds" -max_len="$max_len" -rss_limit_mb=4096 \
+    -print_final_stats=1 "$corpus"
 done

@@ -19,15 +19,24 @@ namespace corvane {
 // DataError that names the limit; the rest of the message is still read up to its end line so
 // that a POP3 connection stays in step.
 struct MessageLimits {
-    static constexpr qsizetype MaxLineLength = 16384;            // characters, without CR LF
+    static constexpr qsizetype MaxLineLength = 16384; // characters, without CR LF
+    static constexpr int MaxMimeDepth = 32;           // nested multiparts
+#ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
     static constexpr qsizetype MaxHeaderLines = 10000;           // per header block
     static constexpr qsizetype MaxHeaderBytes = 4 * 1024 * 1024; // per header block
-    static constexpr int MaxMimeDepth = 32;                      // nested multiparts
     static constexpr qsizetype MaxParts = 10000;
     static constexpr qint64 MaxDecodedBytes = 512LL * 1024 * 1024; // body, text parts, files
     // Lines held in memory (body and text parts). Lines are stored compactly (LineList), so
     // the parsed form of a message takes about its own size plus four bytes a line.
     static constexpr qsizetype MaxTextLines = 4'000'000;
+#else
+    // The fuzz build: the same code with limits that an input of a few hundred KiB crosses.
+    static constexpr qsizetype MaxHeaderLines = 1000;
+    static constexpr qsizetype MaxHeaderBytes = 64 * 1024;
+    static constexpr qsizetype MaxParts = 1000;
+    static constexpr qint64 MaxDecodedBytes = 128 * 1024;
+    static constexpr qsizetype MaxTextLines = 20000;
+#endif
 };
 
 enum class MessagePriority { Highest = 1, High = 2, Normal = 3, Low = 4, Lowest = 5 };
