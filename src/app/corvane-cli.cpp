@@ -75,7 +75,9 @@ int main(int argc, char *argv[]) {
         try {
             return command.run(args);
         } catch (const corvane::Error &e) {
-            corvane::cli::err(u"corvane-cli %1: %2\n"_s.arg(name, e.message()));
+            // The text may quote a subject or a server's words: made safe for the terminal.
+            corvane::cli::err(
+                u"corvane-cli %1: %2\n"_s.arg(name, corvane::cli::field(e.message())));
             return corvane::cli::exitCodeFor(e);
         }
     }

@@ -195,7 +195,7 @@ int run(const QStringList &args) {
                 result = Failure;
         }
     } catch (const Error &e) {
-        err(u"corvane-cli process: "_s + e.message() + u'\n');
+        err(u"corvane-cli process: "_s + field(e.message()) + u'\n');
         result = exitCodeFor(e);
     }
     // Nothing marked but unprocessed may be deleted: a session still open is reset.
