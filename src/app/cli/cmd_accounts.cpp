@@ -183,6 +183,9 @@ int add(const QStringList &args) {
     const auto dir = dataDirectory(parser, command);
     if (!dir)
         return Failure;
+    const auto lock = lockDataDirectory(*dir, command);
+    if (!lock)
+        return Failure;
     AccountStore store(dir->filePath(kStoreFile));
     if (store.hasAccountName(a.AccountName)) {
         err(u"corvane-cli %1: That account name exists, please choose another\n"_s.arg(command));
@@ -210,6 +213,9 @@ int edit(const QStringList &args) {
         return Usage;
     const auto dir = dataDirectory(parser, command);
     if (!dir)
+        return Failure;
+    const auto lock = lockDataDirectory(*dir, command);
+    if (!lock)
         return Failure;
     const QString file = dir->filePath(kStoreFile);
     if (!QFileInfo::exists(file)) {
@@ -244,6 +250,9 @@ int remove(const QStringList &args, const QString &verb) {
         return Usage;
     const auto dir = dataDirectory(parser, command);
     if (!dir)
+        return Failure;
+    const auto lock = lockDataDirectory(*dir, command);
+    if (!lock)
         return Failure;
     const QString file = dir->filePath(kStoreFile);
     if (!QFileInfo::exists(file) || !AccountStore(file).removeByTag(tag)) {

@@ -182,6 +182,9 @@ int run(const QStringList &args) {
         err(u"corvane-cli auto: no such directory: %1\n"_s.arg(directory.path()));
         return Failure;
     }
+    const auto lock = lockDataDirectory(directory, u"auto"_s);
+    if (!lock)
+        return Failure;
 
     ProgramData data(directory);
     for (const QString &problem : data.load())

@@ -118,6 +118,9 @@ int run(const QStringList &args) {
             directory.filePath(u"accounts.dat"_s)));
         return Failure;
     }
+    const auto lock = lockDataDirectory(directory, u"process"_s);
+    if (!lock)
+        return Failure;
 
     ProgramData data(directory);
     for (const QString &problem : data.load())

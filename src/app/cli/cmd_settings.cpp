@@ -133,8 +133,8 @@ int set(const QStringList &args) {
         u"the way the program does when it closes: every key is written, keys already in the "
         u"file change where they stand and every other line is kept. KEY is a key name such "
         u"as AutoIntvl, deletecount or 13 (a rule tick), optionally with its section "
-        u"(Options.AutoIntvl, Blacklist.13). Do not run it while the program is open: the "
-        u"program writes its own values when it closes."_s);
+        u"(Options.AutoIntvl, Blacklist.13). While the desktop program or another command "
+        u"holds the data directory, it waits a few seconds and then fails."_s);
     parser.addOption(dataDirOption);
     parser.addPositionalArgument(u"KEY"_s, u"The key to change."_s);
     parser.addPositionalArgument(u"VALUE"_s, u"Its new value."_s);
@@ -160,6 +160,9 @@ int set(const QStringList &args) {
     }
     const auto dir = dataDirectory(parser, command);
     if (!dir)
+        return Failure;
+    const auto lock = lockDataDirectory(*dir, command);
+    if (!lock)
         return Failure;
     Settings settings;
     MiscRules misc;

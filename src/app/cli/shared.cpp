@@ -1,5 +1,6 @@
 #include "cli/shared.h"
 
+#include "errors.h"
 #include "platform/safetext.h"
 #include "protocol/transport.h"
 #include "rules/miscrules.h"
@@ -150,6 +151,18 @@ bool ServerLimitOptions::read(const QCommandLineParser &parser, const QString &c
 void ServerLimitOptions::applyTo(Transport &transport) const {
     transport.setReadTimeout(timeoutSeconds * 1000);
     transport.setDeadlines(deadlineSeconds * 1000);
+}
+
+std::unique_ptr<DataDirectoryLock> lockDataDirectory(const DataDirectory &directory,
+                                                     const QString &command) {
+    auto lock = std::make_unique<DataDirectoryLock>(directory);
+    try {
+        lock->acquire(kLockWait);
+    } catch (const Error &e) {
+        err(QStringLiteral("corvane-cli %1: %2\n").arg(command, e.message()));
+        return nullptr;
+    }
+    return lock;
 }
 
 } // namespace corvane::cli

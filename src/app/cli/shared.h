@@ -4,13 +4,16 @@
 
 #include "cli/command.h"
 #include "errors.h"
+#include "platform/datadirlock.h"
 #include "screening/screeningview.h"
 
 #include <QCommandLineOption>
 #include <QString>
 #include <QStringView>
 
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace corvane {
@@ -49,6 +52,15 @@ inline int exitCodeFor(const Error &e) {
 // The exit-code paragraph of a command's --help. network: the command talks to a server (3
 // and 75 are possible); deletes: it can delete messages (3 is possible).
 QString exitCodeHelp(bool network, bool deletes);
+
+// How long a command that writes a data directory waits for another program to let go of it.
+inline constexpr std::chrono::seconds kLockWait{5};
+
+// Takes the lock of a data directory that the command will write, waiting up to kLockWait;
+// null after printing the error ("corvane-cli <command>: The data directory ... is in use by
+// ..."). Commands that only read need no lock.
+std::unique_ptr<DataDirectoryLock> lockDataDirectory(const DataDirectory &directory,
+                                                     const QString &command);
 
 // "none", or rule numbers from 1 to 13 separated by commas: sets exactly those ticks.
 bool parseRuleTicks(const QString &text, MiscRules &rules);

@@ -4,6 +4,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <sys/stat.h>
 
 namespace corvane {
 
@@ -21,9 +25,37 @@ QString DataDirectory::filePath(const QString &name) const {
 
 QString DataDirectory::folder(const QString &name) const {
     const QString full = filePath(name);
-    if (!QDir().mkpath(full))
-        throw FileError(u"Cannot create folder \"%1\""_s.arg(full));
+    createPrivateFolder(full);
     return full;
+}
+
+void DataDirectory::create() const {
+    createPrivateFolder(m_path);
+}
+
+void createPrivateFolder(const QString &path) {
+    const QString full = QDir::cleanPath(QDir(path).absolutePath());
+    const auto fail = [&](int error) {
+        throw FileError(u"Cannot create folder \"%1\". %2"_s.arg(QDir::toNativeSeparators(full),
+                                                                 qt_error_string(error)));
+    };
+    // Each missing folder on the way is made 0700; the umask can only take bits away.
+    qsizetype end = 0;
+    while (end < full.size()) {
+        end = full.indexOf(u'/', end + 1);
+        if (end < 0)
+            end = full.size();
+        const QByteArray part = QFile::encodeName(full.left(end));
+        if (part.isEmpty())
+            continue;
+        if (::mkdir(part.constData(), 0700) == 0)
+            continue;
+        const int error = errno;
+        struct stat st {};
+        if (error == EEXIST && ::stat(part.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+            continue;
+        fail(error == EEXIST ? ENOTDIR : error);
+    }
 }
 
 } // namespace corvane

@@ -17,12 +17,18 @@ public:
     const QString &path() const { return m_path; }
     // The path of a file directly in the data directory (name may hold a relative folder).
     QString filePath(const QString &name) const;
-    // The path of a folder under the data directory, created when missing. Throws FileError
-    // when it cannot be created.
+    // The path of a folder under the data directory, created owner-only (0700) when missing.
+    // Throws FileError when it cannot be created.
     QString folder(const QString &name) const;
+    // Creates the data directory itself, owner-only, when it is missing. Throws FileError.
+    void create() const;
 
 private:
     QString m_path;
 };
+
+// Creates a folder and its missing parents owner-only (0700); a folder that exists keeps its
+// permissions. Throws FileError "Cannot create folder "<path>". <reason>".
+void createPrivateFolder(const QString &path);
 
 } // namespace corvane

@@ -210,7 +210,8 @@ void DurableFile::commit() {
         fail(systemReason(errno));
     m_tempName.clear();
     m_device.reset();
-    if (::fsync(m_dirFd) != 0)
+    // Some file systems cannot sync a folder (EINVAL); the file itself is synced already.
+    if (::fsync(m_dirFd) != 0 && errno != EINVAL)
         fail(systemReason(errno));
     struct stat placed {};
     if (::fstatat(m_dirFd, target.constData(), &placed, AT_SYMLINK_NOFOLLOW) != 0)

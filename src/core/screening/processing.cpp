@@ -1,6 +1,7 @@
 #include "screening/processing.h"
 
 #include "errors.h"
+#include "platform/datadir.h"
 #include "platform/durablefile.h"
 #include "platform/legacytext.h"
 #include "protocol/mailaddress.h"
@@ -134,9 +135,9 @@ void MessageProcessor::archive(int n, const QString &subject, qint64 listedSize,
                             .arg(message.stuffedOctets)
                             .arg(listedSize),
                         ErrorKind::Protocol);
-    QDir().mkpath(m_archiveFolder);
     const QString path = m_namer.nextPath(subject);
     try {
+        createPrivateFolder(m_archiveFolder);
         // It counts as written only once every byte is on the disk.
         writeFileDurably(path, message.fileForm);
     } catch (const Error &e) {
@@ -220,9 +221,14 @@ void MessageProcessor::checkRecordsWritable(bool anyMarked) const {
     if (!m_settings.Save || !anyMarked)
         return;
     const QString shown = QDir::toNativeSeparators(m_archiveFolder);
-    QDir().mkpath(m_archiveFolder);
+    bool made = true;
+    try {
+        createPrivateFolder(m_archiveFolder);
+    } catch (const FileError &) {
+        made = false;
+    }
     QTemporaryFile probe(QDir(m_archiveFolder).filePath(u".write-test-XXXXXX"_s));
-    if (!QFileInfo(m_archiveFolder).isDir() || !probe.open())
+    if (!made || !QFileInfo(m_archiveFolder).isDir() || !probe.open())
         throw FileError(u"The archive folder %1 cannot be written, so no copy of a deleted "
                         u"message could be kept. Nothing has been processed."_s.arg(shown));
 }

@@ -11,6 +11,10 @@
 #include <QVariant>
 
 #include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -84,6 +88,25 @@ void checkSqliteHeader(const QString &path) {
                 QDir::toNativeSeparators(path)));
 }
 
+// Creates a missing store file empty and owner-only (0600) before SQLite writes into it, or
+// takes the group's and others' rights from an existing one. A file that cannot be tightened
+// (not ours) is still used.
+void makeOwnerOnly(const QString &path, bool existed) {
+    const QByteArray name = QFile::encodeName(path);
+    if (existed) {
+        struct stat st {};
+        if (::stat(name.constData(), &st) == 0 && (st.st_mode & 077) != 0)
+            ::chmod(name.constData(), st.st_mode & 0700);
+        return;
+    }
+    const int fd =
+        ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw FileError(u"Cannot create the account database %1: %2"_s.arg(
+            QDir::toNativeSeparators(path), qt_error_string(errno)));
+    ::close(fd);
+}
+
 } // namespace
 
 AccountStore::AccountStore(const QString &filePath, QObject *parent)
@@ -94,6 +117,9 @@ AccountStore::AccountStore(const QString &filePath, QObject *parent)
     const bool existed = info.exists();
     if (existed && info.isDir())
         throw FileError(u"Cannot open the account database %1: it is a folder."_s.arg(shown));
+    if (info.isSymLink())
+        throw FileError(u"Cannot open the account database %1: it is a symbolic link, which is "
+                        u"never followed."_s.arg(shown));
 
     QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, m_connectionName);
     db.setDatabaseName(m_filePath);
@@ -141,6 +167,8 @@ AccountStore::AccountStore(const QString &filePath, QObject *parent)
             db.close();
             db.setConnectOptions(QString());
         }
+        // The file holds passwords: it is the owner's alone, whoever made it before.
+        makeOwnerOnly(m_filePath, existed);
         if (!db.open())
             throw FileError(
                 u"Cannot open the account database %1: %2"_s.arg(shown, db.lastError().text()));

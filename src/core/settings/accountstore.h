@@ -46,9 +46,11 @@ public:
     static const QString ColEmailAddress; // "E-Mail Address"
     static QStringList columnNames();
 
-    // Opens filePath. A missing file is created with an empty AcctList table. A file that
+    // Opens filePath. A missing file is created owner-only (0600) with an empty AcctList table;
+    // an existing store is made owner-only too, as it holds the passwords. A file that
     // exists but is not an SQLite database, or lacks a usable AcctList table, throws
-    // FileError/DataError naming the file and is left exactly as it was.
+    // FileError/DataError naming the file and is left exactly as it was. A symbolic link is
+    // refused (FileError), never followed.
     explicit AccountStore(const QString &filePath, QObject *parent = nullptr);
     ~AccountStore() override;
 

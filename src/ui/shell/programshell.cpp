@@ -30,7 +30,11 @@ ProgramShell::~ProgramShell() {
 }
 
 void ProgramShell::start() {
-    QDir().mkpath(m_directory.path());
+    // One program at a time works on a data directory: a second one ends here, saying which
+    // program holds it.
+    m_directory.create();
+    m_lock = std::make_unique<DataDirectoryLock>(m_directory);
+    m_lock->acquire();
 
     // The main window; without it there is no program.
     m_main = std::make_unique<TfrmMain>(m_prompts, m_transport, m_lists, m_settings);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/datadir.h"
+#include "platform/datadirlock.h"
 #include "records/deletionlog.h"
 #include "records/logprinter.h"
 #include "rules/listfileset.h"
@@ -34,10 +35,11 @@ public:
     ProgramShell(const ProgramShell &) = delete;
     ProgramShell &operator=(const ProgramShell &) = delete;
 
-    // The start-up sequence up to showing the main window: the main window, the four lists, the
-    // log, the other windows, the account store and its menus, the settings. An error in a step
-    // is shown and start-up goes on with the next one; only a main window that cannot be made
-    // ends start-up (the error is thrown).
+    // The start-up sequence up to showing the main window: the data directory's lock, the main
+    // window, the four lists, the log, the other windows, the account store and its menus, the
+    // settings. An error in a step is shown and start-up goes on with the next one; a data
+    // directory that cannot be created or that another program holds (LockError) and a main
+    // window that cannot be made end start-up (the error is thrown).
     void start();
     // The shutdown sequence, run when the main window closes: disconnect, then the log, the
     // four lists and the settings. The first failure is thrown and ends the sequence there.
@@ -65,6 +67,8 @@ private:
     void openAccountStore();
 
     DataDirectory m_directory;
+    // Held from start() until the shell goes, after the last file has been saved.
+    std::unique_ptr<DataDirectoryLock> m_lock;
     Prompts &m_prompts;
     Transport &m_transport;
     RuleLists m_lists;

@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include <functional>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 using corvane::Account;
@@ -21,6 +22,11 @@ namespace {
 Account acct(const QString &name, const QString &port = u"110"_s) {
     return Account{name,        u"pop.%1.example"_s.arg(name.toLower()), port, name.toLower(),
                    u"secret"_s, u"%1@example.com"_s.arg(name.toLower())};
+}
+
+mode_t modeOf(const QString &path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
 QStringList names(const AccountStore &store) {
@@ -144,6 +150,44 @@ private Q_SLOTS:
         QCOMPARE(corvane::test::readFile(path()), before);
         QCOMPARE(QFileInfo(path()).lastModified(), modified);
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), QStringList{u"accounts.dat"_s});
+    }
+
+    // The store holds the passwords: whoever made the file, it ends up the owner's alone.
+    void ownerOnly_data() {
+        QTest::addColumn<int>("modeBefore"); // 0: no file yet
+        QTest::newRow("new store") << 0;
+        QTest::newRow("store readable by all") << 0644;
+        QTest::newRow("store writable by the group") << 0660;
+        QTest::newRow("owner-only store") << 0600;
+    }
+    void ownerOnly() {
+        QFETCH(int, modeBefore);
+        if (modeBefore != 0) {
+            {
+                AccountStore store(path());
+                store.insert(acct(u"Home"_s));
+            }
+            QVERIFY(::chmod(QFile::encodeName(path()).constData(), mode_t(modeBefore)) == 0);
+        }
+        AccountStore store(path());
+        QCOMPARE(modeOf(path()), mode_t(0600));
+        QCOMPARE(names(store), modeBefore != 0 ? QStringList{u"Home"_s} : QStringList());
+    }
+
+    void linkIsRefused() {
+        QTemporaryDir outside;
+        const QString target = outside.filePath(u"accounts.dat"_s);
+        {
+            AccountStore store(target);
+            store.insert(acct(u"Home"_s));
+        }
+        QVERIFY(::chmod(QFile::encodeName(target).constData(), 0644) == 0);
+        const QByteArray before = corvane::test::readFile(target);
+        QVERIFY(QFile::link(target, path()));
+        QVERIFY_THROWS_EXCEPTION(corvane::FileError, AccountStore{path()});
+        QCOMPARE(corvane::test::readFile(target), before);
+        QCOMPARE(modeOf(target), mode_t(0644));
+        QVERIFY(QFileInfo(path()).isSymLink());
     }
 
     void folderInPlaceOfFile() {

@@ -253,6 +253,29 @@ private Q_SLOTS:
         QCOMPARE(corvane::test::readFile(path), kNewFile);
     }
 
+    // A Settings.ini that links to a file elsewhere is read but never written through.
+    void linkedFileIsNotWrittenThrough() {
+        QTemporaryDir outside;
+        const QString target = outside.filePath(u"other.ini"_s);
+        QVERIFY(corvane::test::writeFile(target, kNewFile));
+        const QString path = m_dir.filePath(u"linked/Settings.ini"_s);
+        QVERIFY(QDir().mkpath(m_dir.filePath(u"linked"_s)));
+        QVERIFY(QFile::link(target, path));
+        SettingsFile f(path);
+        Loaded l;
+        f.ReadConfiguration(l.settings, l.misc, l.deleteCount);
+        l.deleteCount = u"42"_s;
+        try {
+            f.WriteConfiguration(l.settings, l.misc, l.deleteCount);
+            QFAIL("a settings file was written through a link");
+        } catch (const corvane::FileError &e) {
+            QVERIFY2(e.message().startsWith(u"Unable to write to %1. "_s.arg(path)),
+                     qPrintable(e.message()));
+        }
+        QCOMPARE(corvane::test::readFile(target), kNewFile);
+        QVERIFY(QFileInfo(path).isSymLink());
+    }
+
     // Settings that were never read are never written over the stored ones.
     void unreadFileNotOverwritten() {
         const QByteArray stored = "[Options]\r\nAutoIntvl=30\r\n";

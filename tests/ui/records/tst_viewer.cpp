@@ -9,6 +9,7 @@
 #include "testsupport.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QPlainTextEdit>
 
 using namespace Qt::StringLiterals;
@@ -216,6 +217,27 @@ private Q_SLOTS:
         clickRow(main(), 1);
         run(u"ViewEmail1"_s);
         QCOMPARE(m_opener.paths.size(), 1);
+    }
+
+    // A temp.eml that is a link to a file elsewhere is never written through: the view fails
+    // with the reason and the file it points to stays as it was.
+    void linkedTempFileIsNotFollowed() {
+        QTemporaryDir outside;
+        const QString victim = outside.filePath(u"victim.txt"_s);
+        QVERIFY(writeFile(victim, "precious"));
+        const QString temp = m_dir->filePath(u"temp.eml"_s);
+        QVERIFY(QFile::link(victim, temp));
+        startAndCheck();
+        clickRow(main(), 0);
+        run(u"ViewEmail1"_s);
+        const QStringList errors = m_run->prompts.takeTexts();
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors.first().startsWith(u"Cannot create file \"%1\". "_s.arg(temp)) &&
+                     errors.first().contains(u"symbolic link"_s),
+                 qPrintable(errors.first()));
+        QVERIFY(m_opener.paths.isEmpty());
+        QCOMPARE(readFile(victim), QByteArray("precious"));
+        QVERIFY(QFileInfo(temp).isSymLink());
     }
 };
 

@@ -5,6 +5,7 @@
 #include "../uitestsupport.h"
 
 #include "fakeserver.h"
+#include "platform/datadirlock.h"
 #include "protocol/tcptransport.h"
 #include "rules/listfile.h"
 #include "settings/settings.h"
@@ -15,6 +16,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 using namespace corvane;
@@ -215,6 +218,63 @@ private Q_SLOTS:
         }
         if (fixture != u"settings folder"_s)
             QVERIFY(readFile(path(u"Settings.ini"_s)).contains("AutoIntvl=7"));
+    }
+
+    // One program at a time on a data directory: a second one ends at start-up, naming the
+    // first, before it makes a window or touches a file; once the first has gone, a program
+    // starts again.
+    void secondProgramEndsAtStartUp() {
+        {
+            ProgramRun first(m_dir->path());
+            first.start();
+            const QByteArray settings = readFile(path(u"Settings.ini"_s));
+            {
+                ProgramRun second(m_dir->path());
+                try {
+                    second.shell.start();
+                    QFAIL("a second program started on the same data directory");
+                } catch (const LockError &e) {
+                    QVERIFY2(e.message().startsWith(
+                                 u"The data directory \"%1\" is in use by "_s.arg(m_dir->path())),
+                             qPrintable(e.message()));
+                    QVERIFY2(e.message().contains(
+                                 u"(process %1)"_s.arg(QCoreApplication::applicationPid())),
+                             qPrintable(e.message()));
+                }
+                QVERIFY(!second.main());
+            }
+            QCOMPARE(readFile(path(u"Settings.ini"_s)), settings);
+            QVERIFY(first.main()->close());
+        }
+        ProgramRun again(m_dir->path());
+        again.start();
+        QVERIFY(again.prompts.shown.isEmpty());
+    }
+
+    // Every file the program makes is the owner's alone, and so are its folders, the data
+    // directory included when the program makes it.
+    void filesAreOwnerOnly() {
+        const QString dataPath = path(u"new/data"_s);
+        {
+            ProgramRun run(dataPath);
+            run.start();
+            run.addAccount({u"Home"_s, u"pop.test"_s, u"110"_s, u"me"_s, u"pw"_s, {}});
+            QVERIFY(run.main()->close());
+        }
+        const QDir data(dataPath);
+        const auto mode = [](const QString &file) {
+            struct stat st {};
+            return ::lstat(QFile::encodeName(file).constData(), &st) == 0 ? st.st_mode & 07777
+                                                                          : mode_t(0);
+        };
+        QCOMPARE(mode(dataPath), mode_t(0700));
+        QCOMPARE(mode(data.filePath(u"archive"_s)), mode_t(0700));
+        const QStringList files = data.entryList(QDir::Files | QDir::Hidden);
+        QVERIFY(files.contains(u"accounts.dat"_s));
+        for (const QString &name : kWrittenAtClose)
+            QVERIFY2(files.contains(name), qPrintable(name));
+        for (const QString &name : files)
+            QVERIFY2(mode(data.filePath(name)) == 0600, qPrintable(name));
     }
 
     void failedShutdownKeepsTheProgramRunning() {
