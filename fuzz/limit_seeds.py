@@ -43,6 +43,12 @@ def messages():
         b"Content-Type: multipart/mixed; boundary=Z", b"", b"--Z",
         b"Content-Type: application/octet-stream; name=\"d.bin\"",
         b"Content-Transfer-Encoding: base64", b"", *encoded, b"--Z--")
+    # 2,100 header lines in three parts: over the fuzz build's 2,000 for all parts together
+    # (the release limit is 100,000).
+    heads = [b"Content-Type: multipart/mixed; boundary=H", b""]
+    for _ in range(3):
+        heads += [b"--H"] + [b"X-P: p"] * 700 + [b"", b"x"]
+    out["part-header-lines"] = lines(*heads, b"--H--")
     # 20,001 lines of text: over the fuzz build's 20,000 (the release limit is 4,000,000).
     out["text-lines"] = lines(b"Subject: many lines", b"", *([b"a"] * 20001))
     return out

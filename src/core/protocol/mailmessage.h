@@ -29,6 +29,7 @@ struct MessageLimits {
     // Lines held in memory (body and text parts). Lines are stored compactly (LineList), so
     // the parsed form of a message takes about its own size plus four bytes a line.
     static constexpr qsizetype MaxTextLines = 4'000'000;
+    static constexpr qsizetype MaxPartHeaderLines = 100'000; // all parts together
 #else
     // The fuzz build: the same code with limits that an input of a few hundred KiB crosses.
     static constexpr qsizetype MaxHeaderLines = 1000;
@@ -36,6 +37,7 @@ struct MessageLimits {
     static constexpr qsizetype MaxParts = 1000;
     static constexpr qint64 MaxDecodedBytes = 128 * 1024;
     static constexpr qsizetype MaxTextLines = 20000;
+    static constexpr qsizetype MaxPartHeaderLines = 2000;
 #endif
 };
 

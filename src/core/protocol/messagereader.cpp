@@ -207,7 +207,11 @@ void MessageReader::multipartLine(const QByteArray &line) {
             else if (m_partHeaderBytes > MessageLimits::MaxHeaderBytes)
                 deferData(u"The message header is larger than %1 bytes."_s.arg(
                     MessageLimits::MaxHeaderBytes));
-            else
+            else if (++m_partHeaderLines > MessageLimits::MaxPartHeaderLines)
+                // Part headers are kept with their parts: all of them together are bounded.
+                deferData(u"The message's parts have more than %1 header lines in all."_s.arg(
+                    MessageLimits::MaxPartHeaderLines));
+            else if (account(line.size() + 2))
                 m_partHeader.append(line);
         }
         break;

@@ -65,6 +65,7 @@ private:
     bool m_allowUuencode = false;
     QList<QByteArray> m_partHeader;
     qsizetype m_partHeaderBytes = 0;
+    qsizetype m_partHeaderLines = 0; // of all parts
 
     // The part being decoded.
     bool m_hasPart = false;

@@ -501,6 +501,15 @@ private Q_SLOTS:
         for (int i = 0; i <= MessageLimits::MaxParts; ++i)
             parts += "--A\n\nx\n";
         QTest::newRow("parts") << parts << u"The message has more than 10000 parts."_s;
+        QByteArray partHeaders = "Content-Type: multipart/mixed; boundary=A\n\n";
+        for (int i = 0; i < 11; ++i) {
+            partHeaders += "--A\n";
+            for (int k = 0; k < 9999; ++k)
+                partHeaders += "X:\n";
+            partHeaders += "\nx\n";
+        }
+        QTest::newRow("part header lines in all")
+            << partHeaders << u"The message's parts have more than 100000 header lines in all."_s;
         QTest::newRow("line length")
             << QByteArray("\n") + QByteArray(MessageLimits::MaxLineLength + 1, 'x') + "\n"
             << u"Max line length exceeded."_s;
