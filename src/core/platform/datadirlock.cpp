@@ -1,12 +1,39 @@
 #include "platform/datadirlock.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QSysInfo>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 namespace corvane {
+
+namespace {
+
+// The system's reason why a small file cannot be made in a folder (QLockFile keeps it to
+// itself): tries with a file of its own, removed at once.
+QString whyNoFileCanBeMade(const QString &folder) {
+    const QByteArray probe = QFile::encodeName(
+        QDir(folder).filePath(u".corvane-lock-probe-%1"_s.arg(QCoreApplication::applicationPid())));
+    const int fd =
+        ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return qt_error_string(errno);
+    const char line[] = "0000000000\n";
+    int error = 0;
+    if (::write(fd, line, sizeof line - 1) != ssize_t(sizeof line - 1) || ::fsync(fd) != 0)
+        error = errno;
+    ::close(fd);
+    ::unlink(probe.constData());
+    return error != 0 ? qt_error_string(error) : u"The reason is not known."_s;
+}
+
+} // namespace
 
 const QString DataDirectoryLock::FileName = u"corvane.lock"_s;
 
@@ -45,7 +72,8 @@ void DataDirectoryLock::acquire(std::chrono::milliseconds wait) {
                         u"it has finished, or close it, and try again."_s.arg(shown));
     }
     throw LockError(u"The data directory \"%1\" cannot be locked: the lock file \"%2\" cannot "
-                    u"be created."_s.arg(shown, QDir::toNativeSeparators(m_path)));
+                    u"be made. %3"_s.arg(shown, QDir::toNativeSeparators(m_path),
+                                         whyNoFileCanBeMade(m_directory)));
 }
 
 } // namespace corvane

@@ -1,6 +1,7 @@
 // The data directory's lock: one holder at a time, the holder named in the refusal, a lock of
 // a process that has ended taken over, a long-held lock of a running process never taken.
 
+#include "fulldisk.h"
 #include "platform/datadirlock.h"
 #include "testsupport.h"
 
@@ -113,7 +114,20 @@ private Q_SLOTS:
         const QString missing = dir.filePath(u"missing"_s);
         QCOMPARE(refusal(DataDirectory(missing)),
                  u"The data directory \"%1\" cannot be locked: the lock file \"%2\" cannot be "
-                 u"created."_s.arg(missing, missing + u"/corvane.lock"_s));
+                 u"made. No such file or directory"_s.arg(missing, missing + u"/corvane.lock"_s));
+    }
+
+    // On a full disk the lock cannot be written: the program says so and holds nothing.
+    void lockOnAFullDisk() {
+        corvane::test::FullDisk disk;
+        if (!disk.mounted())
+            QSKIP(qPrintable(disk.error()));
+        QVERIFY(disk.fill());
+        QCOMPARE(
+            refusal(DataDirectory(disk.path())),
+            u"The data directory \"%1\" cannot be locked: the lock file \"%2\" cannot be "
+            u"made. No space left on device"_s.arg(disk.path(), disk.filePath(u"corvane.lock"_s)));
+        QCOMPARE(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"filler"_s});
     }
 };
 
