@@ -45,7 +45,7 @@ bool Pop3DataLines::readLine(QByteArray &line) {
         return false;
     bool cut = false;
     try {
-        line = m_transport.readDataLine(m_deadline, cut);
+        line = m_transport.readDataLine(m_deadline, cut, m_maxLineLength);
     } catch (const Error &) {
         // The stream position is unknown now: nothing read later could be trusted.
         m_transport.close();
@@ -256,18 +256,31 @@ bool Pop3Client::RetrieveMessage(int n, Pop3RetrievedMessage &message) {
         return false;
     Pop3DataLines lines(m_transport);
     QByteArray line;
-    while (lines.readLine(line)) {
+    bool full = false;
+    for (;;) {
+        // Each line may take what is left of the size limit (with room for its CR LF and
+        // the end line); once the limit is reached, every further line is cut to nothing.
+        lines.setMaxLineLength(full ? 1 : m_maxRetrievedOctets - message.fileForm.size() - 5);
+        if (!lines.readLine(line))
+            break;
+        if (lines.atEnd()) {
+            message.fileForm += ".\r\n";
+            break;
+        }
+        if (lines.cutLines() > 0)
+            full = true;
+        if (full)
+            continue;
         message.fileForm += line;
         message.fileForm += "\r\n";
-        if (lines.atEnd())
-            break;
         ++message.lines;
         message.stuffedOctets += line.size() + 2;
         message.octets += line.size() + 2 - (line.startsWith('.') ? 1 : 0);
     }
     message.cutLines = m_lastFetchCutLines = lines.cutLines();
     if (message.cutLines > 0)
-        throw DataError(u"Max line length exceeded."_s);
+        throw DataError(u"The message is larger than %1 bytes, the most that can be kept as a "
+                        u"copy."_s.arg(m_maxRetrievedOctets));
     return true;
 }
 

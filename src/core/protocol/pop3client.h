@@ -1,6 +1,7 @@
 #pragma once
 
 #include "protocol/lines.h"
+#include "protocol/transport.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -9,7 +10,6 @@
 namespace corvane {
 
 class MailMessage;
-class Transport;
 
 // One POP3 reply line. The status is the first four characters with blanks trimmed; the text
 // is what follows the status, without surrounding blanks ("+OK 2 320" has the text "2 320").
@@ -48,7 +48,7 @@ struct Pop3RetrievedMessage {
     // The same with the stuffing dots, which some servers count.
     qint64 stuffedOctets = 0;
     qsizetype lines = 0; // lines of the message, the end line not counted
-    // Lines over the line limit, cut in fileForm: above 0 the copy is not the message.
+    // Lines that did not fit in the size limit: above 0 the copy is not the message.
     int cutLines = 0;
 };
 
@@ -74,10 +74,13 @@ public:
     bool atEnd() const { return m_done; }
     // The lines delivered so far that were cut.
     int cutLines() const { return m_cutLines; }
+    // The length past which the next lines are cut; Transport::MaxLineLength by default.
+    void setMaxLineLength(qsizetype length) { m_maxLineLength = length; }
 
 private:
     Transport &m_transport;
     QDeadlineTimer m_deadline;
+    qsizetype m_maxLineLength = Transport::MaxLineLength;
     int m_cutLines = 0;
     bool m_done = false;
 };
@@ -136,11 +139,17 @@ public:
     // limit: they are cut (see Pop3DataLines), the fetch throws "Max line length exceeded."
     // and lastFetchCutLines() says how many were cut.
     bool FetchMessage(int n, MailMessage &message);
+    // The largest message RetrieveMessage keeps by default, in octets as received.
+    static constexpr qsizetype MaxRetrievedOctets = 256 * 1024 * 1024;
+    qsizetype maxRetrievedOctets() const { return m_maxRetrievedOctets; }
+    void setMaxRetrievedOctets(qsizetype octets) { m_maxRetrievedOctets = octets; }
     // RETR n: reads the whole message n as received, without parsing it; false (nothing
-    // read) when the server does not answer "+OK". Lines over the line limit are cut (see
-    // Pop3DataLines): the data is read on to its end line, message.cutLines counts them, and
-    // the call then throws DataError "Max line length exceeded." with the connection open and
-    // in step, because message.fileForm is not the message on the server.
+    // read) when the server does not answer "+OK". Nothing is parsed, so lines of any length
+    // are kept whole (long unbroken lines are common in real mail, and a copy with a cut line
+    // would not be the message). Input is untrusted: a message over maxRetrievedOctets() is
+    // read on to its end line without being kept, message.cutLines counts the lines that did
+    // not fit, and the call then throws DataError with the connection open and in step,
+    // because message.fileForm is not the message on the server.
     bool RetrieveMessage(int n, Pop3RetrievedMessage &message);
     // The lines cut in the data of the last FetchHeader, FetchMessage or RetrieveMessage (0
     // before any, and when nothing was cut). Above 0, the message read is not the message on
@@ -168,6 +177,7 @@ private:
     QString m_username;
     QString m_password;
     int m_lastFetchCutLines = 0;
+    qsizetype m_maxRetrievedOctets = MaxRetrievedOctets;
 };
 
 } // namespace corvane

@@ -75,39 +75,43 @@ QByteArray Transport::readLine(const QDeadlineTimer &deadline) {
     return readLineBy(deadline, m_replyDeadlineMs, nullptr);
 }
 
-QByteArray Transport::readDataLine(const QDeadlineTimer &deadline, bool &cut) {
+QByteArray Transport::readDataLine(const QDeadlineTimer &deadline, bool &cut, qsizetype maxLength) {
     cut = false;
-    return readLineBy(deadline, m_dataDeadlineMs, &cut);
+    return readLineBy(deadline, m_dataDeadlineMs, &cut, qMax<qsizetype>(1, maxLength));
 }
 
-QByteArray Transport::readLineBy(const QDeadlineTimer &deadline, int limitMs, bool *cut) {
-    // Set when an over-long line has been cut: its first MaxLineLength bytes, while the rest
+QByteArray Transport::readLineBy(const QDeadlineTimer &deadline, int limitMs, bool *cut,
+                                 qsizetype maxLength) {
+    // Set when an over-long line has been cut: its first maxLength bytes, while the rest
     // of it is skipped.
     QByteArray kept;
     bool skipping = false;
+    qsizetype scanned = 0;
     const auto cutLine = [&] {
         record("<-- ", kept);
         record("--- ", "the line above was cut: it is longer than " +
-                           QByteArray::number(MaxLineLength) + " characters");
+                           QByteArray::number(maxLength) + " characters");
         *cut = true;
         return kept;
     };
     for (;;) {
-        const qsizetype end = m_buffer.indexOf('\n');
+        // The buffer before `scanned` holds no line break: a long line is searched once.
+        const qsizetype end = m_buffer.indexOf('\n', scanned);
         if (skipping) {
             if (end >= 0) {
                 m_buffer.remove(0, end + 1);
                 return cutLine();
             }
             m_buffer.clear();
+            scanned = 0;
         } else if (end >= 0) {
             qsizetype length = end;
             if (length > 0 && m_buffer.at(length - 1) == '\r')
                 --length;
-            if (length > MaxLineLength) {
+            if (length > maxLength) {
                 if (!cut)
                     throw ProtocolError(u"Max line length exceeded."_s);
-                kept = m_buffer.left(MaxLineLength);
+                kept = m_buffer.left(maxLength);
                 m_buffer.remove(0, end + 1);
                 return cutLine();
             }
@@ -115,15 +119,16 @@ QByteArray Transport::readLineBy(const QDeadlineTimer &deadline, int limitMs, bo
             m_buffer.remove(0, end + 1);
             record("<-- ", line);
             return line;
-        } else if (m_buffer.size() > MaxLineLength + 1) {
+        } else if (m_buffer.size() > maxLength + 1) {
             // One byte more than the limit may be the CR of a line of exactly the limit's
             // length; beyond that the line is over-long whatever follows, and it may never end.
             if (!cut)
                 throw ProtocolError(u"Max line length exceeded."_s);
-            kept = m_buffer.left(MaxLineLength);
+            kept = m_buffer.left(maxLength);
             m_buffer.clear();
             skipping = true;
         }
+        scanned = m_buffer.size();
         if (deadline.hasExpired())
             failDeadline(limitMs);
         m_replyDeadline = deadline;

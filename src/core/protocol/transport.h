@@ -59,11 +59,12 @@ public:
     // must be complete by deadline (see startReplyDeadline()).
     QByteArray readLine(const QDeadlineTimer &deadline);
     // Reads one line of a multi-line reply, which must be complete by deadline (see
-    // startDataDeadline()). A line longer than MaxLineLength does not fail: its first
-    // MaxLineLength bytes are returned, the rest of it up to its line break is read and thrown
-    // away as it arrives (never kept), and cut is set to true; otherwise cut is set to false.
-    // The next read starts at the next line, so the stream stays in step.
-    QByteArray readDataLine(const QDeadlineTimer &deadline, bool &cut);
+    // startDataDeadline()). A line longer than maxLength does not fail: its first maxLength
+    // bytes are returned, the rest of it up to its line break is read and thrown away as it
+    // arrives (never kept), and cut is set to true; otherwise cut is set to false. The next
+    // read starts at the next line, so the stream stays in step.
+    QByteArray readDataLine(const QDeadlineTimer &deadline, bool &cut,
+                            qsizetype maxLength = MaxLineLength);
 
     virtual bool isOpen() const = 0;
     // Closes the connection at once, without waiting for anything; bytes already written are
@@ -113,7 +114,8 @@ protected:
 private:
     // Reads one line by deadline (of limitMs milliseconds, for the error text). With cut null
     // an over-long line fails; otherwise it is cut (see readDataLine).
-    QByteArray readLineBy(const QDeadlineTimer &deadline, int limitMs, bool *cut);
+    QByteArray readLineBy(const QDeadlineTimer &deadline, int limitMs, bool *cut,
+                          qsizetype maxLength = MaxLineLength);
     [[noreturn]] void failDeadline(int limitMs);
     void record(const char *direction, const QByteArray &bytes);
 

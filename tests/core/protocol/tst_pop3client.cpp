@@ -86,7 +86,9 @@ private Q_SLOTS:
     void quitSession_data();
     void quitSession();
     void retrieveMessageKeepsTheLinesAsReceived();
-    void retrieveMessageWithCutLineIsNoCopy();
+    void retrieveMessageKeepsLongLinesWhole();
+    void retrieveMessageOverTheSizeLimitIsNoCopy();
+    void retrieveMessageOverTheSizeLimitIsNoCopy_data();
 };
 
 void TestPop3Client::openSession_data() {
@@ -563,21 +565,43 @@ void TestPop3Client::retrieveMessageKeepsTheLinesAsReceived() {
     QVERIFY(s.pop.IsOpen());
 }
 
-void TestPop3Client::retrieveMessageWithCutLineIsNoCopy() {
-    // Read on to the end line, in step, but never handed over as the message as received.
+void TestPop3Client::retrieveMessageKeepsLongLinesWhole() {
+    // Nothing is parsed, so a line far over the parser's limit is kept as it came.
     Session s;
     s.t.setChunkSize(4096);
-    s.t.serverSays("+OK\r\nSubject: x\r\n\r\n" + QByteArray(20000, 'b') + "\r\nend\r\n.\r\n" +
-                   "+OK 1 100\r\n");
+    const QByteArray data = "Subject: x\r\n\r\n" + QByteArray(100000, 'b') + "\r\nend\r\n";
+    s.t.serverSays("+OK\r\n" + data + ".\r\n+OK 1 100\r\n");
     corvane::Pop3RetrievedMessage m;
-    QCOMPARE(errorOf([&] { s.pop.RetrieveMessage(1, m); }), u"Max line length exceeded."_s);
-    QCOMPARE(m.cutLines, 1);
-    QCOMPARE(s.pop.lastFetchCutLines(), 1);
-    QCOMPARE(m.fileForm, "Subject: x\r\n\r\n" + QByteArray(corvane::Transport::MaxLineLength, 'b') +
-                             "\r\nend\r\n.\r\n");
+    QVERIFY(s.pop.RetrieveMessage(1, m));
+    QCOMPARE(m.cutLines, 0);
+    QCOMPARE(m.fileForm, data + ".\r\n");
+    QCOMPARE(s.pop.MessageOctets(1), qint64(100));
+    QCOMPARE(s.t.takeWritten(), QByteArray("RETR 1\r\nLIST 1\r\n"));
+}
+
+void TestPop3Client::retrieveMessageOverTheSizeLimitIsNoCopy() {
+    // Read on to the end line, in step, but never handed over as the message as received.
+    QFETCH(QByteArray, data);
+    Session s;
+    s.t.setChunkSize(4096);
+    s.pop.setMaxRetrievedOctets(1000);
+    s.t.serverSays("+OK\r\n" + data + ".\r\n+OK 1 100\r\n");
+    corvane::Pop3RetrievedMessage m;
+    QVERIFY(errorOf([&] { s.pop.RetrieveMessage(1, m); }).contains(u"larger than 1000 bytes"_s));
+    QVERIFY(m.cutLines > 0);
+    QVERIFY(m.fileForm.size() <= 1000);
     QVERIFY(s.pop.IsOpen());
     QCOMPARE(s.pop.MessageOctets(1), qint64(100));
     QCOMPARE(s.t.takeWritten(), QByteArray("RETR 1\r\nLIST 1\r\n"));
+}
+
+void TestPop3Client::retrieveMessageOverTheSizeLimitIsNoCopy_data() {
+    QTest::addColumn<QByteArray>("data");
+    QTest::newRow("one long line") << "Subject: x\r\n\r\n" + QByteArray(20000, 'b') + "\r\n";
+    QByteArray many = "Subject: x\r\n\r\n";
+    for (int i = 0; i < 500; ++i)
+        many += "..line\r\n";
+    QTest::newRow("many short lines, some dot-stuffed") << many;
 }
 
 QTEST_GUILESS_MAIN(TestPop3Client)
