@@ -4,6 +4,7 @@
 // takes from Settings.ini. Runs against real servers are in tests/e2e.
 
 #include "fakeserver.h"
+#include "fulldisk.h"
 #include "records/deletionlog.h"
 #include "rules/listfile.h"
 #include "rules/miscrules.h"
@@ -216,6 +217,9 @@ private Q_SLOTS:
             << QByteArray("no message of this run has been deleted");
         QTest::newRow("process: the log cannot be read")
             << process << u"log unreadable"_s << 1 << QByteArray("The deletion log ");
+        QTest::newRow("process: the archive folder's disk is full")
+            << process << u"archive full"_s << 1
+            << QByteArray("could not be written: Cannot create file");
         QTest::newRow("auto: QUIT unanswered")
             << pass << u"quit unanswered"_s << 3 << QByteArray("One\t127.0.0.1\toutcome unknown: ");
         QTest::newRow("auto: QUIT answered -ERR")
@@ -231,6 +235,17 @@ private Q_SLOTS:
         QFETCH(QByteArray, says);
 
         FakeServer fake;
+        // The archive folder on a real file system that is full to the last byte.
+        std::unique_ptr<corvane::test::FullDisk> disk;
+        if (server == u"archive full"_s) {
+            disk = std::make_unique<corvane::test::FullDisk>();
+            if (!disk->mounted())
+                QSKIP(qPrintable(disk->error()));
+            QVERIFY(disk->fill());
+            // The copy is fetched, cannot be written, and the session ends without QUIT.
+            serveUntilDele(fake, true);
+            fake.expect("RETR 1").send("+OK\r\n" + kSpam + ".\r\n").expect("RSET").send("+OK\r\n");
+        }
         if (server == u"silent"_s) {
             fake.send("+OK ready\r\n").fallSilent();
         } else if (server == u"login refused"_s) {
@@ -261,6 +276,8 @@ private Q_SLOTS:
         // A folder where the log file should be cannot be read, not even by root.
         if (server == u"log unreadable"_s)
             QVERIFY(QDir(dir.path()).mkdir(u"logfile.log"_s));
+        if (disk)
+            QVERIFY(QFile::link(disk->path(), dir.filePath(u"archive"_s)));
         QProcess p;
         const Run run =
             cliServed(p, args + QStringList{u"--data-dir"_s, dir.path(), u"--timeout"_s, u"2"_s});
@@ -269,6 +286,13 @@ private Q_SLOTS:
                  (run.out + run.err).constData());
         if (server != u"none"_s && server != u"silent"_s)
             QCOMPARE(fake.mismatches(), QStringList());
+        if (disk) {
+            QVERIFY2(run.err.contains("No space left on device"), run.err.constData());
+            QVERIFY(!fake.received().contains("DELE 1"));
+            QVERIFY(!fake.received().contains("QUIT"));
+            QCOMPARE(QDir(disk->path()).entryList(QDir::Files | QDir::Hidden),
+                     QStringList{u"filler"_s});
+        }
         if (server == u"log unreadable"_s) {
             QVERIFY(run.err.contains(
                 QDir::toNativeSeparators(dir.filePath(u"logfile.log"_s)).toUtf8()));
