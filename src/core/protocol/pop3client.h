@@ -140,7 +140,12 @@ public:
     // and lastFetchCutLines() says how many were cut.
     bool FetchMessage(int n, MailMessage &message);
     // The largest message RetrieveMessage keeps by default, in octets as received.
+#ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
     static constexpr qsizetype MaxRetrievedOctets = 256 * 1024 * 1024;
+#else
+    // The fuzz build: the same code with a limit that a fuzz input crosses.
+    static constexpr qsizetype MaxRetrievedOctets = 64 * 1024;
+#endif
     qsizetype maxRetrievedOctets() const { return m_maxRetrievedOctets; }
     void setMaxRetrievedOctets(qsizetype octets) { m_maxRetrievedOctets = octets; }
     // RETR n: reads the whole message n as received, without parsing it; false (nothing
