@@ -53,7 +53,7 @@ QString usage() {
 int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"corvane-cli"_s);
-    QCoreApplication::setApplicationVersion(u"1.0"_s);
+    QCoreApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
     if (args.isEmpty()) {

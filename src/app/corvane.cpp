@@ -46,7 +46,7 @@ bool asksForTextOnly(int argc, char *argv[]) {
 
 void describeApplication() {
     QCoreApplication::setApplicationName(u"Corvane"_s);
-    QCoreApplication::setApplicationVersion(u"1.0"_s);
+    QCoreApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
 }
 
 } // namespace

@@ -133,7 +133,8 @@ void ServerNamePanel::setText(const QString &text) {
     m_caption->setText(text);
 }
 
-const QString TfrmMain::Caption = u"Corvane v1.0 - Protecting you from spam!"_s;
+const QString TfrmMain::Caption =
+    u"Corvane v"_s + QStringLiteral(CORVANE_VERSION) + u" - Protecting you from spam!"_s;
 
 TfrmMain::TfrmMain(Prompts &prompts, Transport &transport, RuleLists &lists, Settings &settings,
                    QWidget *parent)

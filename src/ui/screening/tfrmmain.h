@@ -61,7 +61,7 @@ private:
 class TfrmMain final : public QMainWindow, public ScreeningView {
     Q_OBJECT
 public:
-    static const QString Caption; // "Corvane v1.0 - Protecting you from spam!"
+    static const QString Caption; // "Corvane v<version> - Protecting you from spam!"
 
     TfrmMain(Prompts &prompts, Transport &transport, RuleLists &lists, Settings &settings,
              QWidget *parent = nullptr);
