@@ -182,21 +182,17 @@ int Pop3Client::CountMessages() {
 }
 
 qint64 Pop3Client::MailboxOctets() {
-    try {
-        require(command("LIST"));
-        Pop3DataLines lines(m_transport);
-        qint64 total = 0;
-        QByteArray line;
-        while (lines.readLine(line) && !lines.atEnd()) {
-            bool ok = false;
-            const qint64 size = afterFirstBlank(line.trimmed()).toLongLong(&ok);
-            if (ok && size > 0)
-                total += size;
-        }
-        return total;
-    } catch (const Error &) {
-        return -1;
+    require(command("LIST"));
+    Pop3DataLines lines(m_transport);
+    qint64 total = 0;
+    QByteArray line;
+    while (lines.readLine(line) && !lines.atEnd()) {
+        bool ok = false;
+        const qint64 size = afterFirstBlank(line.trimmed()).toLongLong(&ok);
+        if (ok && size > 0)
+            total += size;
     }
+    return total;
 }
 
 qint64 Pop3Client::MessageOctets(int n) {

@@ -124,7 +124,8 @@ public:
 
     // STAT: the message count; 0 when the reply has no text.
     int CountMessages();
-    // LIST: the sum of the sizes in the listing; -1 when anything fails (never throws).
+    // LIST: the sum of the sizes in the listing (lines without a size count 0). Throws like
+    // every command: ProtocolError when the server refuses it, NetworkError for the connection.
     qint64 MailboxOctets();
     // LIST n: the size of message n; -1 when the reply does not hold one.
     qint64 MessageOctets(int n);
@@ -146,8 +147,12 @@ public:
     // The fuzz build: the same code with a limit that a fuzz input crosses.
     static constexpr qsizetype MaxRetrievedOctets = 64 * 1024;
 #endif
-    qsizetype maxRetrievedOctets() const { return m_maxRetrievedOctets; }
-    void setMaxRetrievedOctets(qsizetype octets) { m_maxRetrievedOctets = octets; }
+    qsizetype maxRetrievedOctets() const {
+        return m_maxRetrievedOctets;
+    }
+    void setMaxRetrievedOctets(qsizetype octets) {
+        m_maxRetrievedOctets = octets;
+    }
     // RETR n: reads the whole message n as received, without parsing it; false (nothing
     // read) when the server does not answer "+OK". Nothing is parsed, so lines of any length
     // are kept whole (long unbroken lines are common in real mail, and a copy with a cut line
@@ -160,7 +165,9 @@ public:
     // before any, and when nothing was cut). Above 0, the message read is not the message on
     // the server: it must not be archived (or otherwise kept) in place of it, nor deleted on
     // the strength of such a copy.
-    int lastFetchCutLines() const { return m_lastFetchCutLines; }
+    int lastFetchCutLines() const {
+        return m_lastFetchCutLines;
+    }
     // DELE n: true; a refusal throws the server's text.
     bool MarkDeleted(int n);
     // RSET: clears the deletion marks of the session.

@@ -116,8 +116,16 @@ void MailboxSession::ReadMailboxSize() {
     // The count is the server's word: it decides how many rows the scan creates, so a server
     // that claims two billion messages must not make the program try to list them.
     MessageCount = qMin(reported, MaxListedMessages);
-    // A failed LIST gives -1, which shows as 0K.
-    const qint64 kilobytes = m_pop.MailboxOctets() / 1024;
+    // The size is only shown: a server that refuses LIST (the connection still in step) shows
+    // 0K, while a connection that failed ends the check like any other command.
+    qint64 octets = 0;
+    try {
+        octets = m_pop.MailboxOctets();
+    } catch (const ProtocolError &) {
+        if (!m_pop.IsOpen())
+            throw;
+    }
+    const qint64 kilobytes = octets / 1024;
     MailboxSizeK = static_cast<int>(qMin<qint64>(kilobytes, std::numeric_limits<int>::max()));
     ShowFileStatus();
     if (reported > MessageCount)
