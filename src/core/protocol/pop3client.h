@@ -130,7 +130,7 @@ public:
     // LIST n: the size of message n; -1 when the reply does not hold one.
     qint64 MessageOctets(int n);
     // TOP n 0: reads the header of message n into message (adding to what it holds).
-    bool FetchHeader(int n, MailMessage &message);
+    void FetchHeader(int n, MailMessage &message);
     // RETR n: reads the whole message n into message; false (nothing read) when the server
     // does not answer "+OK".
     //
@@ -168,8 +168,8 @@ public:
     int lastFetchCutLines() const {
         return m_lastFetchCutLines;
     }
-    // DELE n: true; a refusal throws the server's text.
-    bool MarkDeleted(int n);
+    // DELE n: marks message n for deletion at QUIT; a refusal throws the server's text.
+    void MarkDeleted(int n);
     // RSET: clears the deletion marks of the session.
     void UndoDeletions();
 
