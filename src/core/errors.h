@@ -31,10 +31,22 @@ public:
 };
 
 // A server answered something the client cannot accept; the text is the server's words or
-// our explanation of them.
+// our explanation of them. serverWords() holds the server's own words of a refusal ("-ERR
+// mailbox locked" gives "mailbox locked"), kept apart so that a message can quote them as the
+// server's ("The server answered: ..."); it is empty when the text is ours alone.
 class ProtocolError : public Error {
 public:
     using Error::Error;
+    // A refusal in the server's own words, which are also the error's text.
+    static ProtocolError refusal(const QString &serverWords) {
+        ProtocolError e(serverWords);
+        e.m_serverWords = serverWords;
+        return e;
+    }
+    const QString &serverWords() const noexcept { return m_serverWords; }
+
+private:
+    QString m_serverWords;
 };
 
 // Stored data (a list file, a database, a settings value) is damaged or unusable.

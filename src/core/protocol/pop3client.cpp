@@ -158,7 +158,8 @@ void Pop3Client::require(const Pop3Reply &reply) {
         return;
     case Pop3Reply::Status::Err:
         // The server's own words; a bare "-ERR" still says something.
-        throw ProtocolError(decodeLegacyText(reply.text.isEmpty() ? reply.line : reply.text));
+        throw ProtocolError::refusal(
+            decodeLegacyText(reply.text.isEmpty() ? reply.line : reply.text));
     case Pop3Reply::Status::Unrecognized:
         break;
     }

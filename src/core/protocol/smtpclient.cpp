@@ -144,7 +144,8 @@ void SmtpClient::require(const SmtpReply &reply, std::initializer_list<int> code
             return;
     const QByteArray text = reply.text().trimmed();
     // A reply without words still says something: its code.
-    throw ProtocolError(text.isEmpty() ? QString::number(reply.code) : decodeLegacyText(text));
+    throw ProtocolError::refusal(text.isEmpty() ? QString::number(reply.code)
+                                                : decodeLegacyText(text));
 }
 
 void SmtpClient::OpenSmtpSession() {

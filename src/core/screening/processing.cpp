@@ -32,6 +32,15 @@ QString messageCount(int n) {
     return n == 1 ? u"1 message"_s : u"%1 messages"_s.arg(n);
 }
 
+// Why a step failed: a server's refusal is quoted as the server's words, anything else is
+// our own explanation.
+QString cause(const Error &e) {
+    if (const auto *refusal = dynamic_cast<const ProtocolError *>(&e);
+        refusal && !refusal->serverWords().isEmpty())
+        return u"the server answered \"%1\""_s.arg(refusal->serverWords());
+    return e.message();
+}
+
 // A failure at one step of a row, its text naming the message and the step; it keeps the
 // class of the failure that caused it.
 class StepError final : public Error {
@@ -122,7 +131,7 @@ void MessageProcessor::archive(int n, const QString &subject, qint64 listedSize,
     } catch (const Error &e) {
         // A message that could not be read completely would be archived incomplete.
         throw StepError(u"%1 could not be fetched for its archive copy: %2"_s.arg(
-                            messageName(n, subject), e.message()),
+                            messageName(n, subject), cause(e)),
                         errorKind(e));
     }
     if (!fetched)
@@ -142,7 +151,7 @@ void MessageProcessor::archive(int n, const QString &subject, qint64 listedSize,
         writeFileDurably(path, message.fileForm);
     } catch (const Error &e) {
         throw StepError(u"The archive copy of %1 could not be written: %2"_s.arg(
-                            messageName(n, subject), e.message()),
+                            messageName(n, subject), cause(e)),
                         errorKind(e));
     }
     done.archivePath = path;
@@ -161,7 +170,7 @@ void MessageProcessor::bounce(int n, ProcessedMessage &done) {
         if (!dynamic_cast<const DataError *>(&e) || !pop.IsOpen())
             throw StepError(
                 u"The header of %1 could not be fetched for its bounce notice: %2"_s.arg(
-                    messageName(n, done.subject), e.message()),
+                    messageName(n, done.subject), cause(e)),
                 errorKind(e));
     }
     SmtpSendOptions options;
@@ -173,7 +182,7 @@ void MessageProcessor::bounce(int n, ProcessedMessage &done) {
                           bounceBody(msg.HeaderLines, done.to), options);
     } catch (const Error &e) {
         throw StepError(u"The bounce notice for %1 could not be sent: %2"_s.arg(
-                            messageName(n, done.subject), e.message()),
+                            messageName(n, done.subject), cause(e)),
                         errorKind(e));
     }
     done.bouncedTo = done.from;
@@ -185,7 +194,7 @@ void MessageProcessor::deleteRow(int n, ProcessedMessage &done) {
         m_session.POP().MarkDeleted(n);
     } catch (const Error &e) {
         throw StepError(
-            u"%1 could not be deleted: %2"_s.arg(messageName(n, done.subject), e.message()),
+            u"%1 could not be deleted: %2"_s.arg(messageName(n, done.subject), cause(e)),
             errorKind(e));
     }
     m_session.removeRow(n - 1);
@@ -333,7 +342,7 @@ ProcessingResult MessageProcessor::ProcessMessages() {
         const auto *step = dynamic_cast<const StepError *>(&e);
         const QString text = step ? e.message()
                                   : StepError(u"%1 could not be processed: %2"_s.arg(
-                                                  messageName(n, subject), e.message()),
+                                                  messageName(n, subject), cause(e)),
                                               errorKind(e))
                                         .message();
         throwError(step ? step->cause() : errorKind(e),

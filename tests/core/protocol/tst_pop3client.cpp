@@ -63,6 +63,8 @@ private Q_SLOTS:
 
     void countMessages_data();
     void countMessages();
+    void serverWordsKeptApart_data();
+    void serverWordsKeptApart();
     void mailboxOctets_data();
     void mailboxOctets();
     void messageOctets_data();
@@ -212,6 +214,33 @@ void TestPop3Client::countMessages() {
     QCOMPARE(errorOf([&] { actual = s.pop.CountMessages(); }), error);
     QCOMPARE(s.t.takeWritten(), QByteArray("STAT\r\n"));
     QCOMPARE(actual, count);
+}
+
+void TestPop3Client::serverWordsKeptApart_data() {
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("words"); // empty: the text is our explanation alone
+
+    QTest::newRow("refusal") << QByteArray("-ERR [IN-USE] mailbox locked")
+                             << u"[IN-USE] mailbox locked"_s;
+    QTest::newRow("bare refusal") << QByteArray("-ERR") << u"-ERR"_s;
+    QTest::newRow("not a number") << QByteArray("+OK many 320") << QString();
+    QTest::newRow("unrecognized") << QByteArray("+OKAY 2 320") << QString();
+}
+
+void TestPop3Client::serverWordsKeptApart() {
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, words);
+
+    Session s;
+    s.t.serverSays(reply + "\r\n");
+    try {
+        s.pop.CountMessages();
+        QFAIL("no error");
+    } catch (const corvane::ProtocolError &e) {
+        QCOMPARE(e.serverWords(), words);
+        if (!words.isEmpty())
+            QCOMPARE(e.message(), words);
+    }
 }
 
 void TestPop3Client::mailboxOctets_data() {

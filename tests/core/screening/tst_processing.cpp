@@ -402,11 +402,12 @@ void TestProcessing::failedStepDeletesNothing_data() {
     QTest::newRow("header for the notice refused")
         << u"refuse TOP 3 0"_s
         << u"The header of message 3 (\"Re: a/b?\") could not be fetched for its bounce "
-           u"notice: no such message"_s
+           u"notice: the server answered \"no such message\""_s
         << 1;
     QTest::newRow("notice refused by the SMTP server")
         << u"refuse RCPT"_s
-        << u"The bounce notice for message 3 (\"Re: a/b?\") could not be sent: 5.1.1 No such "
+        << u"The bounce notice for message 3 (\"Re: a/b?\") could not be sent: the server answered "
+           u"\"5.1.1 No such "
            u"user"_s
         << 1;
     QTest::newRow("SMTP server unreachable")
@@ -415,7 +416,9 @@ void TestProcessing::failedStepDeletesNothing_data() {
            u"10061\r\nConnection refused."_s
         << 1;
     QTest::newRow("deletion refused")
-        << u"refuse DELE 1"_s << u"Message 1 (\"Hi\") could not be deleted: no such message"_s << 3;
+        << u"refuse DELE 1"_s
+        << u"Message 1 (\"Hi\") could not be deleted: the server answered \"no such message\""_s
+        << 3;
 }
 
 void TestProcessing::failedStepDeletesNothing() {

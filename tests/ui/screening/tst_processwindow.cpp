@@ -208,7 +208,8 @@ private Q_SLOTS:
         // A refused DELE ends the run: nothing of it is deleted, the log takes it back.
         QTest::newRow("DELE refused")
             << u"refuse DELE 2"_s
-            << QStringList{u"Message 2 (\"Cheap: pills?\") could not be deleted: locked\n\n"
+            << QStringList{u"Message 2 (\"Cheap: pills?\") could not be deleted: the server "
+                           u"answered \"locked\"\n\n"
                            u"Processing stopped there, and no message of this run has been "
                            u"deleted from the server."_s}
             << 4 << 0;
