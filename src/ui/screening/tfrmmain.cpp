@@ -139,7 +139,7 @@ const QString TfrmMain::Caption =
 TfrmMain::TfrmMain(Prompts &prompts, Transport &transport, RuleLists &lists, Settings &settings,
                    QWidget *parent)
     : QMainWindow(parent), m_prompts(prompts), m_transport(transport), m_lists(lists),
-      m_settings(settings) {
+      m_settings(settings), m_gate([this] { m_transport.abort(); }) {
     setObjectName(u"TfrmMain"_s);
     setWindowTitle(Caption);
     setWindowIcon(applicationIcon());
@@ -630,7 +630,7 @@ bool TfrmMain::askYesNo(const QString &text) {
 
 void TfrmMain::showError(const QString &text) {
     // An operation ended because the window is closing or disconnecting reports nothing more.
-    if (m_closePending || m_disconnectPending)
+    if (m_gate.endingOnPurpose())
         return;
     // An automatic pass runs unattended: a box would stop it until someone answers.
     if (m_passRunning) {
@@ -643,50 +643,51 @@ void TfrmMain::showError(const QString &text) {
 // ---- commands -------------------------------------------------------------------------------
 
 template <typename Work> void TfrmMain::runCommand(Work &&work) {
-    ++m_operations;
-    QString failure;
-    bool failed = false;
-    try {
-        std::forward<Work>(work)();
-    } catch (const Error &e) {
-        failed = true;
-        failure = e.message();
-    } catch (const std::exception &e) {
-        failed = true;
-        failure = QString::fromLocal8Bit(e.what());
+    {
+        const CommandGate::Pass pass(m_gate);
+        QString failure;
+        bool failed = false;
+        try {
+            std::forward<Work>(work)();
+        } catch (const Error &e) {
+            failed = true;
+            failure = e.message();
+        } catch (const std::exception &e) {
+            failed = true;
+            failure = QString::fromLocal8Bit(e.what());
+        }
+        if (failed) {
+            showBusy(false);
+            // A command ended on purpose (the window closing, a disconnect) reports nothing
+            // more.
+            if (!m_gate.endingOnPurpose())
+                m_prompts.error(this, failure);
+        }
     }
-    if (failed) {
-        showBusy(false);
-        // A command ended on purpose (the window closing, a disconnect) reports nothing more.
-        if (!m_closePending && !m_disconnectPending)
-            m_prompts.error(this, failure);
-    }
-    --m_operations;
     finishCommand();
 }
 
 void TfrmMain::finishCommand() {
-    if (m_operations != 0)
-        return;
-    if (m_closePending) {
-        QTimer::singleShot(0, this, [this] { close(); });
-        return;
-    }
-    if (m_disconnectPending) {
-        m_disconnectPending = false;
-        m_passPending = false;
-        QTimer::singleShot(0, this, &TfrmMain::DisconnectExecute);
-    }
-    if (m_passPending) {
-        m_passPending = false;
-        QTimer::singleShot(0, this, [this] {
-            if (m_session->AutoMode)
-                Timer1Timer();
-        });
-    }
-    if (m_autoTogglePending) {
-        m_autoTogglePending = false;
-        QTimer::singleShot(0, this, &TfrmMain::ToolButton7Click);
+    // What was asked for while the command ran, in the gate's order, each after the stack has
+    // unwound.
+    while (const std::optional<CommandGate::Request> next = m_gate.takeNext()) {
+        switch (*next) {
+        case CommandGate::Request::Close:
+            QTimer::singleShot(0, this, [this] { close(); });
+            return;
+        case CommandGate::Request::Disconnect:
+            QTimer::singleShot(0, this, &TfrmMain::DisconnectExecute);
+            break;
+        case CommandGate::Request::Pass:
+            QTimer::singleShot(0, this, [this] {
+                if (m_session->AutoMode)
+                    Timer1Timer();
+            });
+            break;
+        case CommandGate::Request::AutoToggle:
+            QTimer::singleShot(0, this, &TfrmMain::ToolButton7Click);
+            break;
+        }
     }
 }
 
@@ -742,6 +743,10 @@ void TfrmMain::RefreshAccounts() {
 }
 
 void TfrmMain::CheckAccount(int tag) {
+    // Like every command that talks to the server, a check waits for the connection to be
+    // free: a check started during a processing run would send QUIT on the run's connection.
+    if (!m_gate.mayStart())
+        return;
     runCommand([&] {
         // The account's address gives the bounce notices of this connection their domain.
         if (m_store) {
@@ -753,12 +758,10 @@ void TfrmMain::CheckAccount(int tag) {
 }
 
 void TfrmMain::DisconnectExecute() {
-    if (m_operations > 0) {
+    if (m_gate.request(CommandGate::Request::Disconnect)) {
         // A command (a check, a processing run, an automatic pass) waits on this very
         // connection: it is ended as if the connection had dropped, so a processing run
         // deletes nothing, and the disconnect follows once it has unwound.
-        m_disconnectPending = true;
-        m_transport.abort();
         return;
     }
     runCommand([&] { m_session->DisconnectExecute(); });
@@ -879,7 +882,7 @@ void TfrmMain::updateSelectionLine() {
 void TfrmMain::ProcessMessages1Click() {
     // The connection is in use by the command that waits on the server right now; a second
     // conversation on it would take that command's replies for its own.
-    if (m_operations > 0)
+    if (!m_gate.mayStart())
         return;
     runCommand([this] {
         if (!m_log)
@@ -892,10 +895,9 @@ void TfrmMain::ProcessMessages1Click() {
 }
 
 void TfrmMain::ToolButton7Click() {
-    if (m_operations > 0) {
+    if (m_gate.request(CommandGate::Request::AutoToggle)) {
         // A pass (or another command) is waiting on the server: the mode is switched once it
         // has unwound; a pass ends before its next account.
-        m_autoTogglePending = true;
         ToolButton7->setChecked(m_session->AutoMode);
         return;
     }
@@ -939,13 +941,11 @@ void TfrmMain::Timer1Timer() {
     Timer1->stop();
     Timer2->stop();
     Label1->hide();
-    if (m_operations > 0) {
-        m_passPending = true;
+    if (m_gate.request(CommandGate::Request::Pass))
         return;
-    }
-    ++m_operations;
-    m_passRunning = true;
     {
+        const CommandGate::Pass gatePass(m_gate);
+        m_passRunning = true;
         const LogRun run(m_logWindow);
         // The pass deals with each account's failures itself; whatever else goes wrong is
         // shown in the status bar, since no box may wait for an answer in automatic mode.
@@ -954,8 +954,7 @@ void TfrmMain::Timer1Timer() {
             if (!m_log)
                 throw Error(u"The deletion log is not available, so nothing can be processed."_s);
             AutomaticPass pass(*m_session, m_store, m_settings, *m_log, archiveFolder(), m_hooks);
-            pass.setStopRequested(
-                [this] { return m_closePending || m_autoTogglePending || m_disconnectPending; });
+            pass.setStopRequested([this] { return m_gate.stopRequested(); });
             failure = passProblems(pass.Timer1Timer());
         } catch (const Error &e) {
             failure = e.message();
@@ -965,10 +964,9 @@ void TfrmMain::Timer1Timer() {
         showBusy(false);
         if (!failure.isEmpty())
             showStatus(failure);
+        m_passRunning = false;
     }
-    m_passRunning = false;
-    --m_operations;
-    if (!m_closePending)
+    if (!m_gate.pending(CommandGate::Request::Close))
         armAutoMode();
     finishCommand();
 }
@@ -976,7 +974,7 @@ void TfrmMain::Timer1Timer() {
 // ---- viewing --------------------------------------------------------------------------------
 
 void TfrmMain::ViewEmail1Click() {
-    if (m_operations > 0)
+    if (!m_gate.mayStart())
         return;
     runCommand([this] {
         const qsizetype position = selectedRow();
@@ -1015,7 +1013,7 @@ void TfrmMain::ViewEmail1Click() {
 }
 
 void TfrmMain::Viewheaders1Click() {
-    if (m_operations > 0 || !m_headerWindow)
+    if (!m_gate.mayStart() || !m_headerWindow)
         return;
     runCommand([this] {
         m_headerWindow->setWindowTitle(TForm2::Caption);
@@ -1057,13 +1055,11 @@ void TfrmMain::ViewLog1Click() {
 // ---- closing --------------------------------------------------------------------------------
 
 bool TfrmMain::FormClose() {
-    ++m_operations;
-    const bool done = guarded(m_prompts, this, [this] {
+    const CommandGate::Pass pass(m_gate);
+    return guarded(m_prompts, this, [this] {
         if (m_shutdown)
             m_shutdown();
     });
-    --m_operations;
-    return done;
 }
 
 void TfrmMain::closeEvent(QCloseEvent *event) {
@@ -1071,16 +1067,14 @@ void TfrmMain::closeEvent(QCloseEvent *event) {
         event->accept();
         return;
     }
-    if (m_operations > 0) {
+    if (m_gate.request(CommandGate::Request::Close)) {
         // A command is waiting on the server, inside this very call stack. It is ended as if
         // the connection had dropped, and the window closes once it has unwound.
-        m_closePending = true;
-        m_transport.abort();
         event->ignore();
         return;
     }
     const bool done = FormClose();
-    m_closePending = false;
+    m_gate.drop(CommandGate::Request::Close);
     if (!done) {
         event->ignore();
         return;

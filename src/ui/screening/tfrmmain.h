@@ -1,6 +1,7 @@
 #pragma once
 
 #include "screening/automatic.h"
+#include "screening/commandgate.h"
 #include "screening/mailboxsession.h"
 #include "screening/processing.h"
 #include "screening/screeningview.h"
@@ -103,7 +104,7 @@ public:
     // The text of status panel 0 to 3.
     QString panelText(int panel) const;
     // Whether a command that talks to the server is running (its waits keep events flowing).
-    bool operationRunning() const { return m_operations > 0; }
+    bool operationRunning() const { return m_gate.busy(); }
     // The row selected in the message list, -1 when none is.
     qsizetype selectedRow() const;
     // Commands whose windows are not part of the program yet stay disabled whatever the
@@ -270,12 +271,8 @@ private:
     std::function<void()> m_shutdown;
     QSet<const QObject *> m_unavailable;
     QLabel *m_panels[4];
-    int m_operations = 0;
-    bool m_closePending = false;
-    // Asked for while a command or pass was waiting on the server; carried out afterwards.
-    bool m_autoTogglePending = false;
-    bool m_passPending = false;
-    bool m_disconnectPending = false;
+    // Lets one command at a time talk to the server; what is asked for meanwhile waits there.
+    CommandGate m_gate;
     bool m_passRunning = false;
     bool m_shutDown = false;
     bool m_busy = false;

@@ -308,6 +308,50 @@ private Q_SLOTS:
         QVERIFY(!main()->Disconnect->isEnabled());
     }
 
+    // A command that talks to the server, started while a run waits after a deletion, does
+    // not start: a check would send QUIT on the run's connection, a view would read the run's
+    // replies. The run goes on undisturbed.
+    void serverCommandsWaitForARun_data() {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("check") << u"check"_s;
+        QTest::newRow("process") << u"process"_s;
+        QTest::newRow("view message") << u"view"_s;
+        QTest::newRow("view headers") << u"headers"_s;
+    }
+    void serverCommandsWaitForARun() {
+        QFETCH(QString, command);
+        start();
+        check();
+        mark(1, main()->Markfordeletion1);
+        mark(3, main()->Markfordeletion1);
+        bool tried = false;
+        ProcessingHooks hooks;
+        hooks.wait = [&](int) {
+            if (tried)
+                return;
+            tried = true;
+            clickRow(main(), 0);
+            if (command == u"check"_s)
+                main()->CheckAccount(0);
+            else if (command == u"process"_s)
+                main()->ProcessMessages1Click();
+            else if (command == u"view"_s)
+                main()->ViewEmail1Click();
+            else
+                main()->Viewheaders1Click();
+        };
+        main()->setProcessingHooks(hooks);
+        m_run->prompts.answers = {QMessageBox::No};
+        m_run->pop.clearCommands();
+        process();
+        QVERIFY(tried);
+        QCOMPARE(m_run->pop.commandsTo(kHost),
+                 (QList<QByteArray>{"RETR 4", "DELE 4", "RETR 2", "DELE 2", "QUIT"}));
+        QCOMPARE(m_run->pop.messages(kHost).size(), 2);
+        QCOMPARE(m_run->prompts.takeTexts(),
+                 QStringList{u"2 items deleted from server. Do you wish to reconnect?"_s});
+    }
+
     // Text typed into the log window before a run stays in the log, ahead of the run's lines.
     void typedLogTextIsKeptByARun() {
         start();
