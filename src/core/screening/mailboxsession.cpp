@@ -134,6 +134,32 @@ void MailboxSession::ReadMailboxSize() {
                 MessageCount));
 }
 
+void MailboxSession::FetchMessageForViewing(int n) {
+    m_msg.ClearMessage();
+    bool fetched = false;
+    try {
+        fetched = m_pop.FetchMessage(n, m_msg);
+    } catch (const DataError &) {
+        if (!m_pop.IsOpen())
+            throw;
+        fetched = true;
+    }
+    if (!fetched)
+        throw ProtocolError(
+            u"The server would not send message %1, so it cannot be shown."_s.arg(n));
+}
+
+QList<QByteArray> MailboxSession::FetchHeaderLines(int n) {
+    m_msg.ClearMessage();
+    try {
+        m_pop.FetchHeader(n, m_msg);
+    } catch (const DataError &) {
+        if (!m_pop.IsOpen())
+            throw;
+    }
+    return m_msg.HeaderLines;
+}
+
 void MailboxSession::CheckAccount(int tag) {
     m_connectFailure.reset();
     if (m_store) {

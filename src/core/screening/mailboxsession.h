@@ -72,6 +72,16 @@ public:
     // Ends the connection without deleting anything (RSET, then QUIT) and resets the state.
     void DisconnectExecute();
 
+    // The viewer's fetches over the open connection, for display only. A message or header
+    // the parser rejects has still been read to its end line and is shown as far as it could
+    // be read; errors that end the connection are passed on.
+    //
+    // RETR n into Msg(). Throws ProtocolError when the server will not send the message:
+    // opening an empty message in its place would pass a refusal off as the message.
+    void FetchMessageForViewing(int n);
+    // TOP n 0: the header lines of message n, exactly as the server sent them.
+    QList<QByteArray> FetchHeaderLines(int n);
+
     // Helpers shared with processing and automatic mode.
     void ShowBusy(bool busy);
     void ShowStatus(const QString &text);

@@ -986,26 +986,11 @@ void TfrmMain::ViewEmail1Click() {
         const int n = int(position) + 1;
         const QString before = panelText(1);
         m_session->ShowBusy(true);
-        MailMessage &msg = m_session->Msg();
-        msg.ClearMessage();
         m_session->ShowStatus(u"Retrieving message \"%1\""_s.arg(row.Note));
-        bool fetched = false;
-        try {
-            fetched = m_session->POP().FetchMessage(n, msg);
-        } catch (const DataError &) {
-            // A message the parser rejects has still been read to its end: it is shown as
-            // far as it could be read.
-            if (!m_session->POP().IsOpen())
-                throw;
-            fetched = true;
-        }
-        // Opening an empty message in its place would pass a refusal off as the message.
-        if (!fetched)
-            throw ProtocolError(
-                u"The server would not send message %1, so it cannot be shown."_s.arg(n));
+        m_session->FetchMessageForViewing(n);
         showSelectionStatus(row.Note);
         const QString path = tempFilePath();
-        msg.SaveMessageFile(path);
+        m_session->Msg().SaveMessageFile(path);
         (m_opener ? *m_opener : static_cast<FileOpener &>(m_desktopOpener)).open(path);
         m_session->ShowStatus(before);
         m_session->ShowBusy(false);
@@ -1025,21 +1010,13 @@ void TfrmMain::Viewheaders1Click() {
         const HeaderRow row = m_session->rows().at(position);
         const int n = int(position) + 1;
         m_session->ShowBusy(true);
-        MailMessage &msg = m_session->Msg();
-        msg.ClearMessage();
         m_headerWindow->Memo1->clear();
         m_session->ShowStatus(u"Retrieving headers for\"%1\""_s.arg(row.Size));
-        try {
-            m_session->POP().FetchHeader(n, msg);
-        } catch (const DataError &) {
-            // The header lines of a header the parser rejects have been read all the same.
-            if (!m_session->POP().IsOpen())
-                throw;
-        }
+        const QList<QByteArray> headerLines = m_session->FetchHeaderLines(n);
         showSelectionStatus(row.Size);
         QStringList lines;
-        lines.reserve(msg.HeaderLines.size());
-        for (const QByteArray &line : std::as_const(msg.HeaderLines))
+        lines.reserve(headerLines.size());
+        for (const QByteArray &line : headerLines)
             lines << decodeLegacyText(line);
         m_headerWindow->Memo1->setPlainText(lines.join(u'\n'));
         m_session->ShowBusy(false);

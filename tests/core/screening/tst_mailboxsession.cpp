@@ -121,6 +121,8 @@ private Q_SLOTS:
     void damagedHeaderIsStillListed();
     void oneMessageDoesNotStopTheScan_data();
     void oneMessageDoesNotStopTheScan();
+    void viewerFetches_data();
+    void viewerFetches();
     void hugeMessageCount();
     void disconnect();
     void disconnectWithoutReset();
@@ -460,6 +462,60 @@ void TestMailboxSession::disconnectWhenIdle() {
     QVERIFY(f.view.timersStopped);
     QCOMPARE(f.view.serverName, u"Idle..."_s);
     QCOMPARE(f.view.enabled, kAllButContextMenu);
+}
+
+void TestMailboxSession::viewerFetches_data() {
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("error");   // empty: shown
+    QTest::addColumn<int>("headerLines"); // of the header fetch
+    QTest::addColumn<bool>("openAfter");
+
+    QTest::newRow("whole") << QByteArray(
+                                  "+OK\r\nSubject: Hi\r\nFrom: a@b.example\r\n\r\nbody\r\n.\r\n")
+                           << QString() << 2 << true;
+    QTest::newRow("rejected sender, shown as far as read")
+        << QByteArray("+OK\r\nSubject: Hi\r\nFrom: Loan <x@spam.biz>@a\r\n\r\nbody\r\n.\r\n")
+        << QString() << 2 << true;
+    QTest::newRow("refused") << QByteArray("-ERR no such message\r\n")
+                             << u"The server would not send message 1, so it cannot be shown."_s
+                             << -1 << true;
+    QTest::newRow("dropped") << QByteArray("+OK\r\nSubject: Hi\r\n")
+                             << u"Connection Closed Gracefully."_s << -1 << false;
+}
+
+void TestMailboxSession::viewerFetches() {
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, error);
+    QFETCH(int, headerLines);
+    QFETCH(bool, openAfter);
+
+    for (const bool headersOnly : {false, true}) {
+        Fixture f;
+        f.t.serverSays(kLogin + "+OK 1 10\r\n+OK\r\n1 10\r\n.\r\n" + header("One", "a@b.example") +
+                       "+OK 1 10\r\n" + reply);
+        f.session->CheckAccount(0);
+        f.t.takeWritten();
+        QList<QByteArray> lines;
+        const QString actual = errorOf([&] {
+            if (headersOnly)
+                lines = f.session->FetchHeaderLines(1);
+            else
+                f.session->FetchMessageForViewing(1);
+        });
+        QCOMPARE(f.t.takeWritten(), QByteArray(headersOnly ? "TOP 1 0\r\n" : "RETR 1\r\n"));
+        QCOMPARE(f.session->POP().IsOpen(), openAfter);
+        if (headersOnly && headerLines < 0) {
+            // A refused TOP is the server's own words.
+            QVERIFY(!actual.isEmpty());
+            continue;
+        }
+        QCOMPARE(actual, error);
+        if (error.isEmpty()) {
+            QCOMPARE(f.session->Msg().Subject, u"Hi"_s);
+            if (headersOnly)
+                QCOMPARE(lines.size(), headerLines);
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestMailboxSession)
