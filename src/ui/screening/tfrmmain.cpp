@@ -447,17 +447,7 @@ void TfrmMain::createList() {
 }
 
 void TfrmMain::createStatusBar() {
-    StatusBar1 = new QStatusBar(this);
-    StatusBar1->setObjectName(u"StatusBar1"_s);
-    const int widths[] = {220, 160, 170, 160};
-    for (int i = 0; i < 4; ++i) {
-        auto *panel = new QLabel(StatusBar1);
-        panel->setObjectName(u"StatusPanel%1"_s.arg(i));
-        panel->setMinimumWidth(widths[i]);
-        panel->setContentsMargins(4, 0, 4, 0);
-        m_panels[i] = panel;
-        StatusBar1->addWidget(panel, i == 3 ? 1 : 0);
-    }
+    StatusBar1 = new MainStatusBar(this);
     setStatusBar(StatusBar1);
 }
 
@@ -522,7 +512,7 @@ void TfrmMain::applyListColour() {
 }
 
 QString TfrmMain::panelText(int panel) const {
-    return m_panels[panel]->text();
+    return StatusBar1->panelText(panel);
 }
 
 qsizetype TfrmMain::selectedRow() const {
@@ -564,19 +554,15 @@ void TfrmMain::showBusy(bool busy) {
 }
 
 void TfrmMain::showStatus(const QString &text) {
-    m_panels[1]->setText(text);
-    // Shown at once: the thread may block in network work right after this.
-    m_panels[1]->repaint();
+    StatusBar1->showActivity(text);
 }
 
 void TfrmMain::showSelectionStatus(const QString &text) {
-    m_panels[0]->setText(text);
+    StatusBar1->showSelection(text);
 }
 
 void TfrmMain::showFileStatus(const QString &count, const QString &size) {
-    m_panels[2]->setText(count);
-    m_panels[3]->setText(size);
-    StatusBar1->repaint();
+    StatusBar1->showFileStatus(count, size);
 }
 
 void TfrmMain::showServerName(const QString &text) {

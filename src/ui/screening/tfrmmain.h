@@ -5,6 +5,7 @@
 #include "screening/mailboxsession.h"
 #include "screening/processing.h"
 #include "screening/screeningview.h"
+#include "screening/statusbar.h"
 #include "shell/fileopener.h"
 
 #include <QFrame>
@@ -17,7 +18,6 @@
 class QAction;
 class QLabel;
 class QMenu;
-class QStatusBar;
 class QTimer;
 class QToolBar;
 class QToolButton;
@@ -180,7 +180,7 @@ public:
     QLabel *Label1; // inside pnlServerName
 
     QTreeView *lvHeaders;
-    QStatusBar *StatusBar1;
+    MainStatusBar *StatusBar1;
     // The automatic-mode timers: one starts each pass, the other counts down Label1.
     QTimer *Timer1;
     QTimer *Timer2;
@@ -270,7 +270,6 @@ private:
     QString m_accountEmail; // "E-Mail Address" of the account last chosen for a check
     std::function<void()> m_shutdown;
     QSet<const QObject *> m_unavailable;
-    QLabel *m_panels[4];
     // Lets one command at a time talk to the server; what is asked for meanwhile waits there.
     CommandGate m_gate;
     bool m_passRunning = false;
