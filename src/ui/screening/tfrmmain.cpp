@@ -186,97 +186,228 @@ TfrmMain::~TfrmMain() {
 }
 
 void TfrmMain::createActions() {
-    const auto action = [this](const QString &name, const QString &text) {
-        auto *a = new QAction(text, this);
-        a->setObjectName(name);
-        a->setProperty(kStateProperty, true);
-        return a;
+    // Every command of the menus and the list's context menu: the member (its name is the
+    // objectName the tests find), the caption, the picture, and the handler. Commands that
+    // wait on the server run after the menu has closed, outside its handling (queued).
+    using Handler = void (TfrmMain::*)();
+    struct Command {
+        QAction *TfrmMain::*member;
+        QString name;
+        QString text;
+        std::optional<ToolIcon> tool;
+        std::optional<RowMark> mark;
+        Handler handler;
+        bool queued;
     };
-    ProcessMessages1 = action(u"ProcessMessages1"_s, u"Process Messages"_s);
-    ProcessMessages1->setIcon(toolIcon(ToolIcon::Process));
-    RulesandLists1 = action(u"RulesandLists1"_s, u"Rules and Lists"_s);
-    Options1 = action(u"Options1"_s, u"Options / settings"_s);
-    Options1->setIcon(toolIcon(ToolIcon::Options));
-    Checkforupdates1 = action(u"Checkforupdates1"_s, u"Check for updates"_s);
-    ViewLog1 = action(u"ViewLog1"_s, u"View Log"_s);
-    Quit1 = action(u"Quit1"_s, u"Close program"_s);
-    Quit1->setIcon(toolIcon(ToolIcon::Quit));
-    Add1 = action(u"Add1"_s, u"Add Account"_s);
-
-    Addemailtoblacklist1 = action(u"Addemailtoblacklist1"_s, u"Add email to black list"_s);
-    Addemailtofriendlylist1 = action(u"Addemailtofriendlylist1"_s, u"Add email to friendly list"_s);
-    Addsubjecttoblacklist1 = action(u"Addsubjecttoblacklist1"_s, u"Add subject to black list"_s);
-    Addsubjecttoxyblacklist1 =
-        action(u"Addsubjecttoxyblacklist1"_s, u"Add subject to x y black list"_s);
-    ViewEmail1 = action(u"ViewEmail1"_s, u"View complete email"_s);
-    Viewheaders1 = action(u"Viewheaders1"_s, u"View all headers"_s);
-
-    Markfordeletion1 = action(u"Markfordeletion1"_s, u"Mark for deletion"_s);
-    Markfordeletion1->setIcon(markIcon(RowMark::Delete));
-    Markforbouncing1 = action(u"Markforbouncing1"_s, u"Mark for bouncing"_s);
-    Markforbouncing1->setIcon(markIcon(RowMark::Bounce));
-    Markallspamfordeletion1 = action(u"Markallspamfordeletion1"_s, u"Mark all spam for deletion"_s);
-    Unmarkallfordeletion1 = action(u"Unmarkallfordeletion1"_s, u"Unmark all for deletion"_s);
-    Markallspamforbouncing1 = action(u"Markallspamforbouncing1"_s, u"Mark all spam for bouncing"_s);
-    Unmarkallforbouncing1 = action(u"Unmarkallforbouncing1"_s, u"Unmark all for bouncing"_s);
-
-    Help2 = action(u"Help2"_s, u"Help"_s);
-    Contactsupport1 = action(u"Contactsupport1"_s, u"Contact support"_s);
-    VistWebsite1 = action(u"VistWebsite1"_s, u"Vist Website"_s);
-
-    ViewMessage1 = action(u"ViewMessage1"_s, u"View Message"_s);
-    VewHeaders1 = action(u"VewHeaders1"_s, u"Vew Headers"_s);
-    Markthisemailfordeletion1 =
-        action(u"Markthisemailfordeletion1"_s, u"Mark this email for deletion"_s);
-    Markthisemailfordeletion1->setIcon(markIcon(RowMark::Delete));
-    Markthisemailforbouncing1 =
-        action(u"Markthisemailforbouncing1"_s, u"Mark this email for bouncing"_s);
-    Markthisemailforbouncing1->setIcon(markIcon(RowMark::Bounce));
-    Addemailtoblacklist2 = action(u"Addemailtoblacklist2"_s, u"Add email to black list"_s);
-    Addsubjecttoblacklist2 = action(u"Addsubjecttoblacklist2"_s, u"Add subject to black list"_s);
-
-    Disconnect = action(u"Disconnect"_s, u"Disconnect from server without purging"_s);
+    const Command commands[] = {
+        // Program
+        {&TfrmMain::ProcessMessages1,
+         u"ProcessMessages1"_s,
+         u"Process Messages"_s,
+         ToolIcon::Process,
+         {},
+         &TfrmMain::ProcessMessages1Click,
+         true},
+        {&TfrmMain::RulesandLists1,
+         u"RulesandLists1"_s,
+         u"Rules and Lists"_s,
+         {},
+         {},
+         nullptr,
+         false},
+        {&TfrmMain::Options1,
+         u"Options1"_s,
+         u"Options / settings"_s,
+         ToolIcon::Options,
+         {},
+         nullptr,
+         false},
+        {&TfrmMain::Checkforupdates1,
+         u"Checkforupdates1"_s,
+         u"Check for updates"_s,
+         {},
+         {},
+         nullptr,
+         false},
+        {&TfrmMain::ViewLog1,
+         u"ViewLog1"_s,
+         u"View Log"_s,
+         {},
+         {},
+         &TfrmMain::ViewLog1Click,
+         false},
+        {&TfrmMain::Quit1,
+         u"Quit1"_s,
+         u"Close program"_s,
+         ToolIcon::Quit,
+         {},
+         &TfrmMain::Quit1Click,
+         false},
+        // Accounts
+        {&TfrmMain::Add1, u"Add1"_s, u"Add Account"_s, {}, {}, &TfrmMain::Add1Click, false},
+        // Email Options
+        {&TfrmMain::Addemailtoblacklist1,
+         u"Addemailtoblacklist1"_s,
+         u"Add email to black list"_s,
+         {},
+         {},
+         &TfrmMain::Addemailtoblacklist1Click,
+         false},
+        {&TfrmMain::Addemailtofriendlylist1,
+         u"Addemailtofriendlylist1"_s,
+         u"Add email to friendly list"_s,
+         {},
+         {},
+         &TfrmMain::Addemailtofriendlylist1Click,
+         false},
+        {&TfrmMain::Addsubjecttoblacklist1,
+         u"Addsubjecttoblacklist1"_s,
+         u"Add subject to black list"_s,
+         {},
+         {},
+         &TfrmMain::Addsubjecttoblacklist1Click,
+         false},
+        {&TfrmMain::Addsubjecttoxyblacklist1,
+         u"Addsubjecttoxyblacklist1"_s,
+         u"Add subject to x y black list"_s,
+         {},
+         {},
+         &TfrmMain::Addsubjecttoxyblacklist1Click,
+         false},
+        {&TfrmMain::ViewEmail1,
+         u"ViewEmail1"_s,
+         u"View complete email"_s,
+         {},
+         {},
+         &TfrmMain::ViewEmail1Click,
+         true},
+        {&TfrmMain::Viewheaders1,
+         u"Viewheaders1"_s,
+         u"View all headers"_s,
+         {},
+         {},
+         &TfrmMain::Viewheaders1Click,
+         true},
+        // Mark Email
+        {&TfrmMain::Markfordeletion1,
+         u"Markfordeletion1"_s,
+         u"Mark for deletion"_s,
+         {},
+         RowMark::Delete,
+         &TfrmMain::Markfordeletion1Click,
+         false},
+        {&TfrmMain::Markforbouncing1,
+         u"Markforbouncing1"_s,
+         u"Mark for bouncing"_s,
+         {},
+         RowMark::Bounce,
+         &TfrmMain::Markforbouncing1Click,
+         false},
+        {&TfrmMain::Markallspamfordeletion1,
+         u"Markallspamfordeletion1"_s,
+         u"Mark all spam for deletion"_s,
+         {},
+         {},
+         &TfrmMain::Markallspamfordeletion1Click,
+         false},
+        {&TfrmMain::Unmarkallfordeletion1,
+         u"Unmarkallfordeletion1"_s,
+         u"Unmark all for deletion"_s,
+         {},
+         {},
+         &TfrmMain::Unmarkallfordeletion1Click,
+         false},
+        {&TfrmMain::Markallspamforbouncing1,
+         u"Markallspamforbouncing1"_s,
+         u"Mark all spam for bouncing"_s,
+         {},
+         {},
+         &TfrmMain::Markallspamforbouncing1Click,
+         false},
+        {&TfrmMain::Unmarkallforbouncing1,
+         u"Unmarkallforbouncing1"_s,
+         u"Unmark all for bouncing"_s,
+         {},
+         {},
+         &TfrmMain::Unmarkallforbouncing1Click,
+         false},
+        // Help
+        {&TfrmMain::Help2, u"Help2"_s, u"Help"_s, {}, {}, nullptr, false},
+        {&TfrmMain::Contactsupport1,
+         u"Contactsupport1"_s,
+         u"Contact support"_s,
+         {},
+         {},
+         nullptr,
+         false},
+        {&TfrmMain::VistWebsite1, u"VistWebsite1"_s, u"Vist Website"_s, {}, {}, nullptr, false},
+        // The list's context menu
+        {&TfrmMain::ViewMessage1,
+         u"ViewMessage1"_s,
+         u"View Message"_s,
+         {},
+         {},
+         &TfrmMain::ViewEmail1Click,
+         true},
+        {&TfrmMain::VewHeaders1,
+         u"VewHeaders1"_s,
+         u"Vew Headers"_s,
+         {},
+         {},
+         &TfrmMain::Viewheaders1Click,
+         true},
+        {&TfrmMain::Markthisemailfordeletion1,
+         u"Markthisemailfordeletion1"_s,
+         u"Mark this email for deletion"_s,
+         {},
+         RowMark::Delete,
+         &TfrmMain::Markfordeletion1Click,
+         false},
+        {&TfrmMain::Markthisemailforbouncing1,
+         u"Markthisemailforbouncing1"_s,
+         u"Mark this email for bouncing"_s,
+         {},
+         RowMark::Bounce,
+         &TfrmMain::Markforbouncing1Click,
+         false},
+        {&TfrmMain::Addemailtoblacklist2,
+         u"Addemailtoblacklist2"_s,
+         u"Add email to black list"_s,
+         {},
+         {},
+         &TfrmMain::Addemailtoblacklist1Click,
+         false},
+        {&TfrmMain::Addsubjecttoblacklist2,
+         u"Addsubjecttoblacklist2"_s,
+         u"Add subject to black list"_s,
+         {},
+         {},
+         &TfrmMain::Addsubjecttoblacklist1Click,
+         false},
+        // The tool bar's Disconnect button
+        {&TfrmMain::Disconnect,
+         u"Disconnect"_s,
+         u"Disconnect from server without purging"_s,
+         ToolIcon::Disconnect,
+         {},
+         &TfrmMain::DisconnectExecute,
+         false},
+    };
+    for (const Command &c : commands) {
+        auto *a = new QAction(c.text, this);
+        a->setObjectName(c.name);
+        a->setProperty(kStateProperty, true);
+        if (c.tool)
+            a->setIcon(toolIcon(*c.tool));
+        else if (c.mark)
+            a->setIcon(markIcon(*c.mark));
+        if (c.handler)
+            connect(a, &QAction::triggered, this, c.handler,
+                    c.queued ? Qt::QueuedConnection : Qt::AutoConnection);
+        this->*c.member = a;
+    }
     Disconnect->setIconText(u"Disconnect"_s);
     Disconnect->setToolTip(u"Disconnect from server"_s);
-    Disconnect->setIcon(toolIcon(ToolIcon::Disconnect));
-
-    connect(Quit1, &QAction::triggered, this, &TfrmMain::Quit1Click);
-    // Commands that wait on the server run after the menu has closed, outside its handling.
-    connect(ProcessMessages1, &QAction::triggered, this, &TfrmMain::ProcessMessages1Click,
-            Qt::QueuedConnection);
-    connect(ViewEmail1, &QAction::triggered, this, &TfrmMain::ViewEmail1Click,
-            Qt::QueuedConnection);
-    connect(ViewMessage1, &QAction::triggered, this, &TfrmMain::ViewEmail1Click,
-            Qt::QueuedConnection);
-    connect(Viewheaders1, &QAction::triggered, this, &TfrmMain::Viewheaders1Click,
-            Qt::QueuedConnection);
-    connect(VewHeaders1, &QAction::triggered, this, &TfrmMain::Viewheaders1Click,
-            Qt::QueuedConnection);
-    connect(ViewLog1, &QAction::triggered, this, &TfrmMain::ViewLog1Click);
-    connect(Add1, &QAction::triggered, this, &TfrmMain::Add1Click);
-    connect(Disconnect, &QAction::triggered, this, &TfrmMain::DisconnectExecute);
-    connect(Markfordeletion1, &QAction::triggered, this, &TfrmMain::Markfordeletion1Click);
-    connect(Markforbouncing1, &QAction::triggered, this, &TfrmMain::Markforbouncing1Click);
-    connect(Markthisemailfordeletion1, &QAction::triggered, this, &TfrmMain::Markfordeletion1Click);
-    connect(Markthisemailforbouncing1, &QAction::triggered, this, &TfrmMain::Markforbouncing1Click);
-    connect(Markallspamfordeletion1, &QAction::triggered, this,
-            &TfrmMain::Markallspamfordeletion1Click);
-    connect(Unmarkallfordeletion1, &QAction::triggered, this,
-            &TfrmMain::Unmarkallfordeletion1Click);
-    connect(Markallspamforbouncing1, &QAction::triggered, this,
-            &TfrmMain::Markallspamforbouncing1Click);
-    connect(Unmarkallforbouncing1, &QAction::triggered, this,
-            &TfrmMain::Unmarkallforbouncing1Click);
-    connect(Addemailtoblacklist1, &QAction::triggered, this, &TfrmMain::Addemailtoblacklist1Click);
-    connect(Addemailtoblacklist2, &QAction::triggered, this, &TfrmMain::Addemailtoblacklist1Click);
-    connect(Addemailtofriendlylist1, &QAction::triggered, this,
-            &TfrmMain::Addemailtofriendlylist1Click);
-    connect(Addsubjecttoblacklist1, &QAction::triggered, this,
-            &TfrmMain::Addsubjecttoblacklist1Click);
-    connect(Addsubjecttoblacklist2, &QAction::triggered, this,
-            &TfrmMain::Addsubjecttoblacklist1Click);
-    connect(Addsubjecttoxyblacklist1, &QAction::triggered, this,
-            &TfrmMain::Addsubjecttoxyblacklist1Click);
 }
 
 void TfrmMain::createMenus() {
