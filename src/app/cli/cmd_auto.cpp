@@ -3,8 +3,8 @@
 // the program is interrupted.
 
 #include "cli/command.h"
-#include "cli/programdata.h"
 #include "cli/shared.h"
+#include "settings/programdata.h"
 
 #include "errors.h"
 #include "protocol/tcptransport.h"

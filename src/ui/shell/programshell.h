@@ -1,12 +1,7 @@
 #pragma once
 
-#include "platform/datadir.h"
-#include "platform/datadirlock.h"
-#include "records/deletionlog.h"
 #include "records/logprinter.h"
-#include "rules/listfileset.h"
-#include "rules/rulelists.h"
-#include "settings/settings.h"
+#include "settings/programdata.h"
 
 #include <memory>
 
@@ -28,8 +23,6 @@ class Transport;
 // main window closes. Nothing is written over a file whose contents were never read.
 class ProgramShell {
 public:
-    static const QString AccountsFileName; // "accounts.dat"
-
     ProgramShell(DataDirectory directory, Prompts &prompts, Transport &transport);
     ~ProgramShell();
     ProgramShell(const ProgramShell &) = delete;
@@ -53,31 +46,24 @@ public:
     TForm8 *logWindow() const { return m_form8; }
     TForm2 *headerWindow() const { return m_form2; }
 
-    const DataDirectory &directory() const { return m_directory; }
-    RuleLists &lists() { return m_lists; }
-    DeletionLog &log() { return m_log; }
-    Settings &settings() { return m_settings; }
-    AccountStore *accountStore() const { return m_store.get(); }
-    const ListFileSet &listFiles() const { return m_listFiles; }
-    const SettingsFile &settingsFile() const { return m_settingsFile; }
+    const DataDirectory &directory() const { return m_data.directory(); }
+    ProgramData &data() { return m_data; }
+    RuleLists &lists() { return m_data.lists; }
+    DeletionLog &log() { return m_data.log; }
+    Settings &settings() { return m_data.settings; }
+    AccountStore *accountStore() const { return m_data.store(); }
+    const ListFileSet &listFiles() const { return m_data.listFiles(); }
+    const SettingsFile &settingsFile() const { return m_data.settingsFile(); }
 
 private:
-    void loadLists();
     void createDialogs();
     void openAccountStore();
 
-    DataDirectory m_directory;
-    // Held from start() until the shell goes, after the last file has been saved.
-    std::unique_ptr<DataDirectoryLock> m_lock;
+    // The lists, the log, the settings and the account store, and the directory's lock, held
+    // until the shell goes, after the last file has been saved.
+    ProgramData m_data;
     Prompts &m_prompts;
     Transport &m_transport;
-    RuleLists m_lists;
-    ListFileSet m_listFiles;
-    DeletionLog m_log;
-    bool m_logRead = true;
-    Settings m_settings;
-    SettingsFile m_settingsFile;
-    std::unique_ptr<AccountStore> m_store;
     // The windows go before the data they show.
     std::unique_ptr<TfrmMain> m_main;
     TForm3 *m_form3 = nullptr;

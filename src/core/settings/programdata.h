@@ -1,0 +1,77 @@
+#pragma once
+
+#include "platform/datadir.h"
+#include "platform/datadirlock.h"
+#include "records/deletionlog.h"
+#include "rules/listfileset.h"
+#include "rules/rulelists.h"
+#include "settings/settings.h"
+
+#include <QStringList>
+
+#include <chrono>
+#include <memory>
+
+namespace corvane {
+
+class AccountStore;
+
+// The program's data for one run, the same for the desktop program and corvane-cli: the four
+// rule lists, the deletion log, Settings.ini (options, rule ticks and the total of deleted
+// messages) and the account store of one data directory, with the directory's lock.
+//
+// Start-up reads the files in this order: the lists, the log, the account store, the
+// settings (the desktop program creates its windows between the steps, so each step is a
+// call of its own; load() runs them all). Shutdown writes the log, the lists and the
+// settings, in that order. Nothing is ever written over a file whose contents could not be
+// read: a damaged list file is kept as <name>.damaged first, and a log or settings file that
+// exists but could not be read is left as it was.
+class ProgramData {
+public:
+    static const QString AccountsFileName; // "accounts.dat"
+
+    explicit ProgramData(DataDirectory directory);
+    ~ProgramData();
+    ProgramData(const ProgramData &) = delete;
+    ProgramData &operator=(const ProgramData &) = delete;
+
+    // Creates the directory when missing and takes its lock, waiting up to wait for another
+    // program to let go. Throws (FileError, LockError) when the directory cannot be had; the
+    // lock is held until the object goes, after the last file has been saved.
+    void lock(std::chrono::milliseconds wait = std::chrono::milliseconds(0));
+
+    // The start-up steps. loadLists() returns the problems of each list (a damaged or
+    // unreadable file, the entries it could read kept); the other steps throw their failure,
+    // after which start-up goes on with the next step.
+    QStringList loadLists();
+    void loadLog();
+    void openAccountStore();
+    void readSettings();
+    // Every step in order, going on after a failure; returns the problems met, in order.
+    QStringList load();
+
+    // Writes the log, the lists and the settings. Throws the first failure, which ends the
+    // sequence there.
+    void save();
+
+    const DataDirectory &directory() const { return m_directory; }
+    // The archive folder, created when missing.
+    QString archiveFolder() const;
+    const ListFileSet &listFiles() const { return m_listFiles; }
+    const SettingsFile &settingsFile() const { return m_settingsFile; }
+
+    RuleLists lists;
+    DeletionLog log;
+    Settings settings;
+    // Null until openAccountStore(), and when accounts.dat could not be opened.
+    AccountStore *store() const { return m_store.get(); }
+
+private:
+    DataDirectory m_directory;
+    std::unique_ptr<DataDirectoryLock> m_lock;
+    ListFileSet m_listFiles;
+    SettingsFile m_settingsFile;
+    std::unique_ptr<AccountStore> m_store;
+};
+
+} // namespace corvane

@@ -1,0 +1,103 @@
+// The program's data for one run, as both programs open, read, save and lock it.
+#include "settings/programdata.h"
+
+#include "errors.h"
+#include "settings/accountstore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using namespace corvane;
+
+namespace {
+
+bool writeFile(const QString &path, const QByteArray &bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestProgramData final : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void savedDataReadsBack() {
+        QTemporaryDir dir;
+        {
+            ProgramData data{DataDirectory(dir.path())};
+            QVERIFY(data.load().isEmpty());
+            QVERIFY(data.store());
+            data.lists.Friendly.add(u"@friend.example"_s, {u"a friend"_s});
+            data.log.LogLines << u"a line"_s;
+            data.log.DeleteCount = u"7"_s;
+            data.settings.AutoIntvl = 9;
+            data.save();
+        }
+        ProgramData again{DataDirectory(dir.path())};
+        QVERIFY(again.load().isEmpty());
+        QCOMPARE(again.lists.Friendly.size(), 1);
+        QCOMPARE(again.log.LogLines, QStringList{u"a line"_s});
+        QCOMPARE(again.log.DeleteCount, u"7"_s);
+        QCOMPARE(again.settings.AutoIntvl, 9);
+    }
+
+    // A file that could not be read is reported by load() and left exactly as it was by save().
+    void unreadFilesAreNeverOverwritten_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("contents"); // empty: a folder stands in its place
+        QTest::addColumn<QString>("kept");        // the file that must be unchanged
+
+        QTest::newRow("log is a folder") << u"logfile.log"_s << QByteArray() << u"logfile.log"_s;
+        QTest::newRow("settings are a folder")
+            << u"Settings.ini"_s << QByteArray() << u"Settings.ini"_s;
+        QTest::newRow("damaged list kept aside")
+            << u"freml.dat"_s << QByteArray("\x01\x05\x00\x00\x00garbage", 14)
+            << u"freml.dat.damaged"_s;
+    }
+
+    void unreadFilesAreNeverOverwritten() {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, contents);
+        QFETCH(QString, kept);
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(file);
+        if (contents.isEmpty())
+            QVERIFY(QDir().mkpath(path));
+        else
+            QVERIFY(writeFile(path, contents));
+
+        ProgramData data{DataDirectory(dir.path())};
+        const QStringList problems = data.load();
+        QVERIFY2(!problems.isEmpty() && problems.join(u'\n').contains(file),
+                 qPrintable(problems.join(u'\n')));
+        data.log.LogLines << u"a line of this run"_s;
+        data.settings.AutoIntvl = 9;
+        data.save();
+        if (contents.isEmpty())
+            QVERIFY(QFileInfo(path).isDir());
+        else
+            QCOMPARE(readFile(dir.filePath(kept)), contents);
+    }
+
+    void oneProgramAtATime() {
+        QTemporaryDir dir;
+        ProgramData first{DataDirectory(dir.filePath(u"new"_s))};
+        first.lock();
+        QVERIFY(QFileInfo(dir.filePath(u"new"_s)).isDir()); // created for the lock
+        ProgramData second{DataDirectory(dir.filePath(u"new"_s))};
+        QVERIFY_THROWS_EXCEPTION(LockError, second.lock());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProgramData)
+#include "tst_programdata.moc"
