@@ -543,36 +543,8 @@ void TfrmMain::createToolBar() {
 }
 
 void TfrmMain::createList() {
-    lvHeaders = new QTreeView(this);
-    lvHeaders->setObjectName(u"lvHeaders"_s);
-    lvHeaders->setModel(m_model);
-    lvHeaders->setRootIsDecorated(false);
-    lvHeaders->setItemsExpandable(false);
-    lvHeaders->setUniformRowHeights(true);
-    lvHeaders->setAllColumnsShowFocus(true);
-    lvHeaders->setSortingEnabled(false);
-    lvHeaders->setSelectionBehavior(QAbstractItemView::SelectRows);
-    lvHeaders->setSelectionMode(QAbstractItemView::SingleSelection);
-    lvHeaders->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    lvHeaders->setIconSize(QSize(16, 16));
-    lvHeaders->setTextElideMode(Qt::ElideRight);
-    lvHeaders->setContextMenuPolicy(Qt::CustomContextMenu);
-    QHeaderView *header = lvHeaders->header();
-    header->setStretchLastSection(false);
-    header->setSectionsMovable(false);
-    header->setSectionResizeMode(HeaderListModel::SubjectColumn, QHeaderView::Stretch);
-    const int widths[] = {0, 140, 140, 80, 85};
-    for (int c = HeaderListModel::FromColumn; c < HeaderListModel::ColumnCount; ++c) {
-        header->setSectionResizeMode(c, QHeaderView::Interactive);
-        header->resizeSection(c, widths[c]);
-    }
-    header->setMinimumSectionSize(40);
-    connect(lvHeaders, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
-        PopupMenu1->popup(lvHeaders->viewport()->mapToGlobal(pos));
-    });
-    connect(lvHeaders->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &TfrmMain::updateSelectionLine);
-    connect(lvHeaders, &QAbstractItemView::clicked, this, &TfrmMain::updateSelectionLine);
+    lvHeaders = new HeaderListView(m_model, PopupMenu1, this);
+    connect(lvHeaders, &HeaderListView::selectionTouched, this, &TfrmMain::updateSelectionLine);
     setCentralWidget(lvHeaders);
     applyListColour();
 }
@@ -637,9 +609,7 @@ QString TfrmMain::archiveFolder() const {
 }
 
 void TfrmMain::applyListColour() {
-    QPalette palette = lvHeaders->palette();
-    palette.setColor(QPalette::Base, colourFromSetting(m_settings.colormailwin));
-    lvHeaders->setPalette(palette);
+    lvHeaders->setListColour(colourFromSetting(m_settings.colormailwin));
 }
 
 QString TfrmMain::panelText(int panel) const {
@@ -647,8 +617,7 @@ QString TfrmMain::panelText(int panel) const {
 }
 
 qsizetype TfrmMain::selectedRow() const {
-    const QModelIndexList rows = lvHeaders->selectionModel()->selectedRows();
-    return rows.isEmpty() ? -1 : rows.first().row();
+    return lvHeaders->selectedRow();
 }
 
 bool TfrmMain::stateEnabled(const QAction *command) {

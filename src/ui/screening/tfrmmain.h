@@ -2,6 +2,7 @@
 
 #include "screening/automatic.h"
 #include "screening/commandgate.h"
+#include "screening/headerlistview.h"
 #include "screening/mailboxsession.h"
 #include "screening/processing.h"
 #include "screening/screeningview.h"
@@ -179,7 +180,7 @@ public:
     ServerNamePanel *pnlServerName;
     QLabel *Label1; // inside pnlServerName
 
-    QTreeView *lvHeaders;
+    HeaderListView *lvHeaders;
     MainStatusBar *StatusBar1;
     // The automatic-mode timers: one starts each pass, the other counts down Label1.
     QTimer *Timer1;
