@@ -22,7 +22,6 @@ class QMenu;
 class QTimer;
 class QToolBar;
 class QToolButton;
-class QTreeView;
 
 namespace corvane {
 
