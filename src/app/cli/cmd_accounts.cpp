@@ -1,18 +1,16 @@
 // corvane-cli accounts: list, add, edit and delete the POP3 accounts of a data directory.
 
 #include "cli/command.h"
+#include "cli/datadircommand.h"
 #include "cli/shared.h"
 
 #include "errors.h"
-#include "platform/datadir.h"
 #include "settings/accountstore.h"
 
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -21,10 +19,6 @@ namespace {
 
 const QString kStoreFile = u"accounts.dat"_s;
 
-const QCommandLineOption dataDirOption(u"data-dir"_s,
-                                       u"The data directory that holds accounts.dat (default: "
-                                       u"the directory of the program)."_s,
-                                       u"DIR"_s);
 const QCommandLineOption nameOption(u"name"_s, u"The account name."_s, u"TEXT"_s);
 const QCommandLineOption serverOption(u"server"_s, u"The POP3 server's host name."_s, u"HOST"_s);
 const QCommandLineOption portOption(u"port"_s, u"The POP3 port."_s, u"PORT"_s);
@@ -39,19 +33,6 @@ const QCommandLineOption passwordStdinOption(u"password-stdin"_s,
                                              u"standard input."_s);
 const QCommandLineOption emailOption(u"email"_s, u"The account's own e-mail address."_s,
                                      u"ADDRESS"_s);
-
-// The data directory chosen on the command line; nothing (after an error message) when it
-// does not exist.
-std::optional<DataDirectory> dataDirectory(const QCommandLineParser &parser,
-                                           const QString &command) {
-    const DataDirectory dir(parser.isSet(dataDirOption) ? parser.value(dataDirOption)
-                                                        : DataDirectory::defaultPath());
-    if (!QFileInfo(dir.path()).isDir()) {
-        err(u"corvane-cli %1: no such directory: %2\n"_s.arg(command, dir.path()));
-        return std::nullopt;
-    }
-    return dir;
-}
 
 bool readPassword(QString &password) {
     QFile input;
@@ -125,19 +106,20 @@ int tagArgument(const QCommandLineParser &parser, const QString &command) {
 
 int list(const QStringList &args) {
     const QString command = u"accounts list"_s;
+    const DataDirCommand data(command, kStoreFile);
     QCommandLineParser parser;
     parser.setApplicationDescription(
         u"Prints one line per account in table order: the tag (the account's position, from "
         u"0), the account name, the POP3 server, the port, the user name and the e-mail "
         u"address, separated by TAB. Passwords are never printed. A TAB, line break or "
         u"backslash inside a field is written as \\t, \\n, \\r or \\\\."_s);
-    parser.addOption(dataDirOption);
+    parser.addOption(data.option());
     int code = Success;
     if (!parseArguments(parser, command, args, code))
         return code;
     if (!noPositionals(parser, command))
         return Usage;
-    const auto dir = dataDirectory(parser, command);
+    const auto dir = data.directory(parser);
     if (!dir)
         return Failure;
     const QString file = dir->filePath(kStoreFile);
@@ -160,12 +142,13 @@ int list(const QStringList &args) {
 
 int add(const QStringList &args) {
     const QString command = u"accounts add"_s;
+    const DataDirCommand data(command, kStoreFile);
     QCommandLineParser parser;
     parser.setApplicationDescription(
         u"Adds an account at the end of the table (accounts.dat is created when missing). The "
         u"name must not be taken by another account (compared exactly, case-sensitive). The "
         u"port defaults to 110; the other fields default to empty."_s);
-    parser.addOptions({dataDirOption, nameOption, serverOption, portOption, userOption,
+    parser.addOptions({data.option(), nameOption, serverOption, portOption, userOption,
                        passwordOption, passwordStdinOption, emailOption});
     int code = Success;
     if (!parseArguments(parser, command, args, code))
@@ -180,7 +163,7 @@ int add(const QStringList &args) {
     a.PortNumber = u"110"_s;
     if (!takeFields(parser, command, a))
         return Usage;
-    const auto dir = dataDirectory(parser, command);
+    const auto dir = data.directory(parser);
     if (!dir)
         return Failure;
     const auto lock = lockDataDirectory(*dir, command);
@@ -198,11 +181,12 @@ int add(const QStringList &args) {
 
 int edit(const QStringList &args) {
     const QString command = u"accounts edit"_s;
+    const DataDirCommand data(command, kStoreFile);
     QCommandLineParser parser;
     parser.setApplicationDescription(
         u"Changes the account with the given tag (see 'corvane-cli accounts list') in place; "
         u"fields that are not given keep their values."_s);
-    parser.addOptions({dataDirOption, nameOption, serverOption, portOption, userOption,
+    parser.addOptions({data.option(), nameOption, serverOption, portOption, userOption,
                        passwordOption, passwordStdinOption, emailOption});
     parser.addPositionalArgument(u"TAG"_s, u"The account's tag."_s);
     int code = Success;
@@ -211,7 +195,7 @@ int edit(const QStringList &args) {
     const int tag = tagArgument(parser, command);
     if (tag < 0)
         return Usage;
-    const auto dir = dataDirectory(parser, command);
+    const auto dir = data.directory(parser);
     if (!dir)
         return Failure;
     const auto lock = lockDataDirectory(*dir, command);
@@ -236,11 +220,12 @@ int edit(const QStringList &args) {
 
 int remove(const QStringList &args, const QString &verb) {
     const QString command = u"accounts "_s + verb;
+    const DataDirCommand data(command, kStoreFile);
     QCommandLineParser parser;
     parser.setApplicationDescription(
         u"Deletes the account with the given tag (see 'corvane-cli accounts list') without a "
         u"question; the accounts after it move up by one."_s);
-    parser.addOption(dataDirOption);
+    parser.addOption(data.option());
     parser.addPositionalArgument(u"TAG"_s, u"The account's tag."_s);
     int code = Success;
     if (!parseArguments(parser, command, args, code))
@@ -248,7 +233,7 @@ int remove(const QStringList &args, const QString &verb) {
     const int tag = tagArgument(parser, command);
     if (tag < 0)
         return Usage;
-    const auto dir = dataDirectory(parser, command);
+    const auto dir = data.directory(parser);
     if (!dir)
         return Failure;
     const auto lock = lockDataDirectory(*dir, command);
@@ -271,7 +256,8 @@ int run(const QStringList &args) {
         u"       corvane-cli accounts edit TAG [--name ...] [--server ...] [--port ...] ...\n"
         u"       corvane-cli accounts delete TAG [--data-dir DIR]    (also: remove)\n\n"
         u"Works on the POP3 accounts in accounts.dat. An account is named by its tag, its\n"
-        u"position in the table counted from 0, as 'accounts list' prints it.\n"
+        u"position in the table counted from 0, as 'accounts list' prints it. The data\n"
+        u"directory defaults to the directory of corvane-cli, as the desktop program's does.\n"
         u"Run 'corvane-cli accounts SUBCOMMAND --help' for details.\n"_s;
     return runSubcommand(
         u"accounts"_s, args,

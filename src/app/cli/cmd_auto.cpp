@@ -3,6 +3,7 @@
 // the program is interrupted.
 
 #include "cli/command.h"
+#include "cli/datadircommand.h"
 #include "cli/shared.h"
 #include "settings/programdata.h"
 
@@ -14,7 +15,6 @@
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -155,17 +155,15 @@ int run(const QStringList &args) {
         u"unknown, else 1 when an account failed, else 75 when an account could not be reached "
         u"or its connection broke, else 0. Without --once it is 0 after a signal.\n\n"_s +
         exitCodeHelp(true, true));
-    const QCommandLineOption dataDir(
-        u"data-dir"_s,
-        u"The data directory: accounts.dat, the list files, Settings.ini, logfile.log and "
-        u"archive/ (default: the directory of the program)."_s,
-        u"DIR"_s);
+    const DataDirCommand dataDir(
+        u"auto"_s, u"accounts.dat, the list files, Settings.ini, logfile.log and archive/"_s);
     const QCommandLineOption once(u"once"_s, u"Run one pass and end."_s);
     ServerLimitOptions limits;
     const QCommandLineOption transcript(
         u"transcript"_s, u"Print the POP3 conversations on stderr (passwords masked)."_s);
     const QCommandLineOption verbose(u"verbose"_s, u"Print the progress on stderr."_s);
-    parser.addOptions({dataDir, once, limits.timeout, limits.deadline, transcript, verbose});
+    parser.addOptions(
+        {dataDir.option(), once, limits.timeout, limits.deadline, transcript, verbose});
     int code = Success;
     if (!parseArguments(parser, u"auto"_s, args, code))
         return code;
@@ -176,21 +174,12 @@ int run(const QStringList &args) {
     }
     if (!limits.read(parser, u"auto"_s))
         return Usage;
-    const DataDirectory directory(parser.isSet(dataDir) ? parser.value(dataDir)
-                                                        : DataDirectory::defaultPath());
-    if (!QFileInfo(directory.path()).isDir()) {
-        err(u"corvane-cli auto: no such directory: %1\n"_s.arg(directory.path()));
+    // The lock is held until the data is saved.
+    const DataDirCommand::Opened opened =
+        dataDir.openProgramData(parser, DataDirCommand::Accounts::CreateWhenMissing);
+    if (!opened.data)
         return Failure;
-    }
-    const auto lock = lockDataDirectory(directory, u"auto"_s);
-    if (!lock)
-        return Failure;
-
-    ProgramData data(directory);
-    for (const QString &problem : data.load())
-        err(u"corvane-cli auto: "_s + problem + u'\n');
-    if (!data.store())
-        return Failure;
+    ProgramData &data = *opened.data;
 
     TcpTransport transport;
     limits.applyTo(transport);

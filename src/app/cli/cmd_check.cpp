@@ -2,18 +2,16 @@
 // disconnect with RSET and QUIT. It never deletes anything.
 
 #include "cli/command.h"
+#include "cli/datadircommand.h"
 #include "cli/shared.h"
 
 #include "errors.h"
 #include "protocol/tcptransport.h"
-#include "rules/listfile.h"
 #include "rules/rulelists.h"
 #include "screening/mailboxsession.h"
 #include "settings/accountstore.h"
-#include "settings/settings.h"
 
 #include <QCommandLineParser>
-#include <QDir>
 #include <QFile>
 
 #include <memory>
@@ -35,11 +33,7 @@ int run(const QStringList &args) {
         exitCodeHelp(true, false));
     parser.addPositionalArgument(u"NAME"_s, u"The \"Account Name\" of a stored account."_s,
                                  u"[NAME]"_s);
-    const QCommandLineOption dataDir(
-        u"data-dir"_s,
-        u"The directory that holds accounts.dat, the list files and Settings.ini (default: the "
-        u"current directory)."_s,
-        u"DIR"_s, u"."_s);
+    const DataDirCommand dataDir(u"check"_s, u"accounts.dat, the list files and Settings.ini"_s);
     const QCommandLineOption host(u"host"_s, u"The POP3 server."_s, u"HOST"_s);
     const QCommandLineOption port(u"port"_s, u"The POP3 port (default 110; 995 means TLS)."_s,
                                   u"PORT"_s, u"110"_s);
@@ -55,8 +49,8 @@ int run(const QStringList &args) {
     const QCommandLineOption transcript(
         u"transcript"_s, u"Print the POP3 conversation on stderr (the password masked)."_s);
     const QCommandLineOption verbose(u"verbose"_s, u"Print the progress on stderr."_s);
-    parser.addOptions({dataDir, host, port, user, passwordFile, rulesOption, limits.timeout,
-                       limits.deadline, transcript, verbose});
+    parser.addOptions({dataDir.option(), host, port, user, passwordFile, rulesOption,
+                       limits.timeout, limits.deadline, transcript, verbose});
     int code = Success;
     if (!parseArguments(parser, u"check"_s, args, code))
         return code;
@@ -73,28 +67,14 @@ int run(const QStringList &args) {
     }
     if (!limits.read(parser, u"check"_s))
         return Usage;
-    const QDir dir(parser.value(dataDir));
-    if (!dir.exists()) {
-        err(u"corvane-cli check: no such directory: %1\n"_s.arg(parser.value(dataDir)));
+    const auto dir = dataDir.directory(parser);
+    if (!dir)
         return Failure;
-    }
 
     // The lists and the rule ticks, as the program would use them.
     RuleLists lists;
-    for (ListKind kind : kAllListKinds) {
-        const QString path = dir.filePath(listFileName(kind));
-        ListReadReport report;
-        if (!LoadListFile(lists.list(kind), path, &report) && report.status != ListReadStatus::Ok) {
-            err(u"corvane-cli check: %1: damaged list file\n"_s.arg(path));
-            return Failure;
-        }
-    }
-    if (QFile::exists(dir.filePath(SettingsFile::FileName))) {
-        Settings settings;
-        QString deleteCount;
-        SettingsFile(dir.filePath(SettingsFile::FileName))
-            .ReadConfiguration(settings, lists.Misc, deleteCount);
-    }
+    if (!dataDir.readLists(*dir, lists, true))
+        return Failure;
     if (parser.isSet(rulesOption) && !parseRuleTicks(parser.value(rulesOption), lists.Misc)) {
         err(u"corvane-cli check: --rules takes 'none' or numbers from 1 to 13 separated by "
             u"commas, not '%1'\n"_s.arg(parser.value(rulesOption)));
@@ -118,7 +98,7 @@ int run(const QStringList &args) {
         account = {parser.value(host), parser.value(port), parser.value(user),
                    QString::fromUtf8(password)};
     } else {
-        const QString storePath = dir.filePath(u"accounts.dat"_s);
+        const QString storePath = dir->filePath(u"accounts.dat"_s);
         if (!QFile::exists(storePath)) {
             err(u"corvane-cli check: %1 does not exist: no accounts\n"_s.arg(storePath));
             return Failure;

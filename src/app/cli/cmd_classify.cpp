@@ -1,17 +1,15 @@
 // corvane-cli classify: the mark a message would get against the lists of a data directory.
 
 #include "cli/command.h"
+#include "cli/datadircommand.h"
 #include "cli/shared.h"
 
 #include "errors.h"
 #include "platform/legacytext.h"
 #include "protocol/mailmessage.h"
-#include "rules/listfile.h"
 #include "screening/classify.h"
-#include "settings/settings.h"
 
 #include <QCommandLineParser>
-#include <QDir>
 #include <QFile>
 
 using namespace Qt::StringLiterals;
@@ -28,10 +26,7 @@ int run(const QStringList &args) {
         u"parsed as the program parses a fetched header, and one line is printed per file, the "
         u"mark, a TAB and the file name. A missing or damaged file (no end line \".\", an "
         u"over-long line) prints its error on stderr instead, and the exit code is 1."_s);
-    const QCommandLineOption dataDir(u"data-dir"_s,
-                                     u"The directory that holds the list files (default: the "
-                                     u"current directory)."_s,
-                                     u"DIR"_s, u"."_s);
+    const DataDirCommand dataDir(u"classify"_s, u"the list files and Settings.ini"_s);
     const QCommandLineOption rulesOption(u"rules"_s,
                                          u"The ticked rules: numbers from 1 to 13 separated by "
                                          u"commas, or 'none' (default: the ticks of the data "
@@ -45,7 +40,7 @@ int run(const QStringList &args) {
                                      u"A file holding the message's header lines (for the spam "
                                      u"score rule)."_s,
                                      u"FILE"_s);
-    parser.addOptions({dataDir, rulesOption, subject, sender, headers});
+    parser.addOptions({dataDir.option(), rulesOption, subject, sender, headers});
     parser.addPositionalArgument(u"FILE"_s, u"Message files to classify."_s, u"[FILE...]"_s);
     int code = Success;
     if (!parseArguments(parser, u"classify"_s, args, code))
@@ -66,26 +61,10 @@ int run(const QStringList &args) {
             u"commas, not '%1'\n"_s.arg(parser.value(rulesOption)));
         return Usage;
     }
-    const QDir dir(parser.value(dataDir));
-    if (!dir.exists()) {
-        err(u"corvane-cli classify: no such directory: %1\n"_s.arg(parser.value(dataDir)));
-        return Failure;
-    }
-    for (ListKind kind : kAllListKinds) {
-        const QString path = dir.filePath(listFileName(kind));
-        ListReadReport report;
-        if (!LoadListFile(lists.list(kind), path, &report) && report.status != ListReadStatus::Ok) {
-            err(u"corvane-cli classify: %1: damaged list file\n"_s.arg(path));
-            return Failure;
-        }
-    }
+    const auto dir = dataDir.directory(parser);
     // Without --rules the ticks are the ones the program would use.
-    if (!parser.isSet(rulesOption)) {
-        Settings settings;
-        QString deleteCount;
-        SettingsFile(dir.filePath(SettingsFile::FileName))
-            .ReadConfiguration(settings, lists.Misc, deleteCount);
-    }
+    if (!dir || !dataDir.readLists(*dir, lists, !parser.isSet(rulesOption)))
+        return Failure;
     QString headerText;
     if (parser.isSet(headers)) {
         QFile file(parser.value(headers));
@@ -111,7 +90,7 @@ int run(const QStringList &args) {
                 // A file that is missing, cut short (no end line "."), or holds an over-long
                 // line or more than a limit allows is damaged: no mark is printed for it.
                 err(u"corvane-cli classify: %1: %2\n"_s.arg(file, e.message()));
-                result = Failure;
+                result = exitCodeFor(e);
                 continue;
             }
             const RowMark mark = classifier.ClassifyMessage(

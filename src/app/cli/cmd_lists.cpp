@@ -83,7 +83,7 @@ int dump(const QStringList &args) {
         err(u"corvane-cli lists dump: %1: damaged compressed data (%2) after %3 entries\n"_s
                 .arg(path, e.message())
                 .arg(list.size()));
-        return Failure;
+        return exitCodeFor(e);
     }
 }
 

@@ -116,13 +116,15 @@ int show(const QStringList &args) {
     const QString path = parser.positionalArguments().constFirst();
     MailMessage message;
     QString error;
+    int failure = Success;
     try {
         message.LoadMessageFile(path);
     } catch (const Error &e) {
         error = e.message();
+        failure = exitCodeFor(e);
         if (!QFileInfo::exists(path)) {
             err(u"corvane-cli message show: %1\n"_s.arg(error));
-            return Failure;
+            return failure;
         }
     }
     const QJsonObject fields = describe(message);
@@ -133,7 +135,7 @@ int show(const QStringList &args) {
     if (error.isEmpty())
         return Success;
     err(u"corvane-cli message show: %1: %2\n"_s.arg(path, error));
-    return Failure;
+    return failure;
 }
 
 int run(const QStringList &args) {

@@ -3,6 +3,7 @@
 // archive.
 
 #include "cli/command.h"
+#include "cli/datadircommand.h"
 #include "cli/shared.h"
 #include "settings/programdata.h"
 
@@ -14,7 +15,6 @@
 
 #include <QCommandLineParser>
 #include <QDir>
-#include <QFileInfo>
 
 #include <set>
 
@@ -60,11 +60,8 @@ int run(const QStringList &args) {
         u"mailbox in between.\n\n"_s +
         exitCodeHelp(true, true));
     parser.addPositionalArgument(u"NAME"_s, u"The \"Account Name\" of a stored account."_s);
-    const QCommandLineOption dataDir(
-        u"data-dir"_s,
-        u"The data directory: accounts.dat, the list files, Settings.ini, logfile.log and "
-        u"archive/ (default: the directory of the program)."_s,
-        u"DIR"_s);
+    const DataDirCommand dataDir(
+        u"process"_s, u"accounts.dat, the list files, Settings.ini, logfile.log and archive/"_s);
     const QCommandLineOption deleteOption(
         u"delete"_s, u"Messages to delete: numbers separated by commas."_s, u"N[,N...]"_s);
     const QCommandLineOption bounceOption(
@@ -75,8 +72,8 @@ int run(const QStringList &args) {
         u"transcript"_s,
         u"Print the POP3 and SMTP conversations on stderr (the password masked)."_s);
     const QCommandLineOption verbose(u"verbose"_s, u"Print the progress on stderr."_s);
-    parser.addOptions({dataDir, deleteOption, bounceOption, limits.timeout, limits.deadline,
-                       transcript, verbose});
+    parser.addOptions({dataDir.option(), deleteOption, bounceOption, limits.timeout,
+                       limits.deadline, transcript, verbose});
     int code = Success;
     if (!parseArguments(parser, u"process"_s, args, code))
         return code;
@@ -107,26 +104,12 @@ int run(const QStringList &args) {
     }
     if (!limits.read(parser, u"process"_s))
         return Usage;
-    const DataDirectory directory(parser.isSet(dataDir) ? parser.value(dataDir)
-                                                        : DataDirectory::defaultPath());
-    if (!QFileInfo(directory.path()).isDir()) {
-        err(u"corvane-cli process: no such directory: %1\n"_s.arg(directory.path()));
+    // The lock is held until the data is saved.
+    const DataDirCommand::Opened opened =
+        dataDir.openProgramData(parser, DataDirCommand::Accounts::MustExist);
+    if (!opened.data)
         return Failure;
-    }
-    if (!QFileInfo::exists(directory.filePath(u"accounts.dat"_s))) {
-        err(u"corvane-cli process: %1 does not exist: no accounts\n"_s.arg(
-            directory.filePath(u"accounts.dat"_s)));
-        return Failure;
-    }
-    const auto lock = lockDataDirectory(directory, u"process"_s);
-    if (!lock)
-        return Failure;
-
-    ProgramData data(directory);
-    for (const QString &problem : data.load())
-        err(u"corvane-cli process: "_s + problem + u'\n');
-    if (!data.store())
-        return Failure;
+    ProgramData &data = *opened.data;
     int tag = -1;
     Account account;
     const QList<Account> accounts = data.store()->accounts();

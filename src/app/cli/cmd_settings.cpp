@@ -1,16 +1,15 @@
 // corvane-cli settings: show the values of Settings.ini, or change one of them.
 
 #include "cli/command.h"
+#include "cli/datadircommand.h"
 #include "cli/shared.h"
 
 #include "errors.h"
-#include "platform/datadir.h"
 #include "platform/inifile.h"
 #include "rules/miscrules.h"
 #include "settings/settings.h"
 
 #include <QCommandLineParser>
-#include <QFileInfo>
 
 #include <limits>
 #include <optional>
@@ -19,22 +18,6 @@ using namespace Qt::StringLiterals;
 
 namespace corvane::cli {
 namespace {
-
-const QCommandLineOption dataDirOption(u"data-dir"_s,
-                                       u"The data directory that holds Settings.ini (default: "
-                                       u"the directory of the program)."_s,
-                                       u"DIR"_s);
-
-std::optional<DataDirectory> dataDirectory(const QCommandLineParser &parser,
-                                           const QString &command) {
-    const DataDirectory dir(parser.isSet(dataDirOption) ? parser.value(dataDirOption)
-                                                        : DataDirectory::defaultPath());
-    if (!QFileInfo(dir.path()).isDir()) {
-        err(u"corvane-cli %1: no such directory: %2\n"_s.arg(command, dir.path()));
-        return std::nullopt;
-    }
-    return dir;
-}
 
 QString qualified(const ConfigurationKey &k) {
     return k.section + u'.' + k.key;
@@ -96,12 +79,13 @@ std::optional<QString> normalise(const ConfigurationKey &k, const QString &text,
 
 int show(const QStringList &args) {
     const QString command = u"settings show"_s;
+    const DataDirCommand data(command, SettingsFile::FileName);
     QCommandLineParser parser;
     parser.setApplicationDescription(
         u"Prints every key of Settings.ini as Section.key=value, with the value the program "
         u"would use: the file's value, or the default where the file has none or one that "
         u"cannot be read. Colours are numbers 0x00BBGGRR."_s);
-    parser.addOption(dataDirOption);
+    parser.addOption(data.option());
     int code = Success;
     if (!parseArguments(parser, command, args, code))
         return code;
@@ -110,7 +94,7 @@ int show(const QStringList &args) {
             command, parser.positionalArguments().constFirst()));
         return Usage;
     }
-    const auto dir = dataDirectory(parser, command);
+    const auto dir = data.directory(parser);
     if (!dir)
         return Failure;
     Settings settings;
@@ -127,6 +111,7 @@ int show(const QStringList &args) {
 
 int set(const QStringList &args) {
     const QString command = u"settings set"_s;
+    const DataDirCommand data(command, SettingsFile::FileName);
     QCommandLineParser parser;
     parser.setApplicationDescription(
         u"Changes one key of Settings.ini, as the options window would, and writes the file "
@@ -135,7 +120,7 @@ int set(const QStringList &args) {
         u"as AutoIntvl, deletecount or 13 (a rule tick), optionally with its section "
         u"(Options.AutoIntvl, Blacklist.13). While the desktop program or another command "
         u"holds the data directory, it waits a few seconds and then fails."_s);
-    parser.addOption(dataDirOption);
+    parser.addOption(data.option());
     parser.addPositionalArgument(u"KEY"_s, u"The key to change."_s);
     parser.addPositionalArgument(u"VALUE"_s, u"Its new value."_s);
     int code = Success;
@@ -158,7 +143,7 @@ int set(const QStringList &args) {
         err(u"corvane-cli %1: %2, not '%3'\n"_s.arg(command, problem, pos[1]));
         return Usage;
     }
-    const auto dir = dataDirectory(parser, command);
+    const auto dir = data.directory(parser);
     if (!dir)
         return Failure;
     const auto lock = lockDataDirectory(*dir, command);
@@ -175,11 +160,13 @@ int set(const QStringList &args) {
 }
 
 int run(const QStringList &args) {
-    const QString help = u"Usage: corvane-cli settings show [--data-dir DIR]\n"
-                         u"       corvane-cli settings set KEY VALUE [--data-dir DIR]\n\n"
-                         u"Shows or changes the options, rule ticks and deletion total kept in "
-                         u"Settings.ini.\nRun 'corvane-cli settings show --help' or "
-                         u"'corvane-cli settings set --help' for details.\n"_s;
+    const QString help =
+        u"Usage: corvane-cli settings show [--data-dir DIR]\n"
+        u"       corvane-cli settings set KEY VALUE [--data-dir DIR]\n\n"
+        u"Shows or changes the options, rule ticks and deletion total kept in "
+        u"Settings.ini of the data directory (default: the directory of "
+        u"corvane-cli,\nas the desktop program's).\nRun 'corvane-cli settings show --help' or "
+        u"'corvane-cli settings set --help' for details.\n"_s;
     return runSubcommand(u"settings"_s, args, {{u"show"_s, show}, {u"set"_s, set}}, help);
 }
 

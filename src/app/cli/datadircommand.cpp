@@ -1,0 +1,82 @@
+#include "cli/datadircommand.h"
+
+#include "cli/command.h"
+#include "cli/shared.h"
+
+#include "rules/listfile.h"
+#include "rules/rulelists.h"
+#include "settings/settings.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+
+using namespace Qt::StringLiterals;
+
+namespace corvane::cli {
+
+namespace {
+const QString kStoreFile = u"accounts.dat"_s;
+}
+
+DataDirCommand::DataDirCommand(QString command, const QString &holds)
+    : m_command(std::move(command)),
+      m_option(u"data-dir"_s, u"The data directory that holds %1. %2"_s.arg(holds, defaultHelp()),
+               u"DIR"_s) {}
+
+QString DataDirCommand::defaultHelp() {
+    return u"Default: the directory of corvane-cli, as the desktop program uses its own "
+           u"directory; keep both programs in one directory, or give both the same "
+           u"--data-dir."_s;
+}
+
+std::optional<DataDirectory> DataDirCommand::directory(const QCommandLineParser &parser) const {
+    const DataDirectory dir(parser.isSet(m_option) ? parser.value(m_option)
+                                                   : DataDirectory::defaultPath());
+    if (!QFileInfo(dir.path()).isDir()) {
+        err(u"corvane-cli %1: no such directory: %2\n"_s.arg(m_command, dir.path()));
+        return std::nullopt;
+    }
+    return dir;
+}
+
+DataDirCommand::Opened DataDirCommand::openProgramData(const QCommandLineParser &parser,
+                                                       Accounts accounts) const {
+    Opened opened;
+    const auto dir = directory(parser);
+    if (!dir)
+        return opened;
+    if (accounts == Accounts::MustExist && !QFileInfo::exists(dir->filePath(kStoreFile))) {
+        err(u"corvane-cli %1: %2 does not exist: no accounts\n"_s.arg(m_command,
+                                                                      dir->filePath(kStoreFile)));
+        return opened;
+    }
+    opened.lock = lockDataDirectory(*dir, m_command);
+    if (!opened.lock)
+        return opened;
+    auto data = std::make_unique<ProgramData>(*dir);
+    for (const QString &problem : data->load())
+        err(u"corvane-cli %1: %2\n"_s.arg(m_command, problem));
+    if (data->store())
+        opened.data = std::move(data);
+    return opened;
+}
+
+bool DataDirCommand::readLists(const DataDirectory &directory, RuleLists &lists, bool ticks) const {
+    for (ListKind kind : kAllListKinds) {
+        const QString path = directory.filePath(listFileName(kind));
+        ListReadReport report;
+        if (!LoadListFile(lists.list(kind), path, &report) && report.status != ListReadStatus::Ok) {
+            err(u"corvane-cli %1: %2: damaged list file\n"_s.arg(m_command, path));
+            return false;
+        }
+    }
+    if (ticks) {
+        Settings settings;
+        QString deleteCount;
+        SettingsFile(directory.filePath(SettingsFile::FileName))
+            .ReadConfiguration(settings, lists.Misc, deleteCount);
+    }
+    return true;
+}
+
+} // namespace corvane::cli
