@@ -1,41 +1,25 @@
+#include "clirunner.h"
 #include "testsupport.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-struct Run {
-    int exitCode = -1;
-    QByteArray out, err;
-};
-
-Run cli(const QStringList &args, const QByteArray &input = {}) {
-    QProcess p;
-    p.start(corvane::test::cliPath(), args);
-    p.write(input);
-    p.closeWriteChannel();
-    if (!p.waitForFinished(30000))
-        p.kill();
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
-            p.readAllStandardError()};
-}
-
-} // namespace
+using corvane::test::CliOptions;
+using corvane::test::CliRun;
+using corvane::test::runCli;
 
 class TestCliAccounts final : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
     QString store() const { return m_dir.filePath(u"accounts.dat"_s); }
-    Run accounts(QStringList args, const QByteArray &input = {}) const {
+    CliRun accounts(QStringList args, const QByteArray &input = {}) const {
         args.prepend(u"accounts"_s);
         args << u"--data-dir"_s << m_dir.path();
-        return cli(args, input);
+        return runCli(args, CliOptions().withInput(input));
     }
 
 private Q_SLOTS:
@@ -46,7 +30,7 @@ private Q_SLOTS:
 
     void addEditDeleteList() {
         // Listing a directory without a store lists nothing and creates nothing.
-        Run r = accounts({u"list"_s});
+        CliRun r = accounts({u"list"_s});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, QByteArray());
         QVERIFY(!QFile::exists(store()));
@@ -109,7 +93,7 @@ private Q_SLOTS:
         QFETCH(int, exitCode);
         QCOMPARE(accounts({u"add"_s, u"--name"_s, u"Only"_s, u"--server"_s, u"h"_s}).exitCode, 0);
         const QByteArray before = corvane::test::readFile(store());
-        const Run r = accounts(args);
+        const CliRun r = accounts(args);
         QCOMPARE(r.exitCode, exitCode);
         QVERIFY(!r.err.isEmpty());
         QCOMPARE(corvane::test::readFile(store()), before);
@@ -122,7 +106,7 @@ private Q_SLOTS:
     }
     void helpOnEverySubcommand() {
         QFETCH(QString, sub);
-        const Run r = cli({u"accounts"_s, sub, u"--help"_s});
+        const CliRun r = runCli({u"accounts"_s, sub, u"--help"_s});
         QCOMPARE(r.exitCode, 0);
         QVERIFY(r.out.contains("--data-dir"));
     }
@@ -130,7 +114,7 @@ private Q_SLOTS:
     void foreignStoreUntouched() {
         const QByteArray junk = "not a database at all\r\n";
         QVERIFY(corvane::test::writeFile(store(), junk));
-        const Run r = accounts({u"add"_s, u"--name"_s, u"A"_s, u"--server"_s, u"h"_s});
+        const CliRun r = accounts({u"add"_s, u"--name"_s, u"A"_s, u"--server"_s, u"h"_s});
         QCOMPARE(r.exitCode, 1);
         QVERIFY(r.err.contains(QDir::toNativeSeparators(store()).toUtf8()));
         QCOMPARE(corvane::test::readFile(store()), junk);

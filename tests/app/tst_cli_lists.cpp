@@ -1,3 +1,4 @@
+#include "clirunner.h"
 #include "testsupport.h"
 
 #include <QProcess>
@@ -6,27 +7,9 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-struct Run {
-    int exitCode = -1;
-    QByteArray out, err;
-};
-
-Run cli(const QStringList &args, const QByteArray &input = {},
-        const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment()) {
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.start(corvane::test::cliPath(), args);
-    p.write(input);
-    p.closeWriteChannel();
-    if (!p.waitForFinished(30000))
-        p.kill();
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
-            p.readAllStandardError()};
-}
-
-} // namespace
+using corvane::test::CliOptions;
+using corvane::test::CliRun;
+using corvane::test::runCli;
 
 class TestCliLists final : public QObject {
     Q_OBJECT
@@ -50,18 +33,21 @@ private Q_SLOTS:
     void writeThenDumpIsExact() {
         QFETCH(QByteArray, lines);
         const QString file = path(u"roundtrip.dat"_s);
-        QCOMPARE(cli({u"lists"_s, u"write"_s, file}, lines).exitCode, 0);
-        const Run dump = cli({u"lists"_s, u"dump"_s, file});
+        QCOMPARE(runCli({u"lists"_s, u"write"_s, file}, CliOptions().withInput(lines)).exitCode, 0);
+        const CliRun dump = runCli({u"lists"_s, u"dump"_s, file});
         QCOMPARE(dump.exitCode, 0);
         QCOMPARE(dump.out, lines);
     }
 
     void writeForms() {
         const QString file = path(u"empty.dat"_s);
-        QCOMPARE(cli({u"lists"_s, u"write"_s, file}).exitCode, 0);
+        QCOMPARE(runCli({u"lists"_s, u"write"_s, file}).exitCode, 0);
         QCOMPARE(corvane::test::readFile(file).toHex(' '),
                  QByteArray("01 00 00 00 00 78 da 03 00 00 00 00 01"));
-        QCOMPARE(cli({u"lists"_s, u"write"_s, u"--uncompressed"_s, file}, "x\ty\n").exitCode, 0);
+        QCOMPARE(runCli({u"lists"_s, u"write"_s, u"--uncompressed"_s, file},
+                        CliOptions().withInput("x\ty\n"))
+                     .exitCode,
+                 0);
         const QByteArray plain = corvane::test::readFile(file);
         QCOMPARE(plain.size(), 5 + 516);
         QCOMPARE(plain.left(5).toHex(' '), QByteArray("00 01 00 00 00"));
@@ -81,23 +67,27 @@ private Q_SLOTS:
         env.insert(u"LANG"_s, lang);
         env.insert(u"LC_ALL"_s, lang);
         const QString file = path(u"sorted.dat"_s);
-        QCOMPARE(cli({u"lists"_s, u"write"_s, u"--sorted"_s, file},
-                     "failure notice\nZulu\naaa\nAaa\n\xc3\xa4rger\nzebra\n", env)
+        QCOMPARE(runCli({u"lists"_s, u"write"_s, u"--sorted"_s, file},
+                        CliOptions()
+                            .withInput("failure notice\nZulu\naaa\nAaa\n\xc3\xa4rger\nzebra\n")
+                            .withEnvironment(env))
                      .exitCode,
                  0);
-        const Run dump = cli({u"lists"_s, u"dump"_s, file}, {}, env);
+        const CliRun dump =
+            runCli({u"lists"_s, u"dump"_s, file}, CliOptions().withEnvironment(env));
         QCOMPARE(dump.out, QByteArray("aaa\nAaa\n\xc3\xa4rger\nfailure notice\nzebra\nZulu\n"));
     }
 
     void damagedFileIsReportedAfterItsEntries() {
         const QString file = path(u"damaged.dat"_s);
-        QCOMPARE(
-            cli({u"lists"_s, u"write"_s, u"--uncompressed"_s, file}, "one\ta\ntwo\tb\n").exitCode,
-            0);
+        QCOMPARE(runCli({u"lists"_s, u"write"_s, u"--uncompressed"_s, file},
+                        CliOptions().withInput("one\ta\ntwo\tb\n"))
+                     .exitCode,
+                 0);
         QByteArray bytes = corvane::test::readFile(file);
         bytes.chop(100);
         QVERIFY(corvane::test::writeFile(file, bytes));
-        const Run dump = cli({u"lists"_s, u"dump"_s, file});
+        const CliRun dump = runCli({u"lists"_s, u"dump"_s, file});
         QCOMPARE(dump.exitCode, 1);
         // The second record lost part of its description: its caption is kept, as read.
         QCOMPARE(dump.out, QByteArray("one\ta\ntwo\n"));
@@ -130,7 +120,7 @@ private Q_SLOTS:
     void badArguments() {
         QFETCH(QStringList, args);
         QFETCH(int, exitCode);
-        const Run run = cli(args);
+        const CliRun run = runCli(args);
         QCOMPARE(run.exitCode, exitCode);
         QVERIFY(!(exitCode == 0 ? run.out : run.err).isEmpty());
     }
@@ -138,8 +128,8 @@ private Q_SLOTS:
     // The file form parses each message as a fetched header is parsed.
     void classifyMessageFiles() {
         QTemporaryDir dir;
-        QCOMPARE(cli({u"lists"_s, u"write"_s, u"--sorted"_s, dir.filePath(u"bleml.dat"_s)},
-                     "@spam.example\t\n")
+        QCOMPARE(runCli({u"lists"_s, u"write"_s, u"--sorted"_s, dir.filePath(u"bleml.dat"_s)},
+                        CliOptions().withInput("@spam.example\t\n"))
                      .exitCode,
                  0);
         const QString spam = dir.filePath(u"spam.eml"_s), plain = dir.filePath(u"plain.eml"_s),
@@ -150,8 +140,8 @@ private Q_SLOTS:
             plain, "From: Ann <ann@example.org>\r\nSubject: =?UTF-8?Q?lunch?=\r\n\r\n.\r\n"));
         QVERIFY(corvane::test::writeFile(score, "From: a@b.c\r\nSubject: hi\r\n"
                                                 "X-Spam-Score: 7.5\r\n\r\n.\r\n"));
-        const Run run = cli({u"classify"_s, u"--data-dir"_s, dir.path(), u"--rules"_s, u"4"_s, spam,
-                             plain, score, dir.filePath(u"missing.eml"_s)});
+        const CliRun run = runCli({u"classify"_s, u"--data-dir"_s, dir.path(), u"--rules"_s, u"4"_s,
+                                   spam, plain, score, dir.filePath(u"missing.eml"_s)});
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(QString::fromUtf8(run.out),
                  u"Spam\t%1\nPlain\t%2\nSpam\t%3\n"_s.arg(spam, plain, score));
@@ -185,8 +175,8 @@ private Q_SLOTS:
         // A From the strict parser rejects is whole: classified by its lenient sender.
         QVERIFY(corvane::test::writeFile(
             lenient, "From: Loan Market <x@spam.biz>@a\r\nSubject: hello\r\n\r\n.\r\n"));
-        const Run run = cli({u"classify"_s, u"--data-dir"_s, dir.path(), u"--rules"_s, u"1,9"_s,
-                             before, damaged, after, lenient});
+        const CliRun run = runCli({u"classify"_s, u"--data-dir"_s, dir.path(), u"--rules"_s,
+                                   u"1,9"_s, before, damaged, after, lenient});
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(QString::fromUtf8(run.out),
                  u"Spam\t%1\nPlain\t%2\nSpam\t%3\n"_s.arg(before, after, lenient));
@@ -222,17 +212,18 @@ private Q_SLOTS:
         QFETCH(QStringList, args);
         QFETCH(QByteArray, mark);
         QTemporaryDir dir;
-        QCOMPARE(cli({u"lists"_s, u"write"_s, u"--sorted"_s, dir.filePath(u"bleml.dat"_s)},
-                     "@spam.example\tknown spammer\n")
+        QCOMPARE(runCli({u"lists"_s, u"write"_s, u"--sorted"_s, dir.filePath(u"bleml.dat"_s)},
+                        CliOptions().withInput("@spam.example\tknown spammer\n"))
                      .exitCode,
                  0);
-        QCOMPARE(cli({u"lists"_s, u"write"_s, dir.filePath(u"freml.dat"_s)}, "@friend.example\t\n")
+        QCOMPARE(runCli({u"lists"_s, u"write"_s, dir.filePath(u"freml.dat"_s)},
+                        CliOptions().withInput("@friend.example\t\n"))
                      .exitCode,
                  0);
         const QString headers = dir.filePath(u"headers.txt"_s);
         QVERIFY(corvane::test::writeFile(headers, "Subject: hi\r\nX-Spam-Score: 5.2\r\n"));
         args.replaceInStrings(u"HEADERS"_s, headers);
-        const Run run = cli(QStringList{u"classify"_s, u"--data-dir"_s, dir.path()} + args);
+        const CliRun run = runCli(QStringList{u"classify"_s, u"--data-dir"_s, dir.path()} + args);
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.out, mark);
     }

@@ -1,14 +1,16 @@
+#include "clirunner.h"
 #include "platform/safetext.h"
 #include "testsupport.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
+using corvane::test::CliRun;
+using corvane::test::runCli;
 
 namespace {
 
@@ -33,20 +35,6 @@ const QByteArray kMultipart = "From: \"Doe, Jane\" <jane@example.org>\r\n"
                               "--XYZ--\r\n"
                               ".\r\n";
 
-struct Run {
-    int exitCode = -1;
-    QByteArray out, err;
-};
-
-Run cli(const QStringList &args) {
-    QProcess p;
-    p.start(corvane::test::cliPath(), args);
-    if (!p.waitForFinished(30000))
-        p.kill();
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
-            p.readAllStandardError()};
-}
-
 } // namespace
 
 class TestCliMessage final : public QObject {
@@ -58,7 +46,7 @@ private Q_SLOTS:
     void showJson() {
         const QString file = m_dir.filePath(u"multipart.eml"_s);
         QVERIFY(corvane::test::writeFile(file, kMultipart));
-        const Run run = cli({u"message"_s, u"show"_s, u"--json"_s, file});
+        const CliRun run = runCli({u"message"_s, u"show"_s, u"--json"_s, file});
         QCOMPARE(run.exitCode, 0);
         const QJsonObject o = QJsonDocument::fromJson(run.out).object();
         QCOMPARE(o.value(u"subject"_s).toString(), u"Gr\u00fc\u00dfe from Jane"_s);
@@ -79,7 +67,7 @@ private Q_SLOTS:
     void showText() {
         const QString file = m_dir.filePath(u"multipart.eml"_s);
         QVERIFY(corvane::test::writeFile(file, kMultipart));
-        const Run run = cli({u"message"_s, u"show"_s, file});
+        const CliRun run = runCli({u"message"_s, u"show"_s, file});
         QCOMPARE(run.exitCode, 0);
         QVERIFY(run.out.startsWith("Subject:     Gr\xc3\xbc\xc3\x9f"
                                    "e from Jane\n"));
@@ -106,7 +94,7 @@ private Q_SLOTS:
             "x\r\n"
             "--B--\r\n"
             ".\r\n"));
-        const Run text = cli({u"message"_s, u"show"_s, file});
+        const CliRun text = runCli({u"message"_s, u"show"_s, file});
         QCOMPARE(text.exitCode, 0);
         const QString out = QString::fromUtf8(text.out);
         for (QChar c : out)
@@ -118,7 +106,7 @@ private Q_SLOTS:
         QVERIFY(out.contains(u"\n  X-Evil: ?]0;title? ?\n"_s));
 
         // JSON keeps the exact text, escaped; an unwritable date is null.
-        const Run json = cli({u"message"_s, u"show"_s, u"--json"_s, file});
+        const CliRun json = runCli({u"message"_s, u"show"_s, u"--json"_s, file});
         QCOMPARE(json.exitCode, 0);
         QVERIFY(!json.out.contains('\x1b') && !json.out.contains('\r'));
         const QJsonObject o = QJsonDocument::fromJson(json.out).object();
@@ -142,7 +130,7 @@ private Q_SLOTS:
         QFile::remove(file);
         if (!content.isEmpty())
             QVERIFY(corvane::test::writeFile(file, content));
-        const Run run = cli({u"message"_s, u"show"_s, file});
+        const CliRun run = runCli({u"message"_s, u"show"_s, file});
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains(error), run.err.constData());
     }

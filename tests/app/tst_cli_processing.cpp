@@ -3,6 +3,7 @@
 // job what happened, automatic mode stopped by a signal, and the rule ticks that classify
 // takes from Settings.ini. Runs against real servers are in tests/e2e.
 
+#include "clirunner.h"
 #include "fakeserver.h"
 #include "fulldisk.h"
 #include "records/deletionlog.h"
@@ -14,7 +15,6 @@
 #include "settings/settings.h"
 #include "testsupport.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
 #include <QTcpServer>
@@ -24,37 +24,11 @@
 #include <csignal>
 
 using namespace Qt::StringLiterals;
+using corvane::test::CliRun;
 using corvane::test::FakeServer;
+using corvane::test::runCli;
 
 namespace {
-
-struct Run {
-    int exitCode = -1;
-    QByteArray out, err;
-};
-
-Run cli(const QStringList &args) {
-    QProcess p;
-    p.start(corvane::test::cliPath(), args);
-    if (!p.waitForFinished(60000))
-        p.kill();
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
-            p.readAllStandardError()};
-}
-
-// Runs corvane-cli while this thread's event loop serves the fake servers.
-Run cliServed(QProcess &p, const QStringList &args) {
-    p.start(corvane::test::cliPath(), args);
-    QDeadlineTimer deadline(60000);
-    while (p.state() != QProcess::NotRunning && !deadline.hasExpired())
-        QTest::qWait(10);
-    if (p.state() != QProcess::NotRunning) {
-        p.kill();
-        p.waitForFinished();
-    }
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
-            p.readAllStandardError()};
-}
 
 // A spam message (its subject is black-listed in the data directory) as the server holds it.
 const QByteArray kSpam = "From: pills@spam.example\r\nTo: me@example.net\r\nSubject: cheap "
@@ -163,7 +137,7 @@ private Q_SLOTS:
             store.insert({u"Home"_s, u"127.0.0.1"_s, QString::number(closedPort()), u"u"_s, u"p"_s,
                           u"u@example.net"_s});
         }
-        const Run run = cli(args + QStringList{u"--data-dir"_s, dir.path()});
+        const CliRun run = runCli(args + QStringList{u"--data-dir"_s, dir.path()});
         QCOMPARE(run.exitCode, exitCode);
         QVERIFY2(run.err.contains(says), run.err.constData());
         QVERIFY(run.out.isEmpty());
@@ -177,7 +151,7 @@ private Q_SLOTS:
                 store.insert({name, u"127.0.0.1"_s, QString::number(closedPort()), u"u"_s, u"p"_s,
                               QString()});
         }
-        const Run run = cli({u"auto"_s, u"--once"_s, u"--data-dir"_s, dir.path()});
+        const CliRun run = runCli({u"auto"_s, u"--once"_s, u"--data-dir"_s, dir.path()});
         // Both accounts are reported; --once says that not every account was screened, for a
         // reason that may pass (75: try again later).
         QCOMPARE(run.exitCode, 75);
@@ -278,9 +252,8 @@ private Q_SLOTS:
             QVERIFY(QDir(dir.path()).mkdir(u"logfile.log"_s));
         if (disk)
             QVERIFY(QFile::link(disk->path(), dir.filePath(u"archive"_s)));
-        QProcess p;
-        const Run run =
-            cliServed(p, args + QStringList{u"--data-dir"_s, dir.path(), u"--timeout"_s, u"2"_s});
+        const CliRun run =
+            runCli(args + QStringList{u"--data-dir"_s, dir.path(), u"--timeout"_s, u"2"_s});
         QVERIFY2(run.exitCode == exitCode, run.err.constData());
         QVERIFY2((args.constFirst() == u"auto"_s ? run.out : run.err).contains(says),
                  (run.out + run.err).constData());
@@ -329,7 +302,7 @@ private Q_SLOTS:
         makeDataDirectory(dir.path(), one.port(), two.port());
 
         // Without --once the program would go on passing every AutoIntvl minutes.
-        const Run run = cliServed(p, {u"auto"_s, u"--data-dir"_s, dir.path()});
+        const CliRun run = runCli(p, {u"auto"_s, u"--data-dir"_s, dir.path()});
         QVERIFY2(run.exitCode == 0, run.err.constData());
         QCOMPARE(one.mismatches(), QStringList());
         QVERIFY(one.received().contains("QUIT"));
@@ -355,7 +328,7 @@ private Q_SLOTS:
     void helpNamesTheExitCodes() {
         QFETCH(QString, command);
         QFETCH(bool, unknown);
-        const QByteArray help = cli({command, u"--help"_s}).out.simplified();
+        const QByteArray help = runCli({command, u"--help"_s}).out.simplified();
         QVERIFY2(help.contains("75 temporary failure, try again later"), help.constData());
         QCOMPARE(help.contains("; 3 the server did not answer QUIT"), unknown);
     }
@@ -389,9 +362,10 @@ private Q_SLOTS:
                 .WriteConfiguration(settings, misc, u"0"_s);
         }
         // Caught by one of the fixed rules only, not by any list.
-        const Run run = cli(QStringList{u"classify"_s, u"--data-dir"_s, dir.path(), u"--subject"_s,
-                                        u"FREE"_s, u"--sender"_s, u"a@b.c"_s} +
-                            rules);
+        const CliRun run =
+            runCli(QStringList{u"classify"_s, u"--data-dir"_s, dir.path(), u"--subject"_s,
+                               u"FREE"_s, u"--sender"_s, u"a@b.c"_s} +
+                   rules);
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.out, mark);
     }

@@ -1,39 +1,23 @@
+#include "clirunner.h"
 #include "testsupport.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-struct Run {
-    int exitCode = -1;
-    QByteArray out, err;
-};
-
-Run cli(const QStringList &args) {
-    QProcess p;
-    p.start(corvane::test::cliPath(), args);
-    p.closeWriteChannel();
-    if (!p.waitForFinished(30000))
-        p.kill();
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
-            p.readAllStandardError()};
-}
-
-} // namespace
+using corvane::test::CliRun;
+using corvane::test::runCli;
 
 class TestCliSettings final : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
     QString ini() const { return m_dir.filePath(u"Settings.ini"_s); }
-    Run settings(QStringList args) const {
+    CliRun settings(QStringList args) const {
         args.prepend(u"settings"_s);
         args << u"--data-dir"_s << m_dir.path();
-        return cli(args);
+        return runCli(args);
     }
     QByteArray shown(const QByteArray &key) const {
         for (const QByteArray &line : settings({u"show"_s}).out.split('\n'))
@@ -51,7 +35,7 @@ private Q_SLOTS:
     void showReadsTheFile() {
         QVERIFY(corvane::test::writeFile(ini(), "[options]\r\nautointvl=500\r\ncolorban=$FF00\r\n"
                                                 "[Blacklist]\r\n3=0\r\n"));
-        const Run r = settings({u"show"_s});
+        const CliRun r = settings({u"show"_s});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out.count('\n'), 27);
         QVERIFY(r.out.contains("Options.AutoIntvl=120\n"));
@@ -87,7 +71,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, shownKey);
         QFETCH(QByteArray, shownValue);
         QVERIFY(corvane::test::writeFile(ini(), "; mine\r\n[Options]\r\nSave=0\r\n"));
-        const Run r = settings({u"set"_s, key, value});
+        const CliRun r = settings({u"set"_s, key, value});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(shown(shownKey), shownValue);
         QCOMPARE(shown("Options.Save"), "0"_ba); // other values stay
@@ -111,7 +95,7 @@ private Q_SLOTS:
         QFETCH(QStringList, args);
         const QByteArray before = "[Options]\r\nAutoIntvl=5\r\n";
         QVERIFY(corvane::test::writeFile(ini(), before));
-        const Run r = settings(args);
+        const CliRun r = settings(args);
         QCOMPARE(r.exitCode, 2);
         QVERIFY(!r.err.isEmpty());
         QCOMPARE(corvane::test::readFile(ini()), before);
@@ -124,7 +108,7 @@ private Q_SLOTS:
     }
     void help() {
         QFETCH(QString, sub);
-        const Run r = cli({u"settings"_s, sub, u"--help"_s});
+        const CliRun r = runCli({u"settings"_s, sub, u"--help"_s});
         QCOMPARE(r.exitCode, 0);
         QVERIFY(r.out.contains("--data-dir"));
     }

@@ -1,6 +1,7 @@
 // corvane-cli check against the private Dovecot instance of scripts/test-servers.sh: it lists
 // and classifies a real mailbox and leaves every message on the server.
 
+#include "clirunner.h"
 #include "requirements.h"
 #include "rules/listfile.h"
 #include "rules/rulelists.h"
@@ -10,38 +11,17 @@
 
 #include <QDateTime>
 #include <QLocale>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
 using namespace corvane;
+using corvane::test::CliRun;
+using corvane::test::runCli;
 using corvane::test::TestMaildir;
 using corvane::test::TestServers;
 
 namespace {
-
-struct Result {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Result runCli(const QStringList &args) {
-    QProcess p;
-    p.start(test::cliPath(), args);
-    Result r;
-    if (!p.waitForFinished(60000)) {
-        p.kill();
-        p.waitForFinished();
-        r.err = u"corvane-cli did not finish"_s;
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
 
 const QByteArray kFriendly = "From: Carol <carol@friends.example>\nTo: e2e@example.net\n"
                              "Subject: Lottery tickets for the office pool\n"
@@ -116,13 +96,13 @@ void TestCliCheck::init() {
 }
 
 void TestCliCheck::checkByAddress() {
-    const Result r =
+    const CliRun r =
         runCli({u"check"_s, u"--host"_s, servers->value(u"CORVANE_POP3_HOST"_s), u"--port"_s, port,
                 u"--user"_s, user, u"--password-file"_s, passwordFile, u"--data-dir"_s,
                 dataDir.path(), u"--rules"_s, u"none"_s});
-    QCOMPARE(r.err, QString());
+    QCOMPARE(r.errText(), QString());
     QCOMPARE(r.exitCode, 0);
-    const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
+    const QStringList lines = r.outText().split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 3);
     QCOMPARE(lines[0], u"1\tFriendly\tLottery tickets for the office pool\tCarol "
                        u"<carol@friends.example>\te2e@example.net\t%1\t%2"_s.arg(
@@ -146,16 +126,17 @@ void TestCliCheck::checkStoredAccount() {
         store.insert({u"Test box"_s, servers->value(u"CORVANE_POP3_HOST"_s), port, user,
                       servers->value(u"CORVANE_POP3_PASSWORD"_s), u"e2e@example.net"_s});
     }
-    const Result r = runCli(
+    const CliRun r = runCli(
         {u"check"_s, u"Test box"_s, u"--data-dir"_s, dataDir.path(), u"--rules"_s, u"none"_s});
-    QCOMPARE(r.err, QString());
+    QCOMPARE(r.errText(), QString());
     QCOMPARE(r.exitCode, 0);
-    QCOMPARE(r.out.count(u'\n'), 3);
-    QVERIFY(r.out.startsWith(u"1\tFriendly\t"_s));
+    QCOMPARE(r.outText().count(u'\n'), 3);
+    QVERIFY(r.outText().startsWith(u"1\tFriendly\t"_s));
 
-    const Result missing = runCli({u"check"_s, u"Nobody"_s, u"--data-dir"_s, dataDir.path()});
+    const CliRun missing = runCli({u"check"_s, u"Nobody"_s, u"--data-dir"_s, dataDir.path()});
     QCOMPARE(missing.exitCode, 1);
-    QVERIFY2(missing.err.contains(u"no account named 'Nobody'"_s), qPrintable(missing.err));
+    QVERIFY2(missing.errText().contains(u"no account named 'Nobody'"_s),
+             qPrintable(missing.errText()));
     QCOMPARE(maildir->count(), 3);
 }
 
@@ -168,12 +149,12 @@ void TestCliCheck::hostileTextStaysOnItsLine() {
                              "To: e2e@example.net\n"
                              "Subject: =?UTF-8?Q?Hi=0D=0A2=09Forged=1B[2J=E2=80=AEgnp?=\n"
                              "Date: Tue, 3 Jun 2003 09:00:00 +0000\n\nBody\n"));
-    const Result r = runCli({u"check"_s, u"--host"_s, servers->value(u"CORVANE_POP3_HOST"_s),
+    const CliRun r = runCli({u"check"_s, u"--host"_s, servers->value(u"CORVANE_POP3_HOST"_s),
                              u"--port"_s, port, u"--user"_s, user, u"--password-file"_s,
                              passwordFile, u"--data-dir"_s, dataDir.path(), u"--rules"_s, u"9"_s});
-    QCOMPARE(r.err, QString());
+    QCOMPARE(r.errText(), QString());
     QCOMPARE(r.exitCode, 0);
-    const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
+    const QStringList lines = r.outText().split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 1);
     const QStringList fields = lines[0].split(u'\t');
     QCOMPARE(fields.size(), 7);
@@ -194,13 +175,13 @@ void TestCliCheck::overlongHeaderLineIsListed() {
     QVERIFY(maildir->deliver(kLong));
     QVERIFY(maildir->deliver(kSpam));
     QVERIFY(maildir->deliver(kUndated));
-    const Result r =
+    const CliRun r =
         runCli({u"check"_s, u"--host"_s, servers->value(u"CORVANE_POP3_HOST"_s), u"--port"_s, port,
                 u"--user"_s, user, u"--password-file"_s, passwordFile, u"--data-dir"_s,
                 dataDir.path(), u"--rules"_s, u"none"_s});
-    QCOMPARE(r.err, QString());
+    QCOMPARE(r.errText(), QString());
     QCOMPARE(r.exitCode, 0);
-    const QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
+    const QStringList lines = r.outText().split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 4);
     QVERIFY(lines[0].startsWith(u"1\tFriendly\tLottery tickets"_s));
     const QString cut = QString::fromLatin1(longSubject.left(16384 - 9));
@@ -234,12 +215,12 @@ void TestCliCheck::failures() {
         file = dataDir.filePath(u"wrong-password"_s);
         QVERIFY(test::writeFile(file, password.toUtf8()));
     }
-    const Result r = runCli({u"check"_s, u"--host"_s, u"127.0.0.1"_s, u"--port"_s,
+    const CliRun r = runCli({u"check"_s, u"--host"_s, u"127.0.0.1"_s, u"--port"_s,
                              portText.isEmpty() ? port : portText, u"--user"_s, user,
                              u"--password-file"_s, file, u"--data-dir"_s, dataDir.path()});
     QCOMPARE(r.exitCode, 1);
-    QCOMPARE(r.out, QString());
-    QVERIFY2(r.err.contains(message), qPrintable(r.err));
+    QCOMPARE(r.outText(), QString());
+    QVERIFY2(r.errText().contains(message), qPrintable(r.errText()));
     QCOMPARE(maildir->count(), 3);
 }
 

@@ -3,6 +3,7 @@
 // the log, a run that must delete nothing, and corvane-cli process and auto on a data
 // directory.
 
+#include "clirunner.h"
 #include "errors.h"
 #include "protocol/mailmessage.h"
 #include "protocol/pop3client.h"
@@ -20,13 +21,14 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
 using namespace corvane;
+using corvane::test::CliRun;
+using corvane::test::runCli;
 using corvane::test::TestMaildir;
 using corvane::test::TestServers;
 
@@ -66,22 +68,11 @@ public:
     }
 };
 
-struct CliRun {
-    int exitCode = -1;
-    QString out, err;
-};
-
-CliRun cli(const QStringList &args) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"LC_ALL"_s, u"C"_s);
-    p.setProcessEnvironment(env);
-    p.start(corvane::test::cliPath(), args);
-    if (!p.waitForFinished(120000))
-        p.kill();
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
+// corvane-cli's environment with the C locale, so its texts read the same on every machine.
+corvane::test::CliOptions inCLocale() {
+    corvane::test::CliOptions options;
+    options.environment.insert(u"LC_ALL"_s, u"C"_s);
+    return options;
 }
 
 } // namespace
@@ -330,10 +321,11 @@ void TestProcessingE2e::cliProcessThenAuto() {
     blackSubjects.add(u"cheap pills"_s, {u"e2e"_s});
     QVERIFY(SaveListFile(blackSubjects, dir.filePath(listFileName(ListKind::SubjectBlack)), true));
 
-    const CliRun process = cli({u"process"_s, u"e2e"_s, u"--delete"_s, u"4"_s, u"--bounce"_s,
-                                u"1"_s, u"--data-dir"_s, dir.path()});
-    QVERIFY2(process.exitCode == 0, qPrintable(process.err));
-    const QStringList lines = process.out.split(u'\n', Qt::SkipEmptyParts);
+    const CliRun process = runCli({u"process"_s, u"e2e"_s, u"--delete"_s, u"4"_s, u"--bounce"_s,
+                                   u"1"_s, u"--data-dir"_s, dir.path()},
+                                  inCLocale());
+    QVERIFY2(process.exitCode == 0, qPrintable(process.errText()));
+    const QStringList lines = process.outText().split(u'\n', Qt::SkipEmptyParts);
     const QString archive = QDir::toNativeSeparators(dir.filePath(u"archive"_s));
     QCOMPARE(lines.mid(0, 5),
              (QStringList{u"archived\t4\t"_s + archive + u"/Hi.eml"_s, u"deleted\t4\tHi"_s,
@@ -359,10 +351,10 @@ void TestProcessingE2e::cliProcessThenAuto() {
     QCOMPARE(total, u"9"_s);
 
     // The automatic pass deletes the black-listed subject and keeps the rest.
-    const CliRun pass = cli({u"auto"_s, u"--once"_s, u"--data-dir"_s, dir.path()});
-    QVERIFY2(pass.exitCode == 0, qPrintable(pass.err));
-    QVERIFY2(pass.out.contains(u"e2e\t"_s + popHost + u"\t1 of 2 messages deleted\n"_s),
-             qPrintable(pass.out));
+    const CliRun pass = runCli({u"auto"_s, u"--once"_s, u"--data-dir"_s, dir.path()}, inCLocale());
+    QVERIFY2(pass.exitCode == 0, qPrintable(pass.errText()));
+    QVERIFY2(pass.outText().contains(u"e2e\t"_s + popHost + u"\t1 of 2 messages deleted\n"_s),
+             qPrintable(pass.outText()));
     QTRY_COMPARE_WITH_TIMEOUT(maildir->count(), 1, 10000);
     QCOMPARE(maildir->messages(), QList<QByteArray>{seeded[1]});
     QVERIFY(QFile::exists(dir.filePath(u"archive/Re- cheap pills-.eml"_s)));
