@@ -2,6 +2,7 @@
 // another program to let go and then fails naming it, changing nothing; commands that only
 // read run while the directory is held; a lock let go during the wait lets the command run.
 
+#include "clirunner.h"
 #include "platform/datadirlock.h"
 #include "settings/accountstore.h"
 #include "testsupport.h"
@@ -107,12 +108,9 @@ private Q_SLOTS:
     }
     void readersRun() {
         QFETCH(QStringList, args);
-        QProcess p;
-        p.start(corvane::test::cliPath(), withDir(args, m_dir->path()));
-        p.closeWriteChannel();
-        QVERIFY(p.waitForFinished(30000));
-        QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
-        QVERIFY(!p.readAllStandardOutput().isEmpty());
+        const corvane::test::CliRun run = corvane::test::runCli(withDir(args, m_dir->path()));
+        QVERIFY2(run.exitCode == 0, run.err.constData());
+        QVERIFY(!run.out.isEmpty());
     }
 
     void writerRunsOnceTheLockIsFree() {
