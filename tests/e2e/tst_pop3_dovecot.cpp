@@ -8,6 +8,7 @@
 #include "requirements.h"
 #include "rules/rulelists.h"
 #include "screening/mailboxsession.h"
+#include "screeningrecorder.h"
 #include "settings/accountstore.h"
 #include "testservers.h"
 
@@ -71,12 +72,6 @@ template <typename F> QString errorOf(F &&f) {
     }
     return {};
 }
-
-class Collector final : public ScreeningView {
-public:
-    QStringList errors;
-    void showError(const QString &text) override { errors << text; }
-};
 
 } // namespace
 
@@ -233,7 +228,7 @@ void TestPop3Dovecot::checkAccountListsAndDisconnectKeepsAll() {
     lists.Misc.setAll(false);
     lists.Misc.setTicked(4, true);
     lists.Friendly.add(u"carol@friends.example"_s, {});
-    Collector view;
+    corvane::test::ScreeningRecorder view;
     TcpTransport t;
     MailboxSession session(t, &store, lists, view);
 

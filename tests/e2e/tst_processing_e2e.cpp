@@ -14,6 +14,7 @@
 #include "rules/rulelists.h"
 #include "screening/mailboxsession.h"
 #include "screening/processing.h"
+#include "screeningrecorder.h"
 #include "settings/accountstore.h"
 #include "settings/settings.h"
 #include "testservers.h"
@@ -55,18 +56,6 @@ QByteArray asServed(const QByteArray &stored) {
     }
     return out + ".\r\n";
 }
-
-// Records errors and questions; answers No.
-class Collector final : public ScreeningView {
-public:
-    QStringList errors;
-    QStringList questions;
-    void showError(const QString &text) override { errors << text; }
-    bool askYesNo(const QString &text) override {
-        questions << text;
-        return false;
-    }
-};
 
 // corvane-cli's environment with the C locale, so its texts read the same on every machine.
 corvane::test::CliOptions inCLocale() {
@@ -189,7 +178,7 @@ void TestProcessingE2e::bounceAndTwoDeletions() {
     AccountStore store(dir.filePath(u"accounts.dat"_s));
     store.insert(account());
     RuleLists lists;
-    Collector view;
+    corvane::test::ScreeningRecorder view;
     TcpTransport transport;
     MailboxSession session(transport, &store, lists, view);
     Settings settings;
@@ -274,7 +263,7 @@ void TestProcessingE2e::failedBounceDeletesNothing() {
     AccountStore store(dir.filePath(u"accounts.dat"_s));
     store.insert(account());
     RuleLists lists;
-    Collector view;
+    corvane::test::ScreeningRecorder view;
     TcpTransport transport;
     MailboxSession session(transport, &store, lists, view);
     Settings settings;
@@ -397,7 +386,7 @@ void TestProcessingE2e::archiveCopyIsTheMessageAsServed() {
     AccountStore store(dir.filePath(u"accounts.dat"_s));
     store.insert(account());
     RuleLists lists;
-    Collector view;
+    corvane::test::ScreeningRecorder view;
     TcpTransport transport;
     MailboxSession session(transport, &store, lists, view);
     Settings settings;

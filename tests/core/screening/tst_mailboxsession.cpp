@@ -6,6 +6,7 @@
 #include "protocol/transport.h"
 #include "rules/rulelists.h"
 #include "screening/mailboxsession.h"
+#include "screeningrecorder.h"
 #include "settings/accountstore.h"
 
 #include <QTemporaryDir>
@@ -21,41 +22,12 @@ using corvane::RowMark;
 using corvane::RuleLists;
 using corvane::ScreeningView;
 using corvane::test::FakeTransport;
+using corvane::test::ScreeningRecorder;
 using Control = ScreeningView::Control;
 
 Q_DECLARE_METATYPE(corvane::HeaderRow)
 
 namespace {
-
-// Records what the session reports and keeps the resulting state of every panel and command.
-class RecordingView final : public ScreeningView {
-public:
-    QStringList statusTexts; // every text of panel 1, in order
-    QStringList errors;
-    QString panel0, panel1, panel2, panel3, serverName;
-    bool busy = false;
-    bool disconnectAction = false;
-    bool timersStopped = false;
-    Controls enabled = Controls::fromInt(0x7f);
-
-    void showBusy(bool on) override { busy = on; }
-    void showStatus(const QString &text) override {
-        panel1 = text;
-        statusTexts << text;
-    }
-    void showSelectionStatus(const QString &text) override { panel0 = text; }
-    void showFileStatus(const QString &count, const QString &size) override {
-        panel2 = count;
-        panel3 = size;
-    }
-    void showServerName(const QString &text) override { serverName = text; }
-    void setConnectedState(bool on) override { disconnectAction = on; }
-    void setControlsEnabled(Controls controls, bool on) override {
-        enabled = on ? (enabled | controls) : (enabled & ~controls);
-    }
-    void stopAutoModeTimers() override { timersStopped = true; }
-    void showError(const QString &text) override { errors << text; }
-};
 
 const ScreeningView::Controls kAllButContextMenu =
     Control::CheckButton | Control::ProcessButton | Control::DisconnectButton |
@@ -75,7 +47,7 @@ struct Fixture {
     QTemporaryDir dir;
     std::unique_ptr<AccountStore> store;
     RuleLists lists;
-    RecordingView view;
+    ScreeningRecorder view;
     FakeTransport t;
     std::unique_ptr<MailboxSession> session;
 
@@ -167,7 +139,7 @@ void TestMailboxSession::checkAndScan() {
     QCOMPARE(f.view.panel3, u"Mail takes up 2K on the server"_s);
     QCOMPARE(f.view.serverName, u"pop.home.example"_s);
     QCOMPARE(f.view.enabled, kAll);
-    QVERIFY(f.view.disconnectAction);
+    QVERIFY(f.view.connected);
     QVERIFY(!f.view.busy);
     QVERIFY(f.view.errors.isEmpty());
     QVERIFY(f.session->POP().IsOpen());
@@ -200,7 +172,7 @@ void TestMailboxSession::emptyMailbox() {
     QVERIFY(f.session->rows().isEmpty());
     // Only Disconnect is available until the user disconnects.
     QCOMPARE(f.view.enabled, ScreeningView::Controls(Control::DisconnectButton));
-    QVERIFY(f.view.disconnectAction);
+    QVERIFY(f.view.connected);
     QVERIFY(!f.view.busy);
 }
 
@@ -232,7 +204,7 @@ void TestMailboxSession::connectionFails() {
     QCOMPARE(f.view.panel1, u"No connected"_s);
     QCOMPARE(f.view.serverName, u"Idle..."_s);
     QCOMPARE(f.view.enabled, kAllButContextMenu);
-    QVERIFY(!f.view.disconnectAction);
+    QVERIFY(!f.view.connected);
     QVERIFY(!f.view.busy);
     QCOMPARE(f.session->CurrentAccount.Host, u"pop.home.example"_s);
     QVERIFY(!f.session->POP().IsOpen());
@@ -317,7 +289,7 @@ void TestMailboxSession::connectionDropsDuringScan() {
     QCOMPARE(f.session->rows().constFirst().Subject, u"One"_s);
     // The user can act again; the broken connection shows as ended.
     QCOMPARE(f.view.enabled, kAll);
-    QVERIFY(!f.view.disconnectAction);
+    QVERIFY(!f.view.connected);
     QCOMPARE(f.view.serverName, u"Idle..."_s);
     QVERIFY(!f.view.busy);
 }
@@ -432,7 +404,7 @@ void TestMailboxSession::disconnect() {
     QCOMPARE(f.view.panel1, QString());
     QCOMPARE(f.view.panel2, QString());
     QCOMPARE(f.view.panel3, QString());
-    QVERIFY(!f.view.disconnectAction);
+    QVERIFY(!f.view.connected);
     QVERIFY(f.view.timersStopped);
     QCOMPARE(f.view.enabled, kAll);
     QVERIFY(!f.view.busy);
