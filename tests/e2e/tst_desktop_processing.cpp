@@ -9,6 +9,7 @@
 #include "protocol/tcptransport.h"
 #include "records/tform8.h"
 #include "requirements.h"
+#include "testmessage.h"
 #include "testservers.h"
 #include "testsupport.h"
 
@@ -19,6 +20,7 @@
 #include <optional>
 
 using namespace Qt::StringLiterals;
+using corvane::test::TestMessage;
 using namespace corvane;
 using namespace corvane::test;
 
@@ -27,19 +29,43 @@ namespace {
 // The mailbox of this test program alone.
 const QString kUser = u"e2e-gui"_s;
 
-QByteArray message(const QByteArray &from, const QByteArray &subject, const QByteArray &body) {
-    return "From: " + from + "\nTo: E2E <e2e-gui@example.net>\nSubject: " + subject +
-           "\nDate: Tue, 1 Dec 2026 10:00:00 +0000\nMessage-ID: <" + subject.toHex() +
-           "@e2e-gui>\n\n" + body + "\n";
-}
-
 // Rows 2 and 5 are deleted, row 4 is bounced; 1 and 3 stay.
 const QList<QByteArray> kMessages = {
-    message("Sam <sam@example.com>", "Photos", "Attached."),
-    message("Pills <pills-e2e-gui@spam.example>", "Cheap pills", "Buy now."),
-    message("Mum <mum@example.org>", "Sunday lunch", "Roast?\n.a line with a dot"),
-    message("Prize Desk <prize-e2e-gui@lottery.example>", "You won", "Claim it."),
-    message("offers@junk.example", "Great offers", "Today only."),
+    TestMessage()
+        .from("Sam <sam@example.com>")
+        .to("E2E <e2e-gui@example.net>")
+        .subject("Photos")
+        .messageId(QByteArray("Photos").toHex() + "@e2e-gui")
+        .body("Attached.")
+        .text(),
+    TestMessage()
+        .from("Pills <pills-e2e-gui@spam.example>")
+        .to("E2E <e2e-gui@example.net>")
+        .subject("Cheap pills")
+        .messageId(QByteArray("Cheap pills").toHex() + "@e2e-gui")
+        .body("Buy now.")
+        .text(),
+    TestMessage()
+        .from("Mum <mum@example.org>")
+        .to("E2E <e2e-gui@example.net>")
+        .subject("Sunday lunch")
+        .messageId(QByteArray("Sunday lunch").toHex() + "@e2e-gui")
+        .body("Roast?\n.a line with a dot")
+        .text(),
+    TestMessage()
+        .from("Prize Desk <prize-e2e-gui@lottery.example>")
+        .to("E2E <e2e-gui@example.net>")
+        .subject("You won")
+        .messageId(QByteArray("You won").toHex() + "@e2e-gui")
+        .body("Claim it.")
+        .text(),
+    TestMessage()
+        .from("offers@junk.example")
+        .to("E2E <e2e-gui@example.net>")
+        .subject("Great offers")
+        .messageId(QByteArray("Great offers").toHex() + "@e2e-gui")
+        .body("Today only.")
+        .text(),
 };
 
 // The envelope and data of the sink's messages that went to recipient.

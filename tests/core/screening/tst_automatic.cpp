@@ -10,6 +10,7 @@
 #include "screeningrecorder.h"
 #include "settings/accountstore.h"
 #include "settings/settings.h"
+#include "testmessage.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -29,19 +30,33 @@ using corvane::Settings;
 using corvane::test::FakePop3Mailbox;
 using corvane::test::FakeSmtpServer;
 using corvane::test::ScreeningRecorder;
+using corvane::test::TestMessage;
 using Outcome = AccountPassResult::Outcome;
 
 namespace {
 
-QByteArray message(const QByteArray &subject, const QByteArray &from) {
-    return "From: " + from + "\nTo: me@example.net\nSubject: " + subject +
-           "\nDate: Mon, 6 May 2024 07:00:00 +0000\n\nBody\n";
-}
-
 // A spam message (its subject is black-listed), a friendly one and a plain one.
-const QList<QByteArray> kMailbox{message("Cheap pills today", "pills@spam.example"),
-                                 message("Lunch?", "friend@example.net"),
-                                 message("Minutes", "bob@example.org")};
+const QList<QByteArray> kMailbox{TestMessage()
+                                     .from("pills@spam.example")
+                                     .to("me@example.net")
+                                     .subject("Cheap pills today")
+                                     .date("Mon, 6 May 2024 07:00:00 +0000")
+                                     .body("Body")
+                                     .text(),
+                                 TestMessage()
+                                     .from("friend@example.net")
+                                     .to("me@example.net")
+                                     .subject("Lunch?")
+                                     .date("Mon, 6 May 2024 07:00:00 +0000")
+                                     .body("Body")
+                                     .text(),
+                                 TestMessage()
+                                     .from("bob@example.org")
+                                     .to("me@example.net")
+                                     .subject("Minutes")
+                                     .date("Mon, 6 May 2024 07:00:00 +0000")
+                                     .body("Body")
+                                     .text()};
 
 // Accounts A, B and C on hosts pop.a, pop.b and pop.c; the spam filter black-lists "cheap
 // pills" and trusts friend@example.net.
@@ -225,7 +240,20 @@ void TestAutomatic::errorInOneAccountDeletesNothingThere() {
     Fixture f;
     f.addAccount(u"A"_s, u"pw"_s, u"pw"_s, kMailbox);
     f.addAccount(u"C"_s, u"pw"_s, u"pw"_s,
-                 {message("Minutes", "bob@example.org"), message("Cheap pills", "x@spam.example")});
+                 {TestMessage()
+                      .from("bob@example.org")
+                      .to("me@example.net")
+                      .subject("Minutes")
+                      .date("Mon, 6 May 2024 07:00:00 +0000")
+                      .body("Body")
+                      .text(),
+                  TestMessage()
+                      .from("x@spam.example")
+                      .to("me@example.net")
+                      .subject("Cheap pills")
+                      .date("Mon, 6 May 2024 07:00:00 +0000")
+                      .body("Body")
+                      .text()});
     if (drop)
         f.pop.dropAt(command);
     else

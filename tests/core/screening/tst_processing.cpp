@@ -15,6 +15,7 @@
 #include "screeningrecorder.h"
 #include "settings/accountstore.h"
 #include "settings/settings.h"
+#include "testmessage.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -41,17 +42,12 @@ using corvane::Settings;
 using corvane::test::FakePop3Mailbox;
 using corvane::test::FakeSmtpServer;
 using corvane::test::ScreeningRecorder;
+using corvane::test::TestMessage;
 
 namespace {
 
 const QString kHost = u"pop.example.net"_s;
 const QDateTime kNow(QDate(2024, 5, 6), QTime(7, 8, 9));
-
-QByteArray message(const QByteArray &subject, const QByteArray &from) {
-    return "From: " + from + "\nTo: Me <me@example.net>\nSubject: " + subject +
-           "\nDate: Mon, 6 May 2024 07:00:00 +0000\n\nBody of " + subject +
-           "\n.a line that begins with a dot\n";
-}
 
 // A message as the server sends it after RETR: its lines with CR LF, those that begin with "."
 // doubled, and the end line.
@@ -67,10 +63,30 @@ QByteArray asFetched(const QByteArray &message) {
 
 // Messages 1 to 4: Hi, Keep, Re: a/b? and Hi again.
 const QList<QByteArray> kMessages{
-    message("Hi", "Ann <ann@example.org>"),
-    message("Keep", "keep@example.org"),
-    message("Re: a/b?", "spam@example.com"),
-    message("Hi", "Bea <bea@example.org>"),
+    TestMessage()
+        .from("Ann <ann@example.org>")
+        .subject("Hi")
+        .date("Mon, 6 May 2024 07:00:00 +0000")
+        .body("Body of Hi\n.a line that begins with a dot")
+        .text(),
+    TestMessage()
+        .from("keep@example.org")
+        .subject("Keep")
+        .date("Mon, 6 May 2024 07:00:00 +0000")
+        .body("Body of Keep\n.a line that begins with a dot")
+        .text(),
+    TestMessage()
+        .from("spam@example.com")
+        .subject("Re: a/b?")
+        .date("Mon, 6 May 2024 07:00:00 +0000")
+        .body("Body of Re: a/b?\n.a line that begins with a dot")
+        .text(),
+    TestMessage()
+        .from("Bea <bea@example.org>")
+        .subject("Hi")
+        .date("Mon, 6 May 2024 07:00:00 +0000")
+        .body("Body of Hi\n.a line that begins with a dot")
+        .text(),
 };
 
 // One account on a POP3 server holding kMessages, checked and listed; bounces go to a
@@ -791,7 +807,12 @@ void TestProcessing::bounceSender() {
 void TestProcessing::bounceToASenderTheStrictParserRejects() {
     // "Name <address>@a" fails the strict address parser; its sender is read leniently, so
     // the bounce reaches the address and the run goes on to the deletion.
-    Fixture f({message("Cheap loans", "Loan Market <x@spam.example>@a")});
+    Fixture f({TestMessage()
+                   .from("Loan Market <x@spam.example>@a")
+                   .subject("Cheap loans")
+                   .date("Mon, 6 May 2024 07:00:00 +0000")
+                   .body("Body of Cheap loans\n.a line that begins with a dot")
+                   .text()});
     QCOMPARE(f.session->rows().at(0).From, u"Loan Market <x@spam.example>"_s);
     f.mark({RowMark::Bounce});
     const ProcessingResult result = f.process();

@@ -3,6 +3,7 @@
 
 #include "../uitestsupport.h"
 
+#include "testmessage.h"
 #include "testsupport.h"
 
 #include <QLabel>
@@ -10,21 +11,33 @@
 #include <QToolButton>
 
 using namespace Qt::StringLiterals;
+using corvane::test::TestMessage;
 using namespace corvane;
 using namespace corvane::test;
 
 namespace {
 
-QByteArray message(const QByteArray &from, const QByteArray &subject) {
-    return "From: " + from + "\nTo: Me <me@example.net>\nSubject: " + subject +
-           "\nDate: Tue, 1 Dec 2026 10:00:00 +0000\n\nBody of " + subject + "\n";
-}
-
 // Black-listed subject "Re: Details" and black-listed sender domain @junk.example.
-const QByteArray kSpam1 = message("Spam King <king@spam.example>", "Re: Details");
-const QByteArray kSpam2 = message("offers@junk.example", "Great offers");
-const QByteArray kPlain = message("Colleague <colleague@example.com>", "Meeting notes");
-const QByteArray kFriend = message("Friend <friend@example.org>", "Lunch tomorrow");
+const QByteArray kSpam1 = TestMessage()
+                              .from("Spam King <king@spam.example>")
+                              .subject("Re: Details")
+                              .body("Body of Re: Details")
+                              .text();
+const QByteArray kSpam2 = TestMessage()
+                              .from("offers@junk.example")
+                              .subject("Great offers")
+                              .body("Body of Great offers")
+                              .text();
+const QByteArray kPlain = TestMessage()
+                              .from("Colleague <colleague@example.com>")
+                              .subject("Meeting notes")
+                              .body("Body of Meeting notes")
+                              .text();
+const QByteArray kFriend = TestMessage()
+                               .from("Friend <friend@example.org>")
+                               .subject("Lunch tomorrow")
+                               .body("Body of Lunch tomorrow")
+                               .text();
 
 // The commands that automatic mode disables, by object name: tool buttons and actions.
 const QStringList kLockedButtons = {u"ToolButton14"_s, u"ToolButton1"_s, u"ToolButton2"_s};

@@ -6,6 +6,7 @@
 #include "rules/tform4.h"
 #include "rules/tform5.h"
 #include "screening/headerlistmodel.h"
+#include "testmessage.h"
 
 #include <QHeaderView>
 #include <QLabel>
@@ -14,6 +15,7 @@
 #include <QToolButton>
 
 using namespace Qt::StringLiterals;
+using corvane::test::TestMessage;
 using namespace corvane;
 using namespace corvane::test;
 
@@ -21,17 +23,12 @@ namespace {
 
 const QString kHost = u"pop.test"_s;
 
-QByteArray message(const QByteArray &from, const QByteArray &subject) {
-    return "From: " + from + "\nTo: Me <me@example.net>\nSubject: " + subject +
-           "\nDate: Tue, 1 Dec 2026 10:00:00 +0000\n\nBody text\n";
-}
-
 // Plain, Friendly, Spam (subject black list), Spam (e-mail black list).
 const QList<QByteArray> kMailbox = {
-    message("Colleague <colleague@example.com>", "Meeting notes"),
-    message("Friend <friend@example.org>", "Lunch tomorrow"),
-    message("Spam King <king@spam.example>", "Re: Details"),
-    message("offers@junk.example", "Great offers"),
+    TestMessage().from("Colleague <colleague@example.com>").subject("Meeting notes").text(),
+    TestMessage().from("Friend <friend@example.org>").subject("Lunch tomorrow").text(),
+    TestMessage().from("Spam King <king@spam.example>").subject("Re: Details").text(),
+    TestMessage().from("offers@junk.example").subject("Great offers").text(),
 };
 
 QList<int> marks(TfrmMain *main) {
@@ -190,7 +187,10 @@ private Q_SLOTS:
     void selectionLine() {
         QList<QByteArray> seven;
         for (int i = 0; i < 7; ++i)
-            seven << message("someone@example.com", "Note " + QByteArray::number(i));
+            seven << TestMessage()
+                         .from("someone@example.com")
+                         .subject("Note " + QByteArray::number(i))
+                         .text();
         startWith(seven);
         check();
         clickRow(main(), 4);

@@ -6,6 +6,7 @@
 
 #include "fakesmtpserver.h"
 #include "records/tform8.h"
+#include "testmessage.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -15,6 +16,7 @@
 #include <QToolButton>
 
 using namespace Qt::StringLiterals;
+using corvane::test::TestMessage;
 using namespace corvane;
 using namespace corvane::test;
 
@@ -23,18 +25,32 @@ namespace {
 const QString kHost = u"pop.test"_s;
 const QDateTime kNow(QDate(2026, 12, 10), QTime(9, 30, 15));
 
-QByteArray message(const QByteArray &from, const QByteArray &subject, const QByteArray &body) {
-    return "From: " + from + "\nTo: Me <me@example.net>\nSubject: " + subject +
-           "\nDate: Tue, 1 Dec 2026 10:00:00 +0000\nMessage-ID: <" + subject.toHex() +
-           "@example>\n\n" + body + "\n";
-}
-
 // Rows 2 and 4 (1-based) get marked: 2 for deletion, 4 for bouncing.
 const QList<QByteArray> kMailbox = {
-    message("Colleague <colleague@example.com>", "Meeting notes", "See you at ten."),
-    message("Pills <pills@spam.example>", "Cheap: pills?", "Buy now."),
-    message("Friend <friend@example.org>", "Lunch tomorrow", "Usual place?"),
-    message("Prize Desk <winner@lottery.example>", "You won", "Claim your prize."),
+    TestMessage()
+        .from("Colleague <colleague@example.com>")
+        .subject("Meeting notes")
+        .messageId(QByteArray("Meeting notes").toHex() + "@example")
+        .body("See you at ten.")
+        .text(),
+    TestMessage()
+        .from("Pills <pills@spam.example>")
+        .subject("Cheap: pills?")
+        .messageId(QByteArray("Cheap: pills?").toHex() + "@example")
+        .body("Buy now.")
+        .text(),
+    TestMessage()
+        .from("Friend <friend@example.org>")
+        .subject("Lunch tomorrow")
+        .messageId(QByteArray("Lunch tomorrow").toHex() + "@example")
+        .body("Usual place?")
+        .text(),
+    TestMessage()
+        .from("Prize Desk <winner@lottery.example>")
+        .subject("You won")
+        .messageId(QByteArray("You won").toHex() + "@example")
+        .body("Claim your prize.")
+        .text(),
 };
 
 QStringList subjects(TfrmMain *main) {

@@ -6,6 +6,7 @@
 
 #include "rules/tform4.h"
 #include "shell/icons.h"
+#include "testmessage.h"
 
 #include <QDir>
 #include <QImage>
@@ -13,6 +14,7 @@
 #include <QScreen>
 
 using namespace Qt::StringLiterals;
+using corvane::test::TestMessage;
 using namespace corvane;
 using namespace corvane::test;
 
@@ -25,11 +27,6 @@ double coverage(const QImage &image) {
         for (int x = 0; x < image.width(); ++x)
             painted += qAlpha(image.pixel(x, y)) > 0 ? 1 : 0;
     return double(painted) / double(image.width() * image.height());
-}
-
-QByteArray message(const QByteArray &from, const QByteArray &subject, const QByteArray &date) {
-    return "From: " + from + "\nTo: Alex Reader <alex@example.net>\nSubject: " + subject +
-           "\nDate: " + date + "\n\nBody\n";
 }
 
 } // namespace
@@ -80,21 +77,56 @@ private Q_SLOTS:
         QTemporaryDir dir;
         ProgramRun run(dir.path());
         run.start();
-        run.pop.addMailbox(
-            u"pop.example.net"_s, u"alex"_s, u"secret"_s,
-            {message("Jordan Miles <jordan@example.com>", "Minutes of Tuesday's meeting",
-                     "Tue, 1 Dec 2026 09:12:00 +0000"),
-             message("Deals Daily <offers@bargain-market.example>", "FREE gift card inside!!!",
-                     "Tue, 1 Dec 2026 09:40:00 +0000"),
-             message("Mum <mum@example.org>", "Sunday lunch", "Tue, 1 Dec 2026 10:05:00 +0000"),
-             message("Prize Desk <winner@lottery.example>", "Re: Details",
-                     "Tue, 1 Dec 2026 10:31:00 +0000"),
-             message("Build Server <ci@example.com>", "Nightly build passed",
-                     "Tue, 1 Dec 2026 11:00:00 +0000"),
-             message("Credit Team <cards@loans.example>", "Your new credit card is approved",
-                     "Tue, 1 Dec 2026 11:20:00 +0000"),
-             message("Sam Carter <sam@example.com>", "Photos from the trip",
-                     "Tue, 1 Dec 2026 12:02:00 +0000")});
+        run.pop.addMailbox(u"pop.example.net"_s, u"alex"_s, u"secret"_s,
+                           {TestMessage()
+                                .from("Jordan Miles <jordan@example.com>")
+                                .to("Alex Reader <alex@example.net>")
+                                .subject("Minutes of Tuesday's meeting")
+                                .date("Tue, 1 Dec 2026 09:12:00 +0000")
+                                .body("Body")
+                                .text(),
+                            TestMessage()
+                                .from("Deals Daily <offers@bargain-market.example>")
+                                .to("Alex Reader <alex@example.net>")
+                                .subject("FREE gift card inside!!!")
+                                .date("Tue, 1 Dec 2026 09:40:00 +0000")
+                                .body("Body")
+                                .text(),
+                            TestMessage()
+                                .from("Mum <mum@example.org>")
+                                .to("Alex Reader <alex@example.net>")
+                                .subject("Sunday lunch")
+                                .date("Tue, 1 Dec 2026 10:05:00 +0000")
+                                .body("Body")
+                                .text(),
+                            TestMessage()
+                                .from("Prize Desk <winner@lottery.example>")
+                                .to("Alex Reader <alex@example.net>")
+                                .subject("Re: Details")
+                                .date("Tue, 1 Dec 2026 10:31:00 +0000")
+                                .body("Body")
+                                .text(),
+                            TestMessage()
+                                .from("Build Server <ci@example.com>")
+                                .to("Alex Reader <alex@example.net>")
+                                .subject("Nightly build passed")
+                                .date("Tue, 1 Dec 2026 11:00:00 +0000")
+                                .body("Body")
+                                .text(),
+                            TestMessage()
+                                .from("Credit Team <cards@loans.example>")
+                                .to("Alex Reader <alex@example.net>")
+                                .subject("Your new credit card is approved")
+                                .date("Tue, 1 Dec 2026 11:20:00 +0000")
+                                .body("Body")
+                                .text(),
+                            TestMessage()
+                                .from("Sam Carter <sam@example.com>")
+                                .to("Alex Reader <alex@example.net>")
+                                .subject("Photos from the trip")
+                                .date("Tue, 1 Dec 2026 12:02:00 +0000")
+                                .body("Body")
+                                .text()});
         run.shell.lists().Friendly.add(u"mum@example.org"_s, {u"Family"_s});
         run.addAccount({u"Home"_s, u"pop.example.net"_s, u"110"_s, u"alex"_s, u"secret"_s,
                         u"alex@example.net"_s});
