@@ -4,9 +4,9 @@
 // process, auto): one --data-dir option, one default and one place where the directory is
 // opened, so every command finds the files the desktop program uses.
 
-#include "platform/datadir.h"
-#include "platform/datadirlock.h"
-#include "settings/programdata.h"
+#include "core/platform/datadir.h"
+#include "core/platform/datadirlock.h"
+#include "core/settings/programdata.h"
 
 #include <QCommandLineOption>
 #include <QString>
@@ -18,7 +18,7 @@ class QCommandLineParser;
 
 namespace corvane {
 class DataDirectoryLock;
-class RuleLists;
+struct RuleLists;
 } // namespace corvane
 
 namespace corvane::cli {
