@@ -6,9 +6,9 @@
 // Needs the test servers: scripts/test-servers.sh start BUILD_DIR; the env file is found as
 // the tests find it ($CORVANE_TEST_SERVERS_ENV, else BUILD_DIR/test-servers.env).
 
-#include "protocol/tcptransport.h"
-#include "rules/rulelists.h"
-#include "screening/mailboxsession.h"
+#include "core/protocol/tcptransport.h"
+#include "core/rules/rulelists.h"
+#include "core/screening/mailboxsession.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -1,8 +1,8 @@
 // Classification and list-file speed at the sizes a shared master list reaches.
 
-#include "rules/listfile.h"
-#include "rules/rulelists.h"
-#include "screening/classify.h"
+#include "core/rules/listfile.h"
+#include "core/rules/rulelists.h"
+#include "core/screening/classify.h"
 
 #include <QBuffer>
 #include <QRandomGenerator>

@@ -2,8 +2,8 @@
 // read back out. Input is untrusted: the reader must never crash, hang or allocate in
 // proportion to a count the data does not back.
 
-#include "errors.h"
-#include "rules/listfile.h"
+#include "core/errors.h"
+#include "core/rules/listfile.h"
 
 #include <QBuffer>
 

@@ -2,9 +2,9 @@
 // and reads the written form again. Every failure must be an exception of ours; nothing may
 // crash, hang or keep growing.
 
-#include "errors.h"
-#include "protocol/devicelines.h"
-#include "protocol/mailmessage.h"
+#include "core/errors.h"
+#include "core/protocol/devicelines.h"
+#include "core/protocol/mailmessage.h"
 
 #include <QBuffer>
 

@@ -2,11 +2,11 @@
 // (greeting, login, STAT, LIST, TOP, RETR, DELE, RSET). The client must neither crash nor
 // hang, whatever the server says.
 
-#include "errors.h"
+#include "core/errors.h"
+#include "core/protocol/mailmessage.h"
+#include "core/protocol/pop3client.h"
+#include "core/protocol/transport.h"
 #include "inputtransport.h"
-#include "protocol/mailmessage.h"
-#include "protocol/pop3client.h"
-#include "protocol/transport.h"
 
 #include <QByteArray>
 

@@ -2,11 +2,11 @@
 // (greeting, EHLO or HELO, RSET, MAIL, RCPT, DATA, the end of the data). The parser must keep
 // its limits and the client must neither crash nor hang, whatever the server says.
 
-#include "errors.h"
+#include "core/errors.h"
+#include "core/protocol/mailmessage.h"
+#include "core/protocol/smtpclient.h"
+#include "core/protocol/transport.h"
 #include "inputtransport.h"
-#include "protocol/mailmessage.h"
-#include "protocol/smtpclient.h"
-#include "protocol/transport.h"
 
 #include <QByteArray>
 

@@ -3,8 +3,8 @@
 // A transport that serves a fuzz input as the server's bytes, a few at a time; a read past
 // its end fails like a closed connection. Shared by the protocol fuzz targets.
 
-#include "errors.h"
-#include "protocol/transport.h"
+#include "core/errors.h"
+#include "core/protocol/transport.h"
 
 #include <QByteArray>
 

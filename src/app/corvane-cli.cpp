@@ -1,9 +1,9 @@
 // corvane-cli: the screening core without a window, for scripts, servers and tests.
 
-#include "cli/command.h"
-#include "cli/shared.h"
+#include "app/cli/command.h"
+#include "app/cli/shared.h"
 
-#include "errors.h"
+#include "core/errors.h"
 
 #include <QCoreApplication>
 

@@ -1,14 +1,14 @@
 // corvane: the desktop program. Parses the command line, starts the program shell and runs the
 // main window until it closes.
 
-#include "platform/datadir.h"
-#include "protocol/tcptransport.h"
-#include "screening/tfrmmain.h"
-#include "shell/icons.h"
-#include "shell/programshell.h"
-#include "shell/prompts.h"
+#include "core/platform/datadir.h"
+#include "core/protocol/tcptransport.h"
+#include "ui/screening/tfrmmain.h"
+#include "ui/shell/icons.h"
+#include "ui/shell/programshell.h"
+#include "ui/shell/prompts.h"
 
-#include "errors.h"
+#include "core/errors.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

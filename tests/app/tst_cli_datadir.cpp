@@ -3,12 +3,12 @@
 // directory plays no part. Each run uses a copy of corvane-cli in a folder of its own.
 
 #include "clirunner.h"
-#include "rules/listfile.h"
-#include "rules/miscrules.h"
-#include "rules/rulelist.h"
-#include "rules/rulelists.h"
-#include "settings/accountstore.h"
-#include "settings/settings.h"
+#include "core/rules/listfile.h"
+#include "core/rules/miscrules.h"
+#include "core/rules/rulelist.h"
+#include "core/rules/rulelists.h"
+#include "core/settings/accountstore.h"
+#include "core/settings/settings.h"
 #include "testsupport.h"
 
 #include <QFile>

@@ -3,8 +3,8 @@
 // read run while the directory is held; a lock let go during the wait lets the command run.
 
 #include "clirunner.h"
-#include "platform/datadirlock.h"
-#include "settings/accountstore.h"
+#include "core/platform/datadirlock.h"
+#include "core/settings/accountstore.h"
 #include "testsupport.h"
 
 #include <QCoreApplication>

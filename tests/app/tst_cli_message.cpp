@@ -1,5 +1,5 @@
 #include "clirunner.h"
-#include "platform/safetext.h"
+#include "core/platform/safetext.h"
 #include "testsupport.h"
 
 #include <QJsonArray>

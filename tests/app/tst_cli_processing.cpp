@@ -4,15 +4,15 @@
 // takes from Settings.ini. Runs against real servers are in tests/e2e.
 
 #include "clirunner.h"
+#include "core/records/deletionlog.h"
+#include "core/rules/listfile.h"
+#include "core/rules/miscrules.h"
+#include "core/rules/rulelist.h"
+#include "core/rules/rulelists.h"
+#include "core/settings/accountstore.h"
+#include "core/settings/settings.h"
 #include "fakeserver.h"
 #include "fulldisk.h"
-#include "records/deletionlog.h"
-#include "rules/listfile.h"
-#include "rules/miscrules.h"
-#include "rules/rulelist.h"
-#include "rules/rulelists.h"
-#include "settings/accountstore.h"
-#include "settings/settings.h"
 #include "testsupport.h"
 
 #include <QDir>

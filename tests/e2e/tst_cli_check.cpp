@@ -2,10 +2,10 @@
 // and classifies a real mailbox and leaves every message on the server.
 
 #include "clirunner.h"
+#include "core/rules/listfile.h"
+#include "core/rules/rulelists.h"
+#include "core/settings/accountstore.h"
 #include "requirements.h"
-#include "rules/listfile.h"
-#include "rules/rulelists.h"
-#include "settings/accountstore.h"
 #include "testservers.h"
 #include "testsupport.h"
 

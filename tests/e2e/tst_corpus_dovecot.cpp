@@ -2,14 +2,14 @@
 // into a Dovecot mailbox, and the header scan must read from the server exactly what the
 // message parser reads from the same files.
 
-#include "errors.h"
-#include "platform/legacytext.h"
-#include "protocol/devicelines.h"
-#include "protocol/mailmessage.h"
-#include "protocol/pop3client.h"
-#include "protocol/tcptransport.h"
+#include "core/errors.h"
+#include "core/platform/legacytext.h"
+#include "core/protocol/devicelines.h"
+#include "core/protocol/mailmessage.h"
+#include "core/protocol/pop3client.h"
+#include "core/protocol/tcptransport.h"
+#include "core/screening/classify.h"
 #include "requirements.h"
-#include "screening/classify.h"
 #include "testservers.h"
 
 #include <QBuffer>

@@ -2,16 +2,16 @@
 // through the Add Account dialog, check it, review and mark the messages, add a sender to the
 // black list, close, and find every message still on the server and everything saved.
 
-#include "protocol/tcptransport.h"
+#include "core/protocol/tcptransport.h"
+#include "core/rules/listfile.h"
+#include "core/settings/accountstore.h"
 #include "requirements.h"
-#include "rules/listfile.h"
-#include "rules/tform4.h"
-#include "screening/tfrmmain.h"
-#include "settings/accountstore.h"
-#include "settings/tform3.h"
-#include "shell/programshell.h"
-#include "shell/prompts.h"
 #include "testservers.h"
+#include "ui/rules/tform4.h"
+#include "ui/screening/tfrmmain.h"
+#include "ui/settings/tform3.h"
+#include "ui/shell/programshell.h"
+#include "ui/shell/prompts.h"
 
 #include <QAction>
 #include <QDir>

@@ -5,13 +5,13 @@
 
 #include "../ui/uitestsupport.h"
 
-#include "protocol/mailmessage.h"
-#include "protocol/tcptransport.h"
-#include "records/tform8.h"
+#include "core/protocol/mailmessage.h"
+#include "core/protocol/tcptransport.h"
 #include "requirements.h"
 #include "testmessage.h"
 #include "testservers.h"
 #include "testsupport.h"
+#include "ui/records/tform8.h"
 
 #include <QDir>
 #include <QPlainTextEdit>

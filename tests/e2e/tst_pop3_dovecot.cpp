@@ -1,15 +1,15 @@
 // The POP3 client and the mailbox check against the private Dovecot instance that
 // scripts/test-servers.sh starts on 127.0.0.1. Each test seeds its own mailbox first.
 
-#include "errors.h"
-#include "protocol/mailmessage.h"
-#include "protocol/pop3client.h"
-#include "protocol/tcptransport.h"
+#include "core/errors.h"
+#include "core/protocol/mailmessage.h"
+#include "core/protocol/pop3client.h"
+#include "core/protocol/tcptransport.h"
+#include "core/rules/rulelists.h"
+#include "core/screening/mailboxsession.h"
+#include "core/settings/accountstore.h"
 #include "requirements.h"
-#include "rules/rulelists.h"
-#include "screening/mailboxsession.h"
 #include "screeningrecorder.h"
-#include "settings/accountstore.h"
 #include "testservers.h"
 
 #include <QTemporaryDir>

@@ -1,6 +1,6 @@
 #include "fakepop3mailbox.h"
 
-#include "errors.h"
+#include "core/errors.h"
 
 #include <algorithm>
 #include <functional>

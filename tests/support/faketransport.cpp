@@ -1,6 +1,6 @@
 #include "faketransport.h"
 
-#include "errors.h"
+#include "core/errors.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "screening/screeningview.h"
+#include "core/screening/screeningview.h"
 
 #include <QStringList>
 

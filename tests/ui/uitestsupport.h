@@ -4,11 +4,11 @@
 // whole program (shell, windows, data directory) on a temporary directory with a fake POP3
 // server behind it.
 
+#include "core/settings/accountstore.h"
 #include "fakepop3mailbox.h"
-#include "screening/tfrmmain.h"
-#include "settings/accountstore.h"
-#include "shell/programshell.h"
-#include "shell/prompts.h"
+#include "ui/screening/tfrmmain.h"
+#include "ui/shell/programshell.h"
+#include "ui/shell/prompts.h"
 
 #include <QAction>
 #include <QApplication>

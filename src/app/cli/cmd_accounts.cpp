@@ -1,11 +1,11 @@
 // corvane-cli accounts: list, add, edit and delete the POP3 accounts of a data directory.
 
-#include "cli/command.h"
-#include "cli/datadircommand.h"
-#include "cli/shared.h"
+#include "app/cli/command.h"
+#include "app/cli/datadircommand.h"
+#include "app/cli/shared.h"
 
-#include "errors.h"
-#include "settings/accountstore.h"
+#include "core/errors.h"
+#include "core/settings/accountstore.h"
 
 #include <QCommandLineParser>
 #include <QDir>

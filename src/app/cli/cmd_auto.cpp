@@ -2,15 +2,15 @@
 // messages classified as spam; without --once a pass follows every AutoIntvl minutes until
 // the program is interrupted.
 
-#include "cli/command.h"
-#include "cli/datadircommand.h"
-#include "cli/shared.h"
-#include "settings/programdata.h"
+#include "app/cli/command.h"
+#include "app/cli/datadircommand.h"
+#include "app/cli/shared.h"
+#include "core/settings/programdata.h"
 
-#include "errors.h"
-#include "protocol/tcptransport.h"
-#include "screening/automatic.h"
-#include "screening/mailboxsession.h"
+#include "core/errors.h"
+#include "core/protocol/tcptransport.h"
+#include "core/screening/automatic.h"
+#include "core/screening/mailboxsession.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>

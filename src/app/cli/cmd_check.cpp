@@ -1,15 +1,15 @@
 // corvane-cli check: connect to a POP3 account, list and classify every waiting message, then
 // disconnect with RSET and QUIT. It never deletes anything.
 
-#include "cli/command.h"
-#include "cli/datadircommand.h"
-#include "cli/shared.h"
+#include "app/cli/command.h"
+#include "app/cli/datadircommand.h"
+#include "app/cli/shared.h"
 
-#include "errors.h"
-#include "protocol/tcptransport.h"
-#include "rules/rulelists.h"
-#include "screening/mailboxsession.h"
-#include "settings/accountstore.h"
+#include "core/errors.h"
+#include "core/protocol/tcptransport.h"
+#include "core/rules/rulelists.h"
+#include "core/screening/mailboxsession.h"
+#include "core/settings/accountstore.h"
 
 #include <QCommandLineParser>
 #include <QFile>

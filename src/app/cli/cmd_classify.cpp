@@ -1,13 +1,13 @@
 // corvane-cli classify: the mark a message would get against the lists of a data directory.
 
-#include "cli/command.h"
-#include "cli/datadircommand.h"
-#include "cli/shared.h"
+#include "app/cli/command.h"
+#include "app/cli/datadircommand.h"
+#include "app/cli/shared.h"
 
-#include "errors.h"
-#include "platform/legacytext.h"
-#include "protocol/mailmessage.h"
-#include "screening/classify.h"
+#include "core/errors.h"
+#include "core/platform/legacytext.h"
+#include "core/protocol/mailmessage.h"
+#include "core/screening/classify.h"
 
 #include <QCommandLineParser>
 #include <QFile>

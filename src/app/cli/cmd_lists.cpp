@@ -1,10 +1,10 @@
 // corvane-cli lists: dump a list file as text, or write one from text.
 
-#include "cli/command.h"
-#include "cli/shared.h"
+#include "app/cli/command.h"
+#include "app/cli/shared.h"
 
-#include "errors.h"
-#include "rules/listfile.h"
+#include "core/errors.h"
+#include "core/rules/listfile.h"
 
 #include <QCommandLineParser>
 #include <QFile>

@@ -1,11 +1,11 @@
 // corvane-cli message show: the fields the program reads from a message file.
 
-#include "cli/command.h"
-#include "cli/shared.h"
+#include "app/cli/command.h"
+#include "app/cli/shared.h"
 
-#include "errors.h"
-#include "platform/legacytext.h"
-#include "protocol/mailmessage.h"
+#include "core/errors.h"
+#include "core/platform/legacytext.h"
+#include "core/protocol/mailmessage.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>

@@ -2,16 +2,16 @@
 // process them as "Process Messages" does, with the data directory's settings, log and
 // archive.
 
-#include "cli/command.h"
-#include "cli/datadircommand.h"
-#include "cli/shared.h"
-#include "settings/programdata.h"
+#include "app/cli/command.h"
+#include "app/cli/datadircommand.h"
+#include "app/cli/shared.h"
+#include "core/settings/programdata.h"
 
-#include "errors.h"
-#include "protocol/tcptransport.h"
-#include "screening/mailboxsession.h"
-#include "screening/processing.h"
-#include "settings/accountstore.h"
+#include "core/errors.h"
+#include "core/protocol/tcptransport.h"
+#include "core/screening/mailboxsession.h"
+#include "core/screening/processing.h"
+#include "core/settings/accountstore.h"
 
 #include <QCommandLineParser>
 #include <QDir>

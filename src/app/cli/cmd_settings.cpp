@@ -1,13 +1,13 @@
 // corvane-cli settings: show the values of Settings.ini, or change one of them.
 
-#include "cli/command.h"
-#include "cli/datadircommand.h"
-#include "cli/shared.h"
+#include "app/cli/command.h"
+#include "app/cli/datadircommand.h"
+#include "app/cli/shared.h"
 
-#include "errors.h"
-#include "platform/inifile.h"
-#include "rules/miscrules.h"
-#include "settings/settings.h"
+#include "core/errors.h"
+#include "core/platform/inifile.h"
+#include "core/rules/miscrules.h"
+#include "core/settings/settings.h"
 
 #include <QCommandLineParser>
 

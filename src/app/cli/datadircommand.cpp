@@ -1,11 +1,11 @@
-#include "cli/datadircommand.h"
+#include "app/cli/datadircommand.h"
 
-#include "cli/command.h"
-#include "cli/shared.h"
+#include "app/cli/command.h"
+#include "app/cli/shared.h"
 
-#include "rules/listfile.h"
-#include "rules/rulelists.h"
-#include "settings/settings.h"
+#include "core/rules/listfile.h"
+#include "core/rules/rulelists.h"
+#include "core/settings/settings.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "cli/command.h"
+#include "app/cli/command.h"
 
 #include <QCommandLineParser>
 

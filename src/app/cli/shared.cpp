@@ -1,9 +1,9 @@
-#include "cli/shared.h"
+#include "app/cli/shared.h"
 
-#include "errors.h"
-#include "platform/safetext.h"
-#include "protocol/transport.h"
-#include "rules/miscrules.h"
+#include "core/errors.h"
+#include "core/platform/safetext.h"
+#include "core/protocol/transport.h"
+#include "core/rules/miscrules.h"
 
 #include <QCommandLineParser>
 

@@ -2,10 +2,10 @@
 
 // Helpers that several corvane-cli commands share.
 
-#include "cli/command.h"
-#include "errors.h"
-#include "platform/datadirlock.h"
-#include "screening/screeningview.h"
+#include "app/cli/command.h"
+#include "core/errors.h"
+#include "core/platform/datadirlock.h"
+#include "core/screening/screeningview.h"
 
 #include <QCommandLineOption>
 #include <QString>

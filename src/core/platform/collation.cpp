@@ -1,4 +1,4 @@
-#include "platform/collation.h"
+#include "core/platform/collation.h"
 
 namespace corvane {
 

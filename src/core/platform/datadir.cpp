@@ -1,6 +1,6 @@
-#include "platform/datadir.h"
+#include "core/platform/datadir.h"
 
-#include "errors.h"
+#include "core/errors.h"
 
 #include <QCoreApplication>
 #include <QDir>

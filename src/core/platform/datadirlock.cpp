@@ -1,4 +1,4 @@
-#include "platform/datadirlock.h"
+#include "core/platform/datadirlock.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "errors.h"
-#include "platform/datadir.h"
+#include "core/errors.h"
+#include "core/platform/datadir.h"
 
 #include <QLockFile>
 #include <QString>

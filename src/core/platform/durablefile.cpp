@@ -1,4 +1,4 @@
-#include "platform/durablefile.h"
+#include "core/platform/durablefile.h"
 
 #include <QDir>
 #include <QFile>

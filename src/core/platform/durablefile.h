@@ -7,7 +7,7 @@
 
 class QIODevice;
 
-#include "errors.h"
+#include "core/errors.h"
 
 namespace corvane {
 

@@ -1,8 +1,8 @@
-#include "platform/inifile.h"
+#include "core/platform/inifile.h"
 
-#include "errors.h"
-#include "platform/durablefile.h"
-#include "platform/legacytext.h"
+#include "core/errors.h"
+#include "core/platform/durablefile.h"
+#include "core/platform/legacytext.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "protocol/devicelines.h"
+#include "core/protocol/devicelines.h"
 
-#include "errors.h"
+#include "core/errors.h"
 
 using namespace Qt::StringLiterals;
 

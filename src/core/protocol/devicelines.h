@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocol/lines.h"
+#include "core/protocol/lines.h"
 
 #include <QIODevice>
 

@@ -1,6 +1,6 @@
-#include "protocol/encodedwords.h"
+#include "core/protocol/encodedwords.h"
 
-#include "platform/legacytext.h"
+#include "core/platform/legacytext.h"
 
 #include <QStringDecoder>
 

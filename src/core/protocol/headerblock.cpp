@@ -1,4 +1,4 @@
-#include "protocol/headerblock.h"
+#include "core/protocol/headerblock.h"
 
 namespace corvane {
 

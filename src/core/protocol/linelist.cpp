@@ -1,6 +1,6 @@
-#include "protocol/linelist.h"
+#include "core/protocol/linelist.h"
 
-#include "errors.h"
+#include "core/errors.h"
 
 #include <limits>
 

@@ -1,6 +1,6 @@
-#include "protocol/mailaddress.h"
+#include "core/protocol/mailaddress.h"
 
-#include "protocol/encodedwords.h"
+#include "core/protocol/encodedwords.h"
 
 using namespace Qt::StringLiterals;
 

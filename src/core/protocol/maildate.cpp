@@ -1,4 +1,4 @@
-#include "protocol/maildate.h"
+#include "core/protocol/maildate.h"
 
 #include <QList>
 #include <QLocale>

@@ -1,14 +1,14 @@
-#include "protocol/mailmessage.h"
+#include "core/protocol/mailmessage.h"
 
-#include "errors.h"
-#include "platform/durablefile.h"
-#include "platform/legacytext.h"
-#include "protocol/devicelines.h"
-#include "protocol/encodedwords.h"
-#include "protocol/headerblock.h"
-#include "protocol/maildate.h"
-#include "protocol/messagereader.h"
-#include "protocol/mimecodec.h"
+#include "core/errors.h"
+#include "core/platform/durablefile.h"
+#include "core/platform/legacytext.h"
+#include "core/protocol/devicelines.h"
+#include "core/protocol/encodedwords.h"
+#include "core/protocol/headerblock.h"
+#include "core/protocol/maildate.h"
+#include "core/protocol/messagereader.h"
+#include "core/protocol/mimecodec.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "protocol/linelist.h"
-#include "protocol/lines.h"
-#include "protocol/mailaddress.h"
+#include "core/protocol/linelist.h"
+#include "core/protocol/lines.h"
+#include "core/protocol/mailaddress.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

@@ -1,8 +1,8 @@
-#include "protocol/messagereader.h"
+#include "core/protocol/messagereader.h"
 
-#include "errors.h"
-#include "protocol/encodedwords.h"
-#include "protocol/headerblock.h"
+#include "core/errors.h"
+#include "core/protocol/encodedwords.h"
+#include "core/protocol/headerblock.h"
 
 #include <QDir>
 #include <QTemporaryFile>

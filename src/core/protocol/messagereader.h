@@ -1,9 +1,9 @@
 #pragma once
 
-#include "errors.h"
-#include "protocol/lines.h"
-#include "protocol/mailmessage.h"
-#include "protocol/mimecodec.h"
+#include "core/errors.h"
+#include "core/protocol/lines.h"
+#include "core/protocol/mailmessage.h"
+#include "core/protocol/mimecodec.h"
 
 #include <QByteArray>
 #include <QList>

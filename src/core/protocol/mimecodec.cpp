@@ -1,6 +1,6 @@
-#include "protocol/mimecodec.h"
+#include "core/protocol/mimecodec.h"
 
-#include "protocol/encodedwords.h"
+#include "core/protocol/encodedwords.h"
 
 #include <QMap>
 

@@ -1,10 +1,10 @@
-#include "protocol/pop3client.h"
+#include "core/protocol/pop3client.h"
 
-#include "errors.h"
-#include "platform/legacytext.h"
-#include "protocol/mailaddress.h"
-#include "protocol/mailmessage.h"
-#include "protocol/transport.h"
+#include "core/errors.h"
+#include "core/platform/legacytext.h"
+#include "core/protocol/mailaddress.h"
+#include "core/protocol/mailmessage.h"
+#include "core/protocol/transport.h"
 
 using namespace Qt::StringLiterals;
 

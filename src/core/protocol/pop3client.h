@@ -1,7 +1,7 @@
 #pragma once
 
-#include "protocol/lines.h"
-#include "protocol/transport.h"
+#include "core/protocol/lines.h"
+#include "core/protocol/transport.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>

@@ -1,11 +1,11 @@
-#include "protocol/smtpclient.h"
+#include "core/protocol/smtpclient.h"
 
-#include "errors.h"
-#include "platform/legacytext.h"
-#include "protocol/mailaddress.h"
-#include "protocol/mailmessage.h"
-#include "protocol/mimecodec.h"
-#include "protocol/tcptransport.h"
+#include "core/errors.h"
+#include "core/platform/legacytext.h"
+#include "core/protocol/mailaddress.h"
+#include "core/protocol/mailmessage.h"
+#include "core/protocol/mimecodec.h"
+#include "core/protocol/tcptransport.h"
 
 #include <QHostInfo>
 

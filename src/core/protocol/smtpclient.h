@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocol/transport.h"
+#include "core/protocol/transport.h"
 
 #include <QByteArray>
 #include <QList>

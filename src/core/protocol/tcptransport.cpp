@@ -1,6 +1,6 @@
-#include "protocol/tcptransport.h"
+#include "core/protocol/tcptransport.h"
 
-#include "errors.h"
+#include "core/errors.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,7 +1,7 @@
-#include "protocol/transport.h"
+#include "core/protocol/transport.h"
 
-#include "errors.h"
-#include "platform/legacytext.h"
+#include "core/errors.h"
+#include "core/platform/legacytext.h"
 
 #include <climits>
 

@@ -1,6 +1,6 @@
-#include "records/archivenames.h"
+#include "core/records/archivenames.h"
 
-#include "platform/safetext.h"
+#include "core/platform/safetext.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,10 +1,10 @@
-#include "records/deletionlog.h"
+#include "core/records/deletionlog.h"
 
-#include "errors.h"
-#include "platform/durablefile.h"
-#include "platform/inifile.h"
-#include "platform/legacytext.h"
-#include "platform/safetext.h"
+#include "core/errors.h"
+#include "core/platform/durablefile.h"
+#include "core/platform/inifile.h"
+#include "core/platform/legacytext.h"
+#include "core/platform/safetext.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
-#include "rules/listfile.h"
+#include "core/rules/listfile.h"
 
-#include "errors.h"
-#include "platform/durablefile.h"
-#include "platform/legacytext.h"
+#include "core/errors.h"
+#include "core/platform/durablefile.h"
+#include "core/platform/legacytext.h"
 
 #include <QFile>
 #include <QFileInfo>

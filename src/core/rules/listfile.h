@@ -1,6 +1,6 @@
 #pragma once
 
-#include "rules/rulelist.h"
+#include "core/rules/rulelist.h"
 
 #include <QString>
 

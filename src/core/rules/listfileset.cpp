@@ -1,8 +1,8 @@
-#include "rules/listfileset.h"
+#include "core/rules/listfileset.h"
 
-#include "errors.h"
-#include "platform/durablefile.h"
-#include "rules/listfile.h"
+#include "core/errors.h"
+#include "core/platform/durablefile.h"
+#include "core/rules/listfile.h"
 
 #include <QDir>
 #include <QFile>

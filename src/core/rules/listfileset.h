@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/datadir.h"
-#include "rules/rulelists.h"
+#include "core/platform/datadir.h"
+#include "core/rules/rulelists.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "rules/miscrules.h"
+#include "core/rules/miscrules.h"
 
 #include <stdexcept>
 

@@ -1,6 +1,6 @@
-#include "rules/rulelist.h"
+#include "core/rules/rulelist.h"
 
-#include "platform/collation.h"
+#include "core/platform/collation.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "rules/rulelists.h"
+#include "core/rules/rulelists.h"
 
 namespace corvane {
 

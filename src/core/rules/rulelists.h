@@ -1,7 +1,7 @@
 #pragma once
 
-#include "rules/miscrules.h"
-#include "rules/rulelist.h"
+#include "core/rules/miscrules.h"
+#include "core/rules/rulelist.h"
 
 #include <QDir>
 #include <QString>

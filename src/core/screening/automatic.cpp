@@ -1,9 +1,9 @@
-#include "screening/automatic.h"
+#include "core/screening/automatic.h"
 
-#include "errors.h"
-#include "screening/mailboxsession.h"
-#include "settings/accountstore.h"
-#include "settings/settings.h"
+#include "core/errors.h"
+#include "core/screening/mailboxsession.h"
+#include "core/settings/accountstore.h"
+#include "core/settings/settings.h"
 
 #include <chrono>
 #include <cmath>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "errors.h"
-#include "screening/processing.h"
+#include "core/errors.h"
+#include "core/screening/processing.h"
 
 #include <QList>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "screening/classify.h"
+#include "core/screening/classify.h"
 
 #include <algorithm>
 #include <array>

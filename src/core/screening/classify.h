@@ -1,7 +1,7 @@
 #pragma once
 
-#include "rules/rulelists.h"
-#include "screening/rowmark.h"
+#include "core/rules/rulelists.h"
+#include "core/screening/rowmark.h"
 
 #include <QString>
 #include <QStringView>

@@ -1,4 +1,4 @@
-#include "screening/commandgate.h"
+#include "core/screening/commandgate.h"
 
 namespace corvane {
 

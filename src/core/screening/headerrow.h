@@ -1,6 +1,6 @@
 #pragma once
 
-#include "screening/rowmark.h"
+#include "core/screening/rowmark.h"
 
 #include <QString>
 

@@ -1,9 +1,9 @@
-#include "screening/mailboxsession.h"
+#include "core/screening/mailboxsession.h"
 
-#include "errors.h"
-#include "platform/legacytext.h"
-#include "rules/rulelists.h"
-#include "settings/accountstore.h"
+#include "core/errors.h"
+#include "core/platform/legacytext.h"
+#include "core/rules/rulelists.h"
+#include "core/settings/accountstore.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "errors.h"
-#include "protocol/mailmessage.h"
-#include "protocol/pop3client.h"
-#include "screening/classify.h"
-#include "screening/headerrow.h"
-#include "screening/screeningview.h"
+#include "core/errors.h"
+#include "core/protocol/mailmessage.h"
+#include "core/protocol/pop3client.h"
+#include "core/screening/classify.h"
+#include "core/screening/headerrow.h"
+#include "core/screening/screeningview.h"
 
 #include <QList>
 #include <QString>

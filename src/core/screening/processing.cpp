@@ -1,14 +1,14 @@
-#include "screening/processing.h"
+#include "core/screening/processing.h"
 
-#include "errors.h"
-#include "platform/datadir.h"
-#include "platform/durablefile.h"
-#include "platform/legacytext.h"
-#include "protocol/mailaddress.h"
-#include "protocol/mailmessage.h"
-#include "records/deletionlog.h"
-#include "screening/mailboxsession.h"
-#include "settings/settings.h"
+#include "core/errors.h"
+#include "core/platform/datadir.h"
+#include "core/platform/durablefile.h"
+#include "core/platform/legacytext.h"
+#include "core/protocol/mailaddress.h"
+#include "core/protocol/mailmessage.h"
+#include "core/records/deletionlog.h"
+#include "core/screening/mailboxsession.h"
+#include "core/settings/settings.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "protocol/smtpclient.h"
-#include "records/archivenames.h"
-#include "screening/rowmark.h"
+#include "core/protocol/smtpclient.h"
+#include "core/records/archivenames.h"
+#include "core/screening/rowmark.h"
 
 #include <QByteArray>
 #include <QDateTime>

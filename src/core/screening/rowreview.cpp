@@ -1,6 +1,6 @@
-#include "screening/rowreview.h"
+#include "core/screening/rowreview.h"
 
-#include "screening/mailboxsession.h"
+#include "core/screening/mailboxsession.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,6 +1,6 @@
-#include "settings/accountstore.h"
+#include "core/settings/accountstore.h"
 
-#include "errors.h"
+#include "core/errors.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "settings/programdata.h"
+#include "core/settings/programdata.h"
 
-#include "errors.h"
-#include "settings/accountstore.h"
+#include "core/errors.h"
+#include "core/settings/accountstore.h"
 
 #include <QFileInfo>
 

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "platform/datadir.h"
-#include "platform/datadirlock.h"
-#include "records/deletionlog.h"
-#include "rules/listfileset.h"
-#include "rules/rulelists.h"
-#include "settings/settings.h"
+#include "core/platform/datadir.h"
+#include "core/platform/datadirlock.h"
+#include "core/records/deletionlog.h"
+#include "core/rules/listfileset.h"
+#include "core/rules/rulelists.h"
+#include "core/settings/settings.h"
 
 #include <QStringList>
 

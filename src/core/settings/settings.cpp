@@ -1,8 +1,8 @@
-#include "settings/settings.h"
+#include "core/settings/settings.h"
 
-#include "errors.h"
-#include "platform/inifile.h"
-#include "rules/miscrules.h"
+#include "core/errors.h"
+#include "core/platform/inifile.h"
+#include "core/rules/miscrules.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "records/logprinter.h"
+#include "ui/records/logprinter.h"
 
-#include "errors.h"
+#include "core/errors.h"
 
 #include <QFontMetricsF>
 #include <QGuiApplication>

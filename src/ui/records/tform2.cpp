@@ -1,6 +1,6 @@
-#include "records/tform2.h"
+#include "ui/records/tform2.h"
 
-#include "shell/windowplacement.h"
+#include "ui/shell/windowplacement.h"
 
 #include <QPlainTextEdit>
 #include <QVBoxLayout>

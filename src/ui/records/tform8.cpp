@@ -1,10 +1,10 @@
-#include "records/tform8.h"
+#include "ui/records/tform8.h"
 
-#include "records/deletionlog.h"
-#include "records/logprinter.h"
-#include "shell/guard.h"
-#include "shell/prompts.h"
-#include "shell/windowplacement.h"
+#include "core/records/deletionlog.h"
+#include "ui/records/logprinter.h"
+#include "ui/shell/guard.h"
+#include "ui/shell/prompts.h"
+#include "ui/shell/windowplacement.h"
 
 #include <QFrame>
 #include <QGroupBox>

@@ -1,6 +1,6 @@
-#include "rules/tform4.h"
+#include "ui/rules/tform4.h"
 
-#include "shell/windowplacement.h"
+#include "ui/shell/windowplacement.h"
 
 #include <QDialogButtonBox>
 #include <QGroupBox>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "rules/rulelists.h"
+#include "core/rules/rulelists.h"
 
 #include <QDialog>
 

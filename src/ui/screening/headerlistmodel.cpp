@@ -1,6 +1,6 @@
-#include "screening/headerlistmodel.h"
+#include "ui/screening/headerlistmodel.h"
 
-#include "shell/icons.h"
+#include "ui/shell/icons.h"
 
 #include <QIcon>
 

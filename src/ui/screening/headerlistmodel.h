@@ -1,6 +1,6 @@
 #pragma once
 
-#include "screening/headerrow.h"
+#include "core/screening/headerrow.h"
 
 #include <QAbstractTableModel>
 #include <QColor>

@@ -1,6 +1,6 @@
-#include "screening/headerlistview.h"
+#include "ui/screening/headerlistview.h"
 
-#include "screening/headerlistmodel.h"
+#include "ui/screening/headerlistmodel.h"
 
 #include <QHeaderView>
 #include <QMenu>

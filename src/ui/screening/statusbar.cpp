@@ -1,4 +1,4 @@
-#include "screening/statusbar.h"
+#include "ui/screening/statusbar.h"
 
 #include <QLabel>
 

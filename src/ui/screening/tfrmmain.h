@@ -1,13 +1,13 @@
 #pragma once
 
-#include "screening/automatic.h"
-#include "screening/commandgate.h"
-#include "screening/headerlistview.h"
-#include "screening/mailboxsession.h"
-#include "screening/processing.h"
-#include "screening/screeningview.h"
-#include "screening/statusbar.h"
-#include "shell/fileopener.h"
+#include "core/screening/automatic.h"
+#include "core/screening/commandgate.h"
+#include "core/screening/mailboxsession.h"
+#include "core/screening/processing.h"
+#include "core/screening/screeningview.h"
+#include "ui/screening/headerlistview.h"
+#include "ui/screening/statusbar.h"
+#include "ui/shell/fileopener.h"
 
 #include <QFrame>
 #include <QMainWindow>

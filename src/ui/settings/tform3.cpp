@@ -1,10 +1,10 @@
-#include "settings/tform3.h"
+#include "ui/settings/tform3.h"
 
-#include "errors.h"
-#include "settings/accountstore.h"
-#include "shell/guard.h"
-#include "shell/prompts.h"
-#include "shell/windowplacement.h"
+#include "core/errors.h"
+#include "core/settings/accountstore.h"
+#include "ui/shell/guard.h"
+#include "ui/shell/prompts.h"
+#include "ui/shell/windowplacement.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>

@@ -1,9 +1,9 @@
-#include "settings/tform6.h"
+#include "ui/settings/tform6.h"
 
-#include "errors.h"
-#include "shell/guard.h"
-#include "shell/prompts.h"
-#include "shell/windowplacement.h"
+#include "core/errors.h"
+#include "ui/shell/guard.h"
+#include "ui/shell/prompts.h"
+#include "ui/shell/windowplacement.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>

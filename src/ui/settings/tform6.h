@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settings/accountstore.h"
+#include "core/settings/accountstore.h"
 
 #include <QDialog>
 

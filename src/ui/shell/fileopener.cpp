@@ -1,4 +1,4 @@
-#include "shell/fileopener.h"
+#include "ui/shell/fileopener.h"
 
 #include <QDesktopServices>
 #include <QUrl>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "errors.h"
-#include "shell/prompts.h"
+#include "core/errors.h"
+#include "ui/shell/prompts.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "shell/icons.h"
+#include "ui/shell/icons.h"
 
 #include <QIconEngine>
 #include <QImage>

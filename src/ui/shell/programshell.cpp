@@ -1,15 +1,15 @@
-#include "shell/programshell.h"
+#include "ui/shell/programshell.h"
 
-#include "records/tform2.h"
-#include "records/tform8.h"
-#include "rules/tform4.h"
-#include "rules/tform5.h"
-#include "screening/tfrmmain.h"
-#include "settings/accountstore.h"
-#include "settings/tform3.h"
-#include "settings/tform6.h"
-#include "shell/guard.h"
-#include "shell/prompts.h"
+#include "core/settings/accountstore.h"
+#include "ui/records/tform2.h"
+#include "ui/records/tform8.h"
+#include "ui/rules/tform4.h"
+#include "ui/rules/tform5.h"
+#include "ui/screening/tfrmmain.h"
+#include "ui/settings/tform3.h"
+#include "ui/settings/tform6.h"
+#include "ui/shell/guard.h"
+#include "ui/shell/prompts.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "records/logprinter.h"
-#include "settings/programdata.h"
+#include "core/settings/programdata.h"
+#include "ui/records/logprinter.h"
 
 #include <memory>
 

@@ -1,4 +1,4 @@
-#include "shell/prompts.h"
+#include "ui/shell/prompts.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,4 +1,4 @@
-#include "shell/windowplacement.h"
+#include "ui/shell/windowplacement.h"
 
 #include <QGuiApplication>
 #include <QRect>

@@ -1,8 +1,8 @@
 // Folders of the data directory: created owner-only, parents included; existing folders keep
 // their permissions; something else in the way is an error that names the folder.
 
-#include "errors.h"
-#include "platform/datadir.h"
+#include "core/errors.h"
+#include "core/platform/datadir.h"
 #include "testsupport.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
 // The data directory's lock: one holder at a time, the holder named in the refusal, a lock of
 // a process that has ended taken over, a long-held lock of a running process never taken.
 
+#include "core/platform/datadirlock.h"
 #include "fulldisk.h"
-#include "platform/datadirlock.h"
 #include "testsupport.h"
 
 #include <QCoreApplication>

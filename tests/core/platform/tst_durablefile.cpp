@@ -1,6 +1,6 @@
-#include "errors.h"
+#include "core/errors.h"
+#include "core/platform/durablefile.h"
 #include "fulldisk.h"
-#include "platform/durablefile.h"
 #include "testsupport.h"
 
 #include <QDir>

@@ -1,5 +1,5 @@
-#include "errors.h"
-#include "platform/inifile.h"
+#include "core/errors.h"
+#include "core/platform/inifile.h"
 #include "testsupport.h"
 
 #include <QBuffer>

@@ -1,4 +1,4 @@
-#include "platform/safetext.h"
+#include "core/platform/safetext.h"
 
 #include <QTest>
 

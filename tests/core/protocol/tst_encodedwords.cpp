@@ -1,4 +1,4 @@
-#include "protocol/encodedwords.h"
+#include "core/protocol/encodedwords.h"
 
 #include <QTest>
 

@@ -1,5 +1,5 @@
-#include "errors.h"
-#include "protocol/linelist.h"
+#include "core/errors.h"
+#include "core/protocol/linelist.h"
 
 #include <QTest>
 

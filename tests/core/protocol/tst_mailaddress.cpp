@@ -1,5 +1,5 @@
-#include "errors.h"
-#include "protocol/mailaddress.h"
+#include "core/errors.h"
+#include "core/protocol/mailaddress.h"
 
 #include <QTest>
 

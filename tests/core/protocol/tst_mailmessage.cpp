@@ -1,9 +1,9 @@
-#include "errors.h"
+#include "core/errors.h"
+#include "core/protocol/devicelines.h"
+#include "core/protocol/maildate.h"
+#include "core/protocol/mailmessage.h"
 #include "failingdevice.h"
 #include "messagelines.h"
-#include "protocol/devicelines.h"
-#include "protocol/maildate.h"
-#include "protocol/mailmessage.h"
 #include "testsupport.h"
 
 #include <QBuffer>

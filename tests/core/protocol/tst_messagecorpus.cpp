@@ -1,9 +1,9 @@
-#include "errors.h"
-#include "platform/legacytext.h"
-#include "protocol/mailmessage.h"
+#include "core/errors.h"
+#include "core/platform/legacytext.h"
+#include "core/protocol/mailmessage.h"
+#include "core/rules/rulelists.h"
+#include "core/screening/classify.h"
 #include "requirements.h"
-#include "rules/rulelists.h"
-#include "screening/classify.h"
 #include "testsupport.h"
 
 #include <QDirIterator>

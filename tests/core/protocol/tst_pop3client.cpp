@@ -1,11 +1,11 @@
 // The POP3 client against a scripted transport: each test reads as a conversation.
 
-#include "errors.h"
+#include "core/errors.h"
+#include "core/protocol/mailaddress.h"
+#include "core/protocol/mailmessage.h"
+#include "core/protocol/pop3client.h"
+#include "core/protocol/transport.h"
 #include "faketransport.h"
-#include "protocol/mailaddress.h"
-#include "protocol/mailmessage.h"
-#include "protocol/pop3client.h"
-#include "protocol/transport.h"
 
 #include <QTest>
 

@@ -1,13 +1,13 @@
 // The SMTP client: the reply parser, scripted conversations (greeting, EHLO/HELO, delivery,
 // every refusal) and the one-shot send over real sockets against a scripted SMTP server.
 
-#include "errors.h"
+#include "core/errors.h"
+#include "core/protocol/mailmessage.h"
+#include "core/protocol/smtpclient.h"
+#include "core/protocol/tcptransport.h"
 #include "fakeserver.h"
 #include "fakesmtpserver.h"
 #include "faketransport.h"
-#include "protocol/mailmessage.h"
-#include "protocol/smtpclient.h"
-#include "protocol/tcptransport.h"
 
 #include <QTcpServer>
 #include <QTemporaryDir>

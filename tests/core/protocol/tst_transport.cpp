@@ -1,11 +1,11 @@
 // The transport: line assembly, the line limit and the reply deadlines (scripted), and the
 // socket implementation against a scripted server on 127.0.0.1.
 
-#include "errors.h"
+#include "core/errors.h"
+#include "core/protocol/pop3client.h"
+#include "core/protocol/tcptransport.h"
 #include "fakeserver.h"
 #include "faketransport.h"
-#include "protocol/pop3client.h"
-#include "protocol/tcptransport.h"
 
 #include <QTcpServer>
 #include <QTest>

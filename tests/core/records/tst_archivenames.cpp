@@ -1,7 +1,7 @@
 // Archive names: the stem from the subject, names every file system accepts, and the suffix
 // counter of one processing run.
 
-#include "records/archivenames.h"
+#include "core/records/archivenames.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
-#include "errors.h"
+#include "core/errors.h"
+#include "core/platform/safetext.h"
+#include "core/records/deletionlog.h"
 #include "fulldisk.h"
-#include "platform/safetext.h"
-#include "records/deletionlog.h"
 #include "testsupport.h"
 
 #include <QBuffer>

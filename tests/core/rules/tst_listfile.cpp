@@ -1,8 +1,8 @@
-#include "errors.h"
+#include "core/errors.h"
+#include "core/rules/listfile.h"
+#include "core/rules/rulelists.h"
 #include "failingdevice.h"
 #include "fulldisk.h"
-#include "rules/listfile.h"
-#include "rules/rulelists.h"
 #include "testsupport.h"
 
 #include <QBuffer>

@@ -1,5 +1,5 @@
-#include "platform/collation.h"
-#include "rules/rulelists.h"
+#include "core/platform/collation.h"
+#include "core/rules/rulelists.h"
 
 #include <QTest>
 

@@ -1,15 +1,15 @@
 // Automatic mode without a window: the countdown on an injected clock, and whole passes over
 // several accounts on a POP3 server that applies deletions only on QUIT.
 
+#include "core/records/deletionlog.h"
+#include "core/rules/rulelists.h"
+#include "core/screening/automatic.h"
+#include "core/screening/mailboxsession.h"
+#include "core/settings/accountstore.h"
+#include "core/settings/settings.h"
 #include "fakepop3mailbox.h"
 #include "fakesmtpserver.h"
-#include "records/deletionlog.h"
-#include "rules/rulelists.h"
-#include "screening/automatic.h"
-#include "screening/mailboxsession.h"
 #include "screeningrecorder.h"
-#include "settings/accountstore.h"
-#include "settings/settings.h"
 #include "testmessage.h"
 
 #include <QDir>

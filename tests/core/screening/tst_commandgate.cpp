@@ -1,5 +1,5 @@
 // The gate that lets one command at a time talk to the server, and what it keeps for later.
-#include "screening/commandgate.h"
+#include "core/screening/commandgate.h"
 
 #include <QTest>
 

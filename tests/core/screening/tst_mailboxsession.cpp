@@ -1,13 +1,13 @@
 // Checking an account, the header scan and disconnecting, against a scripted POP3 server and
 // a real account store, with a view that records everything it is told.
 
-#include "errors.h"
+#include "core/errors.h"
+#include "core/protocol/transport.h"
+#include "core/rules/rulelists.h"
+#include "core/screening/mailboxsession.h"
+#include "core/settings/accountstore.h"
 #include "faketransport.h"
-#include "protocol/transport.h"
-#include "rules/rulelists.h"
-#include "screening/mailboxsession.h"
 #include "screeningrecorder.h"
-#include "settings/accountstore.h"
 
 #include <QTemporaryDir>
 #include <QTest>

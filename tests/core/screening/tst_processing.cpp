@@ -3,18 +3,18 @@
 // names, the bounce notice, the question and the reconnect, and runs that must delete nothing
 // because a step failed.
 
-#include "errors.h"
+#include "core/errors.h"
+#include "core/protocol/mailmessage.h"
+#include "core/records/deletionlog.h"
+#include "core/rules/rulelists.h"
+#include "core/screening/mailboxsession.h"
+#include "core/screening/processing.h"
+#include "core/settings/accountstore.h"
+#include "core/settings/settings.h"
 #include "fakepop3mailbox.h"
 #include "fakesmtpserver.h"
 #include "fulldisk.h"
-#include "protocol/mailmessage.h"
-#include "records/deletionlog.h"
-#include "rules/rulelists.h"
-#include "screening/mailboxsession.h"
-#include "screening/processing.h"
 #include "screeningrecorder.h"
-#include "settings/accountstore.h"
-#include "settings/settings.h"
 #include "testmessage.h"
 #include "testsupport.h"
 

@@ -1,5 +1,5 @@
-#include "errors.h"
-#include "settings/accountstore.h"
+#include "core/errors.h"
+#include "core/settings/accountstore.h"
 #include "testsupport.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
 // The program's data for one run, as both programs open, read, save and lock it.
-#include "settings/programdata.h"
+#include "core/settings/programdata.h"
 
-#include "errors.h"
-#include "settings/accountstore.h"
+#include "core/errors.h"
+#include "core/settings/accountstore.h"
 
 #include <QDir>
 #include <QFile>

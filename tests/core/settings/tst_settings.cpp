@@ -1,7 +1,7 @@
-#include "errors.h"
+#include "core/errors.h"
+#include "core/rules/miscrules.h"
+#include "core/settings/settings.h"
 #include "fulldisk.h"
-#include "rules/miscrules.h"
-#include "settings/settings.h"
 #include "testsupport.h"
 
 #include <QDir>

@@ -4,10 +4,10 @@
 
 #include "../uitestsupport.h"
 
-#include "errors.h"
-#include "records/logprinter.h"
-#include "records/tform8.h"
+#include "core/errors.h"
 #include "testsupport.h"
+#include "ui/records/logprinter.h"
+#include "ui/records/tform8.h"
 
 #include <QFontMetricsF>
 #include <QLabel>

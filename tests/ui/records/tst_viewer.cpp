@@ -4,9 +4,9 @@
 
 #include "../uitestsupport.h"
 
-#include "records/tform2.h"
-#include "shell/fileopener.h"
 #include "testsupport.h"
+#include "ui/records/tform2.h"
+#include "ui/shell/fileopener.h"
 
 #include <QFile>
 #include <QFileInfo>

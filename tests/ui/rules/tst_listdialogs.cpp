@@ -1,8 +1,8 @@
 // The list-entry dialog and the X-and-Y dialog: every mode's title and target list, OK and
 // Cancel, the pending mode, edits of the selected entry (and of none).
 
-#include "rules/tform4.h"
-#include "rules/tform5.h"
+#include "ui/rules/tform4.h"
+#include "ui/rules/tform5.h"
 
 #include <QLabel>
 #include <QLineEdit>

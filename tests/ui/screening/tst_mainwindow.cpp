@@ -3,10 +3,10 @@
 
 #include "../uitestsupport.h"
 
-#include "rules/tform4.h"
-#include "rules/tform5.h"
-#include "screening/headerlistmodel.h"
 #include "testmessage.h"
+#include "ui/rules/tform4.h"
+#include "ui/rules/tform5.h"
+#include "ui/screening/headerlistmodel.h"
 
 #include <QHeaderView>
 #include <QLabel>

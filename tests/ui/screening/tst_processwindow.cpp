@@ -5,9 +5,9 @@
 #include "../uitestsupport.h"
 
 #include "fakesmtpserver.h"
-#include "records/tform8.h"
 #include "testmessage.h"
 #include "testsupport.h"
+#include "ui/records/tform8.h"
 
 #include <QDir>
 #include <QLabel>

@@ -3,8 +3,8 @@
 
 #include "../uitestsupport.h"
 
-#include "settings/tform3.h"
-#include "settings/tform6.h"
+#include "ui/settings/tform3.h"
+#include "ui/settings/tform6.h"
 
 #include <QLineEdit>
 #include <QPushButton>

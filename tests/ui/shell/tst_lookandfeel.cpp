@@ -4,9 +4,9 @@
 
 #include "../uitestsupport.h"
 
-#include "rules/tform4.h"
-#include "shell/icons.h"
 #include "testmessage.h"
+#include "ui/rules/tform4.h"
+#include "ui/shell/icons.h"
 
 #include <QDir>
 #include <QImage>

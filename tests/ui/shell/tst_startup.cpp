@@ -4,11 +4,11 @@
 
 #include "../uitestsupport.h"
 
+#include "core/platform/datadirlock.h"
+#include "core/protocol/tcptransport.h"
+#include "core/rules/listfile.h"
+#include "core/settings/settings.h"
 #include "fakeserver.h"
-#include "platform/datadirlock.h"
-#include "protocol/tcptransport.h"
-#include "rules/listfile.h"
-#include "settings/settings.h"
 #include "testsupport.h"
 
 #include <QBuffer>
