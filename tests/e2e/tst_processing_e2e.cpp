@@ -17,6 +17,7 @@
 #include "core/settings/settings.h"
 #include "requirements.h"
 #include "screeningrecorder.h"
+#include "testmessage.h"
 #include "testservers.h"
 #include "testsupport.h"
 
@@ -356,14 +357,7 @@ void TestProcessingE2e::cliProcessThenAuto() {
 // archived exactly as the server sent them, and deleted.
 void TestProcessingE2e::archiveCopyIsTheMessageAsServed() {
     QVERIFY(maildir->clear());
-    QByteArray nest = "From: deep@example.org\nSubject: deep\nMIME-Version: 1.0\n"
-                      "Content-Type: multipart/mixed; boundary=\"b0\"\n\n";
-    for (int i = 1; i < 200; ++i)
-        nest += "--b" + QByteArray::number(i - 1) +
-                "\nContent-Type: multipart/mixed; boundary=\"b" + QByteArray::number(i) + "\"\n\n";
-    nest += "--b199\nContent-Type: text/plain\n\ninside\n";
-    for (int i = 199; i >= 0; --i)
-        nest += "--b" + QByteArray::number(i) + "--\n";
+    const QByteArray nest = corvane::test::nestedMultipartMessage(200);
     const QList<QByteArray> messages{
         "From: Ann <ann@example.org>\nTo: process@e2e.example\nSubject: Fwd: offer\n"
         "Date: 6 May 2024 07:00 +0200\nMIME-Version: 1.0\n"

@@ -36,4 +36,8 @@ private:
     QByteArray m_body = "Body text";
 };
 
+// A message whose multiparts nest depth deep (far past what the parser takes), around one
+// text part that says "inside"; LF line ends.
+QByteArray nestedMultipartMessage(int depth);
+
 } // namespace corvane::test

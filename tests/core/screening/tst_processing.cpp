@@ -592,14 +592,7 @@ void TestProcessing::archivedAsFetched_data() {
                       "a=3Db with a long line that a writer would fold "
                       "============================================================\n"
                       "--outer--\n");
-    QByteArray nest = "From: deep@example.org\nSubject: deep\nMIME-Version: 1.0\n"
-                      "Content-Type: multipart/mixed; boundary=\"b0\"\n\n";
-    for (int i = 1; i < 200; ++i)
-        nest += "--b" + QByteArray::number(i - 1) +
-                "\nContent-Type: multipart/mixed; boundary=\"b" + QByteArray::number(i) + "\"\n\n";
-    nest += "--b199\nContent-Type: text/plain\n\ninside\n";
-    for (int i = 199; i >= 0; --i)
-        nest += "--b" + QByteArray::number(i) + "--\n";
+    const QByteArray nest = corvane::test::nestedMultipartMessage(200);
     QTest::newRow("200-deep MIME nest") << nest;
     QTest::newRow("HTML and text pair")
         << QByteArray("From: shop@example.com\nSubject: sale\nMIME-Version: 1.0\n"
