@@ -60,7 +60,7 @@ private Q_SLOTS:
         QTest::newRow("settings are a folder")
             << u"Settings.ini"_s << QByteArray() << u"Settings.ini"_s;
         QTest::newRow("damaged list kept aside")
-            << u"freml.dat"_s << QByteArray("\x01\x05\x00\x00\x00garbage", 14)
+            << u"freml.dat"_s << QByteArray("\x01\x05\x00\x00\x00", 5) + "garbage"
             << u"freml.dat.damaged"_s;
     }
 
