@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!pop.IsOpen())
         return 0;
     attempt([&] { (void)pop.CountMessages(); });
-    (void)pop.MailboxOctets();
+    attempt([&] { (void)pop.MailboxOctets(); });
     corvane::MailMessage message;
     for (int n = 1; n <= 3 && pop.IsOpen(); ++n) {
         message.ClearMessage();
