@@ -140,7 +140,7 @@ private Q_SLOTS:
         QCOMPARE(m_maildir->count(), 3);
         // What the user added was saved.
         RuleList emails(RuleList::Order::ByCaption);
-        QVERIFY(LoadListFile(emails, QDir(dir.path()).filePath(u"bleml.dat"_s)));
+        QVERIFY(LoadListFile(emails, QDir(dir.path()).filePath(u"bleml.dat"_s)).ok());
         QCOMPARE(emails.size(), 1);
         QCOMPARE(emails.at(0).Caption, u"Sam <sam@example.com>"_s);
         QVERIFY(QFileInfo::exists(QDir(dir.path()).filePath(u"Settings.ini"_s)));

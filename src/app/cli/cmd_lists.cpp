@@ -59,32 +59,34 @@ int dump(const QStringList &args) {
     }
     RuleList list(parser.isSet(sortedOption) ? RuleList::Order::ByCaption
                                              : RuleList::Order::Insertion);
-    ListReadReport report;
-    try {
-        const bool ok = LoadListFile(list, path, &report);
-        printEntries(list);
-        if (ok)
-            return Success;
-        if (report.status == ListReadStatus::TooShort)
-            err(u"corvane-cli lists dump: %1: not a list file (shorter than its 5-byte header)\n"_s
-                    .arg(path));
-        else if (report.status == ListReadStatus::TrailingData)
-            err(u"corvane-cli lists dump: %1: damaged list file: more data follows the %2 "
-                u"entries its header counts\n"_s.arg(path)
-                    .arg(report.entriesRead));
-        else
-            err(u"corvane-cli lists dump: %1: damaged list file: the data ends after %2 of %3 "
-                u"entries\n"_s.arg(path)
-                    .arg(report.entriesRead)
-                    .arg(report.entryCount));
-        return Failure;
-    } catch (const DataError &e) {
-        printEntries(list);
+    const ListReadReport report = LoadListFile(list, path);
+    printEntries(list);
+    switch (report.status) {
+    case ListReadStatus::Ok:
+    case ListReadStatus::NoFile:
+        return Success;
+    case ListReadStatus::TooShort:
+        err(u"corvane-cli lists dump: %1: not a list file (shorter than its 5-byte header)\n"_s.arg(
+            path));
+        break;
+    case ListReadStatus::TrailingData:
+        err(u"corvane-cli lists dump: %1: damaged list file: more data follows the %2 "
+            u"entries its header counts\n"_s.arg(path)
+                .arg(report.entriesRead));
+        break;
+    case ListReadStatus::Truncated:
+        err(u"corvane-cli lists dump: %1: damaged list file: the data ends after %2 of %3 "
+            u"entries\n"_s.arg(path)
+                .arg(report.entriesRead)
+                .arg(report.entryCount));
+        break;
+    case ListReadStatus::BadCompression:
         err(u"corvane-cli lists dump: %1: damaged compressed data (%2) after %3 entries\n"_s
-                .arg(path, e.message())
-                .arg(list.size()));
-        return exitCodeFor(e);
+                .arg(path, report.error)
+                .arg(report.entriesRead));
+        break;
     }
+    return Failure;
 }
 
 int write(const QStringList &args) {

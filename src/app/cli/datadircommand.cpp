@@ -64,8 +64,7 @@ DataDirCommand::Opened DataDirCommand::openProgramData(const QCommandLineParser 
 bool DataDirCommand::readLists(const DataDirectory &directory, RuleLists &lists, bool ticks) const {
     for (ListKind kind : kAllListKinds) {
         const QString path = directory.filePath(listFileName(kind));
-        ListReadReport report;
-        if (!LoadListFile(lists.list(kind), path, &report) && report.status != ListReadStatus::Ok) {
+        if (LoadListFile(lists.list(kind), path).damaged()) {
             err(u"corvane-cli %1: %2: damaged list file\n"_s.arg(m_command, path));
             return false;
         }

@@ -232,15 +232,13 @@ QString takeField(const char *field) {
 
 } // namespace
 
-bool WriteListStream(const RuleList &list, QIODevice *device, bool compress) {
-    if (!device)
-        return false;
+void WriteListStream(const RuleList &list, QIODevice &device, bool compress) {
     char header[kHeaderSize];
     header[0] = compress ? 1 : 0;
     qToLittleEndian<qint32>(static_cast<qint32>(list.size()), header + 1);
-    writeAll(device, header, kHeaderSize);
+    writeAll(&device, header, kHeaderSize);
 
-    RecordSink sink(device, compress);
+    RecordSink sink(&device, compress);
     QByteArray record;
     for (const RuleEntry &entry : list) {
         record.resize(kListFieldSize + 4 + entry.SubItems.size() * kListFieldSize);
@@ -255,24 +253,17 @@ bool WriteListStream(const RuleList &list, QIODevice *device, bool compress) {
         sink.write(record.constData(), record.size());
     }
     sink.finish();
-    return true;
 }
 
-bool ReadListStream(RuleList &list, QIODevice *device, ListReadReport *report) {
-    ListReadReport local;
-    ListReadReport &r = report ? *report : local;
-    r = {};
-    if (!device) {
-        r.status = ListReadStatus::NoStream;
-        return false;
-    }
+ListReadReport ReadListStream(RuleList &list, QIODevice &device) {
+    ListReadReport r;
     list.clear();
     char header[kHeaderSize];
-    const qint64 headerRead = device->read(header, kHeaderSize);
+    const qint64 headerRead = device.read(header, kHeaderSize);
     if (headerRead != kHeaderSize) {
         r.status = ListReadStatus::TooShort;
         r.partialHeader = headerRead > 0;
-        return false;
+        return r;
     }
     r.entryCount = qFromLittleEndian<qint32>(header + 1);
 
@@ -281,7 +272,7 @@ bool ReadListStream(RuleList &list, QIODevice *device, ListReadReport *report) {
     QList<RuleEntry> entries;
     bool complete = true;
     try {
-        RecordSource source(device, header[0] != 0);
+        RecordSource source(&device, header[0] != 0);
         std::array<char, kListFieldSize + 4> head;
         std::array<char, kListFieldSize> field;
         for (qint32 i = 0; i < r.entryCount && complete; ++i) {
@@ -309,23 +300,24 @@ bool ReadListStream(RuleList &list, QIODevice *device, ListReadReport *report) {
                 r.status = end == BodyEnd::MoreData ? ListReadStatus::TrailingData
                                                     : ListReadStatus::Truncated;
         }
-    } catch (const Error &) {
-        r.entriesRead = entries.size();
-        list.assign(std::move(entries));
-        throw;
+    } catch (const DataError &e) {
+        // The inflater gave up or the body expands beyond any real list: the entries read
+        // before the fault are kept, like those of a body that ends early.
+        r.status = ListReadStatus::BadCompression;
+        r.error = e.message();
+        complete = true;
     }
     r.entriesRead = entries.size();
     list.assign(std::move(entries));
     if (!complete)
         r.status = ListReadStatus::Truncated;
-    return r.status == ListReadStatus::Ok;
+    return r;
 }
 
-bool SaveListFile(const RuleList &list, const QString &path, bool compress) {
+void SaveListFile(const RuleList &list, const QString &path, bool compress) {
     DurableFile file(path);
-    bool ok = false;
     try {
-        ok = WriteListStream(list, file.device(), compress);
+        WriteListStream(list, *file.device(), compress);
     } catch (const WriteError &) {
         throw;
     } catch (const Error &e) {
@@ -333,18 +325,20 @@ bool SaveListFile(const RuleList &list, const QString &path, bool compress) {
         throw WriteError(path, e.message());
     }
     file.commit();
-    return ok;
 }
 
-bool LoadListFile(RuleList &list, const QString &path, ListReadReport *report) {
-    if (!QFileInfo::exists(path))
-        return false;
+ListReadReport LoadListFile(RuleList &list, const QString &path) {
+    if (!QFileInfo::exists(path)) {
+        ListReadReport none;
+        none.status = ListReadStatus::NoFile;
+        return none;
+    }
     QFile file(path);
     if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
         const QString reason = QFileInfo(path).isDir() ? u"Is a directory"_s : file.errorString();
         throw FileError(u"Cannot open file \"%1\". %2"_s.arg(path, reason));
     }
-    return ReadListStream(list, &file, report);
+    return ReadListStream(list, file);
 }
 
 } // namespace corvane

@@ -50,14 +50,8 @@ QStringList ListFileSet::load(RuleLists &lists, ListKind kind) {
     RuleList &list = lists.list(kind);
     QStringList messages;
     ListReadReport report;
-    bool damaged = false;
     try {
-        LoadListFile(list, file, &report);
-        damaged = report.damaged();
-    } catch (const DataError &e) {
-        // The compressed body broke off; the entries before the fault are in the list.
-        messages << e.message();
-        damaged = true;
+        report = LoadListFile(list, file);
     } catch (const Error &e) {
         // Nothing was read: the list keeps its initial contents and must not replace the file.
         messages << e.message()
@@ -67,6 +61,10 @@ QStringList ListFileSet::load(RuleLists &lists, ListKind kind) {
         m_canSave.at(index(kind)) = false;
         return messages;
     }
+    // The inflater's own complaint comes first, as it did when the damage was found.
+    if (report.status == ListReadStatus::BadCompression)
+        messages << report.error;
+    const bool damaged = report.damaged();
     if (!damaged)
         return messages;
 

@@ -44,7 +44,7 @@ QByteArray listBytes(const QList<RuleEntry> &entries, bool compress) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    WriteListStream(listFrom(ListKind::EmailBlack, entries), &buffer, compress);
+    WriteListStream(listFrom(ListKind::EmailBlack, entries), buffer, compress);
     return bytes;
 }
 
@@ -94,10 +94,9 @@ private Q_SLOTS:
     }
 
     void storedFilesAreReadAndWrittenBack() {
-        QVERIFY(SaveListFile(listFrom(ListKind::EmailBlack, kStoredEmails), path(u"bleml.dat"_s),
-                             true));
-        QVERIFY(SaveListFile(listFrom(ListKind::XandY, {{u"free"_s, {u"shop"_s, u"Offers"_s}}}),
-                             path(u"blsubxy.dat"_s), true));
+        SaveListFile(listFrom(ListKind::EmailBlack, kStoredEmails), path(u"bleml.dat"_s), true);
+        SaveListFile(listFrom(ListKind::XandY, {{u"free"_s, {u"shop"_s, u"Offers"_s}}}),
+                     path(u"blsubxy.dat"_s), true);
         QVERIFY(writeFile(path(u"Settings.ini"_s),
                           "; kept as it is\r\n[Options]\r\nAutoIntvl=5\r\ncolormailwin=15790320\r\n"
                           "[blacklist]\r\n2=0\r\n"));
