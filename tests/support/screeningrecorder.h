@@ -7,11 +7,10 @@
 namespace corvane::test {
 
 // A ScreeningView that keeps the last state of every panel and command, records every status
-// text, error and question, and answers questions with a preset answer.
+// text and question, and answers questions with a preset answer.
 class ScreeningRecorder final : public ScreeningView {
 public:
     QStringList statusTexts; // every text of panel 1, in order
-    QStringList errors;
     QStringList questions;
     QString panel0, panel1, panel2, panel3, serverName;
     bool busy = false;
@@ -40,7 +39,6 @@ public:
         questions << text;
         return answer;
     }
-    void showError(const QString &text) override { errors << text; }
 };
 
 } // namespace corvane::test

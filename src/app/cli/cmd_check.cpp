@@ -130,8 +130,6 @@ int run(const QStringList &args) {
         session.DisconnectExecute();
         throw;
     }
-    if (view.failed)
-        return session.connectFailure() ? exitCodeFor(*session.connectFailure()) : Failure;
     QString text;
     const QList<HeaderRow> &rows = session.rows();
     for (qsizetype p = 0; p < rows.size(); ++p) {

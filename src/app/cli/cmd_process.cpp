@@ -148,38 +148,31 @@ int run(const QStringList &args) {
     int result = Success;
     try {
         session.CheckAccount(tag);
-        if (view.failed) {
-            result = session.connectFailure() ? exitCodeFor(*session.connectFailure()) : Failure;
-        } else {
-            const qsizetype count = session.rows().size();
-            for (const std::set<int> *numbers : {&toDelete, &toBounce}) {
-                for (int n : *numbers) {
-                    if (n > count)
-                        throw DataError(u"There is no message %1: the mailbox holds %2 "
-                                        u"messages. Nothing was deleted."_s.arg(n)
-                                            .arg(count));
-                    session.setMark(n - 1,
-                                    numbers == &toDelete ? RowMark::Delete : RowMark::Bounce);
-                }
+        const qsizetype count = session.rows().size();
+        for (const std::set<int> *numbers : {&toDelete, &toBounce}) {
+            for (int n : *numbers) {
+                if (n > count)
+                    throw DataError(u"There is no message %1: the mailbox holds %2 "
+                                    u"messages. Nothing was deleted."_s.arg(n)
+                                        .arg(count));
+                session.setMark(n - 1, numbers == &toDelete ? RowMark::Delete : RowMark::Bounce);
             }
-            const ProcessingResult done = processor.ProcessMessages();
-            QString text;
-            for (const ProcessedMessage &m : done.messages) {
-                const QString number = QString::number(m.number);
-                if (!m.bouncedTo.isEmpty())
-                    text += u"bounced\t%1\t%2\t%3\n"_s.arg(number, field(m.bouncedTo),
-                                                           field(m.bounceFrom));
-                if (!m.archivePath.isEmpty())
-                    text += u"archived\t%1\t%2\n"_s.arg(number,
-                                                        QDir::toNativeSeparators(m.archivePath));
-                text += u"deleted\t%1\t%2\n"_s.arg(number, field(m.subject));
-            }
-            for (qsizetype i = logBefore; i < data.log.LogLines.size(); ++i)
-                text += u"logged\t"_s + field(data.log.LogLines.at(i)) + u'\n';
-            out(text);
-            if (view.failed)
-                result = Failure;
         }
+        const ProcessingResult done = processor.ProcessMessages();
+        QString text;
+        for (const ProcessedMessage &m : done.messages) {
+            const QString number = QString::number(m.number);
+            if (!m.bouncedTo.isEmpty())
+                text +=
+                    u"bounced\t%1\t%2\t%3\n"_s.arg(number, field(m.bouncedTo), field(m.bounceFrom));
+            if (!m.archivePath.isEmpty())
+                text +=
+                    u"archived\t%1\t%2\n"_s.arg(number, QDir::toNativeSeparators(m.archivePath));
+            text += u"deleted\t%1\t%2\n"_s.arg(number, field(m.subject));
+        }
+        for (qsizetype i = logBefore; i < data.log.LogLines.size(); ++i)
+            text += u"logged\t"_s + field(data.log.LogLines.at(i)) + u'\n';
+        out(text);
     } catch (const Error &e) {
         err(u"corvane-cli process: "_s + field(e.message()) + u'\n');
         result = exitCodeFor(e);

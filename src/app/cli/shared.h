@@ -81,20 +81,15 @@ struct ServerLimitOptions {
     int deadlineSeconds = 60;
 };
 
-// The screening observer of the commands: errors on stderr with the command's name, the
+// The screening observer of the commands: notices on stderr with the command's name, the
 // status texts too with --verbose. No message boxes: a question is answered No.
 class CliView : public ScreeningView {
 public:
     explicit CliView(QString command) : m_command(std::move(command)) {}
 
     bool verbose = false;
-    bool failed = false;
 
     void showStatus(const QString &text) override { note(text); }
-    void showError(const QString &text) override {
-        failed = true;
-        err(QStringLiteral("corvane-cli %1: %2\n").arg(m_command, field(text)));
-    }
     void showNotice(const QString &text) override {
         err(QStringLiteral("corvane-cli %1: note: %2\n").arg(m_command, field(text)));
     }

@@ -161,7 +161,6 @@ QList<QByteArray> MailboxSession::FetchHeaderLines(int n) {
 }
 
 void MailboxSession::CheckAccount(int tag) {
-    m_connectFailure.reset();
     if (m_store) {
         // The walk goes on to the end after the match, leaving the last row current.
         if (const std::optional<Account> account = m_store->lookup(tag, AccountStore::Walk::ToEnd))
@@ -170,10 +169,8 @@ void MailboxSession::CheckAccount(int tag) {
     }
     // A port that is not a number is reported before anything changes: the open connection,
     // if any, stays as it is.
-    if (!parsePort(CurrentAccount.Port)) {
-        m_view.showError(portErrorText(CurrentAccount.Port));
-        return;
-    }
+    if (!parsePort(CurrentAccount.Port))
+        throw DataError(portErrorText(CurrentAccount.Port));
 
     m_view.setControlsEnabled(Control::CheckButton | Control::ProcessButton |
                                   Control::OptionsButton | Control::AutoModeButton |
@@ -190,15 +187,16 @@ void MailboxSession::CheckAccount(int tag) {
     try {
         m_pop.OpenSession();
     } catch (const Error &e) {
-        m_connectFailure = errorKind(e);
-        m_view.showError(u"Could not connect with \"%1\", check you are on the internet and your "
-                         u"settings, username and password are correct"_s.arg(host));
         SetConnectedState(false);
         ShowStatus(u"No connected"_s);
         m_view.showServerName(kIdle);
         m_view.setControlsEnabled(allCommands(), true);
         ShowBusy(false);
-        return;
+        // Our sentence, in the class of the cause: a server that could not be reached is worth
+        // trying again, a refused login is not.
+        throwError(errorKind(e),
+                   u"Could not connect with \"%1\", check you are on the internet and your "
+                   u"settings, username and password are correct"_s.arg(host));
     }
 
     try {

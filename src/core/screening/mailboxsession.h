@@ -54,15 +54,13 @@ public:
     void clearRows();
 
     // Checks the account at tag (its 0-based position in the account store): connects, logs
-    // in, reads the message count and mailbox size and lists every message's header. Failures
-    // to connect or log in are shown in an error box and leave the session idle; errors after
-    // the login (a dropped connection during the scan) are passed on, with the rows listed so
-    // far kept and the commands enabled again.
+    // in, reads the message count and mailbox size and lists every message's header. Throws
+    // DataError, before anything changes, when the account's port is not a number. A failure
+    // to connect or log in leaves the session idle and throws the class of the cause
+    // (NetworkError: the server could not be reached; ProtocolError: it refused the login)
+    // with the sentence to show. Errors after the login (a dropped connection during the
+    // scan) are passed on, with the rows listed so far kept and the commands enabled again.
     void CheckAccount(int tag);
-    // The class of the failure that kept the last CheckAccount from connecting or logging in
-    // (NetworkError: the server could not be reached; ProtocolError: it refused the login);
-    // nothing when it connected.
-    std::optional<ErrorKind> connectFailure() const { return m_connectFailure; }
     // Lists messages 1 to count of the open connection, each classified against the lists.
     // A message whose header is damaged is listed with what could be read; one whose TOP is
     // refused is listed as "(header not available: " + the server's words + ")", Plain; one
@@ -120,7 +118,6 @@ private:
     Classifier m_classifier;
     QList<HeaderRow> m_rows;
     QString m_statusText; // what status panel 1 shows
-    std::optional<ErrorKind> m_connectFailure;
 };
 
 } // namespace corvane

@@ -247,24 +247,19 @@ ProcessingResult MessageProcessor::ProcessMessages() {
     ScreeningView &view = m_session.view();
     Pop3Client &pop = m_session.POP();
     const QList<HeaderRow> &rows = m_session.rows();
-    if (rows.isEmpty()) {
-        view.showError(u"Must have connected to server and have emails to process"_s);
-        return result;
-    }
+    if (rows.isEmpty())
+        throw Error(u"Must have connected to server and have emails to process"_s);
     const bool anyMarked = std::any_of(rows.cbegin(), rows.cend(), [](const HeaderRow &r) {
         return r.Mark == RowMark::Delete || r.Mark == RowMark::Bounce;
     });
     // Rows left from a connection that has ended stand for message numbers of another
     // session: acting on them could hit the wrong messages.
-    if (!pop.IsOpen() && anyMarked) {
-        view.showError(u"The connection to the server has ended, so the marked messages cannot "
-                       u"be processed. Please check the account again."_s);
-        return result;
-    }
+    if (!pop.IsOpen() && anyMarked)
+        throw Error(u"The connection to the server has ended, so the marked messages cannot be "
+                    u"processed. Please check the account again."_s);
     // Every record the user asked for must be able to take this run before anything is
     // deleted; the session stays as it is.
     checkRecordsWritable(anyMarked);
-    result.ran = true;
 
     // The total is only shown to the user: one that cannot be counted on starts again rather
     // than stopping the screening.
@@ -421,13 +416,12 @@ void MessageProcessor::reconnect(ProcessingResult &result) {
     try {
         m_session.ApplyAccount(account);
         pop.OpenSession();
-    } catch (const Error &) {
-        view.showError(u"Could not establish connection with \"%1\" on port \"%2\" please check "
-                       u"your settings"_s.arg(account.Host, account.Port));
+    } catch (const Error &e) {
         m_session.SetConnectedState(false);
         m_session.ShowStatus(QString());
         m_session.ShowBusy(false);
-        return;
+        throwError(errorKind(e), u"Could not establish connection with \"%1\" on port \"%2\" "
+                                 u"please check your settings"_s.arg(account.Host, account.Port));
     }
     view.showSelectionStatus(u"No message selected"_s);
     view.showServerName(account.Host);

@@ -43,7 +43,6 @@ struct ProcessedMessage {
 
 // What a processing run did.
 struct ProcessingResult {
-    bool ran = false;                 // false when it stopped before handling any row
     int processed = 0;                // Delete and Bounce rows handled
     QList<ProcessedMessage> messages; // in the order handled: from the last row up
     bool reconnected = false;         // the user chose to reconnect and it succeeded
@@ -89,8 +88,12 @@ public:
     void setAccountEmail(const QString &address) { m_accountEmail = address; }
 
     // The work of "Process Messages". Settings are read at the moment of use. Throws
-    // corvane::Error when the run stops or its outcome is not confirmed (see above), and
-    // passes on errors of the reconnect's scan after writing the log's end lines.
+    // corvane::Error before anything is done when there are no rows ("Must have connected to
+    // server and have emails to process") or the connection of marked rows has ended; throws
+    // when the run stops or its outcome is not confirmed (see above). A reconnect that fails
+    // after a committed run throws the class of the cause with "Could not establish
+    // connection with ...", and errors of the reconnect's scan are passed on, both after the
+    // log's end lines are written: the run itself has then taken effect.
     ProcessingResult ProcessMessages();
 
     // The sender of a bounce notice: bouncefrom followed by the part from the at sign of the

@@ -7,8 +7,8 @@ namespace corvane {
 
 // What the mailbox screening reports to whoever shows it: the main window, corvane-cli and
 // the tests each implement this. The core decides every text and every state change; a view
-// only displays them. Every call must return promptly; showError and askYesNo may run a
-// modal dialog.
+// only displays them. Failures are not reported here: the core throws them, and the caller
+// shows them. Every call must return promptly; askYesNo may run a modal dialog.
 class ScreeningView {
 public:
     // The commands whose enabled state the connection steps switch.
@@ -53,8 +53,6 @@ public:
         (void)text;
         return false;
     }
-    // An error box (error icon, one OK button).
-    virtual void showError(const QString &text) = 0;
     // Something the user should know that is no error (a total that had to start again);
     // shown in the activity line unless the view has a better place.
     virtual void showNotice(const QString &text) { showStatus(text); }

@@ -714,18 +714,6 @@ bool TfrmMain::askYesNo(const QString &text) {
     return m_prompts.askYesNo(this, text);
 }
 
-void TfrmMain::showError(const QString &text) {
-    // An operation ended because the window is closing or disconnecting reports nothing more.
-    if (m_gate.endingOnPurpose())
-        return;
-    // An automatic pass runs unattended: a box would stop it until someone answers.
-    if (m_passRunning) {
-        showStatus(text);
-        return;
-    }
-    m_prompts.error(this, text);
-}
-
 // ---- commands -------------------------------------------------------------------------------
 
 template <typename Work> void TfrmMain::runCommand(Work &&work) {

@@ -124,7 +124,6 @@ public:
     void rowsChanged() override;
     void stopAutoModeTimers() override;
     bool askYesNo(const QString &text) override;
-    void showError(const QString &text) override;
 
     // Menus and their items.
     QMenu *Program1;
