@@ -41,22 +41,16 @@ QString cause(const Error &e) {
     return e.message();
 }
 
-// A failure at one step of a row, its text naming the message and the step; it keeps the
-// class of the failure that caused it.
-class StepError final : public Error {
-public:
-    StepError(QString text, ErrorKind cause) : Error(sentence(std::move(text))), m_cause(cause) {}
-    ErrorKind cause() const { return m_cause; }
+const QString kRunStopped = u"\n\nProcessing stopped there, and no message of this run has been "
+                            u"deleted from the server."_s;
 
-private:
-    ErrorKind m_cause;
-
-    static QString sentence(QString text) {
-        if (!text.isEmpty())
-            text[0] = text[0].toUpper();
-        return text;
-    }
-};
+// A failure at one step of a row: the text names the message and the step, the class is that
+// of the failure that caused it, and the run's ending is told.
+[[noreturn]] void stepFailed(QString text, ErrorKind cause) {
+    if (!text.isEmpty())
+        text[0] = text[0].toUpper();
+    throwError(cause, text + kRunStopped);
+}
 
 // The part of an address from its last at sign on, when a domain follows it.
 QString domainPart(const QString &text) {
@@ -130,29 +124,29 @@ void MessageProcessor::archive(int n, const QString &subject, qint64 listedSize,
         fetched = pop.RetrieveMessage(n, message);
     } catch (const Error &e) {
         // A message that could not be read completely would be archived incomplete.
-        throw StepError(u"%1 could not be fetched for its archive copy: %2"_s.arg(
-                            messageName(n, subject), cause(e)),
-                        errorKind(e));
+        stepFailed(u"%1 could not be fetched for its archive copy: %2"_s.arg(
+                       messageName(n, subject), cause(e)),
+                   errorKind(e));
     }
     if (!fetched)
-        throw StepError(
+        stepFailed(
             u"The server would not send %1 for its archive copy."_s.arg(messageName(n, subject)),
             ErrorKind::Protocol);
     if (arrivedShort(message, listedSize))
-        throw StepError(u"%1 arrived with %2 bytes, but the server listed it with %3: the copy "
-                        u"would be incomplete."_s.arg(messageName(n, subject))
-                            .arg(message.stuffedOctets)
-                            .arg(listedSize),
-                        ErrorKind::Protocol);
+        stepFailed(u"%1 arrived with %2 bytes, but the server listed it with %3: the copy "
+                   u"would be incomplete."_s.arg(messageName(n, subject))
+                       .arg(message.stuffedOctets)
+                       .arg(listedSize),
+                   ErrorKind::Protocol);
     const QString path = m_namer.nextPath(subject);
     try {
         createPrivateFolder(m_archiveFolder);
         // It counts as written only once every byte is on the disk.
         writeFileDurably(path, message.fileForm);
     } catch (const Error &e) {
-        throw StepError(u"The archive copy of %1 could not be written: %2"_s.arg(
-                            messageName(n, subject), cause(e)),
-                        errorKind(e));
+        stepFailed(u"The archive copy of %1 could not be written: %2"_s.arg(messageName(n, subject),
+                                                                            cause(e)),
+                   errorKind(e));
     }
     done.archivePath = path;
 }
@@ -168,10 +162,9 @@ void MessageProcessor::bounce(int n, ProcessedMessage &done) {
     } catch (const Error &e) {
         // A header the parser rejects has still been read in full; its lines can be quoted.
         if (!dynamic_cast<const DataError *>(&e) || !pop.IsOpen())
-            throw StepError(
-                u"The header of %1 could not be fetched for its bounce notice: %2"_s.arg(
-                    messageName(n, done.subject), cause(e)),
-                errorKind(e));
+            stepFailed(u"The header of %1 could not be fetched for its bounce notice: %2"_s.arg(
+                           messageName(n, done.subject), cause(e)),
+                       errorKind(e));
     }
     SmtpSendOptions options;
     options.port = smtpPort(m_settings.smtpport);
@@ -181,9 +174,9 @@ void MessageProcessor::bounce(int n, ProcessedMessage &done) {
         SendSimpleMessage(m_settings.smtpserver, m_settings.bouncesubj, done.from, sender,
                           bounceBody(msg.HeaderLines, done.to), options);
     } catch (const Error &e) {
-        throw StepError(u"The bounce notice for %1 could not be sent: %2"_s.arg(
-                            messageName(n, done.subject), cause(e)),
-                        errorKind(e));
+        stepFailed(u"The bounce notice for %1 could not be sent: %2"_s.arg(
+                       messageName(n, done.subject), cause(e)),
+                   errorKind(e));
     }
     done.bouncedTo = done.from;
     done.bounceFrom = sender;
@@ -193,9 +186,8 @@ void MessageProcessor::deleteRow(int n, ProcessedMessage &done) {
     try {
         m_session.POP().MarkDeleted(n);
     } catch (const Error &e) {
-        throw StepError(
-            u"%1 could not be deleted: %2"_s.arg(messageName(n, done.subject), cause(e)),
-            errorKind(e));
+        stepFailed(u"%1 could not be deleted: %2"_s.arg(messageName(n, done.subject), cause(e)),
+                   errorKind(e));
     }
     m_session.removeRow(n - 1);
 }
@@ -328,21 +320,17 @@ ProcessingResult MessageProcessor::ProcessMessages() {
         }
         // The server applies the deletions only when it gets QUIT over this connection.
         if (result.processed > 0 && !pop.IsOpen())
-            throw StepError(u"The connection to the server ended before the deletions could be "
-                            u"confirmed with QUIT."_s,
-                            ErrorKind::Network);
+            stepFailed(u"The connection to the server ended before the deletions could be "
+                       u"confirmed with QUIT."_s,
+                       ErrorKind::Network);
     } catch (const Error &e) {
         abandonRun(logLinesBefore, countBefore);
         tellNotice();
-        const auto *step = dynamic_cast<const StepError *>(&e);
-        const QString text = step ? e.message()
-                                  : StepError(u"%1 could not be processed: %2"_s.arg(
-                                                  messageName(n, subject), cause(e)),
-                                              errorKind(e))
-                                        .message();
-        throwError(step ? step->cause() : errorKind(e),
-                   text + u"\n\nProcessing stopped there, and no message of this run has been "
-                          u"deleted from the server."_s);
+        // Every step tells its own failure; anything else is told as the row's.
+        if (e.message().endsWith(kRunStopped))
+            throw;
+        stepFailed(u"%1 could not be processed: %2"_s.arg(messageName(n, subject), cause(e)),
+                   errorKind(e));
     }
 
     // Nothing deleted, nothing to confirm: the quick close. Otherwise the reply to QUIT tells
