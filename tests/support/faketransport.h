@@ -3,16 +3,38 @@
 #include "core/protocol/transport.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
+
+#include <source_location>
 
 namespace corvane::test {
 
-// A scripted transport for protocol tests: what the server will say is queued with
-// serverSays() before the client reads it, and what the client wrote is collected for
-// takeWritten(). A read with nothing queued behaves as a server that closed the connection,
-// so a script that is too short fails the operation instead of hanging.
+// A scripted transport for protocol tests. A test either writes the conversation as it goes,
+//
+//     t.reply("+OK ready\r\n").expect("USER alice").reply("+OK\r\n").expect("PASS secret")...
+//
+// where every line the client writes must be the next expect() (a wrong or unexpected
+// command fails the test on the expect() line that was due, and drops the connection so the
+// client stops), or queues what the server will say with serverSays() and compares what the
+// client wrote with takeWritten() afterwards. Once a script has run to its end the transport
+// is a plain queue again, so a fixture can script its login and a test go on either way. A read
+// with nothing queued behaves as a server that closed the connection, so a script that is too short
+// fails the operation instead of hanging.
 class FakeTransport final : public Transport {
 public:
+    // The server sends these bytes (line breaks included) once the client's line before it,
+    // if any, has matched; replies at the start of the script, or after connection(), are
+    // sent when the client connects.
+    FakeTransport &reply(const QByteArray &bytes);
+    // The next line the client writes, without its CR LF.
+    FakeTransport &expect(const QByteArray &line,
+                          std::source_location where = std::source_location::current());
+    // The steps after this one belong to the next connection.
+    FakeTransport &connection();
+    // Fails the test when expected lines of the script were never written.
+    void verifyScriptDone(std::source_location where = std::source_location::current()) const;
+
     // Queues bytes the server sends, line breaks included.
     void serverSays(const QByteArray &bytes) { m_incoming += bytes; }
     // Everything the client wrote since the last call, CR LF included.
@@ -45,6 +67,19 @@ protected:
     void receiveMore(QByteArray &buffer) override;
 
 private:
+    struct Step {
+        enum class Kind { Reply, Expect, Connection } kind;
+        QByteArray bytes;
+        std::source_location where;
+    };
+    // Delivers the replies that follow the current position, up to the next line the client
+    // must write.
+    void runReplies();
+    void matchLine(const QByteArray &line);
+
+    QList<Step> m_script;
+    qsizetype m_next = 0;
+    QByteArray m_partialLine; // what the client wrote of its current line, for the script
     QByteArray m_incoming;
     QByteArray m_endless;
     QByteArray m_written;

@@ -35,8 +35,13 @@ struct Session {
         pop.setHost(u"pop.example"_s);
         pop.setUsername(u"alice"_s);
         pop.setPassword(u"secret"_s);
-        t.serverSays("+OK ready\r\n+OK\r\n+OK logged in\r\n");
+        t.reply("+OK ready\r\n")
+            .expect("USER alice")
+            .reply("+OK\r\n")
+            .expect("PASS secret")
+            .reply("+OK logged in\r\n");
         pop.OpenSession();
+        t.verifyScriptDone();
         t.takeWritten();
     }
 };
@@ -312,9 +317,9 @@ void TestPop3Client::fetchHeader() {
     Session s;
     MailMessage m;
     s.t.setChunkSize(7);
-    s.t.serverSays("+OK\r\n" + kHeader + ".\r\n+OK 5 900\r\n");
+    s.t.expect("TOP 5 0").reply("+OK\r\n" + kHeader + ".\r\n");
+    s.t.expect("LIST 5").reply("+OK 5 900\r\n");
     s.pop.FetchHeader(5, m);
-    QCOMPARE(s.t.takeWritten(), QByteArray("TOP 5 0\r\n"));
     QCOMPARE(m.Subject, u"Cheap pills"_s);
     QCOMPARE(m.FromText(), u"Spam King <king@spam.example>"_s);
     QCOMPARE(m.RecipientsText(), u"alice@example.net, Bob <bob@example.net>"_s);
@@ -322,6 +327,7 @@ void TestPop3Client::fetchHeader() {
     QVERIFY(m.Body.isEmpty());
     // The connection is in step: the next reply is the next command's.
     QCOMPARE(s.pop.MessageOctets(5), qint64(900));
+    s.t.verifyScriptDone();
 }
 
 void TestPop3Client::fetchHeaderRefused() {
@@ -356,14 +362,15 @@ void TestPop3Client::fetchMessage() {
 void TestPop3Client::fetchMessageRefused() {
     Session s;
     MailMessage m;
-    s.t.serverSays("-ERR message 3 already deleted\r\n+OK 1 200\r\n");
+    s.t.expect("RETR 3").reply("-ERR message 3 already deleted\r\n");
+    s.t.expect("STAT").reply("+OK 1 200\r\n");
     bool result = true;
     QCOMPARE(errorOf([&] { result = s.pop.FetchMessage(3, m); }), QString());
     QVERIFY(!result);
     QVERIFY(m.HeaderLines.isEmpty());
     QVERIFY(m.Body.isEmpty());
     QCOMPARE(s.pop.CountMessages(), 1);
-    QCOMPARE(s.t.takeWritten(), QByteArray("RETR 3\r\nSTAT\r\n"));
+    s.t.verifyScriptDone();
 }
 
 void TestPop3Client::markDeletedAndUndo_data() {

@@ -103,22 +103,33 @@ private Q_SLOTS:
 
 void TestMailboxSession::checkAndScan() {
     Fixture f;
-    f.t.serverSays(kLogin);
-    f.t.serverSays("+OK 3 2100\r\n+OK\r\n1 700\r\n2 700\r\n3 700\r\n.\r\n");
-    f.t.serverSays(header("Lunch", "Friend <friend@example.net>", "X-Spam-Score: 9.0\r\n"));
-    f.t.serverSays("+OK 1 700\r\n");
-    f.t.serverSays(header("Win big", "promo@spam.example", "X-Spam-Score: 3.0\r\n"));
-    f.t.serverSays("+OK 2 701\r\n");
-    f.t.serverSays(header("Minutes", "Bob <bob@example.net>"));
-    f.t.serverSays("+OK 3\r\n");
+    f.t.reply("+OK ready\r\n")
+        .expect("USER alice")
+        .reply("+OK\r\n")
+        .expect("PASS pw1")
+        .reply("+OK\r\n")
+        .expect("STAT")
+        .reply("+OK 3 2100\r\n")
+        .expect("LIST")
+        .reply("+OK\r\n1 700\r\n2 700\r\n3 700\r\n.\r\n")
+        .expect("TOP 1 0")
+        .reply(header("Lunch", "Friend <friend@example.net>", "X-Spam-Score: 9.0\r\n"))
+        .expect("LIST 1")
+        .reply("+OK 1 700\r\n")
+        .expect("TOP 2 0")
+        .reply(header("Win big", "promo@spam.example", "X-Spam-Score: 3.0\r\n"))
+        .expect("LIST 2")
+        .reply("+OK 2 701\r\n")
+        .expect("TOP 3 0")
+        .reply(header("Minutes", "Bob <bob@example.net>"))
+        .expect("LIST 3")
+        .reply("+OK 3\r\n");
 
     f.session->CheckAccount(0);
 
+    f.t.verifyScriptDone();
     QCOMPARE(f.t.host(), u"pop.home.example"_s);
     QCOMPARE(f.t.port(), quint16(110));
-    QCOMPARE(f.t.takeWritten(), QByteArray("USER alice\r\nPASS pw1\r\nSTAT\r\nLIST\r\n"
-                                           "TOP 1 0\r\nLIST 1\r\nTOP 2 0\r\nLIST 2\r\n"
-                                           "TOP 3 0\r\nLIST 3\r\n"));
     const QString date = MailboxSession::dateText(QDateTime({2003, 6, 3}, {10, 0}, Qt::UTC));
     const QList<HeaderRow> expected{
         {u"Lunch"_s, u"Friend <friend@example.net>"_s, u"alice@example.net"_s, date, u"700"_s,
@@ -386,9 +397,10 @@ void TestMailboxSession::disconnect() {
                    "+OK 1 10\r\n");
     f.session->CheckAccount(0);
     f.t.takeWritten();
-    f.t.serverSays("+OK\r\n");
+    // The reply to QUIT is not waited for.
+    f.t.expect("RSET").reply("+OK\r\n").expect("QUIT");
     f.session->DisconnectExecute();
-    QCOMPARE(f.t.takeWritten(), QByteArray("RSET\r\nQUIT\r\n"));
+    f.t.verifyScriptDone();
     QVERIFY(!f.session->POP().IsOpen());
     QVERIFY(f.session->rows().isEmpty());
     QCOMPARE(f.view.serverName, u"Idle..."_s);
