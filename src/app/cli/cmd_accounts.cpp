@@ -79,12 +79,9 @@ bool takeFields(const QCommandLineParser &parser, const QString &command, Accoun
     return true;
 }
 
-bool noPositionals(const QCommandLineParser &parser, const QString &command) {
-    if (parser.positionalArguments().isEmpty())
-        return true;
-    err(u"corvane-cli %1: unexpected argument '%2'\n"_s.arg(
-        command, parser.positionalArguments().constFirst()));
-    return false;
+int noSuchAccount(const QString &command, int tag) {
+    err(u"corvane-cli %1: there is no account with tag %2\n"_s.arg(command).arg(tag));
+    return Failure;
 }
 
 // The one TAG argument of edit and delete; -1 after an error message.
@@ -117,7 +114,7 @@ int list(const QStringList &args) {
     int code = Success;
     if (!parseArguments(parser, command, args, code))
         return code;
-    if (!noPositionals(parser, command))
+    if (!data.noPositionals(parser))
         return Usage;
     const auto dir = data.directory(parser);
     if (!dir)
@@ -153,7 +150,7 @@ int add(const QStringList &args) {
     int code = Success;
     if (!parseArguments(parser, command, args, code))
         return code;
-    if (!noPositionals(parser, command))
+    if (!data.noPositionals(parser))
         return Usage;
     if (!parser.isSet(nameOption) || !parser.isSet(serverOption)) {
         err(u"corvane-cli %1: --name and --server are required\n"_s.arg(command));
@@ -163,13 +160,11 @@ int add(const QStringList &args) {
     a.PortNumber = u"110"_s;
     if (!takeFields(parser, command, a))
         return Usage;
-    const auto dir = data.directory(parser);
-    if (!dir)
+    const auto locked = data.lockedDirectory(parser);
+    if (!locked)
         return Failure;
-    const auto lock = lockDataDirectory(*dir, command);
-    if (!lock)
-        return Failure;
-    AccountStore store(dir->filePath(kStoreFile));
+    const DataDirectory &dir = locked->directory;
+    AccountStore store(dir.filePath(kStoreFile));
     if (store.hasAccountName(a.AccountName)) {
         err(u"corvane-cli %1: That account name exists, please choose another\n"_s.arg(command));
         return Failure;
@@ -195,22 +190,18 @@ int edit(const QStringList &args) {
     const int tag = tagArgument(parser, command);
     if (tag < 0)
         return Usage;
-    const auto dir = data.directory(parser);
-    if (!dir)
+    const auto locked = data.lockedDirectory(parser);
+    if (!locked)
         return Failure;
-    const auto lock = lockDataDirectory(*dir, command);
-    if (!lock)
-        return Failure;
-    const QString file = dir->filePath(kStoreFile);
+    const DataDirectory &dir = locked->directory;
+    const QString file = dir.filePath(kStoreFile);
     if (!QFileInfo::exists(file)) {
-        err(u"corvane-cli %1: there is no account with tag %2\n"_s.arg(command).arg(tag));
-        return Failure;
+        return noSuchAccount(command, tag);
     }
     AccountStore store(file);
     auto a = store.lookup(tag, AccountStore::Walk::StopAtMatch);
     if (!a) {
-        err(u"corvane-cli %1: there is no account with tag %2\n"_s.arg(command).arg(tag));
-        return Failure;
+        return noSuchAccount(command, tag);
     }
     if (!takeFields(parser, command, *a))
         return Usage;
@@ -233,16 +224,13 @@ int remove(const QStringList &args, const QString &verb) {
     const int tag = tagArgument(parser, command);
     if (tag < 0)
         return Usage;
-    const auto dir = data.directory(parser);
-    if (!dir)
+    const auto locked = data.lockedDirectory(parser);
+    if (!locked)
         return Failure;
-    const auto lock = lockDataDirectory(*dir, command);
-    if (!lock)
-        return Failure;
-    const QString file = dir->filePath(kStoreFile);
+    const DataDirectory &dir = locked->directory;
+    const QString file = dir.filePath(kStoreFile);
     if (!QFileInfo::exists(file) || !AccountStore(file).removeByTag(tag)) {
-        err(u"corvane-cli %1: there is no account with tag %2\n"_s.arg(command).arg(tag));
-        return Failure;
+        return noSuchAccount(command, tag);
     }
     return Success;
 }

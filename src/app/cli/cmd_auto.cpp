@@ -167,11 +167,8 @@ int run(const QStringList &args) {
     int code = Success;
     if (!parseArguments(parser, u"auto"_s, args, code))
         return code;
-    if (!parser.positionalArguments().isEmpty()) {
-        err(u"corvane-cli auto: unexpected argument '%1'\n"_s.arg(
-            parser.positionalArguments().constFirst()));
+    if (!dataDir.noPositionals(parser))
         return Usage;
-    }
     if (!limits.read(parser, u"auto"_s))
         return Usage;
     // The lock is held until the data is saved.

@@ -89,11 +89,8 @@ int show(const QStringList &args) {
     int code = Success;
     if (!parseArguments(parser, command, args, code))
         return code;
-    if (!parser.positionalArguments().isEmpty()) {
-        err(u"corvane-cli %1: unexpected argument '%2'\n"_s.arg(
-            command, parser.positionalArguments().constFirst()));
+    if (!data.noPositionals(parser))
         return Usage;
-    }
     const auto dir = data.directory(parser);
     if (!dir)
         return Failure;
@@ -143,16 +140,14 @@ int set(const QStringList &args) {
         err(u"corvane-cli %1: %2, not '%3'\n"_s.arg(command, problem, pos[1]));
         return Usage;
     }
-    const auto dir = data.directory(parser);
-    if (!dir)
+    const auto locked = data.lockedDirectory(parser);
+    if (!locked)
         return Failure;
-    const auto lock = lockDataDirectory(*dir, command);
-    if (!lock)
-        return Failure;
+    const DataDirectory &dir = locked->directory;
     Settings settings;
     MiscRules misc;
     QString deleteCount = u"0"_s;
-    SettingsFile file(dir->filePath(SettingsFile::FileName));
+    SettingsFile file(dir.filePath(SettingsFile::FileName));
     file.ReadConfiguration(settings, misc, deleteCount);
     applyConfigurationValue(*key, *value, settings, misc, deleteCount);
     file.WriteConfiguration(settings, misc, deleteCount);

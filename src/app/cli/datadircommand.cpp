@@ -39,6 +39,25 @@ std::optional<DataDirectory> DataDirCommand::directory(const QCommandLineParser 
     return dir;
 }
 
+std::optional<DataDirCommand::Locked>
+DataDirCommand::lockedDirectory(const QCommandLineParser &parser) const {
+    auto dir = directory(parser);
+    if (!dir)
+        return std::nullopt;
+    auto lock = lockDataDirectory(*dir, m_command);
+    if (!lock)
+        return std::nullopt;
+    return Locked{std::move(*dir), std::move(lock)};
+}
+
+bool DataDirCommand::noPositionals(const QCommandLineParser &parser) const {
+    if (parser.positionalArguments().isEmpty())
+        return true;
+    err(u"corvane-cli %1: unexpected argument '%2'\n"_s.arg(
+        m_command, parser.positionalArguments().constFirst()));
+    return false;
+}
+
 DataDirCommand::Opened DataDirCommand::openProgramData(const QCommandLineParser &parser,
                                                        Accounts accounts) const {
     Opened opened;

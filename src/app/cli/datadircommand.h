@@ -39,6 +39,18 @@ public:
     // the desktop program uses. Nothing, after an error message, when it is not a directory.
     std::optional<DataDirectory> directory(const QCommandLineParser &parser) const;
 
+    // The directory with its lock taken, for a command that changes a file in it; the lock
+    // is held as long as the result lives. Nothing, after an error message, when there is no
+    // such directory or another program holds it.
+    struct Locked {
+        DataDirectory directory;
+        std::unique_ptr<DataDirectoryLock> lock;
+    };
+    std::optional<Locked> lockedDirectory(const QCommandLineParser &parser) const;
+
+    // False, after an error message, when the command was given an argument it takes none of.
+    bool noPositionals(const QCommandLineParser &parser) const;
+
     // Whether a missing accounts.dat is an error or is created empty, as the desktop program
     // does.
     enum class Accounts { MustExist, CreateWhenMissing };
