@@ -65,6 +65,22 @@ corvane::test::CliOptions inCLocale() {
     return options;
 }
 
+// One account's screening against the real servers, as the window holds it: the store, the
+// lists, the session on a real socket, the settings and the log, in a temporary folder.
+struct Desk {
+    QTemporaryDir dir;
+    AccountStore store{dir.filePath(u"accounts.dat"_s)};
+    RuleLists lists;
+    corvane::test::ScreeningRecorder view;
+    TcpTransport transport;
+    MailboxSession session{transport, &store, lists, view};
+    Settings settings;
+    DeletionLog log;
+
+    explicit Desk(const Account &account) { store.insert(account); }
+    QString archive() const { return dir.filePath(u"archive"_s); }
+};
+
 } // namespace
 
 class TestProcessingE2e final : public QObject {
@@ -175,21 +191,14 @@ void TestProcessingE2e::init() {
 }
 
 void TestProcessingE2e::bounceAndTwoDeletions() {
-    QTemporaryDir dir;
-    AccountStore store(dir.filePath(u"accounts.dat"_s));
-    store.insert(account());
-    RuleLists lists;
-    corvane::test::ScreeningRecorder view;
-    TcpTransport transport;
-    MailboxSession session(transport, &store, lists, view);
-    Settings settings;
+    Desk desk(account());
+    auto &[dir, store, lists, view, transport, session, settings, log] = desk;
     settings.smtpserver = smtpHost;
     settings.smtpport = QString::number(smtpPort);
-    DeletionLog log;
     ProcessingHooks hooks;
     hooks.clock = [] { return kNow; };
     hooks.locale = QLocale::c();
-    const QString archive = dir.filePath(u"archive"_s);
+    const QString archive = desk.archive();
     MessageProcessor processor(session, settings, log, archive, hooks);
     processor.setAccountEmail(account().EmailAddress);
 
@@ -258,22 +267,15 @@ void TestProcessingE2e::bounceAndTwoDeletions() {
 }
 
 void TestProcessingE2e::failedBounceDeletesNothing() {
-    QTemporaryDir dir;
-    AccountStore store(dir.filePath(u"accounts.dat"_s));
-    store.insert(account());
-    RuleLists lists;
-    corvane::test::ScreeningRecorder view;
-    TcpTransport transport;
-    MailboxSession session(transport, &store, lists, view);
-    Settings settings;
+    Desk desk(account());
+    auto &[dir, store, lists, view, transport, session, settings, log] = desk;
     settings.smtpserver = smtpHost;
     {
         QTcpServer probe; // a port nobody listens on once the probe is gone
         QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
         settings.smtpport = QString::number(probe.serverPort());
     }
-    DeletionLog log;
-    MessageProcessor processor(session, settings, log, dir.filePath(u"archive"_s));
+    MessageProcessor processor(session, settings, log, desk.archive());
 
     session.CheckAccount(0);
     session.setMark(0, RowMark::Bounce);
@@ -374,16 +376,9 @@ void TestProcessingE2e::archiveCopyIsTheMessageAsServed() {
     const QList<QByteArray> stored = maildir->messages();
     QCOMPARE(stored.size(), messages.size());
 
-    QTemporaryDir dir;
-    AccountStore store(dir.filePath(u"accounts.dat"_s));
-    store.insert(account());
-    RuleLists lists;
-    corvane::test::ScreeningRecorder view;
-    TcpTransport transport;
-    MailboxSession session(transport, &store, lists, view);
-    Settings settings;
-    DeletionLog log;
-    MessageProcessor processor(session, settings, log, dir.filePath(u"archive"_s));
+    Desk desk(account());
+    MailboxSession &session = desk.session;
+    MessageProcessor processor(session, desk.settings, desk.log, desk.archive());
     session.CheckAccount(0);
     QCOMPARE(session.rows().size(), messages.size());
     for (qsizetype p = 0; p < messages.size(); ++p)
