@@ -1,14 +1,17 @@
 #!/usr/bin/env python3
 """Writes the seeds that cross each size limit of the message reader and the list-file reader
-(fuzz/corpus/{message,pop3reply,listfile}, names beginning with "limit-"). Each stays under the
+(OUT/{message,pop3reply,listfile}/, names beginning with "limit-"). They are made when the
+fuzzers run (scripts/fuzz.sh) rather than kept in the repository: large, and fully described
+here. Each stays under the
 inputs that scripts/fuzz.sh allows its target (256 KiB, 64 KiB for list files), and crosses the
 limits of the fuzz build (MessageLimits and the inflation allowance under
 FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION); where it fits, the release limit too.
-Run from the repository root: python3 fuzz/limit_seeds.py"""
+Usage: python3 fuzz/limit_seeds.py OUT"""
 
 import base64
 import os
 import struct
+import sys
 import zlib
 
 CRLF = b"\r\n"
@@ -72,10 +75,19 @@ def session(top, retr):
                                     b"+OK bye"))
 
 
+def write(out, target, name, data):
+    folder = os.path.join(out, target)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(data)
+
+
 def main():
+    if len(sys.argv) != 2:
+        sys.exit("usage: limit_seeds.py OUT")
+    out = sys.argv[1]
     for name, message in messages().items():
-        with open(os.path.join("fuzz/corpus/message", "limit-%s.eml" % name), "wb") as f:
-            f.write(message + b"." + CRLF)
+        write(out, "message", "limit-%s.eml" % name, message + b"." + CRLF)
     m = messages()
     header_only = lambda msg: msg.split(CRLF + CRLF)[0] + CRLF + CRLF
     pop3 = {
@@ -86,8 +98,7 @@ def main():
         "limit-retr-text-lines": session(b"Subject: s\r\n\r\n", m["text-lines"]),
     }
     for name, data in pop3.items():
-        with open(os.path.join("fuzz/corpus/pop3reply", name), "wb") as f:
-            f.write(data)
+        write(out, "pop3reply", name, data)
 
     record = b"word".ljust(256, b"\0") + struct.pack("<i", 1) + b"desc".ljust(256, b"\0")
     lists = {
@@ -98,8 +109,7 @@ def main():
         "limit-count-lowered.dat": b"\1" + struct.pack("<i", 1) + zlib.compress(record * 3, 9),
     }
     for name, data in lists.items():
-        with open(os.path.join("fuzz/corpus/listfile", name), "wb") as f:
-            f.write(data)
+        write(out, "listfile", name, data)
 
 
 if __name__ == "__main__":
