@@ -228,8 +228,11 @@ void MessageProcessor::checkRecordsWritable(bool anyMarked) const {
     } catch (const FileError &) {
         made = false;
     }
+    // An empty file can still be made on a full disk: the probe must take a block of data.
     QTemporaryFile probe(QDir(m_archiveFolder).filePath(u".write-test-XXXXXX"_s));
-    if (!made || !QFileInfo(m_archiveFolder).isDir() || !probe.open())
+    const bool writable = made && QFileInfo(m_archiveFolder).isDir() && probe.open() &&
+                          probe.write(QByteArray(4096, '\0')) == 4096 && probe.flush();
+    if (!writable)
         throw FileError(u"The archive folder %1 cannot be written, so no copy of a deleted "
                         u"message could be kept. Nothing has been processed."_s.arg(shown));
 }

@@ -409,10 +409,11 @@ void TestProcessing::failedStepDeletesNothing_data() {
         << u"Message 4 (\"Hi\") could not be fetched for its archive copy: Connection Closed "
            u"Gracefully."_s
         << 0;
-    QTest::newRow("archive folder on a full disk")
+    QTest::newRow("archive folder's disk fills up during the run")
         << u"archive on a full disk"_s
-        << u"The archive copy of message 4 (\"Hi\") could not be written: Cannot create file"_s
-        << 0;
+        << u"The archive copy of message 3 (\"Re: a/b?\") could not be written: Cannot create "
+           u"file"_s
+        << 1;
     QTest::newRow("copy arrives short, properly ended")
         << u"cut RETR 1"_s << u"Message 1 (\"Hi\") arrived with "_s << 2;
     QTest::newRow("connection ends between the last DELE and QUIT")
@@ -453,7 +454,11 @@ void TestProcessing::failedStepDeletesNothing() {
             QSKIP(qPrintable(disk->error()));
         f.archive = disk->filePath(u"archive"_s);
         QVERIFY(QDir().mkpath(f.archive));
-        QVERIFY(disk->fill());
+        // Message 4 is copied and deleted, then the disk is full.
+        f.onWait = [&f, &disk] {
+            if (f.waits.size() == 1)
+                QVERIFY(disk->fill());
+        };
     }
     if (fault.startsWith(u"refuse RCPT"_s)) {
         f.smtp.setReply("RCPT", "550 5.1.1 No such user\r\n");
@@ -703,6 +708,8 @@ void TestProcessing::refusedBeforeTheRun_data() {
     QTest::newRow("log cannot be read, logging off") << u"log"_s << false << QString();
     QTest::newRow("archive folder cannot be created")
         << u"archive"_s << true << u"The archive folder %1 cannot be written"_s;
+    QTest::newRow("archive folder on a full disk")
+        << u"full disk"_s << true << u"The archive folder %1 cannot be written"_s;
 }
 
 void TestProcessing::refusedBeforeTheRun() {
@@ -713,12 +720,21 @@ void TestProcessing::refusedBeforeTheRun() {
     Fixture f;
     f.settings.Logging = logging;
     QString named;
+    std::unique_ptr<corvane::test::FullDisk> disk;
     if (fault == u"log"_s) {
         // A folder where the log file should be: unreadable for root too.
         named = f.dir.filePath(DeletionLog::FileName);
         QVERIFY(QDir().mkpath(named));
         QVERIFY_THROWS_EXCEPTION(corvane::FileError, f.log.load(named));
         QCOMPARE(f.log.unreadableFile(), named);
+    } else if (fault == u"full disk"_s) {
+        disk = std::make_unique<corvane::test::FullDisk>();
+        if (!disk->mounted())
+            QSKIP(qPrintable(disk->error()));
+        f.archive = disk->filePath(u"archive"_s);
+        QVERIFY(QDir().mkpath(f.archive));
+        QVERIFY(disk->fill());
+        named = f.archive;
     } else {
         QFile blocker(f.dir.filePath(u"blocker"_s));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
