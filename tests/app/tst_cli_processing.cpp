@@ -191,9 +191,11 @@ private Q_SLOTS:
             << QByteArray("no message of this run has been deleted");
         QTest::newRow("process: the log cannot be read")
             << process << u"log unreadable"_s << 1 << QByteArray("The deletion log ");
+        // Found before anything is done.
         QTest::newRow("process: the archive folder's disk is full")
             << process << u"archive full"_s << 1
-            << QByteArray("could not be written: Cannot create file");
+            << QByteArray("cannot be written (No space left on device), so no copy of a deleted "
+                          "message could be kept. Nothing has been processed.");
         QTest::newRow("auto: QUIT unanswered")
             << pass << u"quit unanswered"_s << 3 << QByteArray("One\t127.0.0.1\toutcome unknown: ");
         QTest::newRow("auto: QUIT answered -ERR")
@@ -216,9 +218,9 @@ private Q_SLOTS:
             if (!disk->mounted())
                 QSKIP(qPrintable(disk->error()));
             QVERIFY(disk->fill());
-            // The copy is fetched, cannot be written, and the session ends without QUIT.
+            // Refused before anything is fetched; the session ends with RSET and QUIT.
             serveUntilDele(fake, true);
-            fake.expect("RETR 1").send("+OK\r\n" + kSpam + ".\r\n").expect("RSET").send("+OK\r\n");
+            fake.expect("RSET").send("+OK\r\n").expect("QUIT").send("+OK\r\n");
         }
         if (server == u"silent"_s) {
             fake.send("+OK ready\r\n").fallSilent();
@@ -261,8 +263,9 @@ private Q_SLOTS:
             QCOMPARE(fake.mismatches(), QStringList());
         if (disk) {
             QVERIFY2(run.err.contains("No space left on device"), run.err.constData());
+            // Nothing was fetched or deleted: the session was reset before QUIT.
+            QVERIFY(!fake.received().contains("RETR 1"));
             QVERIFY(!fake.received().contains("DELE 1"));
-            QVERIFY(!fake.received().contains("QUIT"));
             QCOMPARE(QDir(disk->path()).entryList(QDir::Files | QDir::Hidden),
                      QStringList{u"filler"_s});
         }

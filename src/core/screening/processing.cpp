@@ -222,19 +222,21 @@ void MessageProcessor::checkRecordsWritable(bool anyMarked) const {
     if (!m_settings.Save || !anyMarked)
         return;
     const QString shown = QDir::toNativeSeparators(m_archiveFolder);
-    bool made = true;
+    QString reason;
     try {
         createPrivateFolder(m_archiveFolder);
-    } catch (const FileError &) {
-        made = false;
+        // An empty file can still be made on a full disk: the probe must take a block of data.
+        QTemporaryFile probe(QDir(m_archiveFolder).filePath(u".write-test-XXXXXX"_s));
+        if (!QFileInfo(m_archiveFolder).isDir())
+            reason = u"Not a directory"_s;
+        else if (!probe.open() || probe.write(QByteArray(4096, '\0')) != 4096 || !probe.flush())
+            reason = probe.errorString();
+    } catch (const FileError &e) {
+        reason = e.message();
     }
-    // An empty file can still be made on a full disk: the probe must take a block of data.
-    QTemporaryFile probe(QDir(m_archiveFolder).filePath(u".write-test-XXXXXX"_s));
-    const bool writable = made && QFileInfo(m_archiveFolder).isDir() && probe.open() &&
-                          probe.write(QByteArray(4096, '\0')) == 4096 && probe.flush();
-    if (!writable)
-        throw FileError(u"The archive folder %1 cannot be written, so no copy of a deleted "
-                        u"message could be kept. Nothing has been processed."_s.arg(shown));
+    if (!reason.isNull())
+        throw FileError(u"The archive folder %1 cannot be written (%2), so no copy of a deleted "
+                        u"message could be kept. Nothing has been processed."_s.arg(shown, reason));
 }
 
 ProcessingResult MessageProcessor::ProcessMessages() {
