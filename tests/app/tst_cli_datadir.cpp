@@ -1,6 +1,7 @@
 // corvane-cli's data directory: every command that works on one takes --data-dir and, without
-// it, uses the directory of the executable, as the desktop program does; the current
-// directory plays no part. Each run uses a copy of corvane-cli in a folder of its own.
+// it, uses the folder the desktop program uses: beside the executable for a portable copy,
+// else the user's data folder; the current directory plays no part. Each run uses a copy of
+// corvane-cli in a folder of its own.
 
 #include "clirunner.h"
 #include "core/rules/listfile.h"
@@ -12,6 +13,7 @@
 #include "testsupport.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -32,10 +34,13 @@ quint16 closedPort() {
     return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : quint16(1);
 }
 
-// A folder holding a copy of corvane-cli; null after a failed check.
-std::unique_ptr<QTemporaryDir> programFolder() {
+// A folder holding a copy of corvane-cli, portable (it keeps its data beside itself) or as
+// installed; null after a failed check.
+std::unique_ptr<QTemporaryDir> programFolder(bool portable = true) {
     auto dir = std::make_unique<QTemporaryDir>();
     if (!dir->isValid() || !QFile::copy(corvane::test::cliPath(), dir->filePath(u"corvane-cli"_s)))
+        return nullptr;
+    if (portable && !corvane::test::writeFile(dir->filePath(u"portable"_s), ""))
         return nullptr;
     return dir;
 }
@@ -84,6 +89,33 @@ private Q_SLOTS:
         const CliRun check = runCli({u"check"_s, u"demo"_s, u"--timeout"_s, u"2"_s}, options);
         QVERIFY2(check.exitCode == 75, check.err.constData());
         QVERIFY2(!check.err.contains("no account"), check.err.constData());
+    }
+
+    // An installed copy (no marker beside it) keeps its data in the user's data folder, made
+    // owner-only on first use, and says which folder it read.
+    void installedCopyUsesTheUserDataFolder() {
+        const auto folder = programFolder(false);
+        QVERIFY(folder);
+        QTemporaryDir xdg;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"XDG_DATA_HOME"_s, xdg.path());
+        const CliOptions options = CliOptions()
+                                       .withProgram(folder->filePath(u"corvane-cli"_s))
+                                       .withEnvironment(env)
+                                       .inDirectory(m_elsewhere.path());
+        const CliRun add = runCli({u"accounts"_s, u"add"_s, u"--name"_s, u"demo"_s, u"--server"_s,
+                                   u"127.0.0.1"_s, u"--port"_s, QString::number(m_port)},
+                                  options);
+        QVERIFY2(add.exitCode == 0, add.err.constData());
+        const QString data = xdg.filePath(u"Corvane"_s);
+        QVERIFY(QFile::exists(data + u"/accounts.dat"_s));
+        QCOMPARE(QFileInfo(data).permissions() & 0x0077, QFileDevice::Permissions());
+        QVERIFY(!QFile::exists(folder->filePath(u"accounts.dat"_s)));
+        const CliRun show = runCli({u"settings"_s, u"show"_s}, options);
+        QVERIFY2(show.out.startsWith("# data folder: " + data.toUtf8() + '\n'),
+                 show.out.constData());
+        const CliRun check = runCli({u"check"_s, u"demo"_s, u"--timeout"_s, u"2"_s}, options);
+        QVERIFY2(check.exitCode == 75, check.err.constData());
     }
 
     void eachCommandFindsItsData_data() {
@@ -152,7 +184,7 @@ private Q_SLOTS:
         QFETCH(QStringList, args);
         const CliRun run = runCli(args + QStringList{u"--help"_s});
         QCOMPARE(run.exitCode, 0);
-        QVERIFY2(run.out.simplified().contains("Default: the directory of corvane-cli"),
+        QVERIFY2(run.out.simplified().contains("Default: the same folder as the desktop program's"),
                  run.out.constData());
     }
 };

@@ -10,6 +10,7 @@
 #include "core/settings/settings.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 
 #include <limits>
 #include <optional>
@@ -99,7 +100,8 @@ int show(const QStringList &args) {
     QString deleteCount = u"0"_s;
     SettingsFile(dir->filePath(SettingsFile::FileName))
         .ReadConfiguration(settings, misc, deleteCount);
-    QString text;
+    // Which folder was read, as a comment line that readers of KEY=value lines pass over.
+    QString text = u"# data folder: %1\n"_s.arg(QDir::toNativeSeparators(dir->path()));
     for (const ConfigurationKey &k : configurationKeys())
         text += qualified(k) + u'=' + configurationValue(k, settings, misc, deleteCount) + u'\n';
     out(text);

@@ -3,11 +3,13 @@
 #include "app/cli/command.h"
 #include "app/cli/shared.h"
 
+#include "core/errors.h"
 #include "core/rules/listfile.h"
 #include "core/rules/rulelists.h"
 #include "core/settings/settings.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFileInfo>
 
 using namespace Qt::StringLiterals;
@@ -24,14 +26,24 @@ DataDirCommand::DataDirCommand(QString command, const QString &holds)
                u"DIR"_s) {}
 
 QString DataDirCommand::defaultHelp() {
-    return u"Default: the directory of corvane-cli, as the desktop program uses its own "
-           u"directory; keep both programs in one directory, or give both the same "
-           u"--data-dir."_s;
+    return u"Default: the same folder as the desktop program's, %1."_s.arg(
+        QDir::toNativeSeparators(DataDirectory::defaultPath()));
 }
 
 std::optional<DataDirectory> DataDirCommand::directory(const QCommandLineParser &parser) const {
     const DataDirectory dir(parser.isSet(m_option) ? parser.value(m_option)
                                                    : DataDirectory::defaultPath());
+    // The user's own data folder is made on first use, as the desktop program makes it; a
+    // folder named with --data-dir must exist, so a typing error is not taken for a new one.
+    if (!parser.isSet(m_option) && DataDirectory::defaultIsUserFolder() &&
+        !QFileInfo::exists(dir.path())) {
+        try {
+            dir.create();
+        } catch (const Error &e) {
+            err(u"corvane-cli %1: %2\n"_s.arg(m_command, e.message()));
+            return std::nullopt;
+        }
+    }
     if (!QFileInfo(dir.path()).isDir()) {
         err(u"corvane-cli %1: no such directory: %2\n"_s.arg(m_command, dir.path()));
         return std::nullopt;

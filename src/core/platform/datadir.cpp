@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -15,8 +17,37 @@ using namespace Qt::StringLiterals;
 
 DataDirectory::DataDirectory(QString path) : m_path(QDir(path).absolutePath()) {}
 
+const QString DataDirectory::PortableMarker = u"portable"_s;
+
+namespace {
+
+QString userDataRoot() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+}
+
+bool isPortable(const QString &exeDir) {
+#ifdef Q_OS_WIN
+    (void)exeDir;
+    return true;
+#else
+    return QFileInfo(QDir(exeDir).filePath(DataDirectory::PortableMarker)).isFile();
+#endif
+}
+
+} // namespace
+
+QString DataDirectory::defaultPathFor(const QString &exeDir, const QString &userDataRoot) {
+    if (isPortable(exeDir) || userDataRoot.isEmpty())
+        return QDir(exeDir).absolutePath();
+    return QDir(userDataRoot).filePath(u"Corvane"_s);
+}
+
 QString DataDirectory::defaultPath() {
-    return QCoreApplication::applicationDirPath();
+    return defaultPathFor(QCoreApplication::applicationDirPath(), userDataRoot());
+}
+
+bool DataDirectory::defaultIsUserFolder() {
+    return QDir(defaultPath()) != QDir(QCoreApplication::applicationDirPath());
 }
 
 QString DataDirectory::filePath(const QString &name) const {

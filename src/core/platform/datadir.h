@@ -4,15 +4,29 @@
 
 namespace corvane {
 
-// The one directory that holds every file the program reads and writes: by default the
-// directory of the executable, or the one given with --data-dir. Folders under it are created
-// when first needed.
+// The one directory that holds every file the program reads and writes. Folders under it are
+// created when first needed. Both programs find it the same way:
+//   1. the one given with --data-dir;
+//   2. the directory of the executable when the copy is portable: a file named "portable"
+//      stands beside the executable (a build tree has one, so a program run from where it was
+//      built keeps its data there; on Windows every copy is portable, as it always was);
+//   3. otherwise the user's data folder, "Corvane" under the generic data location
+//      (~/.local/share/Corvane on Linux), created owner-only when first used.
 class DataDirectory {
 public:
     explicit DataDirectory(QString path = defaultPath());
 
-    // The directory of the running executable.
+    // The name of the marker file that makes a copy portable.
+    static const QString PortableMarker; // "portable"
+
+    // The default for this executable and this user.
     static QString defaultPath();
+    // The default for an executable in exeDir whose user's generic data location is
+    // userDataRoot.
+    static QString defaultPathFor(const QString &exeDir, const QString &userDataRoot);
+    // Whether defaultPath() is the user's data folder (and so may be created on first use)
+    // rather than the executable's own.
+    static bool defaultIsUserFolder();
 
     const QString &path() const { return m_path; }
     // The path of a file directly in the data directory (name may hold a relative folder).

@@ -1,5 +1,6 @@
-// Folders of the data directory: created owner-only, parents included; existing folders keep
-// their permissions; something else in the way is an error that names the folder.
+// Where the data directory is by default, and its folders: created owner-only, parents
+// included; existing folders keep their permissions; something else in the way is an error
+// that names the folder.
 
 #include "core/errors.h"
 #include "core/platform/datadir.h"
@@ -28,6 +29,41 @@ class TestDataDir final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    void defaultPath_data() {
+        QTest::addColumn<bool>("marker");
+        QTest::addColumn<bool>("userRoot");
+        QTest::addColumn<QString>("expected"); // "exe" or "user"
+
+        QTest::newRow("installed: the user's data folder") << false << true << u"user"_s;
+        QTest::newRow("portable copy: beside the program") << true << true << u"exe"_s;
+        QTest::newRow("no data location known: beside the program") << false << false << u"exe"_s;
+    }
+    void defaultPath() {
+        QFETCH(bool, marker);
+        QFETCH(bool, userRoot);
+        QFETCH(QString, expected);
+        QTemporaryDir exe, user;
+        if (marker)
+            QVERIFY(corvane::test::writeFile(exe.filePath(DataDirectory::PortableMarker), ""));
+        const QString path =
+            DataDirectory::defaultPathFor(exe.path(), userRoot ? user.path() : QString());
+#ifdef Q_OS_WIN
+        // Every copy is portable there, as it always was.
+        expected = u"exe"_s;
+#endif
+        QCOMPARE(path, expected == u"exe"_s ? exe.path() : user.filePath(u"Corvane"_s));
+    }
+
+    // A folder named like the marker does not make a copy portable.
+    void markerMustBeAFile() {
+        QTemporaryDir exe, user;
+        QVERIFY(QDir(exe.path()).mkdir(DataDirectory::PortableMarker));
+#ifndef Q_OS_WIN
+        QCOMPARE(DataDirectory::defaultPathFor(exe.path(), user.path()),
+                 user.filePath(u"Corvane"_s));
+#endif
+    }
+
     void foldersAreOwnerOnly() {
         QTemporaryDir root;
         const QString existing = root.filePath(u"shared"_s);
