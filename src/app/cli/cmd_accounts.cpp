@@ -245,7 +245,7 @@ int run(const QStringList &args) {
         u"       corvane-cli accounts delete TAG [--data-dir DIR]    (also: remove)\n\n"
         u"Works on the POP3 accounts in accounts.dat. An account is named by its tag, its\n"
         u"position in the table counted from 0, as 'accounts list' prints it. The data\n"
-        u"directory defaults to the directory of corvane-cli, as the desktop program's does.\n"
+        u"folder defaults to the desktop program's.\n"
         u"Run 'corvane-cli accounts SUBCOMMAND --help' for details.\n"_s;
     return runSubcommand(
         u"accounts"_s, args,

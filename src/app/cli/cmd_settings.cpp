@@ -157,13 +157,12 @@ int set(const QStringList &args) {
 }
 
 int run(const QStringList &args) {
-    const QString help =
-        u"Usage: corvane-cli settings show [--data-dir DIR]\n"
-        u"       corvane-cli settings set KEY VALUE [--data-dir DIR]\n\n"
-        u"Shows or changes the options, rule ticks and deletion total kept in "
-        u"Settings.ini of the data directory (default: the directory of "
-        u"corvane-cli,\nas the desktop program's).\nRun 'corvane-cli settings show --help' or "
-        u"'corvane-cli settings set --help' for details.\n"_s;
+    const QString help = u"Usage: corvane-cli settings show [--data-dir DIR]\n"
+                         u"       corvane-cli settings set KEY VALUE [--data-dir DIR]\n\n"
+                         u"Shows or changes the options, rule ticks and deletion total kept in "
+                         u"Settings.ini of the data folder\n(default: the desktop program's).\nRun "
+                         u"'corvane-cli settings show --help' or "
+                         u"'corvane-cli settings set --help' for details.\n"_s;
     return runSubcommand(u"settings"_s, args, {{u"show"_s, show}, {u"set"_s, set}}, help);
 }
 
