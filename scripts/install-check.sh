@@ -67,6 +67,12 @@ for c in $commands; do
   grep -Eq "^ {7}$c( |$)" <<<"$page_text" || fail "corvane-cli.1 does not describe the command $c"
 done
 
+echo "-- the user guide, installed"
+guide=$root/usr/share/doc/corvane/help/index.html
+[ -f "$guide" ] || fail "the user guide was not installed"
+python3 "$source_dir/tests/docs/check_links.py" "$guide" >/dev/null ||
+  fail "the installed guide has broken links"
+
 echo "-- bash completion"
 if [ -f /usr/share/bash-completion/bash_completion ]; then
   completed=$(PATH=$root/usr/bin:$PATH bash -c '
