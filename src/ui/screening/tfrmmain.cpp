@@ -9,6 +9,7 @@
 #include "core/settings/settings.h"
 #include "ui/records/tform2.h"
 #include "ui/records/tform8.h"
+#include "ui/rules/tform1.h"
 #include "ui/rules/tform4.h"
 #include "ui/rules/tform5.h"
 #include "ui/screening/headerlistmodel.h"
@@ -166,9 +167,8 @@ TfrmMain::TfrmMain(Prompts &prompts, Transport &transport, RuleLists &lists, Set
     connect(Timer2, &QTimer::timeout, this, &TfrmMain::Timer2Timer);
 
     // Commands whose windows are not part of the program yet.
-    for (QObject *pending :
-         std::initializer_list<QObject *>{RulesandLists1, Options1, Checkforupdates1, Help2,
-                                          Contactsupport1, VistWebsite1, ToolButton3}) {
+    for (QObject *pending : std::initializer_list<QObject *>{
+             Options1, Checkforupdates1, Help2, Contactsupport1, VistWebsite1, ToolButton3}) {
         m_unavailable.insert(pending);
         if (auto *action = qobject_cast<QAction *>(pending))
             action->setEnabled(false);
@@ -213,7 +213,7 @@ void TfrmMain::createActions() {
          u"Rules and Lists"_s,
          {},
          {},
-         nullptr,
+         &TfrmMain::RulesandLists1Click,
          false},
         {&TfrmMain::Options1,
          u"Options1"_s,
@@ -578,6 +578,10 @@ void TfrmMain::setAccountDialogs(TForm3 *add, TForm6 *edit) {
 void TfrmMain::setListDialogs(TForm4 *entry, TForm5 *xandy) {
     m_listEntry = entry;
     m_xandy = xandy;
+}
+
+void TfrmMain::setRulesWindow(TForm1 *rules) {
+    m_rulesWindow = rules;
 }
 
 void TfrmMain::setRecords(DeletionLog *log, TForm8 *logWindow, TForm2 *headerWindow) {
@@ -1101,6 +1105,11 @@ void TfrmMain::Viewheaders1Click() {
 void TfrmMain::ViewLog1Click() {
     if (m_logWindow)
         m_logWindow->showWindow();
+}
+
+void TfrmMain::RulesandLists1Click() {
+    if (m_rulesWindow)
+        m_rulesWindow->showWindow();
 }
 
 // ---- closing --------------------------------------------------------------------------------

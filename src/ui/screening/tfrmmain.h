@@ -36,6 +36,7 @@ class TForm4;
 class TForm5;
 class TForm6;
 class TForm8;
+class TForm1;
 class Transport;
 struct RuleLists;
 struct Settings;
@@ -75,6 +76,7 @@ public:
     void setAccountStore(AccountStore *store);
     void setAccountDialogs(TForm3 *add, TForm6 *edit);
     void setListDialogs(TForm4 *entry, TForm5 *xandy);
+    void setRulesWindow(TForm1 *rules);
     // The deletion log that processing appends to, the log window that shows it and the
     // header window of "View all headers".
     void setRecords(DeletionLog *log, TForm8 *logWindow, TForm2 *headerWindow);
@@ -205,6 +207,7 @@ public Q_SLOTS:
     void ViewEmail1Click();
     void Viewheaders1Click();
     void ViewLog1Click();
+    void RulesandLists1Click();
 
     void Markfordeletion1Click();
     void Markforbouncing1Click();
@@ -259,6 +262,7 @@ private:
     TForm5 *m_xandy = nullptr;
     DeletionLog *m_log = nullptr;
     TForm8 *m_logWindow = nullptr;
+    TForm1 *m_rulesWindow = nullptr;
     TForm2 *m_headerWindow = nullptr;
     DesktopFileOpener m_desktopOpener;
     FileOpener *m_opener = nullptr;

@@ -3,6 +3,7 @@
 #include "core/settings/accountstore.h"
 #include "ui/records/tform2.h"
 #include "ui/records/tform8.h"
+#include "ui/rules/tform1.h"
 #include "ui/rules/tform4.h"
 #include "ui/rules/tform5.h"
 #include "ui/screening/tfrmmain.h"
@@ -64,12 +65,15 @@ void ProgramShell::createDialogs() {
     });
     guarded(m_prompts, main, [&] { m_form4 = new TForm4(m_data.lists, main); });
     guarded(m_prompts, main, [&] { m_form5 = new TForm5(m_data.lists, main); });
+    guarded(m_prompts, main,
+            [&] { m_form1 = new TForm1(m_data.lists, m_prompts, m_form4, m_form5, main); });
     guarded(m_prompts, main, [&] {
         m_form6 = new TForm6(m_prompts, main);
         QObject::connect(m_form6, &TForm6::updated, main, &TfrmMain::RefreshAccounts);
     });
     main->setAccountDialogs(m_form3, m_form6);
     main->setListDialogs(m_form4, m_form5);
+    main->setRulesWindow(m_form1);
     main->setRecords(&m_data.log, m_form8, m_form2);
 }
 

@@ -9,6 +9,7 @@ namespace corvane {
 
 class AccountStore;
 class Prompts;
+class TForm1;
 class TForm3;
 class TForm4;
 class TForm5;
@@ -39,6 +40,7 @@ public:
     void shutdown();
 
     TfrmMain *mainWindow() const { return m_main.get(); }
+    TForm1 *rulesWindow() const { return m_form1; }
     TForm3 *addAccountDialog() const { return m_form3; }
     TForm4 *listEntryDialog() const { return m_form4; }
     TForm5 *xandyDialog() const { return m_form5; }
@@ -66,6 +68,7 @@ private:
     Transport &m_transport;
     // The windows go before the data they show.
     std::unique_ptr<TfrmMain> m_main;
+    TForm1 *m_form1 = nullptr;
     TForm3 *m_form3 = nullptr;
     TForm4 *m_form4 = nullptr;
     TForm5 *m_form5 = nullptr;

@@ -1,0 +1,111 @@
+#pragma once
+
+#include "core/rules/rulelists.h"
+
+#include <QWidget>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QAction;
+class QPushButton;
+class QSortFilterProxyModel;
+class QTabWidget;
+class QTreeView;
+
+namespace corvane {
+
+class MiscRulesModel;
+class Prompts;
+class RuleListModel;
+class TForm4;
+class TForm5;
+
+// The Rules and Lists window: the four rule lists, each with its commands and a filter box,
+// and the thirteen fixed rules with their ticks. It works on the lists themselves, so every
+// change counts from the next scan; the lists reach their files at shutdown. Closing it only
+// hides it.
+class TForm1 final : public QWidget {
+    Q_OBJECT
+public:
+    TForm1(RuleLists &lists, Prompts &prompts, TForm4 *entryDialog, TForm5 *xandyDialog,
+           QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    // Shows the window (bringing it forward when shown) with the lists and ticks as they are.
+    void showWindow();
+    // Shows a list, or every list and the ticks, as they now stand after a change made
+    // elsewhere, and refreshes the count labels.
+    void refreshList(ListKind kind);
+    void refreshAll();
+
+    // The position in its list of the entry selected in a list's view, or -1 when none is.
+    qsizetype selectedEntry(ListKind kind) const;
+    QTreeView *view(ListKind kind) const;
+    QLineEdit *filter(ListKind kind) const;
+
+    QTabWidget *PageControl1;
+    QTreeView *lvblsubj;
+    QTreeView *lvblemail;
+    QTreeView *lvfriendly;
+    QTreeView *lvblsubxy;
+    QTreeView *lvMiscRules; // the thirteen fixed rules, with check boxes
+    QLineEdit *edFilterSubj;
+    QLineEdit *edFilterEmail;
+    QLineEdit *edFilterFriendly;
+    QLineEdit *edFilterXY;
+    QLabel *lblCountSubj;
+    QLabel *lblCountEmail;
+    QLabel *lblCountFriendly;
+    // Add, Edit and Delete of the subject black list, the e-mail black list and the friendly
+    // list, in that order.
+    QPushButton *Button1, *Button2, *Button3;
+    QPushButton *Button4, *Button5, *Button6;
+    QPushButton *Button7, *Button8, *Button9;
+    QGroupBox *GroupBox1; // "Subject contains X and Y"
+    QGroupBox *GroupBox2; // "Misc E-mail Rules"
+    // The X-and-Y list's right-click menu.
+    QMenu *PopupMenu1;
+    QAction *AddXY1;
+    QAction *EditXY1;
+    QAction *DeleteXY1;
+
+Q_SIGNALS:
+    // A list or a tick has changed, here or through an entry dialog: what a scan would mark
+    // may now differ.
+    void rulesChanged();
+
+public Q_SLOTS:
+    void AddClick(corvane::ListKind kind);
+    void EditClick(corvane::ListKind kind);
+    void DeleteClick(corvane::ListKind kind);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    QWidget *makeListPane(ListKind kind, const QString &text, QTreeView *&view, QLineEdit *&filter,
+                          const QList<int> &widths);
+    void updateCount(ListKind kind);
+    void selectEntry(ListKind kind, qsizetype entry);
+    RuleListModel *model(ListKind kind) const;
+    QSortFilterProxyModel *proxy(ListKind kind) const;
+    int index(ListKind kind) const { return int(kind); }
+
+    RuleLists &m_lists;
+    Prompts &m_prompts;
+    TForm4 *m_entryDialog;
+    TForm5 *m_xandyDialog;
+    RuleListModel *m_models[4] = {};
+    QSortFilterProxyModel *m_proxies[4] = {};
+    QTreeView *m_views[4] = {};
+    QLineEdit *m_filters[4] = {};
+    MiscRulesModel *m_misc;
+    bool m_placed = false;
+};
+
+// The text of a count label for a list of n entries.
+QString countLabelText(ListKind kind, qsizetype n);
+
+} // namespace corvane

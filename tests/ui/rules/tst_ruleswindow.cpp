@@ -1,0 +1,342 @@
+// The Rules and Lists window: its tabs and columns, Add/Edit/Delete on every list with their
+// preconditions, the count labels, in-place editing, the filter boxes, the ticks of the fixed
+// rules reaching classification, and the window as the main menu opens it.
+
+#include "../uitestsupport.h"
+#include "core/screening/classify.h"
+#include "ui/rules/tform1.h"
+#include "ui/rules/tform4.h"
+#include "ui/rules/tform5.h"
+
+#include <QAbstractItemModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTest>
+#include <QTreeView>
+
+using namespace Qt::StringLiterals;
+using namespace corvane;
+using corvane::test::ScriptedPrompts;
+
+Q_DECLARE_METATYPE(corvane::ListKind)
+
+namespace {
+
+// A window on its own lists, with the two entry dialogs.
+struct Fixture {
+    Fixture() : form4(lists), form5(lists), form1(lists, prompts, &form4, &form5) {
+        form1.showWindow();
+    }
+    RuleLists lists;
+    ScriptedPrompts prompts;
+    TForm4 form4;
+    TForm5 form5;
+    TForm1 form1;
+
+    QPushButton *button(int n) { return form1.findChild<QPushButton *>(u"Button%1"_s.arg(n)); }
+    QLabel *label(const char *name) { return form1.findChild<QLabel *>(QString::fromLatin1(name)); }
+    QTreeView *view(const char *name) {
+        return form1.findChild<QTreeView *>(QString::fromLatin1(name));
+    }
+    // The captions as the view shows them, top to bottom.
+    static QStringList shown(const QTreeView *v) {
+        QStringList texts;
+        const QAbstractItemModel *m = v->model();
+        for (int r = 0; r < m->rowCount(); ++r)
+            texts << m->index(r, 0).data().toString();
+        return texts;
+    }
+    static void select(QTreeView *v, int row) {
+        v->setCurrentIndex(v->model()->index(row, 0));
+        QVERIFY(v->selectionModel()->isRowSelected(row, {}));
+    }
+};
+
+// The view, the Add, Edit and Delete commands of each list (the X-and-Y list's from its menu).
+struct ListCommands {
+    QTreeView *view;
+    std::function<void()> add, edit, remove;
+};
+
+ListCommands commandsOf(Fixture &f, ListKind kind) {
+    switch (kind) {
+    case ListKind::SubjectBlack:
+        return {f.view("lvblsubj"), [&f] { f.button(1)->click(); }, [&f] { f.button(2)->click(); },
+                [&f] { f.button(3)->click(); }};
+    case ListKind::EmailBlack:
+        return {f.view("lvblemail"), [&f] { f.button(4)->click(); }, [&f] { f.button(5)->click(); },
+                [&f] { f.button(6)->click(); }};
+    case ListKind::Friendly:
+        return {f.view("lvfriendly"), [&f] { f.button(7)->click(); },
+                [&f] { f.button(8)->click(); }, [&f] { f.button(9)->click(); }};
+    case ListKind::XandY:
+        break;
+    }
+    return {f.view("lvblsubxy"), [&f] { f.form1.AddXY1->trigger(); },
+            [&f] { f.form1.EditXY1->trigger(); }, [&f] { f.form1.DeleteXY1->trigger(); }};
+}
+
+} // namespace
+
+class TestRulesWindow final : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void layout() {
+        Fixture f;
+        QCOMPARE(f.form1.windowTitle(), u"Rules and Lists"_s);
+        const auto *tabs = f.form1.findChild<QTabWidget *>(u"PageControl1"_s);
+        QStringList titles;
+        for (int i = 0; i < tabs->count(); ++i)
+            titles << tabs->tabText(i);
+        QCOMPARE(titles, (QStringList{u"Black Listed Subjects"_s, u"Black Listed Emails"_s,
+                                      u"Friendly Emails"_s, u"Misc"_s}));
+        const auto headers = [](const QTreeView *v) {
+            QStringList h;
+            for (int c = 0; c < v->model()->columnCount(); ++c)
+                h << v->model()->headerData(c, Qt::Horizontal).toString();
+            return h;
+        };
+        QCOMPARE(headers(f.view("lvblsubj")),
+                 (QStringList{u"Subject is or contains"_s, u"Description"_s}));
+        QCOMPARE(headers(f.view("lvblemail")),
+                 (QStringList{u"Email address or domain is"_s, u"Description"_s}));
+        QCOMPARE(headers(f.view("lvfriendly")),
+                 (QStringList{u"Email or domain is"_s, u"Description"_s}));
+        QCOMPARE(headers(f.view("lvblsubxy")),
+                 (QStringList{u"Contains this"_s, u"and this"_s, u"Description"_s}));
+        QCOMPARE(headers(f.view("lvMiscRules")), QStringList{u"Rule Description"_s});
+
+        // At first start the subject black list holds its thirteen default entries.
+        QCOMPARE(f.label("lblCountSubj")->text(), u"13 Items in the this black list"_s);
+        QCOMPARE(f.label("lblCountEmail")->text(), u"0 Items in the this black list"_s);
+        QCOMPARE(f.label("lblCountFriendly")->text(), u"0 Items in the the friendly list"_s);
+        QCOMPARE(Fixture::shown(f.view("lvblsubj")).size(), 13);
+
+        // The X-and-Y menu: Add, Edit, Delete with separators between.
+        QStringList menu;
+        for (const QAction *a : f.form1.PopupMenu1->actions())
+            menu << (a->isSeparator() ? u"-"_s : a->text());
+        QCOMPARE(menu, (QStringList{u"Add"_s, u"-"_s, u"Edit"_s, u"-"_s, u"Delete"_s}));
+    }
+
+    void preconditions_data() {
+        QTest::addColumn<ListKind>("kind");
+        QTest::newRow("subject") << ListKind::SubjectBlack;
+        QTest::newRow("email") << ListKind::EmailBlack;
+        QTest::newRow("friendly") << ListKind::Friendly;
+        QTest::newRow("x and y") << ListKind::XandY;
+    }
+    void preconditions() {
+        QFETCH(ListKind, kind);
+        Fixture f;
+        f.lists.list(kind).add(u"entry"_s, {u"d"_s, u"e"_s});
+        f.form1.refreshAll();
+        const RuleLists before = f.lists;
+        const ListCommands c = commandsOf(f, kind);
+        c.edit();
+        QCOMPARE(f.prompts.takeTexts(),
+                 QStringList{u"You must have selected an item to edit it"_s});
+        QVERIFY(!f.form4.isVisible() && !f.form5.isVisible());
+        c.remove();
+        QCOMPARE(f.prompts.takeTexts(),
+                 QStringList{u"You must have selected an item to delete it"_s});
+        QCOMPARE(f.lists.list(kind).entries(), before.list(kind).entries());
+    }
+
+    // Add, Edit and Delete through the dialogs, on every list; the count label follows.
+    void commands_data() { preconditions_data(); }
+    void commands() {
+        QFETCH(ListKind, kind);
+        Fixture f;
+        f.lists.list(kind).clear();
+        f.form1.refreshAll();
+        const ListCommands c = commandsOf(f, kind);
+        QSignalSpy changed(&f.form1, &TForm1::rulesChanged);
+
+        const auto enter = [&](const QString &first, const QString &rest) {
+            if (kind == ListKind::XandY) {
+                f.form5.Edit1->setText(first);
+                f.form5.Edit2->setText(u"second"_s);
+                f.form5.Edit3->setText(rest);
+                f.form5.Button1->click();
+            } else {
+                f.form4.Edit1->setText(first);
+                f.form4.Edit2->setText(rest);
+                f.form4.Button1->click();
+            }
+        };
+        for (const QString &caption : {u"zzz"_s, u"mmm"_s, u"aaa"_s, u"aaa"_s}) {
+            c.add();
+            QVERIFY(kind == ListKind::XandY ? f.form5.isVisible() : f.form4.isVisible());
+            QCOMPARE(kind == ListKind::XandY ? f.form5.Edit1->text() : f.form4.Edit1->text(),
+                     QString());
+            enter(caption, u"why"_s);
+        }
+        // Duplicates are kept; a sorted list puts aaa first, the others keep the order of adding.
+        const QStringList expected = f.lists.list(kind).isSorted()
+                                         ? QStringList{u"aaa"_s, u"aaa"_s, u"mmm"_s, u"zzz"_s}
+                                         : QStringList{u"zzz"_s, u"mmm"_s, u"aaa"_s, u"aaa"_s};
+        QCOMPARE(Fixture::shown(c.view), expected);
+        QVERIFY(changed.size() >= 4);
+        if (kind == ListKind::Friendly)
+            QCOMPARE(f.label("lblCountFriendly")->text(), u"4 Items in the the friendly list"_s);
+        if (kind == ListKind::SubjectBlack)
+            QCOMPARE(f.label("lblCountSubj")->text(), u"4 Items in the this black list"_s);
+
+        // Edit the zzz entry: the dialog opens with its texts; aaa0 moves it up in a sorted list.
+        const int zzz = int(expected.indexOf(u"zzz"_s));
+        Fixture::select(c.view, zzz);
+        c.edit();
+        if (kind == ListKind::XandY) {
+            QCOMPARE(f.form5.Edit1->text(), u"zzz"_s);
+            QCOMPARE(f.form5.Edit2->text(), u"second"_s);
+            QCOMPARE(f.form5.Edit3->text(), u"why"_s);
+        } else {
+            QCOMPARE(f.form4.Edit1->text(), u"zzz"_s);
+            QCOMPARE(f.form4.Edit2->text(), u"why"_s);
+        }
+        enter(u"abc"_s, u"changed"_s);
+        const QStringList edited = f.lists.list(kind).isSorted()
+                                       ? QStringList{u"aaa"_s, u"aaa"_s, u"abc"_s, u"mmm"_s}
+                                       : QStringList{u"abc"_s, u"mmm"_s, u"aaa"_s, u"aaa"_s};
+        QCOMPARE(Fixture::shown(c.view), edited);
+        QCOMPARE(f.prompts.shown.size(), 0);
+
+        // Delete removes the selected entry at once; deleting every entry empties the label.
+        for (int left = 4; left > 0; --left) {
+            Fixture::select(c.view, 0);
+            c.remove();
+            QCOMPARE(f.lists.list(kind).size(), left - 1);
+        }
+        QCOMPARE(f.prompts.shown.size(), 0);
+        if (kind == ListKind::SubjectBlack)
+            QCOMPARE(f.label("lblCountSubj")->text(), u"0 Items in the this black list"_s);
+        if (kind == ListKind::EmailBlack)
+            QCOMPARE(f.label("lblCountEmail")->text(), u"0 Items in the this black list"_s);
+    }
+
+    // An empty entry may be added.
+    void emptyEntry() {
+        Fixture f;
+        f.button(7)->click();
+        f.form4.Button1->click();
+        QCOMPARE(f.lists.Friendly.entries(), (QList<RuleEntry>{{QString(), {QString()}}}));
+        QCOMPARE(f.label("lblCountFriendly")->text(), u"1 Items in the the friendly list"_s);
+    }
+
+    // A second click on a selected row edits the caption; a sorted list re-sorts and the entry
+    // stays selected where it went.
+    void editInPlace_data() {
+        QTest::addColumn<ListKind>("kind");
+        QTest::addColumn<QStringList>("after");
+        QTest::newRow("sorted") << ListKind::EmailBlack
+                                << QStringList{u"aaa"_s, u"bbb"_s, u"ccc"_s};
+        QTest::newRow("unsorted") << ListKind::Friendly
+                                  << QStringList{u"bbb"_s, u"ccc"_s, u"aaa"_s};
+    }
+    void editInPlace() {
+        QFETCH(ListKind, kind);
+        QFETCH(QStringList, after);
+        Fixture f;
+        for (const QString &c : {u"bbb"_s, u"ccc"_s, u"zzz"_s})
+            f.lists.list(kind).add(c, {u"d"_s});
+        f.form1.refreshAll();
+        QTreeView *v = commandsOf(f, kind).view;
+        QSignalSpy changed(&f.form1, &TForm1::rulesChanged);
+        Fixture::select(v, 2);
+        v->edit(v->currentIndex());
+        auto *editor = v->viewport()->findChild<QLineEdit *>();
+        QVERIFY(editor);
+        editor->selectAll();
+        QTest::keyClicks(editor, u"aaa"_s);
+        // The delegate commits the text after the key has been handled.
+        QTest::keyClick(editor, Qt::Key_Return);
+        QTRY_COMPARE(Fixture::shown(v), after);
+        QCOMPARE(f.lists.list(kind).at(after.indexOf(u"aaa"_s)).SubItems, QStringList{u"d"_s});
+        QCOMPARE(v->currentIndex().data().toString(), u"aaa"_s);
+        QCOMPARE(f.form1.selectedEntry(kind), after.indexOf(u"aaa"_s));
+        QCOMPARE(changed.size(), 1);
+    }
+
+    // The filter narrows the rows; the commands act on the entry shown, not on its row number.
+    void filter() {
+        Fixture f;
+        f.lists.SubjectBlack.clear();
+        for (const QString &c : {u"alpha"_s, u"beta"_s, u"gamma"_s, u"delta"_s})
+            f.lists.SubjectBlack.add(c, {u"note "_s + c});
+        f.form1.refreshAll();
+        QTreeView *v = f.view("lvblsubj");
+        QTest::keyClicks(f.form1.edFilterSubj, u"TA"_s);
+        QCOMPARE(Fixture::shown(v), (QStringList{u"beta"_s, u"delta"_s}));
+        // The description is searched as well.
+        f.form1.edFilterSubj->setText(u"note g"_s);
+        QCOMPARE(Fixture::shown(v), QStringList{u"gamma"_s});
+        Fixture::select(v, 0);
+        f.button(2)->click();
+        QCOMPARE(f.form4.Edit1->text(), u"gamma"_s);
+        f.form4.Edit1->setText(u"gamma ray"_s);
+        f.form4.Button1->click();
+        QCOMPARE(f.lists.SubjectBlack.at(3).Caption, u"gamma ray"_s);
+        Fixture::select(v, 0);
+        f.button(3)->click();
+        QCOMPARE(f.lists.SubjectBlack.size(), 3);
+        QVERIFY(
+            !f.lists.SubjectBlack.entries().contains(RuleEntry{u"gamma ray"_s, {u"note gamma"_s}}));
+        QCOMPARE(f.label("lblCountSubj")->text(), u"3 Items in the this black list"_s);
+        f.form1.edFilterSubj->clear();
+        QCOMPARE(Fixture::shown(v), (QStringList{u"alpha"_s, u"beta"_s, u"delta"_s}));
+    }
+
+    // A tick cleared in the window switches its rule off for the next classification.
+    void ticksReachClassification() {
+        Fixture f;
+        QTreeView *v = f.view("lvMiscRules");
+        QCOMPARE(v->model()->rowCount(), MiscRules::Count);
+        for (int n = 1; n <= MiscRules::Count; ++n)
+            QCOMPARE(v->model()->index(n - 1, 0).data().toString(), MiscRules::text(n));
+        Classifier classifier;
+        const QString subject = u"FREE offer"_s;
+        QCOMPARE(classifier.ClassifyMessage(f.lists, subject, u"a@example.com"_s, {}),
+                 RowMark::Spam);
+        QSignalSpy changed(&f.form1, &TForm1::rulesChanged);
+        // Rule 1 (FREE in capitals) is the first row; clicking its check box clears the tick.
+        const QModelIndex first = v->model()->index(0, 0);
+        QVERIFY(v->model()->setData(first, Qt::Unchecked, Qt::CheckStateRole));
+        QVERIFY(!f.lists.Misc.ticked(1));
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(classifier.ClassifyMessage(f.lists, subject, u"a@example.com"_s, {}),
+                 RowMark::Plain);
+        // Ticks set elsewhere (the settings, read after the window is made) are shown.
+        f.lists.Misc.setTicked(2, false);
+        f.form1.showWindow();
+        QCOMPARE(v->model()->index(1, 0).data(Qt::CheckStateRole).value<Qt::CheckState>(),
+                 Qt::Unchecked);
+    }
+
+    // The main window's "Rules and Lists" shows the window on the program's own lists, and an
+    // entry added from the main window appears in it.
+    void openedFromMainWindow() {
+        QTemporaryDir dir;
+        test::ProgramRun run(dir.path());
+        run.start();
+        QVERIFY(run.main()->RulesandLists1->isEnabled());
+        run.main()->RulesandLists1->trigger();
+        TForm1 *rules = run.shell.rulesWindow();
+        QVERIFY(rules && rules->isVisible());
+        QCOMPARE(rules->lvblsubj->model()->rowCount(), run.shell.lists().SubjectBlack.size());
+        run.shell.listEntryDialog()->openMode(TForm4::Mode::AddFriendly, u"x@example.com"_s);
+        run.shell.listEntryDialog()->Button1->click();
+        QCOMPARE(rules->lblCountFriendly->text(), u"1 Items in the the friendly list"_s);
+        QCOMPARE(rules->lvfriendly->model()->index(0, 0).data().toString(), u"x@example.com"_s);
+        rules->close();
+        QVERIFY(!rules->isVisible());
+        QCOMPARE(run.shell.rulesWindow(), rules);
+    }
+};
+
+QTEST_MAIN(TestRulesWindow)
+#include "tst_ruleswindow.moc"
