@@ -91,7 +91,7 @@ protected:
 } // namespace
 
 struct FakeServer::Step {
-    enum class Kind { Send, Expect, Close, Silent, Call, Pause, Trickle, Repeat } kind;
+    enum class Kind { Send, Expect, SkipUntil, Close, Silent, Call, Pause, Trickle, Repeat } kind;
     QByteArray bytes;
     std::function<void()> action;
     int milliseconds = 0; // Pause: how long; Trickle and Repeat: the interval
@@ -124,6 +124,11 @@ FakeServer &FakeServer::send(const QByteArray &bytes) {
 
 FakeServer &FakeServer::expect(const QByteArray &line) {
     m_script.append({Step::Kind::Expect, line, {}, 0});
+    return *this;
+}
+
+FakeServer &FakeServer::skipUntil(const QByteArray &line) {
+    m_script.append({Step::Kind::SkipUntil, line, {}, 0});
     return *this;
 }
 
@@ -214,6 +219,13 @@ void FakeServer::advance() {
             if (m_lines.constFirst() != step.bytes)
                 m_mismatches.append(u"expected \"%1\", got \"%2\""_s.arg(
                     QString::fromLatin1(step.bytes), QString::fromLatin1(m_lines.constFirst())));
+            m_lines.removeFirst();
+            break;
+        case Step::Kind::SkipUntil:
+            while (!m_lines.isEmpty() && m_lines.constFirst() != step.bytes)
+                m_lines.removeFirst();
+            if (m_lines.isEmpty())
+                return;
             m_lines.removeFirst();
             break;
         case Step::Kind::Close:

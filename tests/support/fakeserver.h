@@ -36,6 +36,10 @@ public:
     // Waits for the next line from the client (without its CR LF) and compares it; a
     // mismatch is recorded in mismatches().
     FakeServer &expect(const QByteArray &line);
+    // Waits until the client sends this line, passing over the lines before it (for a
+    // request whose header lines come in an order the server need not know: skipUntil("")
+    // waits for the end of an HTTP request's head).
+    FakeServer &skipUntil(const QByteArray &line);
     // Sends bytes one at a time, one every intervalMs milliseconds (a server that trickles).
     FakeServer &trickle(const QByteArray &bytes, int intervalMs);
     // Sends bytes every intervalMs milliseconds for as long as the connection stands: a reply
