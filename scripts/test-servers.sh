@@ -272,8 +272,123 @@ smtp_stop() {
 }
 
 # ---------------------------------------------------------------------------------------
-# HTTP server: added with the HTTP client (start and stop functions and their keys here).
+# HTTP server: a private nginx serving one folder over HTTP and over HTTPS, the HTTPS
+# certificate signed by a test CA made afresh at every start.
+#
+# Keys in test-servers.env:
+#   CORVANE_HTTP_HOST                      where it listens (127.0.0.1)
+#   CORVANE_HTTP_PORT, CORVANE_HTTPS_PORT  plain HTTP and HTTPS (certificate for 127.0.0.1
+#                                          and localhost); both keep connections alive
+#   CORVANE_HTTP_ROOT                      the folder served: a file at $CORVANE_HTTP_ROOT/a/b
+#                                          is http://host:port/a/b; test programs share it, so
+#                                          each writes under a folder of its own
+#   CORVANE_HTTP_CA                        the test CA's certificate (PEM), for clients to trust
 # ---------------------------------------------------------------------------------------
+http_start() {
+    local dir=$root/nginx nginx=
+    if command -v nginx >/dev/null 2>&1; then
+        nginx=$(command -v nginx)
+    elif [ -x /usr/sbin/nginx ]; then
+        nginx=/usr/sbin/nginx
+    fi
+    if [ -z "$nginx" ]; then
+        echo "test-servers: nginx not installed (package nginx); HTTP tests will skip" >&2
+        return 0
+    fi
+    if ! command -v openssl >/dev/null; then
+        echo "test-servers: openssl not installed; HTTP tests will skip" >&2
+        return 0
+    fi
+    http_stop
+    rm -rf "$dir"
+    mkdir -p "$dir/www" "$dir/tls" "$dir/temp" "$dir/logs"
+    local port tls_port
+    port=$(free_port)
+    tls_port=$(free_port)
+    while [ "$tls_port" = "$port" ]; do tls_port=$(free_port); done
+
+    # The test CA and the server's certificate, made for this start only.
+    local tls=$dir/tls
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Corvane test CA" \
+        -keyout "$tls/ca.key" -out "$tls/ca.pem" \
+        -addext "basicConstraints=critical,CA:TRUE" \
+        -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
+    openssl req -newkey rsa:2048 -nodes -subj "/CN=127.0.0.1" -keyout "$tls/server.key" \
+        -out "$tls/server.csr" 2>/dev/null
+    printf '%s\n' "subjectAltName=IP:127.0.0.1,DNS:localhost" "basicConstraints=CA:FALSE" \
+        "extendedKeyUsage=serverAuth" >"$tls/server.ext"
+    openssl x509 -req -in "$tls/server.csr" -CA "$tls/ca.pem" -CAkey "$tls/ca.key" \
+        -CAcreateserial -days 2 -extfile "$tls/server.ext" -out "$tls/server.pem" 2>/dev/null
+    chmod 600 "$tls/ca.key" "$tls/server.key"
+
+    # As root nginx's workers would run as "nobody", who may not reach the build directory;
+    # they run as the caller instead.
+    local user_line=
+    [ "$(id -u)" -ne 0 ] || user_line="user root;"
+    cat >"$dir/nginx.conf" <<EOF
+# Private instance for Corvane's end-to-end tests; written by scripts/test-servers.sh.
+$user_line
+daemon on;
+worker_processes 1;
+pid $dir/nginx.pid;
+error_log $dir/logs/error.log;
+events {
+    worker_connections 64;
+}
+http {
+    access_log $dir/logs/access.log;
+    client_body_temp_path $dir/temp/body;
+    proxy_temp_path $dir/temp/proxy;
+    fastcgi_temp_path $dir/temp/fastcgi;
+    uwsgi_temp_path $dir/temp/uwsgi;
+    scgi_temp_path $dir/temp/scgi;
+    default_type application/octet-stream;
+    keepalive_timeout 30s;
+    server {
+        listen 127.0.0.1:$port;
+        root $dir/www;
+    }
+    server {
+        listen 127.0.0.1:$tls_port ssl;
+        ssl_certificate $tls/server.pem;
+        ssl_certificate_key $tls/server.key;
+        root $dir/www;
+    }
+}
+EOF
+    if ! "$nginx" -p "$dir" -c "$dir/nginx.conf" -e "$dir/logs/error.log" 2>"$dir/logs/start.log"; then
+        echo "test-servers: nginx did not start; its log:" >&2
+        cat "$dir/logs/start.log" "$dir/logs/error.log" >&2 || true
+        http_stop
+        return 1
+    fi
+    if ! python3 -c 'import socket, sys, time
+deadline = time.time() + 10
+while time.time() < deadline:
+    try:
+        socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=2).close()
+        sys.exit(0)
+    except OSError:
+        time.sleep(0.1)
+sys.exit(1)' "$port"; then
+        echo "test-servers: nginx does not answer; its log:" >&2
+        cat "$dir/logs/error.log" >&2 || true
+        http_stop
+        return 1
+    fi
+    cat >>"$env_file" <<EOF
+CORVANE_HTTP_HOST=127.0.0.1
+CORVANE_HTTP_PORT=$port
+CORVANE_HTTPS_PORT=$tls_port
+CORVANE_HTTP_ROOT=$dir/www
+CORVANE_HTTP_CA=$tls/ca.pem
+EOF
+    echo "test-servers: nginx on 127.0.0.1:$port (HTTP) and :$tls_port (HTTPS), serving $dir/www"
+}
+
+http_stop() {
+    stop_pid_file "$root/nginx/nginx.pid"
+}
 
 case $command in
 start)
@@ -282,10 +397,12 @@ start)
     echo "# Loopback test servers; written by scripts/test-servers.sh" >"$env_file"
     pop3_start
     smtp_start
+    http_start
     ;;
 stop)
     pop3_stop
     smtp_stop
+    http_stop
     rm -f "$env_file"
     ;;
 *)

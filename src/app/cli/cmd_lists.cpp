@@ -1,10 +1,14 @@
-// corvane-cli lists: dump a list file as text, or write one from text.
+// corvane-cli lists: dump a list file as text, write one from text, bring in the publisher's
+// master lists, or mail the black lists to the publisher.
 
 #include "app/cli/command.h"
+#include "app/cli/datadircommand.h"
 #include "app/cli/shared.h"
 
 #include "core/errors.h"
+#include "core/protocol/httpfetcher.h"
 #include "core/rules/listfile.h"
+#include "core/rules/listupdate.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -136,17 +140,74 @@ int write(const QStringList &args) {
     return Success;
 }
 
+// Where the publisher's lists are looked for, as set in Settings.ini.
+const QString kUpdateUrlHelp =
+    u"The publisher's address is the setting updateurl of Settings.ini: the folder that holds "
+    u"update/blsubj.dat, update/bleml.dat and update/blsubxy.dat. Set it with "
+    u"'corvane-cli settings set updateurl https://your.server/lists/'."_s;
+
+int update(const QStringList &args) {
+    const DataDirCommand dataDir(u"lists update"_s,
+                                 u"blsubj.dat, bleml.dat, blsubxy.dat and Settings.ini"_s);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        u"Fetches the publisher's master copies of the subject black list, the e-mail black "
+        u"list and the X-and-Y list and adds to the lists of the data directory every entry "
+        u"they lack (by caption; the friendly list is never touched). Prints what each list "
+        u"gained. A failed fetch or a damaged file changes nothing.\n"_s +
+        kUpdateUrlHelp + u"\n"_s + DataDirCommand::defaultHelp());
+    parser.addOption(dataDir.option());
+    int code = Success;
+    if (!parseArguments(parser, u"lists update"_s, args, code))
+        return code;
+    if (!dataDir.noPositionals(parser))
+        return Usage;
+    // The lock is held until the lists are saved.
+    const DataDirCommand::Opened opened =
+        dataDir.openProgramData(parser, DataDirCommand::Accounts::CreateWhenMissing);
+    if (!opened.data)
+        return Failure;
+    ProgramData &data = *opened.data;
+    const QUrl base(data.settings.updateurl.trimmed());
+    if (ListUpdate::isExampleAddress(base)) {
+        err(u"corvane-cli lists update: no publisher is set (%1 is only an example). %2\n"_s.arg(
+            data.settings.updateurl, kUpdateUrlHelp));
+        return Failure;
+    }
+    HttpFetcher fetcher;
+    ListUpdate update(data.lists, data.directory().filePath(u"updates"_s), fetcher);
+    ListUpdate::Gains gains{};
+    try {
+        gains = update.run(base);
+    } catch (const Error &e) {
+        err(u"corvane-cli lists update: "_s + field(e.message()) + u'\n');
+        return exitCodeFor(e);
+    }
+    QString text;
+    qsizetype total = 0;
+    for (std::size_t n = 0; n < ListUpdate::Sources.size(); ++n) {
+        text += u"%1\t%2\n"_s.arg(listFileName(ListUpdate::Sources[n].kind)).arg(gains[n]);
+        total += gains[n];
+    }
+    if (total > 0)
+        data.save();
+    out(text);
+    return Success;
+}
+
 int run(const QStringList &args) {
     const QString help = u"Usage: corvane-cli lists dump FILE [--sorted]\n"
-                         u"       corvane-cli lists write FILE [--uncompressed] [--sorted]\n\n"
+                         u"       corvane-cli lists write FILE [--uncompressed] [--sorted]\n"
+                         u"       corvane-cli lists update [--data-dir DIR]\n\n"
                          u"Reads and writes rule list files (blsubj.dat, bleml.dat, freml.dat, "
-                         u"blsubxy.dat).\nRun 'corvane-cli lists dump --help' or "
-                         u"'corvane-cli lists write --help' for details.\n"_s;
-    return runSubcommand(u"lists"_s, args, {{u"dump"_s, dump}, {u"write"_s, write}}, help);
+                         u"blsubxy.dat), and brings in the publisher's master lists.\nRun "
+                         u"'corvane-cli lists COMMAND --help' for details.\n"_s;
+    return runSubcommand(u"lists"_s, args,
+                         {{u"dump"_s, dump}, {u"write"_s, write}, {u"update"_s, update}}, help);
 }
 
 const CommandRegistration registration{
-    {u"lists"_s, u"Print a list file as text, or write one from text."_s, run}};
+    {u"lists"_s, u"Print or write a list file; update the lists from the publisher."_s, run}};
 
 } // namespace
 } // namespace corvane::cli

@@ -31,7 +31,8 @@ QList<ConfigurationKey> makeKeys() {
         {kOptions, u"colorfriend"_s, Form::Colour}, {kOptions, u"colormailwin"_s, Form::Colour},
         {kOptions, u"bouncefrom"_s, Form::Text},    {kOptions, u"bouncesubj"_s, Form::Text},
         {kOptions, u"smtpserver"_s, Form::Text},    {kOptions, u"smtpport"_s, Form::Text},
-        {kOptions, u"smtpemail"_s, Form::Text},     {kCount, u"deletecount"_s, Form::Text},
+        {kOptions, u"smtpemail"_s, Form::Text},     {kOptions, u"updateurl"_s, Form::Text},
+        {kOptions, u"submitaddress"_s, Form::Text}, {kCount, u"deletecount"_s, Form::Text},
     };
     for (int i = 1; i <= MiscRules::Count; ++i)
         keys.append({kBlacklist, QString::number(i), Form::Boolean});
@@ -70,6 +71,10 @@ template <typename F> auto withField(const ConfigurationKey &k, Settings &s, F &
         return f(s.smtpport);
     if (is(k, u"smtpemail"_s))
         return f(s.smtpemail);
+    if (is(k, u"updateurl"_s))
+        return f(s.updateurl);
+    if (is(k, u"submitaddress"_s))
+        return f(s.submitaddress);
     throw DataError(u"Unknown setting %1"_s.arg(k.key));
 }
 

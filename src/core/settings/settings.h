@@ -24,6 +24,11 @@ struct Settings {
     QString smtpserver = QStringLiteral("mail.example.com");
     QString smtpport = QStringLiteral("25");
     QString smtpemail = QStringLiteral("you@example.net");
+    // Where the master lists are published (the folder that holds update/blsubj.dat, …) and
+    // where submitted lists are mailed. The defaults are reserved example names that stand
+    // until the user names a real publisher.
+    QString updateurl = QStringLiteral("https://lists.example.org/corvane/");
+    QString submitaddress = QStringLiteral("lists@example.org");
 
     static constexpr int MinAutoIntvl = 1;
     static constexpr int MaxAutoIntvl = 120;

@@ -43,6 +43,8 @@ const QByteArray kNewFile = "[Options]\r\n"
                             "smtpserver=mail.example.com\r\n"
                             "smtpport=25\r\n"
                             "smtpemail=you@example.net\r\n"
+                            "updateurl=https://lists.example.org/corvane/\r\n"
+                            "submitaddress=lists@example.org\r\n"
                             "[Count]\r\n"
                             "deletecount=0\r\n"
                             "[Blacklist]\r\n"
@@ -185,7 +187,9 @@ private Q_SLOTS:
                  after.constData());
         QVERIFY(after.contains("\r\n\r\n[Options]\r\ncolorban=255\r\nCustom=keep me\r\n"
                                "AutoIntvl=120\r\nStartup=0\r\n"));
-        QVERIFY(after.endsWith("smtpemail=you@example.net\r\n[Count]\r\ndeletecount=42\r\n"));
+        QVERIFY(after.endsWith("smtpemail=you@example.net\r\nupdateurl=https://"
+                               "lists.example.org/corvane/\r\nsubmitaddress=lists@example.org\r\n"
+                               "[Count]\r\ndeletecount=42\r\n"));
         // Every key is there, booleans as 1 or 0, and it all reads back the same.
         const Loaded again = readFrom(path());
         QCOMPARE(again.settings, l.settings);
