@@ -544,6 +544,7 @@ void TfrmMain::createToolBar() {
 
 void TfrmMain::createList() {
     lvHeaders = new HeaderListView(m_model, PopupMenu1, this);
+    m_listCommands = std::make_unique<HeaderListCommands>(this, *lvHeaders, m_prompts);
     connect(lvHeaders, &HeaderListView::selectionTouched, this, &TfrmMain::updateSelectionLine);
     setCentralWidget(lvHeaders);
     applyListColour();
@@ -576,8 +577,7 @@ void TfrmMain::setAccountDialogs(TForm3 *add, TForm6 *edit) {
 }
 
 void TfrmMain::setListDialogs(TForm4 *entry, TForm5 *xandy) {
-    m_listEntry = entry;
-    m_xandy = xandy;
+    m_listCommands->setListDialogs(entry, xandy);
 }
 
 void TfrmMain::setRulesWindow(TForm1 *rules) {
@@ -879,73 +879,53 @@ void TfrmMain::ToolButton5Click() {
     close();
 }
 
-void TfrmMain::markSelected(RowMark mark) {
-    const qsizetype row = selectedRow();
-    if (row < 0 || row >= m_session->rows().size()) {
-        m_prompts.error(this, u"You must select an email to mark it"_s);
-        return;
-    }
-    m_session->setMark(row, mark);
-}
+// The list's commands: the window only passes the click on, through the command gate.
 
 void TfrmMain::Markfordeletion1Click() {
-    runCommand([&] { markSelected(RowMark::Delete); });
+    runCommand([&] { m_listCommands->markSelected(*m_session, RowMark::Delete); });
 }
 
 void TfrmMain::Markforbouncing1Click() {
-    runCommand([&] { markSelected(RowMark::Bounce); });
+    runCommand([&] { m_listCommands->markSelected(*m_session, RowMark::Bounce); });
 }
 
 void TfrmMain::Markallspamfordeletion1Click() {
-    runCommand([&] { replaceMarks(*m_session, RowMark::Spam, RowMark::Delete); });
+    runCommand([&] { HeaderListCommands::replaceAll(*m_session, RowMark::Spam, RowMark::Delete); });
 }
 
 void TfrmMain::Unmarkallfordeletion1Click() {
-    runCommand([&] { replaceMarks(*m_session, RowMark::Delete, RowMark::Spam); });
+    runCommand([&] { HeaderListCommands::replaceAll(*m_session, RowMark::Delete, RowMark::Spam); });
 }
 
 void TfrmMain::Markallspamforbouncing1Click() {
-    runCommand([&] { replaceMarks(*m_session, RowMark::Spam, RowMark::Bounce); });
+    runCommand([&] { HeaderListCommands::replaceAll(*m_session, RowMark::Spam, RowMark::Bounce); });
 }
 
 void TfrmMain::Unmarkallforbouncing1Click() {
-    runCommand([&] { replaceMarks(*m_session, RowMark::Bounce, RowMark::Spam); });
-}
-
-const HeaderRow *TfrmMain::rowForList() {
-    const qsizetype row = selectedRow();
-    if (row < 0 || row >= m_session->rows().size()) {
-        m_prompts.error(this, u"Must select an email first"_s);
-        return nullptr;
-    }
-    return &m_session->rows().at(row);
+    runCommand([&] { HeaderListCommands::replaceAll(*m_session, RowMark::Bounce, RowMark::Spam); });
 }
 
 void TfrmMain::Addemailtoblacklist1Click() {
     runCommand([&] {
-        if (const HeaderRow *row = rowForList(); row && m_listEntry)
-            m_listEntry->openMode(TForm4::Mode::AddEmail, row->From);
+        m_listCommands->addSelectedToList(*m_session, HeaderListCommands::ListTarget::EmailBlack);
     });
 }
 
 void TfrmMain::Addemailtofriendlylist1Click() {
     runCommand([&] {
-        if (const HeaderRow *row = rowForList(); row && m_listEntry)
-            m_listEntry->openMode(TForm4::Mode::AddFriendly, row->From);
+        m_listCommands->addSelectedToList(*m_session, HeaderListCommands::ListTarget::Friendly);
     });
 }
 
 void TfrmMain::Addsubjecttoblacklist1Click() {
     runCommand([&] {
-        if (const HeaderRow *row = rowForList(); row && m_listEntry)
-            m_listEntry->openMode(TForm4::Mode::AddSubject, row->Subject);
+        m_listCommands->addSelectedToList(*m_session, HeaderListCommands::ListTarget::SubjectBlack);
     });
 }
 
 void TfrmMain::Addsubjecttoxyblacklist1Click() {
     runCommand([&] {
-        if (const HeaderRow *row = rowForList(); row && m_xandy)
-            m_xandy->openMode(TForm5::Mode::AddXY, row->Subject);
+        m_listCommands->addSelectedToList(*m_session, HeaderListCommands::ListTarget::XandY);
     });
 }
 

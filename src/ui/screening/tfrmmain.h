@@ -5,6 +5,7 @@
 #include "core/screening/mailboxsession.h"
 #include "core/screening/processing.h"
 #include "core/screening/screeningview.h"
+#include "ui/screening/headerlistcommands.h"
 #include "ui/screening/headerlistview.h"
 #include "ui/screening/statusbar.h"
 #include "ui/shell/fileopener.h"
@@ -240,10 +241,7 @@ private:
 
     void setState(QAction *command, bool enabled);
     void setMenuState(QMenu *menu, bool enabled);
-    void markSelected(RowMark mark);
     // The selected row for a command that adds to a list; nothing (and the error shown) when
-    // none is selected.
-    const HeaderRow *rowForList();
     void updateSelectionLine();
     QString archiveFolder() const;
     // Starts the countdown and both automatic-mode timers for the next pass.
@@ -258,8 +256,7 @@ private:
     HeaderListModel *m_model;
     TForm3 *m_addAccount = nullptr;
     TForm6 *m_editAccount = nullptr;
-    TForm4 *m_listEntry = nullptr;
-    TForm5 *m_xandy = nullptr;
+    std::unique_ptr<HeaderListCommands> m_listCommands;
     DeletionLog *m_log = nullptr;
     TForm8 *m_logWindow = nullptr;
     TForm1 *m_rulesWindow = nullptr;

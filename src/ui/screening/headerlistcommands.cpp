@@ -1,0 +1,61 @@
+#include "ui/screening/headerlistcommands.h"
+
+#include "core/screening/mailboxsession.h"
+#include "core/screening/rowreview.h"
+#include "ui/rules/tform4.h"
+#include "ui/rules/tform5.h"
+#include "ui/screening/headerlistview.h"
+#include "ui/shell/prompts.h"
+
+using namespace Qt::StringLiterals;
+
+namespace corvane {
+
+HeaderListCommands::HeaderListCommands(QWidget *window, const HeaderListView &view,
+                                       Prompts &prompts)
+    : m_window(window), m_view(view), m_prompts(prompts) {}
+
+const HeaderRow *HeaderListCommands::selected(MailboxSession &session,
+                                              const QString &whenNone) const {
+    const qsizetype row = m_view.selectedRow();
+    if (row < 0 || row >= session.rows().size()) {
+        m_prompts.error(m_window, whenNone);
+        return nullptr;
+    }
+    return &session.rows().at(row);
+}
+
+void HeaderListCommands::markSelected(MailboxSession &session, RowMark mark) const {
+    if (selected(session, u"You must select an email to mark it"_s))
+        session.setMark(m_view.selectedRow(), mark);
+}
+
+void HeaderListCommands::replaceAll(MailboxSession &session, RowMark from, RowMark to) {
+    replaceMarks(session, from, to);
+}
+
+void HeaderListCommands::addSelectedToList(MailboxSession &session, ListTarget target) const {
+    const HeaderRow *row = selected(session, u"Must select an email first"_s);
+    if (!row)
+        return;
+    switch (target) {
+    case ListTarget::EmailBlack:
+        if (m_entry)
+            m_entry->openMode(TForm4::Mode::AddEmail, row->From);
+        break;
+    case ListTarget::Friendly:
+        if (m_entry)
+            m_entry->openMode(TForm4::Mode::AddFriendly, row->From);
+        break;
+    case ListTarget::SubjectBlack:
+        if (m_entry)
+            m_entry->openMode(TForm4::Mode::AddSubject, row->Subject);
+        break;
+    case ListTarget::XandY:
+        if (m_xandy)
+            m_xandy->openMode(TForm5::Mode::AddXY, row->Subject);
+        break;
+    }
+}
+
+} // namespace corvane

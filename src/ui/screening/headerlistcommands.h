@@ -1,0 +1,51 @@
+#pragma once
+
+#include "core/screening/rowmark.h"
+
+#include <QString>
+
+class QWidget;
+
+namespace corvane {
+
+class HeaderListView;
+class MailboxSession;
+class Prompts;
+class TForm4;
+class TForm5;
+struct HeaderRow;
+
+// The commands of the message list `lvHeaders`, from its menus, its context menu and its keys:
+// marking rows and adding a row's sender or subject to a list. They act on the selected row of
+// the session's rows; without one they say so in an error box, as every such command does.
+class HeaderListCommands {
+public:
+    HeaderListCommands(QWidget *window, const HeaderListView &view, Prompts &prompts);
+
+    void setListDialogs(TForm4 *entry, TForm5 *xandy) {
+        m_entry = entry;
+        m_xandy = xandy;
+    }
+
+    // Mark for deletion or for bouncing: the selected row.
+    void markSelected(MailboxSession &session, RowMark mark) const;
+    // Mark all spam for deletion or bouncing, and their undoing: every row marked from.
+    static void replaceAll(MailboxSession &session, RowMark from, RowMark to);
+
+    // Where "Add ... to ..." puts the selected row's sender or subject.
+    enum class ListTarget { EmailBlack, Friendly, SubjectBlack, XandY };
+    // Opens the entry dialog of the list, filled with the selected row's sender or subject.
+    void addSelectedToList(MailboxSession &session, ListTarget target) const;
+
+private:
+    // The selected row; null, after the error box, when none is selected.
+    const HeaderRow *selected(MailboxSession &session, const QString &whenNone) const;
+
+    QWidget *m_window;
+    const HeaderListView &m_view;
+    Prompts &m_prompts;
+    TForm4 *m_entry = nullptr;
+    TForm5 *m_xandy = nullptr;
+};
+
+} // namespace corvane
