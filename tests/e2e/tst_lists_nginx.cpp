@@ -1,6 +1,6 @@
-// The list update against a real web server (nginx on loopback): three list files published by
-// the test, fetched over HTTPS with the test CA and over HTTP through corvane-cli, and merged
-// into the user's lists.
+// The list exchange against real servers: the update from nginx on loopback (three list files
+// published by the test, fetched over HTTPS with the test CA and over HTTP through corvane-cli,
+// and merged into the user's lists), and the submission received by the SMTP sink.
 
 #include "clirunner.h"
 #include "core/errors.h"
@@ -14,6 +14,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSslCertificate>
 #include <QTemporaryDir>
 #include <QTest>
@@ -66,6 +67,7 @@ private Q_SLOTS:
     void cliUpdateOverHttp();
     void damagedFileChangesNothing();
     void missingFileIsTheStatusLine();
+    void cliSubmitToSink();
 };
 
 void TestListsNginx::initTestCase() {
@@ -197,6 +199,68 @@ void TestListsNginx::missingFileIsTheStatusLine() {
         QFAIL("the update succeeded");
     } catch (const ProtocolError &e) {
         QCOMPARE(e.message(), u"HTTP/1.1 404 Not Found"_s);
+    }
+}
+
+void TestListsNginx::cliSubmitToSink() {
+    if (!servers->has({"CORVANE_SMTP_HOST", "CORVANE_SMTP_PORT", "CORVANE_SMTP_SINK_DIR"}))
+        CORVANE_REQUIRE_OR_SKIP(qPrintable(servers->why()));
+    QTemporaryDir dir;
+    // The subject list compressed, the X-and-Y list plain; no e-mail list; a friendly list
+    // that must not go.
+    SaveListFile(listOf(RuleList::Order::ByCaption, {{u"lottery"_s, u"scam"_s}}),
+                 dir.filePath(u"blsubj.dat"_s), true);
+    SaveListFile(listOf(RuleList::Order::Insertion, {{u"cash"_s, u"now"_s, u""_s}}),
+                 dir.filePath(u"blsubxy.dat"_s), false);
+    SaveListFile(listOf(RuleList::Order::Insertion, {{u"friend@ok.example"_s, u""_s}}),
+                 dir.filePath(u"freml.dat"_s), true);
+    const QByteArray recipient =
+        "lists-" + QByteArray::number(QCoreApplication::applicationPid()) + "@publisher.local";
+    for (const auto &[key, value] : QList<std::pair<QString, QString>>{
+             {u"smtpserver"_s, servers->value(u"CORVANE_SMTP_HOST"_s)},
+             {u"smtpport"_s, servers->value(u"CORVANE_SMTP_PORT"_s)},
+             {u"smtpemail"_s, u"me@user.local"_s},
+             {u"submitaddress"_s, QString::fromLatin1(recipient)}}) {
+        const CliRun r = runCli({u"settings"_s, u"set"_s, key, value, u"--data-dir"_s, dir.path()});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+    }
+    const CliRun r = runCli({u"lists"_s, u"submit"_s, u"--data-dir"_s, dir.path()});
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    QCOMPARE(r.outText(), u"sent\tblsubj.dat\nsent\tblsubxy.dat\n"_s);
+
+    // The sink's copy, found by its recipient, decoded by Python's own MIME parser.
+    const QDir sink(servers->value(u"CORVANE_SMTP_SINK_DIR"_s) + u"/new"_s);
+    QString eml;
+    for (const QString &name : sink.entryList({u"*.envelope"_s}, QDir::Files, QDir::Name)) {
+        QFile envelope(sink.filePath(name));
+        QVERIFY(envelope.open(QIODevice::ReadOnly));
+        if (envelope.readAll().contains("RCPT TO:<" + recipient + ">"))
+            eml = sink.filePath(QString(name).replace(u".envelope"_s, u".eml"_s));
+    }
+    QVERIFY2(!eml.isEmpty(), "the sink received no submission");
+    QTemporaryDir parts;
+    QProcess python;
+    python.start(u"python3"_s, {u"-c"_s,
+                                u"import email, email.policy, os, sys\n"
+                                u"m = email.message_from_binary_file(open(sys.argv[1], 'rb'),"
+                                u" policy=email.policy.default)\n"
+                                u"print(m['From']); print(m['Subject']); print(m['To'])\n"
+                                u"print(m.get_body(('plain',)).get_content().strip())\n"
+                                u"for p in m.iter_attachments():\n"
+                                u"    print(p.get_filename())\n"
+                                u"    open(os.path.join(sys.argv[2], p.get_filename()),"
+                                u" 'wb').write(p.get_payload(decode=True))\n"_s,
+                                eml, parts.path()});
+    QVERIFY(python.waitForFinished(30000));
+    QVERIFY2(python.exitCode() == 0, python.readAllStandardError().constData());
+    const QList<QByteArray> lines = python.readAllStandardOutput().trimmed().split('\n');
+    QCOMPARE(lines, (QList<QByteArray>{"Black Lists <me@user.local>", "Black List Files", recipient,
+                                       "Black List Files", "blsubj.dat", "blsubxy.dat"}));
+    for (const QString &name : {u"blsubj.dat"_s, u"blsubxy.dat"_s}) {
+        QFile sent(parts.filePath(name)), original(dir.filePath(name));
+        QVERIFY(sent.open(QIODevice::ReadOnly));
+        QVERIFY(original.open(QIODevice::ReadOnly));
+        QCOMPARE(sent.readAll(), original.readAll());
     }
 }
 

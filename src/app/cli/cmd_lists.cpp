@@ -8,6 +8,7 @@
 #include "core/errors.h"
 #include "core/protocol/httpfetcher.h"
 #include "core/rules/listfile.h"
+#include "core/rules/listsubmission.h"
 #include "core/rules/listupdate.h"
 
 #include <QCommandLineParser>
@@ -195,15 +196,68 @@ int update(const QStringList &args) {
     return Success;
 }
 
+int submit(const QStringList &args) {
+    const DataDirCommand dataDir(u"lists submit"_s,
+                                 u"blsubj.dat, bleml.dat, blsubxy.dat and Settings.ini"_s);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        u"Mails the black list files of the data directory (blsubj.dat, bleml.dat, "
+        u"blsubxy.dat, those that exist, as they lie on disk) to the publisher's collection "
+        u"address, the setting submitaddress, through the SMTP server of the settings "
+        u"smtpserver and smtpport, from smtpemail. The friendly list is never sent. Prints the "
+        u"name of each file sent.\n"_s +
+        DataDirCommand::defaultHelp());
+    parser.addOption(dataDir.option());
+    int code = Success;
+    if (!parseArguments(parser, u"lists submit"_s, args, code))
+        return code;
+    if (!dataDir.noPositionals(parser))
+        return Usage;
+    const auto dir = dataDir.directory(parser);
+    if (!dir)
+        return Failure;
+    Settings settings;
+    MiscRules misc;
+    QString deleteCount;
+    try {
+        SettingsFile(dir->filePath(SettingsFile::FileName))
+            .ReadConfiguration(settings, misc, deleteCount);
+    } catch (const Error &e) {
+        err(u"corvane-cli lists submit: "_s + field(e.message()) + u'\n');
+        return Failure;
+    }
+    if (ListUpdate::isExampleMailAddress(settings.submitaddress)) {
+        err(u"corvane-cli lists submit: no collection address is set (%1 is only an example). "
+            u"Set it with 'corvane-cli settings set submitaddress lists@your.publisher'.\n"_s.arg(
+                settings.submitaddress));
+        return Failure;
+    }
+    try {
+        const QStringList sent = ListSubmission::submit(dir->path(), settings);
+        QString text;
+        for (const QString &name : sent)
+            text += u"sent\t"_s + name + u'\n';
+        out(text);
+    } catch (const Error &e) {
+        err(u"corvane-cli lists submit: "_s + field(e.message()) + u'\n');
+        return exitCodeFor(e);
+    }
+    return Success;
+}
+
 int run(const QStringList &args) {
     const QString help = u"Usage: corvane-cli lists dump FILE [--sorted]\n"
                          u"       corvane-cli lists write FILE [--uncompressed] [--sorted]\n"
-                         u"       corvane-cli lists update [--data-dir DIR]\n\n"
+                         u"       corvane-cli lists update [--data-dir DIR]\n"
+                         u"       corvane-cli lists submit [--data-dir DIR]\n\n"
                          u"Reads and writes rule list files (blsubj.dat, bleml.dat, freml.dat, "
-                         u"blsubxy.dat), and brings in the publisher's master lists.\nRun "
+                         u"blsubxy.dat), brings in the publisher's master lists and mails the "
+                         u"black lists to the publisher.\nRun "
                          u"'corvane-cli lists COMMAND --help' for details.\n"_s;
-    return runSubcommand(u"lists"_s, args,
-                         {{u"dump"_s, dump}, {u"write"_s, write}, {u"update"_s, update}}, help);
+    return runSubcommand(
+        u"lists"_s, args,
+        {{u"dump"_s, dump}, {u"write"_s, write}, {u"update"_s, update}, {u"submit"_s, submit}},
+        help);
 }
 
 const CommandRegistration registration{
