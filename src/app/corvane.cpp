@@ -2,6 +2,7 @@
 // main window until it closes.
 
 #include "core/platform/datadir.h"
+#include "core/platform/quitsignals.h"
 #include "core/protocol/tcptransport.h"
 #include "ui/screening/tfrmmain.h"
 #include "ui/shell/icons.h"
@@ -13,6 +14,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QSessionManager>
 
 #include <cstdio>
 
@@ -94,6 +96,12 @@ int main(int argc, char *argv[]) {
     const QString directory =
         parser.isSet(dataDir) ? parser.value(dataDir) : corvane::DataDirectory::defaultPath();
 
+    // A logout, a service manager or a terminal that goes away ends the program like its close
+    // button: the shutdown saves the lists, settings and log. The signals are caught from here
+    // on; one that arrives while the program starts waits in the event loop until the window
+    // is there. The session manager's quit does the same before the session ends.
+    corvane::QuitSignals quitSignals;
+
     corvane::MessageBoxPrompts prompts;
     corvane::TcpTransport transport;
     corvane::ProgramShell shell{corvane::DataDirectory(directory), prompts, transport};
@@ -103,6 +111,10 @@ int main(int argc, char *argv[]) {
         prompts.error(nullptr, e.message());
         return 1;
     }
+    QObject::connect(&quitSignals, &corvane::QuitSignals::quitRequested, shell.mainWindow(),
+                     [&shell] { shell.mainWindow()->close(); });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, shell.mainWindow(),
+                     [&shell](QSessionManager &) { shell.mainWindow()->close(); });
     shell.mainWindow()->show();
     return app.exec();
 }
