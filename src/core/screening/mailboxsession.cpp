@@ -188,7 +188,7 @@ void MailboxSession::CheckAccount(int tag) {
         m_pop.OpenSession();
     } catch (const Error &e) {
         SetConnectedState(false);
-        ShowStatus(u"No connected"_s);
+        ShowStatus(u"Not connected"_s);
         m_view.showServerName(kIdle);
         m_view.setControlsEnabled(allCommands(), true);
         ShowBusy(false);
@@ -233,7 +233,7 @@ void MailboxSession::ScanHeaders(int count) {
     clearRows();
     m_view.showSelectionStatus(kNoMessageSelected);
     for (int n = 1; n <= count; ++n) {
-        ShowStatus(u"Messsage %1 of %2"_s.arg(n).arg(count));
+        ShowStatus(u"Message %1 of %2"_s.arg(n).arg(count));
         QCoreApplication::processEvents();
         m_msg.ClearMessage();
         // One message must not stop the screening of the others. A damaged header (an address

@@ -48,6 +48,12 @@ TForm5::TForm5(RuleLists &lists, QWidget *parent)
     auto *fields = new QVBoxLayout(GroupBox1);
     fields->addWidget(Label2);
     fields->addLayout(words);
+    lblWordsError = new QLabel(GroupBox1);
+    lblWordsError->setObjectName(u"lblWordsError"_s);
+    lblWordsError->setStyleSheet(u"color: #b00020;"_s);
+    lblWordsError->setWordWrap(true);
+    lblWordsError->hide();
+    fields->addWidget(lblWordsError);
     fields->addSpacing(6);
     fields->addWidget(Label3);
     fields->addWidget(Edit3);
@@ -88,6 +94,20 @@ void TForm5::openMode(Mode mode, std::optional<QString> first, std::optional<QSt
 }
 
 void TForm5::Button1Click() {
+    // A pair matches only a subject that contains both words, and no subject contains an
+    // empty word: such an entry would never catch anything, so it is refused.
+    QLineEdit *missing = Edit1->text().isEmpty()   ? Edit1
+                         : Edit2->text().isEmpty() ? Edit2
+                                                   : nullptr;
+    if ((m_mode == Mode::AddXY || m_mode == Mode::EditXY) && missing) {
+        lblWordsError->setText(missing == Edit1 ? u"Type the first word."_s
+                                                : u"Type the second word: a pair with an empty "
+                                                  u"word never matches."_s);
+        lblWordsError->show();
+        missing->setFocus();
+        return;
+    }
+    lblWordsError->hide();
     RuleList &list = m_lists.XandY;
     if (m_mode == Mode::AddXY) {
         list.add(Edit1->text(), {Edit2->text(), Edit3->text()});
@@ -119,6 +139,7 @@ void TForm5::done(int result) {
     Edit1->clear();
     Edit2->clear();
     Edit3->clear();
+    lblWordsError->hide();
     QDialog::done(result);
 }
 

@@ -36,8 +36,9 @@ public:
     QLabel *Label1; // the instruction
     QGroupBox *GroupBox1;
     QLabel *Label2;
-    QLineEdit *Edit1; // the first word (the entry's caption)
-    QLineEdit *Edit2; // the second word
+    QLineEdit *Edit1;      // the first word (the entry's caption)
+    QLineEdit *Edit2;      // the second word
+    QLabel *lblWordsError; // beside the two words: which one is missing, hidden when none is
     QLabel *Label3;
     QLineEdit *Edit3;     // the description
     QPushButton *Button1; // "Add Item" or "Edit Item"

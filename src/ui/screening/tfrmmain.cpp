@@ -340,7 +340,7 @@ void TfrmMain::createActions() {
          {},
          nullptr,
          false},
-        {&TfrmMain::VistWebsite1, u"VistWebsite1"_s, u"Vist Website"_s, {}, {}, nullptr, false},
+        {&TfrmMain::VistWebsite1, u"VistWebsite1"_s, u"Visit Website"_s, {}, {}, nullptr, false},
         // The list's context menu
         {&TfrmMain::ViewMessage1,
          u"ViewMessage1"_s,

@@ -141,8 +141,8 @@ void TestMailboxSession::checkAndScan() {
     };
     QCOMPARE(f.session->rows(), expected);
     QCOMPARE(f.view.statusTexts,
-             (QStringList{u"Connecting...."_s, u"Connected"_s, u"Messsage 1 of 3"_s,
-                          u"Messsage 2 of 3"_s, u"Messsage 3 of 3"_s, u"Connected"_s}));
+             (QStringList{u"Connecting...."_s, u"Connected"_s, u"Message 1 of 3"_s,
+                          u"Message 2 of 3"_s, u"Message 3 of 3"_s, u"Connected"_s}));
     QCOMPARE(f.session->MessageCount, 3);
     QCOMPARE(f.session->MailboxSizeK, 2);
     QCOMPARE(f.view.panel0, u"No message selected"_s);
@@ -210,7 +210,7 @@ void TestMailboxSession::connectionFails() {
              u"Could not connect with \"pop.home.example\", check you are on the internet and "
              u"your settings, username and password are correct"_s);
     QCOMPARE(f.t.takeWritten(), written);
-    QCOMPARE(f.view.panel1, u"No connected"_s);
+    QCOMPARE(f.view.panel1, u"Not connected"_s);
     QCOMPARE(f.view.serverName, u"Idle..."_s);
     QCOMPARE(f.view.enabled, kAllButContextMenu);
     QVERIFY(!f.view.connected);
@@ -387,7 +387,7 @@ void TestMailboxSession::hugeMessageCount() {
     QCOMPARE(f.view.panel2, QString::number(MailboxSession::MaxListedMessages));
     QVERIFY(f.view.statusTexts.contains(
         u"The server reports 2000000000 messages; only the first 100000 are listed."_s));
-    QVERIFY(f.view.statusTexts.contains(u"Messsage 1 of 100000"_s));
+    QVERIFY(f.view.statusTexts.contains(u"Message 1 of 100000"_s));
     QCOMPARE(f.session->rows().size(), 2);
 }
 

@@ -191,6 +191,21 @@ private Q_SLOTS:
         QCOMPARE(lists.XandY.size(), 3);
         QCOMPARE(lists.XandY.at(2), (RuleEntry{u"Great offers"_s, {u"today"_s, QString()}}));
 
+        // A pair with an empty word would never match: it is refused, and the dialog says
+        // which word is missing beside the words, staying open.
+        for (const auto &[first, second] :
+             {std::pair{u"cheap"_s, QString()}, std::pair{QString(), u"pills"_s}}) {
+            dialog.openMode(TForm5::Mode::AddXY, first, second);
+            dialog.Button1->click();
+            QCOMPARE(lists.XandY.size(), 3);
+            QVERIFY(dialog.isVisible());
+            const auto *error = dialog.findChild<QLabel *>(u"lblWordsError"_s);
+            QVERIFY(error && error->isVisibleTo(&dialog));
+            QVERIFY2(error->text().contains(first.isEmpty() ? u"first"_s : u"second"_s),
+                     qPrintable(error->text()));
+            dialog.Button2->click();
+        }
+
         // Cancel changes nothing and empties the fields.
         dialog.openMode(TForm5::Mode::AddXY, u"x"_s, u"y"_s, u"z"_s);
         dialog.Button2->click();

@@ -125,7 +125,7 @@ private Q_SLOTS:
             << 4 << u"secret"_s << u"Connected"_s << kHost << QStringList() << true << true;
         QTest::newRow("empty mailbox") << 0 << u"secret"_s << u"No messages found"_s << kHost
                                        << QStringList() << false << false;
-        QTest::newRow("wrong password") << 4 << u"wrong"_s << u"No connected"_s << u"Idle..."_s
+        QTest::newRow("wrong password") << 4 << u"wrong"_s << u"Not connected"_s << u"Idle..."_s
                                         << QStringList{refused} << true << false;
     }
     void checkStates() {

@@ -347,7 +347,7 @@ private Q_SLOTS:
         bool closeAsked = false;
         QTimer watch;
         connect(&watch, &QTimer::timeout, this, [&] {
-            if (!closeAsked && main->panelText(1) == u"Messsage 2 of 3"_s &&
+            if (!closeAsked && main->panelText(1) == u"Message 2 of 3"_s &&
                 main->operationRunning()) {
                 closeAsked = true;
                 QVERIFY(!main->close()); // deferred, not refused
