@@ -154,6 +154,12 @@ QByteArray HttpFetcher::FetchUrl(const QUrl &url) {
         throw NetworkError(
             u"The transfer of %1 broke off: %2"_s.arg(url.toDisplayString(), reply->errorString()));
     QByteArray body = reply->readAll();
+    // The toolkit may end a reply whose connection closed early without an error: a body
+    // shorter than its Content-Length is a transfer that broke off, never a file.
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (length.isValid() && body.size() != length.toLongLong())
+        throw NetworkError(u"The transfer of %1 broke off after %2 of %3 bytes."_s.arg(
+            url.toDisplayString(), QString::number(body.size()), length.toString()));
     if (body.size() > m_maxBodySize)
         throw ProtocolError(
             u"The file is larger than %1 bytes and was refused."_s.arg(m_maxBodySize));
