@@ -391,26 +391,46 @@ QString foldAZ(QStringView text) {
     return out;
 }
 
-std::optional<int> spamScore(QStringView headerText) {
+namespace {
+
+constexpr std::u16string_view kScoreLabel = u"x-spam-score: ";
+constexpr qsizetype kScoreLabelLength = static_cast<qsizetype>(kScoreLabel.size());
+
+// Where the first score label begins, or -1.
+qsizetype findScoreLabel(QStringView headerText) {
     // The label ends in a colon: find each colon quickly (a vectorised search) and compare the
     // folded text around it with the label.
-    static constexpr std::u16string_view label = u"x-spam-score: ";
-    static constexpr qsizetype m = static_cast<qsizetype>(label.size());
+    static constexpr qsizetype m = kScoreLabelLength;
     static constexpr qsizetype colon = m - 2;
     const char16_t *text = reinterpret_cast<const char16_t *>(headerText.utf16());
     const qsizetype n = headerText.size();
-    qsizetype found = -1;
     for (qsizetype at = headerText.indexOf(u':', colon); at >= 0 && at + 2 <= n;
          at = headerText.indexOf(u':', at + 1)) {
         const qsizetype pos = at - colon;
         qsizetype i = 0;
-        while (i < m && foldUnit(text[pos + i]) == label[i])
+        while (i < m && foldUnit(text[pos + i]) == kScoreLabel[i])
             ++i;
-        if (i == m) {
-            found = pos;
-            break;
-        }
+        if (i == m)
+            return pos;
     }
+    return -1;
+}
+
+} // namespace
+
+QString spamScoreExcerpt(QStringView headerText) {
+    const qsizetype found = findScoreLabel(headerText);
+    if (found < 0)
+        return {};
+    // The label and the two characters after it, as far as the text goes.
+    return headerText.mid(found, kScoreLabelLength + 2).toString();
+}
+
+std::optional<int> spamScore(QStringView headerText) {
+    static constexpr qsizetype m = kScoreLabelLength;
+    const char16_t *text = reinterpret_cast<const char16_t *>(headerText.utf16());
+    const qsizetype n = headerText.size();
+    const qsizetype found = findScoreLabel(headerText);
     if (found < 0 || found + m + 1 > n)
         return std::nullopt;
     const char16_t first = text[found + m];

@@ -20,6 +20,10 @@ QString foldAZ(QStringView text);
 // (a whole-number score). No value when the label is absent or the characters do not form an
 // integer.
 std::optional<int> spamScore(QStringView headerText);
+// The few characters of a header's text that spamScore reads (empty when it finds no score
+// line): spamScore gives the same result for them as for the whole text. A listed row keeps
+// them so that it can be classified again without its header.
+QString spamScoreExcerpt(QStringView headerText);
 
 // The classification exactly as stated, walking every list entry for every message. It is the
 // oracle the fast classifier is tested against.

@@ -46,11 +46,13 @@ void MailboxSession::setMark(qsizetype position, RowMark mark) {
 
 void MailboxSession::removeRow(qsizetype position) {
     m_rows.removeAt(position);
+    m_classified.removeAt(position);
     m_view.rowsChanged();
 }
 
 void MailboxSession::clearRows() {
     m_rows.clear();
+    m_classified.clear();
     m_view.rowsChanged();
 }
 
@@ -241,19 +243,21 @@ void MailboxSession::ScanHeaders(int count) {
         // end and is listed with what could be read; a refused TOP or LIST ("-ERR", a one-line
         // reply) leaves the stream in step too. Only a connection that ended stops the scan.
         HeaderRow row;
+        std::optional<QString> classified;
         try {
             m_pop.FetchHeader(n, m_msg);
-            row.Mark = classify();
+            classified = classify(row);
         } catch (const DataError &) {
             if (!m_pop.IsOpen())
                 throw;
-            row.Mark = classify();
+            classified = classify(row);
         } catch (const ProtocolError &e) {
             if (!m_pop.IsOpen())
                 throw;
             // Nothing is known of the message: it is shown as such and left Plain, so that
             // automatic mode never deletes it unseen.
             m_msg.ClearMessage();
+            classified.reset();
             row.Mark = RowMark::Plain;
             row.Subject = u"(header not available: %1)"_s.arg(e.message());
         }
@@ -271,14 +275,35 @@ void MailboxSession::ScanHeaders(int count) {
         }
         row.Size = QString::number(size);
         m_rows.append(row);
+        m_classified.append(classified);
         m_view.rowsChanged();
     }
     ShowStatus(before);
 }
 
-RowMark MailboxSession::classify() {
-    return m_classifier.ClassifyMessage(m_lists, m_msg.Subject, m_msg.FromText(),
-                                        decodeLegacyText(m_msg.HeaderText()));
+std::optional<QString> MailboxSession::classify(HeaderRow &row) {
+    const QString header = decodeLegacyText(m_msg.HeaderText());
+    row.Mark = m_classifier.ClassifyMessage(m_lists, m_msg.Subject, m_msg.FromText(), header);
+    return spamScoreExcerpt(header);
+}
+
+bool MailboxSession::ReclassifyRows() {
+    bool changed = false;
+    for (qsizetype p = 0; p < m_rows.size(); ++p) {
+        HeaderRow &row = m_rows[p];
+        const std::optional<QString> &excerpt = m_classified.at(p);
+        if (!excerpt || (row.Mark != RowMark::Plain && row.Mark != RowMark::Spam &&
+                         row.Mark != RowMark::Friendly))
+            continue;
+        const RowMark mark = m_classifier.ClassifyMessage(m_lists, row.Subject, row.From, *excerpt);
+        if (mark != row.Mark) {
+            row.Mark = mark;
+            changed = true;
+        }
+    }
+    if (changed)
+        m_view.rowsChanged();
+    return changed;
 }
 
 void MailboxSession::DisconnectExecute() {

@@ -67,6 +67,11 @@ public:
     // whose LIST n is refused gets the size -1. Errors that end the connection (a drop, a
     // time-out, an unrecognised reply) stop the scan and are passed on, the rows so far kept.
     void ScanHeaders(int count);
+    // Classifies the listed rows again against the lists as they now stand, so that a changed
+    // list shows at once. Only marks that classification gave change: a row marked for
+    // deletion or bouncing, or one whose header could not be read, keeps its mark. Returns
+    // whether a mark changed (the view has then been told).
+    bool ReclassifyRows();
     // Ends the connection without deleting anything (RSET, then QUIT) and resets the state.
     void DisconnectExecute();
 
@@ -107,8 +112,9 @@ public:
 
 private:
     ScreeningView::Controls allCommands() const;
-    // The mark of the message in Msg().
-    RowMark classify();
+    // Gives a row the mark of the message in Msg(), and returns what classification read of
+    // the header besides the subject and the sender (see spamScoreExcerpt).
+    std::optional<QString> classify(HeaderRow &row);
 
     Pop3Client m_pop;
     MailMessage m_msg;
@@ -117,6 +123,9 @@ private:
     ScreeningView &m_view;
     Classifier m_classifier;
     QList<HeaderRow> m_rows;
+    // For each row, what its classification read of the header (see classify), or nothing when
+    // the header could not be read: such rows are never classified again.
+    QList<std::optional<QString>> m_classified;
     QString m_statusText; // what status panel 1 shows
 };
 

@@ -1092,6 +1092,10 @@ void TfrmMain::RulesandLists1Click() {
         m_rulesWindow->showWindow();
 }
 
+void TfrmMain::RecolourRows() {
+    m_session->ReclassifyRows();
+}
+
 // ---- closing --------------------------------------------------------------------------------
 
 bool TfrmMain::FormClose() {

@@ -209,6 +209,8 @@ public Q_SLOTS:
     void Viewheaders1Click();
     void ViewLog1Click();
     void RulesandLists1Click();
+    // Shows the marks the changed lists give the listed messages, without a new check.
+    void RecolourRows();
 
     void Markfordeletion1Click();
     void Markforbouncing1Click();

@@ -67,6 +67,8 @@ void ProgramShell::createDialogs() {
     guarded(m_prompts, main, [&] { m_form5 = new TForm5(m_data.lists, main); });
     guarded(m_prompts, main,
             [&] { m_form1 = new TForm1(m_data.lists, m_prompts, m_form4, m_form5, main); });
+    if (m_form1)
+        QObject::connect(m_form1, &TForm1::rulesChanged, main, &TfrmMain::RecolourRows);
     guarded(m_prompts, main, [&] {
         m_form6 = new TForm6(m_prompts, main);
         QObject::connect(m_form6, &TForm6::updated, main, &TfrmMain::RefreshAccounts);

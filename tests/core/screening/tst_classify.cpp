@@ -194,6 +194,10 @@ private Q_SLOTS:
         QFETCH(int, score);
         const std::optional<int> got = corvane::spamScore(headers);
         QCOMPARE(got.value_or(INT_MIN), score);
+        // What a listed row keeps of the header gives the same score.
+        const QString excerpt = corvane::spamScoreExcerpt(headers);
+        QVERIFY(excerpt.size() <= 16);
+        QCOMPARE(corvane::spamScore(excerpt).value_or(INT_MIN), score);
     }
 
     // The fast classifier against the straightforward one, on random lists and messages from

@@ -4,6 +4,7 @@
 
 #include "../uitestsupport.h"
 #include "core/screening/classify.h"
+#include "testmessage.h"
 #include "ui/rules/tform1.h"
 #include "ui/rules/tform4.h"
 #include "ui/rules/tform5.h"
@@ -20,6 +21,7 @@
 using namespace Qt::StringLiterals;
 using namespace corvane;
 using corvane::test::ScriptedPrompts;
+using corvane::test::TestMessage;
 
 Q_DECLARE_METATYPE(corvane::ListKind)
 
@@ -335,6 +337,59 @@ private Q_SLOTS:
         rules->close();
         QVERIFY(!rules->isVisible());
         QCOMPARE(run.shell.rulesWindow(), rules);
+    }
+
+    // A change of a list or a tick re-colours the rows of the open mailbox at once; marks the
+    // user gave stay.
+    void recoloursTheMainList() {
+        QTemporaryDir dir;
+        test::ProgramRun run(dir.path());
+        run.start();
+        const QString host = u"pop.test"_s;
+        run.pop.addMailbox(
+            host, u"me"_s, u"secret"_s,
+            {TestMessage().from("Colleague <colleague@example.com>").subject("Notes").text(),
+             TestMessage().from("offers@junk.example").subject("Great offers").text(),
+             "X-Spam-Score: 5.0\r\n" + TestMessage().from("a@example.net").subject("Scored").text(),
+             TestMessage().from("more@junk.example").subject("More offers").text()});
+        run.addAccount({u"Home"_s, host, u"110"_s, u"me"_s, u"secret"_s, u"me@example.net"_s});
+        run.main()->acctdrop->actions().value(0)->trigger();
+        QTRY_VERIFY(run.main()->session().rows().size() == 4 && !run.main()->operationRunning());
+        const auto marks = [&] {
+            QList<RowMark> m;
+            for (const HeaderRow &row : run.main()->session().rows())
+                m << row.Mark;
+            return m;
+        };
+        using enum RowMark;
+        QCOMPARE(marks(), (QList<RowMark>{Plain, Plain, Spam, Plain}));
+        run.main()->session().setMark(3, Delete);
+        const QAbstractItemModel *rows = run.main()->lvHeaders->model();
+        QVERIFY(!rows->index(1, 0).data(Qt::ForegroundRole).isValid());
+
+        run.main()->RulesandLists1->trigger();
+        TForm1 *rules = run.shell.rulesWindow();
+        rules->Button4->click();
+        run.shell.listEntryDialog()->Edit1->setText(u"@junk.example"_s);
+        run.shell.listEntryDialog()->Button1->click();
+        QCOMPARE(marks(), (QList<RowMark>{Plain, Spam, Spam, Delete}));
+        QVERIFY(rows->index(1, 0).data(Qt::ForegroundRole).isValid());
+
+        rules->Button7->click();
+        run.shell.listEntryDialog()->Edit1->setText(u"colleague@example.com"_s);
+        run.shell.listEntryDialog()->Button1->click();
+        QCOMPARE(marks(), (QList<RowMark>{Friendly, Spam, Spam, Delete}));
+
+        // The spam score rule, ticked off, no longer marks the scored message.
+        QVERIFY(rules->lvMiscRules->model()->setData(rules->lvMiscRules->model()->index(3, 0),
+                                                     Qt::Unchecked, Qt::CheckStateRole));
+        QCOMPARE(marks(), (QList<RowMark>{Friendly, Spam, Plain, Delete}));
+
+        Fixture::select(rules->lvblemail, 0);
+        rules->Button6->click();
+        QCOMPARE(marks(), (QList<RowMark>{Friendly, Plain, Plain, Delete}));
+        QVERIFY(!rows->index(1, 0).data(Qt::ForegroundRole).isValid());
+        QCOMPARE(run.prompts.shown.size(), 0);
     }
 };
 
