@@ -1,17 +1,20 @@
 // The program's pictures at every display scaling, and the main window with a scanned mailbox.
-// With CORVANE_SCREENSHOT_DIR set, the window is also saved there as main-window@<scale>x.png
+// With CORVANE_SCREENSHOT_DIR set, the windows are also saved there as <window>@<scale>x.png
 // (scripts/screenshots.sh runs this under Xvfb at 100 % and 200 %).
 
 #include "../uitestsupport.h"
 
 #include "testmessage.h"
+#include "ui/rules/tform1.h"
 #include "ui/rules/tform4.h"
 #include "ui/shell/icons.h"
 
 #include <QDir>
 #include <QImage>
+#include <QLabel>
 #include <QPixmap>
 #include <QScreen>
+#include <QTabWidget>
 
 using namespace Qt::StringLiterals;
 using corvane::test::TestMessage;
@@ -162,6 +165,42 @@ private Q_SLOTS:
             dialog->close();
         }
         main->close();
+    }
+    // The Rules and Lists window on a few lists, its first tab and its Misc tab.
+    void rulesAndListsWindow() {
+        QTemporaryDir dir;
+        ProgramRun run(dir.path());
+        run.start();
+        RuleLists &lists = run.shell.lists();
+        lists.SubjectBlack.add(u"Lowest mortgage rates"_s, {u"Loan offers"_s});
+        lists.SubjectBlack.add(u"You have won"_s, {u"Lottery"_s});
+        lists.EmailBlack.add(u"@bargain-market.example"_s, {u"Daily deals"_s});
+        lists.Friendly.add(u"mum@example.org"_s, {u"Family"_s});
+        lists.Friendly.add(u"@example.com"_s, {u"Work"_s});
+        lists.XandY.add(u"free"_s, {u"shop"_s, u"Offers"_s});
+        lists.XandY.add(u"cheap"_s, {u"pills"_s, QString()});
+        lists.Misc.setTicked(7, false);
+        run.main()->RulesandLists1->trigger();
+        TForm1 *rules = run.shell.rulesWindow();
+        QVERIFY(rules && rules->isVisible());
+        rules->lvblsubj->setCurrentIndex(rules->lvblsubj->model()->index(2, 0));
+        QCOMPARE(rules->lblCountSubj->text(), u"15 Items in the this black list"_s);
+
+        const QString target = qEnvironmentVariable("CORVANE_SCREENSHOT_DIR");
+        const auto save = [&](const QString &name) {
+            const QPixmap shot = rules->grab();
+            QVERIFY(!shot.isNull());
+            if (!target.isEmpty()) {
+                QDir().mkpath(target);
+                const qreal ratio = rules->devicePixelRatioF();
+                QVERIFY(shot.save(QDir(target).filePath(name.arg(qRound(ratio)))));
+            }
+        };
+        save(u"rules-and-lists@%1x.png"_s);
+        rules->PageControl1->setCurrentIndex(3);
+        save(u"rules-and-lists-misc@%1x.png"_s);
+        rules->close();
+        run.main()->close();
     }
 };
 
