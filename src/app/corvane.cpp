@@ -1,6 +1,7 @@
 // corvane: the desktop program. Parses the command line, starts the program shell and runs the
 // main window until it closes.
 
+#include "core/platform/autostart.h"
 #include "core/platform/datadir.h"
 #include "core/platform/quitsignals.h"
 #include "core/protocol/tcptransport.h"
@@ -14,6 +15,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFileInfo>
 #include <QSessionManager>
 
 #include <cstdio>
@@ -105,6 +107,12 @@ int main(int argc, char *argv[]) {
     corvane::MessageBoxPrompts prompts;
     corvane::TcpTransport transport;
     corvane::ProgramShell shell{corvane::DataDirectory(directory), prompts, transport};
+    // The session starts the program the way it runs now, with the same data directory.
+    corvane::StartCommand startCommand{QCoreApplication::applicationFilePath(), {}};
+    if (parser.isSet(dataDir))
+        startCommand.arguments = {u"--data-dir"_s, QFileInfo(directory).absoluteFilePath()};
+    corvane::SystemStartWithSystem startEntry;
+    shell.setStartWithSystem(&startEntry, startCommand);
     try {
         shell.start();
     } catch (const corvane::Error &e) {

@@ -220,7 +220,7 @@ void TfrmMain::createActions() {
          u"Options / settings"_s,
          ToolIcon::Options,
          {},
-         nullptr,
+         &TfrmMain::Options1Click,
          false},
         {&TfrmMain::Checkforupdates1,
          u"Checkforupdates1"_s,
@@ -228,13 +228,6 @@ void TfrmMain::createActions() {
          {},
          {},
          nullptr,
-         false},
-        {&TfrmMain::ViewLog1,
-         u"ViewLog1"_s,
-         u"View Log"_s,
-         {},
-         {},
-         &TfrmMain::ViewLog1Click,
          false},
         {&TfrmMain::Quit1,
          u"Quit1"_s,
@@ -429,7 +422,6 @@ void TfrmMain::createMenus() {
     Program1->addAction(RulesandLists1);
     Program1->addAction(Options1);
     Program1->addAction(Checkforupdates1);
-    Program1->addAction(ViewLog1);
     Program1->addSeparator();
     Program1->addAction(Quit1);
     bar->addMenu(Program1);
@@ -525,6 +517,7 @@ void TfrmMain::createToolBar() {
     connect(ToolButton7, &QToolButton::clicked, this, &TfrmMain::ToolButton7Click);
     ToolButton5 = button(u"ToolButton5"_s, u"Quit"_s, u"Quit program"_s, ToolIcon::Quit);
     connect(ToolButton5, &QToolButton::clicked, this, &TfrmMain::ToolButton5Click);
+    connect(ToolButton3, &QToolButton::clicked, this, &TfrmMain::ToolButton3Click);
 
     ToolBar1->addWidget(ToolButton14);
     ToolBar1->addWidget(ToolButton1);
@@ -614,6 +607,28 @@ QString TfrmMain::archiveFolder() const {
 
 void TfrmMain::applyListColour() {
     lvHeaders->setListColour(colourFromSetting(m_settings.colormailwin));
+}
+
+void TfrmMain::setOptionsWindow(QWidget *options) {
+    m_options = options;
+    setCommandAvailable(Options1, options != nullptr);
+    if (options)
+        m_unavailable.remove(ToolButton3);
+    else
+        m_unavailable.insert(ToolButton3);
+    ToolButton3->setEnabled(options && ToolButton3->property(kStateProperty).toBool());
+}
+
+void TfrmMain::Options1Click() {
+    if (!m_options)
+        return;
+    m_options->show();
+    m_options->raise();
+    m_options->activateWindow();
+}
+
+void TfrmMain::ToolButton3Click() {
+    Options1Click();
 }
 
 QString TfrmMain::panelText(int panel) const {
@@ -1080,11 +1095,6 @@ void TfrmMain::Viewheaders1Click() {
         m_session->ShowBusy(false);
         m_headerWindow->showWindow();
     });
-}
-
-void TfrmMain::ViewLog1Click() {
-    if (m_logWindow)
-        m_logWindow->showWindow();
 }
 
 void TfrmMain::RulesandLists1Click() {

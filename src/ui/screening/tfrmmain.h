@@ -100,6 +100,9 @@ public:
     void setShutdownSequence(std::function<void()> sequence) { m_shutdown = std::move(sequence); }
     // Gives the message list the list colour of the settings.
     void applyListColour();
+    // The options window that Program > "Options / settings" and the Options button show;
+    // both stay unavailable until it exists.
+    void setOptionsWindow(QWidget *options);
 
     MailboxSession &session() { return *m_session; }
     Prompts &prompts() { return m_prompts; }
@@ -135,7 +138,6 @@ public:
     QAction *RulesandLists1;
     QAction *Options1;
     QAction *Checkforupdates1;
-    QAction *ViewLog1; // "View Log": shows the log window
     QAction *Quit1;
     QMenu *Accounts1;
     QAction *Add1;
@@ -207,10 +209,11 @@ public Q_SLOTS:
     void Timer2Timer();
     void ViewEmail1Click();
     void Viewheaders1Click();
-    void ViewLog1Click();
     void RulesandLists1Click();
     // Shows the marks the changed lists give the listed messages, without a new check.
     void RecolourRows();
+    void Options1Click();
+    void ToolButton3Click();
 
     void Markfordeletion1Click();
     void Markforbouncing1Click();
@@ -263,6 +266,7 @@ private:
     TForm8 *m_logWindow = nullptr;
     TForm1 *m_rulesWindow = nullptr;
     TForm2 *m_headerWindow = nullptr;
+    QWidget *m_options = nullptr;
     DesktopFileOpener m_desktopOpener;
     FileOpener *m_opener = nullptr;
     ProcessingHooks m_hooks;

@@ -7,6 +7,7 @@
 #include "ui/rules/tform4.h"
 #include "ui/rules/tform5.h"
 #include "ui/screening/tfrmmain.h"
+#include "ui/settings/tfmsetup.h"
 #include "ui/settings/tform3.h"
 #include "ui/settings/tform6.h"
 #include "ui/shell/guard.h"
@@ -45,11 +46,17 @@ void ProgramShell::start() {
             [this] { m_form8 = new TForm8(m_data.log, m_prompts, m_printers, m_main.get()); });
 
     createDialogs();
+    createOptionsWindow();
     openAccountStore();
 
     // The settings are read even when the account store could not be opened, so that the
     // shutdown writes back what the file held rather than the defaults.
     guarded(m_prompts, m_main.get(), [this] { m_data.readSettings(); });
+    // The options window shows what was read; a stored "start with the session" writes the
+    // entry again with the program's current path. A failure there is shown and changes
+    // nothing of what was read.
+    if (m_setup)
+        m_setup->takeOverStoredSettings();
     // The total comes from the settings.
     if (m_form8)
         m_form8->showLog();
@@ -79,6 +86,25 @@ void ProgramShell::createDialogs() {
     main->setRecords(&m_data.log, m_form8, m_form2);
 }
 
+void ProgramShell::createOptionsWindow() {
+    TfrmMain *main = m_main.get();
+    guarded(m_prompts, main, [&] {
+        m_setup = new TfmSetup(m_data.settings, m_prompts, main);
+        m_setup->setStartWithSystem(m_startEntry, m_startCommand);
+        m_setup->setAccountDialogs(m_form3, m_form6);
+        m_setup->setRecordWindows(m_form8, nullptr);
+        QObject::connect(main, &TfrmMain::accountsRefreshed, m_setup, &TfmSetup::showAccounts);
+        QObject::connect(m_setup, &TfmSetup::accountsChanged, main, &TfrmMain::RefreshAccounts);
+        QObject::connect(m_setup, &TfmSetup::listColourChosen, main, [main] {
+            main->applyListColour();
+            main->lvHeaders->viewport()->update();
+        });
+        QObject::connect(m_setup, &TfmSetup::coloursChanged, main,
+                         [main] { main->lvHeaders->viewport()->update(); });
+    });
+    main->setOptionsWindow(m_setup);
+}
+
 void ProgramShell::openAccountStore() {
     guarded(m_prompts, m_main.get(), [this] { m_data.openAccountStore(); });
     AccountStore *store = m_data.store();
@@ -87,6 +113,8 @@ void ProgramShell::openAccountStore() {
         m_form3->setAccountStore(store);
     if (m_form6)
         m_form6->setAccountStore(store);
+    if (m_setup)
+        m_setup->setAccountStore(store);
     m_main->RefreshAccounts();
 }
 

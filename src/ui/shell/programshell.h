@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/platform/autostart.h"
 #include "core/settings/programdata.h"
 #include "ui/records/logprinter.h"
 
@@ -16,6 +17,7 @@ class TForm5;
 class TForm6;
 class TForm2;
 class TForm8;
+class TfmSetup;
 class TfrmMain;
 class Transport;
 
@@ -35,6 +37,13 @@ public:
     // directory that cannot be created or that another program holds (LockError) and a main
     // window that cannot be made end start-up (the error is thrown).
     void start();
+    // The entry that starts the program with the desktop session and the command it holds;
+    // set before start(). Without one (tests) the "Load program when windows starts" tick
+    // changes only the setting.
+    void setStartWithSystem(StartWithSystem *entry, StartCommand command) {
+        m_startEntry = entry;
+        m_startCommand = std::move(command);
+    }
     // The shutdown sequence, run when the main window closes: disconnect, then the log, the
     // four lists and the settings. The first failure is thrown and ends the sequence there.
     void shutdown();
@@ -47,6 +56,7 @@ public:
     TForm6 *editAccountDialog() const { return m_form6; }
     TForm8 *logWindow() const { return m_form8; }
     TForm2 *headerWindow() const { return m_form2; }
+    TfmSetup *optionsWindow() const { return m_setup; }
 
     const DataDirectory &directory() const { return m_data.directory(); }
     ProgramData &data() { return m_data; }
@@ -60,6 +70,7 @@ public:
 private:
     void createDialogs();
     void openAccountStore();
+    void createOptionsWindow();
 
     // The lists, the log, the settings and the account store, and the directory's lock, held
     // until the shell goes, after the last file has been saved.
@@ -75,6 +86,9 @@ private:
     TForm6 *m_form6 = nullptr;
     TForm8 *m_form8 = nullptr;
     TForm2 *m_form2 = nullptr;
+    TfmSetup *m_setup = nullptr;
+    StartWithSystem *m_startEntry = nullptr;
+    StartCommand m_startCommand;
     SystemPrinterSource m_printers;
 };
 

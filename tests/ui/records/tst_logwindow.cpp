@@ -8,6 +8,7 @@
 #include "testsupport.h"
 #include "ui/records/logprinter.h"
 #include "ui/records/tform8.h"
+#include "ui/settings/tfmsetup.h"
 
 #include <QFontMetricsF>
 #include <QLabel>
@@ -103,8 +104,12 @@ class TestLogWindow final : public QObject {
         m_run = std::make_unique<ProgramRun>(m_dir->path());
         m_run->start();
         logWindow()->setPrinterSource(m_printers);
-        QVERIFY(main()->ViewLog1->isEnabled());
-        main()->ViewLog1->trigger();
+        // The log window opens from the options window's link.
+        QVERIFY(main()->Options1->isEnabled());
+        main()->Options1->trigger();
+        TfmSetup *setup = m_run->shell.optionsWindow();
+        QVERIFY(setup->isVisible());
+        QTest::mouseClick(setup->SpeedButton1, Qt::LeftButton);
         QVERIFY(logWindow()->isVisible());
     }
 

@@ -8,10 +8,12 @@
 #include "testmessage.h"
 #include "testsupport.h"
 #include "ui/records/tform8.h"
+#include "ui/settings/tfmsetup.h"
 
 #include <QDir>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QToolButton>
 
@@ -373,7 +375,8 @@ private Q_SLOTS:
         start();
         check();
         TForm8 *logWindow = m_run->shell.logWindow();
-        main()->ViewLog1->trigger();
+        main()->Options1->trigger();
+        QTest::mouseClick(m_run->shell.optionsWindow()->SpeedButton1, Qt::LeftButton);
         QVERIFY(logWindow->isVisible());
         QTest::keyClicks(logWindow->Memo1, u"checked by hand"_s);
         mark(0, main()->Markfordeletion1);

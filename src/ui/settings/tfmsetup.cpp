@@ -1,0 +1,565 @@
+#include "ui/settings/tfmsetup.h"
+
+#include "core/errors.h"
+#include "core/settings/accountstore.h"
+#include "core/settings/settings.h"
+#include "ui/records/tform8.h"
+#include "ui/settings/tform3.h"
+#include "ui/settings/tform6.h"
+#include "ui/shell/colours.h"
+#include "ui/shell/guard.h"
+#include "ui/shell/prompts.h"
+
+#include <QCheckBox>
+#include <QColorDialog>
+#include <QFormLayout>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace corvane {
+
+namespace {
+
+QGroupBox *group(const QString &title, QWidget *parent) {
+    auto *box = new QGroupBox(title, parent);
+    return box;
+}
+
+QLabel *wrappedText(const QString &text, QWidget *parent) {
+    auto *label = new QLabel(text, parent);
+    label->setWordWrap(true);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+QLabel *notice(const QString &objectName, QWidget *parent) {
+    auto *label = wrappedText(u"Bounces cannot be sent until the outgoing mail server and the "
+                              u"e-mail address are set on the SMTP tab."_s,
+                              parent);
+    label->setObjectName(objectName);
+    label->setStyleSheet(u"QLabel { color: #a02000; font-weight: bold; }"_s);
+    return label;
+}
+
+bool isExampleName(const QString &text) {
+    // The reserved example domains, which never receive mail.
+    const QString host = text.section(u'@', -1).trimmed().toLower();
+    for (const QString &domain :
+         {u"example.com"_s, u"example.net"_s, u"example.org"_s, u"example"_s}) {
+        if (host == domain || host.endsWith(u'.' + domain))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+TfmSetup::TfmSetup(Settings &settings, Prompts &prompts, QWidget *parent)
+    : QDialog(parent, Qt::Tool), m_settings(settings), m_prompts(prompts) {
+    setObjectName(u"fmSetup"_s);
+    setWindowTitle(u"Setup"_s);
+    setModal(false);
+
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName(u"PageControl1"_s);
+    PageControl1->addTab(createOptionsTab(), u"Options"_s);
+    PageControl1->addTab(createAutoModeTab(), u"Automatic Mode"_s);
+    PageControl1->addTab(createAccountsTab(), u"Accounts"_s);
+    PageControl1->addTab(createColorsTab(), u"Colors"_s);
+    PageControl1->addTab(createBouncingTab(), u"Bouncing"_s);
+    PageControl1->addTab(createSmtpTab(), u"SMTP"_s);
+
+    BitBtn1 = new QPushButton(u"OK"_s, this);
+    BitBtn1->setObjectName(u"BitBtn1"_s);
+    BitBtn1->setDefault(true);
+    connect(BitBtn1, &QPushButton::clicked, this, &TfmSetup::BitBtn1Click);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(PageControl1);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(BitBtn1);
+    layout->addLayout(buttons);
+
+    m_chooser = [](const QColor &initial, QWidget *parent) -> std::optional<QColor> {
+        const QColor chosen = QColorDialog::getColor(initial, parent);
+        if (!chosen.isValid())
+            return std::nullopt;
+        return chosen;
+    };
+    showSettings();
+    resize(sizeHint().expandedTo(QSize(480, 360)));
+}
+
+QWidget *TfmSetup::createOptionsTab() {
+    auto *page = new QWidget;
+    auto *box = group(u"General program options"_s, page);
+    CheckBox1 = new QCheckBox(u"Load program when windows starts"_s, box);
+    CheckBox1->setObjectName(u"CheckBox1"_s);
+    CheckBox4 = new QCheckBox(u"Show icon in system tray"_s, box);
+    CheckBox4->setObjectName(u"CheckBox4"_s);
+    CheckBox2 = new QCheckBox(u"Log details of emails deleted"_s, box);
+    CheckBox2->setObjectName(u"CheckBox2"_s);
+    CheckBox3 = new QCheckBox(u"Save a copy of deleted emails"_s, box);
+    CheckBox3->setObjectName(u"CheckBox3"_s);
+    SpeedButton1 = new QPushButton(u"Click here to view log"_s, box);
+    SpeedButton1->setObjectName(u"SpeedButton1"_s);
+    SpeedButton1->setFlat(true);
+    SpeedButton1->setCursor(Qt::PointingHandCursor);
+    SpeedButton2 = new QPushButton(u"Click here to view archive"_s, box);
+    SpeedButton2->setObjectName(u"SpeedButton2"_s);
+    SpeedButton2->setFlat(true);
+    SpeedButton2->setCursor(Qt::PointingHandCursor);
+    for (QPushButton *link : {SpeedButton1, SpeedButton2})
+        link->setStyleSheet(u"QPushButton { color: palette(link); text-decoration: underline; "
+                            u"text-align: left; border: none; padding: 2px; }"_s);
+
+    auto *inner = new QVBoxLayout(box);
+    inner->addWidget(CheckBox1);
+    inner->addWidget(CheckBox4);
+    inner->addWidget(CheckBox2);
+    inner->addWidget(CheckBox3);
+    inner->addWidget(wrappedText(
+        u"If you check this option, when you delete an email the program downloads it and "
+        u"stores it in a folder so you can go back later and look at them."_s,
+        box));
+    inner->addStretch();
+    auto *links = new QHBoxLayout;
+    links->addWidget(SpeedButton1);
+    links->addWidget(SpeedButton2);
+    links->addStretch();
+    inner->addLayout(links);
+    auto *layout = new QVBoxLayout(page);
+    layout->addWidget(box);
+
+    connect(CheckBox1, &QCheckBox::toggled, this, [this] {
+        if (!m_showing)
+            CheckBox1Click();
+    });
+    connect(CheckBox4, &QCheckBox::toggled, this, [this] {
+        if (!m_showing)
+            CheckBox4Click();
+    });
+    connect(CheckBox2, &QCheckBox::toggled, this, [this](bool on) {
+        if (!m_showing)
+            m_settings.Logging = on;
+    });
+    connect(CheckBox3, &QCheckBox::toggled, this, [this](bool on) {
+        if (!m_showing)
+            m_settings.Save = on;
+    });
+    connect(SpeedButton1, &QPushButton::clicked, this, &TfmSetup::SpeedButton1Click);
+    connect(SpeedButton2, &QPushButton::clicked, this, &TfmSetup::SpeedButton2Click);
+    return page;
+}
+
+QWidget *TfmSetup::createAutoModeTab() {
+    auto *page = new QWidget;
+    auto *box =
+        group(u"These options are only in effect when program is in automatic mode"_s, page);
+    SpinEdit1 = new QSpinBox(box);
+    SpinEdit1->setObjectName(u"SpinEdit1"_s);
+    SpinEdit1->setRange(Settings::MinAutoIntvl, Settings::MaxAutoIntvl);
+    auto *row = new QHBoxLayout;
+    row->addWidget(new QLabel(u"Perform check and delete every"_s, box));
+    row->addWidget(SpinEdit1);
+    row->addWidget(new QLabel(u"minutes"_s, box));
+    row->addStretch();
+    auto *inner = new QVBoxLayout(box);
+    inner->addLayout(row);
+    inner->addStretch();
+    auto *layout = new QVBoxLayout(page);
+    layout->addWidget(box);
+    connect(SpinEdit1, &QSpinBox::valueChanged, this, [this](int minutes) {
+        if (!m_showing)
+            m_settings.AutoIntvl = qBound(Settings::MinAutoIntvl, minutes, Settings::MaxAutoIntvl);
+    });
+    return page;
+}
+
+QWidget *TfmSetup::createAccountsTab() {
+    auto *page = new QWidget;
+    auto *box = group(u"Adding, editing and removing email accounts"_s, page);
+    DBGrid1 = new QTableWidget(0, 1, box);
+    DBGrid1->setObjectName(u"DBGrid1"_s);
+    DBGrid1->setHorizontalHeaderLabels({u"Account Name"_s});
+    DBGrid1->horizontalHeader()->setStretchLastSection(true);
+    DBGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    DBGrid1->verticalHeader()->hide();
+    DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
+    DBGrid1->setShowGrid(true);
+    Button1 = new QPushButton(u"Add New"_s, box);
+    Button1->setObjectName(u"Button1"_s);
+    Button2 = new QPushButton(u"Edit Selected"_s, box);
+    Button2->setObjectName(u"Button2"_s);
+    Button3 = new QPushButton(u"Remove Selected"_s, box);
+    Button3->setObjectName(u"Button3"_s);
+    Label15 = new QLabel(u"0 accounts listed"_s, box);
+    Label15->setObjectName(u"Label15"_s);
+    Label15->setAlignment(Qt::AlignCenter);
+
+    auto *buttons = new QVBoxLayout;
+    buttons->addWidget(Button1);
+    buttons->addWidget(Button2);
+    buttons->addWidget(Button3);
+    buttons->addStretch();
+    auto *top = new QHBoxLayout;
+    top->addWidget(DBGrid1, 1);
+    top->addLayout(buttons);
+    auto *line = new QFrame(box);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    auto *inner = new QVBoxLayout(box);
+    inner->addLayout(top);
+    inner->addWidget(line);
+    inner->addWidget(Label15);
+    auto *layout = new QVBoxLayout(page);
+    layout->addWidget(box);
+
+    connect(Button1, &QPushButton::clicked, this, &TfmSetup::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TfmSetup::Button2Click);
+    connect(Button3, &QPushButton::clicked, this, &TfmSetup::Button3Click);
+    connect(DBGrid1, &QTableWidget::cellDoubleClicked, this, &TfmSetup::DBGrid1DblClick);
+    connect(DBGrid1, &QTableWidget::currentCellChanged, this, [this](int row) {
+        if (m_filling || !m_store || row < 0)
+            return;
+        guarded(m_prompts, this, [&] { m_store->setCurrentRow(row); });
+    });
+    return page;
+}
+
+QWidget *TfmSetup::createColorsTab() {
+    auto *page = new QWidget;
+    auto *box = group(u"Colors for marking emails and background"_s, page);
+    auto *grid = new QGridLayout(box);
+    const auto addRow = [&](int row, const QString &text, const QString &shapeName,
+                            const QString &buttonName, QFrame *&shape, QPushButton *&button) {
+        shape = new QFrame(box);
+        shape->setObjectName(shapeName);
+        shape->setFrameShape(QFrame::Box);
+        shape->setFixedSize(48, 22);
+        shape->setAutoFillBackground(true);
+        button = new QPushButton(u"Select"_s, box);
+        button->setObjectName(buttonName);
+        grid->addWidget(wrappedText(text, box), row, 0);
+        grid->addWidget(shape, row, 1);
+        grid->addWidget(button, row, 2);
+    };
+    addRow(0, u"If the e-mail is marked as spam, make it this color"_s, u"Shape1"_s,
+           u"SpeedButton3"_s, Shape1, SpeedButton3);
+    addRow(1, u"If an e-mail is on the friendly list, make it this color"_s, u"Shape2"_s,
+           u"SpeedButton4"_s, Shape2, SpeedButton4);
+    addRow(2, u"Set the color of the email list to this color"_s, u"Shape3"_s, u"SpeedButton5"_s,
+           Shape3, SpeedButton5);
+    grid->setColumnStretch(0, 1);
+    grid->setRowStretch(3, 1);
+    auto *layout = new QVBoxLayout(page);
+    layout->addWidget(box);
+    connect(SpeedButton3, &QPushButton::clicked, this, &TfmSetup::SpeedButton3Click);
+    connect(SpeedButton4, &QPushButton::clicked, this, &TfmSetup::SpeedButton4Click);
+    connect(SpeedButton5, &QPushButton::clicked, this, &TfmSetup::SpeedButton5Click);
+    return page;
+}
+
+QWidget *TfmSetup::createBouncingTab() {
+    auto *page = new QWidget;
+    auto *box = group(u"Bouncing Settings"_s, page);
+    Edit2 = new QLineEdit(box);
+    Edit2->setObjectName(u"Edit2"_s);
+    Edit3 = new QLineEdit(box);
+    Edit3->setObjectName(u"Edit3"_s);
+    BounceNotice = notice(u"BounceNotice"_s, box);
+    auto *form = new QFormLayout;
+    const auto withStandard = [&](QLineEdit *edit) {
+        auto *row = new QHBoxLayout;
+        row->addWidget(edit, 1);
+        row->addWidget(new QLabel(u"* standard"_s, box));
+        return row;
+    };
+    form->addRow(u"Bounce Sender"_s, withStandard(Edit2));
+    form->addRow(u"Bounce Subject"_s, withStandard(Edit3));
+    auto *inner = new QVBoxLayout(box);
+    inner->addWidget(wrappedText(
+        u"Boucning an email back makes it seem like that email adress no-longer exists"_s, box));
+    inner->addLayout(form);
+    inner->addWidget(BounceNotice);
+    inner->addStretch();
+    auto *layout = new QVBoxLayout(page);
+    layout->addWidget(box);
+    connect(Edit2, &QLineEdit::textChanged, this, [this](const QString &text) {
+        if (!m_showing)
+            m_settings.bouncefrom = text;
+    });
+    connect(Edit3, &QLineEdit::textChanged, this, [this](const QString &text) {
+        if (!m_showing)
+            m_settings.bouncesubj = text;
+    });
+    return page;
+}
+
+QWidget *TfmSetup::createSmtpTab() {
+    auto *page = new QWidget;
+    auto *box = group(u"Sending E-mails"_s, page);
+    SMTPServer = new QLineEdit(box);
+    SMTPServer->setObjectName(u"SMTPServer"_s);
+    SMTPPort = new QLineEdit(box);
+    SMTPPort->setObjectName(u"SMTPPort"_s);
+    SMTPPort->setMaximumWidth(80);
+    Edit1 = new QLineEdit(box);
+    Edit1->setObjectName(u"Edit1"_s);
+    SmtpNotice = notice(u"SmtpNotice"_s, box);
+    auto *form = new QFormLayout;
+    auto *serverLabel = new QLabel(u"&Outgoing Mail Server (SMTP)"_s, box);
+    serverLabel->setBuddy(SMTPServer);
+    auto *portLabel = new QLabel(u"Po&rt"_s, box);
+    portLabel->setBuddy(SMTPPort);
+    form->addRow(serverLabel, SMTPServer);
+    form->addRow(portLabel, SMTPPort);
+    form->addRow(u"E-Mail Address"_s, Edit1);
+    auto *inner = new QVBoxLayout(box);
+    inner->addWidget(wrappedText(
+        u"Some functions in the program mean that you need to send mail. To do so we need to "
+        u"know the smtp details of your main dial-up connection. If you don't know these, "
+        u"contact your internet service provider."_s,
+        box));
+    inner->addLayout(form);
+    inner->addWidget(SmtpNotice);
+    inner->addStretch();
+    auto *layout = new QVBoxLayout(page);
+    layout->addWidget(box);
+    connect(SMTPServer, &QLineEdit::textChanged, this, [this](const QString &text) {
+        if (m_showing)
+            return;
+        m_settings.smtpserver = text;
+        updateNotices();
+    });
+    connect(SMTPPort, &QLineEdit::textChanged, this, [this](const QString &text) {
+        if (!m_showing)
+            m_settings.smtpport = text;
+    });
+    connect(Edit1, &QLineEdit::textChanged, this, [this](const QString &text) {
+        if (m_showing)
+            return;
+        m_settings.smtpemail = text;
+        updateNotices();
+    });
+    return page;
+}
+
+void TfmSetup::setStartWithSystem(StartWithSystem *entry, StartCommand command) {
+    m_startEntry = entry;
+    m_startCommand = std::move(command);
+}
+
+void TfmSetup::setAccountStore(AccountStore *store) {
+    m_store = store;
+    if (m_store) {
+        connect(m_store, &AccountStore::currentRowChanged, this,
+                [this] { selectCurrentAccount(); });
+    }
+    showAccounts(m_store ? m_store->rowCount() : 0);
+}
+
+void TfmSetup::setAccountDialogs(TForm3 *add, TForm6 *edit) {
+    m_addAccount = add;
+    m_editAccount = edit;
+}
+
+void TfmSetup::setRecordWindows(TForm8 *logWindow, QWidget *archiveWindow) {
+    m_logWindow = logWindow;
+    m_archiveWindow = archiveWindow;
+    SpeedButton1->setEnabled(logWindow != nullptr);
+    SpeedButton2->setEnabled(archiveWindow != nullptr);
+}
+
+bool TfmSetup::smtpIsPlaceholder(const Settings &settings) {
+    const Settings fresh;
+    const QString server = settings.smtpserver.trimmed();
+    const QString email = settings.smtpemail.trimmed();
+    return server.isEmpty() || email.isEmpty() || server == fresh.smtpserver ||
+           email == fresh.smtpemail || isExampleName(server) || isExampleName(email);
+}
+
+void TfmSetup::showSettings() {
+    m_showing = true;
+    CheckBox1->setChecked(m_settings.Startup);
+    CheckBox4->setChecked(m_settings.Systray);
+    CheckBox2->setChecked(m_settings.Logging);
+    CheckBox3->setChecked(m_settings.Save);
+    SpinEdit1->setValue(m_settings.AutoIntvl);
+    showSwatch(Shape1, m_settings.colorban);
+    showSwatch(Shape2, m_settings.colorfriend);
+    showSwatch(Shape3, m_settings.colormailwin);
+    Edit2->setText(m_settings.bouncefrom);
+    Edit3->setText(m_settings.bouncesubj);
+    SMTPServer->setText(m_settings.smtpserver);
+    SMTPPort->setText(m_settings.smtpport);
+    Edit1->setText(m_settings.smtpemail);
+    m_showing = false;
+    updateNotices();
+}
+
+void TfmSetup::takeOverStoredSettings() {
+    showSettings();
+    if (m_settings.Startup)
+        CheckBox1Click();
+    if (m_settings.Systray)
+        CheckBox4Click();
+}
+
+void TfmSetup::updateNotices() {
+    const bool placeholder = smtpIsPlaceholder(m_settings);
+    BounceNotice->setVisible(placeholder);
+    SmtpNotice->setVisible(placeholder);
+}
+
+void TfmSetup::showSwatch(QFrame *shape, int colour) {
+    QPalette palette = shape->palette();
+    palette.setColor(QPalette::Window, colourFromSetting(colour));
+    shape->setPalette(palette);
+    shape->setToolTip(colourFromSetting(colour).name());
+}
+
+void TfmSetup::chooseColour(QFrame *shape, int &setting) {
+    const std::optional<QColor> chosen = m_chooser(colourFromSetting(setting), this);
+    if (!chosen || !chosen->isValid())
+        return;
+    setting = settingFromColour(*chosen);
+    showSwatch(shape, setting);
+}
+
+// ---- handlers -------------------------------------------------------------------------------
+
+void TfmSetup::CheckBox1Click() {
+    const bool on = CheckBox1->isChecked();
+    m_settings.Startup = on;
+    if (!m_startEntry)
+        return;
+    guarded(m_prompts, this, [&] {
+        if (on)
+            m_startEntry->enable(m_startCommand);
+        else
+            m_startEntry->disable();
+    });
+}
+
+void TfmSetup::CheckBox4Click() {
+    m_settings.Systray = CheckBox4->isChecked();
+    Q_EMIT systrayChanged(m_settings.Systray);
+}
+
+void TfmSetup::SpeedButton1Click() {
+    if (!m_logWindow)
+        return;
+    m_logWindow->showWindow();
+}
+
+void TfmSetup::SpeedButton2Click() {
+    if (!m_archiveWindow)
+        return;
+    m_archiveWindow->show();
+    m_archiveWindow->raise();
+    m_archiveWindow->activateWindow();
+}
+
+void TfmSetup::SpeedButton3Click() {
+    chooseColour(Shape1, m_settings.colorban);
+    Q_EMIT coloursChanged();
+}
+
+void TfmSetup::SpeedButton4Click() {
+    chooseColour(Shape2, m_settings.colorfriend);
+    Q_EMIT coloursChanged();
+}
+
+void TfmSetup::SpeedButton5Click() {
+    chooseColour(Shape3, m_settings.colormailwin);
+    // Confirmed or not, the message list takes the swatch's colour.
+    Q_EMIT listColourChosen();
+}
+
+void TfmSetup::BitBtn1Click() {
+    hide();
+}
+
+void TfmSetup::Button1Click() {
+    if (!m_addAccount)
+        return;
+    m_addAccount->setWindowTitle(u"Add Account"_s);
+    m_addAccount->Button1->setText(u"Add Account"_s);
+    m_addAccount->show();
+    m_addAccount->raise();
+    m_addAccount->activateWindow();
+}
+
+void TfmSetup::Button2Click() {
+    if (!m_store || m_store->rowCount() == 0) {
+        m_prompts.error(this, u"There are no accounts to edit"_s);
+        return;
+    }
+    if (m_editAccount)
+        m_editAccount->showCurrent();
+}
+
+void TfmSetup::DBGrid1DblClick() {
+    if (!m_store || m_store->rowCount() == 0 || !m_editAccount)
+        return;
+    m_editAccount->showCurrent();
+}
+
+void TfmSetup::Button3Click() {
+    guarded(m_prompts, this, [&] {
+        if (!m_store)
+            throw DataError(u"The account store is not open."_s);
+        if (m_store->rowCount() == 0)
+            throw DataError(u"There are no accounts to remove"_s);
+        const QString name = m_store->current().AccountName;
+        if (!m_prompts.askYesNo(this, u"Remove the account \"%1\"?"_s.arg(name)))
+            return;
+        m_store->deleteCurrent();
+        Q_EMIT accountsChanged();
+    });
+}
+
+void TfmSetup::showAccounts(int count) {
+    Label15->setText(u"%1 Accounts listed"_s.arg(count));
+    m_filling = true;
+    DBGrid1->setRowCount(0);
+    if (m_store) {
+        guarded(m_prompts, this, [&] {
+            const QList<Account> accounts = m_store->accounts();
+            DBGrid1->setRowCount(int(accounts.size()));
+            for (int row = 0; row < accounts.size(); ++row)
+                DBGrid1->setItem(row, 0, new QTableWidgetItem(accounts[row].AccountName));
+        });
+    }
+    m_filling = false;
+    selectCurrentAccount();
+}
+
+void TfmSetup::selectCurrentAccount() {
+    if (!m_store)
+        return;
+    const int row = m_store->currentRow();
+    m_filling = true;
+    if (row >= 0 && row < DBGrid1->rowCount())
+        DBGrid1->setCurrentCell(row, 0);
+    else
+        DBGrid1->clearSelection();
+    m_filling = false;
+}
+
+} // namespace corvane

@@ -1,0 +1,145 @@
+#pragma once
+
+#include "core/platform/autostart.h"
+
+#include <QColor>
+#include <QDialog>
+
+#include <functional>
+#include <optional>
+
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+class QTabWidget;
+class QTableWidget;
+class QToolButton;
+
+namespace corvane {
+
+class AccountStore;
+class Prompts;
+class TForm3;
+class TForm6;
+class TForm8;
+struct Settings;
+
+// The options window "Setup": every option of the program, the accounts, the colours, the
+// bounce texts and the outgoing mail server. Its controls change Settings at once; there is no
+// apply step, and the options are written to Settings.ini at shutdown.
+class TfmSetup final : public QDialog {
+    Q_OBJECT
+public:
+    // Asks the user for a colour, starting from initial; nothing when the user cancels.
+    using ColourChooser = std::function<std::optional<QColor>(const QColor &initial, QWidget *)>;
+
+    TfmSetup(Settings &settings, Prompts &prompts, QWidget *parent = nullptr);
+
+    // The start-with-the-session entry and the command it starts; without one the tick only
+    // changes the setting.
+    void setStartWithSystem(StartWithSystem *entry, StartCommand command);
+    void setAccountStore(AccountStore *store);
+    void setAccountDialogs(TForm3 *add, TForm6 *edit);
+    // The windows the two links show.
+    void setRecordWindows(TForm8 *logWindow, QWidget *archiveWindow);
+    // Replaces the system colour chooser (tests).
+    void setColourChooser(ColourChooser chooser) { m_chooser = std::move(chooser); }
+    // Shows the current values of Settings in the controls, without running their handlers.
+    void showSettings();
+    // Takes over the stored start-up options: a true Startup writes the entry again with
+    // the current command (a failure is shown), a true Systray ticks its box.
+    void takeOverStoredSettings();
+
+    // Whether the SMTP settings are still the placeholders a new installation starts with.
+    static bool smtpIsPlaceholder(const Settings &settings);
+
+    QTabWidget *PageControl1;
+    // Options
+    QCheckBox *CheckBox1;      // "Load program when windows starts"
+    QCheckBox *CheckBox4;      // "Show icon in system tray"
+    QCheckBox *CheckBox2;      // "Log details of emails deleted"
+    QCheckBox *CheckBox3;      // "Save a copy of deleted emails"
+    QPushButton *SpeedButton1; // "Click here to view log"
+    QPushButton *SpeedButton2; // "Click here to view archive"
+    // Automatic Mode
+    QSpinBox *SpinEdit1; // minutes between automatic passes
+    // Accounts
+    QTableWidget *DBGrid1; // the accounts, one column "Account Name"
+    QPushButton *Button1;  // "Add New"
+    QPushButton *Button2;  // "Edit Selected"
+    QPushButton *Button3;  // "Remove Selected"
+    QLabel *Label15;       // "<n> Accounts listed"
+    // Colors
+    QFrame *Shape1;            // spam rows
+    QFrame *Shape2;            // friendly rows
+    QFrame *Shape3;            // the message list's background
+    QPushButton *SpeedButton3; // "Select" beside Shape1
+    QPushButton *SpeedButton4; // "Select" beside Shape2
+    QPushButton *SpeedButton5; // "Select" beside Shape3
+    // Bouncing
+    QLineEdit *Edit2;     // "Bounce Sender"
+    QLineEdit *Edit3;     // "Bounce Subject"
+    QLabel *BounceNotice; // shown while the SMTP settings are placeholders
+    // SMTP
+    QLineEdit *SMTPServer;
+    QLineEdit *SMTPPort;
+    QLineEdit *Edit1;     // "E-Mail Address"
+    QLabel *SmtpNotice;   // shown while the SMTP settings are placeholders
+    QPushButton *BitBtn1; // "OK"
+
+Q_SIGNALS:
+    // The list colour (Shape3) was chosen or its chooser closed: the message list repaints.
+    void listColourChosen();
+    // The Systray tick changed.
+    void systrayChanged(bool shown);
+    // The spam or friendly colour changed: the rows are drawn again.
+    void coloursChanged();
+    // An account was removed: the account menus are rebuilt on this.
+    void accountsChanged();
+
+public Q_SLOTS:
+    void CheckBox1Click();
+    void CheckBox4Click();
+    void SpeedButton1Click();
+    void SpeedButton2Click();
+    void SpeedButton3Click();
+    void SpeedButton4Click();
+    void SpeedButton5Click();
+    void BitBtn1Click();
+    void Button1Click();
+    void Button2Click();
+    void Button3Click();
+    void DBGrid1DblClick();
+    // Shows the account table again with the count line (after the menus were rebuilt).
+    void showAccounts(int count);
+
+private:
+    QWidget *createOptionsTab();
+    QWidget *createAutoModeTab();
+    QWidget *createAccountsTab();
+    QWidget *createColorsTab();
+    QWidget *createBouncingTab();
+    QWidget *createSmtpTab();
+    void showSwatch(QFrame *shape, int colour);
+    void chooseColour(QFrame *shape, int &setting);
+    void updateNotices();
+    void selectCurrentAccount();
+
+    Settings &m_settings;
+    Prompts &m_prompts;
+    StartWithSystem *m_startEntry = nullptr;
+    StartCommand m_startCommand;
+    AccountStore *m_store = nullptr;
+    TForm3 *m_addAccount = nullptr;
+    TForm6 *m_editAccount = nullptr;
+    TForm8 *m_logWindow = nullptr;
+    QWidget *m_archiveWindow = nullptr;
+    ColourChooser m_chooser;
+    bool m_showing = false;
+    bool m_filling = false;
+};
+
+} // namespace corvane

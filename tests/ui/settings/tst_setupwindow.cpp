@@ -1,0 +1,274 @@
+// The options window "Setup": its controls change the settings at once and reach
+// Settings.ini at shutdown, the colour pickers, the accounts tab over the account store, the
+// placeholder notice, and the start-with-the-session entry written, removed and re-applied.
+
+#include "../uitestsupport.h"
+
+#include "core/platform/autostart.h"
+#include "testsupport.h"
+#include "ui/records/tform8.h"
+#include "ui/settings/tfmsetup.h"
+#include "ui/settings/tform3.h"
+#include "ui/settings/tform6.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTableWidget>
+
+using namespace Qt::StringLiterals;
+using namespace corvane;
+using namespace corvane::test;
+
+namespace {
+
+// A click on a check box's own box.
+void tick(QCheckBox *box) {
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
+}
+
+Account named(const QString &name) {
+    return {name, u"pop.example.org"_s, u"110"_s, u"user"_s, u"pw"_s, u"a@example.org"_s};
+}
+
+QByteArray readAll(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestSetupWindow final : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QTemporaryDir> m_config;
+    std::unique_ptr<ProgramRun> m_run;
+    SystemStartWithSystem m_entry;
+
+    TfrmMain *main() { return m_run->main(); }
+    TfmSetup *setup() { return m_run->shell.optionsWindow(); }
+    QString entryPath() { return m_config->filePath(u"autostart/corvane.desktop"_s); }
+
+    void start(const QStringList &accounts = {}) {
+        m_run = std::make_unique<ProgramRun>(m_dir->path());
+        m_run->shell.setStartWithSystem(
+            &m_entry, {u"/opt/corvane/corvane"_s, {u"--data-dir"_s, m_dir->path()}});
+        m_run->start();
+        for (const QString &name : accounts)
+            m_run->store()->insert(named(name));
+        main()->RefreshAccounts();
+        QVERIFY(main()->Options1->isEnabled());
+        main()->Options1->trigger();
+        QVERIFY(setup()->isVisible());
+    }
+    void closeProgram() {
+        QVERIFY(main()->close());
+        m_run.reset();
+    }
+
+private Q_SLOTS:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_config = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid() && m_config->isValid());
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config->path()));
+    }
+    void cleanup() {
+        if (m_run && main()->isVisible())
+            QVERIFY(main()->close());
+        m_run.reset();
+    }
+
+    // Every control changes its setting at once; OK only hides the window, and the shutdown
+    // writes what was changed.
+    void optionsReachTheSettingsFile() {
+        start();
+        TfmSetup *w = setup();
+        QVERIFY(w->CheckBox2->isChecked());
+        QVERIFY(w->CheckBox3->isChecked());
+        tick(w->CheckBox2);
+        tick(w->CheckBox3);
+        QCOMPARE(m_run->shell.settings().Logging, false);
+        QCOMPARE(m_run->shell.settings().Save, false);
+        w->SpinEdit1->setValue(45);
+        QCOMPARE(m_run->shell.settings().AutoIntvl, 45);
+        for (QLineEdit *edit : {w->Edit2, w->Edit3, w->SMTPServer, w->SMTPPort, w->Edit1})
+            edit->clear();
+        QTest::keyClicks(w->Edit2, u"Postmaster"_s);
+        QTest::keyClicks(w->Edit3, u"Undeliverable"_s);
+        QTest::keyClicks(w->SMTPServer, u"smtp.isp.test"_s);
+        QTest::keyClicks(w->SMTPPort, u"587"_s);
+        QTest::keyClicks(w->Edit1, u"me@isp.test"_s);
+        const Settings &s = m_run->shell.settings();
+        QCOMPARE(s.bouncefrom, u"Postmaster"_s);
+        QCOMPARE(s.bouncesubj, u"Undeliverable"_s);
+        QCOMPARE(s.smtpserver, u"smtp.isp.test"_s);
+        QCOMPARE(s.smtpport, u"587"_s);
+        QCOMPARE(s.smtpemail, u"me@isp.test"_s);
+
+        QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
+        QVERIFY(!w->isVisible());
+        // Nothing is written before the shutdown.
+        QVERIFY(!QFile::exists(m_dir->filePath(u"Settings.ini"_s)));
+        closeProgram();
+        const QByteArray ini = readAll(m_dir->filePath(u"Settings.ini"_s));
+        for (const char *line : {"Logging=0", "Save=0", "AutoIntvl=45", "bouncefrom=Postmaster",
+                                 "bouncesubj=Undeliverable", "smtpserver=smtp.isp.test",
+                                 "smtpport=587", "smtpemail=me@isp.test"})
+            QVERIFY2(ini.contains(line), line);
+
+        // The next start shows them.
+        start();
+        QVERIFY(!setup()->CheckBox2->isChecked());
+        QCOMPARE(setup()->SpinEdit1->value(), 45);
+        QCOMPARE(setup()->SMTPServer->text(), u"smtp.isp.test"_s);
+    }
+
+    // Bounces need a real SMTP server and address: until both are set the Bouncing and SMTP
+    // tabs say so.
+    void placeholderNotice() {
+        start();
+        TfmSetup *w = setup();
+        QVERIFY(!w->BounceNotice->isHidden());
+        QVERIFY(!w->SmtpNotice->isHidden());
+        w->SMTPServer->setText(u"smtp.isp.test"_s);
+        QVERIFY(!w->SmtpNotice->isHidden()); // the address is still the placeholder
+        w->Edit1->setText(u"me@isp.test"_s);
+        QVERIFY(w->BounceNotice->isHidden());
+        QVERIFY(w->SmtpNotice->isHidden());
+        w->SMTPServer->setText(u"mail.example.org"_s);
+        QVERIFY(!w->SmtpNotice->isHidden());
+    }
+
+    void colourPickers() {
+        start();
+        TfmSetup *w = setup();
+        QList<QColor> offered;
+        std::optional<QColor> answer = QColor(0, 128, 0);
+        w->setColourChooser([&](const QColor &initial, QWidget *) {
+            offered << initial;
+            return answer;
+        });
+        QSignalSpy listColour(w, &TfmSetup::listColourChosen);
+        const Settings before = m_run->shell.settings();
+
+        // "Select" beside the friendly swatch changes the friendly colour only.
+        QTest::mouseClick(w->SpeedButton4, Qt::LeftButton);
+        QCOMPARE(offered.takeFirst(), QColor(0, 0, 255));
+        QCOMPARE(m_run->shell.settings().colorfriend, 0x008000);
+        QCOMPARE(m_run->shell.settings().colorban, before.colorban);
+        QCOMPARE(w->Shape2->palette().color(QPalette::Window), QColor(0, 128, 0));
+        QCOMPARE(listColour.size(), 0);
+
+        // Cancelling the list colour keeps it, and the list is still repainted in it.
+        answer.reset();
+        QTest::mouseClick(w->SpeedButton5, Qt::LeftButton);
+        QCOMPARE(m_run->shell.settings().colormailwin, before.colormailwin);
+        QCOMPARE(listColour.size(), 1);
+        // Confirming it gives the message list the colour.
+        answer = QColor(255, 255, 224);
+        QTest::mouseClick(w->SpeedButton5, Qt::LeftButton);
+        QCOMPARE(m_run->shell.settings().colormailwin, 0xE0FFFF);
+        QCOMPARE(main()->lvHeaders->palette().color(QPalette::Base), QColor(255, 255, 224));
+    }
+
+    void accountsTab() {
+        start();
+        TfmSetup *w = setup();
+        QCOMPARE(w->Label15->text(), u"0 Accounts listed"_s);
+        QTest::mouseClick(w->Button2, Qt::LeftButton);
+        QCOMPARE(m_run->prompts.takeTexts(), QStringList{u"There are no accounts to edit"_s});
+        w->DBGrid1DblClick();
+        QVERIFY(!m_run->shell.editAccountDialog()->isVisible());
+        QCOMPARE(m_run->prompts.takeTexts(), QStringList());
+
+        QTest::mouseClick(w->Button1, Qt::LeftButton);
+        QVERIFY(m_run->shell.addAccountDialog()->isVisible());
+        m_run->shell.addAccountDialog()->hide();
+
+        for (const QString &name : {u"Home"_s, u"Work"_s})
+            m_run->store()->insert(named(name));
+        main()->RefreshAccounts();
+        QCOMPARE(w->Label15->text(), u"2 Accounts listed"_s);
+        QCOMPARE(w->DBGrid1->rowCount(), 2);
+        QCOMPARE(w->DBGrid1->item(0, 0)->text(), u"Home"_s);
+        // The refresh leaves the last account current, and the grid shows it.
+        QCOMPARE(w->DBGrid1->currentRow(), 1);
+
+        // A click on Home makes it current; Edit Selected edits it.
+        QTest::mouseClick(w->DBGrid1->viewport(), Qt::LeftButton, {},
+                          w->DBGrid1->visualItemRect(w->DBGrid1->item(0, 0)).center());
+        QCOMPARE(m_run->store()->currentRow(), 0);
+        QTest::mouseClick(w->Button2, Qt::LeftButton);
+        TForm6 *edit = m_run->shell.editAccountDialog();
+        QVERIFY(edit->isVisible());
+        QCOMPARE(edit->DBEdit1->text(), u"Home"_s);
+        edit->hide();
+
+        // Removing asks first; No keeps the account.
+        m_run->prompts.answers = {QMessageBox::No};
+        QTest::mouseClick(w->Button3, Qt::LeftButton);
+        QCOMPARE(m_run->prompts.takeTexts(), QStringList{u"Remove the account \"Home\"?"_s});
+        QCOMPARE(m_run->store()->rowCount(), 2);
+        m_run->prompts.answers = {QMessageBox::Yes};
+        QTest::mouseClick(w->Button3, Qt::LeftButton);
+        QCOMPARE(m_run->store()->rowCount(), 1);
+        QCOMPARE(w->Label15->text(), u"1 Accounts listed"_s);
+        QCOMPARE(menuItems(main()->acctdrop), QStringList{u"Work:0"_s});
+        QCOMPARE(w->DBGrid1->item(0, 0)->text(), u"Work"_s);
+    }
+
+    void logLink() {
+        start();
+        QTest::mouseClick(setup()->SpeedButton1, Qt::LeftButton);
+        QVERIFY(m_run->shell.logWindow()->isVisible());
+    }
+
+    // Ticking writes the autostart entry with the program and its data directory; unticking
+    // removes it; a start with Startup stored writes it again.
+    void startWithTheSession() {
+        start();
+        QVERIFY(!setup()->CheckBox1->isChecked());
+        tick(setup()->CheckBox1);
+        QVERIFY(m_run->shell.settings().Startup);
+        const QByteArray entry = readAll(entryPath());
+        QVERIFY2(
+            entry.contains(
+                (u"\nExec=/opt/corvane/corvane --data-dir "_s + m_dir->path() + u'\n').toUtf8()),
+            entry.constData());
+        tick(setup()->CheckBox1);
+        QVERIFY(!QFile::exists(entryPath()));
+        tick(setup()->CheckBox1);
+        closeProgram();
+
+        // Removed by other means: the next start writes it again.
+        QVERIFY(QFile::remove(entryPath()));
+        start();
+        QVERIFY(setup()->CheckBox1->isChecked());
+        QVERIFY(QFile::exists(entryPath()));
+        QCOMPARE(m_run->prompts.takeTexts(), QStringList());
+    }
+
+    // An entry that cannot be written is reported, and the settings are still read.
+    void unwritableEntryAtStartUp() {
+        QVERIFY(writeFile(m_dir->filePath(u"Settings.ini"_s),
+                          "[Options]\r\nStartup=1\r\nLogging=0\r\nAutoIntvl=7\r\n"));
+        QVERIFY(writeFile(m_config->filePath(u"autostart"_s), "not a folder"));
+        start();
+        const QStringList texts = m_run->prompts.takeTexts();
+        QCOMPARE(texts.size(), 1);
+        QVERIFY2(texts[0].startsWith(u"Failed to set data for 'revidaz'"_s), qPrintable(texts[0]));
+        QCOMPARE(m_run->shell.settings().Logging, false);
+        QCOMPARE(m_run->shell.settings().AutoIntvl, 7);
+        QVERIFY(setup()->CheckBox1->isChecked());
+        QCOMPARE(setup()->SpinEdit1->value(), 7);
+    }
+};
+
+QTEST_MAIN(TestSetupWindow)
+#include "tst_setupwindow.moc"
