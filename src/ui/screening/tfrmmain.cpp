@@ -1084,7 +1084,7 @@ void TfrmMain::Viewheaders1Click() {
         const int n = int(position) + 1;
         m_session->ShowBusy(true);
         m_headerWindow->Memo1->clear();
-        m_session->ShowStatus(u"Retrieving headers for\"%1\""_s.arg(row.Size));
+        m_session->ShowStatus(u"Retrieving headers for \"%1\""_s.arg(row.Size));
         const QList<QByteArray> headerLines = m_session->FetchHeaderLines(n);
         showSelectionStatus(row.Size);
         QStringList lines;

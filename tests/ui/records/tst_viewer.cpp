@@ -120,7 +120,7 @@ private Q_SLOTS:
                                                 u"Subject: You won\n"
                                                 u"Date: Tue, 1 Dec 2026 10:00:00 +0000\n"
                                                 u"X-Spam-Score: 7.5"_s);
-        QCOMPARE(main()->panelText(1), u"Retrieving headers for\""_s + size + u'"');
+        QCOMPARE(main()->panelText(1), u"Retrieving headers for \""_s + size + u'"');
         QCOMPARE(main()->panelText(0), size);
         QCOMPARE(m_run->prompts.shown.size(), 0);
         QVERIFY(m_opener.paths.isEmpty());
