@@ -254,6 +254,19 @@ qint64 AccountStore::rowidAt(int tag) const {
     return q.value(0).toLongLong();
 }
 
+std::optional<int> AccountStore::tagOf(qint64 rowId) const {
+    QSqlQuery q(database());
+    q.prepare(u"SELECT (SELECT COUNT(*) FROM %1 WHERE rowid < ?) FROM %1 WHERE rowid = ?"_s.arg(
+        quoted(TableName)));
+    q.addBindValue(rowId);
+    q.addBindValue(rowId);
+    if (!q.exec())
+        fail(u"Cannot read the accounts: %1"_s.arg(q.lastError().text()));
+    if (!q.next())
+        return std::nullopt;
+    return q.value(0).toInt();
+}
+
 void AccountStore::setCurrent(int tag) {
     const bool moved = tag != m_current;
     m_current = tag;

@@ -72,6 +72,12 @@ public:
     // Every account in table order.
     QList<Account> accounts() const;
 
+    // A row's identity: unlike its tag it stays the same while rows before it are deleted.
+    // rowId() throws DataError when no row has the tag; tagOf() returns nothing once the row
+    // is gone.
+    qint64 rowId(int tag) const { return rowidAt(tag); }
+    std::optional<int> tagOf(qint64 rowId) const;
+
     // How far a lookup by tag walks: stopping at the match leaves it current (editing);
     // walking to the end leaves the last row current (checking, deleting).
     enum class Walk { StopAtMatch, ToEnd };

@@ -1,6 +1,8 @@
 #include "ui/settings/tform3.h"
+#include "ui/settings/fielderror.h"
 
 #include "core/errors.h"
+#include "core/settings/accountcheck.h"
 #include "core/settings/accountstore.h"
 #include "ui/shell/guard.h"
 #include "ui/shell/prompts.h"
@@ -17,7 +19,8 @@ using namespace Qt::StringLiterals;
 
 namespace corvane {
 
-// Placeholders use reserved example names until the user types the real ones.
+// The name and the port start with usable values; the other fields show reserved example
+// values as placeholders only, so that none of them is ever stored as if the user had typed it.
 const QString TForm3::StartAccountName = u"New Account"_s;
 const QString TForm3::StartServer = u"pop.example.com"_s;
 const QString TForm3::StartPort = u"110"_s;
@@ -51,13 +54,15 @@ TForm3::TForm3(Prompts &prompts, QWidget *parent)
     Password = field(u"Password"_s);
     Email = field(u"Email"_s);
 
+    Password->setEchoMode(QLineEdit::Password);
+
     auto *form = new QFormLayout;
-    form->addRow(u"Account Name:"_s, Edit1);
-    form->addRow(u"&Incoming Mail Server (POP)"_s, POPServer);
-    form->addRow(u"&Port"_s, POPPort);
-    form->addRow(u"&Account\\Username"_s, Username);
-    form->addRow(u"&Password"_s, Password);
-    form->addRow(u"&Your email"_s, Email);
+    NameError = addFieldWithError(form, u"Account Name:"_s, Edit1);
+    ServerError = addFieldWithError(form, u"&Incoming Mail Server (POP)"_s, POPServer);
+    PortError = addFieldWithError(form, u"&Port"_s, POPPort);
+    UsernameError = addFieldWithError(form, u"&Account\\Username"_s, Username);
+    addFieldWithError(form, u"&Password"_s, Password);
+    addFieldWithError(form, u"&Your email"_s, Email);
 
     auto *buttons = new QDialogButtonBox(this);
     Button1 = buttons->addButton(u"Add Account"_s, QDialogButtonBox::AcceptRole);
@@ -78,25 +83,51 @@ TForm3::TForm3(Prompts &prompts, QWidget *parent)
 
 void TForm3::resetFields() {
     Edit1->setText(StartAccountName);
-    POPServer->setText(StartServer);
     POPPort->setText(StartPort);
-    Username->setText(StartUsername);
-    Password->setText(StartPassword);
-    Email->setText(StartEmail);
+    const std::pair<QLineEdit *, QString> samples[] = {{POPServer, StartServer},
+                                                       {Username, StartUsername},
+                                                       {Password, StartPassword},
+                                                       {Email, StartEmail}};
+    for (const auto &[field, sample] : samples) {
+        field->clear();
+        field->setPlaceholderText(sample);
+    }
+    for (QLabel *line : {NameError, ServerError, PortError, UsernameError})
+        showFieldError(line, QString());
+}
+
+bool TForm3::showProblems(const Account &account) {
+    const AccountProblems problems = findAccountProblems(account);
+    const std::pair<QLabel *, QString> lines[] = {{NameError, problems.name},
+                                                  {ServerError, problems.server},
+                                                  {PortError, problems.port},
+                                                  {UsernameError, problems.username}};
+    QLineEdit *fields[] = {Edit1, POPServer, POPPort, Username};
+    QLineEdit *first = nullptr;
+    for (int i = 0; i < 4; ++i)
+        if (showFieldError(lines[i].first, lines[i].second) && !first)
+            first = fields[i];
+    if (first)
+        first->setFocus();
+    return first != nullptr;
 }
 
 void TForm3::Button1Click() {
     guarded(m_prompts, this, [this] {
         if (!m_store)
             throw DataError(u"The account database is not open, so no account can be added."_s);
-        const QString name = Edit1->text();
-        if (m_store->hasAccountName(name)) {
+        const Account account{Edit1->text(),    POPServer->text(), POPPort->text().trimmed(),
+                              Username->text(), Password->text(),  Email->text()};
+        // An account that could never be checked is refused field by field, next to the
+        // field, and the dialog stays open with what was typed.
+        if (showProblems(account))
+            return;
+        if (m_store->hasAccountName(account.AccountName)) {
             // The dialog stays open with what was typed.
             m_prompts.error(this, u"That account name exists, please choose another"_s);
             return;
         }
-        m_store->insert(Account{name, POPServer->text(), POPPort->text(), Username->text(),
-                                Password->text(), Email->text()});
+        m_store->insert(account);
         accept();
     });
 }

@@ -8,6 +8,7 @@ class QPushButton;
 
 namespace corvane {
 
+struct Account;
 class AccountStore;
 class Prompts;
 
@@ -21,7 +22,8 @@ public:
     // The store the dialog adds to; null when none could be opened.
     void setAccountStore(AccountStore *store) { m_store = store; }
 
-    // The values the fields hold whenever the dialog opens.
+    // The values the name and port fields hold whenever the dialog opens, and the samples the
+    // other fields show as placeholder text while they are empty.
     static const QString StartAccountName; // "New Account"
     static const QString StartServer;
     static const QString StartPort; // "110"
@@ -34,10 +36,15 @@ public:
     QLineEdit *POPServer; // "&Incoming Mail Server (POP)"
     QLineEdit *POPPort;   // "&Port"
     QLineEdit *Username;  // "&Account\Username"
-    QLineEdit *Password;  // "&Password", shown in clear
+    QLineEdit *Password;  // "&Password", its characters hidden
     QLineEdit *Email;     // "&Your email"
     QPushButton *Button1; // "Add Account"
     QPushButton *Button2; // "Cancel"
+    // What is wrong with a refused field, shown beneath it.
+    QLabel *NameError;
+    QLabel *ServerError;
+    QLabel *PortError;
+    QLabel *UsernameError;
 
 Q_SIGNALS:
     // The dialog closed, by any path; the account menus are rebuilt on this.
@@ -54,6 +61,8 @@ protected:
 private:
     void FormClose();
     void resetFields();
+    // Shows what keeps the account from being usable; true when anything does.
+    bool showProblems(const Account &account);
 
     Prompts &m_prompts;
     AccountStore *m_store = nullptr;

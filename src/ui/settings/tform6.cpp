@@ -1,6 +1,8 @@
 #include "ui/settings/tform6.h"
 
 #include "core/errors.h"
+#include "core/settings/accountcheck.h"
+#include "ui/settings/fielderror.h"
 #include "ui/shell/guard.h"
 #include "ui/shell/prompts.h"
 #include "ui/shell/windowplacement.h"
@@ -30,6 +32,7 @@ TForm6::TForm6(Prompts &prompts, QWidget *parent)
     Label1->setWordWrap(true);
 
     QLineEdit **edits[] = {&DBEdit1, &DBEdit2, &DBEdit3, &DBEdit4, &DBEdit5, &DBEdit6};
+    QLabel **errors[] = {&NameError, &ServerError, &PortError, &UsernameError, nullptr, nullptr};
     const QString labels[] = {u"Account Name:"_s, u"&Incoming Mail Server (POP)"_s,
                               u"&Port"_s,         u"&Username"_s,
                               u"&Password"_s,     u"&Your email"_s};
@@ -39,8 +42,11 @@ TForm6::TForm6(Prompts &prompts, QWidget *parent)
         edit->setObjectName(u"DBEdit%1"_s.arg(i + 1));
         edit->setMinimumWidth(220);
         *edits[i] = edit;
-        form->addRow(labels[i], edit);
+        QLabel *error = addFieldWithError(form, labels[i], edit);
+        if (errors[i])
+            *errors[i] = error;
     }
+    DBEdit5->setEchoMode(QLineEdit::Password);
 
     auto *buttons = new QDialogButtonBox(this);
     Button1 = buttons->addButton(u"Update Account"_s, QDialogButtonBox::AcceptRole);
@@ -59,7 +65,7 @@ void TForm6::setAccountStore(AccountStore *store) {
     if (m_store)
         disconnect(m_store, nullptr, this, nullptr);
     m_store = store;
-    m_shownRow = -1;
+    m_shownId.reset();
     if (m_store)
         connect(m_store, &AccountStore::currentRowChanged, this, &TForm6::currentRowMoved);
 }
@@ -70,12 +76,17 @@ Account TForm6::fields() const {
 }
 
 bool TForm6::hasPendingChanges() const {
-    return m_shownRow >= 0 && fields() != m_loaded;
+    return m_shownId && fields() != m_loaded;
 }
 
 void TForm6::load() {
-    m_shownRow = m_store ? m_store->currentRow() : -1;
-    m_loaded = m_shownRow >= 0 ? m_store->current() : Account{};
+    const int row = m_store ? m_store->currentRow() : -1;
+    m_shownId.reset();
+    if (row >= 0)
+        m_shownId = m_store->rowId(row);
+    m_loaded = row >= 0 ? m_store->current() : Account{};
+    for (QLabel *line : {NameError, ServerError, PortError, UsernameError})
+        showFieldError(line, QString());
     QLineEdit *edits[] = {DBEdit1, DBEdit2, DBEdit3, DBEdit4, DBEdit5, DBEdit6};
     const QString values[] = {m_loaded.AccountName, m_loaded.Pop3Server, m_loaded.PortNumber,
                               m_loaded.Username,    m_loaded.Password,   m_loaded.EmailAddress};
@@ -83,14 +94,56 @@ void TForm6::load() {
         edits[i]->setText(values[i]);
 }
 
-void TForm6::commitPending() {
-    if (!m_store || !hasPendingChanges() || m_shownRow >= m_store->rowCount())
-        return;
-    const Account changed = fields();
+std::optional<int> TForm6::shownTag() const {
+    if (!m_store || !m_shownId)
+        return std::nullopt;
+    return m_store->tagOf(*m_shownId);
+}
+
+bool TForm6::showProblems(const Account &changed, bool show) {
+    AccountProblems problems = findAccountProblems(changed);
+    // Two accounts of one name would give two menu items that cannot be told apart.
+    if (problems.name.isEmpty() && changed.AccountName != m_loaded.AccountName) {
+        const QList<Account> all = m_store->accounts();
+        const std::optional<int> own = shownTag();
+        for (qsizetype i = 0; i < all.size(); ++i)
+            if (i != own.value_or(-1) && all[i].AccountName == changed.AccountName)
+                problems.name = u"Another account already has this name."_s;
+    }
+    if (!show)
+        return problems.any();
+    const std::pair<QLabel *, QString> lines[] = {{NameError, problems.name},
+                                                  {ServerError, problems.server},
+                                                  {PortError, problems.port},
+                                                  {UsernameError, problems.username}};
+    QLineEdit *fields[] = {DBEdit1, DBEdit2, DBEdit3, DBEdit4};
+    QLineEdit *first = nullptr;
+    for (int i = 0; i < 4; ++i)
+        if (showFieldError(lines[i].first, lines[i].second) && !first)
+            first = fields[i];
+    if (first)
+        first->setFocus();
+    return first != nullptr;
+}
+
+bool TForm6::commitPending(bool showRefusal) {
+    if (!m_store || !hasPendingChanges())
+        return true;
+    // The edits belong to the account they were typed for, found by its identity wherever
+    // rows before it have gone; an account deleted meanwhile takes its edits with it.
+    const std::optional<int> tag = shownTag();
+    if (!tag) {
+        m_shownId.reset();
+        return true;
+    }
+    Account changed = fields();
+    if (showProblems(changed, showRefusal))
+        return false;
+    changed.PortNumber = changed.PortNumber.trimmed();
     const int now = m_store->currentRow();
     m_committing = true;
     try {
-        m_store->setCurrentRow(m_shownRow);
+        m_store->setCurrentRow(*tag);
         m_store->updateCurrent(changed);
         m_store->setCurrentRow(now);
     } catch (...) {
@@ -99,25 +152,42 @@ void TForm6::commitPending() {
     }
     m_committing = false;
     m_loaded = changed;
+    return true;
 }
 
 void TForm6::currentRowMoved() {
     if (m_committing)
         return;
     guarded(m_prompts, this, [this] {
-        commitPending();
-        if (isVisible())
+        if (!isVisible()) {
+            m_shownId.reset();
+            return;
+        }
+        // Every walk over the table moves the current row (a menu refresh, a deletion), so the
+        // open dialog stays on the account it shows; only when that account is deleted does it
+        // move on, and the typed changes go with the account.
+        if (!shownTag())
             load();
-        else
-            m_shownRow = -1;
     });
+}
+
+void TForm6::reject() {
+    // Closing by the title bar or Escape drops what was typed, after asking.
+    if (hasPendingChanges() && shownTag()) {
+        if (!m_prompts.askYesNo(
+                this, u"Discard the changes to the account \"%1\"?"_s.arg(m_loaded.AccountName)))
+            return;
+    }
+    m_shownId.reset();
+    QDialog::reject();
 }
 
 void TForm6::showCurrent() {
     guarded(m_prompts, this, [this] {
         if (!m_store)
             throw DataError(u"The account database is not open."_s);
-        commitPending();
+        if (isVisible() && !commitPending(true))
+            return;
         load();
         show();
         raise();
@@ -127,9 +197,10 @@ void TForm6::showCurrent() {
 
 void TForm6::Button1Click() {
     guarded(m_prompts, this, [this] {
-        if (m_store && m_shownRow >= 0) {
-            commitPending();
-            m_shownRow = -1;
+        if (m_store && m_shownId) {
+            if (!commitPending(true))
+                return;
+            m_shownId.reset();
         }
         hide();
         Q_EMIT updated();

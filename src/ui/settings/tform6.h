@@ -12,9 +12,11 @@ namespace corvane {
 
 class Prompts;
 
-// The Edit Account dialog: its fields are bound to the account store's current row. Typed
-// changes are committed by "Update Account", or, when the dialog was closed without it, as soon
-// as the current row moves to another account.
+// The Edit Account dialog: it shows the account that was current when it opened, and stays
+// on that account (by identity, not position) while other rows are walked, added or deleted.
+// Typed changes are committed to that account by "Update Account", or when the dialog is shown
+// again on another account; closing it by its title bar or Escape drops them after asking.
+// Changes that would leave the account unusable are refused next to their field.
 class TForm6 final : public QDialog {
     Q_OBJECT
 public:
@@ -32,9 +34,14 @@ public:
     QLineEdit *DBEdit2;   // "POP3 Server"
     QLineEdit *DBEdit3;   // "Port Number"
     QLineEdit *DBEdit4;   // "Username"
-    QLineEdit *DBEdit5;   // "Password", shown in clear
+    QLineEdit *DBEdit5;   // "Password", its characters hidden
     QLineEdit *DBEdit6;   // "E-Mail Address"
     QPushButton *Button1; // "Update Account"
+    // What is wrong with a refused field, shown beneath it.
+    QLabel *NameError;
+    QLabel *ServerError;
+    QLabel *PortError;
+    QLabel *UsernameError;
 
 Q_SIGNALS:
     // "Update Account" committed the row; the account menus are rebuilt on this.
@@ -42,6 +49,7 @@ Q_SIGNALS:
 
 public Q_SLOTS:
     void Button1Click();
+    void reject() override;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -49,13 +57,18 @@ protected:
 private:
     Account fields() const;
     void load();
-    // Commits the typed changes to the row the fields show, wherever the current row is now.
-    void commitPending();
+    // Commits the typed changes to the account the fields show, wherever it and the current
+    // row are now. False, with nothing stored, when the changes are not usable (shown beside
+    // their fields when showRefusal).
+    bool commitPending(bool showRefusal);
+    bool showProblems(const Account &changed, bool show);
+    // Where the shown account is now; nothing when it was deleted.
+    std::optional<int> shownTag() const;
     void currentRowMoved();
 
     Prompts &m_prompts;
     AccountStore *m_store = nullptr;
-    int m_shownRow = -1;
+    std::optional<qint64> m_shownId;
     Account m_loaded;
     bool m_committing = false;
     bool m_placed = false;

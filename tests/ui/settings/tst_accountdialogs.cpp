@@ -6,8 +6,10 @@
 #include "ui/settings/tform3.h"
 #include "ui/settings/tform6.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 
 using namespace Qt::StringLiterals;
 using namespace corvane;
@@ -38,8 +40,28 @@ const QStringList kAddFields = {u"Edit1"_s,    u"POPServer"_s, u"POPPort"_s,
                                 u"Username"_s, u"Password"_s,  u"Email"_s};
 const QStringList kEditFields = {u"DBEdit1"_s, u"DBEdit2"_s, u"DBEdit3"_s,
                                  u"DBEdit4"_s, u"DBEdit5"_s, u"DBEdit6"_s};
-const QStringList kStartValues = {u"New Account"_s, u"pop.example.com"_s, u"110"_s,
-                                  u"username"_s,    u"password"_s,        u"you@example.com"_s};
+// The sample server, user, password and address are placeholders, never text of the field.
+const QStringList kStartValues = {u"New Account"_s, QString(), u"110"_s,
+                                  QString(),        QString(), QString()};
+const QStringList kPlaceholders = {QString(),     u"pop.example.com"_s, QString(),
+                                   u"username"_s, u"password"_s,        u"you@example.com"_s};
+
+QStringList placeholders(const QDialog *dialog, const QStringList &fields) {
+    QStringList texts;
+    for (const QString &name : fields)
+        texts << dialog->findChild<QLineEdit *>(name)->placeholderText();
+    return texts;
+}
+
+// The error lines shown beneath the fields, by field.
+QStringList shownErrors(const QDialog *dialog, const QStringList &fields) {
+    QStringList texts;
+    for (const QString &name : fields) {
+        const auto *line = dialog->findChild<QLabel *>(name + u"Error"_s);
+        texts << (line && !line->isHidden() ? line->text() : QString());
+    }
+    return texts;
+}
 
 } // namespace
 
@@ -106,7 +128,6 @@ private Q_SLOTS:
         QTest::newRow("another name") << u"Work"_s << true;
         QTest::newRow("same name in lower case") << u"home"_s << true;
         QTest::newRow("same name with a trailing blank") << u"Home "_s << true;
-        QTest::newRow("empty name") << QString() << true;
         QTest::newRow("same name") << u"Home"_s << false;
     }
     void addAccount() {
@@ -116,6 +137,8 @@ private Q_SLOTS:
         main()->Add1->trigger();
         QVERIFY(addDialog()->isVisible());
         QCOMPARE(fieldTexts(addDialog(), kAddFields), kStartValues);
+        QCOMPARE(placeholders(addDialog(), kAddFields), kPlaceholders);
+        QCOMPARE(addDialog()->Password->echoMode(), QLineEdit::Password);
         const QStringList typed = {name,        u"mail.work.example"_s, u"995"_s, u"jo"_s,
                                    u"s3cret"_s, u"jo@work.example"_s};
         type(addDialog(), kAddFields, typed);
@@ -137,6 +160,70 @@ private Q_SLOTS:
         QCOMPARE(main()->DeleteAccount1->actions().at(1)->data().toInt(), 1);
         // The dialog opens with its starting values again.
         QCOMPARE(fieldTexts(addDialog(), kAddFields), kStartValues);
+    }
+
+    // Input that could never be checked is refused beside its field, in both dialogs; nothing
+    // reaches the table and the dialog stays open with what was typed.
+    void unusableInputIsRefused_data() {
+        QTest::addColumn<bool>("edit");
+        QTest::addColumn<QStringList>("typed");
+        QTest::addColumn<QStringList>("errors");
+        const QString ok;
+        const QString port = u"The port is a number from 1 to 65535 (110 for POP3, 995 for "
+                             u"POP3 over TLS)."_s;
+        for (const bool edit : {false, true}) {
+            const char *dialog = edit ? "edit: " : "add: ";
+            const auto row = [&](const char *name) -> QTestData & {
+                return QTest::newRow((dialog + QByteArray(name)).constData()) << edit;
+            };
+            row("empty name") << QStringList{u"  "_s, u"pop.x.example"_s, u"110"_s, u"u"_s}
+                              << QStringList{u"Give the account a name."_s, ok, ok, ok};
+            row("empty server and user")
+                << QStringList{u"Name"_s, QString(), u"110"_s, QString()}
+                << QStringList{ok, u"Enter the host name of the POP3 server."_s, ok,
+                               u"Enter the user name the server knows you by."_s};
+            row("host with a blank")
+                << QStringList{u"Name"_s, u"pop x.example"_s, u"110"_s, u"u"_s}
+                << QStringList{ok, u"A host name has no blanks in it."_s, ok, ok};
+            for (const QString &bad : {u"0"_s, u"65536"_s, u"pop"_s, QString(), u"-110"_s})
+                row(("port " + bad.toUtf8()).constData())
+                    << QStringList{u"Name"_s, u"pop.x.example"_s, bad, u"u"_s}
+                    << QStringList{ok, ok, port, ok};
+        }
+        // Through Edit an account cannot take the name another account has.
+        QTest::newRow("edit: another account's name")
+            << true << QStringList{u"Home"_s, u"pop.x.example"_s, u"110"_s, u"u"_s}
+            << QStringList{u"Another account already has this name."_s, ok, ok, ok};
+    }
+    void unusableInputIsRefused() {
+        QFETCH(bool, edit);
+        QFETCH(QStringList, typed);
+        QFETCH(QStringList, errors);
+        startWith({u"Home"_s, u"Work"_s});
+        const QList<Account> before = m_run->store()->accounts();
+        QDialog *dialog = nullptr;
+        QStringList fields;
+        if (edit) {
+            main()->EditAccountItemClick(1);
+            dialog = editDialog();
+            fields = kEditFields.mid(0, 4);
+        } else {
+            main()->Add1->trigger();
+            dialog = addDialog();
+            fields = kAddFields.mid(0, 4);
+        }
+        QVERIFY(dialog->isVisible());
+        type(dialog, fields, typed);
+        dialog->findChild<QPushButton *>(u"Button1"_s)->click();
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(shownErrors(dialog, fields), errors);
+        QCOMPARE(fieldTexts(dialog, fields), typed);
+        QCOMPARE(m_run->store()->accounts(), before);
+        QVERIFY(m_run->prompts.shown.isEmpty());
+        // Typing in a refused field takes its error line away.
+        const int bad = int(errors.indexOf(QRegularExpression(u".+"_s)));
+        QTest::keyClicks(dialog->findChild<QLineEdit *>(fields[bad]), u"1"_s);
+        QCOMPARE(shownErrors(dialog, fields).at(bad), QString());
     }
 
     void closingTheAddDialogRefreshesAndResets_data() {
@@ -171,31 +258,83 @@ private Q_SLOTS:
         QCOMPARE(fieldTexts(editDialog(), kEditFields),
                  (QStringList{work.AccountName, work.Pop3Server, work.PortNumber, work.Username,
                               work.Password, work.EmailAddress}));
-        // Renaming to the name of another account is accepted.
-        type(editDialog(), {u"DBEdit1"_s, u"DBEdit2"_s}, {u"Home"_s, u"pop.new.example"_s});
+        type(editDialog(), {u"DBEdit1"_s, u"DBEdit2"_s}, {u"Office"_s, u"pop.new.example"_s});
         editDialog()->findChild<QPushButton *>(u"Button1"_s)->click();
         QVERIFY(!editDialog()->isVisible());
         QCOMPARE(m_run->store()->account(1).Pop3Server, u"pop.new.example"_s);
-        QCOMPARE(names(m_run->store()), (QStringList{u"Home"_s, u"Home"_s}));
-        QCOMPARE(menuItems(main()->CheckedMessages1), (QStringList{u"Home:0"_s, u"Home:1"_s}));
+        QCOMPARE(names(m_run->store()), (QStringList{u"Home"_s, u"Office"_s}));
+        QCOMPARE(menuItems(main()->CheckedMessages1), (QStringList{u"Home:0"_s, u"Office:1"_s}));
         QVERIFY(m_run->prompts.shown.isEmpty());
     }
 
-    // Closed by its title bar, the dialog keeps its typed changes pending; they reach the
-    // table as soon as the current row moves on, and never land on another account.
-    void editClosedByTitleBarCommitsWhenTheRowMoves() {
-        startWith({u"Home"_s, u"Work"_s, u"Spare"_s});
-        main()->EditAccountItemClick(0);
+    // Typed changes belong to the account they were typed for: deleting an account before it
+    // while the dialog is open leaves the dialog on that account, and "Update Account" stores
+    // them there, never on the account that moved into its position.
+    void editsFollowTheirAccountWhenRowsShift() {
+        startWith({u"Home"_s, u"1"_s, u"Work"_s, u"Spare"_s});
+        main()->EditAccountItemClick(2);
         QVERIFY(editDialog()->isVisible());
         type(editDialog(), {u"DBEdit2"_s}, {u"pop.changed.example"_s});
-        editDialog()->close();
-        QVERIFY(editDialog()->hasPendingChanges());
-        QCOMPARE(m_run->store()->account(0).Pop3Server, u"pop.home.example"_s);
-        main()->RefreshAccounts();
-        QCOMPARE(m_run->store()->account(0).Pop3Server, u"pop.changed.example"_s);
-        QCOMPARE(m_run->store()->account(1), named(u"Work"_s));
-        QCOMPARE(m_run->store()->account(2), named(u"Spare"_s));
+        main()->DeleteAccountItemClick(1);
+        QCOMPARE(names(m_run->store()), (QStringList{u"Home"_s, u"Work"_s, u"Spare"_s}));
+        QVERIFY(editDialog()->isVisible());
+        QCOMPARE(editDialog()->DBEdit1->text(), u"Work"_s);
+        type(editDialog(), {u"DBEdit3"_s}, {u"995"_s});
+        editDialog()->findChild<QPushButton *>(u"Button1"_s)->click();
+        QVERIFY(!editDialog()->isVisible());
+        Account work = named(u"Work"_s);
+        work.Pop3Server = u"pop.changed.example"_s;
+        work.PortNumber = u"995"_s;
+        QCOMPARE(m_run->store()->accounts(),
+                 (QList<Account>{named(u"Home"_s), work, named(u"Spare"_s)}));
+    }
+
+    // Deleting the account the dialog shows takes the typed changes with it; the dialog moves
+    // on to the current account and stores nothing on it.
+    void editedAccountDeletedMeanwhile() {
+        startWith({u"Home"_s, u"Work"_s, u"Spare"_s});
+        main()->EditAccountItemClick(1);
+        type(editDialog(), {u"DBEdit2"_s}, {u"pop.changed.example"_s});
+        main()->DeleteAccountItemClick(1);
+        QCOMPARE(m_run->store()->accounts(), (QList<Account>{named(u"Home"_s), named(u"Spare"_s)}));
+        QCOMPARE(editDialog()->DBEdit1->text(), u"Spare"_s);
         QVERIFY(!editDialog()->hasPendingChanges());
+    }
+
+    // Closing by the title bar or Escape drops typed changes, after asking; "No" keeps the
+    // dialog open with them.
+    void closingTheEditDialogDiscards_data() {
+        QTest::addColumn<bool>("byEscape");
+        QTest::addColumn<bool>("discard");
+        QTest::newRow("title bar, discard") << false << true;
+        QTest::newRow("title bar, keep editing") << false << false;
+        QTest::newRow("Escape, discard") << true << true;
+        QTest::newRow("Escape, keep editing") << true << false;
+    }
+    void closingTheEditDialogDiscards() {
+        QFETCH(bool, byEscape);
+        QFETCH(bool, discard);
+        startWith({u"Home"_s, u"Work"_s, u"Spare"_s});
+        main()->EditAccountItemClick(0);
+        type(editDialog(), {u"DBEdit2"_s}, {u"pop.changed.example"_s});
+        m_run->prompts.answers << (discard ? QMessageBox::Yes : QMessageBox::No);
+        if (byEscape)
+            QTest::keyClick(editDialog()->DBEdit2, Qt::Key_Escape);
+        else
+            editDialog()->close();
+        QCOMPARE(m_run->prompts.takeTexts(),
+                 QStringList{u"Discard the changes to the account \"Home\"?"_s});
+        QCOMPARE(editDialog()->isVisible(), !discard);
+        QCOMPARE(editDialog()->hasPendingChanges(), !discard);
+        QCOMPARE(m_run->store()->accounts(),
+                 (QList<Account>{named(u"Home"_s), named(u"Work"_s), named(u"Spare"_s)}));
+        // Unchanged fields close without a question.
+        if (!discard) {
+            type(editDialog(), {u"DBEdit2"_s}, {named(u"Home"_s).Pop3Server});
+            editDialog()->close();
+            QVERIFY(!editDialog()->isVisible());
+            QVERIFY(m_run->prompts.shown.isEmpty());
+        }
     }
 
     void deleteThroughTheMenu() {
