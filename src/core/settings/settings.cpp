@@ -160,6 +160,13 @@ void SettingsFile::ReadConfiguration(Settings &settings, MiscRules &misc, QStrin
     settings = s;
     misc = m;
     DeleteCount = count;
+    m_asRead.clear();
+    m_fileText.clear();
+    for (const ConfigurationKey &k : configurationKeys()) {
+        const QString id = k.section + u'.' + k.key;
+        m_asRead.insert(id, configurationValue(k, s, m, count));
+        m_fileText.insert(id, ini.value(k.section, k.key));
+    }
     m_read = true;
 }
 
@@ -192,9 +199,28 @@ void SettingsFile::WriteConfiguration(const Settings &settings, const MiscRules 
     for (const ConfigurationKey &k : keys)
         if (k.section == kBlacklist)
             order << &k;
-    for (const ConfigurationKey *k : order)
-        ini.setValue(k->section, k->key, configurationValue(*k, settings, misc, DeleteCount));
+    // A key that this program left unchanged but that was changed in the file since it was
+    // read (by hand, or by another program) keeps the file's text, so that change is not
+    // undone. Every other key is written in its normal form.
+    QHash<QString, QString> written;
+    QHash<QString, std::optional<QString>> fileText;
+    for (const ConfigurationKey *k : order) {
+        const QString id = k->section + u'.' + k->key;
+        const QString value = configurationValue(*k, settings, misc, DeleteCount);
+        const std::optional<QString> now = ini.value(k->section, k->key);
+        const bool oursUnchanged = m_asRead.value(id) == value;
+        if (oursUnchanged && now && now != m_fileText.value(id)) {
+            written.insert(id, value);
+            fileText.insert(id, m_fileText.value(id)); // so the next write keeps it too
+            continue;
+        }
+        ini.setValue(k->section, k->key, value);
+        written.insert(id, value);
+        fileText.insert(id, value);
+    }
     ini.save(m_path);
+    m_asRead = written;
+    m_fileText = fileText;
 }
 
 } // namespace corvane

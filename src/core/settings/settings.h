@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QString>
+
+#include <optional>
 
 namespace corvane {
 
@@ -72,11 +75,13 @@ public:
     // Reads every key; a missing file, section or key leaves the default in place. Throws
     // FileError when the file exists but cannot be read (nothing is taken over then).
     void ReadConfiguration(Settings &settings, MiscRules &misc, QString &DeleteCount);
-    // Writes every key from the current values. Keys already in the file are changed where
-    // they stand and every other line is kept; a new file gets the keys in the order of
-    // configurationKeys(). Throws FileError "Unable to write to <path>" when the file cannot
-    // be written (it then stays as it was), and refuses (DataError) to overwrite an existing
-    // file that this object has not read, so stored settings are never replaced by defaults.
+    // Writes every key from the current values, except a key that this program left unchanged
+    // while the file's text for it changed since it was read (by hand or by another program):
+    // that key keeps the file's text. Keys are changed where they stand and every other line
+    // is kept; a new file gets the keys in the order of configurationKeys(). Throws FileError
+    // "Unable to write to <path>" when the file cannot be written (it then stays as it was), and
+    // refuses (DataError) to overwrite an existing file that this object has not read, so stored
+    // settings are never replaced by defaults.
     void WriteConfiguration(const Settings &settings, const MiscRules &misc,
                             const QString &DeleteCount);
     // True once ReadConfiguration has succeeded (a missing file counts as read).
@@ -85,6 +90,9 @@ public:
 private:
     QString m_path;
     bool m_read = false;
+    // Each key ("Section.key"): its value as read or last written, and the file's text then.
+    QHash<QString, QString> m_asRead;
+    QHash<QString, std::optional<QString>> m_fileText;
 };
 
 } // namespace corvane

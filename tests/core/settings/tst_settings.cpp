@@ -197,6 +197,32 @@ private Q_SLOTS:
         QCOMPARE(again.deleteCount, u"42"_s);
     }
 
+    // A key changed in the file while the program ran (by hand, or before another program held
+    // the folder) is not undone by the program's own write, unless the program changed it too.
+    void changeMadeMeanwhileIsKept() {
+        QVERIFY(corvane::test::writeFile(path(), kNewFile));
+        SettingsFile f(path());
+        Loaded l;
+        f.ReadConfiguration(l.settings, l.misc, l.deleteCount);
+        Loaded other;
+        SettingsFile elsewhere(path());
+        elsewhere.ReadConfiguration(other.settings, other.misc, other.deleteCount);
+        other.settings.smtpport = u"2526"_s;
+        other.settings.bouncefrom = u"Elsewhere"_s;
+        elsewhere.WriteConfiguration(other.settings, other.misc, other.deleteCount);
+        // Ours: a new total and a new bounce sender; smtpport left as read.
+        l.deleteCount = u"9"_s;
+        l.settings.bouncefrom = u"Ours"_s;
+        f.WriteConfiguration(l.settings, l.misc, l.deleteCount);
+        Loaded back = readFrom(path());
+        QCOMPARE(back.settings.smtpport, u"2526"_s);
+        QCOMPARE(back.settings.bouncefrom, u"Ours"_s);
+        QCOMPARE(back.deleteCount, u"9"_s);
+        // A second write of the same values changes nothing the other program set.
+        f.WriteConfiguration(l.settings, l.misc, l.deleteCount);
+        QCOMPARE(readFrom(path()).settings.smtpport, u"2526"_s);
+    }
+
     void roundTrip() {
         Loaded l;
         l.settings.Startup = true;
