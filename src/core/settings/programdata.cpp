@@ -57,15 +57,27 @@ QStringList ProgramData::load() {
 }
 
 void ProgramData::save() {
+    // Each file is saved on its own: a list that cannot be written does not keep the
+    // settings or the log from being saved.
+    QStringList failures;
+    const auto step = [&failures](const auto &write) {
+        try {
+            write();
+        } catch (const Error &e) {
+            failures << e.message();
+        }
+    };
     const QString logPath = m_directory.filePath(DeletionLog::FileName);
     // A log that could not be read is left as it is rather than replaced by the lines of this
     // run alone; likewise settings.
     if (log.canSaveOver() || !QFileInfo::exists(logPath))
-        log.save(logPath);
+        step([&] { log.save(logPath); });
     for (const ListKind kind : kAllListKinds)
-        m_listFiles.save(lists, kind);
+        step([&] { m_listFiles.save(lists, kind); });
     if (m_settingsFile.wasRead() || !QFileInfo::exists(m_settingsFile.path()))
-        m_settingsFile.WriteConfiguration(settings, lists.Misc, log.DeleteCount);
+        step([&] { m_settingsFile.WriteConfiguration(settings, lists.Misc, log.DeleteCount); });
+    if (!failures.isEmpty())
+        throw FileError(failures.join(u'\n'));
 }
 
 QString ProgramData::archiveFolder() const {

@@ -50,8 +50,8 @@ public:
     // Every step in order, going on after a failure; returns the problems met, in order.
     QStringList load();
 
-    // Writes the log, the lists and the settings. Throws the first failure, which ends the
-    // sequence there.
+    // Writes the log, the lists and the settings, each on its own, going on after a failure.
+    // Throws FileError naming every file that could not be written, a line each.
     void save();
 
     const DataDirectory &directory() const { return m_directory; }

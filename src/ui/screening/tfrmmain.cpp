@@ -1110,10 +1110,22 @@ void TfrmMain::RecolourRows() {
 
 bool TfrmMain::FormClose() {
     const CommandGate::Pass pass(m_gate);
-    return guarded(m_prompts, this, [this] {
-        if (m_shutdown)
-            m_shutdown();
+    bool closing = false;
+    guarded(m_prompts, this, [this, &closing] {
+        try {
+            if (m_shutdown)
+                m_shutdown();
+            closing = true;
+        } catch (const Error &e) {
+            // A folder that cannot be written (read-only, full) must not keep the window from
+            // ever closing: say what was not saved and let the user choose.
+            closing = m_prompts.askYesNo(
+                this, u"Some of your data could not be saved:\n\n%1\n\nClose without saving "
+                      u"it? Choose No to keep the window open, free some space or make the "
+                      u"folder writable, and close again."_s.arg(e.message()));
+        }
     });
+    return closing;
 }
 
 void TfrmMain::closeEvent(QCloseEvent *event) {

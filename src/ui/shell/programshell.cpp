@@ -1,5 +1,6 @@
 #include "ui/shell/programshell.h"
 
+#include "core/errors.h"
 #include "core/settings/accountstore.h"
 #include "ui/records/tform2.h"
 #include "ui/records/tform8.h"
@@ -119,7 +120,11 @@ void ProgramShell::openAccountStore() {
 }
 
 void ProgramShell::shutdown() {
-    m_main->session().DisconnectExecute();
+    // The data is saved even when the goodbye to the server fails.
+    try {
+        m_main->session().DisconnectExecute();
+    } catch (const Error &) {
+    }
 
     // What the user typed into the log window is part of the log.
     if (m_form8)

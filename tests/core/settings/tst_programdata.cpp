@@ -89,6 +89,32 @@ private Q_SLOTS:
             QCOMPARE(readFile(dir.filePath(kept)), contents);
     }
 
+    // A file that cannot be written is named, and the others are still saved.
+    void saveGoesOnAfterAFailure() {
+        QTemporaryDir dir;
+        ProgramData data{DataDirectory(dir.path())};
+        QVERIFY(data.load().isEmpty());
+        data.log.LogLines << u"a line"_s;
+        data.settings.AutoIntvl = 9;
+        QVERIFY(QDir().mkpath(dir.filePath(u"blsubj.dat"_s)));
+        QVERIFY(QDir().mkpath(dir.filePath(u"freml.dat"_s)));
+        try {
+            data.save();
+            QFAIL("a save that could not write two lists was reported as done");
+        } catch (const FileError &e) {
+            const QStringList lines = e.message().split(u'\n');
+            QCOMPARE(lines.size(), 2);
+            QVERIFY2(lines[0].contains(u"blsubj.dat"_s), qPrintable(lines[0]));
+            QVERIFY2(lines[1].contains(u"freml.dat"_s), qPrintable(lines[1]));
+        }
+        ProgramData again{DataDirectory(dir.path())};
+        again.loadLog();
+        again.readSettings();
+        QCOMPARE(again.log.LogLines, QStringList{u"a line"_s});
+        QCOMPARE(again.settings.AutoIntvl, 9);
+        QVERIFY(QFileInfo(dir.filePath(u"bleml.dat"_s)).isFile());
+    }
+
     void oneProgramAtATime() {
         QTemporaryDir dir;
         ProgramData first{DataDirectory(dir.filePath(u"new"_s))};
