@@ -121,13 +121,14 @@ private:
             QVERIFY(maildir->deliver(m));
     }
     // The notices in the sink whose recipient is the spammer: their data lines.
-    QList<QList<QByteArray>> notices() const {
+    QList<QList<QByteArray>> notices() const { return noticesTo(spammer); }
+    QList<QList<QByteArray>> noticesTo(const QString &recipient) const {
         QList<QList<QByteArray>> found;
         const QDir dir(sinkDir + u"/new"_s);
         for (const QString &name : dir.entryList({u"*.envelope"_s}, QDir::Files, QDir::Name)) {
             QFile envelope(dir.filePath(name));
             if (!envelope.open(QIODevice::ReadOnly) ||
-                !envelope.readAll().contains("RCPT TO:<" + spammer.toUtf8() + ">"))
+                !envelope.readAll().contains("RCPT TO:<" + recipient.toUtf8() + ">"))
                 continue;
             QFile data(dir.filePath(name.chopped(9) + u".eml"_s));
             if (!data.open(QIODevice::ReadOnly))
@@ -162,6 +163,7 @@ private Q_SLOTS:
 
     void bounceAndTwoDeletions();
     void failedBounceDeletesNothing();
+    void listMailIsNotBounced();
     void archiveCopyIsTheMessageAsServed();
     void cliProcessThenAuto();
 };
@@ -227,6 +229,7 @@ void TestProcessingE2e::bounceAndTwoDeletions() {
     QVERIFY(header.contains("From: MailDaemon@e2e.example"));
     QVERIFY(header.contains("To: " + spammer.toUtf8()));
     QVERIFY(header.contains("Subject: Delivery Notification: Delivery has failed"));
+    QVERIFY(header.contains("Auto-Submitted: auto-replied"));
     QList<QByteArray> body{
         "This report relates to a message you sent with the following header fields:", ""};
     body += headerOf(seeded[2]);
@@ -264,6 +267,42 @@ void TestProcessingE2e::bounceAndTwoDeletions() {
                          rows[0].Date,
                      QString(40, u'-'), u"Process Messages finished"_s, QString()}));
     QCOMPARE(log.DeleteCount, u"3"_s);
+}
+
+void TestProcessingE2e::listMailIsNotBounced() {
+    // A list message from an address of its own (unique per run) as message 5, marked for
+    // bouncing with the spammer's message 3: only the spammer gets a notice.
+    const QString lister = u"news-"_s + spammer;
+    QVERIFY(maildir->deliver("Return-Path: <" + lister.toUtf8() +
+                             ">\nList-Id: Cheap news <news.lists.example>\n"
+                             "List-Unsubscribe: <mailto:leave@lists.example>\nFrom: " +
+                             lister.toUtf8() +
+                             "\nTo: process@e2e.example\nSubject: News\n"
+                             "Date: Mon, 6 May 2024 07:04:00 +0000\n\nNews.\n"));
+    Desk desk(account());
+    desk.settings.smtpserver = smtpHost;
+    desk.settings.smtpport = QString::number(smtpPort);
+    MessageProcessor processor(desk.session, desk.settings, desk.log, desk.archive());
+    processor.setAccountEmail(account().EmailAddress);
+    desk.session.CheckAccount(0);
+    QCOMPARE(desk.session.rows().size(), 5);
+    desk.session.setMark(2, RowMark::Bounce);
+    desk.session.setMark(4, RowMark::Bounce);
+    const qsizetype noticesBefore = notices().size();
+
+    const ProcessingResult result = processor.ProcessMessages();
+    QCOMPARE(result.processed, 2);
+    QTRY_COMPARE_WITH_TIMEOUT(maildir->count(), 3, 10000);
+    QCOMPARE(result.messages[0].notBounced, u"it is list mail (List-Id)"_s);
+    QVERIFY(noticesTo(lister).isEmpty());
+    const QList<QList<QByteArray>> found = notices();
+    QCOMPARE(found.size(), noticesBefore + 1);
+    const QList<QByteArray> &notice = found.constLast();
+    QVERIFY(notice.mid(0, notice.indexOf(QByteArray())).contains("Auto-Submitted: auto-replied"));
+    QCOMPARE(desk.log.LogLines.filter(u" - not bounced: it is list mail (List-Id)"_s).size(), 1);
+    QCOMPARE(desk.log.LogLines.filter(u"bounced and deleted"_s).size(), 1);
+    QCOMPARE(QDir(desk.archive()).entryList(QDir::Files, QDir::Name),
+             (QStringList{u"News.eml"_s, u"Re- cheap pills-.eml"_s}));
 }
 
 void TestProcessingE2e::failedBounceDeletesNothing() {

@@ -165,6 +165,8 @@ int run(const QStringList &args) {
             if (!m.bouncedTo.isEmpty())
                 text +=
                     u"bounced\t%1\t%2\t%3\n"_s.arg(number, field(m.bouncedTo), field(m.bounceFrom));
+            if (!m.notBounced.isEmpty())
+                text += u"not bounced\t%1\t%2\n"_s.arg(number, field(m.notBounced));
             if (!m.archivePath.isEmpty())
                 text +=
                     u"archived\t%1\t%2\n"_s.arg(number, QDir::toNativeSeparators(m.archivePath));

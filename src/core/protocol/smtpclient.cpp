@@ -239,7 +239,8 @@ MailMessage composeSimpleMessage(const QString &subject, const QString &to, cons
 
 void SendSimpleMessage(const QString &host, const QString &subject, const QString &to,
                        const QString &from, const QString &text, const SmtpSendOptions &options) {
-    const MailMessage message = composeSimpleMessage(subject, to, from, text);
+    MailMessage message = composeSimpleMessage(subject, to, from, text);
+    message.ExtraHeaders += options.extraHeaders;
     // Addresses that cannot be sent are refused before a connection is made.
     SmtpClient::envelope(message);
     const std::unique_ptr<Transport> transport =

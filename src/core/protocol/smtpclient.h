@@ -118,6 +118,8 @@ struct SmtpSendOptions {
     SmtpTransportFactory transport; // empty: makeSmtpTransport
     QString heloName;               // empty: the local host name
     Transport::TranscriptSink transcript;
+    // Whole header lines ("Name: value") added after the composed ones.
+    QList<QByteArray> extraHeaders;
 };
 
 // The message SendSimpleMessage sends. Its header block holds, in this order, From (the text

@@ -153,6 +153,11 @@ QString DeletionLog::bouncedLine(const QString &from, const QString &to, const Q
            u" with subject "_s + safeText(subject) + u" dated "_s + safeText(date);
 }
 
+QString DeletionLog::notBouncedLine(const QString &from, const QString &to, const QString &subject,
+                                    const QString &date, const QString &reason) {
+    return deletedLine(from, to, subject, date) + u" - not bounced: "_s + safeText(reason);
+}
+
 QStringList DeletionLog::runEndLines() {
     return {QString(40, u'-'), u"Process Messages finished"_s, QString()};
 }
@@ -173,6 +178,11 @@ void DeletionLog::appendDeleted(const QString &from, const QString &to, const QS
 void DeletionLog::appendBounced(const QString &from, const QString &to, const QString &subject,
                                 const QString &date) {
     LogLines << bouncedLine(from, to, subject, date);
+}
+
+void DeletionLog::appendNotBounced(const QString &from, const QString &to, const QString &subject,
+                                   const QString &date, const QString &reason) {
+    LogLines << notBouncedLine(from, to, subject, date, reason);
 }
 
 void DeletionLog::appendRunEnd() {

@@ -60,6 +60,10 @@ public:
                                const QString &date);
     static QString bouncedLine(const QString &from, const QString &to, const QString &subject,
                                const QString &date);
+    // The deleted line of a message marked for bouncing that got no notice, followed by
+    // " - not bounced: " and the reason.
+    static QString notBouncedLine(const QString &from, const QString &to, const QString &subject,
+                                  const QString &date, const QString &reason);
     // 40 hyphens, "Process Messages finished" and an empty line.
     static QStringList runEndLines();
     // A deleted or bounced line of a run whose end the server never confirmed: the messages
@@ -72,6 +76,8 @@ public:
                        const QString &date);
     void appendBounced(const QString &from, const QString &to, const QString &subject,
                        const QString &date);
+    void appendNotBounced(const QString &from, const QString &to, const QString &subject,
+                          const QString &date, const QString &reason);
     void appendRunEnd();
 
 private:

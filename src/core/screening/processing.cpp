@@ -7,6 +7,7 @@
 #include "core/protocol/mailaddress.h"
 #include "core/protocol/mailmessage.h"
 #include "core/records/deletionlog.h"
+#include "core/screening/bouncepolicy.h"
 #include "core/screening/mailboxsession.h"
 #include "core/settings/settings.h"
 
@@ -151,7 +152,7 @@ void MessageProcessor::archive(int n, const QString &subject, qint64 listedSize,
     done.archivePath = path;
 }
 
-void MessageProcessor::bounce(int n, ProcessedMessage &done) {
+QString MessageProcessor::bounce(int n, ProcessedMessage &done) {
     Pop3Client &pop = m_session.POP();
     const QString sender =
         bounceSender(m_settings.bouncefrom, m_accountEmail, m_settings.smtpemail);
@@ -166,10 +167,21 @@ void MessageProcessor::bounce(int n, ProcessedMessage &done) {
                            messageName(n, done.subject), cause(e)),
                        errorKind(e));
     }
+    // The notice goes to the row's sender: the address decides with the header.
+    QString noticeAddress;
+    try {
+        noticeAddress = MailAddress::parse(done.from).Address;
+    } catch (const Error &) {
+        noticeAddress = done.from;
+    }
+    const QString refusal = BouncePolicy::reasonNotToBounce(msg, noticeAddress);
+    if (!refusal.isEmpty())
+        return refusal;
     SmtpSendOptions options;
     options.port = smtpPort(m_settings.smtpport);
     options.transport = m_hooks.smtpTransport;
     options.transcript = m_hooks.transcript;
+    options.extraHeaders = {BouncePolicy::AutoSubmittedHeader};
     try {
         SendSimpleMessage(m_settings.smtpserver, m_settings.bouncesubj, done.from, sender,
                           bounceBody(msg.HeaderLines, done.to), options);
@@ -180,6 +192,7 @@ void MessageProcessor::bounce(int n, ProcessedMessage &done) {
     }
     done.bouncedTo = done.from;
     done.bounceFrom = sender;
+    return {};
 }
 
 void MessageProcessor::deleteRow(int n, ProcessedMessage &done) {
@@ -292,7 +305,8 @@ ProcessingResult MessageProcessor::ProcessMessages() {
             if (!sizeOk)
                 listedSize = -1;
             view.showSelectionStatus(u"Processing "_s + row.Subject);
-            ProcessedMessage done{n, row.Mark, row.Subject, row.From, row.To, row.Date, {}, {}, {}};
+            ProcessedMessage done{n,        row.Mark, row.Subject, row.From, row.To,
+                                  row.Date, {},       {},          {},       {}};
             if (row.Mark == RowMark::Delete) {
                 m_session.ShowBusy(true);
                 m_log.incrementDeleteCount();
@@ -304,13 +318,24 @@ ProcessingResult MessageProcessor::ProcessMessages() {
                     archive(n, row.Subject, listedSize, done);
                 deleteRow(n, done);
             } else if (row.Mark == RowMark::Bounce) {
-                if (m_settings.Logging) {
-                    m_log.appendBounced(row.From, row.To, row.Subject, row.Date);
-                    messageLines << m_log.LogLines.size() - 1;
+                // The header decides whether a notice may go out at all; a message that gets
+                // none is handled exactly as a Delete row, and its log line says why.
+                const QString refusal = bounce(n, done);
+                if (refusal.isEmpty()) {
+                    if (m_settings.Logging) {
+                        m_log.appendBounced(row.From, row.To, row.Subject, row.Date);
+                        messageLines << m_log.LogLines.size() - 1;
+                    }
+                    m_log.incrementDeleteCount();
+                    m_namer.resetCounter();
+                } else {
+                    done.notBounced = refusal;
+                    m_log.incrementDeleteCount();
+                    if (m_settings.Logging) {
+                        m_log.appendNotBounced(row.From, row.To, row.Subject, row.Date, refusal);
+                        messageLines << m_log.LogLines.size() - 1;
+                    }
                 }
-                m_log.incrementDeleteCount();
-                bounce(n, done);
-                m_namer.resetCounter();
                 if (m_settings.Save)
                     archive(n, row.Subject, listedSize, done);
                 m_session.ShowBusy(true);

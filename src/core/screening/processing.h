@@ -39,6 +39,9 @@ struct ProcessedMessage {
     QString archivePath; // the archive copy; empty when copies are not saved
     QString bouncedTo;   // Bounce: the recipient of the notice
     QString bounceFrom;  // Bounce: its sender
+    // Bounce: why no notice was sent (the message came from an automatic sender or a list),
+    // when none was; the message was then handled as a Delete row.
+    QString notBounced;
 };
 
 // What a processing run did.
@@ -52,10 +55,12 @@ struct ProcessingResult {
 // Carries out the marks of the open connection of a MailboxSession: the rows are walked from
 // the last to the first; every Delete row is logged, saved into the archive and deleted, every
 // Bounce row is logged, answered with a delivery-failure notice to its sender, saved and
-// deleted; then QUIT makes the deletions take effect and, unless the session is in automatic
-// mode, the user is asked whether to reconnect. The archive copy is the message exactly as
-// RETR n delivered it (the message-file form), never rebuilt from its parsed parts, so a
-// message the parser rejects is archived and deleted like any other.
+// deleted (a Bounce row whose header shows an automatic sender or list mail gets no notice,
+// see BouncePolicy: it is handled as a Delete row, and its log line says why); then QUIT makes the
+// deletions take effect and, unless the session is in automatic mode, the user is asked whether to
+// reconnect. The archive copy is the message exactly as RETR n delivered it (the message-file
+// form), never rebuilt from its parsed parts, so a message the parser rejects is archived and
+// deleted like any other.
 //
 // Before the run, every record the user asked for must be able to take it: a deletion log
 // that could not be read when it was loaded (its lines could never be saved) or an archive
@@ -111,7 +116,9 @@ private:
     void deleteRow(int n, ProcessedMessage &done);
     // listedSize: the size LIST n gave, -1 when unknown.
     void archive(int n, const QString &subject, qint64 listedSize, ProcessedMessage &done);
-    void bounce(int n, ProcessedMessage &done);
+    // Fetches the header of message n and sends its notice; returns why no notice was sent,
+    // empty when one was.
+    QString bounce(int n, ProcessedMessage &done);
     void reconnect(ProcessingResult &result);
     // Ends a run that failed so that none of its deletions takes effect.
     void abandonRun(qsizetype logLinesBefore, const QString &countBefore);

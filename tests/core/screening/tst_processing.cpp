@@ -194,6 +194,7 @@ private Q_SLOTS:
     void bounceSender_data();
     void bounceSender();
     void bounceToASenderTheStrictParserRejects();
+    void harmfulBounceIsOnlyDeleted();
 };
 
 void TestProcessing::deleteAndBounce() {
@@ -244,6 +245,7 @@ void TestProcessing::deleteAndBounce() {
     QVERIFY(notice.dataLines.contains("Subject: Delivery Notification: Delivery has failed"));
     QVERIFY(notice.dataLines.contains("From: MailDaemon@example.net"));
     QVERIFY(notice.dataLines.contains("To: spam@example.com"));
+    QVERIFY(notice.dataLines.mid(0, blank).contains("Auto-Submitted: auto-replied"));
     QCOMPARE(
         notice.dataLines.mid(blank + 1),
         (QList<QByteArray>{
@@ -838,6 +840,47 @@ void TestProcessing::bounceToASenderTheStrictParserRejects() {
         bounced[0].startsWith(u"Email from Loan Market <x@spam.example> bounced and deleted, "
                               u"sent to Me <me@example.net> with subject Cheap loans dated "_s),
         qPrintable(bounced[0]));
+}
+
+void TestProcessing::harmfulBounceIsOnlyDeleted() {
+    // List mail marked for bouncing between two ordinary bounces: it gets no notice, and is
+    // logged, archived and deleted as a Delete row would be (the archive counter is not set
+    // back for it).
+    const QByteArray listMail =
+        "List-Id: Cheap pills <cheap.lists.example>\n" + TestMessage()
+                                                             .from("news@lists.example")
+                                                             .subject("Hi")
+                                                             .date("Mon, 6 May 2024 07:00:00 +0000")
+                                                             .text();
+    const QByteArray ordinary = TestMessage()
+                                    .from("spam@example.com")
+                                    .subject("Hi")
+                                    .date("Mon, 6 May 2024 07:00:00 +0000")
+                                    .text();
+    Fixture f({ordinary, listMail, ordinary});
+    f.mark({RowMark::Bounce, RowMark::Bounce, RowMark::Bounce});
+    const QList<HeaderRow> rows = f.session->rows();
+
+    const ProcessingResult result = f.process();
+
+    QCOMPARE(f.commands(), (QList<QByteArray>{"TOP 3 0", "RETR 3", "DELE 3", "TOP 2 0", "RETR 2",
+                                              "DELE 2", "TOP 1 0", "RETR 1", "DELE 1", "QUIT"}));
+    QVERIFY(f.pop.messages(kHost).isEmpty());
+    QCOMPARE(f.smtp.messages().size(), 2);
+    for (const FakeSmtpServer::Message &notice : f.smtp.messages())
+        QCOMPARE(notice.to, QList<QByteArray>{"spam@example.com"});
+    // Archived like the others under the next free names.
+    QCOMPARE(f.archiveFiles(), (QStringList{u"Hi(0).eml"_s, u"Hi(1).eml"_s, u"Hi.eml"_s}));
+    QCOMPARE(result.processed, 3);
+    QCOMPARE(result.messages[1].number, 2);
+    QCOMPARE(result.messages[1].notBounced, u"it is list mail (List-Id)"_s);
+    QVERIFY(result.messages[1].bouncedTo.isEmpty());
+    QVERIFY(result.messages[0].notBounced.isEmpty());
+    QCOMPARE(f.log.LogLines.at(4), u"Email from news@lists.example deleted, sent to "_s +
+                                       rows[1].To + u" with subject Hi dated "_s + rows[1].Date +
+                                       u" - not bounced: it is list mail (List-Id)"_s);
+    QCOMPARE(f.log.LogLines.filter(u"bounced and deleted"_s).size(), 2);
+    QCOMPARE(f.log.DeleteCount, u"44"_s);
 }
 
 QTEST_GUILESS_MAIN(TestProcessing)
