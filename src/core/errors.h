@@ -24,10 +24,25 @@ public:
     using Error::Error;
 };
 
-// The connection failed: socket errors, time-outs, a peer that closed.
+// The connection failed: socket errors, time-outs, a peer that closed. reason() tells the
+// failures apart that a user mends differently.
 class NetworkError : public Error {
 public:
-    using Error::Error;
+    enum class Reason {
+        Other,
+        Refused,      // nothing listens on that port
+        HostNotFound, // the name does not resolve
+        TimedOut,     // no answer in time
+        Unreachable,  // no route to the network
+        Tls,          // the secure connection could not be made (certificate, handshake)
+        Closed,       // the peer closed the connection
+    };
+    explicit NetworkError(QString message, Reason reason = Reason::Other)
+        : Error(std::move(message)), m_reason(reason) {}
+    Reason reason() const noexcept { return m_reason; }
+
+private:
+    Reason m_reason;
 };
 
 // A server answered something the client cannot accept; the text is the server's words or
@@ -45,8 +60,21 @@ public:
     }
     const QString &serverWords() const noexcept { return m_serverWords; }
 
+protected:
+    ProtocolError(QString message, QString serverWords)
+        : Error(std::move(message)), m_serverWords(std::move(serverWords)) {}
+
 private:
     QString m_serverWords;
+};
+
+// The server refused the user name or the password; serverWords() holds its own words.
+class LoginError : public ProtocolError {
+public:
+    static LoginError refusal(const QString &serverWords) { return LoginError(serverWords); }
+
+private:
+    explicit LoginError(const QString &serverWords) : ProtocolError(serverWords, serverWords) {}
 };
 
 // Stored data (a list file, a database, a settings value) is damaged or unusable.

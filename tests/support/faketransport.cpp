@@ -89,7 +89,7 @@ void FakeTransport::connectTo(const QString &host, quint16 port) {
     if (!m_refusal.isEmpty()) {
         const QString text = m_refusal;
         m_refusal.clear();
-        throw NetworkError(text);
+        throw NetworkError(text, m_refusalReason);
     }
     m_open = true;
     if (m_next < m_script.size() && m_script.at(m_next).kind == Step::Kind::Connection)

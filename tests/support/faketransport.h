@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/errors.h"
 #include "core/protocol/transport.h"
 
 #include <QByteArray>
@@ -45,8 +46,13 @@ public:
     // Delivers queued bytes at most this many at a time (0: everything at once), to exercise
     // line assembly across reads.
     void setChunkSize(qsizetype bytes) { m_chunkSize = bytes; }
-    // The next connection attempt fails with this text (empty: it succeeds).
-    void refuseConnection(const QString &errorText) { m_refusal = errorText; }
+    // The next connection attempt fails with this text and reason (empty: it succeeds).
+    void
+    refuseConnection(const QString &errorText,
+                     corvane::NetworkError::Reason reason = corvane::NetworkError::Reason::Other) {
+        m_refusal = errorText;
+        m_refusalReason = reason;
+    }
     // Writes after this many more lines fail as on a dropped connection (-1: never).
     void failWritesAfter(int lines) { m_writesLeft = lines; }
 
@@ -84,6 +90,7 @@ private:
     QByteArray m_endless;
     QByteArray m_written;
     QString m_refusal;
+    corvane::NetworkError::Reason m_refusalReason = corvane::NetworkError::Reason::Other;
     QString m_host;
     quint16 m_port = 0;
     qsizetype m_chunkSize = 0;

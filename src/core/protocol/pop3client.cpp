@@ -75,8 +75,15 @@ void Pop3Client::OpenSession() {
     m_transport.open(m_host, m_port);
     try {
         require(readReply());
-        require(command("USER " + m_username.toUtf8()));
-        require(command("PASS " + m_password.toUtf8(), 5));
+        try {
+            require(command("USER " + m_username.toUtf8()));
+            require(command("PASS " + m_password.toUtf8(), 5));
+        } catch (const ProtocolError &e) {
+            // A refused login is told apart from a server that answers nonsense.
+            if (!e.serverWords().isEmpty())
+                throw LoginError::refusal(e.serverWords());
+            throw;
+        }
     } catch (const Error &) {
         CloseSession();
         throw;

@@ -20,22 +20,23 @@ namespace {
 struct SocketFailure {
     int number;
     QString text;
+    NetworkError::Reason reason = NetworkError::Reason::Other;
 };
 
 SocketFailure describe(QAbstractSocket::SocketError error, const QString &qtText) {
     switch (error) {
     case QAbstractSocket::ConnectionRefusedError:
-        return {10061, u"Connection refused."_s};
+        return {10061, u"Connection refused."_s, NetworkError::Reason::Refused};
     case QAbstractSocket::HostNotFoundError:
-        return {11001, u"Host not found."_s};
+        return {11001, u"Host not found."_s, NetworkError::Reason::HostNotFound};
     case QAbstractSocket::SocketAccessError:
         return {10013, u"Permission denied."_s};
     case QAbstractSocket::SocketResourceError:
         return {10055, u"No buffer space available."_s};
     case QAbstractSocket::SocketTimeoutError:
-        return {10060, u"Connection timed out."_s};
+        return {10060, u"Connection timed out."_s, NetworkError::Reason::TimedOut};
     case QAbstractSocket::NetworkError:
-        return {10051, u"Network is unreachable."_s};
+        return {10051, u"Network is unreachable."_s, NetworkError::Reason::Unreachable};
     case QAbstractSocket::AddressInUseError:
         return {10048, u"Address already in use."_s};
     case QAbstractSocket::SocketAddressNotAvailableError:
@@ -104,21 +105,21 @@ void TcpTransport::retire() {
     });
 }
 
-void TcpTransport::fail(const QString &text) {
+void TcpTransport::fail(const QString &text, NetworkError::Reason reason) {
     if (m_socket) {
         m_socket->abort();
         retire();
     }
-    throw NetworkError(text);
+    throw NetworkError(text, reason);
 }
 
 void TcpTransport::failFromSocket() {
     if (m_aborted)
-        fail(closedGracefullyText());
+        fail(closedGracefullyText(), NetworkError::Reason::Closed);
     const QAbstractSocket::SocketError error = m_socket->error();
     if (error == QAbstractSocket::RemoteHostClosedError ||
         error == QAbstractSocket::UnknownSocketError)
-        fail(closedGracefullyText());
+        fail(closedGracefullyText(), NetworkError::Reason::Closed);
     if (error == QAbstractSocket::SslHandshakeFailedError || !m_sslErrors.isEmpty()) {
         QStringList reasons;
         for (const QSslError &e : std::as_const(m_sslErrors))
@@ -126,10 +127,11 @@ void TcpTransport::failFromSocket() {
         if (reasons.isEmpty())
             reasons << m_socket->errorString();
         fail(u"The secure connection to %1 could not be established: %2"_s.arg(
-            m_host, reasons.join(u"; "_s)));
+                 m_host, reasons.join(u"; "_s)),
+             NetworkError::Reason::Tls);
     }
     const SocketFailure failure = describe(error, m_socket->errorString());
-    fail(socketErrorText(failure.number, failure.text));
+    fail(socketErrorText(failure.number, failure.text), failure.reason);
 }
 
 QDeadlineTimer TcpTransport::readDeadline() const {
@@ -207,7 +209,8 @@ void TcpTransport::connectTo(const QString &host, quint16 port) {
             m_socket->error() != QAbstractSocket::UnknownSocketError)
             failFromSocket();
         if (!waitForActivity(deadline) && m_socket && !m_aborted && !established(tls))
-            fail(socketErrorText(10060, u"Connection timed out."_s));
+            fail(socketErrorText(10060, u"Connection timed out."_s),
+                 NetworkError::Reason::TimedOut);
     }
 }
 
@@ -242,7 +245,8 @@ void TcpTransport::receiveMore(QByteArray &buffer) {
         if (got < 0 || m_socket->state() != QAbstractSocket::ConnectedState)
             failFromSocket();
         if (idle.hasExpired())
-            fail(socketErrorText(10060, u"Connection timed out."_s));
+            fail(socketErrorText(10060, u"Connection timed out."_s),
+                 NetworkError::Reason::TimedOut);
         if (reply.hasExpired())
             return; // the reply as a whole took too long: the caller fails it
         waitForActivity(wakeAt);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/errors.h"
 #include "core/protocol/transport.h"
 
 #include <QList>
@@ -53,7 +54,8 @@ private:
     // True once the connection is ready for the protocol (for TLS: once encrypted).
     bool established(bool tls) const;
     // The error for a socket that stopped working; closes the connection.
-    [[noreturn]] void fail(const QString &text);
+    [[noreturn]] void fail(const QString &text,
+                           NetworkError::Reason reason = NetworkError::Reason::Other);
     [[noreturn]] void failFromSocket();
     // Lets the socket finish sending and closing on its own, then deletes it.
     void retire();

@@ -141,7 +141,8 @@ void Transport::failDeadline(int limitMs) {
     close();
     m_buffer.clear();
     throw NetworkError(u"The server did not complete its reply within %1 seconds."_s.arg(
-        QString::number(limitMs / 1000.0)));
+                           QString::number(limitMs / 1000.0)),
+                       NetworkError::Reason::TimedOut);
 }
 
 void Transport::record(const char *direction, const QByteArray &bytes) {

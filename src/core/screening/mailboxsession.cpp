@@ -17,6 +17,38 @@ using namespace Qt::StringLiterals;
 namespace corvane {
 namespace {
 
+// What went wrong when connecting or logging in, in a sentence that says what to do about it.
+QString connectProblem(const Error &e, const QString &host, const QString &port) {
+    if (const auto *login = dynamic_cast<const LoginError *>(&e))
+        return u"The server refused the user name or password. The server answered: %1"_s.arg(
+            login->serverWords());
+    if (const auto *net = dynamic_cast<const NetworkError *>(&e)) {
+        switch (net->reason()) {
+        case NetworkError::Reason::Refused:
+            return u"Nothing answered on port %1 of %2: the port may be wrong, or the mail "
+                   u"service is down."_s.arg(port.trimmed(), host);
+        case NetworkError::Reason::HostNotFound:
+            return u"The server name %1 was not found: check its spelling and your internet "
+                   u"connection."_s.arg(host);
+        case NetworkError::Reason::TimedOut:
+            return u"%1 did not answer in time: it may be down, or a firewall may block port "
+                   u"%2."_s.arg(host, port.trimmed());
+        case NetworkError::Reason::Unreachable:
+            return u"The network is unreachable: check your internet connection."_s;
+        case NetworkError::Reason::Tls:
+            return e.message(); // names the check that failed
+        case NetworkError::Reason::Closed:
+            return u"The server closed the connection before the login was done."_s;
+        case NetworkError::Reason::Other:
+            break;
+        }
+    }
+    if (const auto *protocol = dynamic_cast<const ProtocolError *>(&e);
+        protocol && !protocol->serverWords().isEmpty())
+        return u"The server answered: %1"_s.arg(protocol->serverWords());
+    return QString(e.message()).replace(u"\r\n"_s, u" "_s);
+}
+
 using Control = ScreeningView::Control;
 
 const QString kIdle = u"Idle..."_s;
@@ -194,11 +226,16 @@ void MailboxSession::CheckAccount(int tag) {
         m_view.showServerName(kIdle);
         m_view.setControlsEnabled(allCommands(), true);
         ShowBusy(false);
+        // The rows of the account checked before belong to a connection that is gone.
+        clearRows();
+        m_view.showFileStatus(QString(), QString());
         // Our sentence, in the class of the cause: a server that could not be reached is worth
-        // trying again, a refused login is not.
+        // trying again, a refused login is not. The second line says which of the causes the
+        // first one lists it was.
         throwError(errorKind(e),
                    u"Could not connect with \"%1\", check you are on the internet and your "
-                   u"settings, username and password are correct"_s.arg(host));
+                   u"settings, username and password are correct\n%2"_s.arg(
+                       host, connectProblem(e, host, CurrentAccount.Port)));
     }
 
     try {

@@ -23,6 +23,10 @@ QString MainStatusBar::panelText(int panel) const {
     return m_panels[panel]->text();
 }
 
+void MainStatusBar::setPanelToolTip(int panel, const QString &text) {
+    m_panels[panel]->setToolTip(text);
+}
+
 void MainStatusBar::showSelection(const QString &text) {
     m_panels[0]->setText(text);
 }

@@ -20,6 +20,7 @@ public:
     // Repainted at once: the thread may block in network work right after this.
     void showActivity(const QString &text);
     void showFileStatus(const QString &count, const QString &size);
+    void setPanelToolTip(int panel, const QString &text);
 
 private:
     QLabel *m_panels[4];

@@ -38,6 +38,9 @@
 #include <QToolButton>
 #include <QTreeView>
 
+#include <QDateTime>
+#include <QLocale>
+
 #include <chrono>
 
 using namespace Qt::StringLiterals;
@@ -57,18 +60,54 @@ const ScreeningView::Controls kAutoModeLocked = Control::CheckButton | Control::
                                                 Control::MainMenus | Control::ContextMenu;
 
 // What the status bar says after an automatic pass about accounts whose messages may not be
-// as the pass left them: an unknown outcome first, then failures (nothing deleted). Accounts
-// that could not be reached are passed over silently.
+// as the pass left them, or that were not screened at all: an unknown outcome first, then
+// failures (nothing deleted), then accounts that could not be reached or logged into.
 QString passProblems(const QList<AccountPassResult> &results) {
-    QStringList unknown, failed;
+    QStringList unknown, failed, unreached;
     for (const AccountPassResult &r : results) {
         const QString error = QString(r.error).replace(u'\n', u' ').simplified();
         if (r.outcome == AccountPassResult::Outcome::Unknown)
             unknown << u"%1: outcome unknown: %2"_s.arg(r.accountName, error);
         else if (r.outcome == AccountPassResult::Outcome::Failed)
             failed << u"%1: nothing deleted: %2"_s.arg(r.accountName, error);
+        else if (r.outcome == AccountPassResult::Outcome::NotConnected)
+            unreached << u"%1: not checked: %2"_s.arg(r.accountName, error);
     }
-    return (unknown + failed).join(u"  "_s);
+    return (unknown + failed + unreached).join(u"  "_s);
+}
+
+// One line per account of a pass, for the pass history.
+QString passSummary(const QList<AccountPassResult> &results) {
+    using Outcome = AccountPassResult::Outcome;
+    QStringList parts;
+    for (const AccountPassResult &r : results) {
+        const QString error = QString(r.error).replace(u'\n', u' ').simplified();
+        QString what;
+        switch (r.outcome) {
+        case Outcome::NotConnected:
+            what = u"not checked: %1"_s.arg(error);
+            break;
+        case Outcome::Empty:
+            what = u"no messages"_s;
+            break;
+        case Outcome::Processed:
+            what = u"%1 of %2 deleted"_s.arg(r.processing.processed).arg(r.messageCount);
+            break;
+        case Outcome::Failed:
+            what = u"nothing deleted: %1"_s.arg(error);
+            break;
+        case Outcome::Unknown:
+            what = u"outcome unknown: %1"_s.arg(error);
+            break;
+        case Outcome::Interrupted:
+            what = u"stopped before deleting"_s;
+            break;
+        }
+        parts << u"  %1: %2"_s.arg(r.accountName, what);
+    }
+    if (parts.isEmpty())
+        parts << u"  no accounts"_s;
+    return parts.join(u'\n');
 }
 
 // While processing appends to the log, the log window cannot be edited; afterwards it shows
@@ -1010,6 +1049,19 @@ void TfrmMain::Timer2Timer() {
     Label1->setText(m_countdown.text());
 }
 
+void TfrmMain::rememberPass(const QDateTime &started, const QString &summary, int deleted,
+                            bool failed) {
+    // The newest pass first; a dozen passes say enough about how automatic mode goes.
+    m_passHistory.prepend(u"Pass at %1:\n%2"_s.arg(
+        QLocale().toString(started.time(), QLocale::ShortFormat), summary));
+    while (m_passHistory.size() > 12)
+        m_passHistory.removeLast();
+    const QString tip = u"Automatic passes, newest first:\n"_s + m_passHistory.join(u'\n');
+    Label1->setToolTip(tip);
+    StatusBar1->setPanelToolTip(1, tip);
+    Q_EMIT autoPassFinished(deleted, failed);
+}
+
 void TfrmMain::Timer1Timer() {
     Timer1->stop();
     Timer2->stop();
@@ -1022,13 +1074,20 @@ void TfrmMain::Timer1Timer() {
         const LogRun run(m_logWindow);
         // The pass deals with each account's failures itself; whatever else goes wrong is
         // shown in the status bar, since no box may wait for an answer in automatic mode.
-        QString failure;
+        QString failure, summary;
+        int deleted = 0;
+        const QDateTime started = QDateTime::currentDateTime();
         try {
             if (!m_log)
                 throw Error(u"The deletion log is not available, so nothing can be processed."_s);
             AutomaticPass pass(*m_session, m_store, m_settings, *m_log, archiveFolder(), m_hooks);
             pass.setStopRequested([this] { return m_gate.stopRequested(); });
-            failure = passProblems(pass.Timer1Timer());
+            const QList<AccountPassResult> results = pass.Timer1Timer();
+            failure = passProblems(results);
+            summary = passSummary(results);
+            for (const AccountPassResult &r : results)
+                deleted +=
+                    r.outcome == AccountPassResult::Outcome::Processed ? r.processing.processed : 0;
         } catch (const Error &e) {
             failure = e.message();
         } catch (const std::exception &e) {
@@ -1037,6 +1096,8 @@ void TfrmMain::Timer1Timer() {
         showBusy(false);
         if (!failure.isEmpty())
             showStatus(failure);
+        rememberPass(started, summary.isEmpty() ? u"  "_s + failure : summary, deleted,
+                     !failure.isEmpty());
         m_passRunning = false;
     }
     if (!m_gate.pending(CommandGate::Request::Close))

@@ -18,6 +18,7 @@
 #include <memory>
 
 class QAction;
+class QDateTime;
 class QLabel;
 class QMenu;
 class QTimer;
@@ -189,9 +190,16 @@ public:
     QTimer *Timer1;
     QTimer *Timer2;
 
+    // What the last automatic passes did, newest first: a heading line with the time, then a
+    // line per account. Shown as the tool tip of the countdown and of the activity panel.
+    const QStringList &autoPassHistory() const { return m_passHistory; }
+
 Q_SIGNALS:
     // The account menus were rebuilt; count is the number of accounts.
     void accountsRefreshed(int count);
+    // An automatic pass ended: how many messages it deleted, and whether any account failed
+    // or could not be checked.
+    void autoPassFinished(int deleted, bool failed);
 
 public Q_SLOTS:
     void RefreshAccounts();
@@ -236,6 +244,7 @@ private:
     void createToolBar();
     void createList();
     void createStatusBar();
+    void rememberPass(const QDateTime &started, const QString &summary, int deleted, bool failed);
 
     // Runs a command: an error ends it and shows the default error box. A close asked for
     // while a command waits on the server is carried out once the command has unwound.
@@ -279,6 +288,7 @@ private:
     // Lets one command at a time talk to the server; what is asked for meanwhile waits there.
     CommandGate m_gate;
     bool m_passRunning = false;
+    QStringList m_passHistory;
     bool m_shutDown = false;
     bool m_busy = false;
     bool m_placed = false;

@@ -26,6 +26,7 @@ using corvane::test::ScreeningRecorder;
 using Control = ScreeningView::Control;
 
 Q_DECLARE_METATYPE(corvane::HeaderRow)
+Q_DECLARE_METATYPE(corvane::NetworkError::Reason)
 
 namespace {
 
@@ -188,28 +189,70 @@ void TestMailboxSession::emptyMailbox() {
 
 void TestMailboxSession::connectionFails_data() {
     QTest::addColumn<QString>("refusal");
+    QTest::addColumn<corvane::NetworkError::Reason>("reason");
     QTest::addColumn<QByteArray>("server");
     QTest::addColumn<QByteArray>("written");
+    QTest::addColumn<QString>("cause"); // the line after the general sentence
 
-    QTest::newRow("unreachable") << u"Socket Error # 11001\r\nHost not found."_s << QByteArray()
-                                 << QByteArray();
-    QTest::newRow("wrong password") << QString() << QByteArray("+OK\r\n+OK\r\n-ERR bad login\r\n")
-                                    << QByteArray("USER alice\r\nPASS pw1\r\nQUIT\r\n");
+    using Reason = corvane::NetworkError::Reason;
+    QTest::newRow("unknown host")
+        << u"Socket Error # 11001\r\nHost not found."_s << Reason::HostNotFound << QByteArray()
+        << QByteArray()
+        << u"The server name pop.home.example was not found: check its spelling and your "
+           u"internet connection."_s;
+    QTest::newRow("refused")
+        << u"Socket Error # 10061\r\nConnection refused."_s << Reason::Refused << QByteArray()
+        << QByteArray()
+        << u"Nothing answered on port 110 of pop.home.example: the port may be wrong, or the "
+           u"mail service is down."_s;
+    QTest::newRow("time-out")
+        << u"Socket Error # 10060\r\nConnection timed out."_s << Reason::TimedOut << QByteArray()
+        << QByteArray()
+        << u"pop.home.example did not answer in time: it may be down, or a firewall may block "
+           u"port 110."_s;
+    QTest::newRow("certificate")
+        << u"The secure connection to pop.home.example could not be established: The "
+           u"certificate is self-signed, and untrusted"_s
+        << Reason::Tls << QByteArray() << QByteArray()
+        << u"The secure connection to pop.home.example could not be established: The "
+           u"certificate is self-signed, and untrusted"_s;
+    QTest::newRow("wrong password")
+        << QString() << Reason::Other << QByteArray("+OK\r\n+OK\r\n-ERR bad login\r\n")
+        << QByteArray("USER alice\r\nPASS pw1\r\nQUIT\r\n")
+        << u"The server refused the user name or password. The server answered: bad login"_s;
+    QTest::newRow("unknown user")
+        << QString() << Reason::Other << QByteArray("+OK\r\n-ERR no such user\r\n")
+        << QByteArray("USER alice\r\nQUIT\r\n")
+        << u"The server refused the user name or password. The server answered: no such "
+           u"user"_s;
+    QTest::newRow("refused greeting")
+        << QString() << Reason::Other << QByteArray("-ERR too many connections\r\n")
+        << QByteArray("QUIT\r\n") << u"The server answered: too many connections"_s;
 }
 
 void TestMailboxSession::connectionFails() {
     QFETCH(QString, refusal);
+    QFETCH(corvane::NetworkError::Reason, reason);
     QFETCH(QByteArray, server);
     QFETCH(QByteArray, written);
+    QFETCH(QString, cause);
 
     Fixture f;
+    // The rows of an account checked before go when the next check cannot connect.
+    f.t.serverSays(kLogin + "+OK 1 10\r\n+OK\r\n1 10\r\n.\r\n" + header("One", "a@b.example") +
+                   "+OK 1 10\r\n");
+    f.session->CheckAccount(0);
+    QCOMPARE(f.session->rows().size(), 1);
+    f.t.takeWritten();
     if (!refusal.isEmpty())
-        f.t.refuseConnection(refusal);
+        f.t.refuseConnection(refusal, reason);
     f.t.serverSays(server);
     QCOMPARE(errorOf([&] { f.session->CheckAccount(0); }),
              u"Could not connect with \"pop.home.example\", check you are on the internet and "
-             u"your settings, username and password are correct"_s);
-    QCOMPARE(f.t.takeWritten(), written);
+             u"your settings, username and password are correct\n"_s +
+                 cause);
+    QCOMPARE(f.t.takeWritten(), QByteArray("QUIT\r\n") + written);
+    QVERIFY(f.session->rows().isEmpty());
     QCOMPARE(f.view.panel1, u"Not connected"_s);
     QCOMPARE(f.view.serverName, u"Idle..."_s);
     QCOMPARE(f.view.enabled, kAllButContextMenu);
@@ -276,11 +319,11 @@ void TestMailboxSession::checkAnotherAccountQuitsFirst() {
     f.t.takeWritten();
 
     // The second account cannot be reached: the first connection has been closed with QUIT
-    // (no RSET), and its rows stay listed.
+    // (no RSET), and its rows, which belonged to it, are gone.
     f.t.refuseConnection(u"Socket Error # 10061\r\nConnection refused."_s);
     QVERIFY_THROWS_EXCEPTION(corvane::NetworkError, f.session->CheckAccount(1));
     QCOMPARE(f.t.takeWritten(), QByteArray("QUIT\r\n"));
-    QCOMPARE(f.session->rows().size(), 1);
+    QVERIFY(f.session->rows().isEmpty());
     QCOMPARE(f.session->CurrentAccount.Host, u"pop.work.example"_s);
 }
 

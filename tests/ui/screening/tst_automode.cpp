@@ -7,6 +7,7 @@
 #include "testsupport.h"
 
 #include <QLabel>
+#include <QSignalSpy>
 #include <QTimer>
 #include <QToolButton>
 
@@ -261,6 +262,48 @@ private Q_SLOTS:
         QCOMPARE(m_run->shell.log().LogLines.filter(u"Not confirmed by the server"_s).size(),
                  refused ? 0 : 1);
         verifyLocked(true);
+    }
+
+    // Accounts that a pass could not screen leave a trace: the status bar names each, and the
+    // pass history (the countdown's tool tip) says what happened to every account.
+    void failedAccountsAreShown() {
+        start();
+        useManualClock();
+        m_run->pop.addMailbox(u"pop.one"_s, u"me"_s, u"pw"_s, {kSpam1, kPlain});
+        m_run->pop.addMailbox(u"pop.two"_s, u"me"_s, u"right"_s, {kSpam1});
+        m_run->pop.addMailbox(u"pop.three"_s, u"me"_s, u"pw"_s, {kPlain, kSpam2});
+        m_run->addAccount({u"One"_s, u"pop.one"_s, u"110"_s, u"me"_s, u"pw"_s, {}});
+        m_run->addAccount({u"Two"_s, u"pop.two"_s, u"110"_s, u"me"_s, u"wrong"_s, {}});
+        m_run->addAccount({u"Three"_s, u"pop.three"_s, u"110"_s, u"me"_s, u"pw"_s, {}});
+        // The first account's archive copy cannot be written: nothing of it is deleted.
+        m_run->pop.refuse("RETR 1", "no such message");
+        QSignalSpy finished(main(), &TfrmMain::autoPassFinished);
+        toggle();
+        main()->Timer1Timer();
+        QTRY_VERIFY(!main()->operationRunning());
+
+        const QString status = main()->panelText(1);
+        QVERIFY2(status.contains(u"One: nothing deleted: "_s), qPrintable(status));
+        QVERIFY2(status.contains(u"Two: not checked: "_s), qPrintable(status));
+        QVERIFY2(!status.contains(u"Three"_s), qPrintable(status));
+        QCOMPARE(m_run->prompts.shown.size(), 0);
+
+        QCOMPARE(main()->autoPassHistory().size(), 1);
+        const QStringList lines = main()->autoPassHistory().constFirst().split(u'\n');
+        QCOMPARE(lines.size(), 4);
+        QVERIFY2(lines[0].startsWith(u"Pass at "_s), qPrintable(lines[0]));
+        QVERIFY2(lines[1].startsWith(u"  One: nothing deleted: "_s), qPrintable(lines[1]));
+        QVERIFY2(lines[2].startsWith(u"  Two: not checked: "_s), qPrintable(lines[2]));
+        QCOMPARE(lines[3], u"  Three: 1 of 2 deleted"_s);
+        QVERIFY(main()->Label1->toolTip().contains(main()->autoPassHistory().constFirst()));
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished[0][0].toInt(), 1);
+        QCOMPARE(finished[0][1].toBool(), true);
+
+        // The next pass comes first in the history.
+        main()->Timer1Timer();
+        QTRY_VERIFY(!main()->operationRunning());
+        QCOMPARE(main()->autoPassHistory().size(), 2);
     }
 
     // The end of a pass arms the next one a full interval ahead, from the clock at that moment.

@@ -119,7 +119,8 @@ private Q_SLOTS:
 
         const QString refused = u"Could not connect with \"pop.test\", check you are on the "
                                 u"internet and your settings, username and password are "
-                                u"correct"_s;
+                                u"correct\nThe server refused the user name or password. The "
+                                u"server answered: [AUTH] Authentication failed."_s;
         QTest::newRow("with rows")
             << 4 << u"secret"_s << u"Connected"_s << kHost << QStringList() << true << true;
         QTest::newRow("empty mailbox") << 0 << u"secret"_s << u"No messages found"_s << kHost
