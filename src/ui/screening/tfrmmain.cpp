@@ -59,55 +59,48 @@ const ScreeningView::Controls kAutoModeLocked = Control::CheckButton | Control::
                                                 Control::DisconnectButton | Control::OptionsButton |
                                                 Control::MainMenus | Control::ContextMenu;
 
+// What an automatic pass did with one account, in a few words.
+QString passOutcomeText(const AccountPassResult &r) {
+    using Outcome = AccountPassResult::Outcome;
+    const QString error = QString(r.error).replace(u'\n', u' ').simplified();
+    switch (r.outcome) {
+    case Outcome::NotConnected:
+        return u"not checked: %1"_s.arg(error);
+    case Outcome::Empty:
+        return u"no messages"_s;
+    case Outcome::Processed:
+        return u"%1 of %2 deleted"_s.arg(r.processing.processed).arg(r.messageCount);
+    case Outcome::Failed:
+        return u"nothing deleted: %1"_s.arg(error);
+    case Outcome::Unknown:
+        return u"outcome unknown: %1"_s.arg(error);
+    case Outcome::Interrupted:
+        break;
+    }
+    return u"stopped before deleting"_s;
+}
+
 // What the status bar says after an automatic pass about accounts whose messages may not be
 // as the pass left them, or that were not screened at all: an unknown outcome first, then
 // failures (nothing deleted), then accounts that could not be reached or logged into.
 QString passProblems(const QList<AccountPassResult> &results) {
-    QStringList unknown, failed, unreached;
-    for (const AccountPassResult &r : results) {
-        const QString error = QString(r.error).replace(u'\n', u' ').simplified();
-        if (r.outcome == AccountPassResult::Outcome::Unknown)
-            unknown << u"%1: outcome unknown: %2"_s.arg(r.accountName, error);
-        else if (r.outcome == AccountPassResult::Outcome::Failed)
-            failed << u"%1: nothing deleted: %2"_s.arg(r.accountName, error);
-        else if (r.outcome == AccountPassResult::Outcome::NotConnected)
-            unreached << u"%1: not checked: %2"_s.arg(r.accountName, error);
-    }
-    return (unknown + failed + unreached).join(u"  "_s);
+    using Outcome = AccountPassResult::Outcome;
+    QStringList problems;
+    for (const Outcome shown : {Outcome::Unknown, Outcome::Failed, Outcome::NotConnected})
+        for (const AccountPassResult &r : results)
+            if (r.outcome == shown)
+                problems << u"%1: %2"_s.arg(r.accountName, passOutcomeText(r));
+    return problems.join(u"  "_s);
 }
 
 // One line per account of a pass, for the pass history.
 QString passSummary(const QList<AccountPassResult> &results) {
-    using Outcome = AccountPassResult::Outcome;
-    QStringList parts;
-    for (const AccountPassResult &r : results) {
-        const QString error = QString(r.error).replace(u'\n', u' ').simplified();
-        QString what;
-        switch (r.outcome) {
-        case Outcome::NotConnected:
-            what = u"not checked: %1"_s.arg(error);
-            break;
-        case Outcome::Empty:
-            what = u"no messages"_s;
-            break;
-        case Outcome::Processed:
-            what = u"%1 of %2 deleted"_s.arg(r.processing.processed).arg(r.messageCount);
-            break;
-        case Outcome::Failed:
-            what = u"nothing deleted: %1"_s.arg(error);
-            break;
-        case Outcome::Unknown:
-            what = u"outcome unknown: %1"_s.arg(error);
-            break;
-        case Outcome::Interrupted:
-            what = u"stopped before deleting"_s;
-            break;
-        }
-        parts << u"  %1: %2"_s.arg(r.accountName, what);
-    }
-    if (parts.isEmpty())
-        parts << u"  no accounts"_s;
-    return parts.join(u'\n');
+    QStringList lines;
+    for (const AccountPassResult &r : results)
+        lines << u"  %1: %2"_s.arg(r.accountName, passOutcomeText(r));
+    if (lines.isEmpty())
+        lines << u"  no accounts"_s;
+    return lines.join(u'\n');
 }
 
 // While processing appends to the log, the log window cannot be edited; afterwards it shows

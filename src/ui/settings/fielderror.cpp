@@ -36,4 +36,14 @@ bool showFieldError(QLabel *line, const QString &text) {
     return !text.isEmpty();
 }
 
+bool showFieldErrors(std::initializer_list<FieldVerdict> verdicts) {
+    QLineEdit *first = nullptr;
+    for (const FieldVerdict &v : verdicts)
+        if (showFieldError(v.line, v.problem) && !first)
+            first = v.field;
+    if (first)
+        first->setFocus();
+    return first != nullptr;
+}
+
 } // namespace corvane

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <initializer_list>
+
 class QFormLayout;
 class QLabel;
 class QLineEdit;
@@ -15,5 +17,15 @@ QLabel *addFieldWithError(QFormLayout *form, const QString &label, QLineEdit *fi
 // Shows text under its field (hides the line when text is empty); returns whether it showed.
 // Typing in the field hides its line again.
 bool showFieldError(QLabel *line, const QString &text);
+
+// A field, its error line and what is wrong with its input (empty: nothing).
+struct FieldVerdict {
+    QLineEdit *field;
+    QLabel *line;
+    QString problem;
+};
+// Shows every verdict beneath its field and puts the focus on the first refused field; true
+// when any field was refused.
+bool showFieldErrors(std::initializer_list<FieldVerdict> verdicts);
 
 } // namespace corvane

@@ -98,18 +98,10 @@ void TForm3::resetFields() {
 
 bool TForm3::showProblems(const Account &account) {
     const AccountProblems problems = findAccountProblems(account);
-    const std::pair<QLabel *, QString> lines[] = {{NameError, problems.name},
-                                                  {ServerError, problems.server},
-                                                  {PortError, problems.port},
-                                                  {UsernameError, problems.username}};
-    QLineEdit *fields[] = {Edit1, POPServer, POPPort, Username};
-    QLineEdit *first = nullptr;
-    for (int i = 0; i < 4; ++i)
-        if (showFieldError(lines[i].first, lines[i].second) && !first)
-            first = fields[i];
-    if (first)
-        first->setFocus();
-    return first != nullptr;
+    return showFieldErrors({{Edit1, NameError, problems.name},
+                            {POPServer, ServerError, problems.server},
+                            {POPPort, PortError, problems.port},
+                            {Username, UsernameError, problems.username}});
 }
 
 void TForm3::Button1Click() {

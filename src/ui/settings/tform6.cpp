@@ -112,18 +112,10 @@ bool TForm6::showProblems(const Account &changed, bool show) {
     }
     if (!show)
         return problems.any();
-    const std::pair<QLabel *, QString> lines[] = {{NameError, problems.name},
-                                                  {ServerError, problems.server},
-                                                  {PortError, problems.port},
-                                                  {UsernameError, problems.username}};
-    QLineEdit *fields[] = {DBEdit1, DBEdit2, DBEdit3, DBEdit4};
-    QLineEdit *first = nullptr;
-    for (int i = 0; i < 4; ++i)
-        if (showFieldError(lines[i].first, lines[i].second) && !first)
-            first = fields[i];
-    if (first)
-        first->setFocus();
-    return first != nullptr;
+    return showFieldErrors({{DBEdit1, NameError, problems.name},
+                            {DBEdit2, ServerError, problems.server},
+                            {DBEdit3, PortError, problems.port},
+                            {DBEdit4, UsernameError, problems.username}});
 }
 
 bool TForm6::commitPending(bool showRefusal) {
