@@ -306,6 +306,51 @@ private Q_SLOTS:
         QCOMPARE(main()->autoPassHistory().size(), 2);
     }
 
+    // A command that talks to the server, started while a pass waits after a deletion, does
+    // not start: the pass's conversation goes on undisturbed and deletes what it should.
+    void serverCommandsWaitForAPass_data() {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("check") << u"check"_s;
+        QTest::newRow("process") << u"process"_s;
+        QTest::newRow("view message") << u"view"_s;
+        QTest::newRow("view headers") << u"headers"_s;
+    }
+    void serverCommandsWaitForAPass() {
+        QFETCH(QString, command);
+        start();
+        useManualClock();
+        m_run->pop.addMailbox(u"pop.one"_s, u"me"_s, u"pw"_s, {kSpam1, kPlain, kSpam2});
+        m_run->addAccount({u"One"_s, u"pop.one"_s, u"110"_s, u"me"_s, u"pw"_s, {}});
+        bool tried = false;
+        ProcessingHooks hooks;
+        hooks.wait = [&](int) {
+            if (tried)
+                return;
+            tried = true;
+            if (command == u"check"_s)
+                main()->CheckAccount(0);
+            else if (command == u"process"_s)
+                main()->ProcessMessages1Click();
+            else if (command == u"view"_s)
+                main()->ViewEmail1Click();
+            else
+                main()->Viewheaders1Click();
+        };
+        main()->setProcessingHooks(hooks);
+        toggle();
+        m_run->pop.clearCommands();
+        main()->Timer1Timer();
+        QTRY_VERIFY(!main()->operationRunning());
+        QVERIFY(tried);
+        const QList<QByteArray> sent = m_run->pop.commandsTo(u"pop.one"_s);
+        QCOMPARE(sent.count("QUIT"), 1);
+        QVERIFY(!sent.contains("RSET"));
+        QCOMPARE(sent.mid(sent.indexOf("RETR 3")),
+                 (QList<QByteArray>{"RETR 3", "DELE 3", "RETR 1", "DELE 1", "QUIT"}));
+        QCOMPARE(m_run->pop.messages(u"pop.one"_s).size(), 1);
+        QCOMPARE(m_run->prompts.shown.size(), 0);
+    }
+
     // The end of a pass arms the next one a full interval ahead, from the clock at that moment.
     void passRearmsTimers() {
         start(2);
