@@ -11,18 +11,17 @@ AccountProblems findAccountProblems(const Account &account) {
 
     const QString host = account.Pop3Server.trimmed();
     if (host.isEmpty())
-        problems.server = u"Enter the host name of the POP3 server."_s;
+        problems.server = u"Enter the POP3 server's host name."_s;
     else if (host.contains(u' ') || host.contains(u'\t'))
         problems.server = u"A host name has no blanks in it."_s;
 
     bool isNumber = false;
     const int port = account.PortNumber.trimmed().toInt(&isNumber);
     if (!isNumber || port < 1 || port > 65535)
-        problems.port = u"The port is a number from 1 to 65535 (110 for POP3, 995 for POP3 "
-                        u"over TLS)."_s;
+        problems.port = u"Enter a port from 1 to 65535 (110, or 995 for TLS)."_s;
 
     if (account.Username.trimmed().isEmpty())
-        problems.username = u"Enter the user name the server knows you by."_s;
+        problems.username = u"Enter your user name on the server."_s;
     return problems;
 }
 

@@ -41,8 +41,11 @@ bool showFieldErrors(std::initializer_list<FieldVerdict> verdicts) {
     for (const FieldVerdict &v : verdicts)
         if (showFieldError(v.line, v.problem) && !first)
             first = v.field;
-    if (first)
+    if (first) {
         first->setFocus();
+        // The lines wrap: the window grows to show them whole.
+        first->window()->adjustSize();
+    }
     return first != nullptr;
 }
 

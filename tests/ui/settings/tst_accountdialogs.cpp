@@ -169,8 +169,7 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("typed");
         QTest::addColumn<QStringList>("errors");
         const QString ok;
-        const QString port = u"The port is a number from 1 to 65535 (110 for POP3, 995 for "
-                             u"POP3 over TLS)."_s;
+        const QString port = u"Enter a port from 1 to 65535 (110, or 995 for TLS)."_s;
         for (const bool edit : {false, true}) {
             const char *dialog = edit ? "edit: " : "add: ";
             const auto row = [&](const char *name) -> QTestData & {
@@ -180,8 +179,8 @@ private Q_SLOTS:
                               << QStringList{u"Give the account a name."_s, ok, ok, ok};
             row("empty server and user")
                 << QStringList{u"Name"_s, QString(), u"110"_s, QString()}
-                << QStringList{ok, u"Enter the host name of the POP3 server."_s, ok,
-                               u"Enter the user name the server knows you by."_s};
+                << QStringList{ok, u"Enter the POP3 server's host name."_s, ok,
+                               u"Enter your user name on the server."_s};
             row("host with a blank")
                 << QStringList{u"Name"_s, u"pop x.example"_s, u"110"_s, u"u"_s}
                 << QStringList{ok, u"A host name has no blanks in it."_s, ok, ok};
