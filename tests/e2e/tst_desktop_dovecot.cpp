@@ -32,13 +32,13 @@ using namespace corvane::test;
 
 namespace {
 
-// Answers every box with OK and keeps its text.
+// Answers every box with OK (a question with Yes) and keeps its text.
 class RecordingPrompts final : public Prompts {
 public:
     QMessageBox::StandardButton show(QWidget *, Icon, const QString &, const QString &text,
-                                     QMessageBox::StandardButtons) override {
+                                     QMessageBox::StandardButtons buttons) override {
         texts << text;
-        return QMessageBox::Ok;
+        return buttons.testFlag(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
     }
     QStringList texts;
 };
@@ -133,8 +133,10 @@ private Q_SLOTS:
             QCOMPARE(entry->Edit1->text(), u"Sam <sam@example.com>"_s);
             entry->Button1->click();
 
+            // Closing with a marked row asks first; the answer is Yes.
             QVERIFY(main->close());
-            QCOMPARE(prompts.texts, QStringList());
+            QCOMPARE(prompts.texts.size(), 1);
+            QVERIFY(prompts.texts.first().contains(u"1 marked for deletion"_s));
         }
         // Disconnecting undid the deletion mark: every message is still there.
         QCOMPARE(m_maildir->count(), 3);

@@ -2,6 +2,7 @@
 
 #include "core/screening/rowmark.h"
 
+#include <QDateTime>
 #include <QString>
 
 namespace corvane {
@@ -20,5 +21,20 @@ struct HeaderRow {
 
     friend bool operator==(const HeaderRow &, const HeaderRow &) = default;
 };
+
+// What a listed message says of itself beyond its row: message numbers change between
+// connections, so a message is found again by these together with its row's texts and size.
+struct MessageIdentity {
+    QString MessageId; // the Message-ID header
+    QDateTime Sent;    // the full message date; invalid when the header had none
+
+    friend bool operator==(const MessageIdentity &, const MessageIdentity &) = default;
+};
+
+// Whether two rows, perhaps of different connections, stand for the same message.
+inline bool sameMessage(const HeaderRow &a, const MessageIdentity &aId, const HeaderRow &b,
+                        const MessageIdentity &bId) {
+    return aId == bId && a.Size == b.Size && a.From == b.From && a.Subject == b.Subject;
+}
 
 } // namespace corvane

@@ -76,15 +76,25 @@ void MailboxSession::setMark(qsizetype position, RowMark mark) {
     m_view.rowsChanged();
 }
 
+void MailboxSession::unmarkRow(qsizetype position) {
+    HeaderRow &row = m_rows[position];
+    const std::optional<QString> &excerpt = m_classified.at(position);
+    row.Mark = excerpt ? m_classifier.ClassifyMessage(m_lists, row.Subject, row.From, *excerpt)
+                       : RowMark::Plain;
+    m_view.rowsChanged();
+}
+
 void MailboxSession::removeRow(qsizetype position) {
     m_rows.removeAt(position);
     m_classified.removeAt(position);
+    m_identities.removeAt(position);
     m_view.rowsChanged();
 }
 
 void MailboxSession::clearRows() {
     m_rows.clear();
     m_classified.clear();
+    m_identities.clear();
     m_view.rowsChanged();
 }
 
@@ -313,6 +323,7 @@ void MailboxSession::ScanHeaders(int count) {
         row.Size = QString::number(size);
         m_rows.append(row);
         m_classified.append(classified);
+        m_identities.append({m_msg.MsgId, m_msg.Date});
         m_view.rowsChanged();
     }
     ShowStatus(before);

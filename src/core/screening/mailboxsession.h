@@ -48,7 +48,12 @@ public:
     ScreeningView &view() { return m_view; }
 
     const QList<HeaderRow> &rows() const { return m_rows; }
+    // For each row, what its message says of itself (Message-ID, full date).
+    const QList<MessageIdentity> &identities() const { return m_identities; }
     void setMark(qsizetype position, RowMark mark);
+    // Takes back a row's mark for deletion or bouncing: the row gets the mark the lists give it
+    // now (Plain when its header could not be read).
+    void unmarkRow(qsizetype position);
     // Removes the row of a message the server has deleted.
     void removeRow(qsizetype position);
     void clearRows();
@@ -126,7 +131,8 @@ private:
     // For each row, what its classification read of the header (see classify), or nothing when
     // the header could not be read: such rows are never classified again.
     QList<std::optional<QString>> m_classified;
-    QString m_statusText; // what status panel 1 shows
+    QList<MessageIdentity> m_identities; // one per row
+    QString m_statusText;                // what status panel 1 shows
 };
 
 } // namespace corvane

@@ -30,6 +30,16 @@ void HeaderListCommands::markSelected(MailboxSession &session, RowMark mark) con
         session.setMark(m_view.selectedRow(), mark);
 }
 
+void HeaderListCommands::toggleSelected(MailboxSession &session) const {
+    const HeaderRow *row = selected(session, u"You must select an email to mark it"_s);
+    if (!row)
+        return;
+    if (row->Mark == RowMark::Delete || row->Mark == RowMark::Bounce)
+        session.unmarkRow(m_view.selectedRow());
+    else
+        session.setMark(m_view.selectedRow(), RowMark::Delete);
+}
+
 void HeaderListCommands::replaceAll(MailboxSession &session, RowMark from, RowMark to) {
     replaceMarks(session, from, to);
 }

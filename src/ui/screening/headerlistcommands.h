@@ -29,6 +29,9 @@ public:
 
     // Mark for deletion or for bouncing: the selected row.
     void markSelected(MailboxSession &session, RowMark mark) const;
+    // Space on a row: a row marked for deletion or bouncing gets back the mark the lists give
+    // it; any other row is marked for deletion.
+    void toggleSelected(MailboxSession &session) const;
     // Mark all spam for deletion or bouncing, and their undoing: every row marked from.
     static void replaceAll(MailboxSession &session, RowMark from, RowMark to);
 

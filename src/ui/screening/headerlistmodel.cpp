@@ -2,6 +2,7 @@
 
 #include "ui/shell/icons.h"
 
+#include <QFont>
 #include <QIcon>
 
 using namespace Qt::StringLiterals;
@@ -30,13 +31,32 @@ const QIcon &iconFor(RowMark mark) {
     return bounce;
 }
 
+QString cellText(const HeaderRow &row, int column) {
+    switch (column) {
+    case HeaderListModel::SubjectColumn:
+        return row.Subject;
+    case HeaderListModel::FromColumn:
+        return row.From;
+    case HeaderListModel::ToColumn:
+        return row.To;
+    case HeaderListModel::DateColumn:
+        return row.Date;
+    case HeaderListModel::SizeColumn:
+        return row.Size;
+    default:
+        return {};
+    }
+}
+
 } // namespace
 
 HeaderListModel::HeaderListModel(QObject *parent) : QAbstractTableModel(parent) {}
 
-void HeaderListModel::setRows(const QList<HeaderRow> *rows) {
+void HeaderListModel::setRows(const QList<HeaderRow> *rows,
+                              const QList<MessageIdentity> *identities) {
     beginResetModel();
     m_rows = rows;
+    m_identities = identities;
     m_shown = rows ? rows->size() : 0;
     endResetModel();
 }
@@ -47,14 +67,22 @@ void HeaderListModel::sync() {
         if (now > 0)
             Q_EMIT dataChanged(index(0, 0), index(int(now - 1), ColumnCount - 1));
     } else if (now > m_shown) {
+        // Rows listed before may have changed too while the view waited for the new ones.
+        const qsizetype before = m_shown;
         beginInsertRows({}, int(m_shown), int(now - 1));
         m_shown = now;
         endInsertRows();
+        if (before > 0)
+            Q_EMIT dataChanged(index(0, 0), index(int(before - 1), ColumnCount - 1));
     } else {
         beginResetModel();
         m_shown = now;
         endResetModel();
     }
+}
+
+bool HeaderListModel::onlyAppended() const {
+    return m_rows && m_rows->size() > m_shown;
 }
 
 int HeaderListModel::rowCount(const QModelIndex &parent) const {
@@ -71,20 +99,16 @@ QVariant HeaderListModel::data(const QModelIndex &index, int role) const {
     const HeaderRow &row = m_rows->at(index.row());
     switch (role) {
     case Qt::DisplayRole:
+        return cellText(row, index.column());
     case Qt::ToolTipRole:
-        switch (index.column()) {
-        case SubjectColumn:
-            return row.Subject;
-        case FromColumn:
-            return row.From;
-        case ToColumn:
-            return row.To;
-        case DateColumn:
-            return row.Date;
-        case SizeColumn:
-            return row.Size;
+        // The cell's whole text, which the column may cut, and the mark in words.
+        switch (row.Mark) {
+        case RowMark::Delete:
+            return cellText(row, index.column()) + u"\n(marked for deletion)"_s;
+        case RowMark::Bounce:
+            return cellText(row, index.column()) + u"\n(marked for bouncing)"_s;
         default:
-            return {};
+            return cellText(row, index.column());
         }
     case Qt::DecorationRole:
         if (index.column() == SubjectColumn)
@@ -96,6 +120,31 @@ QVariant HeaderListModel::data(const QModelIndex &index, int role) const {
             return row.Mark == RowMark::Spam ? colours.spam : colours.friendly;
         }
         return {};
+    case Qt::FontRole:
+        if (row.Mark == RowMark::Delete || row.Mark == RowMark::Bounce) {
+            QFont font;
+            font.setStrikeOut(true);
+            font.setItalic(row.Mark == RowMark::Bounce);
+            return font;
+        }
+        return {};
+    case SortRole:
+        switch (index.column()) {
+        case DateColumn:
+            return m_identities && index.row() < m_identities->size()
+                       ? QVariant(m_identities->at(index.row()).Sent)
+                       : QVariant(row.Date);
+        case SizeColumn:
+            return row.Size.toLongLong();
+        case SubjectColumn:
+            return row.Subject.toCaseFolded();
+        case FromColumn:
+            return row.From.toCaseFolded();
+        case ToColumn:
+            return row.To.toCaseFolded();
+        default:
+            return {};
+        }
     case Qt::TextAlignmentRole:
         if (index.column() == SizeColumn)
             return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);

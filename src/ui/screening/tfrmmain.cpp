@@ -182,13 +182,18 @@ TfrmMain::TfrmMain(Prompts &prompts, Transport &transport, RuleLists &lists, Set
         return HeaderListModel::Colours{colourFromSetting(m_settings.colorban),
                                         colourFromSetting(m_settings.colorfriend)};
     });
-    m_model->setRows(&m_session->rows());
+    m_model->setRows(&m_session->rows(), &m_session->identities());
 
     createActions();
     createMenus();
     createToolBar();
     createList();
     createStatusBar();
+
+    m_rowSync = new QTimer(this);
+    m_rowSync->setSingleShot(true);
+    m_rowSync->setInterval(100);
+    connect(m_rowSync, &QTimer::timeout, this, &TfrmMain::showRows);
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(u"Timer1"_s);
@@ -213,6 +218,9 @@ TfrmMain::TfrmMain(Prompts &prompts, Transport &transport, RuleLists &lists, Set
 }
 
 TfrmMain::~TfrmMain() {
+    // The session's rows go before the list does: the list must not read them on its way out.
+    m_rowSync->stop();
+    m_model->setRows(nullptr);
     if (m_busy)
         QGuiApplication::restoreOverrideCursor();
 }
@@ -433,6 +441,41 @@ void TfrmMain::createActions() {
     }
     Disconnect->setIconText(u"Disconnect"_s);
     Disconnect->setToolTip(u"Disconnect from server"_s);
+
+    // The access keys and shortcuts of the common commands. Delete marks the selected row
+    // from anywhere in the window; Space and Enter belong to the list.
+    const struct {
+        QAction *action;
+        QString text;
+        QKeySequence keys;
+    } keys[] = {
+        {ProcessMessages1, u"&Process Messages"_s, QKeySequence(Qt::CTRL | Qt::Key_P)},
+        {RulesandLists1, u"&Rules and Lists"_s, QKeySequence(Qt::CTRL | Qt::Key_L)},
+        {Options1, u"&Options / settings"_s, {}},
+        {Checkforupdates1, u"Check for &updates"_s, {}},
+        {Quit1, u"&Close program"_s, QKeySequence(Qt::CTRL | Qt::Key_Q)},
+        {Add1, u"&Add Account"_s, {}},
+        {Addemailtoblacklist1, u"Add email to &black list"_s, {}},
+        {Addemailtofriendlylist1, u"Add email to &friendly list"_s, {}},
+        {Addsubjecttoblacklist1, u"Add &subject to black list"_s, {}},
+        {Addsubjecttoxyblacklist1, u"Add subject to &x y black list"_s, {}},
+        {ViewEmail1, u"View complete &email"_s, QKeySequence(Qt::CTRL | Qt::Key_E)},
+        {Viewheaders1, u"View all &headers"_s, QKeySequence(Qt::CTRL | Qt::Key_H)},
+        {Markfordeletion1, u"Mark for &deletion"_s, QKeySequence(Qt::Key_Delete)},
+        {Markforbouncing1, u"Mark for &bouncing"_s, QKeySequence(Qt::CTRL | Qt::Key_B)},
+        {Markallspamfordeletion1, u"Mark all spam for d&eletion"_s, {}},
+        {Unmarkallfordeletion1, u"&Unmark all for deletion"_s, {}},
+        {Markallspamforbouncing1, u"Mark all spam for b&ouncing"_s, {}},
+        {Unmarkallforbouncing1, u"U&nmark all for bouncing"_s, {}},
+        {Disconnect, Disconnect->text(), QKeySequence(Qt::CTRL | Qt::Key_D)},
+    };
+    for (const auto &k : keys) {
+        k.action->setText(k.text);
+        if (!k.keys.isEmpty()) {
+            k.action->setShortcut(k.keys);
+            addAction(k.action);
+        }
+    }
 }
 
 void TfrmMain::createMenus() {
@@ -445,8 +488,8 @@ void TfrmMain::createMenus() {
         return m;
     };
 
-    Program1 = menu(bar, u"Program1"_s, u"Program"_s);
-    CheckedMessages1 = menu(Program1, u"CheckedMessages1"_s, u"Check Messages"_s);
+    Program1 = menu(bar, u"Program1"_s, u"&Program"_s);
+    CheckedMessages1 = menu(Program1, u"CheckedMessages1"_s, u"&Check Messages"_s);
     CheckedMessages1->setIcon(toolIcon(ToolIcon::Check));
     Program1->addMenu(CheckedMessages1);
     Program1->addAction(ProcessMessages1);
@@ -458,7 +501,7 @@ void TfrmMain::createMenus() {
     Program1->addAction(Quit1);
     bar->addMenu(Program1);
 
-    Accounts1 = menu(bar, u"Accounts1"_s, u"Accounts"_s);
+    Accounts1 = menu(bar, u"Accounts1"_s, u"&Accounts"_s);
     Accounts1->addAction(Add1);
     EditAccount1 = menu(Accounts1, u"EditAccount1"_s, u"Edit Account"_s);
     Accounts1->addMenu(EditAccount1);
@@ -466,7 +509,7 @@ void TfrmMain::createMenus() {
     Accounts1->addMenu(DeleteAccount1);
     bar->addMenu(Accounts1);
 
-    EmailOptions1 = menu(bar, u"EmailOptions1"_s, u"Email Options"_s);
+    EmailOptions1 = menu(bar, u"EmailOptions1"_s, u"&Email Options"_s);
     EmailOptions1->addAction(Addemailtoblacklist1);
     EmailOptions1->addAction(Addemailtofriendlylist1);
     EmailOptions1->addAction(Addsubjecttoblacklist1);
@@ -476,7 +519,7 @@ void TfrmMain::createMenus() {
     EmailOptions1->addAction(Viewheaders1);
     bar->addMenu(EmailOptions1);
 
-    MarkEmail1 = menu(bar, u"MarkEmail1"_s, u"Mark Email"_s);
+    MarkEmail1 = menu(bar, u"MarkEmail1"_s, u"&Mark Email"_s);
     MarkEmail1->addAction(Markfordeletion1);
     MarkEmail1->addAction(Markforbouncing1);
     MarkEmail1->addSeparator();
@@ -487,7 +530,7 @@ void TfrmMain::createMenus() {
     MarkEmail1->addAction(Unmarkallforbouncing1);
     bar->addMenu(MarkEmail1);
 
-    Help1 = menu(bar, u"Help1"_s, u"Help"_s);
+    Help1 = menu(bar, u"Help1"_s, u"&Help"_s);
     Help1->addAction(Help2);
     Help1->addAction(Contactsupport1);
     Help1->addSeparator();
@@ -571,6 +614,10 @@ void TfrmMain::createList() {
     lvHeaders = new HeaderListView(m_model, PopupMenu1, this);
     m_listCommands = std::make_unique<HeaderListCommands>(this, *lvHeaders, m_prompts);
     connect(lvHeaders, &HeaderListView::selectionTouched, this, &TfrmMain::updateSelectionLine);
+    connect(lvHeaders, &HeaderListView::toggleMarkRequested, this, &TfrmMain::ToggleMarkClick);
+    // Like the menu item, the headers are fetched once the key or click has been handled.
+    connect(lvHeaders, &HeaderListView::headersRequested, this, &TfrmMain::Viewheaders1Click,
+            Qt::QueuedConnection);
     setCentralWidget(lvHeaders);
     applyListColour();
 }
@@ -593,7 +640,7 @@ void TfrmMain::setAccountStore(AccountStore *store) {
     m_store = store;
     m_model->setRows(nullptr);
     m_session = std::make_unique<MailboxSession>(m_transport, store, m_lists, *this);
-    m_model->setRows(&m_session->rows());
+    m_model->setRows(&m_session->rows(), &m_session->identities());
 }
 
 void TfrmMain::setAccountDialogs(TForm3 *add, TForm6 *edit) {
@@ -752,7 +799,34 @@ void TfrmMain::setControlsEnabled(Controls controls, bool enabled) {
 }
 
 void TfrmMain::rowsChanged() {
+    // Rows appended by a command that is still running (a scan) are shown in batches; any
+    // other change shows at once, with whatever was waiting.
+    if (m_gate.busy() && m_model->onlyAppended()) {
+        if (!m_rowSync->isActive())
+            m_rowSync->start();
+        return;
+    }
+    m_rowSync->stop();
+    showRows();
+}
+
+void TfrmMain::showRows() {
     m_model->sync();
+    updateMarkCount();
+    if (!m_gate.busy() && m_model->rowCount() != m_sizedForRows) {
+        m_sizedForRows = m_model->rowCount();
+        if (m_sizedForRows > 0)
+            lvHeaders->sizeColumnsToContents();
+    }
+}
+
+void TfrmMain::updateMarkCount() {
+    qsizetype deletion = 0, bouncing = 0;
+    for (const HeaderRow &row : m_session->rows()) {
+        deletion += row.Mark == RowMark::Delete;
+        bouncing += row.Mark == RowMark::Bounce;
+    }
+    StatusBar1->showMarks(deletion, bouncing);
 }
 
 void TfrmMain::stopAutoModeTimers() {
@@ -793,6 +867,8 @@ template <typename Work> void TfrmMain::runCommand(Work &&work) {
 }
 
 void TfrmMain::finishCommand() {
+    m_rowSync->stop();
+    showRows();
     // What was asked for while the command ran, in the gate's order, each after the stack has
     // unwound.
     while (const std::optional<CommandGate::Request> next = m_gate.takeNext()) {
@@ -879,6 +955,7 @@ void TfrmMain::CheckAccount(int tag) {
                 m_accountEmail = account->EmailAddress;
         }
         m_session->CheckAccount(tag);
+        restoreKeptMarks();
     });
 }
 
@@ -976,6 +1053,42 @@ void TfrmMain::Addsubjecttoxyblacklist1Click() {
     });
 }
 
+void TfrmMain::ToggleMarkClick() {
+    runCommand([&] { m_listCommands->toggleSelected(*m_session); });
+}
+
+void TfrmMain::keepMarks(const KeptMarks &marked) {
+    // Rows still listed keep their marks themselves.
+    if (marked.rows.isEmpty() || !m_session->rows().isEmpty())
+        return;
+    m_kept = marked;
+}
+
+void TfrmMain::restoreKeptMarks() {
+    if (m_kept.rows.isEmpty() || m_kept.host != m_session->CurrentAccount.Host ||
+        m_kept.user != m_session->CurrentAccount.Username)
+        return;
+    // Message numbers change when messages go: the marks follow the messages themselves.
+    int restored = 0;
+    const QList<HeaderRow> &rows = m_session->rows();
+    const QList<MessageIdentity> &identities = m_session->identities();
+    for (qsizetype p = 0; p < rows.size() && p < identities.size() && !m_kept.rows.isEmpty(); ++p) {
+        for (qsizetype k = 0; k < m_kept.rows.size(); ++k) {
+            if (sameMessage(rows.at(p), identities.at(p), m_kept.rows.at(k),
+                            m_kept.identities.at(k))) {
+                m_session->setMark(p, m_kept.rows.takeAt(k).Mark);
+                m_kept.identities.removeAt(k);
+                ++restored;
+                break;
+            }
+        }
+    }
+    m_kept = {};
+    if (restored > 0)
+        showSelectionStatus(restored == 1 ? u"1 mark of the failed run restored"_s
+                                          : u"%1 marks of the failed run restored"_s.arg(restored));
+}
+
 void TfrmMain::updateSelectionLine() {
     const qsizetype row = selectedRow();
     if (row >= 0)
@@ -995,7 +1108,22 @@ void TfrmMain::ProcessMessages1Click() {
         const LogRun run(m_logWindow);
         MessageProcessor processor(*m_session, m_settings, *m_log, archiveFolder(), m_hooks);
         processor.setAccountEmail(m_accountEmail);
-        processor.ProcessMessages();
+        KeptMarks marked{
+            m_session->CurrentAccount.Host, m_session->CurrentAccount.Username, {}, {}};
+        for (qsizetype p = 0; p < m_session->rows().size(); ++p) {
+            const HeaderRow &row = m_session->rows().at(p);
+            if (row.Mark == RowMark::Delete || row.Mark == RowMark::Bounce) {
+                marked.rows << row;
+                marked.identities << m_session->identities().value(p);
+            }
+        }
+        try {
+            processor.ProcessMessages();
+        } catch (...) {
+            keepMarks(marked);
+            throw;
+        }
+        m_kept = {};
     });
 }
 
@@ -1190,6 +1318,13 @@ void TfrmMain::closeEvent(QCloseEvent *event) {
     if (m_gate.request(CommandGate::Request::Close)) {
         // A command is waiting on the server, inside this very call stack. It is ended as if
         // the connection had dropped, and the window closes once it has unwound.
+        event->ignore();
+        return;
+    }
+    if (!StatusBar1->marksText().isEmpty() &&
+        !m_prompts.askYesNo(this, u"Some messages are marked (%1). Closing drops these marks: "
+                                  u"nothing is deleted from the server. Close anyway?"_s.arg(
+                                      StatusBar1->marksText()))) {
         event->ignore();
         return;
     }

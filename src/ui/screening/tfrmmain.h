@@ -110,9 +110,12 @@ public:
 
     // The text of status panel 0 to 3.
     QString panelText(int panel) const;
+    // The status bar's count of marked rows ("5 marked for deletion, 1 for bouncing").
+    QString marksText() const { return StatusBar1->marksText(); }
     // Whether a command that talks to the server is running (its waits keep events flowing).
     bool operationRunning() const { return m_gate.busy(); }
-    // The row selected in the message list, -1 when none is.
+    // The position (message number - 1) of the row selected in the message list, -1 when none
+    // is; the list may be sorted in any order.
     qsizetype selectedRow() const;
     // Commands whose windows are not part of the program yet stay disabled whatever the
     // connection state says; making one available applies the state it would have now.
@@ -233,6 +236,8 @@ public Q_SLOTS:
     void Addemailtofriendlylist1Click();
     void Addsubjecttoblacklist1Click();
     void Addsubjecttoxyblacklist1Click();
+    // Space in the list: marks the selected row for deletion or takes its mark back.
+    void ToggleMarkClick();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -250,6 +255,19 @@ private:
     // while a command waits on the server is carried out once the command has unwound.
     template <typename Work> void runCommand(Work &&work);
     void finishCommand();
+    // Shows the rows the session has listed so far, the count of marks and, once a command
+    // has ended, columns sized to the rows.
+    void showRows();
+    void updateMarkCount();
+    // The rows marked for deletion or bouncing when a processing run failed are kept for the
+    // account; its next check marks those of its messages that are still on the server again.
+    struct KeptMarks {
+        QString host, user;
+        QList<HeaderRow> rows;
+        QList<MessageIdentity> identities;
+    };
+    void keepMarks(const KeptMarks &marked);
+    void restoreKeptMarks();
     // The shutdown sequence; false (the error shown) when a step failed.
     bool FormClose();
 
@@ -292,6 +310,11 @@ private:
     bool m_shutDown = false;
     bool m_busy = false;
     bool m_placed = false;
+    // While a scan appends rows, the list takes them in batches: a view update per message
+    // would cost more than the message's protocol exchange.
+    QTimer *m_rowSync = nullptr;
+    KeptMarks m_kept;
+    int m_sizedForRows = 0; // the row count the columns were last sized for
 };
 
 } // namespace corvane

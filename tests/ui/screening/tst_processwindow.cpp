@@ -302,6 +302,47 @@ private Q_SLOTS:
         QVERIFY(!m_run->pop.isOpen());
     }
 
+    // A run that fails deletes nothing, and the list is emptied with the connection; the next
+    // check of the account marks again the messages still on the server, found by what they
+    // are, not by their numbers, which have moved.
+    void marksOfAFailedRunComeBack() {
+        start();
+        check();
+        mark(1, main()->Markfordeletion1);
+        mark(3, main()->Markforbouncing1);
+        m_run->pop.refuse("DELE 4", "locked");
+        process();
+        QCOMPARE(m_run->prompts.shown.size(), 1);
+        m_run->prompts.shown.clear();
+        QCOMPARE(main()->lvHeaders->model()->rowCount(), 0);
+
+        // Meanwhile message 3 has gone and a new one with the subject and sender of message 2
+        // (another Message-ID) has come first.
+        const QByteArray lookalike = TestMessage()
+                                         .from("Pills <pills@spam.example>")
+                                         .subject("Cheap: pills?")
+                                         .messageId("other@example")
+                                         .body("Buy now.")
+                                         .text();
+        m_run->pop.addMailbox(kHost, u"me"_s, u"secret"_s,
+                              {lookalike, kMailbox[0], kMailbox[1], kMailbox[3]});
+        check();
+        const QList<RowMark> expected = {RowMark::Plain, RowMark::Plain, RowMark::Delete,
+                                         RowMark::Bounce};
+        QList<RowMark> got;
+        for (const HeaderRow &row : main()->session().rows())
+            got << row.Mark;
+        QCOMPARE(got, expected);
+        QCOMPARE(main()->marksText(), u"1 marked for deletion, 1 for bouncing"_s);
+        QCOMPARE(main()->panelText(0), u"2 marks of the failed run restored"_s);
+        // Once restored they are the list's own: a later check starts afresh.
+        main()->ToolButton2->click();
+        QTRY_VERIFY(!main()->operationRunning());
+        check();
+        QCOMPARE(main()->marksText(), QString());
+        QVERIFY(m_run->prompts.shown.isEmpty());
+    }
+
     // Disconnecting while a run waits after a deletion ends the run as a dropped connection:
     // nothing of it is deleted, nothing is said, and the window ends idle.
     void disconnectDuringRunDeletesNothing() {
