@@ -6,7 +6,9 @@
 
 #include "core/settings/accountstore.h"
 #include "fakepop3mailbox.h"
+#include "testsupport.h"
 #include "ui/screening/tfrmmain.h"
+#include "ui/shell/fileopener.h"
 #include "ui/shell/programshell.h"
 #include "ui/shell/prompts.h"
 
@@ -51,6 +53,25 @@ public:
 
     QList<Shown> shown;
     QList<QMessageBox::StandardButton> answers;
+};
+
+// Stands for the desktop's file opener: keeps the paths it was asked to open, with the file's
+// contents at that moment, and answers as a desktop with (or, with available false, without)
+// a mail program would.
+class RecordingOpener final : public FileOpener {
+public:
+    bool open(const QString &path) override {
+        paths << path;
+        contents << readFile(path);
+        return available;
+    }
+    void clear() {
+        paths.clear();
+        contents.clear();
+    }
+    bool available = true;
+    QStringList paths;
+    QList<QByteArray> contents;
 };
 
 // One run of the program on a data directory.

@@ -213,6 +213,9 @@ TfrmMain::TfrmMain(Prompts &prompts, Transport &transport, RuleLists &lists, Set
             widget->setEnabled(false);
     }
 
+    // Until the shell hands over the archive window.
+    setCommandAvailable(SavedEmails1, false);
+
     resize(900, 560);
     RefreshAccounts();
 }
@@ -261,6 +264,13 @@ void TfrmMain::createActions() {
          ToolIcon::Options,
          {},
          &TfrmMain::Options1Click,
+         false},
+        {&TfrmMain::SavedEmails1,
+         u"SavedEmails1"_s,
+         u"Saved Emails"_s,
+         ToolIcon::ViewSaved,
+         {},
+         &TfrmMain::SavedEmails1Click,
          false},
         {&TfrmMain::Checkforupdates1,
          u"Checkforupdates1"_s,
@@ -496,6 +506,7 @@ void TfrmMain::createMenus() {
     Program1->addSeparator();
     Program1->addAction(RulesandLists1);
     Program1->addAction(Options1);
+    Program1->addAction(SavedEmails1);
     Program1->addAction(Checkforupdates1);
     Program1->addSeparator();
     Program1->addAction(Quit1);
@@ -704,6 +715,19 @@ void TfrmMain::Options1Click() {
     m_options->show();
     m_options->raise();
     m_options->activateWindow();
+}
+
+void TfrmMain::setArchiveWindow(QWidget *archive) {
+    m_archive = archive;
+    setCommandAvailable(SavedEmails1, archive != nullptr);
+}
+
+void TfrmMain::SavedEmails1Click() {
+    if (!m_archive)
+        return;
+    m_archive->show();
+    m_archive->raise();
+    m_archive->activateWindow();
 }
 
 void TfrmMain::ToolButton3Click() {
@@ -1246,7 +1270,8 @@ void TfrmMain::ViewEmail1Click() {
         showSelectionStatus(row.Note);
         const QString path = tempFilePath();
         m_session->Msg().SaveMessageFile(path);
-        (m_opener ? *m_opener : static_cast<FileOpener &>(m_desktopOpener)).open(path);
+        openMessageFile(m_opener ? *m_opener : static_cast<FileOpener &>(m_desktopOpener),
+                        m_prompts, this, path);
         m_session->ShowStatus(before);
         m_session->ShowBusy(false);
     });

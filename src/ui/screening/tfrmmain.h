@@ -104,6 +104,8 @@ public:
     // The options window that Program > "Options / settings" and the Options button show;
     // both stay unavailable until it exists.
     void setOptionsWindow(QWidget *options);
+    // The saved e-mails window that Program > Saved Emails shows.
+    void setArchiveWindow(QWidget *archive);
 
     MailboxSession &session() { return *m_session; }
     Prompts &prompts() { return m_prompts; }
@@ -141,6 +143,7 @@ public:
     QAction *ProcessMessages1;
     QAction *RulesandLists1;
     QAction *Options1;
+    QAction *SavedEmails1;
     QAction *Checkforupdates1;
     QAction *Quit1;
     QMenu *Accounts1;
@@ -224,6 +227,7 @@ public Q_SLOTS:
     // Shows the marks the changed lists give the listed messages, without a new check.
     void RecolourRows();
     void Options1Click();
+    void SavedEmails1Click();
     void ToolButton3Click();
 
     void Markfordeletion1Click();
@@ -294,6 +298,7 @@ private:
     TForm1 *m_rulesWindow = nullptr;
     TForm2 *m_headerWindow = nullptr;
     QWidget *m_options = nullptr;
+    QWidget *m_archive = nullptr;
     DesktopFileOpener m_desktopOpener;
     FileOpener *m_opener = nullptr;
     ProcessingHooks m_hooks;

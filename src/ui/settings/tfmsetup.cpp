@@ -73,6 +73,8 @@ TfmSetup::TfmSetup(Settings &settings, Prompts &prompts, QWidget *parent)
 
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName(u"PageControl1"_s);
+    // Every tab in sight: a tab hidden behind a scroll arrow is a tab a new user never finds.
+    PageControl1->setUsesScrollButtons(false);
     PageControl1->addTab(createOptionsTab(), u"Options"_s);
     PageControl1->addTab(createAutoModeTab(), u"Automatic Mode"_s);
     PageControl1->addTab(createAccountsTab(), u"Accounts"_s);

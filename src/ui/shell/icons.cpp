@@ -103,6 +103,17 @@ const QColor kBlue(0x2F, 0x6F, 0xC8);
 const QColor kGreen(0x2E, 0x9E, 0x4F);
 const QColor kRed(0xD1, 0x3B, 0x30);
 const QColor kOrange(0xE8, 0x8A, 0x1A);
+const QColor kYellow(0xF6, 0xC3, 0x2B);
+const QColor kYellowInk(0x9A, 0x6B, 0x00);
+
+// A red badge with a white cross.
+void crossBadge(QPainter &p, const QPointF &c, qreal radius) {
+    badge(p, c, radius, kRed);
+    const qreal arm = radius * 0.36;
+    p.setPen(pen(Qt::white, radius * 0.32));
+    p.drawLine(c + QPointF(-arm, -arm), c + QPointF(arm, arm));
+    p.drawLine(c + QPointF(-arm, arm), c + QPointF(arm, -arm));
+}
 
 // Mark pictures, drawn on a 16-unit grid.
 void drawMark(QPainter &p, RowMark mark) {
@@ -245,6 +256,41 @@ void drawTool(QPainter &p, ToolIcon which) {
         p.setBrush(Qt::NoBrush);
         p.drawArc(QRectF(4.0, 4.5, 16.0, 16.0), 125 * 16, -250 * 16);
         p.drawLine(QPointF(12.0, 2.5), QPointF(12.0, 11.5));
+        return;
+    }
+    case ToolIcon::Refresh: {
+        // Two arrows chasing each other round a circle.
+        const QRectF ring(4.0, 4.0, 16.0, 16.0);
+        p.setPen(pen(kBlue, 2.2));
+        p.setBrush(Qt::NoBrush);
+        p.drawArc(ring, 20 * 16, 140 * 16);
+        p.drawArc(ring, 200 * 16, 140 * 16);
+        p.setPen(Qt::NoPen);
+        p.setBrush(kBlue);
+        p.drawPolygon(QPolygonF({QPointF(2.2, 8.6), QPointF(8.6, 9.2), QPointF(4.6, 14.2)}));
+        p.drawPolygon(QPolygonF({QPointF(21.8, 15.4), QPointF(15.4, 14.8), QPointF(19.4, 9.8)}));
+        return;
+    }
+    case ToolIcon::DeleteOne:
+        envelope(p, QRectF(2.0, 4.5, 17.0, 12.5), kPaper, kInk);
+        crossBadge(p, QPointF(17.0, 17.0), 5.6);
+        return;
+    case ToolIcon::DeleteAll:
+        // A pile of envelopes.
+        envelope(p, QRectF(6.0, 1.5, 15.0, 10.5), kPaper, kInk);
+        envelope(p, QRectF(4.0, 4.5, 15.0, 10.5), kPaper, kInk);
+        envelope(p, QRectF(2.0, 7.5, 15.0, 10.5), kPaper, kInk);
+        crossBadge(p, QPointF(17.0, 17.5), 5.6);
+        return;
+    case ToolIcon::ViewSaved: {
+        // A yellow envelope under a magnifying glass.
+        envelope(p, QRectF(1.5, 3.5, 17.5, 13.0), kYellow, kYellowInk);
+        const QPointF c(15.0, 14.0);
+        p.setPen(pen(kInk, 2.6));
+        p.drawLine(c + QPointF(3.6, 3.6), c + QPointF(7.2, 7.2));
+        p.setPen(pen(kInk, 1.6));
+        p.setBrush(QColor(0xFF, 0xFF, 0xFF, 0xD0));
+        p.drawEllipse(c, 4.6, 4.6);
         return;
     }
     }

@@ -4,6 +4,7 @@
 #include "core/settings/accountstore.h"
 #include "ui/records/tform2.h"
 #include "ui/records/tform8.h"
+#include "ui/records/tform9.h"
 #include "ui/rules/tform1.h"
 #include "ui/rules/tform4.h"
 #include "ui/rules/tform5.h"
@@ -81,6 +82,10 @@ void ProgramShell::createDialogs() {
         m_form6 = new TForm6(m_prompts, main);
         QObject::connect(m_form6, &TForm6::updated, main, &TfrmMain::RefreshAccounts);
     });
+    guarded(m_prompts, main, [&] {
+        m_form9 = new TForm9(m_data.directory().filePath(u"archive"_s), m_prompts, main);
+    });
+    main->setArchiveWindow(m_form9);
     main->setAccountDialogs(m_form3, m_form6);
     main->setListDialogs(m_form4, m_form5);
     main->setRulesWindow(m_form1);
@@ -93,7 +98,7 @@ void ProgramShell::createOptionsWindow() {
         m_setup = new TfmSetup(m_data.settings, m_prompts, main);
         m_setup->setStartWithSystem(m_startEntry, m_startCommand);
         m_setup->setAccountDialogs(m_form3, m_form6);
-        m_setup->setRecordWindows(m_form8, nullptr);
+        m_setup->setRecordWindows(m_form8, m_form9);
         QObject::connect(main, &TfrmMain::accountsRefreshed, m_setup, &TfmSetup::showAccounts);
         QObject::connect(m_setup, &TfmSetup::accountsChanged, main, &TfrmMain::RefreshAccounts);
         QObject::connect(m_setup, &TfmSetup::listColourChosen, main, [main] {

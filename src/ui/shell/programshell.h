@@ -17,6 +17,7 @@ class TForm5;
 class TForm6;
 class TForm2;
 class TForm8;
+class TForm9;
 class TfmSetup;
 class TfrmMain;
 class Transport;
@@ -56,6 +57,7 @@ public:
     TForm6 *editAccountDialog() const { return m_form6; }
     TForm8 *logWindow() const { return m_form8; }
     TForm2 *headerWindow() const { return m_form2; }
+    TForm9 *archiveWindow() const { return m_form9; }
     TfmSetup *optionsWindow() const { return m_setup; }
 
     const DataDirectory &directory() const { return m_data.directory(); }
@@ -86,6 +88,7 @@ private:
     TForm6 *m_form6 = nullptr;
     TForm8 *m_form8 = nullptr;
     TForm2 *m_form2 = nullptr;
+    TForm9 *m_form9 = nullptr;
     TfmSetup *m_setup = nullptr;
     StartWithSystem *m_startEntry = nullptr;
     StartCommand m_startCommand;

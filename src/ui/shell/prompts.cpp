@@ -35,6 +35,9 @@ QMessageBox::StandardButton MessageBoxPrompts::show(QWidget *parent, Icon icon,
     }
     QMessageBox box(shown, title, text, buttons, parent);
     box.setTextFormat(Qt::PlainText);
+    // A question guards something that cannot be undone: Enter alone must not confirm it.
+    if (icon == Icon::Question && buttons.testFlag(QMessageBox::No))
+        box.setDefaultButton(QMessageBox::No);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 

@@ -17,7 +17,8 @@ public:
 
     virtual ~Prompts() = default;
 
-    // Shows a box and returns the button chosen.
+    // Shows a box and returns the button chosen. A Question box with a No button has No as
+    // its default: it asks before something that cannot be undone.
     virtual QMessageBox::StandardButton show(QWidget *parent, Icon icon, const QString &title,
                                              const QString &text,
                                              QMessageBox::StandardButtons buttons) = 0;

@@ -8,6 +8,7 @@
 #include "ui/records/tform2.h"
 #include "ui/shell/fileopener.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPlainTextEdit>
@@ -19,17 +20,6 @@ using namespace corvane::test;
 namespace {
 
 const QString kHost = u"pop.test"_s;
-
-// Keeps the paths it was asked to open, with the file's contents at that moment.
-class RecordingOpener final : public FileOpener {
-public:
-    void open(const QString &path) override {
-        paths << path;
-        contents << readFile(path);
-    }
-    QStringList paths;
-    QList<QByteArray> contents;
-};
 
 // A folded header line, a spam score, and a body line that starts with a dot.
 const QByteArray kFirst = "Received: from mx.example.net\n"
@@ -85,8 +75,8 @@ private Q_SLOTS:
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
-        m_opener.paths.clear();
-        m_opener.contents.clear();
+        m_opener.clear();
+        m_opener.available = true;
     }
     void cleanup() {
         if (m_run && main()->isVisible())
@@ -166,6 +156,23 @@ private Q_SLOTS:
         // Viewing marks and deletes nothing.
         QCOMPARE(m_run->pop.messages(kHost).size(), 2);
         QCOMPARE(main()->session().rows()[0].Mark, RowMark::Spam);
+    }
+
+    // Without a mail program the user is told where the message is, instead of nothing
+    // happening.
+    void viewEmailWithoutMailProgram() {
+        startAndCheck();
+        m_opener.available = false;
+        clickRow(main(), 0);
+        run(u"ViewEmail1"_s);
+        const QString temp = m_dir->filePath(u"temp.eml"_s);
+        QCOMPARE(m_opener.paths, QStringList{temp});
+        QCOMPARE(m_run->prompts.shown.size(), 1);
+        QCOMPARE(m_run->prompts.shown[0].icon, Prompts::Icon::Error);
+        QCOMPARE(m_run->prompts.shown[0].text, noMailProgramText(temp));
+        QVERIFY(m_run->prompts.shown[0].text.contains(QDir::toNativeSeparators(temp)));
+        QVERIFY(readFile(temp).contains("Claim your prize."));
+        QCOMPARE(main()->panelText(1), u"Connected"_s);
     }
 
     void needsSelection_data() {

@@ -10,6 +10,7 @@
 #include "ui/records/tform8.h"
 #include "ui/settings/tfmsetup.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -212,6 +213,56 @@ private Q_SLOTS:
         QCOMPARE(notice.to, QList<QByteArray>{"winner@lottery.example"});
         QCOMPARE(notice.from, QByteArray("MailDaemon@home.example"));
         QVERIFY(notice.dataLines.contains("Recipient address: Me <me@example.net>"));
+    }
+
+    // An option changed in the options window counts from the next run, both ways.
+    void optionsReachTheNextRun_data() {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<bool>("archives"); // once the box is unticked
+        QTest::addColumn<bool>("logs");
+        QTest::newRow("Save a copy of deleted emails") << u"CheckBox3"_s << false << true;
+        QTest::newRow("Log details of emails deleted") << u"CheckBox2"_s << true << false;
+    }
+    void optionsReachTheNextRun() {
+        QFETCH(QString, box);
+        QFETCH(bool, archives);
+        QFETCH(bool, logs);
+        start();
+        TfmSetup *setup = m_run->shell.optionsWindow();
+        auto *tick = setup->findChild<QCheckBox *>(box);
+        QVERIFY(tick && tick->isChecked());
+        const auto toggle = [&] {
+            main()->Options1->trigger();
+            QVERIFY(setup->isVisible());
+            QTest::mouseClick(tick, Qt::LeftButton, {}, QPoint(6, tick->height() / 2));
+            QTest::mouseClick(setup->BitBtn1, Qt::LeftButton);
+            QVERIFY(!setup->isVisible());
+        };
+        const QDir archive(m_dir->filePath(u"archive"_s));
+        const auto runOnce = [&](int row) {
+            check();
+            mark(row, main()->Markfordeletion1);
+            m_run->prompts.answers = {QMessageBox::No};
+            process();
+            QCOMPARE(m_run->prompts.takeTexts(),
+                     QStringList{u"1 items deleted from server. Do you wish to reconnect?"_s});
+        };
+
+        toggle();
+        QVERIFY(!tick->isChecked());
+        runOnce(1);
+        QCOMPARE(archive.entryList(QDir::Files),
+                 archives ? QStringList{u"Cheap- pills-.eml"_s} : QStringList());
+        QCOMPARE(m_run->shell.log().LogLines.isEmpty(), !logs);
+
+        // Ticked again: the next run keeps both.
+        toggle();
+        QVERIFY(tick->isChecked());
+        const qsizetype logLines = m_run->shell.log().LogLines.size();
+        runOnce(2);
+        QVERIFY(archive.entryList(QDir::Files).contains(u"You won.eml"_s));
+        QVERIFY(m_run->shell.log().LogLines.size() > logLines);
+        QVERIFY(m_run->shell.log().LogLines.join(u'\n').contains(u"with subject You won"_s));
     }
 
     void errors_data() {
