@@ -120,8 +120,8 @@ QWidget *TfmSetup::createOptionsTab() {
     CheckBox2->setObjectName(u"CheckBox2"_s);
     CheckBox3 = new QCheckBox(u"Save a copy of deleted emails"_s, box);
     CheckBox3->setObjectName(u"CheckBox3"_s);
-    lblNoTray = wrappedText(u"This desktop has no system tray, so no icon can be shown there "
-                            u"and minimising leaves the window on the task bar."_s,
+    lblNoTray = wrappedText(u"This desktop has no system tray: no icon can be shown, and "
+                            u"minimising keeps the window on the task bar."_s,
                             box);
     lblNoTray->setObjectName(u"lblNoTray"_s);
     lblNoTray->setIndent(20);
@@ -465,6 +465,11 @@ void TfmSetup::setTrayAvailable(bool available) {
     // Notifications are shown through the tray icon.
     CheckBox5->setEnabled(available);
     CheckBox4->setToolTip(available ? QString() : lblNoTray->text());
+    // Room for every line of the wrapped notes at the window's width.
+    const int width = qMax(this->width(), sizeHint().width());
+    const int height = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width)
+                                                     : sizeHint().height();
+    resize(size().expandedTo(QSize(width, height)));
 }
 
 void TfmSetup::takeOverStoredSettings() {

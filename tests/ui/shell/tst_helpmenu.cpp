@@ -5,10 +5,12 @@
 #include "../uitestsupport.h"
 
 #include "testsupport.h"
+#include "ui/settings/tfmsetup.h"
 #include "ui/shell/helpmenu.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QTimer>
@@ -102,6 +104,32 @@ private Q_SLOTS:
         QCOMPARE(opener.opened.size(), 2);
         for (const QUrl &url : std::as_const(opener.opened))
             QVERIFY2(url.toString().contains(u"example.org"_s), qPrintable(url.toString()));
+    }
+
+    // The addresses typed on the Options tab are used at once, and kept in Settings.ini.
+    void addressesFromTheOptionsWindow() {
+        {
+            ProgramRun run(m_dir->path());
+            RecordingOpener opener;
+            run.start();
+            run.shell.helpMenu()->setOpener(&opener);
+            run.main()->Options1->trigger();
+            TfmSetup *setup = run.shell.optionsWindow();
+            setup->Edit4->clear();
+            QTest::keyClicks(setup->Edit4, u"https://spam-help.example.net/"_s);
+            setup->Edit5->clear();
+            QTest::keyClicks(setup->Edit5, u"desk@example.net"_s);
+            run.main()->VistWebsite1->trigger();
+            run.main()->Contactsupport1->trigger();
+            QCOMPARE(opener.opened, (QList<QUrl>{QUrl(u"https://spam-help.example.net/"_s),
+                                                 QUrl(u"mailto:desk@example.net"_s)}));
+            QVERIFY(run.main()->close());
+        }
+        ProgramRun again(m_dir->path());
+        again.start();
+        QCOMPARE(again.shell.settings().website, u"https://spam-help.example.net/"_s);
+        QCOMPARE(again.shell.settings().supportaddress, u"desk@example.net"_s);
+        QCOMPARE(again.shell.optionsWindow()->Edit5->text(), u"desk@example.net"_s);
     }
 
     // The running test has no guide beside it, nor installed: the source tree's is opened.

@@ -14,6 +14,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScreen>
 #include <QStackedWidget>
 #include <QTabWidget>
