@@ -465,11 +465,11 @@ void TfmSetup::setTrayAvailable(bool available) {
     // Notifications are shown through the tray icon.
     CheckBox5->setEnabled(available);
     CheckBox4->setToolTip(available ? QString() : lblNoTray->text());
-    // Room for every line of the wrapped notes at the window's width.
-    const int width = qMax(this->width(), sizeHint().width());
-    const int height = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width)
-                                                     : sizeHint().height();
-    resize(size().expandedTo(QSize(width, height)));
+    // The size hint counts a wrapped note as one line: room for the second line of the
+    // archive note and of this one.
+    const int lines = available ? 1 : 2;
+    resize(size().expandedTo(
+        QSize(sizeHint().width(), sizeHint().height() + lines * fontMetrics().lineSpacing())));
 }
 
 void TfmSetup::takeOverStoredSettings() {
