@@ -37,12 +37,15 @@ private Q_SLOTS:
                                                 "[Blacklist]\r\n3=0\r\n"));
         const CliRun r = settings({u"show"_s});
         QCOMPARE(r.exitCode, 0);
-        QCOMPARE(r.out.count('\n'), 30);
+        QCOMPARE(r.out.count('\n'), 33);
         QVERIFY(r.out.startsWith(
             "# data folder: " + QDir::toNativeSeparators(m_dir.path()).toUtf8() + '\n'));
         QVERIFY(r.out.contains("Options.AutoIntvl=120\n"));
         QVERIFY(r.out.contains("Options.colorban=65280\n"));
         QVERIFY(r.out.contains("Blacklist.2=1\nBlacklist.3=0\n"));
+        QVERIFY(r.out.contains("Options.website=https://corvane.example.org/\n"
+                               "Options.supportaddress=support@corvane.example.org\n"
+                               "Options.notify=0\n"));
         QVERIFY(r.out.contains("Count.deletecount=0\n"));
     }
 

@@ -32,6 +32,13 @@ struct Settings {
     // until the user names a real publisher.
     QString updateurl = QStringLiteral("https://lists.example.org/corvane/");
     QString submitaddress = QStringLiteral("lists@example.org");
+    // The publisher's web site and support address that the Help menu and the Welcome window
+    // offer; reserved example names until the user names the real ones.
+    QString website = QStringLiteral("https://corvane.example.org/");
+    QString supportaddress = QStringLiteral("support@corvane.example.org");
+    // Whether an automatic pass that deleted mail or failed for an account shows a desktop
+    // notification.
+    bool notify = false;
 
     static constexpr int MinAutoIntvl = 1;
     static constexpr int MaxAutoIntvl = 120;

@@ -204,8 +204,9 @@ TfrmMain::TfrmMain(Prompts &prompts, Transport &transport, RuleLists &lists, Set
     connect(Timer2, &QTimer::timeout, this, &TfrmMain::Timer2Timer);
 
     // Commands whose windows are not part of the program yet.
-    for (QObject *pending : std::initializer_list<QObject *>{
-             Options1, Checkforupdates1, Help2, Contactsupport1, VistWebsite1, ToolButton3}) {
+    for (QObject *pending :
+         std::initializer_list<QObject *>{Options1, Checkforupdates1, Help2, Contactsupport1,
+                                          VistWebsite1, About1, AboutQt1, ToolButton3}) {
         m_unavailable.insert(pending);
         if (auto *action = qobject_cast<QAction *>(pending))
             action->setEnabled(false);
@@ -215,6 +216,14 @@ TfrmMain::TfrmMain(Prompts &prompts, Transport &transport, RuleLists &lists, Set
 
     // Until the shell hands over the archive window.
     setCommandAvailable(SavedEmails1, false);
+    // Commands that have nothing to work on before the user has an account.
+    for (QObject *command :
+         std::initializer_list<QObject *>{ProcessMessages1, ToolButton1, ToolButton7, Disconnect,
+                                          EmailOptions1->menuAction(), MarkEmail1->menuAction()})
+        m_needsAccount.insert(command);
+    for (QAction *item : PopupMenu1->actions())
+        if (!item->isSeparator())
+            m_needsAccount.insert(item);
 
     resize(900, 560);
     RefreshAccounts();
@@ -384,6 +393,8 @@ void TfrmMain::createActions() {
          nullptr,
          false},
         {&TfrmMain::VistWebsite1, u"VistWebsite1"_s, u"Visit Website"_s, {}, {}, nullptr, false},
+        {&TfrmMain::About1, u"About1"_s, u"About Corvane"_s, {}, {}, nullptr, false},
+        {&TfrmMain::AboutQt1, u"AboutQt1"_s, u"About Qt"_s, {}, {}, nullptr, false},
         // The list's context menu
         {&TfrmMain::ViewMessage1,
          u"ViewMessage1"_s,
@@ -546,6 +557,9 @@ void TfrmMain::createMenus() {
     Help1->addAction(Contactsupport1);
     Help1->addSeparator();
     Help1->addAction(VistWebsite1);
+    Help1->addSeparator();
+    Help1->addAction(About1);
+    Help1->addAction(AboutQt1);
     bar->addMenu(Help1);
 
     PopupMenu1 = menu(this, u"PopupMenu1"_s, QString());
@@ -623,6 +637,20 @@ void TfrmMain::createToolBar() {
 
 void TfrmMain::createList() {
     lvHeaders = new HeaderListView(m_model, PopupMenu1, this);
+    lblFirstRun = new QLabel(u"Add an account to begin: Accounts > Add Account"_s);
+    lblFirstRun->setObjectName(u"lblFirstRun"_s);
+    lblFirstRun->setAlignment(Qt::AlignCenter);
+    lblFirstRun->setWordWrap(true);
+    lblFirstRun->setAttribute(Qt::WA_TransparentForMouseEvents);
+    lblFirstRun->setForegroundRole(QPalette::PlaceholderText);
+    {
+        QFont larger = lblFirstRun->font();
+        larger.setPointSizeF(larger.pointSizeF() * 1.2);
+        lblFirstRun->setFont(larger);
+        auto *overlay = new QVBoxLayout(lvHeaders->viewport());
+        overlay->addWidget(lblFirstRun);
+    }
+    lblFirstRun->hide();
     m_listCommands = std::make_unique<HeaderListCommands>(this, *lvHeaders, m_prompts);
     connect(lvHeaders, &HeaderListView::selectionTouched, this, &TfrmMain::updateSelectionLine);
     connect(lvHeaders, &HeaderListView::toggleMarkRequested, this, &TfrmMain::ToggleMarkClick);
@@ -706,7 +734,7 @@ void TfrmMain::setOptionsWindow(QWidget *options) {
         m_unavailable.remove(ToolButton3);
     else
         m_unavailable.insert(ToolButton3);
-    ToolButton3->setEnabled(options && ToolButton3->property(kStateProperty).toBool());
+    applyEnabled(ToolButton3);
 }
 
 void TfrmMain::Options1Click() {
@@ -751,12 +779,22 @@ void TfrmMain::setCommandAvailable(QAction *command, bool available) {
         m_unavailable.remove(command);
     else
         m_unavailable.insert(command);
-    command->setEnabled(available && command->property(kStateProperty).toBool());
+    applyEnabled(command);
+}
+
+void TfrmMain::applyEnabled(QObject *command) {
+    const bool enabled = command->property(kStateProperty).toBool() &&
+                         !m_unavailable.contains(command) &&
+                         !(m_noAccounts && m_needsAccount.contains(command));
+    if (auto *action = qobject_cast<QAction *>(command))
+        action->setEnabled(enabled);
+    else if (auto *widget = qobject_cast<QWidget *>(command))
+        widget->setEnabled(enabled);
 }
 
 void TfrmMain::setState(QAction *command, bool enabled) {
     command->setProperty(kStateProperty, enabled);
-    command->setEnabled(enabled && !m_unavailable.contains(command));
+    applyEnabled(command);
 }
 
 void TfrmMain::setMenuState(QMenu *menu, bool enabled) {
@@ -798,7 +836,7 @@ void TfrmMain::setConnectedState(bool connected) {
 void TfrmMain::setControlsEnabled(Controls controls, bool enabled) {
     const auto widget = [&](QToolButton *button) {
         button->setProperty(kStateProperty, enabled);
-        button->setEnabled(enabled && !m_unavailable.contains(button));
+        applyEnabled(button);
     };
     if (controls & Control::CheckButton)
         widget(ToolButton14);
@@ -964,6 +1002,12 @@ void TfrmMain::RefreshAccounts() {
             if (menu->isEmpty())
                 addItem(menu, kNoAccounts, -1, nullptr);
     }
+    // Without an account there is nothing to check, mark or process: those commands wait,
+    // disabled, and the empty list says where to begin.
+    m_noAccounts = count == 0;
+    for (QObject *command : std::as_const(m_needsAccount))
+        applyEnabled(command);
+    lblFirstRun->setVisible(m_noAccounts);
     Q_EMIT accountsRefreshed(count);
 }
 
@@ -1176,6 +1220,10 @@ void TfrmMain::ToolButton7Click() {
         }
     });
     ToolButton7->setChecked(m_session->AutoMode);
+    if (m_session->AutoMode != m_autoModeShown) {
+        m_autoModeShown = m_session->AutoMode;
+        Q_EMIT autoModeChanged(m_autoModeShown);
+    }
 }
 
 void TfrmMain::armAutoMode() {
@@ -1186,12 +1234,14 @@ void TfrmMain::armAutoMode() {
     Timer2->start();
     Label1->show();
     showServerName(kInAutoMode);
+    Q_EMIT countdownChanged(Label1->text());
 }
 
 void TfrmMain::Timer2Timer() {
     if (!m_countdown.tick())
         Label1->hide();
     Label1->setText(m_countdown.text());
+    Q_EMIT countdownChanged(Label1->text());
 }
 
 void TfrmMain::rememberPass(const QDateTime &started, const QString &summary, int deleted,
@@ -1222,12 +1272,13 @@ void TfrmMain::Timer1Timer() {
         QString failure, summary;
         int deleted = 0;
         const QDateTime started = QDateTime::currentDateTime();
+        QList<AccountPassResult> results;
         try {
             if (!m_log)
                 throw Error(u"The deletion log is not available, so nothing can be processed."_s);
             AutomaticPass pass(*m_session, m_store, m_settings, *m_log, archiveFolder(), m_hooks);
             pass.setStopRequested([this] { return m_gate.stopRequested(); });
-            const QList<AccountPassResult> results = pass.Timer1Timer();
+            results = pass.Timer1Timer();
             failure = passProblems(results);
             summary = passSummary(results);
             for (const AccountPassResult &r : results)
@@ -1244,6 +1295,7 @@ void TfrmMain::Timer1Timer() {
         rememberPass(started, summary.isEmpty() ? u"  "_s + failure : summary, deleted,
                      !failure.isEmpty());
         m_passRunning = false;
+        Q_EMIT passEnded(results);
     }
     if (!m_gate.pending(CommandGate::Request::Close))
         armAutoMode();

@@ -122,6 +122,8 @@ public:
     // Commands whose windows are not part of the program yet stay disabled whatever the
     // connection state says; making one available applies the state it would have now.
     void setCommandAvailable(QAction *command, bool available);
+    // Whether a command's window is part of the program (see setCommandAvailable).
+    bool commandAvailable(const QObject *command) const { return !m_unavailable.contains(command); }
     // The enabled state the connection steps last gave a command.
     static bool stateEnabled(const QAction *command);
 
@@ -168,6 +170,8 @@ public:
     QAction *Help2;
     QAction *Contactsupport1;
     QAction *VistWebsite1;
+    QAction *About1;   // "About Corvane"
+    QAction *AboutQt1; // "About Qt"
     // The context menu of the message list.
     QMenu *PopupMenu1;
     QAction *ViewMessage1;
@@ -191,6 +195,7 @@ public:
     QLabel *Label1; // inside pnlServerName
 
     HeaderListView *lvHeaders;
+    QLabel *lblFirstRun; // on the empty list while there is no account
     MainStatusBar *StatusBar1;
     // The automatic-mode timers: one starts each pass, the other counts down Label1.
     QTimer *Timer1;
@@ -206,6 +211,12 @@ Q_SIGNALS:
     // An automatic pass ended: how many messages it deleted, and whether any account failed
     // or could not be checked.
     void autoPassFinished(int deleted, bool failed);
+    // Automatic mode was switched on or off.
+    void autoModeChanged(bool on);
+    // The countdown to the next automatic pass shows a new text.
+    void countdownChanged(const QString &text);
+    // An automatic pass ended; what it did with each account.
+    void passEnded(const QList<corvane::AccountPassResult> &results);
 
 public Q_SLOTS:
     void RefreshAccounts();
@@ -276,6 +287,8 @@ private:
     bool FormClose();
 
     void setState(QAction *command, bool enabled);
+    // Enables a command as its connection state, its window and the accounts allow.
+    void applyEnabled(QObject *command);
     void setMenuState(QMenu *menu, bool enabled);
     // The selected row for a command that adds to a list; nothing (and the error shown) when
     void updateSelectionLine();
@@ -308,10 +321,13 @@ private:
     QString m_accountEmail; // "E-Mail Address" of the account last chosen for a check
     std::function<void()> m_shutdown;
     QSet<const QObject *> m_unavailable;
+    QSet<QObject *> m_needsAccount;
+    bool m_noAccounts = false;
     // Lets one command at a time talk to the server; what is asked for meanwhile waits there.
     CommandGate m_gate;
     bool m_passRunning = false;
     QStringList m_passHistory;
+    bool m_autoModeShown = false; // the mode autoModeChanged last reported
     bool m_shutDown = false;
     bool m_busy = false;
     bool m_placed = false;

@@ -23,6 +23,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
@@ -100,6 +101,12 @@ TfmSetup::TfmSetup(Settings &settings, Prompts &prompts, QWidget *parent)
             return std::nullopt;
         return chosen;
     };
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(u"Timer1"_s);
+    Timer1->setSingleShot(true);
+    Timer1->setInterval(500);
+    connect(Timer1, &QTimer::timeout, this, &TfmSetup::Timer1Timer);
+
     showSettings();
     resize(sizeHint().expandedTo(QSize(480, 360)));
 }
@@ -115,6 +122,15 @@ QWidget *TfmSetup::createOptionsTab() {
     CheckBox2->setObjectName(u"CheckBox2"_s);
     CheckBox3 = new QCheckBox(u"Save a copy of deleted emails"_s, box);
     CheckBox3->setObjectName(u"CheckBox3"_s);
+    lblNoTray = wrappedText(u"This desktop has no system tray: no icon can be shown, and "
+                            u"minimising keeps the window on the task bar."_s,
+                            box);
+    lblNoTray->setObjectName(u"lblNoTray"_s);
+    lblNoTray->setIndent(20);
+    lblNoTray->hide();
+    CheckBox5 = new QCheckBox(
+        u"Show a desktop notification when automatic mode deletes mail or fails"_s, box);
+    CheckBox5->setObjectName(u"CheckBox5"_s);
     SpeedButton1 = new QPushButton(u"Click here to view log"_s, box);
     SpeedButton1->setObjectName(u"SpeedButton1"_s);
     SpeedButton1->setFlat(true);
@@ -130,6 +146,8 @@ QWidget *TfmSetup::createOptionsTab() {
     auto *inner = new QVBoxLayout(box);
     inner->addWidget(CheckBox1);
     inner->addWidget(CheckBox4);
+    inner->addWidget(lblNoTray);
+    inner->addWidget(CheckBox5);
     inner->addWidget(CheckBox2);
     inner->addWidget(CheckBox3);
     inner->addWidget(wrappedText(
@@ -142,9 +160,36 @@ QWidget *TfmSetup::createOptionsTab() {
     links->addWidget(SpeedButton2);
     links->addStretch();
     inner->addLayout(links);
+    // Where the Help menu and the Welcome window send the user for help.
+    auto *publisher = group(u"Help and support"_s, page);
+    Edit4 = new QLineEdit(publisher);
+    Edit4->setObjectName(u"Edit4"_s);
+    Edit5 = new QLineEdit(publisher);
+    Edit5->setObjectName(u"Edit5"_s);
+    auto *publisherForm = new QFormLayout(publisher);
+    auto *siteLabel = new QLabel(u"&Web site"_s, publisher);
+    siteLabel->setBuddy(Edit4);
+    auto *supportLabel = new QLabel(u"Support &e-mail"_s, publisher);
+    supportLabel->setBuddy(Edit5);
+    publisherForm->addRow(siteLabel, Edit4);
+    publisherForm->addRow(supportLabel, Edit5);
+
     auto *layout = new QVBoxLayout(page);
     layout->addWidget(box);
+    layout->addWidget(publisher);
 
+    connect(CheckBox5, &QCheckBox::toggled, this, [this](bool on) {
+        if (!m_showing)
+            m_settings.notify = on;
+    });
+    connect(Edit4, &QLineEdit::textChanged, this, [this](const QString &text) {
+        if (!m_showing)
+            m_settings.website = text;
+    });
+    connect(Edit5, &QLineEdit::textChanged, this, [this](const QString &text) {
+        if (!m_showing)
+            m_settings.supportaddress = text;
+    });
     connect(CheckBox1, &QCheckBox::toggled, this, [this] {
         if (!m_showing)
             CheckBox1Click();
@@ -401,6 +446,9 @@ void TfmSetup::showSettings() {
     CheckBox4->setChecked(m_settings.Systray);
     CheckBox2->setChecked(m_settings.Logging);
     CheckBox3->setChecked(m_settings.Save);
+    CheckBox5->setChecked(m_settings.notify);
+    Edit4->setText(m_settings.website);
+    Edit5->setText(m_settings.supportaddress);
     SpinEdit1->setValue(m_settings.AutoIntvl);
     showSwatch(Shape1, m_settings.colorban);
     showSwatch(Shape2, m_settings.colorfriend);
@@ -412,6 +460,18 @@ void TfmSetup::showSettings() {
     Edit1->setText(m_settings.smtpemail);
     m_showing = false;
     updateNotices();
+}
+
+void TfmSetup::setTrayAvailable(bool available) {
+    lblNoTray->setVisible(!available);
+    // Notifications are shown through the tray icon.
+    CheckBox5->setEnabled(available);
+    CheckBox4->setToolTip(available ? QString() : lblNoTray->text());
+    // The size hint counts a wrapped note as one line: room for the second line of the
+    // archive note and of this one.
+    const int lines = available ? 1 : 2;
+    resize(size().expandedTo(
+        QSize(sizeHint().width(), sizeHint().height() + lines * fontMetrics().lineSpacing())));
 }
 
 void TfmSetup::takeOverStoredSettings() {
@@ -534,6 +594,11 @@ void TfmSetup::Button3Click() {
         m_store->deleteCurrent();
         Q_EMIT accountsChanged();
     });
+}
+
+void TfmSetup::Timer1Timer() {
+    Timer1->stop();
+    Q_EMIT welcomeDue();
 }
 
 void TfmSetup::showAccounts(int count) {

@@ -16,6 +16,7 @@ class QPushButton;
 class QSpinBox;
 class QTabWidget;
 class QTableWidget;
+class QTimer;
 class QToolButton;
 
 namespace corvane {
@@ -45,6 +46,9 @@ public:
     void setAccountDialogs(TForm3 *add, TForm6 *edit);
     // The windows the two links show.
     void setRecordWindows(TForm8 *logWindow, QWidget *archiveWindow);
+    // Whether the desktop has a notification area; without one the tray tick says why it has
+    // no effect.
+    void setTrayAvailable(bool available);
     // Replaces the system colour chooser (tests).
     void setColourChooser(ColourChooser chooser) { m_chooser = std::move(chooser); }
     // Shows the current values of Settings in the controls, without running their handlers.
@@ -60,10 +64,14 @@ public:
     // Options
     QCheckBox *CheckBox1;      // "Load program when windows starts"
     QCheckBox *CheckBox4;      // "Show icon in system tray"
+    QLabel *lblNoTray;         // why the tick has no effect on a desktop without a tray
+    QCheckBox *CheckBox5;      // desktop notifications of automatic passes
     QCheckBox *CheckBox2;      // "Log details of emails deleted"
     QCheckBox *CheckBox3;      // "Save a copy of deleted emails"
     QPushButton *SpeedButton1; // "Click here to view log"
     QPushButton *SpeedButton2; // "Click here to view archive"
+    QLineEdit *Edit4;          // the publisher's web site
+    QLineEdit *Edit5;          // the publisher's support address
     // Automatic Mode
     QSpinBox *SpinEdit1; // minutes between automatic passes
     // Accounts
@@ -89,6 +97,9 @@ public:
     QLineEdit *Edit1;     // "E-Mail Address"
     QLabel *SmtpNotice;   // shown while the SMTP settings are placeholders
     QPushButton *BitBtn1; // "OK"
+    // The one-shot timer of a start without accounts: half a second after start-up it has
+    // the Welcome window shown.
+    QTimer *Timer1;
 
 Q_SIGNALS:
     // The list colour (Shape3) was chosen or its chooser closed: the message list repaints.
@@ -99,6 +110,8 @@ Q_SIGNALS:
     void coloursChanged();
     // An account was removed: the account menus are rebuilt on this.
     void accountsChanged();
+    // The Welcome timer fired: the Welcome window is made and shown on this.
+    void welcomeDue();
 
 public Q_SLOTS:
     void CheckBox1Click();
@@ -115,6 +128,7 @@ public Q_SLOTS:
     void DBGrid1DblClick();
     // Shows the account table again with the count line (after the menus were rebuilt).
     void showAccounts(int count);
+    void Timer1Timer();
 
 private:
     QWidget *createOptionsTab();

@@ -327,4 +327,27 @@ QIcon applicationIcon() {
     return drawn(drawApplication, 32.0);
 }
 
+QIcon trayIcon(TrayBadge badge) {
+    if (badge == TrayBadge::None)
+        return applicationIcon();
+    return drawn(
+        [badge](QPainter &p) {
+            drawApplication(p);
+            const QColor fill =
+                badge == TrayBadge::AutoMode ? QColor(0x2e, 0x9d, 0x3a) : QColor(0xc6, 0x28, 0x28);
+            p.setPen(pen(Qt::white, 1.6));
+            p.setBrush(fill);
+            p.drawEllipse(QPointF(24.5, 24.5), 6.5, 6.5);
+            p.setPen(pen(Qt::white, 1.8));
+            if (badge == TrayBadge::AutoMode) {
+                // A tick: the mailboxes are being looked after.
+                p.drawPolyline(QPolygonF{{21.6, 24.6}, {23.8, 26.8}, {27.6, 22.4}});
+            } else {
+                p.drawLine(QPointF(24.5, 21.3), QPointF(24.5, 25.4));
+                p.drawPoint(QPointF(24.5, 27.9));
+            }
+        },
+        32.0);
+}
+
 } // namespace corvane

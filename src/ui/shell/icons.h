@@ -26,5 +26,9 @@ QIcon markIcon(RowMark mark);
 QIcon toolIcon(ToolIcon which);
 // The program's icon: a shield carrying an envelope.
 QIcon applicationIcon();
+// The notification-area icon: the program's icon, with a green dot while automatic mode runs
+// and a red one while the last automatic pass failed for an account.
+enum class TrayBadge { None, AutoMode, Problem };
+QIcon trayIcon(TrayBadge badge);
 
 } // namespace corvane

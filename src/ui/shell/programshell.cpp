@@ -13,10 +13,13 @@
 #include "ui/settings/tform3.h"
 #include "ui/settings/tform6.h"
 #include "ui/shell/guard.h"
+#include "ui/shell/helpmenu.h"
 #include "ui/shell/prompts.h"
+#include "ui/shell/tform10.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -39,6 +42,8 @@ void ProgramShell::start() {
     m_main = std::make_unique<TfrmMain>(m_prompts, m_transport, m_data.lists, m_data.settings);
     m_main->setShutdownSequence([this] { shutdown(); });
     guarded(m_prompts, nullptr, [this] { m_main->FormCreate(m_data.directory()); });
+    createTrayIcon();
+    m_help = new HelpMenu(m_main.get(), m_data.settings);
 
     for (const QString &message : m_data.loadLists())
         m_prompts.error(m_main.get(), message);
@@ -63,6 +68,63 @@ void ProgramShell::start() {
     if (m_form8)
         m_form8->showLog();
     m_main->applyListColour();
+    armWelcome();
+}
+
+void ProgramShell::armWelcome() {
+    // A store that could not be opened says nothing about whether the user has accounts.
+    AccountStore *store = m_data.store();
+    if (!m_setup || !store)
+        return;
+    bool empty = false;
+    guarded(m_prompts, m_main.get(), [&] { empty = store->rowCount() == 0; });
+    if (!empty)
+        return;
+    QObject::connect(m_setup, &TfmSetup::welcomeDue, m_main.get(), [this] { showWelcome(); });
+    m_setup->Timer1->start();
+}
+
+void ProgramShell::showWelcome() {
+    // Made once; a Welcome window closed during the run is not shown again.
+    if (m_form10)
+        return;
+    TfrmMain *main = m_main.get();
+    guarded(m_prompts, main, [&] {
+        m_form10 = new TForm10(m_data.settings, main);
+        if (m_form3)
+            m_form10->setAddAccountCommand([main] { main->Add1Click(); });
+        // The update window is opened as Program > "Check for updates" opens it, when the
+        // program has one.
+        if (main->commandAvailable(main->Checkforupdates1))
+            m_form10->setListUpdateCommand([main] { main->Checkforupdates1->trigger(); });
+        QObject::connect(m_form10, &TForm10::wizardFinished, main, &TfrmMain::RefreshAccounts);
+        m_form10->show();
+    });
+}
+
+void ProgramShell::createTrayIcon() {
+    TfrmMain *main = m_main.get();
+    // Icon and minimise-to-tray are both off until the settings or the options say otherwise.
+    m_tray = new TrayIcon(main);
+    if (m_trayAvailability)
+        m_tray->setAvailability(m_trayAvailability);
+    QObject::connect(main, &TfrmMain::autoModeChanged, m_tray, &TrayIcon::showAutoMode);
+    QObject::connect(main, &TfrmMain::countdownChanged, m_tray, &TrayIcon::showCountdown);
+    QObject::connect(
+        main, &TfrmMain::passEnded, m_tray, [this](const QList<AccountPassResult> &results) {
+            int deleted = 0;
+            QStringList failures;
+            for (const AccountPassResult &r : results) {
+                using Outcome = AccountPassResult::Outcome;
+                if (r.outcome == Outcome::Processed)
+                    deleted += r.processing.processed;
+                else if (r.outcome == Outcome::NotConnected || r.outcome == Outcome::Failed ||
+                         r.outcome == Outcome::Unknown)
+                    failures << u"%1: %2"_s.arg(r.accountName,
+                                                QString(r.error).replace(u'\n', u' ').simplified());
+            }
+            m_tray->showPassEnded(deleted, failures, m_data.settings.notify);
+        });
 }
 
 void ProgramShell::createDialogs() {
@@ -107,6 +169,12 @@ void ProgramShell::createOptionsWindow() {
         });
         QObject::connect(m_setup, &TfmSetup::coloursChanged, main,
                          [main] { main->lvHeaders->viewport()->update(); });
+        // The tick switches both the icon and minimise-to-tray.
+        QObject::connect(m_setup, &TfmSetup::systrayChanged, m_tray, [this](bool on) {
+            m_tray->setIconVisible(on);
+            m_tray->setMinimiseToTray(on);
+        });
+        m_setup->setTrayAvailable(m_tray->available());
     });
     main->setOptionsWindow(m_setup);
 }

@@ -3,6 +3,7 @@
 #include "core/platform/autostart.h"
 #include "core/settings/programdata.h"
 #include "ui/records/logprinter.h"
+#include "ui/shell/trayicon.h"
 
 #include <memory>
 
@@ -18,6 +19,8 @@ class TForm6;
 class TForm2;
 class TForm8;
 class TForm9;
+class TForm10;
+class HelpMenu;
 class TfmSetup;
 class TfrmMain;
 class Transport;
@@ -45,6 +48,11 @@ public:
         m_startEntry = entry;
         m_startCommand = std::move(command);
     }
+    // Replaces the question whether the desktop has a notification area (tests); set before
+    // start().
+    void setTrayAvailability(TrayIcon::Availability availability) {
+        m_trayAvailability = std::move(availability);
+    }
     // The shutdown sequence, run when the main window closes: disconnect, then the log, the
     // four lists and the settings. The first failure is thrown and ends the sequence there.
     void shutdown();
@@ -59,6 +67,10 @@ public:
     TForm2 *headerWindow() const { return m_form2; }
     TForm9 *archiveWindow() const { return m_form9; }
     TfmSetup *optionsWindow() const { return m_setup; }
+    // The Welcome window; made only when the Welcome timer of a start without accounts fires.
+    TForm10 *welcomeWindow() const { return m_form10; }
+    TrayIcon *trayIcon() const { return m_tray; }
+    HelpMenu *helpMenu() const { return m_help; }
 
     const DataDirectory &directory() const { return m_data.directory(); }
     ProgramData &data() { return m_data; }
@@ -73,6 +85,10 @@ private:
     void createDialogs();
     void openAccountStore();
     void createOptionsWindow();
+    void createTrayIcon();
+    // Arms the Welcome timer when the account store is open and holds no account.
+    void armWelcome();
+    void showWelcome();
 
     // The lists, the log, the settings and the account store, and the directory's lock, held
     // until the shell goes, after the last file has been saved.
@@ -90,6 +106,10 @@ private:
     TForm2 *m_form2 = nullptr;
     TForm9 *m_form9 = nullptr;
     TfmSetup *m_setup = nullptr;
+    TForm10 *m_form10 = nullptr;
+    TrayIcon *m_tray = nullptr;
+    HelpMenu *m_help = nullptr;
+    TrayIcon::Availability m_trayAvailability;
     StartWithSystem *m_startEntry = nullptr;
     StartCommand m_startCommand;
     SystemPrinterSource m_printers;

@@ -45,6 +45,9 @@ const QByteArray kNewFile = "[Options]\r\n"
                             "smtpemail=you@example.net\r\n"
                             "updateurl=https://lists.example.org/corvane/\r\n"
                             "submitaddress=lists@example.org\r\n"
+                            "website=https://corvane.example.org/\r\n"
+                            "supportaddress=support@corvane.example.org\r\n"
+                            "notify=0\r\n"
                             "[Count]\r\n"
                             "deletecount=0\r\n"
                             "[Blacklist]\r\n"
@@ -189,6 +192,8 @@ private Q_SLOTS:
                                "AutoIntvl=120\r\nStartup=0\r\n"));
         QVERIFY(after.endsWith("smtpemail=you@example.net\r\nupdateurl=https://"
                                "lists.example.org/corvane/\r\nsubmitaddress=lists@example.org\r\n"
+                               "website=https://corvane.example.org/\r\n"
+                               "supportaddress=support@corvane.example.org\r\nnotify=0\r\n"
                                "[Count]\r\ndeletecount=42\r\n"));
         // Every key is there, booleans as 1 or 0, and it all reads back the same.
         const Loaded again = readFrom(path());

@@ -66,6 +66,11 @@ class TestAutoMode final : public QObject {
         m_run->shell.lists().Friendly.add(u"friend@example.org"_s, {});
         m_run->shell.lists().EmailBlack.add(u"@junk.example"_s, {});
     }
+    // An account whose mailbox is empty: automatic mode needs an account to be switched on.
+    void addIdleAccount() {
+        m_run->pop.addMailbox(u"pop.idle"_s, u"me"_s, u"pw"_s, {});
+        m_run->addAccount({u"Idle"_s, u"pop.idle"_s, u"110"_s, u"me"_s, u"pw"_s, {}});
+    }
     void useManualClock() {
         main()->setAutoModeTiming({[this] { return m_now; }, 1});
     }
@@ -121,6 +126,7 @@ private Q_SLOTS:
         QFETCH(bool, shown);
 
         start(interval);
+        addIdleAccount();
         useManualClock();
         toggle();
         QCOMPARE(main()->Timer1->interval(), interval * 60000);
@@ -138,6 +144,7 @@ private Q_SLOTS:
     // A tick that comes late still shows the time that is really left.
     void lateTickShowsTimeLeft() {
         start(1);
+        addIdleAccount();
         useManualClock();
         toggle();
         m_now += 4000;
@@ -354,6 +361,7 @@ private Q_SLOTS:
     // The end of a pass arms the next one a full interval ahead, from the clock at that moment.
     void passRearmsTimers() {
         start(2);
+        addIdleAccount();
         useManualClock();
         toggle();
         m_now += 120'000;
@@ -365,7 +373,7 @@ private Q_SLOTS:
         QCOMPARE(main()->Label1->text(), u"Checking in 2 minutes 0 seconds"_s);
         QVERIFY(main()->Label1->isVisible());
         QCOMPARE(main()->pnlServerName->text(), u"In auto mode"_s);
-        // Without accounts the pass only re-arms; the commands stay locked.
+        // A pass over an empty mailbox only re-arms; the commands stay locked.
         verifyLocked(true);
         QCOMPARE(m_run->prompts.shown.size(), 0);
     }

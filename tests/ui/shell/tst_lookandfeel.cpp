@@ -8,12 +8,15 @@
 #include "ui/rules/tform1.h"
 #include "ui/rules/tform4.h"
 #include "ui/shell/icons.h"
+#include "ui/shell/tform10.h"
 
 #include <QDir>
 #include <QImage>
 #include <QLabel>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScreen>
+#include <QStackedWidget>
 #include <QTabWidget>
 
 using namespace Qt::StringLiterals;
@@ -53,6 +56,8 @@ private Q_SLOTS:
         QTest::newRow("auto mode") << toolIcon(ToolIcon::AutoMode) << 24;
         QTest::newRow("quit") << toolIcon(ToolIcon::Quit) << 24;
         QTest::newRow("application") << applicationIcon() << 32;
+        QTest::newRow("tray, automatic mode") << trayIcon(TrayBadge::AutoMode) << 22;
+        QTest::newRow("tray, a problem") << trayIcon(TrayBadge::Problem) << 22;
     }
     void iconsAreDrawnAtFullResolution() {
         QFETCH(QIcon, icon);
@@ -200,6 +205,36 @@ private Q_SLOTS:
         rules->PageControl1->setCurrentIndex(3);
         save(u"rules-and-lists-misc@%1x.png"_s);
         rules->close();
+        run.main()->close();
+    }
+
+    // The Welcome window of a first start, each of its four pages; every page's texts fit.
+    void welcomeWindowPages() {
+        QTemporaryDir dir;
+        ProgramRun run(dir.path());
+        run.start();
+        QTRY_VERIFY_WITH_TIMEOUT(run.shell.welcomeWindow() != nullptr, 5000);
+        TForm10 *welcome = run.shell.welcomeWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(welcome));
+        const QString target = qEnvironmentVariable("CORVANE_SCREENSHOT_DIR");
+        for (int page = 1; page <= TForm10::PageCount; ++page) {
+            QWidget *sheet = welcome->PageControl1->currentWidget();
+            // Nothing on the page is squeezed below the height it asks for.
+            for (const QWidget *w : sheet->findChildren<QWidget *>())
+                QVERIFY2(w->height() >= w->minimumSizeHint().height(),
+                         qPrintable(u"page %1: %2"_s.arg(page).arg(w->objectName())));
+            const QPixmap shot = welcome->grab();
+            QVERIFY(!shot.isNull());
+            if (!target.isEmpty()) {
+                QDir().mkpath(target);
+                const qreal ratio = welcome->devicePixelRatioF();
+                QVERIFY(shot.save(
+                    QDir(target).filePath(u"welcome-%1@%2x.png"_s.arg(page).arg(qRound(ratio)))));
+            }
+            if (page < TForm10::PageCount)
+                welcome->Button2->click();
+        }
+        welcome->close();
         run.main()->close();
     }
 };

@@ -1,0 +1,168 @@
+#include "ui/shell/trayicon.h"
+
+#include "ui/shell/icons.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QEvent>
+#include <QMainWindow>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QWindowStateChangeEvent>
+
+using namespace Qt::StringLiterals;
+
+namespace corvane {
+
+TrayIcon::TrayIcon(QMainWindow *window) : QObject(window), m_window(window) {
+    setObjectName(u"TrayIcon"_s);
+    PopupMenu2 = new QMenu(window);
+    PopupMenu2->setObjectName(u"PopupMenu2"_s);
+    ShowWindow1 = PopupMenu2->addAction(u"Show Window"_s);
+    ShowWindow1->setObjectName(u"ShowWindow1"_s);
+    connect(ShowWindow1, &QAction::triggered, this, &TrayIcon::ShowWindow1Click);
+
+    CoolTrayIcon1 = new QSystemTrayIcon(this);
+    CoolTrayIcon1->setObjectName(u"CoolTrayIcon1"_s);
+    CoolTrayIcon1->setContextMenu(PopupMenu2);
+    connect(CoolTrayIcon1, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::DoubleClick)
+                    CoolTrayIcon1DblClick();
+            });
+
+    m_availability = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    m_notifier = [this](const QString &title, const QString &text, bool warning) {
+        CoolTrayIcon1->showMessage(
+            title, text, warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information, 15000);
+    };
+    window->installEventFilter(this);
+    update();
+}
+
+TrayIcon::~TrayIcon() {
+    // The icon leaves the notification area with the program.
+    CoolTrayIcon1->hide();
+}
+
+void TrayIcon::setAvailability(Availability availability) {
+    m_availability = std::move(availability);
+    update();
+}
+
+bool TrayIcon::available() const {
+    return m_availability && m_availability();
+}
+
+void TrayIcon::setIconVisible(bool visible) {
+    m_iconVisible = visible;
+    update();
+}
+
+bool TrayIcon::iconShown() const {
+    return CoolTrayIcon1->isVisible();
+}
+
+void TrayIcon::showAutoMode(bool on) {
+    m_autoMode = on;
+    if (!on)
+        m_countdown.clear();
+    update();
+}
+
+void TrayIcon::showCountdown(const QString &text) {
+    m_countdown = text;
+    update();
+}
+
+void TrayIcon::showPassEnded(int deleted, const QStringList &failures, bool notify) {
+    m_passSeen = true;
+    m_deleted = deleted;
+    m_failures = failures;
+    update();
+    if (!notify || !m_notifier || !available())
+        return;
+    if (!failures.isEmpty()) {
+        QString text = failures.join(u'\n');
+        if (deleted > 0)
+            text.prepend(deleted == 1 ? u"1 message deleted.\n"_s
+                                      : u"%1 messages deleted.\n"_s.arg(deleted));
+        m_notifier(u"Corvane: automatic check failed"_s, text, true);
+    } else if (deleted > 0) {
+        m_notifier(u"Corvane"_s,
+                   deleted == 1 ? u"1 spam message deleted."_s
+                                : u"%1 spam messages deleted."_s.arg(deleted),
+                   false);
+    }
+}
+
+QString TrayIcon::toolTip() const {
+    QStringList lines{u"Corvane"_s};
+    if (m_autoMode) {
+        lines << u"Automatic mode"_s;
+        if (!m_countdown.isEmpty())
+            lines << m_countdown;
+        if (m_passSeen) {
+            lines << (m_deleted == 1 ? u"Last check: 1 message deleted"_s
+                                     : u"Last check: %1 messages deleted"_s.arg(m_deleted));
+            for (const QString &failure : m_failures)
+                lines << failure;
+        }
+    }
+    return lines.join(u'\n');
+}
+
+void TrayIcon::update() {
+    const TrayBadge badge = !m_autoMode            ? TrayBadge::None
+                            : m_failures.isEmpty() ? TrayBadge::AutoMode
+                                                   : TrayBadge::Problem;
+    if (m_badge != int(badge)) {
+        m_badge = int(badge);
+        CoolTrayIcon1->setIcon(trayIcon(badge));
+    }
+    CoolTrayIcon1->setToolTip(toolTip());
+    // The icon stays while the window is in the tray, whatever happens meanwhile: it is the
+    // only way back.
+    const bool shown = available() && (m_iconVisible || m_inTray);
+    if (CoolTrayIcon1->isVisible() != shown)
+        CoolTrayIcon1->setVisible(shown);
+}
+
+bool TrayIcon::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == m_window && event->type() == QEvent::WindowStateChange &&
+        m_window->isMinimized() && m_minimiseToTray && available() && !m_inTray) {
+        // Hidden once the minimising has run its course.
+        QTimer::singleShot(0, this, &TrayIcon::minimiseIntoTray);
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void TrayIcon::minimiseIntoTray() {
+    if (!m_window->isMinimized() || !m_minimiseToTray || !available())
+        return;
+    m_inTray = true;
+    update();
+    // Hiding a window also removes its task-bar button.
+    m_window->hide();
+}
+
+void TrayIcon::CoolTrayIcon1DblClick() {
+    showMainWindow();
+}
+
+void TrayIcon::ShowWindow1Click() {
+    showMainWindow();
+}
+
+void TrayIcon::showMainWindow() {
+    m_inTray = false;
+    if (m_window->isMinimized())
+        m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+    update();
+}
+
+} // namespace corvane
