@@ -50,6 +50,25 @@ sys.exit(1)
 EOF
 }
 
+# Makes a test CA and a server certificate for 127.0.0.1 and localhost signed by it in $1:
+# ca.pem (what clients trust), server.pem and server.key. Made afresh at every start, valid
+# for two days; the keys are the owner's alone.
+make_test_tls() {
+    local tls=$1
+    mkdir -p "$tls"
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Corvane test CA" \
+        -keyout "$tls/ca.key" -out "$tls/ca.pem" \
+        -addext "basicConstraints=critical,CA:TRUE" \
+        -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
+    openssl req -newkey rsa:2048 -nodes -subj "/CN=127.0.0.1" -keyout "$tls/server.key" \
+        -out "$tls/server.csr" 2>/dev/null
+    printf '%s\n' "subjectAltName=IP:127.0.0.1,DNS:localhost" "basicConstraints=CA:FALSE" \
+        "extendedKeyUsage=serverAuth" >"$tls/server.ext"
+    openssl x509 -req -in "$tls/server.csr" -CA "$tls/ca.pem" -CAkey "$tls/ca.key" \
+        -CAcreateserial -days 2 -extfile "$tls/server.ext" -out "$tls/server.pem" 2>/dev/null
+    chmod 600 "$tls/ca.key" "$tls/server.key"
+}
+
 # Sends SIGTERM to the process in a pid file and waits (at most 10 s) until it has gone.
 stop_pid_file() {
     local pid_file=$1 pid
@@ -72,7 +91,12 @@ stop_pid_file() {
 # POP3: a private Dovecot instance.
 #
 # Keys in test-servers.env:
-#   CORVANE_POP3_HOST, CORVANE_POP3_PORT   where it listens (plain POP3, USER/PASS allowed)
+#   CORVANE_POP3_HOST, CORVANE_POP3_PORT   where it listens (plain POP3, USER/PASS allowed;
+#                                          STLS offered when openssl is installed)
+#   CORVANE_POP3S_PORT                     POP3 with TLS from the first byte (with openssl)
+#   CORVANE_POP3_CA                        the test CA's certificate (PEM) that signed the
+#                                          server's certificate (127.0.0.1 and localhost), for
+#                                          the tests to trust (with openssl)
 #   CORVANE_POP3_USERS                     the test users, separated by commas; each test
 #                                          program uses users of its own, so that programs
 #                                          running at the same time never share a mailbox
@@ -81,7 +105,7 @@ stop_pid_file() {
 #                                          (cur/ new/ tmp/); tests seed it by writing message
 #                                          files into tmp/ and renaming them into new/
 # ---------------------------------------------------------------------------------------
-pop3_users="e2e-pop3 e2e-cli e2e-bench e2e-spare e2e-process e2e-desktop e2e-gui e2e-install"
+pop3_users="e2e-pop3 e2e-cli e2e-bench e2e-spare e2e-process e2e-desktop e2e-gui e2e-install e2e-tls"
 pop3_user_list=${pop3_users// /,}
 pop3_password="corvane-test-pw"
 
@@ -94,8 +118,24 @@ pop3_start() {
     pop3_stop
     rm -rf "$dir"
     mkdir -p "$dir/state"
-    local port
+    local port tls_port=0
     port=$(free_port)
+
+    # TLS on both listeners (STLS on the plain one) with a certificate of a test CA, when
+    # openssl can make them; plain POP3 stays allowed on the plain listener.
+    local ssl_lines="ssl = no"
+    if command -v openssl >/dev/null; then
+        make_test_tls "$dir/tls"
+        tls_port=$(free_port)
+        while [ "$tls_port" = "$port" ]; do tls_port=$(free_port); done
+        ssl_lines="ssl = yes
+ssl_cert = <$dir/tls/server.pem
+ssl_key = <$dir/tls/server.key"
+        [ ! -f /usr/share/dovecot/dh.pem ] || ssl_lines="$ssl_lines
+ssl_dh = </usr/share/dovecot/dh.pem"
+    else
+        echo "test-servers: openssl not installed; the POP3 TLS tests will skip" >&2
+    fi
 
     # Dovecot never reads mail as root. As root (CI) the mail processes run as "nobody" and
     # the login and internal processes as Dovecot's own users, while authentication runs as
@@ -151,7 +191,7 @@ state_dir = $dir/state
 instance_name = corvane-test-$port
 log_path = $dir/dovecot.log
 info_log_path = $dir/dovecot.log
-ssl = no
+$ssl_lines
 disable_plaintext_auth = no
 auth_mechanisms = plain
 # Failed logins are answered at once: the tests try wrong passwords on purpose.
@@ -178,7 +218,9 @@ service pop3-login {
     port = $port
   }
   inet_listener pop3s {
-    port = 0
+    address = 127.0.0.1
+    port = $tls_port
+    ssl = yes
   }
 }
 service anvil {
@@ -206,6 +248,12 @@ CORVANE_POP3_USERS=$pop3_user_list
 CORVANE_POP3_PASSWORD=$pop3_password
 CORVANE_POP3_MAILDIR_ROOT=$data/mail
 EOF
+    if [ "$tls_port" != 0 ]; then
+        cat >>"$env_file" <<EOF
+CORVANE_POP3S_PORT=$tls_port
+CORVANE_POP3_CA=$dir/tls/ca.pem
+EOF
+    fi
     echo "test-servers: Dovecot POP3 on 127.0.0.1:$port (log: $dir/dovecot.log)"
 }
 
@@ -309,17 +357,7 @@ http_start() {
 
     # The test CA and the server's certificate, made for this start only.
     local tls=$dir/tls
-    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Corvane test CA" \
-        -keyout "$tls/ca.key" -out "$tls/ca.pem" \
-        -addext "basicConstraints=critical,CA:TRUE" \
-        -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
-    openssl req -newkey rsa:2048 -nodes -subj "/CN=127.0.0.1" -keyout "$tls/server.key" \
-        -out "$tls/server.csr" 2>/dev/null
-    printf '%s\n' "subjectAltName=IP:127.0.0.1,DNS:localhost" "basicConstraints=CA:FALSE" \
-        "extendedKeyUsage=serverAuth" >"$tls/server.ext"
-    openssl x509 -req -in "$tls/server.csr" -CA "$tls/ca.pem" -CAkey "$tls/ca.key" \
-        -CAcreateserial -days 2 -extfile "$tls/server.ext" -out "$tls/server.pem" 2>/dev/null
-    chmod 600 "$tls/ca.key" "$tls/server.key"
+    make_test_tls "$tls"
 
     # As root nginx's workers would run as "nobody", who may not reach the build directory;
     # they run as the caller instead.

@@ -48,8 +48,8 @@ private Q_SLOTS:
 
         r = accounts({u"list"_s});
         QCOMPARE(r.exitCode, 0);
-        QCOMPARE(r.out, "0\tHome\tpop.a.example\t110\tme\tme@a.example\n"
-                        "1\tWork\\tDesk\tpop.b.example\t995\t\t\n"_ba);
+        QCOMPARE(r.out, "0\tHome\tpop.a.example\t110\tme\tme@a.example\tnone\n"
+                        "1\tWork\\tDesk\tpop.b.example\t995\t\t\tTLS\n"_ba);
         QVERIFY(!r.out.contains("pw")); // passwords are never printed
 
         // A taken name is refused; a name differing in case is not taken.
@@ -63,12 +63,20 @@ private Q_SLOTS:
             accounts({u"edit"_s, u"0"_s, u"--port"_s, u"1100"_s, u"--name"_s, u"House"_s}).exitCode,
             0);
         r = accounts({u"list"_s});
-        QVERIFY(r.out.startsWith("0\tHouse\tpop.a.example\t1100\tme\tme@a.example\n"));
+        QVERIFY(r.out.startsWith("0\tHouse\tpop.a.example\t1100\tme\tme@a.example\tnone\n"));
+
+        // The security is kept as chosen, whatever the port.
+        QCOMPARE(accounts({u"edit"_s, u"0"_s, u"--security"_s, u"stls"_s}).exitCode, 0);
+        QVERIFY(accounts({u"list"_s})
+                    .out.startsWith("0\tHouse\tpop.a.example\t1100\tme\tme@a.example\tSTLS\n"));
+        r = accounts({u"edit"_s, u"0"_s, u"--security"_s, u"ssl3"_s});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY(r.err.contains("--security takes none, STLS or TLS"));
 
         // Delete moves the later accounts up.
         QCOMPARE(accounts({u"delete"_s, u"0"_s}).exitCode, 0);
         QCOMPARE(accounts({u"remove"_s, u"1"_s}).exitCode, 0);
-        QCOMPARE(accounts({u"list"_s}).out, "0\tWork\\tDesk\tpop.b.example\t995\t\t\n"_ba);
+        QCOMPARE(accounts({u"list"_s}).out, "0\tWork\\tDesk\tpop.b.example\t995\t\t\tTLS\n"_ba);
     }
 
     void badArguments_data() {

@@ -69,10 +69,11 @@ UEEXlCD8PVb2V17IPwaksGkkFllQX5dswl7CNBEMH6cGyzdpHto2rDwZ9+FyMJHo
 class Listener final : public QTcpServer {
 public:
     bool tls = false;
+    bool startTls = false; // sockets that may turn into TLS later
 
 protected:
     void incomingConnection(qintptr descriptor) override {
-        if (!tls) {
+        if (!tls && !startTls) {
             QTcpServer::incomingConnection(descriptor);
             return;
         }
@@ -84,14 +85,26 @@ protected:
         socket->setLocalCertificate(FakeServer::certificate());
         socket->setPrivateKey(QSslKey(QByteArray(kKey).trimmed(), QSsl::Rsa));
         addPendingConnection(socket);
-        socket->startServerEncryption();
+        if (tls)
+            socket->startServerEncryption();
     }
 };
 
 } // namespace
 
 struct FakeServer::Step {
-    enum class Kind { Send, Expect, SkipUntil, Close, Silent, Call, Pause, Trickle, Repeat } kind;
+    enum class Kind {
+        Send,
+        Expect,
+        SkipUntil,
+        Close,
+        Silent,
+        Call,
+        Pause,
+        Trickle,
+        Repeat,
+        StartTls
+    } kind;
     QByteArray bytes;
     std::function<void()> action;
     int milliseconds = 0; // Pause: how long; Trickle and Repeat: the interval
@@ -139,6 +152,12 @@ FakeServer &FakeServer::trickle(const QByteArray &bytes, int intervalMs) {
 
 FakeServer &FakeServer::repeatForever(const QByteArray &bytes, int intervalMs) {
     m_script.append({Step::Kind::Repeat, bytes, {}, intervalMs});
+    return *this;
+}
+
+FakeServer &FakeServer::startTls() {
+    static_cast<Listener *>(m_server.get())->startTls = true;
+    m_script.append({Step::Kind::StartTls, {}, {}, 0});
     return *this;
 }
 
@@ -228,6 +247,20 @@ void FakeServer::advance() {
                 return;
             m_lines.removeFirst();
             break;
+        case Step::Kind::StartTls: {
+            auto *ssl = qobject_cast<QSslSocket *>(m_socket);
+            ++m_next;
+            if (!ssl)
+                return;
+            // The script goes on once the handshake is done; lines come decrypted after it.
+            m_paused = true;
+            connect(ssl, &QSslSocket::encrypted, this, [this] {
+                m_paused = false;
+                advance();
+            });
+            ssl->startServerEncryption();
+            return;
+        }
         case Step::Kind::Close:
             ++m_next;
             m_socket->disconnectFromHost();

@@ -45,6 +45,9 @@ public:
     // Sends bytes every intervalMs milliseconds for as long as the connection stands: a reply
     // that never ends. The script ends here.
     FakeServer &repeatForever(const QByteArray &bytes, int intervalMs);
+    // Turns the connection into TLS from here on (the server's side of STLS or STARTTLS), with
+    // the certificate of enableTls(); the script goes on once the handshake is done.
+    FakeServer &startTls();
     FakeServer &closeConnection();
     // Ends the script without closing: the server keeps the connection and says nothing more.
     FakeServer &fallSilent();

@@ -121,6 +121,16 @@ void FakeTransport::send(const QByteArray &bytes) {
     }
 }
 
+void FakeTransport::encrypt() {
+    if (!m_tlsRefusal.isEmpty()) {
+        const QString text = m_tlsRefusal;
+        m_tlsRefusal.clear();
+        m_open = false;
+        throw SecurityError(text);
+    }
+    send("[TLS]\r\n");
+}
+
 void FakeTransport::receiveMore(QByteArray &buffer) {
     if (!m_open)
         throw NetworkError(notConnectedText());

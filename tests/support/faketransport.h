@@ -28,7 +28,8 @@ public:
     // if any, has matched; replies at the start of the script, or after connection(), are
     // sent when the client connects.
     FakeTransport &reply(const QByteArray &bytes);
-    // The next line the client writes, without its CR LF.
+    // The next line the client writes, without its CR LF. The TLS handshake of startTls()
+    // counts as the line "[TLS]".
     FakeTransport &expect(const QByteArray &line,
                           std::source_location where = std::source_location::current());
     // The steps after this one belong to the next connection.
@@ -53,6 +54,8 @@ public:
         m_refusal = errorText;
         m_refusalReason = reason;
     }
+    // The next TLS handshake fails with this text (empty: it succeeds).
+    void refuseTls(const QString &errorText) { m_tlsRefusal = errorText; }
     // Writes after this many more lines fail as on a dropped connection (-1: never).
     void failWritesAfter(int lines) { m_writesLeft = lines; }
 
@@ -71,6 +74,7 @@ protected:
     void connectTo(const QString &host, quint16 port) override;
     void send(const QByteArray &bytes) override;
     void receiveMore(QByteArray &buffer) override;
+    void encrypt() override;
 
 private:
     struct Step {
@@ -91,6 +95,7 @@ private:
     QByteArray m_written;
     QString m_refusal;
     corvane::NetworkError::Reason m_refusalReason = corvane::NetworkError::Reason::Other;
+    QString m_tlsRefusal;
     QString m_host;
     quint16 m_port = 0;
     qsizetype m_chunkSize = 0;

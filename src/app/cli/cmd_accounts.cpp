@@ -5,6 +5,7 @@
 #include "app/cli/shared.h"
 
 #include "core/errors.h"
+#include "core/protocol/connectionsecurity.h"
 #include "core/settings/accountstore.h"
 
 #include <QCommandLineParser>
@@ -31,6 +32,11 @@ const QCommandLineOption passwordOption(u"password"_s,
 const QCommandLineOption passwordStdinOption(u"password-stdin"_s,
                                              u"Read the password from the first line of "
                                              u"standard input."_s);
+const QCommandLineOption securityOption(
+    u"security"_s,
+    u"How the connection is secured: none, STLS (after connecting) or TLS (from the start). "
+    u"Without it a new account takes its port's default: TLS on 995, none elsewhere."_s,
+    u"MODE"_s);
 const QCommandLineOption emailOption(u"email"_s, u"The account's own e-mail address."_s,
                                      u"ADDRESS"_s);
 
@@ -76,6 +82,16 @@ bool takeFields(const QCommandLineParser &parser, const QString &command, Accoun
     }
     if (parser.isSet(emailOption))
         a.EmailAddress = parser.value(emailOption);
+    if (parser.isSet(securityOption)) {
+        const std::optional<ConnectionSecurity> security =
+            parseSecurity(parser.value(securityOption), 0);
+        if (!security || parser.value(securityOption).trimmed().isEmpty()) {
+            err(u"corvane-cli %1: --security takes none, STLS or TLS, not '%2'\n"_s.arg(
+                command, parser.value(securityOption)));
+            return false;
+        }
+        a.Security = securityName(*security);
+    }
     return true;
 }
 
@@ -107,8 +123,9 @@ int list(const QStringList &args) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         u"Prints one line per account in table order: the tag (the account's position, from "
-        u"0), the account name, the POP3 server, the port, the user name and the e-mail "
-        u"address, separated by TAB. Passwords are never printed. A TAB, line break or "
+        u"0), the account name, the POP3 server, the port, the user name, the e-mail "
+        u"address and the connection security (none, STLS or TLS), separated by TAB. Passwords are "
+        u"never printed. A TAB, line break or "
         u"backslash inside a field is written as \\t, \\n, \\r or \\\\."_s);
     parser.addOption(data.option());
     int code = Success;
@@ -131,7 +148,9 @@ int list(const QStringList &args) {
         for (const QString *f :
              {&a.AccountName, &a.Pop3Server, &a.PortNumber, &a.Username, &a.EmailAddress})
             text += u'\t' + escapeField(*f);
-        text += u'\n';
+        const std::optional<ConnectionSecurity> security =
+            parseSecurity(a.Security, a.PortNumber.trimmed().toUShort());
+        text += u'\t' + (security ? securityName(*security) : escapeField(a.Security)) + u'\n';
     }
     out(text);
     return Success;
@@ -146,7 +165,7 @@ int add(const QStringList &args) {
         u"name must not be taken by another account (compared exactly, case-sensitive). The "
         u"port defaults to 110; the other fields default to empty."_s);
     parser.addOptions({data.option(), nameOption, serverOption, portOption, userOption,
-                       passwordOption, passwordStdinOption, emailOption});
+                       passwordOption, passwordStdinOption, emailOption, securityOption});
     int code = Success;
     if (!parseArguments(parser, command, args, code))
         return code;
@@ -182,7 +201,7 @@ int edit(const QStringList &args) {
         u"Changes the account with the given tag (see 'corvane-cli accounts list') in place; "
         u"fields that are not given keep their values."_s);
     parser.addOptions({data.option(), nameOption, serverOption, portOption, userOption,
-                       passwordOption, passwordStdinOption, emailOption});
+                       passwordOption, passwordStdinOption, emailOption, securityOption});
     parser.addPositionalArgument(u"TAG"_s, u"The account's tag."_s);
     int code = Success;
     if (!parseArguments(parser, command, args, code))

@@ -72,9 +72,31 @@ void Pop3Client::OpenSession() {
         if (field->contains(u'\r') || field->contains(u'\n') || field->contains(QChar(0)))
             throw ProtocolError(u"The user name or password holds a line break."_s);
     }
+    const ConnectionSecurity security = Security();
+    switch (security) {
+    case ConnectionSecurity::None:
+        m_transport.setSecurity(Transport::Security::Plain);
+        break;
+    case ConnectionSecurity::StartTls:
+        m_transport.setSecurity(Transport::Security::StartTls);
+        break;
+    case ConnectionSecurity::Tls:
+        m_transport.setSecurity(Transport::Security::Tls);
+        break;
+    }
     m_transport.open(m_host, m_port);
     try {
         require(readReply());
+        if (security == ConnectionSecurity::StartTls) {
+            const Pop3Reply stls = command("STLS");
+            if (!stls.ok())
+                throw SecurityError(
+                    u"The server %1 does not offer STLS (it answered \"%2\"), so the connection "
+                    u"cannot be secured and the password was not sent. Choose TLS on port 995 "
+                    u"if the server offers that, or ask its provider."_s.arg(
+                        m_host, decodeLegacyText(stls.line)));
+            m_transport.startTls();
+        }
         try {
             require(command("USER " + m_username.toUtf8()));
             require(command("PASS " + m_password.toUtf8(), 5));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/protocol/connectionsecurity.h"
 #include "core/protocol/lines.h"
 #include "core/protocol/transport.h"
 
@@ -103,11 +104,19 @@ public:
     const QString &Password() const { return m_password; }
     void setPassword(const QString &password) { m_password = password; }
 
+    // How the session is protected. Unset, it is the port's default (TLS on 995, else none).
+    ConnectionSecurity Security() const { return m_security.value_or(defaultSecurity(m_port)); }
+    void setSecurity(std::optional<ConnectionSecurity> security) { m_security = security; }
+
     Transport &transport() { return m_transport; }
 
-    // Connects to Host:Port, reads the greeting and logs in with USER and PASS. When anything
-    // fails after the connection stands, QUIT is written and the connection closed before the
-    // error is passed on. Throws "Already connected." when a session is open.
+    // Connects to Host:Port, reads the greeting and logs in with USER and PASS. With
+    // StartTls, STLS follows the greeting and the login waits for TLS to be up: a server that
+    // refuses STLS fails the session with SecurityError before the user name is sent, never
+    // falling back to plain text; with Tls the connection is TLS from the first byte. When
+    // anything fails after the connection stands, QUIT is written (unless the server could
+    // not be trusted) and the connection closed before the error is passed on. Throws
+    // "Already connected." when a session is open.
     void OpenSession();
     // Writes QUIT when the connection stands and closes it at once, without reading the reply:
     // the quick close for sessions whose outcome does not matter (nothing was deleted). Never
@@ -186,6 +195,7 @@ private:
     Transport &m_transport;
     QString m_host;
     quint16 m_port = 110;
+    std::optional<ConnectionSecurity> m_security;
     QString m_username;
     QString m_password;
     int m_lastFetchCutLines = 0;

@@ -120,15 +120,22 @@ void TcpTransport::failFromSocket() {
     if (error == QAbstractSocket::RemoteHostClosedError ||
         error == QAbstractSocket::UnknownSocketError)
         fail(closedGracefullyText(), NetworkError::Reason::Closed);
-    if (error == QAbstractSocket::SslHandshakeFailedError || !m_sslErrors.isEmpty()) {
+    if (error == QAbstractSocket::SslHandshakeFailedError ||
+        error == QAbstractSocket::SslInternalError ||
+        error == QAbstractSocket::SslInvalidUserDataError || !m_sslErrors.isEmpty()) {
+        // Each failed check in its own words: "The certificate has expired", "The host name
+        // did not match any of the valid hosts for this certificate", ...
         QStringList reasons;
         for (const QSslError &e : std::as_const(m_sslErrors))
-            reasons << e.errorString();
+            if (!reasons.contains(e.errorString()))
+                reasons << e.errorString();
         if (reasons.isEmpty())
             reasons << m_socket->errorString();
-        fail(u"The secure connection to %1 could not be established: %2"_s.arg(
-                 m_host, reasons.join(u"; "_s)),
-             NetworkError::Reason::Tls);
+        const QString text = u"The secure connection to %1 could not be established: %2"_s.arg(
+            m_host, reasons.join(u"; "_s));
+        m_socket->abort();
+        retire();
+        throw SecurityError(text);
     }
     const SocketFailure failure = describe(error, m_socket->errorString());
     fail(socketErrorText(failure.number, failure.text), failure.reason);
@@ -179,39 +186,67 @@ void TcpTransport::connectTo(const QString &host, quint16 port) {
     m_aborted = false;
     m_host = host;
     m_sslErrors.clear();
-    const bool tls = m_security == Security::Tls || (m_security == Security::Auto && port == 995);
+    const Security mode = security();
+    const bool tls = mode == Security::Tls || (mode == Security::Auto && port == 995);
     // Plain connections use a plain socket: a TLS socket in plain mode relays every byte
-    // through a second socket and costs a round of events per read and write.
-    if (tls) {
+    // through a second socket and costs a round of events per read and write. Only a
+    // connection that may be secured later needs one.
+    if (tls || mode == Security::StartTls) {
         auto *socket = new QSslSocket(m_context.get());
         m_socket = socket;
         QObject::connect(socket, &QSslSocket::sslErrors, socket,
                          [this](const QList<QSslError> &errors) { m_sslErrors = errors; });
-        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-        config.setPeerVerifyMode(QSslSocket::VerifyPeer);
-        if (!m_extraCas.isEmpty())
-            config.addCaCertificates(m_extraCas);
-        socket->setSslConfiguration(config);
-        socket->connectToHostEncrypted(host, port);
+        configureTls(*socket);
+        if (tls)
+            socket->connectToHostEncrypted(host, port);
+        else
+            socket->connectToHost(host, port);
     } else {
         m_socket = new QTcpSocket(m_context.get());
         m_socket->connectToHost(host, port, QIODevice::ReadWrite | QIODevice::Unbuffered);
     }
+    waitEstablished(tls);
+}
+
+void TcpTransport::configureTls(QSslSocket &socket) {
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    if (!m_extraCas.isEmpty())
+        config.addCaCertificates(m_extraCas);
+    socket.setSslConfiguration(config);
+}
+
+void TcpTransport::waitEstablished(bool tls) {
     const QDeadlineTimer deadline = readDeadline();
     for (;;) {
         if (!m_socket)
             throw NetworkError(notConnectedText());
         if (m_aborted)
-            fail(closedGracefullyText());
+            fail(closedGracefullyText(), NetworkError::Reason::Closed);
         if (established(tls))
             return;
         if (m_socket->state() == QAbstractSocket::UnconnectedState ||
-            m_socket->error() != QAbstractSocket::UnknownSocketError)
+            m_socket->error() != QAbstractSocket::UnknownSocketError || !m_sslErrors.isEmpty())
             failFromSocket();
         if (!waitForActivity(deadline) && m_socket && !m_aborted && !established(tls))
             fail(socketErrorText(10060, u"Connection timed out."_s),
                  NetworkError::Reason::TimedOut);
     }
+}
+
+void TcpTransport::encrypt() {
+    auto *socket = qobject_cast<QSslSocket *>(m_socket);
+    if (!socket || socket->isEncrypted()) {
+        close();
+        throw SecurityError(u"The connection to %1 was not opened to be secured later, so it "
+                            u"cannot be turned into a secure one."_s.arg(m_host));
+    }
+    m_sslErrors.clear();
+    // The name the certificate must carry is the one the user gave, not what the socket
+    // resolved.
+    socket->setPeerVerifyName(m_host);
+    socket->startClientEncryption();
+    waitEstablished(true);
 }
 
 void TcpTransport::send(const QByteArray &bytes) {
@@ -234,7 +269,7 @@ void TcpTransport::receiveMore(QByteArray &buffer) {
         if (!m_socket)
             throw NetworkError(notConnectedText());
         if (m_aborted)
-            fail(closedGracefullyText());
+            fail(closedGracefullyText(), NetworkError::Reason::Closed);
         // Always try a read: an unbuffered socket learns that the peer closed the connection
         // only from a read that finds the end of the stream.
         const qint64 got = m_socket->read(chunk, sizeof chunk);

@@ -12,26 +12,21 @@
 
 class QDeadlineTimer;
 class QTimer;
+class QSslSocket;
 class QTcpSocket;
 
 namespace corvane {
 
 // The transport over a real socket. Waits run a local event loop (never the socket's blocking
 // waitFor* calls), so windows repaint and commands and timers run while an operation waits.
-// Port 995 means TLS from the first byte with the server's certificate verified against the
-// host name; every other port speaks plain TCP.
+// Security::Auto means TLS from the first byte on port 995 and plain TCP on every other port;
+// TLS is always verified: the server's certificate must chain to a trusted authority and match
+// the host name.
 class TcpTransport final : public Transport {
 public:
-    enum class Security {
-        Auto, // TLS on port 995, plain TCP on every other port
-        Plain,
-        Tls,
-    };
-
     TcpTransport();
     ~TcpTransport() override;
 
-    void setSecurity(Security security) { m_security = security; }
     // Certificates trusted in addition to the system's (tests use a private authority).
     void addCaCertificates(const QList<QSslCertificate> &certificates);
 
@@ -43,6 +38,7 @@ protected:
     void connectTo(const QString &host, quint16 port) override;
     void send(const QByteArray &bytes) override;
     void receiveMore(QByteArray &buffer) override;
+    void encrypt() override;
 
 private:
     // Handles events until at least one has arrived (socket activity, the time-out, anything
@@ -57,13 +53,17 @@ private:
     [[noreturn]] void fail(const QString &text,
                            NetworkError::Reason reason = NetworkError::Reason::Other);
     [[noreturn]] void failFromSocket();
+    // Waits until the connection is established (tls: encrypted); fails on errors and when
+    // the read time-out expires.
+    void waitEstablished(bool tls);
+    // The TLS settings: peer verification, the extra authorities.
+    void configureTls(QSslSocket &socket);
     // Lets the socket finish sending and closing on its own, then deletes it.
     void retire();
 
     std::unique_ptr<QObject> m_context; // parent of the sockets
     QTcpSocket *m_socket = nullptr;     // a QSslSocket for TLS
     QTimer *m_wakeUp;                   // owned by m_context
-    Security m_security = Security::Auto;
     QList<QSslCertificate> m_extraCas;
     QList<QSslError> m_sslErrors;
     QString m_host;

@@ -30,6 +30,26 @@ void Transport::open(const QString &host, quint16 port) {
     connectTo(host, port);
 }
 
+void Transport::startTls() {
+    if (!isOpen())
+        throw NetworkError(notConnectedText());
+    if (!m_buffer.isEmpty()) {
+        close();
+        m_buffer.clear();
+        throw ProtocolError(u"The server sent more than its answer before the secure connection "
+                            u"was set up; the connection was closed, since those bytes may have "
+                            u"been injected by someone on the way."_s);
+    }
+    if (m_transcript)
+        m_transcript(u"--- starting TLS"_s);
+    encrypt();
+}
+
+void Transport::encrypt() {
+    close();
+    throw SecurityError(u"This connection cannot be secured."_s);
+}
+
 void Transport::writeLine(const QByteArray &line, qsizetype maskFrom) {
     if (!isOpen())
         throw NetworkError(notConnectedText());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/errors.h"
+
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QString>
@@ -7,6 +9,14 @@
 #include <functional>
 
 namespace corvane {
+
+// A connection could not be secured as asked: the server offers no STLS or STARTTLS, the TLS
+// handshake failed, or the server's certificate failed a check. The text names what failed;
+// callers that put a sentence of their own first keep it after theirs.
+class SecurityError : public NetworkError {
+public:
+    explicit SecurityError(QString message) : NetworkError(std::move(message), Reason::Tls) {}
+};
 
 // A line-oriented byte stream to one server, as the protocol clients see it. Every operation
 // is synchronous: it returns when the bytes are written or a line is in, and throws
@@ -38,6 +48,14 @@ public:
     // Receives one transcript line: "--> " and what was sent, or "<-- " and what arrived.
     using TranscriptSink = std::function<void(const QString &line)>;
 
+    // How the next connection is protected.
+    enum class Security {
+        Auto,     // TLS from the first byte on port 995, plain TCP on every other port
+        Plain,    // plain TCP throughout; startTls() is refused
+        Tls,      // TLS from the first byte
+        StartTls, // plain TCP that startTls() turns into TLS
+    };
+
     Transport() = default;
     virtual ~Transport() = default;
     Transport(const Transport &) = delete;
@@ -65,6 +83,16 @@ public:
     // read starts at the next line, so the stream stays in step.
     QByteArray readDataLine(const QDeadlineTimer &deadline, bool &cut,
                             qsizetype maxLength = MaxLineLength);
+
+    void setSecurity(Security security) { m_security = security; }
+    Security security() const { return m_security; }
+    // Turns the open plain connection into TLS once the server has agreed (to STLS or
+    // STARTTLS), verifying the server's certificate against the host name given to open().
+    // Bytes that arrived after the server's agreement and before the handshake may have been
+    // injected by anyone on the path: they fail the upgrade with ProtocolError and the
+    // connection is closed. A failed handshake or certificate check throws SecurityError naming
+    // the check; the connection is then closed.
+    void startTls();
 
     virtual bool isOpen() const = 0;
     // Closes the connection at once, without waiting for anything; bytes already written are
@@ -103,6 +131,9 @@ protected:
     // longer than the deadline of the reply being read (currentReplyDeadline()): once that has
     // passed it may return with nothing appended, and the caller fails the reply.
     virtual void receiveMore(QByteArray &buffer) = 0;
+    // Performs the TLS handshake on the open connection (startTls()); throws SecurityError.
+    // The default refuses: a transport that cannot do TLS never pretends to.
+    virtual void encrypt();
     const QDeadlineTimer &currentReplyDeadline() const { return m_replyDeadline; }
 
     // Texts shared by every implementation.
@@ -125,6 +156,7 @@ private:
     int m_replyDeadlineMs = DefaultReplyDeadlineMs;
     int m_dataDeadlineMs = DefaultDataDeadlineMs;
     TranscriptSink m_transcript;
+    Security m_security = Security::Auto;
 };
 
 } // namespace corvane

@@ -79,8 +79,8 @@ AccountPassResult AutomaticPass::passAccount(const Account &account) {
     if (pop.IsOpen())
         pop.CloseSession();
     try {
-        m_session.ApplyAccount(
-            {account.Pop3Server, account.PortNumber, account.Username, account.Password});
+        m_session.ApplyAccount({account.Pop3Server, account.PortNumber, account.Username,
+                                account.Password, account.Security});
         view.showServerName(account.Pop3Server);
         pop.OpenSession();
     } catch (const Error &e) {

@@ -62,6 +62,12 @@ QString portErrorText(const QString &port) {
 
 } // namespace
 
+QString securityCause(const Error &e) {
+    if (!dynamic_cast<const SecurityError *>(&e))
+        return {};
+    return u"\n\n"_s + e.message();
+}
+
 MailboxSession::MailboxSession(Transport &transport, AccountStore *store, const RuleLists &lists,
                                ScreeningView &view)
     : m_pop(transport), m_store(store), m_lists(lists), m_view(view) {}
@@ -149,8 +155,13 @@ void MailboxSession::ApplyAccount(const AccountData &account) {
     const std::optional<quint16> port = parsePort(account.Port);
     if (!port)
         throw DataError(portErrorText(account.Port));
+    const std::optional<ConnectionSecurity> security = parseSecurity(account.Security, *port);
+    if (!security)
+        throw DataError(u"The security \"%1\" of this account is not one of none, STLS and TLS. "
+                        u"Please correct it in the account's settings."_s.arg(account.Security));
     m_pop.setHost(account.Host);
     m_pop.setPort(*port);
+    m_pop.setSecurity(*security);
     m_pop.setUsername(account.Username);
     m_pop.setPassword(account.Password);
 }
@@ -209,7 +220,7 @@ void MailboxSession::CheckAccount(int tag) {
         // The walk goes on to the end after the match, leaving the last row current.
         if (const std::optional<Account> account = m_store->lookup(tag, AccountStore::Walk::ToEnd))
             CurrentAccount = {account->Pop3Server, account->PortNumber, account->Username,
-                              account->Password};
+                              account->Password, account->Security};
     }
     // A port that is not a number is reported before anything changes: the open connection,
     // if any, stays as it is.

@@ -15,6 +15,10 @@
 namespace corvane {
 
 class AccountStore;
+
+// For a connection that could not be secured, two line breaks and what failed; empty for any
+// other error. Appended to the sentences that tell a failed connection.
+QString securityCause(const Error &e);
 struct RuleLists;
 class Transport;
 
@@ -28,10 +32,11 @@ public:
     // The connection data copied from the chosen account; it outlives the connection so that
     // a reconnect uses the same account.
     struct AccountData {
-        QString Host;     // "POP3 Server"
-        QString Port;     // "Port Number", as text
-        QString Username; // "Username"
-        QString Password; // "Password"
+        QString Host;          // "POP3 Server"
+        QString Port;          // "Port Number", as text
+        QString Username;      // "Username"
+        QString Password;      // "Password"
+        QString Security = {}; // "Security": empty for the port's default
     };
 
     // store may be null (no account store could be opened): then no tag finds an account.
@@ -100,8 +105,9 @@ public:
     // Empties the list and the four status panels and shows "Idle..." after a connection has
     // ended.
     void ResetWindow();
-    // Gives the POP3 client the host, port, user name and password of an account. Throws
-    // DataError when the port text is not a whole number from 1 to 65535.
+    // Gives the POP3 client the host, port, user name, password and security of an account.
+    // Throws DataError when the port text is not a whole number from 1 to 65535 or the
+    // security is not one of "none", "STLS" and "TLS".
     void ApplyAccount(const AccountData &account);
     // The most messages a check lists, whatever count the server reports.
     static constexpr int MaxListedMessages = 100000;

@@ -439,7 +439,8 @@ void MessageProcessor::reconnect(ProcessingResult &result) {
         m_session.ShowStatus(QString());
         m_session.ShowBusy(false);
         throwError(errorKind(e), u"Could not establish connection with \"%1\" on port \"%2\" "
-                                 u"please check your settings"_s.arg(account.Host, account.Port));
+                                 u"please check your settings"_s.arg(account.Host, account.Port) +
+                                     securityCause(e));
     }
     view.showSelectionStatus(u"No message selected"_s);
     view.showServerName(account.Host);

@@ -27,6 +27,7 @@ const QString AccountStore::ColPortNumber = u"Port Number"_s;
 const QString AccountStore::ColUsername = u"Username"_s;
 const QString AccountStore::ColPassword = u"Password"_s;
 const QString AccountStore::ColEmailAddress = u"E-Mail Address"_s;
+const QString AccountStore::ColSecurity = u"Security"_s;
 
 QStringList AccountStore::columnNames() {
     return {ColAccountName, ColPop3Server, ColPortNumber,
@@ -41,9 +42,14 @@ QString quoted(const QString &identifier) {
     return u'"' + QString(identifier).replace(u'"', u"\"\""_s) + u'"';
 }
 
+// The six columns every program of this table knows, then the security.
+QStringList storedColumns() {
+    return AccountStore::columnNames() << AccountStore::ColSecurity;
+}
+
 QString selectColumns() {
     QStringList cols;
-    for (const QString &c : AccountStore::columnNames())
+    for (const QString &c : storedColumns())
         cols << quoted(c);
     return cols.join(u", "_s);
 }
@@ -56,6 +62,7 @@ Account accountFrom(const QSqlQuery &q, int firstColumn) {
     a.Username = q.value(firstColumn + 3).toString();
     a.Password = q.value(firstColumn + 4).toString();
     a.EmailAddress = q.value(firstColumn + 5).toString();
+    a.Security = q.value(firstColumn + 6).toString();
     return a;
 }
 
@@ -66,6 +73,7 @@ void bindAccount(QSqlQuery &q, const Account &a) {
     q.addBindValue(a.Username);
     q.addBindValue(a.Password);
     q.addBindValue(a.EmailAddress);
+    q.addBindValue(a.Security);
 }
 
 // The first 16 bytes of every SQLite 3 database file.
@@ -125,6 +133,7 @@ AccountStore::AccountStore(const QString &filePath, QObject *parent)
     db.setDatabaseName(m_filePath);
     try {
         bool hasTable = false;
+        bool hasSecurity = false;
         if (existed) {
             checkSqliteHeader(m_filePath);
             // Inspect the file read-only first, so a database that is not ours is never
@@ -153,6 +162,7 @@ AccountStore::AccountStore(const QString &filePath, QObject *parent)
                 QStringList present;
                 while (info.next())
                     present << info.value(1).toString();
+                hasSecurity = present.contains(ColSecurity, Qt::CaseInsensitive);
                 for (const QString &c : columnNames())
                     if (!present.contains(c, Qt::CaseInsensitive))
                         throw DataError(
@@ -174,12 +184,20 @@ AccountStore::AccountStore(const QString &filePath, QObject *parent)
                 u"Cannot open the account database %1: %2"_s.arg(shown, db.lastError().text()));
         if (!hasTable) {
             QStringList cols;
-            for (const QString &c : columnNames())
+            for (const QString &c : storedColumns())
                 cols << quoted(c) + u" TEXT"_s;
             QSqlQuery q(db);
             if (!q.exec(u"CREATE TABLE %1 (%2)"_s.arg(quoted(TableName), cols.join(u", "_s))))
                 throw FileError(u"Cannot create the table %1 in %2: %3"_s.arg(
                     TableName, shown, q.lastError().text()));
+        } else if (!hasSecurity) {
+            // A table of an older version gets the column; its rows read it as empty, the
+            // port's default, and programs that name the six columns never see it.
+            QSqlQuery q(db);
+            if (!q.exec(u"ALTER TABLE %1 ADD COLUMN %2 TEXT"_s.arg(quoted(TableName),
+                                                                   quoted(ColSecurity))))
+                throw FileError(u"Cannot add the column %1 to the table %2 in %3: %4"_s.arg(
+                    ColSecurity, TableName, shown, q.lastError().text()));
         }
     } catch (...) {
         db.close();
@@ -314,6 +332,8 @@ QString AccountStore::value(const QString &column) const {
         return a.Password;
     if (is(ColEmailAddress))
         return a.EmailAddress;
+    if (is(ColSecurity))
+        return a.Security;
     fail(u"The table %1 has no column \"%2\""_s.arg(TableName, column));
 }
 
@@ -380,8 +400,8 @@ bool AccountStore::hasAccountName(const QString &name) {
 
 void AccountStore::insert(const Account &account) {
     QSqlQuery q(database());
-    q.prepare(
-        u"INSERT INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?)"_s.arg(quoted(TableName), selectColumns()));
+    q.prepare(u"INSERT INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?)"_s.arg(quoted(TableName),
+                                                                        selectColumns()));
     bindAccount(q, account);
     if (!q.exec())
         fail(u"Cannot add the account: %1"_s.arg(q.lastError().text()));
@@ -395,7 +415,7 @@ void AccountStore::updateCurrent(const Account &account) {
     if (cur < 0)
         fail(u"There is no current account to change"_s);
     QStringList sets;
-    for (const QString &c : columnNames())
+    for (const QString &c : storedColumns())
         sets << quoted(c) + u" = ?"_s;
     QSqlQuery q(database());
     q.prepare(u"UPDATE %1 SET %2 WHERE rowid = ?"_s.arg(quoted(TableName), sets.join(u", "_s)));

@@ -17,6 +17,9 @@ struct Account {
     QString Username;
     QString Password;
     QString EmailAddress;
+    // "Security": "none", "STLS" or "TLS"; empty in rows written before the column existed
+    // (or by programs that do not know it), which means the port's default (parseSecurity).
+    QString Security = {};
 
     friend bool operator==(const Account &, const Account &) = default;
 };
@@ -45,6 +48,10 @@ public:
     static const QString ColPassword;     // "Password"
     static const QString ColEmailAddress; // "E-Mail Address"
     static QStringList columnNames();
+    // The column of the connection security, added after the six: a file without it is
+    // given it when opened (older programs name their six columns and never see it), and its
+    // empty value means the port's default.
+    static const QString ColSecurity; // "Security"
 
     // Opens filePath. A missing file is created owner-only (0600) with an empty AcctList table;
     // an existing store is made owner-only too, as it holds the passwords. A file that

@@ -1,6 +1,7 @@
 #include "ui/settings/tfmsetup.h"
 
 #include "core/errors.h"
+#include "core/protocol/connectionsecurity.h"
 #include "core/settings/accountstore.h"
 #include "core/settings/settings.h"
 #include "ui/records/tform8.h"
@@ -238,11 +239,11 @@ QWidget *TfmSetup::createAutoModeTab() {
 QWidget *TfmSetup::createAccountsTab() {
     auto *page = new QWidget;
     auto *box = group(u"Adding, editing and removing email accounts"_s, page);
-    DBGrid1 = new QTableWidget(0, 1, box);
+    DBGrid1 = new QTableWidget(0, 2, box);
     DBGrid1->setObjectName(u"DBGrid1"_s);
-    DBGrid1->setHorizontalHeaderLabels({u"Account Name"_s});
-    DBGrid1->horizontalHeader()->setStretchLastSection(true);
-    DBGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    DBGrid1->setHorizontalHeaderLabels({u"Account Name"_s, u"Security"_s});
+    DBGrid1->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    DBGrid1->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     DBGrid1->verticalHeader()->hide();
     DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -609,8 +610,16 @@ void TfmSetup::showAccounts(int count) {
         guarded(m_prompts, this, [&] {
             const QList<Account> accounts = m_store->accounts();
             DBGrid1->setRowCount(int(accounts.size()));
-            for (int row = 0; row < accounts.size(); ++row)
-                DBGrid1->setItem(row, 0, new QTableWidgetItem(accounts[row].AccountName));
+            for (int row = 0; row < accounts.size(); ++row) {
+                const Account &a = accounts[row];
+                DBGrid1->setItem(row, 0, new QTableWidgetItem(a.AccountName));
+                // What a check would use: a row without a stored security takes its port's.
+                const std::optional<ConnectionSecurity> security =
+                    parseSecurity(a.Security, a.PortNumber.trimmed().toUShort());
+                DBGrid1->setItem(row, 1,
+                                 new QTableWidgetItem(security ? securityName(*security)
+                                                               : u"unknown: "_s + a.Security));
+            }
         });
     }
     m_filling = false;

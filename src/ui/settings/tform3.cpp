@@ -4,10 +4,12 @@
 #include "core/errors.h"
 #include "core/settings/accountcheck.h"
 #include "core/settings/accountstore.h"
+#include "ui/settings/securitybox.h"
 #include "ui/shell/guard.h"
 #include "ui/shell/prompts.h"
 #include "ui/shell/windowplacement.h"
 
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
@@ -60,6 +62,9 @@ TForm3::TForm3(Prompts &prompts, QWidget *parent)
     NameError = addFieldWithError(form, u"Account Name:"_s, Edit1);
     ServerError = addFieldWithError(form, u"&Incoming Mail Server (POP)"_s, POPServer);
     PortError = addFieldWithError(form, u"&Port"_s, POPPort);
+    POPSecurity = createSecurityBox(u"POPSecurity"_s, this);
+    form->addRow(u"&Security"_s, POPSecurity);
+    followWithPort(POPSecurity, POPPort);
     UsernameError = addFieldWithError(form, u"&Account\\Username"_s, Username);
     addFieldWithError(form, u"&Password"_s, Password);
     addFieldWithError(form, u"&Your email"_s, Email);
@@ -84,6 +89,7 @@ TForm3::TForm3(Prompts &prompts, QWidget *parent)
 void TForm3::resetFields() {
     Edit1->setText(StartAccountName);
     POPPort->setText(StartPort);
+    showSecurity(POPSecurity, QString(), StartPort);
     const std::pair<QLineEdit *, QString> samples[] = {{POPServer, StartServer},
                                                        {Username, StartUsername},
                                                        {Password, StartPassword},
@@ -108,8 +114,9 @@ void TForm3::Button1Click() {
     guarded(m_prompts, this, [this] {
         if (!m_store)
             throw DataError(u"The account database is not open, so no account can be added."_s);
-        const Account account{Edit1->text(),    POPServer->text(), POPPort->text().trimmed(),
-                              Username->text(), Password->text(),  Email->text()};
+        const Account account{
+            Edit1->text(),    POPServer->text(), POPPort->text().trimmed(),  Username->text(),
+            Password->text(), Email->text(),     chosenSecurity(POPSecurity)};
         // An account that could never be checked is refused field by field, next to the
         // field, and the dialog stays open with what was typed.
         if (showProblems(account))

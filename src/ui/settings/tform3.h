@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -31,15 +32,16 @@ public:
     static const QString StartPassword;
     static const QString StartEmail;
 
-    QLabel *Label1;       // the text at the top
-    QLineEdit *Edit1;     // "Account Name:"
-    QLineEdit *POPServer; // "&Incoming Mail Server (POP)"
-    QLineEdit *POPPort;   // "&Port"
-    QLineEdit *Username;  // "&Account\Username"
-    QLineEdit *Password;  // "&Password", its characters hidden
-    QLineEdit *Email;     // "&Your email"
-    QPushButton *Button1; // "Add Account"
-    QPushButton *Button2; // "Cancel"
+    QLabel *Label1;         // the text at the top
+    QLineEdit *Edit1;       // "Account Name:"
+    QLineEdit *POPServer;   // "&Incoming Mail Server (POP)"
+    QLineEdit *POPPort;     // "&Port"
+    QComboBox *POPSecurity; // "&Security": none, STLS or TLS
+    QLineEdit *Username;    // "&Account\Username"
+    QLineEdit *Password;    // "&Password", its characters hidden
+    QLineEdit *Email;       // "&Your email"
+    QPushButton *Button1;   // "Add Account"
+    QPushButton *Button2;   // "Cancel"
     // What is wrong with a refused field, shown beneath it.
     QLabel *NameError;
     QLabel *ServerError;

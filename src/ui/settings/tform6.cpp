@@ -3,10 +3,12 @@
 #include "core/errors.h"
 #include "core/settings/accountcheck.h"
 #include "ui/settings/fielderror.h"
+#include "ui/settings/securitybox.h"
 #include "ui/shell/guard.h"
 #include "ui/shell/prompts.h"
 #include "ui/shell/windowplacement.h"
 
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
@@ -47,6 +49,9 @@ TForm6::TForm6(Prompts &prompts, QWidget *parent)
             *errors[i] = error;
     }
     DBEdit5->setEchoMode(QLineEdit::Password);
+    DBSecurity = createSecurityBox(u"DBSecurity"_s, this);
+    form->insertRow(3, u"&Security"_s, DBSecurity);
+    followWithPort(DBSecurity, DBEdit3);
 
     auto *buttons = new QDialogButtonBox(this);
     Button1 = buttons->addButton(u"Update Account"_s, QDialogButtonBox::AcceptRole);
@@ -71,8 +76,13 @@ void TForm6::setAccountStore(AccountStore *store) {
 }
 
 Account TForm6::fields() const {
-    return Account{DBEdit1->text(), DBEdit2->text(), DBEdit3->text(),
-                   DBEdit4->text(), DBEdit5->text(), DBEdit6->text()};
+    Account a{DBEdit1->text(), DBEdit2->text(), DBEdit3->text(),
+              DBEdit4->text(), DBEdit5->text(), DBEdit6->text()};
+    // An account stored without a security shows its port's default; it stays unset until
+    // the user chooses, so the dialog holds no change of its own.
+    const QString chosen = chosenSecurity(DBSecurity);
+    a.Security = chosen == m_shownSecurity ? m_loaded.Security : chosen;
+    return a;
 }
 
 bool TForm6::hasPendingChanges() const {
@@ -92,6 +102,8 @@ void TForm6::load() {
                               m_loaded.Username,    m_loaded.Password,   m_loaded.EmailAddress};
     for (int i = 0; i < 6; ++i)
         edits[i]->setText(values[i]);
+    showSecurity(DBSecurity, m_loaded.Security, m_loaded.PortNumber);
+    m_shownSecurity = chosenSecurity(DBSecurity);
 }
 
 std::optional<int> TForm6::shownTag() const {

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -29,14 +30,15 @@ public:
     // Whether the fields hold changes not yet committed.
     bool hasPendingChanges() const;
 
-    QLabel *Label1;       // the text at the top
-    QLineEdit *DBEdit1;   // "Account Name"
-    QLineEdit *DBEdit2;   // "POP3 Server"
-    QLineEdit *DBEdit3;   // "Port Number"
-    QLineEdit *DBEdit4;   // "Username"
-    QLineEdit *DBEdit5;   // "Password", its characters hidden
-    QLineEdit *DBEdit6;   // "E-Mail Address"
-    QPushButton *Button1; // "Update Account"
+    QLabel *Label1;        // the text at the top
+    QLineEdit *DBEdit1;    // "Account Name"
+    QLineEdit *DBEdit2;    // "POP3 Server"
+    QLineEdit *DBEdit3;    // "Port Number"
+    QComboBox *DBSecurity; // "Security": none, STLS or TLS
+    QLineEdit *DBEdit4;    // "Username"
+    QLineEdit *DBEdit5;    // "Password", its characters hidden
+    QLineEdit *DBEdit6;    // "E-Mail Address"
+    QPushButton *Button1;  // "Update Account"
     // What is wrong with a refused field, shown beneath it.
     QLabel *NameError;
     QLabel *ServerError;
@@ -70,6 +72,7 @@ private:
     AccountStore *m_store = nullptr;
     std::optional<qint64> m_shownId;
     Account m_loaded;
+    QString m_shownSecurity; // the security name shown for m_loaded
     bool m_committing = false;
     bool m_placed = false;
 };

@@ -1,4 +1,5 @@
 #include "core/errors.h"
+#include "core/protocol/connectionsecurity.h"
 #include "core/settings/accountstore.h"
 #include "testsupport.h"
 
@@ -85,8 +86,9 @@ private Q_SLOTS:
         QStringList cols;
         while (q.next())
             cols << q.value(1).toString();
-        QCOMPARE(cols, QStringList({u"Account Name"_s, u"POP3 Server"_s, u"Port Number"_s,
-                                    u"Username"_s, u"Password"_s, u"E-Mail Address"_s}));
+        QCOMPARE(cols,
+                 QStringList({u"Account Name"_s, u"POP3 Server"_s, u"Port Number"_s, u"Username"_s,
+                              u"Password"_s, u"E-Mail Address"_s, u"Security"_s}));
         db.close();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(u"check"_s);
@@ -317,6 +319,38 @@ private Q_SLOTS:
         store.setCurrentRow(0);
         QCOMPARE(store.hasAccountName(name), taken);
         QCOMPARE(store.currentRow(), 1); // the walk visits every row
+    }
+
+    // A table of an older version gains the security column; its rows, and rows that programs
+    // naming only the six columns add later, read it as empty: the port's default.
+    void olderTableGainsSecurity() {
+        const QString six = u"(\"Account Name\", \"POP3 Server\", \"Port Number\", "
+                            u"\"Username\", \"Password\", \"E-Mail Address\")"_s;
+        makeSqlite(path(), {u"CREATE TABLE AcctList (\"Account Name\" TEXT, \"POP3 Server\" "
+                            u"TEXT, \"Port Number\" TEXT, \"Username\" TEXT, \"Password\" "
+                            u"TEXT, \"E-Mail Address\" TEXT)"_s,
+                            u"INSERT INTO AcctList %1 VALUES ('Old', 'pop.a', '995', 'u', 'p', "
+                            u"'e')"_s.arg(six)});
+        {
+            AccountStore store(path());
+            const Account old = store.account(0);
+            QCOMPARE(old.PortNumber, u"995"_s);
+            QCOMPARE(old.Security, QString());
+            QCOMPARE(corvane::parseSecurity(old.Security, 995),
+                     std::optional(corvane::ConnectionSecurity::Tls));
+            Account secured = acct(u"New"_s);
+            secured.Security = u"STLS"_s;
+            store.insert(secured);
+        }
+        // An older program adds a row naming its six columns.
+        makeSqlite(path(), {u"INSERT INTO AcctList %1 VALUES ('Older', 'pop.b', '110', 'u', "
+                            u"'p', 'e')"_s.arg(six)});
+        AccountStore store(path());
+        QCOMPARE(names(store), (QStringList{u"Old"_s, u"New"_s, u"Older"_s}));
+        QCOMPARE(store.account(1).Security, u"STLS"_s);
+        QCOMPARE(store.account(2).Security, QString());
+        store.setCurrentRow(1);
+        QCOMPARE(store.value(AccountStore::ColSecurity), u"STLS"_s);
     }
 
     void valuesSurviveReopening() {

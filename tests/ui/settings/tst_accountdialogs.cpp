@@ -3,13 +3,16 @@
 
 #include "../uitestsupport.h"
 
+#include "ui/settings/tfmsetup.h"
 #include "ui/settings/tform3.h"
 #include "ui/settings/tform6.h"
 
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTableWidget>
 
 using namespace Qt::StringLiterals;
 using namespace corvane;
@@ -155,7 +158,7 @@ private Q_SLOTS:
         QVERIFY(m_run->prompts.shown.isEmpty());
         QVERIFY(!addDialog()->isVisible());
         QCOMPARE(m_run->store()->account(1),
-                 (Account{name, typed[1], typed[2], typed[3], typed[4], typed[5]}));
+                 (Account{name, typed[1], typed[2], typed[3], typed[4], typed[5], u"TLS"_s}));
         QCOMPARE(menuItems(main()->acctdrop).size(), 2);
         QCOMPARE(main()->DeleteAccount1->actions().at(1)->data().toInt(), 1);
         // The dialog opens with its starting values again.
@@ -266,6 +269,59 @@ private Q_SLOTS:
         QVERIFY(m_run->prompts.shown.isEmpty());
     }
 
+    // The security choice: it follows a typed port until the user picks one, picking one moves
+    // the standard port along, and the choice is stored and shown in the Accounts tab.
+    void securityChoice() {
+        startWith({u"Home"_s});
+        // An account of an older version, on port 995 without a stored security.
+        Account old = named(u"Old"_s);
+        old.PortNumber = u"995"_s;
+        m_run->store()->insert(old);
+        main()->RefreshAccounts();
+
+        main()->Add1->trigger();
+        auto *box = addDialog()->findChild<QComboBox *>(u"POPSecurity"_s);
+        QVERIFY(box);
+        QCOMPARE(box->currentData().toString(), u"none"_s);
+        type(addDialog(), {u"Edit1"_s, u"POPServer"_s, u"Username"_s},
+             {u"Secure"_s, u"pop.secure.example"_s, u"jo"_s});
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_Down); // STLS: the port stays 110
+        QCOMPARE(box->currentData().toString(), u"STLS"_s);
+        QCOMPARE(addDialog()->POPPort->text(), u"110"_s);
+        QTest::keyClick(box, Qt::Key_Down); // TLS: 110 becomes 995
+        QCOMPARE(addDialog()->POPPort->text(), u"995"_s);
+        QTest::keyClick(box, Qt::Key_Up); // back to STLS: 995 becomes 110
+        QCOMPARE(addDialog()->POPPort->text(), u"110"_s);
+        addDialog()->Button1->click();
+        QVERIFY(!addDialog()->isVisible());
+        QCOMPARE(m_run->store()->account(2).Security, u"STLS"_s);
+
+        // The older account shows its port's default and holds no change of its own.
+        main()->EditAccountItemClick(1);
+        QTRY_VERIFY(editDialog()->isVisible());
+        auto *edit = editDialog()->findChild<QComboBox *>(u"DBSecurity"_s);
+        QVERIFY(edit);
+        QCOMPARE(edit->currentData().toString(), u"TLS"_s);
+        QVERIFY(!editDialog()->hasPendingChanges());
+        edit->setFocus();
+        QTest::keyClick(edit, Qt::Key_Up); // STLS: 995 becomes 110
+        QCOMPARE(editDialog()->DBEdit3->text(), u"110"_s);
+        QVERIFY(editDialog()->hasPendingChanges());
+        editDialog()->Button1->click();
+        QCOMPARE(m_run->store()->account(1).Security, u"STLS"_s);
+        QCOMPARE(m_run->store()->account(1).PortNumber, u"110"_s);
+
+        // The Accounts tab shows what a check would use.
+        TfmSetup *setup = m_run->shell.optionsWindow();
+        setup->showAccounts(m_run->store()->rowCount());
+        QStringList shown;
+        for (int row = 0; row < setup->DBGrid1->rowCount(); ++row)
+            shown << setup->DBGrid1->item(row, 0)->text() + u':' +
+                         setup->DBGrid1->item(row, 1)->text();
+        QCOMPARE(shown, (QStringList{u"Home:none"_s, u"Old:STLS"_s, u"Secure:STLS"_s}));
+    }
+
     // Typed changes belong to the account they were typed for: deleting an account before it
     // while the dialog is open leaves the dialog on that account, and "Update Account" stores
     // them there, never on the account that moved into its position.
@@ -284,6 +340,7 @@ private Q_SLOTS:
         Account work = named(u"Work"_s);
         work.Pop3Server = u"pop.changed.example"_s;
         work.PortNumber = u"995"_s;
+        work.Security = u"TLS"_s; // the security followed the typed port
         QCOMPARE(m_run->store()->accounts(),
                  (QList<Account>{named(u"Home"_s), work, named(u"Spare"_s)}));
     }
