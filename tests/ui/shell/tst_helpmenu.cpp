@@ -21,7 +21,7 @@ using namespace corvane::test;
 
 namespace {
 
-class RecordingOpener final : public UrlOpener {
+class RecordingUrlOpener final : public UrlOpener {
 public:
     void openUrl(const QUrl &url) override { opened.append(url); }
     QList<QUrl> opened;
@@ -77,7 +77,7 @@ private Q_SLOTS:
         QFETCH(QString, support);
         QFETCH(QString, url);
         ProgramRun run(m_dir->path());
-        RecordingOpener opener;
+        RecordingUrlOpener opener;
         run.start();
         run.shell.helpMenu()->setOpener(&opener);
         if (!website.isNull())
@@ -96,7 +96,7 @@ private Q_SLOTS:
 
     void defaultsAreReservedExamples() {
         ProgramRun run(m_dir->path());
-        RecordingOpener opener;
+        RecordingUrlOpener opener;
         run.start();
         run.shell.helpMenu()->setOpener(&opener);
         run.main()->Contactsupport1->trigger();
@@ -110,7 +110,7 @@ private Q_SLOTS:
     void addressesFromTheOptionsWindow() {
         {
             ProgramRun run(m_dir->path());
-            RecordingOpener opener;
+            RecordingUrlOpener opener;
             run.start();
             run.shell.helpMenu()->setOpener(&opener);
             run.main()->Options1->trigger();
@@ -135,7 +135,7 @@ private Q_SLOTS:
     // The running test has no guide beside it, nor installed: the source tree's is opened.
     void helpOpensTheUserGuide() {
         ProgramRun run(m_dir->path());
-        RecordingOpener opener;
+        RecordingUrlOpener opener;
         run.start();
         run.shell.helpMenu()->setOpener(&opener);
         run.main()->Help2->trigger();
