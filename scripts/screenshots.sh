@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Takes screenshots of the main window with a scanned mailbox (a fake POP3 server, no network)
-# and of the Rules and Lists and Welcome windows under Xvfb, at 100 % and at 200 % display scaling, into docs/screenshots/.
+# Takes screenshots of the main window with a scanned mailbox (a fake POP3 server, no network),
+# of the Rules and Lists window, the Welcome window, the options window and the saved e-mails
+# window under Xvfb, at 100 % and at 200 % display scaling, into docs/screenshots/.
 #   BUILD_DIR  the build directory (default: build); the GUI tests must be built there
 # Needs the packages xvfb and xauth.
 set -euo pipefail
@@ -14,6 +15,7 @@ for scale in 1 2; do
   width=$((1280 * scale)) height=$((900 * scale))
   CORVANE_SCREENSHOT_DIR=$target QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale \
     xvfb-run -a -s "-screen 0 ${width}x${height}x24" \
-    "$test_program" mainWindowWithScannedMailbox rulesAndListsWindow welcomeWindowPages >/dev/null
+    "$test_program" mainWindowWithScannedMailbox rulesAndListsWindow welcomeWindowPages \
+    setupWindow archiveWindow >/dev/null
 done
 ls "$target"

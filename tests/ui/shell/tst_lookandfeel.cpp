@@ -5,8 +5,11 @@
 #include "../uitestsupport.h"
 
 #include "testmessage.h"
+#include "testsupport.h"
+#include "ui/records/tform9.h"
 #include "ui/rules/tform1.h"
 #include "ui/rules/tform4.h"
+#include "ui/settings/tfmsetup.h"
 #include "ui/shell/icons.h"
 #include "ui/shell/tform10.h"
 
@@ -18,6 +21,7 @@
 #include <QScreen>
 #include <QStackedWidget>
 #include <QTabWidget>
+#include <QTreeView>
 
 using namespace Qt::StringLiterals;
 using corvane::test::TestMessage;
@@ -33,6 +37,20 @@ double coverage(const QImage &image) {
         for (int x = 0; x < image.width(); ++x)
             painted += qAlpha(image.pixel(x, y)) > 0 ? 1 : 0;
     return double(painted) / double(image.width() * image.height());
+}
+
+// Grabs a window; with CORVANE_SCREENSHOT_DIR set, saves it there under name (with %1 for the
+// pixel ratio).
+void saveShot(QWidget *window, const QString &name) {
+    QApplication::processEvents();
+    const QPixmap shot = window->grab();
+    QVERIFY(!shot.isNull());
+    const QString target = qEnvironmentVariable("CORVANE_SCREENSHOT_DIR");
+    if (target.isEmpty())
+        return;
+    QDir().mkpath(target);
+    const qreal ratio = window->devicePixelRatioF();
+    QVERIFY(shot.save(QDir(target).filePath(name.arg(qRound(ratio)))));
 }
 
 } // namespace
@@ -235,9 +253,67 @@ private Q_SLOTS:
                 welcome->Button2->click();
         }
         welcome->close();
-        run.main()->close();
-    }
-};
 
-QTEST_MAIN(TestLookAndFeel)
+        // The options window, on its first tab and on its SMTP tab.
+        void setupWindow() {
+            QTemporaryDir dir;
+            ProgramRun run(dir.path());
+            run.start();
+            run.store()->insert(
+                {u"Home"_s, u"pop.example.net"_s, u"110"_s, u"me"_s, u"pw"_s, u"me@example.net"_s});
+            run.main()->RefreshAccounts();
+            run.main()->Options1->trigger();
+            TfmSetup *setup = run.shell.optionsWindow();
+            QVERIFY(setup && setup->isVisible());
+            setup->PageControl1->setCurrentIndex(0);
+            saveShot(setup, u"setup@%1x.png"_s);
+            for (int tab = 0; tab < setup->PageControl1->count(); ++tab)
+                if (setup->PageControl1->tabText(tab).remove(u'&') == u"SMTP"_s)
+                    setup->PageControl1->setCurrentIndex(tab);
+            saveShot(setup, u"setup-smtp@%1x.png"_s);
+            setup->close();
+            run.main()->close();
+        }
+        // The saved e-mails window on a few archive copies, one of them selected.
+        void archiveWindow() {
+            QTemporaryDir dir;
+            ProgramRun run(dir.path());
+            run.start();
+            const QList<std::pair<QString, TestMessage>> copies = {
+                {u"Cheap- pills-.eml"_s, TestMessage()
+                                             .from("Pills <pills@spam.example>")
+                                             .to("Me <me@example.net>")
+                                             .subject("Cheap: pills?")
+                                             .date("Tue, 1 Dec 2026 10:00:00 +0000")},
+                {u"You won.eml"_s, TestMessage()
+                                       .from("Prize Desk <winner@lottery.example>")
+                                       .to("Me <me@example.net>")
+                                       .subject("You won")
+                                       .date("Thu, 3 Dec 2026 09:00:00 +0000")},
+                {u"Lowest mortgage rates.eml"_s, TestMessage()
+                                                     .from("Loans Direct <offers@loans.example>")
+                                                     .to("me@example.net")
+                                                     .subject("Lowest mortgage rates")
+                                                     .date("Fri, 4 Dec 2026 18:30:00 +0000")},
+            };
+            for (const auto &[name, message] : copies) {
+                QByteArray file = message.text();
+                file.replace("\n", "\r\n");
+                QVERIFY(writeFile(dir.filePath(u"archive/"_s + name), file + ".\r\n"));
+            }
+            run.main()->SavedEmails1->trigger();
+            TForm9 *archive = run.shell.archiveWindow();
+            QVERIFY(archive && archive->isVisible());
+            QTRY_VERIFY(!archive->scanning());
+            QCOMPARE(archive->ArchiveNames().size(), 3);
+            archive->lvHeaders->setCurrentIndex(archive->lvHeaders->model()->index(1, 0));
+            QCOMPARE(archive->panelText(0), u"Message 2 of 3 selected"_s);
+            QVERIFY(run.prompts.shown.isEmpty());
+            saveShot(archive, u"saved-emails@%1x.png"_s);
+            archive->close();
+            run.main()->close();
+        }
+    };
+
+    QTEST_MAIN(TestLookAndFeel)
 #include "tst_lookandfeel.moc"
