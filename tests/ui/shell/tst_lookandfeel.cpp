@@ -253,67 +253,68 @@ private Q_SLOTS:
                 welcome->Button2->click();
         }
         welcome->close();
+    }
 
-        // The options window, on its first tab and on its SMTP tab.
-        void setupWindow() {
-            QTemporaryDir dir;
-            ProgramRun run(dir.path());
-            run.start();
-            run.store()->insert(
-                {u"Home"_s, u"pop.example.net"_s, u"110"_s, u"me"_s, u"pw"_s, u"me@example.net"_s});
-            run.main()->RefreshAccounts();
-            run.main()->Options1->trigger();
-            TfmSetup *setup = run.shell.optionsWindow();
-            QVERIFY(setup && setup->isVisible());
-            setup->PageControl1->setCurrentIndex(0);
-            saveShot(setup, u"setup@%1x.png"_s);
-            for (int tab = 0; tab < setup->PageControl1->count(); ++tab)
-                if (setup->PageControl1->tabText(tab).remove(u'&') == u"SMTP"_s)
-                    setup->PageControl1->setCurrentIndex(tab);
-            saveShot(setup, u"setup-smtp@%1x.png"_s);
-            setup->close();
-            run.main()->close();
+    // The options window, on its first tab and on its SMTP tab.
+    void setupWindow() {
+        QTemporaryDir dir;
+        ProgramRun run(dir.path());
+        run.start();
+        run.store()->insert(
+            {u"Home"_s, u"pop.example.net"_s, u"110"_s, u"me"_s, u"pw"_s, u"me@example.net"_s});
+        run.main()->RefreshAccounts();
+        run.main()->Options1->trigger();
+        TfmSetup *setup = run.shell.optionsWindow();
+        QVERIFY(setup && setup->isVisible());
+        setup->PageControl1->setCurrentIndex(0);
+        saveShot(setup, u"setup@%1x.png"_s);
+        for (int tab = 0; tab < setup->PageControl1->count(); ++tab)
+            if (setup->PageControl1->tabText(tab).remove(u'&') == u"SMTP"_s)
+                setup->PageControl1->setCurrentIndex(tab);
+        saveShot(setup, u"setup-smtp@%1x.png"_s);
+        setup->close();
+        run.main()->close();
+    }
+    // The saved e-mails window on a few archive copies, one of them selected.
+    void archiveWindow() {
+        QTemporaryDir dir;
+        ProgramRun run(dir.path());
+        run.start();
+        const QList<std::pair<QString, TestMessage>> copies = {
+            {u"Cheap- pills-.eml"_s, TestMessage()
+                                         .from("Pills <pills@spam.example>")
+                                         .to("Me <me@example.net>")
+                                         .subject("Cheap: pills?")
+                                         .date("Tue, 1 Dec 2026 10:00:00 +0000")},
+            {u"You won.eml"_s, TestMessage()
+                                   .from("Prize Desk <winner@lottery.example>")
+                                   .to("Me <me@example.net>")
+                                   .subject("You won")
+                                   .date("Thu, 3 Dec 2026 09:00:00 +0000")},
+            {u"Lowest mortgage rates.eml"_s, TestMessage()
+                                                 .from("Loans Direct <offers@loans.example>")
+                                                 .to("me@example.net")
+                                                 .subject("Lowest mortgage rates")
+                                                 .date("Fri, 4 Dec 2026 18:30:00 +0000")},
+        };
+        for (const auto &[name, message] : copies) {
+            QByteArray file = message.text();
+            file.replace("\n", "\r\n");
+            QVERIFY(writeFile(dir.filePath(u"archive/"_s + name), file + ".\r\n"));
         }
-        // The saved e-mails window on a few archive copies, one of them selected.
-        void archiveWindow() {
-            QTemporaryDir dir;
-            ProgramRun run(dir.path());
-            run.start();
-            const QList<std::pair<QString, TestMessage>> copies = {
-                {u"Cheap- pills-.eml"_s, TestMessage()
-                                             .from("Pills <pills@spam.example>")
-                                             .to("Me <me@example.net>")
-                                             .subject("Cheap: pills?")
-                                             .date("Tue, 1 Dec 2026 10:00:00 +0000")},
-                {u"You won.eml"_s, TestMessage()
-                                       .from("Prize Desk <winner@lottery.example>")
-                                       .to("Me <me@example.net>")
-                                       .subject("You won")
-                                       .date("Thu, 3 Dec 2026 09:00:00 +0000")},
-                {u"Lowest mortgage rates.eml"_s, TestMessage()
-                                                     .from("Loans Direct <offers@loans.example>")
-                                                     .to("me@example.net")
-                                                     .subject("Lowest mortgage rates")
-                                                     .date("Fri, 4 Dec 2026 18:30:00 +0000")},
-            };
-            for (const auto &[name, message] : copies) {
-                QByteArray file = message.text();
-                file.replace("\n", "\r\n");
-                QVERIFY(writeFile(dir.filePath(u"archive/"_s + name), file + ".\r\n"));
-            }
-            run.main()->SavedEmails1->trigger();
-            TForm9 *archive = run.shell.archiveWindow();
-            QVERIFY(archive && archive->isVisible());
-            QTRY_VERIFY(!archive->scanning());
-            QCOMPARE(archive->ArchiveNames().size(), 3);
-            archive->lvHeaders->setCurrentIndex(archive->lvHeaders->model()->index(1, 0));
-            QCOMPARE(archive->panelText(0), u"Message 2 of 3 selected"_s);
-            QVERIFY(run.prompts.shown.isEmpty());
-            saveShot(archive, u"saved-emails@%1x.png"_s);
-            archive->close();
-            run.main()->close();
-        }
-    };
+        run.main()->SavedEmails1->trigger();
+        TForm9 *archive = run.shell.archiveWindow();
+        QVERIFY(archive && archive->isVisible());
+        QTRY_VERIFY(!archive->scanning());
+        QCOMPARE(archive->ArchiveNames().size(), 3);
+        archive->lvHeaders->setCurrentIndex(archive->lvHeaders->model()->index(1, 0));
+        QCOMPARE(archive->panelText(0), u"Message 2 of 3 selected"_s);
+        QVERIFY(run.prompts.shown.isEmpty());
+        saveShot(archive, u"saved-emails@%1x.png"_s);
+        archive->close();
+        run.main()->close();
+    }
+};
 
-    QTEST_MAIN(TestLookAndFeel)
+QTEST_MAIN(TestLookAndFeel)
 #include "tst_lookandfeel.moc"
