@@ -120,9 +120,9 @@ int main(int argc, char *argv[]) {
         return 1;
     }
     QObject::connect(&quitSignals, &corvane::QuitSignals::quitRequested, shell.mainWindow(),
-                     [&shell] { shell.mainWindow()->close(); });
+                     [&shell] { shell.mainWindow()->closeForSystem(); });
     QObject::connect(&app, &QGuiApplication::commitDataRequest, shell.mainWindow(),
-                     [&shell](QSessionManager &) { shell.mainWindow()->close(); });
+                     [&shell](QSessionManager &) { shell.mainWindow()->closeForSystem(); });
     shell.mainWindow()->show();
     return app.exec();
 }

@@ -42,6 +42,7 @@
 #include <QLocale>
 
 #include <chrono>
+#include <cstdio>
 
 using namespace Qt::StringLiterals;
 
@@ -1377,7 +1378,13 @@ bool TfrmMain::FormClose() {
             closing = true;
         } catch (const Error &e) {
             // A folder that cannot be written (read-only, full) must not keep the window from
-            // ever closing: say what was not saved and let the user choose.
+            // ever closing: say what was not saved and let the user choose. When the system
+            // ends the program nobody can answer, so it is said where a log will keep it.
+            if (m_systemQuit) {
+                std::fprintf(stderr, "corvane: %s\n", e.what());
+                closing = true;
+                return;
+            }
             closing = m_prompts.askYesNo(
                 this, u"Some of your data could not be saved:\n\n%1\n\nClose without saving "
                       u"it? Choose No to keep the window open, free some space or make the "
@@ -1385,6 +1392,12 @@ bool TfrmMain::FormClose() {
         }
     });
     return closing;
+}
+
+void TfrmMain::closeForSystem() {
+    // Kept for the close that follows a command still unwinding.
+    m_systemQuit = true;
+    close();
 }
 
 void TfrmMain::closeEvent(QCloseEvent *event) {
@@ -1398,7 +1411,7 @@ void TfrmMain::closeEvent(QCloseEvent *event) {
         event->ignore();
         return;
     }
-    if (!StatusBar1->marksText().isEmpty() &&
+    if (!m_systemQuit && !StatusBar1->marksText().isEmpty() &&
         !m_prompts.askYesNo(this, u"Some messages are marked (%1). Closing drops these marks: "
                                   u"nothing is deleted from the server. Close anyway?"_s.arg(
                                       StatusBar1->marksText()))) {

@@ -97,6 +97,11 @@ public:
     int SecondsToNextCheck() const { return m_countdown.SecondsToNextCheck(); }
     // The file "View complete email" writes: temp.eml in the data directory.
     QString tempFilePath() const;
+    // Closes the window because the system asks the program to end (a logout, SIGTERM): no
+    // question may wait for an answer then, so marks are dropped without asking and a file
+    // that cannot be saved is reported on standard error instead of keeping the window open.
+    void closeForSystem();
+
     // The shutdown sequence run when the window closes; it throws to keep the window open.
     void setShutdownSequence(std::function<void()> sequence) { m_shutdown = std::move(sequence); }
     // Gives the message list the list colour of the settings.
@@ -329,6 +334,7 @@ private:
     QStringList m_passHistory;
     bool m_autoModeShown = false; // the mode autoModeChanged last reported
     bool m_shutDown = false;
+    bool m_systemQuit = false;
     bool m_busy = false;
     bool m_placed = false;
     // While a scan appends rows, the list takes them in batches: a view update per message

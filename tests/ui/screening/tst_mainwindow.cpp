@@ -449,17 +449,21 @@ private Q_SLOTS:
     }
 
     // Closing with marked rows asks first: the marks would be dropped unprocessed.
+    // A close the system asks for (logout, SIGTERM) never waits for an answer.
     void closingWithMarksAsks_data() {
         QTest::addColumn<bool>("marked");
         QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("system");
         QTest::addColumn<bool>("closed");
-        QTest::newRow("nothing marked") << false << int(QMessageBox::No) << true;
-        QTest::newRow("marked, No") << true << int(QMessageBox::No) << false;
-        QTest::newRow("marked, Yes") << true << int(QMessageBox::Yes) << true;
+        QTest::newRow("nothing marked") << false << int(QMessageBox::No) << false << true;
+        QTest::newRow("marked, No") << true << int(QMessageBox::No) << false << false;
+        QTest::newRow("marked, Yes") << true << int(QMessageBox::Yes) << false << true;
+        QTest::newRow("marked, the system quits") << true << int(QMessageBox::No) << true << true;
     }
     void closingWithMarksAsks() {
         QFETCH(bool, marked);
         QFETCH(int, answer);
+        QFETCH(bool, system);
         startWith(kMailbox);
         check();
         if (marked) {
@@ -467,10 +471,14 @@ private Q_SLOTS:
             main()->Markfordeletion1->trigger();
         }
         m_run->prompts.answers = {QMessageBox::StandardButton(answer)};
-        main()->close();
+        if (system)
+            main()->closeForSystem();
+        else
+            main()->close();
         QFETCH(bool, closed);
         QCOMPARE(main()->isVisible(), !closed);
-        QCOMPARE(m_run->prompts.shown.size(), marked ? 1 : 0);
+        QCOMPARE(m_run->prompts.shown.size(), marked && !system ? 1 : 0);
+        marked = marked && !system;
         if (marked) {
             QVERIFY(m_run->prompts.shown.first().text.contains(u"1 marked for deletion"_s));
         }

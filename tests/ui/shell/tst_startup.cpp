@@ -313,6 +313,20 @@ private Q_SLOTS:
         QVERIFY(run.prompts.shown.isEmpty());
     }
 
+    // When the system ends the program nobody can answer a box: a file that cannot be saved is
+    // reported on standard error, everything else is saved, and the window closes.
+    void failedShutdownOnSystemQuitCloses() {
+        ProgramRun run(m_dir->path());
+        run.start();
+        run.shell.lists().Friendly.add(u"friend@example.org"_s, {});
+        QVERIFY(QDir().mkpath(path(u"bleml.dat"_s)));
+        run.main()->closeForSystem();
+        QVERIFY(!run.main()->isVisible());
+        QVERIFY(run.prompts.shown.isEmpty());
+        QCOMPARE(readList(ListKind::Friendly, path(u"freml.dat"_s)).size(), 1);
+        QVERIFY(QFileInfo(path(u"Settings.ini"_s)).isFile());
+    }
+
     void closingWhileConnectedUndoesDeletions() {
         ProgramRun run(m_dir->path());
         run.start();
