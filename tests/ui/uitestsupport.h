@@ -121,4 +121,24 @@ inline void clickRow(TfrmMain *main, int row) {
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rect.center());
 }
 
+// The commands that talk to the server, as rows of a test table ("command"), and how a test
+// starts one: the way the menu items and the account menu do.
+inline void addServerCommandRows() {
+    QTest::addColumn<QString>("command");
+    QTest::newRow("check") << QStringLiteral("check");
+    QTest::newRow("process") << QStringLiteral("process");
+    QTest::newRow("view message") << QStringLiteral("view");
+    QTest::newRow("view headers") << QStringLiteral("headers");
+}
+inline void startServerCommand(TfrmMain *main, const QString &command) {
+    if (command == QStringLiteral("check"))
+        main->CheckAccount(0);
+    else if (command == QStringLiteral("process"))
+        main->ProcessMessages1Click();
+    else if (command == QStringLiteral("view"))
+        main->ViewEmail1Click();
+    else
+        main->Viewheaders1Click();
+}
+
 } // namespace corvane::test

@@ -421,13 +421,7 @@ private Q_SLOTS:
     // A command that talks to the server, started while a run waits after a deletion, does
     // not start: a check would send QUIT on the run's connection, a view would read the run's
     // replies. The run goes on undisturbed.
-    void serverCommandsWaitForARun_data() {
-        QTest::addColumn<QString>("command");
-        QTest::newRow("check") << u"check"_s;
-        QTest::newRow("process") << u"process"_s;
-        QTest::newRow("view message") << u"view"_s;
-        QTest::newRow("view headers") << u"headers"_s;
-    }
+    void serverCommandsWaitForARun_data() { addServerCommandRows(); }
     void serverCommandsWaitForARun() {
         QFETCH(QString, command);
         start();
@@ -441,14 +435,7 @@ private Q_SLOTS:
                 return;
             tried = true;
             clickRow(main(), 0);
-            if (command == u"check"_s)
-                main()->CheckAccount(0);
-            else if (command == u"process"_s)
-                main()->ProcessMessages1Click();
-            else if (command == u"view"_s)
-                main()->ViewEmail1Click();
-            else
-                main()->Viewheaders1Click();
+            startServerCommand(main(), command);
         };
         main()->setProcessingHooks(hooks);
         m_run->prompts.answers = {QMessageBox::No};
