@@ -1245,8 +1245,7 @@ void TfrmMain::Timer2Timer() {
     Q_EMIT countdownChanged(Label1->text());
 }
 
-void TfrmMain::rememberPass(const QDateTime &started, const QString &summary, int deleted,
-                            bool failed) {
+void TfrmMain::rememberPass(const QDateTime &started, const QString &summary) {
     // The newest pass first; a dozen passes say enough about how automatic mode goes.
     m_passHistory.prepend(u"Pass at %1:\n%2"_s.arg(
         QLocale().toString(started.time(), QLocale::ShortFormat), summary));
@@ -1255,7 +1254,6 @@ void TfrmMain::rememberPass(const QDateTime &started, const QString &summary, in
     const QString tip = u"Automatic passes, newest first:\n"_s + m_passHistory.join(u'\n');
     Label1->setToolTip(tip);
     StatusBar1->setPanelToolTip(1, tip);
-    Q_EMIT autoPassFinished(deleted, failed);
 }
 
 void TfrmMain::Timer1Timer() {
@@ -1271,7 +1269,6 @@ void TfrmMain::Timer1Timer() {
         // The pass deals with each account's failures itself; whatever else goes wrong is
         // shown in the status bar, since no box may wait for an answer in automatic mode.
         QString failure, summary;
-        int deleted = 0;
         const QDateTime started = QDateTime::currentDateTime();
         QList<AccountPassResult> results;
         try {
@@ -1282,9 +1279,6 @@ void TfrmMain::Timer1Timer() {
             results = pass.Timer1Timer();
             failure = passProblems(results);
             summary = passSummary(results);
-            for (const AccountPassResult &r : results)
-                deleted +=
-                    r.outcome == AccountPassResult::Outcome::Processed ? r.processing.processed : 0;
         } catch (const Error &e) {
             failure = e.message();
         } catch (const std::exception &e) {
@@ -1293,8 +1287,7 @@ void TfrmMain::Timer1Timer() {
         showBusy(false);
         if (!failure.isEmpty())
             showStatus(failure);
-        rememberPass(started, summary.isEmpty() ? u"  "_s + failure : summary, deleted,
-                     !failure.isEmpty());
+        rememberPass(started, summary.isEmpty() ? u"  "_s + failure : summary);
         m_passRunning = false;
         Q_EMIT passEnded(results);
     }

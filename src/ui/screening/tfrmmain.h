@@ -213,9 +213,6 @@ public:
 Q_SIGNALS:
     // The account menus were rebuilt; count is the number of accounts.
     void accountsRefreshed(int count);
-    // An automatic pass ended: how many messages it deleted, and whether any account failed
-    // or could not be checked.
-    void autoPassFinished(int deleted, bool failed);
     // Automatic mode was switched on or off.
     void autoModeChanged(bool on);
     // The countdown to the next automatic pass shows a new text.
@@ -269,7 +266,7 @@ private:
     void createToolBar();
     void createList();
     void createStatusBar();
-    void rememberPass(const QDateTime &started, const QString &summary, int deleted, bool failed);
+    void rememberPass(const QDateTime &started, const QString &summary);
 
     // Runs a command: an error ends it and shows the default error box. A close asked for
     // while a command waits on the server is carried out once the command has unwound.
