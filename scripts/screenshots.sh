@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Takes screenshots of the main window with a scanned mailbox (a fake POP3 server, no network)
-# and of the Rules and Lists window under Xvfb, at 100 % and at 200 % display scaling, into docs/screenshots/.
+# and of the Rules and Lists, Update and Submitting windows under Xvfb, at 100 % and at 200 % display scaling, into docs/screenshots/.
 #   BUILD_DIR  the build directory (default: build); the GUI tests must be built there
 # Needs the packages xvfb and xauth.
 set -euo pipefail
@@ -14,6 +14,6 @@ for scale in 1 2; do
   width=$((1280 * scale)) height=$((900 * scale))
   CORVANE_SCREENSHOT_DIR=$target QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale \
     xvfb-run -a -s "-screen 0 ${width}x${height}x24" \
-    "$test_program" mainWindowWithScannedMailbox rulesAndListsWindow >/dev/null
+    "$test_program" mainWindowWithScannedMailbox rulesAndListsWindow listExchangeWindows >/dev/null
 done
 ls "$target"

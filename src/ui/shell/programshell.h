@@ -15,6 +15,7 @@ class TForm3;
 class TForm4;
 class TForm5;
 class TForm6;
+class TForm7;
 class TForm2;
 class TForm8;
 class TfmSetup;
@@ -56,6 +57,9 @@ public:
     TForm6 *editAccountDialog() const { return m_form6; }
     TForm8 *logWindow() const { return m_form8; }
     TForm2 *headerWindow() const { return m_form2; }
+    TForm7 *updateWindow() const { return m_form7; }
+    // Shows the update window (Program > "Check for updates", the wizard's master-list link).
+    void showUpdateWindow();
     TfmSetup *optionsWindow() const { return m_setup; }
 
     const DataDirectory &directory() const { return m_data.directory(); }
@@ -86,6 +90,7 @@ private:
     TForm6 *m_form6 = nullptr;
     TForm8 *m_form8 = nullptr;
     TForm2 *m_form2 = nullptr;
+    TForm7 *m_form7 = nullptr;
     TfmSetup *m_setup = nullptr;
     StartWithSystem *m_startEntry = nullptr;
     StartCommand m_startCommand;
