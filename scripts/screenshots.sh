@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes screenshots of the main window with a scanned mailbox (a fake POP3 server, no network),
-# of the Rules and Lists window, the Welcome window, the options window and the saved e-mails
-# window under Xvfb, at 100 % and at 200 % display scaling, into docs/screenshots/.
+# of the Rules and Lists window, the Welcome window, the options window (with its Submitting tab),
+# the saved e-mails window and the update window under Xvfb, at 100 % and at 200 % display
+# scaling, into docs/screenshots/.
 #   BUILD_DIR  the build directory (default: build); the GUI tests must be built there
 # Needs the packages xvfb and xauth.
 set -euo pipefail
@@ -16,6 +17,6 @@ for scale in 1 2; do
   CORVANE_SCREENSHOT_DIR=$target QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale \
     xvfb-run -a -s "-screen 0 ${width}x${height}x24" \
     "$test_program" mainWindowWithScannedMailbox rulesAndListsWindow welcomeWindowPages \
-    setupWindow archiveWindow >/dev/null
+    setupWindow archiveWindow listExchangeWindows >/dev/null
 done
 ls "$target"

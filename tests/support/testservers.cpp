@@ -5,12 +5,65 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
 
 #include <algorithm>
 
 using namespace Qt::StringLiterals;
 
 namespace corvane::test {
+
+SinkMessage readSinkMessage(const QString &sinkDir, const QByteArray &recipient) {
+    SinkMessage message;
+    const QDir sink(sinkDir + u"/new"_s);
+    QString eml;
+    for (const QString &name : sink.entryList({u"*.envelope"_s}, QDir::Files, QDir::Name)) {
+        QFile envelope(sink.filePath(name));
+        if (envelope.open(QIODevice::ReadOnly) &&
+            envelope.readAll().contains("RCPT TO:<" + recipient + ">"))
+            eml = sink.filePath(QString(name).replace(u".envelope"_s, u".eml"_s));
+    }
+    if (eml.isEmpty()) {
+        message.error = u"the sink received nothing for "_s + QString::fromLatin1(recipient);
+        return message;
+    }
+    QTemporaryDir parts;
+    QProcess python;
+    python.start(u"python3"_s, {u"-c"_s,
+                                u"import email, email.policy, os, sys\n"
+                                u"m = email.message_from_binary_file(open(sys.argv[1], 'rb'),"
+                                u" policy=email.policy.default)\n"
+                                u"print(m['From']); print(m['Subject']); print(m['To'])\n"
+                                u"print(m.get_body(('plain',)).get_content().strip())\n"
+                                u"for i, p in enumerate(m.iter_attachments()):\n"
+                                u"    print(p.get_filename())\n"
+                                u"    open(os.path.join(sys.argv[2], str(i)),"
+                                u" 'wb').write(p.get_payload(decode=True))\n"_s,
+                                eml, parts.path()});
+    if (!python.waitForFinished(30000) || python.exitCode() != 0) {
+        message.error = QString::fromLocal8Bit(python.readAllStandardError());
+        return message;
+    }
+    const QList<QByteArray> lines = python.readAllStandardOutput().trimmed().split('\n');
+    if (lines.size() < 4) {
+        message.error = u"the sink's message has no body"_s;
+        return message;
+    }
+    message.from = lines[0];
+    message.subject = lines[1];
+    message.to = lines[2];
+    message.body = lines[3];
+    for (qsizetype i = 4; i < lines.size(); ++i) {
+        QFile part(parts.filePath(QString::number(i - 4)));
+        if (!part.open(QIODevice::ReadOnly)) {
+            message.error = u"an attachment could not be decoded"_s;
+            return message;
+        }
+        message.attachments.append({QString::fromUtf8(lines[i]), part.readAll()});
+    }
+    return message;
+}
 
 QString TestServers::envFilePath() {
     const QString fromEnvironment = qEnvironmentVariable("CORVANE_TEST_SERVERS_ENV");

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QMap>
 #include <QString>
+
+#include <utility>
 
 namespace corvane::test {
 
@@ -28,6 +31,17 @@ private:
     QString m_why;
     bool m_valid = false;
 };
+
+// A message the SMTP sink received, decoded by Python's own MIME parser (not ours).
+struct SinkMessage {
+    QString error; // why it could not be found or decoded; empty when it was
+    QByteArray from, subject, to;
+    QByteArray body; // the plain text body, without its surrounding white space
+    // File name and decoded bytes of each attachment, in order.
+    QList<std::pair<QString, QByteArray>> attachments;
+};
+// The message the sink in sinkDir holds for recipient (the last one, if several).
+SinkMessage readSinkMessage(const QString &sinkDir, const QByteArray &recipient);
 
 // One user's Maildir on the test POP3 server, for seeding and inspecting it directly.
 class TestMaildir {

@@ -12,6 +12,7 @@
 #include "ui/rules/tform1.h"
 #include "ui/rules/tform4.h"
 #include "ui/rules/tform5.h"
+#include "ui/rules/tform7.h"
 #include "ui/screening/headerlistmodel.h"
 #include "ui/settings/tform3.h"
 #include "ui/settings/tform6.h"
@@ -32,6 +33,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QScopeGuard>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -173,7 +175,16 @@ const QString TfrmMain::Caption =
 TfrmMain::TfrmMain(Prompts &prompts, Transport &transport, RuleLists &lists, Settings &settings,
                    QWidget *parent)
     : QMainWindow(parent), m_prompts(prompts), m_transport(transport), m_lists(lists),
-      m_settings(settings), m_gate([this] { m_transport.abort(); }) {
+      m_settings(settings), m_gate([this] {
+          // A command waiting on another server is ended only for a close; the mailbox's
+          // connection is not its to break.
+          if (m_abortOtherWait) {
+              if (m_gate.pending(CommandGate::Request::Close))
+                  m_abortOtherWait();
+          } else {
+              m_transport.abort();
+          }
+      }) {
     setObjectName(u"TfrmMain"_s);
     setWindowTitle(Caption);
     setWindowIcon(applicationIcon());
@@ -287,7 +298,7 @@ void TfrmMain::createActions() {
          u"Check for updates"_s,
          {},
          {},
-         nullptr,
+         &TfrmMain::Checkforupdates1Click,
          false},
         {&TfrmMain::Quit1,
          u"Quit1"_s,
@@ -761,6 +772,36 @@ void TfrmMain::SavedEmails1Click() {
 
 void TfrmMain::ToolButton3Click() {
     Options1Click();
+}
+
+void TfrmMain::setUpdateWindow(TForm7 *update) {
+    m_updateWindow = update;
+    setCommandAvailable(Checkforupdates1, update != nullptr);
+}
+
+void TfrmMain::Checkforupdates1Click() {
+    if (m_updateWindow)
+        m_updateWindow->showWindow();
+}
+
+bool TfrmMain::runServerCommand(const std::function<void()> &work,
+                                std::function<void()> abortWait) {
+    if (!m_gate.mayStart())
+        return false;
+    {
+        const CommandGate::Pass pass(m_gate);
+        m_abortOtherWait = std::move(abortWait);
+        const auto forget = qScopeGuard([this] { m_abortOtherWait = {}; });
+        work();
+    }
+    finishCommand();
+    return true;
+}
+
+ServerCommandRunner TfrmMain::serverCommandRunner() {
+    return [this](const std::function<void()> &work, std::function<void()> abortWait) {
+        return runServerCommand(work, std::move(abortWait));
+    };
 }
 
 QString TfrmMain::panelText(int panel) const {

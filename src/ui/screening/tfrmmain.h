@@ -9,6 +9,7 @@
 #include "ui/screening/headerlistview.h"
 #include "ui/screening/statusbar.h"
 #include "ui/shell/fileopener.h"
+#include "ui/shell/servercommand.h"
 
 #include <QFrame>
 #include <QMainWindow>
@@ -37,6 +38,7 @@ class TForm3;
 class TForm4;
 class TForm5;
 class TForm6;
+class TForm7;
 class TForm8;
 class TForm1;
 class Transport;
@@ -111,6 +113,16 @@ public:
     void setOptionsWindow(QWidget *options);
     // The saved e-mails window that Program > Saved Emails shows.
     void setArchiveWindow(QWidget *archive);
+    // The update window that Program > "Check for updates" shows; the item stays unavailable
+    // until it exists.
+    void setUpdateWindow(TForm7 *update);
+    // Runs work that waits on a server other than the mailbox's (the list update, the list
+    // submission) through the same gate as the mailbox commands: false, without running work,
+    // while a command runs; a close asked for meanwhile calls abortWait and is carried out
+    // once work has returned.
+    bool runServerCommand(const std::function<void()> &work, std::function<void()> abortWait);
+    // runServerCommand as a runner for the windows that send or fetch.
+    ServerCommandRunner serverCommandRunner();
 
     MailboxSession &session() { return *m_session; }
     Prompts &prompts() { return m_prompts; }
@@ -242,6 +254,7 @@ public Q_SLOTS:
     void Options1Click();
     void SavedEmails1Click();
     void ToolButton3Click();
+    void Checkforupdates1Click();
 
     void Markfordeletion1Click();
     void Markforbouncing1Click();
@@ -314,6 +327,9 @@ private:
     TForm2 *m_headerWindow = nullptr;
     QWidget *m_options = nullptr;
     QWidget *m_archive = nullptr;
+    TForm7 *m_updateWindow = nullptr;
+    // Ends the wait of a running command that talks to another server than the mailbox's.
+    std::function<void()> m_abortOtherWait;
     DesktopFileOpener m_desktopOpener;
     FileOpener *m_opener = nullptr;
     ProcessingHooks m_hooks;

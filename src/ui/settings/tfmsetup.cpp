@@ -2,6 +2,9 @@
 
 #include "core/errors.h"
 #include "core/protocol/connectionsecurity.h"
+#include "core/protocol/smtpclient.h"
+#include "core/rules/listsubmission.h"
+#include "core/rules/listupdate.h"
 #include "core/settings/accountstore.h"
 #include "core/settings/settings.h"
 #include "ui/records/tform8.h"
@@ -13,6 +16,7 @@
 
 #include <QCheckBox>
 #include <QColorDialog>
+#include <QDir>
 #include <QFormLayout>
 #include <QFrame>
 #include <QGroupBox>
@@ -22,6 +26,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
@@ -82,7 +87,10 @@ TfmSetup::TfmSetup(Settings &settings, Prompts &prompts, QWidget *parent)
     PageControl1->addTab(createAccountsTab(), u"Accounts"_s);
     PageControl1->addTab(createColorsTab(), u"Colors"_s);
     PageControl1->addTab(createBouncingTab(), u"Bouncing"_s);
+    PageControl1->addTab(createSubmittingTab(), u"Submitting"_s);
     PageControl1->addTab(createSmtpTab(), u"SMTP"_s);
+    // Every tab stays in sight: the window is at least as wide as its tab row.
+    PageControl1->tabBar()->setUsesScrollButtons(false);
 
     BitBtn1 = new QPushButton(u"OK"_s, this);
     BitBtn1->setObjectName(u"BitBtn1"_s);
@@ -358,6 +366,92 @@ QWidget *TfmSetup::createBouncingTab() {
     return page;
 }
 
+QWidget *TfmSetup::createSubmittingTab() {
+    auto *page = new QWidget;
+    auto *box = group(u"Submit your black lists for other people to use"_s, page);
+    const auto sizeLabel = [box](const QString &name) {
+        auto *label = new QLabel(u"size"_s, box);
+        label->setObjectName(name);
+        return label;
+    };
+    SizeSubj = sizeLabel(u"SizeSubj"_s);
+    SizeEmail = sizeLabel(u"SizeEmail"_s);
+    SizeXY = sizeLabel(u"SizeXY"_s);
+    auto *sizes = new QGridLayout;
+    sizes->addWidget(new QLabel(u"File size of subject black list - "_s, box), 0, 0);
+    sizes->addWidget(SizeSubj, 0, 1);
+    sizes->addWidget(new QLabel(u"File size of email black list -"_s, box), 1, 0);
+    sizes->addWidget(SizeEmail, 1, 1);
+    sizes->addWidget(new QLabel(u"File size of subject xy black list -"_s, box), 2, 0);
+    sizes->addWidget(SizeXY, 2, 1);
+    sizes->setColumnStretch(1, 1);
+    Button4 = new QPushButton(u"Submit"_s, box);
+    Button4->setObjectName(u"Button4"_s);
+    auto *submitRow = new QHBoxLayout;
+    submitRow->addWidget(Button4, 0, Qt::AlignTop);
+    submitRow->addWidget(wrappedText(u"Only the black lists are sent, no other information is "
+                                     u"collected from your computer!"_s,
+                                     box),
+                         1);
+    SubmitResult = wrappedText(QString(), box);
+    SubmitResult->setObjectName(u"SubmitResult"_s);
+    SubmitResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto *inner = new QVBoxLayout(box);
+    inner->addWidget(wrappedText(
+        u"A powerful feature of this program is to allow you to submit your black lists. These "
+        u"are then checked and then added to the updates - this means that you will get items "
+        u"that other people black list and you will get there's!  "_s,
+        box));
+    inner->addLayout(sizes);
+    inner->addLayout(submitRow);
+    inner->addWidget(SubmitResult);
+
+    // Who publishes the master lists and collects the submissions.
+    auto *exchange = group(u"Publisher of the master lists"_s, page);
+    UpdateUrl = new QLineEdit(exchange);
+    UpdateUrl->setObjectName(u"UpdateUrl"_s);
+    UpdateUrl->setPlaceholderText(u"https://lists.your-organisation.org/corvane/"_s);
+    SubmitAddress = new QLineEdit(exchange);
+    SubmitAddress->setObjectName(u"SubmitAddress"_s);
+    SubmitAddress->setPlaceholderText(u"lists@your-organisation.org"_s);
+    ExchangeNotice = wrappedText(
+        u"The addresses shown are only examples. Enter where your organisation publishes its "
+        u"master lists (the web folder that holds update/blsubj.dat, update/bleml.dat and "
+        u"update/blsubxy.dat) and the address it collects black lists at."_s,
+        exchange);
+    ExchangeNotice->setObjectName(u"ExchangeNotice"_s);
+    ExchangeNotice->setStyleSheet(u"QLabel { color: #a02000; font-weight: bold; }"_s);
+    auto *form = new QFormLayout;
+    auto *urlLabel = new QLabel(u"&Update address"_s, exchange);
+    urlLabel->setBuddy(UpdateUrl);
+    auto *addressLabel = new QLabel(u"&Collection address"_s, exchange);
+    addressLabel->setBuddy(SubmitAddress);
+    form->addRow(urlLabel, UpdateUrl);
+    form->addRow(addressLabel, SubmitAddress);
+    auto *exchangeLayout = new QVBoxLayout(exchange);
+    exchangeLayout->addLayout(form);
+    exchangeLayout->addWidget(ExchangeNotice);
+
+    auto *layout = new QVBoxLayout(page);
+    layout->addWidget(box);
+    layout->addWidget(exchange);
+    layout->addStretch();
+    connect(Button4, &QPushButton::clicked, this, &TfmSetup::Button4Click);
+    connect(UpdateUrl, &QLineEdit::textChanged, this, [this](const QString &text) {
+        if (m_showing)
+            return;
+        m_settings.updateurl = text.trimmed();
+        updateNotices();
+    });
+    connect(SubmitAddress, &QLineEdit::textChanged, this, [this](const QString &text) {
+        if (m_showing)
+            return;
+        m_settings.submitaddress = text.trimmed();
+        updateNotices();
+    });
+    return page;
+}
+
 QWidget *TfmSetup::createSmtpTab() {
     auto *page = new QWidget;
     auto *box = group(u"Sending E-mails"_s, page);
@@ -459,6 +553,8 @@ void TfmSetup::showSettings() {
     SMTPServer->setText(m_settings.smtpserver);
     SMTPPort->setText(m_settings.smtpport);
     Edit1->setText(m_settings.smtpemail);
+    UpdateUrl->setText(m_settings.updateurl);
+    SubmitAddress->setText(m_settings.submitaddress);
     m_showing = false;
     updateNotices();
 }
@@ -487,6 +583,21 @@ void TfmSetup::updateNotices() {
     const bool placeholder = smtpIsPlaceholder(m_settings);
     BounceNotice->setVisible(placeholder);
     SmtpNotice->setVisible(placeholder);
+    ExchangeNotice->setVisible(ListUpdate::isExampleAddress(QUrl(m_settings.updateurl.trimmed())) ||
+                               ListUpdate::isExampleMailAddress(m_settings.submitaddress));
+}
+
+void TfmSetup::setListFolder(const QString &folder) {
+    m_listFolder = folder;
+    const std::pair<QLabel *, QString> rows[] = {{SizeSubj, ListSubmission::FileNames.at(0)},
+                                                 {SizeEmail, ListSubmission::FileNames.at(1)},
+                                                 {SizeXY, ListSubmission::FileNames.at(2)}};
+    for (const auto &[label, name] : rows) {
+        const QString size = ListSubmission::sizeText(QDir(folder).filePath(name));
+        // A missing file leaves the label as it was designed.
+        if (!size.isEmpty())
+            label->setText(size);
+    }
 }
 
 void TfmSetup::showSwatch(QFrame *shape, int colour) {
@@ -600,6 +711,75 @@ void TfmSetup::Button3Click() {
 void TfmSetup::Timer1Timer() {
     Timer1->stop();
     Q_EMIT welcomeDue();
+}
+
+void TfmSetup::Button4Click() {
+    if (m_submitting)
+        return;
+    if (ListUpdate::isExampleMailAddress(m_settings.submitaddress)) {
+        m_prompts.information(
+            this, u"No collection address has been set yet: %1 is only an example.\n\nEnter the "
+                  u"address your publisher collects black lists at as \"Collection address\" on "
+                  u"this tab, then press Submit again."_s.arg(m_settings.submitaddress));
+        return;
+    }
+    if (smtpIsPlaceholder(m_settings)) {
+        m_prompts.information(
+            this, u"The black lists are sent through your outgoing mail server. Enter the "
+                  u"server and your e-mail address on the SMTP tab, then press Submit again."_s);
+        return;
+    }
+    m_submitting = true;
+    Button4->setEnabled(false);
+    SubmitResult->clear();
+
+    Transport *connection = nullptr;
+    bool aborted = false;
+    bool failed = false;
+    QString failure;
+    QStringList sent;
+    SmtpSendOptions options;
+    options.transport = [&connection](quint16 port) {
+        std::unique_ptr<Transport> transport = makeSmtpTransport(port);
+        connection = transport.get();
+        return transport;
+    };
+    const auto work = [&] {
+        try {
+            sent = ListSubmission::submit(m_listFolder, m_settings, options);
+        } catch (const Error &e) {
+            failed = true;
+            failure = e.message();
+        } catch (const std::exception &e) {
+            failed = true;
+            failure = QString::fromLocal8Bit(e.what());
+        }
+        connection = nullptr;
+    };
+    const auto abortWait = [&] {
+        aborted = true;
+        if (connection)
+            connection->abort();
+    };
+    const bool ran = m_runner ? m_runner(work, abortWait) : (work(), true);
+    m_submitting = false;
+    Button4->setEnabled(true);
+    if (!ran) {
+        m_prompts.information(this, u"Another command is waiting on a server. Press Submit again "
+                                    u"when it has finished."_s);
+        return;
+    }
+    if (failed) {
+        SubmitResult->setText(u"Not sent: %1"_s.arg(failure));
+        // The program is closing: nobody waits for the news.
+        if (!aborted)
+            m_prompts.error(this,
+                            u"Unable to send black lists, check connection and smtp details"_s);
+        return;
+    }
+    SubmitResult->setText(sent.isEmpty() ? u"Sent, without files: none of the three exists yet."_s
+                                         : u"Sent: %1"_s.arg(sent.join(u", "_s)));
+    m_prompts.information(this, u"Blacklists sent"_s);
 }
 
 void TfmSetup::showAccounts(int count) {

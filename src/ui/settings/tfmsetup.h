@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/platform/autostart.h"
+#include "ui/shell/servercommand.h"
 
 #include <QColor>
 #include <QDialog>
@@ -59,6 +60,11 @@ public:
 
     // Whether the SMTP settings are still the placeholders a new installation starts with.
     static bool smtpIsPlaceholder(const Settings &settings);
+    // The folder of the black list files that "Submit" sends. Their sizes are measured here,
+    // once: the Submitting tab keeps showing them for the rest of the run.
+    void setListFolder(const QString &folder);
+    // The gate the submission passes; without one it runs straight away.
+    void setCommandRunner(ServerCommandRunner runner) { m_runner = std::move(runner); }
 
     QTabWidget *PageControl1;
     // Options
@@ -94,9 +100,18 @@ public:
     // SMTP
     QLineEdit *SMTPServer;
     QLineEdit *SMTPPort;
-    QLineEdit *Edit1;     // "E-Mail Address"
-    QLabel *SmtpNotice;   // shown while the SMTP settings are placeholders
-    QPushButton *BitBtn1; // "OK"
+    QLineEdit *Edit1;   // "E-Mail Address"
+    QLabel *SmtpNotice; // shown while the SMTP settings are placeholders
+    // Submitting
+    QLabel *SizeSubj;         // size of blsubj.dat at start-up, or "size"
+    QLabel *SizeEmail;        // size of bleml.dat
+    QLabel *SizeXY;           // size of blsubxy.dat
+    QPushButton *Button4;     // "Submit"
+    QLabel *SubmitResult;     // what the last submission sent, or why it failed
+    QLineEdit *UpdateUrl;     // the publisher's folder of master lists (updateurl)
+    QLineEdit *SubmitAddress; // the publisher's collection address (submitaddress)
+    QLabel *ExchangeNotice;   // shown while either address is still the example
+    QPushButton *BitBtn1;     // "OK"
     // The one-shot timer of a start without accounts: half a second after start-up it has
     // the Welcome window shown.
     QTimer *Timer1;
@@ -126,6 +141,8 @@ public Q_SLOTS:
     void Button2Click();
     void Button3Click();
     void DBGrid1DblClick();
+    // "Submit": mails the black list files to the collection address.
+    void Button4Click();
     // Shows the account table again with the count line (after the menus were rebuilt).
     void showAccounts(int count);
     void Timer1Timer();
@@ -136,6 +153,7 @@ private:
     QWidget *createAccountsTab();
     QWidget *createColorsTab();
     QWidget *createBouncingTab();
+    QWidget *createSubmittingTab();
     QWidget *createSmtpTab();
     void showSwatch(QFrame *shape, int colour);
     void chooseColour(QFrame *shape, int &setting);
@@ -152,6 +170,9 @@ private:
     TForm8 *m_logWindow = nullptr;
     QWidget *m_archiveWindow = nullptr;
     ColourChooser m_chooser;
+    ServerCommandRunner m_runner;
+    QString m_listFolder;
+    bool m_submitting = false;
     bool m_showing = false;
     bool m_filling = false;
 };

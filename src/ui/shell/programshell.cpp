@@ -8,6 +8,7 @@
 #include "ui/rules/tform1.h"
 #include "ui/rules/tform4.h"
 #include "ui/rules/tform5.h"
+#include "ui/rules/tform7.h"
 #include "ui/screening/tfrmmain.h"
 #include "ui/settings/tfmsetup.h"
 #include "ui/settings/tform3.h"
@@ -62,8 +63,11 @@ void ProgramShell::start() {
     // The options window shows what was read; a stored "start with the session" writes the
     // entry again with the program's current path. A failure there is shown and changes
     // nothing of what was read.
-    if (m_setup)
+    if (m_setup) {
         m_setup->takeOverStoredSettings();
+        // The sizes of the files as they lie at start-up.
+        m_setup->setListFolder(m_data.directory().path());
+    }
     // The total comes from the settings.
     if (m_form8)
         m_form8->showLog();
@@ -148,8 +152,18 @@ void ProgramShell::createDialogs() {
         m_form9 = new TForm9(m_data.directory().filePath(u"archive"_s), m_prompts, main);
     });
     main->setArchiveWindow(m_form9);
+    guarded(m_prompts, main, [&] {
+        m_form7 = new TForm7(m_data.lists, m_data.settings, m_prompts,
+                             m_data.directory().filePath(u"updates"_s), main);
+        m_form7->setCommandRunner(main->serverCommandRunner());
+        // The merged entries show in the Rules and Lists window and mark the listed messages.
+        if (m_form1)
+            QObject::connect(m_form7, &TForm7::listsChanged, m_form1, &TForm1::refreshAll);
+        QObject::connect(m_form7, &TForm7::listsChanged, main, &TfrmMain::RecolourRows);
+    });
     main->setAccountDialogs(m_form3, m_form6);
     main->setListDialogs(m_form4, m_form5);
+    main->setUpdateWindow(m_form7);
     main->setRulesWindow(m_form1);
     main->setRecords(&m_data.log, m_form8, m_form2);
 }
@@ -161,6 +175,7 @@ void ProgramShell::createOptionsWindow() {
         m_setup->setStartWithSystem(m_startEntry, m_startCommand);
         m_setup->setAccountDialogs(m_form3, m_form6);
         m_setup->setRecordWindows(m_form8, m_form9);
+        m_setup->setCommandRunner(main->serverCommandRunner());
         QObject::connect(main, &TfrmMain::accountsRefreshed, m_setup, &TfmSetup::showAccounts);
         QObject::connect(m_setup, &TfmSetup::accountsChanged, main, &TfrmMain::RefreshAccounts);
         QObject::connect(m_setup, &TfmSetup::listColourChosen, main, [main] {
@@ -177,6 +192,11 @@ void ProgramShell::createOptionsWindow() {
         m_setup->setTrayAvailable(m_tray->available());
     });
     main->setOptionsWindow(m_setup);
+}
+
+void ProgramShell::showUpdateWindow() {
+    if (m_form7)
+        m_form7->showWindow();
 }
 
 void ProgramShell::openAccountStore() {

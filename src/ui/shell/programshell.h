@@ -16,6 +16,7 @@ class TForm3;
 class TForm4;
 class TForm5;
 class TForm6;
+class TForm7;
 class TForm2;
 class TForm8;
 class TForm9;
@@ -66,6 +67,9 @@ public:
     TForm8 *logWindow() const { return m_form8; }
     TForm2 *headerWindow() const { return m_form2; }
     TForm9 *archiveWindow() const { return m_form9; }
+    TForm7 *updateWindow() const { return m_form7; }
+    // Shows the update window (Program > "Check for updates", the wizard's master-list link).
+    void showUpdateWindow();
     TfmSetup *optionsWindow() const { return m_setup; }
     // The Welcome window; made only when the Welcome timer of a start without accounts fires.
     TForm10 *welcomeWindow() const { return m_form10; }
@@ -105,6 +109,7 @@ private:
     TForm8 *m_form8 = nullptr;
     TForm2 *m_form2 = nullptr;
     TForm9 *m_form9 = nullptr;
+    TForm7 *m_form7 = nullptr;
     TfmSetup *m_setup = nullptr;
     TForm10 *m_form10 = nullptr;
     TrayIcon *m_tray = nullptr;

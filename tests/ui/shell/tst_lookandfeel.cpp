@@ -4,16 +4,20 @@
 
 #include "../uitestsupport.h"
 
+#include "core/rules/listfile.h"
+#include "fakeserver.h"
 #include "testmessage.h"
 #include "testsupport.h"
 #include "ui/records/tform9.h"
 #include "ui/rules/tform1.h"
 #include "ui/rules/tform4.h"
+#include "ui/rules/tform7.h"
 #include "ui/settings/tfmsetup.h"
 #include "ui/shell/icons.h"
 #include "ui/shell/tform10.h"
 
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QPixmap>
@@ -313,6 +317,78 @@ private Q_SLOTS:
         saveShot(archive, u"saved-emails@%1x.png"_s);
         archive->close();
         run.main()->close();
+    }
+
+    // The update window after a run that brought new entries (from a scripted web server),
+    // and the options window's Submitting tab.
+    void listExchangeWindows() {
+        QTemporaryDir dir;
+        SaveListFile(initialListForShot(RuleList::Order::ByCaption, 60),
+                     dir.filePath(u"blsubj.dat"_s), true);
+        SaveListFile(initialListForShot(RuleList::Order::ByCaption, 40),
+                     dir.filePath(u"bleml.dat"_s), true);
+        SaveListFile(initialListForShot(RuleList::Order::Insertion, 12),
+                     dir.filePath(u"blsubxy.dat"_s), true);
+        ProgramRun run(dir.path());
+        run.start();
+        RuleList subjects(RuleList::Order::ByCaption), emails(RuleList::Order::ByCaption),
+            pairs(RuleList::Order::Insertion);
+        subjects.add(u"Cheap watches"_s, {u"Team list"_s});
+        subjects.add(u"Lowest mortgage rates"_s, {u"Team list"_s});
+        emails.add(u"@bargain-market.example"_s, {u"Team list"_s});
+        pairs.add(u"free"_s, {u"shop"_s, u"Team list"_s});
+        FakeServer server;
+        for (const RuleList *list : {&subjects, &emails, &pairs}) {
+            const QString file = dir.filePath(u"published.dat"_s);
+            SaveListFile(*list, file, true);
+            QFile published(file);
+            QVERIFY(published.open(QIODevice::ReadOnly));
+            const QByteArray body = published.readAll();
+            server.skipUntil("").send("HTTP/1.1 200 OK\r\nContent-Length: " +
+                                      QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        }
+        Settings &settings = run.shell.settings();
+        settings.updateurl = u"http://127.0.0.1:%1/corvane/"_s.arg(server.port());
+        settings.submitaddress = u"lists@our-team.lan"_s;
+        TfmSetup *setup = run.shell.optionsWindow();
+        setup->showSettings();
+        run.main()->Checkforupdates1->trigger();
+        TForm7 *update = run.shell.updateWindow();
+        QVERIFY(update && update->isVisible());
+        update->Button1->click();
+        QCOMPARE(update->Label2->text(), u"Completed Sucessfully"_s);
+        // The address shown is the one a user would have set.
+        settings.updateurl = u"https://lists.our-team.lan/corvane/"_s;
+        update->showWindow();
+
+        const QString target = qEnvironmentVariable("CORVANE_SCREENSHOT_DIR");
+        const auto save = [&](QWidget *window, const QString &name) {
+            const QPixmap shot = window->grab();
+            QVERIFY(!shot.isNull());
+            if (!target.isEmpty()) {
+                QDir().mkpath(target);
+                const qreal ratio = window->devicePixelRatioF();
+                QVERIFY(shot.save(QDir(target).filePath(name.arg(qRound(ratio)))));
+            }
+        };
+        // The labels' new heights are laid out by the event loop.
+        QTest::qWait(50);
+        save(update, u"update-window@%1x.png"_s);
+        update->close();
+        run.main()->Options1->trigger();
+        setup->showSettings();
+        setup->PageControl1->setCurrentIndex(5);
+        save(setup, u"options-submitting@%1x.png"_s);
+        setup->close();
+        run.main()->close();
+    }
+
+private:
+    static RuleList initialListForShot(RuleList::Order order, int count) {
+        RuleList list(order);
+        for (int i = 0; i < count; ++i)
+            list.add(u"sender%1@spam.example"_s.arg(i), {QString()});
+        return list;
     }
 };
 

@@ -1,0 +1,197 @@
+#include "ui/rules/tform7.h"
+
+#include "core/errors.h"
+#include "core/protocol/httpfetcher.h"
+#include "core/settings/settings.h"
+#include "ui/shell/prompts.h"
+#include "ui/shell/windowplacement.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace corvane {
+
+const QString TForm7::Caption = u"Update"_s;
+
+namespace {
+
+QString gainLine(const QString &list, qsizetype gained) {
+    if (gained == 0)
+        return u"%1: no new entries"_s.arg(list);
+    if (gained == 1)
+        return u"%1: 1 new entry"_s.arg(list);
+    return u"%1: %2 new entries"_s.arg(list).arg(gained);
+}
+
+// Why Check Now cannot run with this address, or nothing when it can.
+QString unusableAddress(const QString &text) {
+    const QUrl base(text.trimmed());
+    const QString where = u"Enter the web address of the folder where your lists are published "
+                          u"(it holds update/blsubj.dat, update/bleml.dat and update/blsubxy.dat) "
+                          u"as \"Update address\" on the Submitting tab of Options / settings, "
+                          u"then press Check Now again."_s;
+    if (text.trimmed().isEmpty())
+        return u"No address to fetch the master lists from has been set.\n\n"_s + where;
+    const QString scheme = base.scheme().toLower();
+    if (!base.isValid() || (scheme != u"https"_s && scheme != u"http"_s) || base.host().isEmpty())
+        return u"The update address \"%1\" is not a web address (https:// or http://).\n\n"_s.arg(
+                   text) +
+               where;
+    if (ListUpdate::isExampleAddress(base))
+        return u"No publisher of master lists has been set yet: %1 is only an example "
+               u"address.\n\n"_s.arg(text) +
+               where;
+    return {};
+}
+
+} // namespace
+
+TForm7::TForm7(RuleLists &lists, Settings &settings, Prompts &prompts, QString updatesFolder,
+               QWidget *parent)
+    : QDialog(parent, Qt::Tool), m_lists(lists), m_settings(settings), m_prompts(prompts),
+      m_folder(std::move(updatesFolder)), m_fetcher(std::make_unique<HttpFetcher>()) {
+    setObjectName(u"Form7"_s);
+    setWindowTitle(Caption);
+    setModal(false);
+
+    GroupBox1 = new QGroupBox(u"Check for blacklist and rules updates"_s, this);
+    GroupBox1->setObjectName(u"GroupBox1"_s);
+    auto *text = new QLabel(u"Here the program will check for updates. If it finds more recent "
+                            u"files it will download and install them"_s,
+                            GroupBox1);
+    text->setWordWrap(true);
+    Button1 = new QPushButton(u"Check Now"_s, GroupBox1);
+    Button1->setObjectName(u"Button1"_s);
+    Button1->setDefault(true);
+    auto *progressLabel = new QLabel(u"Progress:"_s, GroupBox1);
+    Label2 = new QLabel(u"idle..."_s, GroupBox1);
+    Label2->setObjectName(u"Label2"_s);
+    ProgressBar1 = new QProgressBar(GroupBox1);
+    ProgressBar1->setObjectName(u"ProgressBar1"_s);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    lblSource = new QLabel(GroupBox1);
+    lblSource->setObjectName(u"lblSource"_s);
+    lblSource->setTextFormat(Qt::PlainText);
+    lblSource->setWordWrap(true);
+    lblSource->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblResult = new QLabel(GroupBox1);
+    lblResult->setObjectName(u"lblResult"_s);
+    lblResult->setTextFormat(Qt::PlainText);
+    // Short lines, one per list: without word wrap the label's height follows its lines.
+    lblResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    auto *buttonRow = new QHBoxLayout;
+    buttonRow->addWidget(text, 1);
+    buttonRow->addWidget(Button1, 0, Qt::AlignTop);
+    auto *statusRow = new QHBoxLayout;
+    statusRow->addWidget(progressLabel);
+    statusRow->addWidget(Label2, 1);
+    auto *inner = new QVBoxLayout(GroupBox1);
+    inner->addLayout(buttonRow);
+    inner->addLayout(statusRow);
+    inner->addWidget(ProgressBar1);
+    inner->addWidget(lblSource);
+    inner->addWidget(lblResult);
+    inner->addStretch();
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(GroupBox1);
+
+    connect(Button1, &QPushButton::clicked, this, &TForm7::Button1Click);
+    showSource();
+    resize(sizeHint().expandedTo(QSize(460, 230)));
+}
+
+TForm7::~TForm7() = default;
+
+void TForm7::showWindow() {
+    showSource();
+    if (!m_placed) {
+        m_placed = true;
+        centreOnScreen(this);
+    }
+    show();
+    raise();
+    activateWindow();
+}
+
+void TForm7::showSource() {
+    lblSource->setText(u"Lists from: %1"_s.arg(m_settings.updateurl.trimmed()));
+}
+
+void TForm7::Button1Click() {
+    // The button is disabled while a run goes on; a click queued before that changes nothing.
+    if (m_running)
+        return;
+    showSource();
+    if (const QString why = unusableAddress(m_settings.updateurl); !why.isEmpty()) {
+        m_prompts.information(this, why);
+        return;
+    }
+    runUpdate(QUrl(m_settings.updateurl.trimmed()));
+}
+
+void TForm7::runUpdate(const QUrl &base) {
+    m_running = true;
+    m_aborted = false;
+    Button1->setEnabled(false);
+    lblResult->clear();
+
+    ListUpdate::Gains gains{};
+    QString failure;
+    bool failed = false;
+    const auto work = [&] {
+        try {
+            ListUpdate update(m_lists, m_folder, *m_fetcher);
+            gains = update.run(base, [this](const QString &status, int percent) {
+                Label2->setText(status);
+                ProgressBar1->setValue(percent);
+            });
+        } catch (const Error &e) {
+            failed = true;
+            failure = e.message();
+        } catch (const std::exception &e) {
+            failed = true;
+            failure = QString::fromLocal8Bit(e.what());
+        }
+    };
+    const auto abortWait = [this] {
+        m_aborted = true;
+        m_fetcher->abort();
+    };
+    const bool ran = m_runner ? m_runner(work, abortWait) : (work(), true);
+    m_running = false;
+    Button1->setEnabled(true);
+    if (!ran) {
+        m_prompts.information(this, u"Another command is waiting on a server. Press Check Now "
+                                    u"again when it has finished."_s);
+        return;
+    }
+    if (failed) {
+        ProgressBar1->setValue(0);
+        if (m_aborted) {
+            // The program is closing: the lists stay as they were and nobody waits for news.
+            Label2->setText(u"Stopped"_s);
+            return;
+        }
+        Label2->setText(u"Error - check interne connection"_s);
+        lblResult->setText(u"Nothing was changed in your lists. Reason: %1"_s.arg(failure));
+        m_prompts.error(this,
+                        u"Updates couldn't be downloaded, please check internet connection"_s);
+        return;
+    }
+    lblResult->setText(QStringList{gainLine(u"Subject black list"_s, gains[0]),
+                                   gainLine(u"E-mail black list"_s, gains[1]),
+                                   gainLine(u"X and Y list"_s, gains[2])}
+                           .join(u'\n'));
+    if (gains[0] + gains[1] + gains[2] > 0)
+        Q_EMIT listsChanged();
+}
+
+} // namespace corvane
