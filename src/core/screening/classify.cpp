@@ -3,11 +3,17 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
+
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
 
 namespace corvane {
 
@@ -74,9 +80,9 @@ bool miscRulesMatch(const MiscRules &rules, std::u16string_view subject, std::u1
 // form UTF-8 gives a code point of the same value (surrogates included). Lead and continuation
 // bytes never coincide, so a word occurs in a text exactly when its bytes occur in the text's
 // bytes, as with the code units themselves.
-void encodeFolded(std::string &out, QStringView text) {
-    out.resize(3 * static_cast<size_t>(text.size()));
-    char *d = out.data();
+// Writes the bytes of text to out, which has room for three per code unit; returns how many.
+size_t encodeFolded(char *out, QStringView text) {
+    char *d = out;
     for (QChar qc : text) {
         const char16_t u = foldUnit(qc.unicode());
         if (u < 0x80) {
@@ -90,113 +96,199 @@ void encodeFolded(std::string &out, QStringView text) {
             *d++ = static_cast<char>(0x80 | (u & 0x3F));
         }
     }
-    out.resize(static_cast<size_t>(d - out.data()));
+    return static_cast<size_t>(d - out);
 }
+
+void encodeFolded(std::string &out, QStringView text) {
+    out.resize(3 * static_cast<size_t>(text.size()));
+    out.resize(encodeFolded(out.data(), text));
+}
+
+// Large arrays of the automata. They are read at random while a text is scanned, so on Linux
+// they are put on huge pages where the system allows it: one translation entry then covers 2 MiB
+// instead of 4 KiB, and a scan step that misses the caches rarely misses the translation too.
+template <typename T> struct HugePageAllocator {
+    using value_type = T;
+    static constexpr size_t kHugePage = size_t(2) << 20;
+    HugePageAllocator() = default;
+    template <typename U> HugePageAllocator(const HugePageAllocator<U> &) {}
+    static bool huge(size_t n) { return n * sizeof(T) >= 2 * kHugePage; }
+    T *allocate(size_t n) {
+#ifdef __linux__
+        if (huge(n)) {
+            const size_t bytes = (n * sizeof(T) + kHugePage - 1) / kHugePage * kHugePage;
+            void *p = std::aligned_alloc(kHugePage, bytes);
+            if (!p)
+                throw std::bad_alloc();
+            madvise(p, bytes, MADV_HUGEPAGE);
+            return static_cast<T *>(p);
+        }
+#endif
+        return std::allocator<T>().allocate(n);
+    }
+    void deallocate(T *p, size_t n) {
+#ifdef __linux__
+        if (huge(n)) {
+            std::free(p);
+            return;
+        }
+#endif
+        std::allocator<T>().deallocate(p, n);
+    }
+    friend bool operator==(const HugePageAllocator &, const HugePageAllocator &) {
+        return true;
+    }
+};
+template <typename T> using HugeVector = std::vector<T, HugePageAllocator<T>>;
 
 // Aho–Corasick automaton over bytes. Each pattern carries class bits; a class is found in a
 // text when a pattern of that class occurs in it. Patterns may also carry a word id, and a
 // scan can list the ids of every word that occurs.
+//
+// The nodes are numbered breadth first and, within a depth, in the order of their texts, so
+// the children of a node are consecutive nodes: a node keeps its first child and their number,
+// and the bytes that lead to the children lie side by side in a byte array. That numbering is
+// also the order in which the sorted patterns reach each depth, so the automaton is built level
+// by level straight from the sorted patterns, without a separate trie.
 class Automaton {
 public:
     struct Pattern {
-        std::string bytes;
+        std::uint32_t offset = 0; // in the byte pool given to build()
+        std::uint32_t length = 0;
         ClassMask classes = 0;
         std::int32_t word = -1;
     };
     static constexpr ClassMask kWordClass = 1u << 31;
+    // Set where a pattern's rest must be compared (see kTailDepth).
+    static constexpr ClassMask kTailClass = 1u << 30;
+    // Below this depth, a node that at most kMaxTails patterns pass through keeps their rests
+    // as text instead of nodes: most patterns are unique after a few bytes, and this keeps the
+    // automaton several times smaller (faster to build, and more of it in the caches) while a
+    // text rarely holds a prefix that deep without the pattern.
+    static constexpr std::uint32_t kTailDepth = 6;
+    static constexpr size_t kMaxTails = 4;
 
-private:
-    struct Node;
-
-public:
-    void build(std::vector<Pattern> patterns) {
-        std::erase_if(patterns, [](const Pattern &p) { return p.bytes.empty(); });
-        std::sort(patterns.begin(), patterns.end(),
-                  [](const Pattern &a, const Pattern &b) { return a.bytes < b.bytes; });
-
-        // The trie, built from sorted patterns: a new child is always its parent's last.
-        struct TrieNode {
-            std::uint32_t firstChild = 0, lastChild = 0, nextSibling = 0;
-            std::uint8_t byte = 0;
-            ClassMask classes = 0;
-            std::int32_t word = -1;
+    void build(const std::string &pool, std::vector<Pattern> patterns) {
+        std::erase_if(patterns, [](const Pattern &p) { return p.length == 0; });
+        const auto text = [&pool](const Pattern &p) {
+            return std::string_view(pool.data() + p.offset, p.length);
         };
-        std::vector<TrieNode> trie(1);
-        std::vector<std::uint32_t> path{0};
-        const std::string *previous = nullptr;
-        for (const Pattern &p : patterns) {
-            size_t common = 0;
-            if (previous) {
-                const size_t limit = std::min(previous->size(), p.bytes.size());
-                while (common < limit && (*previous)[common] == p.bytes[common])
-                    ++common;
-            }
-            path.resize(common + 1);
-            for (size_t i = common; i < p.bytes.size(); ++i) {
-                const auto parent = path.back();
-                const auto id = static_cast<std::uint32_t>(trie.size());
-                trie.push_back({});
-                trie[id].byte = static_cast<std::uint8_t>(p.bytes[i]);
-                if (trie[parent].lastChild)
-                    trie[trie[parent].lastChild].nextSibling = id;
-                else
-                    trie[parent].firstChild = id;
-                trie[parent].lastChild = id;
-                path.push_back(id);
-            }
-            TrieNode &end = trie[path.back()];
-            end.classes |= p.classes;
-            if (p.word >= 0) {
-                end.word = p.word;
-                end.classes |= kWordClass;
-            }
-            previous = &p.bytes;
+        std::sort(patterns.begin(), patterns.end(),
+                  [&](const Pattern &a, const Pattern &b) { return text(a) < text(b); });
+        const size_t count = patterns.size();
+        // The common prefix of each pattern with the one before it.
+        std::vector<std::uint32_t> common(count, 0);
+        size_t total = 1;
+        bool words = false;
+        for (size_t k = 0; k < count; ++k) {
+            total += patterns[k].length;
+            words = words || patterns[k].word >= 0;
+            if (k == 0)
+                continue;
+            const std::string_view a = text(patterns[k - 1]), b = text(patterns[k]);
+            const size_t limit = std::min(a.size(), b.size());
+            size_t c = 0;
+            while (c < limit && a[c] == b[c])
+                ++c;
+            common[k] = static_cast<std::uint32_t>(c);
         }
 
-        // Lay the nodes out in breadth-first order with each node's edges side by side.
-        const size_t n = trie.size();
-        std::vector<std::uint32_t> order{0}, newId(n, 0);
-        order.reserve(n);
-        m_edgeStart.assign(n + 1, 0);
-        m_edges.clear();
-        m_edges.reserve(n);
-        for (size_t i = 0; i < order.size(); ++i) {
-            m_edgeStart[i] = static_cast<std::uint32_t>(m_edges.size());
-            for (auto c = trie[order[i]].firstChild; c; c = trie[c].nextSibling) {
-                newId[c] = static_cast<std::uint32_t>(order.size());
-                order.push_back(c);
-                m_edges.push_back({newId[c], trie[c].byte});
+        m_nodes.clear();
+        m_nodes.reserve(total); // no more nodes than pattern bytes; untouched pages cost nothing
+        m_byte.clear();
+        m_byte.reserve(total);
+        m_nodes.push_back({});
+        m_byte.push_back(0);
+        m_word.clear();
+        m_wordLink.clear();
+        if (words)
+            m_word.push_back(-1);
+        // The node each pattern has reached, depth by depth; the patterns still longer.
+        std::vector<std::uint32_t> at(count, 0);
+        std::vector<std::uint32_t> active(count), next;
+        for (size_t k = 0; k < count; ++k)
+            active[k] = static_cast<std::uint32_t>(k);
+        m_tails.clear();
+        m_tailBytes.clear();
+        for (std::uint32_t depth = 1; !active.empty(); ++depth) {
+            next.clear();
+            for (size_t first = 0; first < active.size();) {
+                // The patterns that share the prefix of this depth: one node.
+                size_t end = first + 1;
+                while (end < active.size() && active[end] == active[end - 1] + 1 &&
+                       common[active[end]] >= depth)
+                    ++end;
+                const std::uint32_t k0 = active[first];
+                const auto id = static_cast<std::uint32_t>(m_nodes.size());
+                Node &parent = m_nodes[at[k0]];
+                if (parent.childCount == 0)
+                    parent.firstChild = id;
+                ++parent.childCount;
+                m_nodes.push_back({});
+                m_byte.push_back(static_cast<std::uint8_t>(pool[patterns[k0].offset + depth - 1]));
+                if (words)
+                    m_word.push_back(-1);
+                size_t longer = 0;
+                for (size_t i = first; i < end; ++i)
+                    longer += patterns[active[i]].length > depth;
+                // Deep enough and shared by few patterns: the rest of each is compared as a
+                // whole where the prefix is found, instead of taking a node per byte.
+                const bool cut = depth >= kTailDepth && longer > 0 && longer <= kMaxTails;
+                if (cut) {
+                    m_nodes[id].firstChild = static_cast<std::uint32_t>(m_tails.size());
+                    m_nodes[id].singleByte = static_cast<std::uint8_t>(longer);
+                    m_nodes[id].mask |= kTailClass;
+                }
+                for (size_t i = first; i < end; ++i) {
+                    const std::uint32_t k = active[i];
+                    const Pattern &p = patterns[k];
+                    at[k] = id;
+                    if (p.length == depth) {
+                        m_nodes[id].mask |= p.classes;
+                        if (p.word >= 0) {
+                            m_word[id] = p.word;
+                            m_nodes[id].mask |= kWordClass;
+                        }
+                    } else if (cut) {
+                        m_tails.push_back({static_cast<std::uint32_t>(m_tailBytes.size()),
+                                           p.length - depth, p.classes, p.word});
+                        m_tailBytes.append(pool, p.offset + depth, p.length - depth);
+                    } else {
+                        next.push_back(k);
+                    }
+                }
+                first = end;
             }
+            active.swap(next);
         }
-        m_edgeStart[n] = static_cast<std::uint32_t>(m_edges.size());
-        m_nodes.assign(n, {});
-        m_word.assign(n, -1);
-        m_wordLink.assign(n, 0);
-        for (size_t i = 0; i < n; ++i) {
-            m_nodes[i].edges = m_edgeStart[i];
-            m_nodes[i].edgeCount = static_cast<std::uint16_t>(m_edgeStart[i + 1] - m_edgeStart[i]);
-            m_nodes[i].mask = trie[order[i]].classes;
-            m_word[i] = trie[order[i]].word;
-        }
-        m_edgeStart.clear();
-        m_edgeStart.shrink_to_fit();
-        trie.clear();
-        trie.shrink_to_fit();
+        common = {};
+        at = {};
+        active = {};
+        next = {};
 
+        const size_t n = m_nodes.size();
         m_rootNext.fill(0);
-        for (auto e = m_nodes[0].edges; e < m_nodes[0].edges + m_nodes[0].edgeCount; ++e)
-            m_rootNext[m_edges[e].byte] = m_edges[e].target;
+        for (std::uint32_t c = m_nodes[0].firstChild, e = c + m_nodes[0].childCount; c < e; ++c)
+            m_rootNext[m_byte[c]] = c;
+        for (Node &node : m_nodes)
+            if (node.childCount == 1)
+                node.singleByte = m_byte[node.firstChild];
+        if (words)
+            m_wordLink.assign(n, 0);
+        const bool tails = !m_tails.empty();
+        if (tails)
+            m_tailLink.assign(n, 0);
 
         // Failure links, breadth first: a node's failure target is shallower, so it is done.
         for (std::uint32_t node = 0; node < n; ++node) {
-            const auto first = m_nodes[node].edges, last = first + m_nodes[node].edgeCount;
-            for (auto e = first; e < last; ++e) {
-                const auto child = m_edges[e].target;
-                const auto b = m_edges[e].byte;
+            const std::uint32_t first = m_nodes[node].firstChild;
+            const std::uint32_t last = first + m_nodes[node].childCount;
+            for (std::uint32_t child = first; child < last; ++child) {
+                const std::uint8_t b = m_byte[child];
                 std::uint32_t f = 0;
                 if (node != 0) {
                     for (std::uint32_t s = m_nodes[node].fail;; s = m_nodes[s].fail) {
-                        const auto t = s == 0 ? m_rootNext[b] : edgeChild(m_nodes[s], b);
+                        const auto t = s == 0 ? m_rootNext[b] : childOf(s, b);
                         if (t || s == 0) {
                             f = t;
                             break;
@@ -206,91 +298,138 @@ public:
                 Node &c = m_nodes[child];
                 c.fail = f;
                 c.mask |= m_nodes[f].mask;
-                m_wordLink[child] = m_word[f] >= 0 ? f : m_wordLink[f];
-            }
-        }
-        for (Node &node : m_nodes) {
-            if (node.edgeCount == 1) {
-                node.singleByte = m_edges[node.edges].byte;
-                node.edges = m_edges[node.edges].target;
+                if (words)
+                    m_wordLink[child] = m_word[f] >= 0 ? f : m_wordLink[f];
+                if (tails)
+                    m_tailLink[child] = ownTails(f) ? f : m_tailLink[f];
             }
         }
     }
 
-    // The classes found in text; when words is given, the ids of the words found are added
-    // (a word may be listed more than once).
-    ClassMask scan(const std::string &text, std::vector<std::int32_t> *words) const {
-        if (m_nodes.empty())
-            return 0;
+    bool empty() const { return m_nodes.size() <= 1; }
+
+    // One step of a scan: the state after byte b. Its mask says what was found.
+    std::uint32_t step(std::uint32_t s, std::uint8_t b) const {
+        for (;;) {
+            if (s == 0)
+                return m_rootNext[b];
+            if (const auto t = childOf(s, b))
+                return t;
+            s = m_nodes[s].fail;
+        }
+    }
+    ClassMask mask(std::uint32_t s) const { return m_nodes[s].mask; }
+    // The classes of the patterns whose rest, compared from text[next] on, completes a prefix
+    // ending at state s (its mask holds kTailClass); the ids of such words go to words.
+    ClassMask tailsFound(std::uint32_t s, std::string_view text, size_t next,
+                         std::vector<std::int32_t> &words) const {
         ClassMask found = 0;
-        std::uint32_t s = 0;
-        for (char ch : text) {
-            const auto b = static_cast<std::uint8_t>(ch);
-            for (;;) {
-                if (s == 0) {
-                    s = m_rootNext[b];
-                    break;
+        const size_t left = text.size() - next;
+        for (auto u = ownTails(s) ? s : m_tailLink[s]; u; u = m_tailLink[u]) {
+            const Node &node = m_nodes[u];
+            for (auto t = node.firstChild, e = t + node.singleByte; t < e; ++t) {
+                const Tail &tail = m_tails[t];
+                if (tail.length <= left &&
+                    std::memcmp(text.data() + next, m_tailBytes.data() + tail.offset,
+                                tail.length) == 0) {
+                    found |= tail.classes;
+                    if (tail.word >= 0)
+                        words.push_back(tail.word);
                 }
-                if (const auto t = child(s, b)) {
-                    s = t;
-                    break;
-                }
-                s = m_nodes[s].fail;
-            }
-            const Node &node = m_nodes[s];
-            found |= node.mask;
-            if (words && (node.mask & kWordClass)) {
-                for (auto u = m_word[s] >= 0 ? s : m_wordLink[s]; u; u = m_wordLink[u])
-                    words->push_back(m_word[u]);
             }
         }
         return found;
     }
+    // Adds the ids of the words that end at state s (its mask holds kWordClass).
+    void addWords(std::uint32_t s, std::vector<std::int32_t> &words) const {
+        for (auto u = m_word[s] >= 0 ? s : m_wordLink[s]; u; u = m_wordLink[u])
+            words.push_back(m_word[u]);
+    }
 
 private:
-    // A node with one child keeps it inline, so following or failing it reads the node alone;
-    // most deep nodes are of that kind.
-    std::uint32_t child(std::uint32_t node, std::uint8_t b) const {
+    // A node that keeps pattern rests: no children, firstChild the first of its tails and
+    // singleByte their number.
+    bool ownTails(std::uint32_t node) const {
+        return m_nodes[node].childCount == 0 && m_nodes[node].singleByte > 0;
+    }
+    std::uint32_t childOf(std::uint32_t node, std::uint8_t b) const {
         const Node &n = m_nodes[node];
-        if (n.edgeCount == 1)
-            return n.singleByte == b ? n.edges : 0;
-        return edgeChild(n, b);
-    }
-    std::uint32_t edgeChild(const Node &n, std::uint8_t b) const {
-        const auto first = n.edges, last = first + n.edgeCount;
-        if (last - first <= 8) {
-            for (auto e = first; e < last; ++e)
-                if (m_edges[e].byte == b)
-                    return m_edges[e].target;
+        if (n.childCount == 1)
+            return n.singleByte == b ? n.firstChild : 0;
+        if (n.childCount == 0)
             return 0;
-        }
-        const auto begin = m_edges.begin() + first, end = m_edges.begin() + last;
-        const auto it = std::lower_bound(begin, end, b,
-                                         [](const Edge &e, std::uint8_t v) { return e.byte < v; });
-        return (it != end && it->byte == b) ? it->target : 0;
+        const std::uint8_t *bytes = m_byte.data() + n.firstChild;
+        const void *found = std::memchr(bytes, b, n.childCount);
+        return found ? n.firstChild + static_cast<std::uint32_t>(
+                                          static_cast<const std::uint8_t *>(found) - bytes)
+                     : 0;
     }
-    // What a scan step reads of a node, side by side.
+    // What a scan step reads of a node, side by side: 16 bytes.
     struct Node {
-        // Its first edge in m_edges (sorted by byte), or with one edge the child itself.
-        std::uint32_t edges = 0;
+        std::uint32_t firstChild = 0;
         std::uint32_t fail = 0; // the longest proper suffix that is a node
         ClassMask mask = 0;     // classes of the patterns ending here or at a suffix
-        std::uint16_t edgeCount = 0;
-        std::uint8_t singleByte = 0; // the byte of the one edge
+        std::uint16_t childCount = 0;
+        std::uint8_t singleByte = 0; // the byte of the one child
     };
-    std::vector<Node> m_nodes;
-    // Word ids are read only where a word ends, so they live apart from the nodes, which
-    // then take 16 bytes each.
-    std::vector<std::int32_t> m_word;       // the word ending at a node, or -1
-    std::vector<std::uint32_t> m_wordLink;  // the longest proper suffix where a word ends, or 0
-    std::vector<std::uint32_t> m_edgeStart; // used while building only
-    struct Edge {
-        std::uint32_t target;
-        std::uint8_t byte;
+    HugeVector<Node> m_nodes;
+    HugeVector<std::uint8_t> m_byte; // the byte that leads to each node
+    // Word ids are read only where a word ends, so they live apart from the nodes; automata
+    // without words have none.
+    HugeVector<std::int32_t> m_word;      // the word ending at a node, or -1
+    HugeVector<std::uint32_t> m_wordLink; // the longest proper suffix where a word ends, or 0
+    // The rests of the patterns cut at tail nodes, and the nearest proper suffix of each node
+    // that keeps rests (or 0).
+    struct Tail {
+        std::uint32_t offset; // in m_tailBytes
+        std::uint32_t length;
+        ClassMask classes;
+        std::int32_t word;
     };
-    std::vector<Edge> m_edges;
+    std::vector<Tail> m_tails;
+    std::string m_tailBytes;
+    std::vector<std::uint32_t> m_tailLink;
     std::array<std::uint32_t, 256> m_rootNext{};
 };
+
+// Scans two texts through two automata side by side: the two walks do not depend on each
+// other, so the processor waits for the memory of both at once. Returns the classes found in
+// each; the ids of the words found are added to words (only the second automaton has words).
+std::pair<ClassMask, ClassMask> scanPair(const Automaton &a, std::string_view textA,
+                                         const Automaton &b, std::string_view textB,
+                                         std::vector<std::int32_t> &words) {
+    ClassMask foundA = 0, foundB = 0;
+    std::uint32_t sa = 0, sb = 0;
+    const size_t both = a.empty() || b.empty() ? 0 : std::min(textA.size(), textB.size());
+    const auto stepA = [&](size_t i) {
+        sa = a.step(sa, static_cast<std::uint8_t>(textA[i]));
+        const ClassMask m = a.mask(sa);
+        foundA |= m;
+        if (m & Automaton::kTailClass)
+            foundA |= a.tailsFound(sa, textA, i + 1, words);
+    };
+    const auto stepB = [&](size_t i) {
+        sb = b.step(sb, static_cast<std::uint8_t>(textB[i]));
+        const ClassMask m = b.mask(sb);
+        foundB |= m;
+        if (m & Automaton::kWordClass)
+            b.addWords(sb, words);
+        if (m & Automaton::kTailClass)
+            foundB |= b.tailsFound(sb, textB, i + 1, words);
+    };
+    size_t i = 0;
+    for (; i < both; ++i) {
+        stepA(i);
+        stepB(i);
+    }
+    if (!a.empty())
+        for (size_t j = i; j < textA.size(); ++j)
+            stepA(j);
+    if (!b.empty())
+        for (size_t j = i; j < textB.size(); ++j)
+            stepB(j);
+    return {foundA, foundB};
+}
 
 // The classes of the sender automaton: the two lists, and the words of the sender rules.
 enum SenderClass : ClassMask {
@@ -499,57 +638,84 @@ struct Classifier::Compiled {
     std::vector<std::uint32_t> seenStamp;
     std::uint32_t stamp = 0;
 
+    // Appends the folded bytes of text to pool; the pattern that stands for them.
+    static Automaton::Pattern addPattern(std::string &pool, QStringView text, ClassMask classes,
+                                         std::int32_t word = -1) {
+        const size_t offset = pool.size();
+        pool.resize(offset + 3 * static_cast<size_t>(text.size()));
+        const size_t length = encodeFolded(pool.data() + offset, text);
+        pool.resize(offset + length);
+        return {static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(length), classes,
+                word};
+    }
+
     void buildSender(const RuleLists &lists) {
+        std::string pool;
         std::vector<Automaton::Pattern> patterns;
-        patterns.reserve(lists.Friendly.size() + lists.EmailBlack.size());
-        for (const RuleEntry &e : lists.Friendly) {
-            patterns.push_back({{}, kFriendly, -1});
-            encodeFolded(patterns.back().bytes, e.Caption);
-        }
-        for (const RuleEntry &e : lists.EmailBlack) {
-            patterns.push_back({{}, kEmailBlack, -1});
-            encodeFolded(patterns.back().bytes, e.Caption);
-        }
+        patterns.reserve(lists.Friendly.size() + lists.EmailBlack.size() +
+                         std::size(kSenderRuleWords));
+        for (const RuleEntry &e : lists.Friendly)
+            patterns.push_back(addPattern(pool, e.Caption, kFriendly));
+        for (const RuleEntry &e : lists.EmailBlack)
+            patterns.push_back(addPattern(pool, e.Caption, kEmailBlack));
         for (const RuleWord &w : kSenderRuleWords)
-            patterns.push_back({w.word, w.cls, -1});
-        sender.build(std::move(patterns));
+            patterns.push_back(addPattern(pool, QString::fromLatin1(w.word), w.cls));
+        sender.build(pool, std::move(patterns));
         friendly.take(lists.Friendly);
         emailBlack.take(lists.EmailBlack);
     }
 
     void buildSubject(const RuleLists &lists) {
+        std::string pool;
         std::vector<Automaton::Pattern> patterns;
-        patterns.reserve(lists.SubjectBlack.size() + 2 * lists.XandY.size());
-        for (const RuleEntry &e : lists.SubjectBlack) {
-            patterns.push_back({{}, kSubjectBlack, -1});
-            encodeFolded(patterns.back().bytes, e.Caption);
-        }
+        patterns.reserve(lists.SubjectBlack.size() + 2 * lists.XandY.size() +
+                         std::size(kSubjectRuleWords));
+        for (const RuleEntry &e : lists.SubjectBlack)
+            patterns.push_back(addPattern(pool, e.Caption, kSubjectBlack));
         for (const RuleWord &w : kSubjectRuleWords)
-            patterns.push_back({w.word, w.cls, -1});
-        std::unordered_map<std::string, std::int32_t> wordIds;
+            patterns.push_back(addPattern(pool, QString::fromLatin1(w.word), w.cls));
+        // Each distinct X-and-Y word once, with its id; keyed by its place in the pool.
+        std::unordered_map<std::string_view, std::int32_t> wordIds;
+        wordIds.reserve(2 * static_cast<size_t>(lists.XandY.size()));
         pairs.clear();
+        pairs.reserve(static_cast<size_t>(lists.XandY.size()));
         secondsOf.clear();
-        std::string a, b;
-        const auto idOf = [&](const std::string &w) {
-            auto [it, added] = wordIds.try_emplace(w, static_cast<std::int32_t>(wordIds.size()));
+        std::vector<std::pair<std::int32_t, std::int32_t>> entryPairs;
+        entryPairs.reserve(static_cast<size_t>(lists.XandY.size()));
+        // The pool must not move while views into it are kept.
+        size_t wordBytes = 0;
+        for (const RuleEntry &e : lists.XandY)
+            if (!e.SubItems.isEmpty())
+                wordBytes += 3 * static_cast<size_t>(e.Caption.size() + e.SubItems.at(0).size());
+        pool.reserve(pool.size() + wordBytes);
+        const char *base = pool.data();
+        const auto idOf = [&](QStringView w) -> std::int32_t {
+            Automaton::Pattern p = addPattern(pool, w, 0);
+            Q_ASSERT(pool.data() == base);
+            if (p.length == 0)
+                return -1;
+            const std::string_view key(base + p.offset, p.length);
+            auto [it, added] = wordIds.try_emplace(key, static_cast<std::int32_t>(wordIds.size()));
             if (added) {
-                patterns.push_back({w, 0, it->second});
-                secondsOf.emplace_back();
+                p.word = it->second;
+                patterns.push_back(p);
+            } else {
+                pool.resize(p.offset); // a word seen before: its bytes are not kept twice
             }
             return it->second;
         };
         for (const RuleEntry &e : lists.XandY) {
             if (e.SubItems.isEmpty())
                 continue;
-            encodeFolded(a, e.Caption);
-            encodeFolded(b, e.SubItems.at(0));
-            if (a.empty() || b.empty())
-                continue;
-            const auto ia = idOf(a), ib = idOf(b);
-            if (pairs.insert(pairKey(ia, ib)).second)
-                secondsOf[ia].push_back(ib);
+            const std::int32_t ia = idOf(e.Caption);
+            const std::int32_t ib = idOf(e.SubItems.at(0));
+            if (ia >= 0 && ib >= 0 && pairs.insert(pairKey(ia, ib)).second)
+                entryPairs.emplace_back(ia, ib);
         }
-        subject.build(std::move(patterns));
+        secondsOf.assign(wordIds.size(), {});
+        for (const auto &[a, b] : entryPairs)
+            secondsOf[static_cast<size_t>(a)].push_back(b);
+        subject.build(pool, std::move(patterns));
         seenStamp.assign(secondsOf.size(), 0);
         stamp = 0;
         subjectBlack.take(lists.SubjectBlack);
@@ -606,15 +772,13 @@ RowMark Classifier::ClassifyMessage(const RuleLists &lists, const QString &subje
 
     // One pass over each text finds the list entries and the rule words it holds.
     encodeFolded(c.senderBytes, sender);
-    const ClassMask senderFound = c.sender.scan(c.senderBytes, nullptr);
-    if (senderFound & kFriendly)
-        return RowMark::Friendly;
-    if (senderFound & kEmailBlack)
-        return RowMark::Spam;
     encodeFolded(c.subjectBytes, subject);
     c.words.clear();
-    const ClassMask subjectFound = c.subject.scan(c.subjectBytes, &c.words);
-    if ((subjectFound & kSubjectBlack) || c.pairFound())
+    const auto [senderFound, subjectFound] =
+        scanPair(c.sender, c.senderBytes, c.subject, c.subjectBytes, c.words);
+    if (senderFound & kFriendly)
+        return RowMark::Friendly;
+    if ((senderFound & kEmailBlack) || (subjectFound & kSubjectBlack) || c.pairFound())
         return RowMark::Spam;
     return rulesMatchFound(lists.Misc, subjectFound, senderFound, headerText) ? RowMark::Spam
                                                                               : RowMark::Plain;
