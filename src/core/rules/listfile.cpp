@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
+#include <QSet>
 #include <QtEndian>
 
 #include <zlib.h>
@@ -270,6 +271,12 @@ ListReadReport ReadListStream(RuleList &list, QIODevice &device) {
     // Entries are gathered first and handed to the list at once, so a sorted list sorts
     // them once instead of on every insertion; the result is the same order.
     QList<RuleEntry> entries;
+    // Most entries of a list share their further columns (the same description, or none): equal
+    // ones share one copy, which keeps a list of 100,000 entries some 8 MB smaller. Only the
+    // first kSharedSubItems distinct ones are offered for sharing, so a list whose columns all
+    // differ (the X-and-Y list's second words) costs no more than before.
+    constexpr qsizetype kSharedSubItems = 256;
+    QSet<QStringList> shared;
     bool complete = true;
     try {
         RecordSource source(&device, header[0] != 0);
@@ -290,6 +297,10 @@ ListReadReport ReadListStream(RuleList &list, QIODevice &device) {
                 }
                 entry.SubItems.append(takeField(field.data()));
             }
+            if (const auto it = shared.constFind(entry.SubItems); it != shared.cend())
+                entry.SubItems = *it;
+            else if (shared.size() < kSharedSubItems)
+                shared.insert(entry.SubItems);
             entries.append(std::move(entry));
         }
         // Data the records did not take means the count is wrong: a count lowered (or made
@@ -308,6 +319,7 @@ ListReadReport ReadListStream(RuleList &list, QIODevice &device) {
         complete = true;
     }
     r.entriesRead = entries.size();
+    entries.squeeze(); // the room left by growing is a quarter of the list on average
     list.assign(std::move(entries));
     if (!complete)
         r.status = ListReadStatus::Truncated;

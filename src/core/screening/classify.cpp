@@ -5,14 +5,17 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <limits>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #ifdef __linux__
 #include <sys/mman.h>
+#endif
+#ifdef __GLIBC__
+#include <malloc.h>
 #endif
 
 namespace corvane {
@@ -99,47 +102,82 @@ size_t encodeFolded(char *out, QStringView text) {
     return static_cast<size_t>(d - out);
 }
 
+// How many bytes encodeFolded writes for text.
+size_t encodedSize(QStringView text) {
+    size_t n = 0;
+    for (QChar qc : text) {
+        const char16_t u = qc.unicode();
+        n += u < 0x80 ? 1 : u < 0x800 ? 2 : 3;
+    }
+    return n;
+}
+
 void encodeFolded(std::string &out, QStringView text) {
     out.resize(3 * static_cast<size_t>(text.size()));
     out.resize(encodeFolded(out.data(), text));
 }
 
-// Large arrays of the automata. They are read at random while a text is scanned, so on Linux
-// they are put on huge pages where the system allows it: one translation entry then covers 2 MiB
-// instead of 4 KiB, and a scan step that misses the caches rarely misses the translation too.
-template <typename T> struct HugePageAllocator {
+// The large arrays of the automata and of their building are mapped from the system directly.
+// Pages reserved but never written take no memory, so an array is reserved once at the most it
+// may need and never copied while it grows; and the scratch arrays of a build go back to the
+// system when it ends instead of staying in the allocator's heap. Arrays of 4 MiB and more go
+// on huge pages where the system allows it: the automata are read at random while a text is
+// scanned, and one translation entry then covers 2 MiB instead of 4 KiB, so a scan step that
+// misses the caches rarely misses the translation too.
+template <typename T> struct MappedAllocator {
     using value_type = T;
+    static constexpr size_t kMapped = size_t(256) << 10;
     static constexpr size_t kHugePage = size_t(2) << 20;
-    HugePageAllocator() = default;
-    template <typename U> HugePageAllocator(const HugePageAllocator<U> &) {}
-    static bool huge(size_t n) { return n * sizeof(T) >= 2 * kHugePage; }
+    MappedAllocator() = default;
+    template <typename U> MappedAllocator(const MappedAllocator<U> &) {}
+    static bool mapped(size_t n) { return n * sizeof(T) >= kMapped; }
+    static size_t roundUp(size_t bytes, size_t unit) { return (bytes + unit - 1) / unit * unit; }
+    static bool huge(size_t bytes) { return bytes >= 2 * kHugePage; }
+    static size_t mappedBytes(size_t n) {
+        const size_t bytes = n * sizeof(T);
+        return huge(bytes) ? roundUp(bytes, kHugePage) : roundUp(bytes, 4096);
+    }
     T *allocate(size_t n) {
 #ifdef __linux__
-        if (huge(n)) {
-            const size_t bytes = (n * sizeof(T) + kHugePage - 1) / kHugePage * kHugePage;
-            void *p = std::aligned_alloc(kHugePage, bytes);
-            if (!p)
+        if (mapped(n)) {
+            if (n > std::numeric_limits<size_t>::max() / sizeof(T) / 2)
                 throw std::bad_alloc();
-            madvise(p, bytes, MADV_HUGEPAGE);
-            return static_cast<T *>(p);
+            const size_t bytes = mappedBytes(n);
+            // A huge page must start on a huge page boundary: map one more and cut off what
+            // lies before the boundary and after the array.
+            const size_t extra = huge(bytes) ? kHugePage : 0;
+            void *raw = mmap(nullptr, bytes + extra, PROT_READ | PROT_WRITE,
+                             MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (raw == MAP_FAILED)
+                throw std::bad_alloc();
+            if (!extra)
+                return static_cast<T *>(raw);
+            const auto start = reinterpret_cast<std::uintptr_t>(raw);
+            const std::uintptr_t aligned = roundUp(start, kHugePage);
+            if (aligned > start)
+                munmap(raw, aligned - start);
+            if (start + extra > aligned)
+                munmap(reinterpret_cast<void *>(aligned + bytes), start + extra - aligned);
+            madvise(reinterpret_cast<void *>(aligned), bytes, MADV_HUGEPAGE);
+            return reinterpret_cast<T *>(aligned);
         }
 #endif
         return std::allocator<T>().allocate(n);
     }
     void deallocate(T *p, size_t n) {
 #ifdef __linux__
-        if (huge(n)) {
-            std::free(p);
+        if (mapped(n)) {
+            munmap(p, mappedBytes(n));
             return;
         }
 #endif
         std::allocator<T>().deallocate(p, n);
     }
-    friend bool operator==(const HugePageAllocator &, const HugePageAllocator &) {
+    friend bool operator==(const MappedAllocator &, const MappedAllocator &) {
         return true;
     }
 };
-template <typename T> using HugeVector = std::vector<T, HugePageAllocator<T>>;
+template <typename T> using BigVector = std::vector<T, MappedAllocator<T>>;
 
 // Aho–Corasick automaton over bytes. Each pattern carries class bits; a class is found in a
 // text when a pattern of that class occurs in it. Patterns may also carry a word id, and a
@@ -158,9 +196,15 @@ public:
         ClassMask classes = 0;
         std::int32_t word = -1;
     };
+    // Set where a word ends at the node or at one of its suffixes.
     static constexpr ClassMask kWordClass = 1u << 31;
     // Set where a pattern's rest must be compared (see kTailDepth).
     static constexpr ClassMask kTailClass = 1u << 30;
+    // Set where a word ends at the node itself; the only bit a node does not pass on to the
+    // nodes it is a suffix of. The two bits above pass on, so the nodes that hold words (or
+    // rests) are found by following failure links as long as the bit is set: no node needs a
+    // link of its own to the next one.
+    static constexpr ClassMask kOwnWord = 1u << 29;
     // Below this depth, a node that at most kMaxTails patterns pass through keeps their rests
     // as text instead of nodes: most patterns are unique after a few bytes, and this keeps the
     // automaton several times smaller (faster to build, and more of it in the caches) while a
@@ -168,7 +212,7 @@ public:
     static constexpr std::uint32_t kTailDepth = 6;
     static constexpr size_t kMaxTails = 4;
 
-    void build(const std::string &pool, std::vector<Pattern> patterns) {
+    void build(std::string_view pool, BigVector<Pattern> patterns) {
         std::erase_if(patterns, [](const Pattern &p) { return p.length == 0; });
         const auto text = [&pool](const Pattern &p) {
             return std::string_view(pool.data() + p.offset, p.length);
@@ -177,12 +221,10 @@ public:
                   [&](const Pattern &a, const Pattern &b) { return text(a) < text(b); });
         const size_t count = patterns.size();
         // The common prefix of each pattern with the one before it.
-        std::vector<std::uint32_t> common(count, 0);
+        BigVector<std::uint32_t> common(count, 0);
         size_t total = 1;
-        bool words = false;
         for (size_t k = 0; k < count; ++k) {
             total += patterns[k].length;
-            words = words || patterns[k].word >= 0;
             if (k == 0)
                 continue;
             const std::string_view a = text(patterns[k - 1]), b = text(patterns[k]);
@@ -193,23 +235,26 @@ public:
             common[k] = static_cast<std::uint32_t>(c);
         }
 
-        m_nodes.clear();
-        m_nodes.reserve(total); // no more nodes than pattern bytes; untouched pages cost nothing
-        m_byte.clear();
+        // Each array at the most it may take (no more nodes than pattern bytes, no more rests
+        // than patterns): untouched pages cost nothing, and the arrays never move.
+        m_nodes = {};
+        m_nodes.reserve(total);
+        m_byte = {};
         m_byte.reserve(total);
         m_nodes.push_back({});
         m_byte.push_back(0);
-        m_word.clear();
-        m_wordLink.clear();
-        if (words)
-            m_word.push_back(-1);
+        m_nodeWords = {};
+        m_nodeWords.reserve(count);
+        m_tails = {};
+        m_tails.reserve(count);
+        m_tailBytes = {};
+        m_tailBytes.reserve(total);
         // The node each pattern has reached, depth by depth; the patterns still longer.
-        std::vector<std::uint32_t> at(count, 0);
-        std::vector<std::uint32_t> active(count), next;
+        BigVector<std::uint32_t> at(count, 0);
+        BigVector<std::uint32_t> active(count), next;
+        next.reserve(count);
         for (size_t k = 0; k < count; ++k)
             active[k] = static_cast<std::uint32_t>(k);
-        m_tails.clear();
-        m_tailBytes.clear();
         for (std::uint32_t depth = 1; !active.empty(); ++depth) {
             next.clear();
             for (size_t first = 0; first < active.size();) {
@@ -226,8 +271,6 @@ public:
                 ++parent.childCount;
                 m_nodes.push_back({});
                 m_byte.push_back(static_cast<std::uint8_t>(pool[patterns[k0].offset + depth - 1]));
-                if (words)
-                    m_word.push_back(-1);
                 size_t longer = 0;
                 for (size_t i = first; i < end; ++i)
                     longer += patterns[active[i]].length > depth;
@@ -246,13 +289,16 @@ public:
                     if (p.length == depth) {
                         m_nodes[id].mask |= p.classes;
                         if (p.word >= 0) {
-                            m_word[id] = p.word;
-                            m_nodes[id].mask |= kWordClass;
+                            // Nodes are made in the order of their numbers, so the
+                            // pairs stay sorted.
+                            m_nodeWords.push_back({id, p.word});
+                            m_nodes[id].mask |= kWordClass | kOwnWord;
                         }
                     } else if (cut) {
                         m_tails.push_back({static_cast<std::uint32_t>(m_tailBytes.size()),
                                            p.length - depth, p.classes, p.word});
-                        m_tailBytes.append(pool, p.offset + depth, p.length - depth);
+                        m_tailBytes.insert(m_tailBytes.end(), pool.begin() + p.offset + depth,
+                                           pool.begin() + p.offset + p.length);
                     } else {
                         next.push_back(k);
                     }
@@ -273,11 +319,6 @@ public:
         for (Node &node : m_nodes)
             if (node.childCount == 1)
                 node.singleByte = m_byte[node.firstChild];
-        if (words)
-            m_wordLink.assign(n, 0);
-        const bool tails = !m_tails.empty();
-        if (tails)
-            m_tailLink.assign(n, 0);
 
         // Failure links, breadth first: a node's failure target is shallower, so it is done.
         for (std::uint32_t node = 0; node < n; ++node) {
@@ -297,11 +338,7 @@ public:
                 }
                 Node &c = m_nodes[child];
                 c.fail = f;
-                c.mask |= m_nodes[f].mask;
-                if (words)
-                    m_wordLink[child] = m_word[f] >= 0 ? f : m_wordLink[f];
-                if (tails)
-                    m_tailLink[child] = ownTails(f) ? f : m_tailLink[f];
+                c.mask |= m_nodes[f].mask & ~kOwnWord;
             }
         }
     }
@@ -325,7 +362,9 @@ public:
                          std::vector<std::int32_t> &words) const {
         ClassMask found = 0;
         const size_t left = text.size() - next;
-        for (auto u = ownTails(s) ? s : m_tailLink[s]; u; u = m_tailLink[u]) {
+        for (auto u = s; u && (m_nodes[u].mask & kTailClass); u = m_nodes[u].fail) {
+            if (!ownTails(u))
+                continue;
             const Node &node = m_nodes[u];
             for (auto t = node.firstChild, e = t + node.singleByte; t < e; ++t) {
                 const Tail &tail = m_tails[t];
@@ -342,8 +381,15 @@ public:
     }
     // Adds the ids of the words that end at state s (its mask holds kWordClass).
     void addWords(std::uint32_t s, std::vector<std::int32_t> &words) const {
-        for (auto u = m_word[s] >= 0 ? s : m_wordLink[s]; u; u = m_wordLink[u])
-            words.push_back(m_word[u]);
+        for (auto u = s; u && (m_nodes[u].mask & kWordClass); u = m_nodes[u].fail) {
+            if (!(m_nodes[u].mask & kOwnWord))
+                continue;
+            auto it = std::lower_bound(m_nodeWords.begin(), m_nodeWords.end(), u,
+                                       [](const std::pair<std::uint32_t, std::int32_t> &w,
+                                          std::uint32_t v) { return w.first < v; });
+            for (; it != m_nodeWords.end() && it->first == u; ++it)
+                words.push_back(it->second);
+        }
     }
 
 private:
@@ -372,23 +418,19 @@ private:
         std::uint16_t childCount = 0;
         std::uint8_t singleByte = 0; // the byte of the one child
     };
-    HugeVector<Node> m_nodes;
-    HugeVector<std::uint8_t> m_byte; // the byte that leads to each node
-    // Word ids are read only where a word ends, so they live apart from the nodes; automata
-    // without words have none.
-    HugeVector<std::int32_t> m_word;      // the word ending at a node, or -1
-    HugeVector<std::uint32_t> m_wordLink; // the longest proper suffix where a word ends, or 0
-    // The rests of the patterns cut at tail nodes, and the nearest proper suffix of each node
-    // that keeps rests (or 0).
+    BigVector<Node> m_nodes;
+    BigVector<std::uint8_t> m_byte; // the byte that leads to each node
+    // The nodes where a word ends and its id, sorted by node: read only where a word is found.
+    BigVector<std::pair<std::uint32_t, std::int32_t>> m_nodeWords;
+    // The rests of the patterns cut at tail nodes.
     struct Tail {
         std::uint32_t offset; // in m_tailBytes
         std::uint32_t length;
         ClassMask classes;
         std::int32_t word;
     };
-    std::vector<Tail> m_tails;
-    std::string m_tailBytes;
-    std::vector<std::uint32_t> m_tailLink;
+    BigVector<Tail> m_tails;
+    BigVector<char> m_tailBytes;
     std::array<std::uint32_t, 256> m_rootNext{};
 };
 
@@ -511,6 +553,15 @@ bool rulesMatchFound(const MiscRules &rules, ClassMask subject, ClassMask sender
     return false;
 }
 
+// Compiling lists of 100,000 entries frees tens of megabytes of scratch memory (the pattern
+// pool, the sorted patterns, the levels in the making, the memory the lists were read with) that
+// the allocator would otherwise keep: give it back to the system.
+void releaseFreedMemory() {
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
+
 struct ListStamp {
     const RuleList *list = nullptr;
     quint64 revision = 0;
@@ -628,9 +679,11 @@ struct Classifier::Compiled {
     ListStamp friendly, emailBlack, subjectBlack, xandy;
     Automaton sender, subject;
 
-    // X-and-Y entries as pairs of word ids (caption word, second word).
-    std::unordered_set<std::uint64_t> pairs;
-    std::vector<std::vector<std::int32_t>> secondsOf;
+    // X-and-Y entries as pairs of word ids (caption word in the high half, second word in the
+    // low half), sorted and each once, so the pairs of one caption word are a run; pairStart
+    // holds where each word's run begins (one more entry than there are words).
+    std::vector<std::uint64_t> pairs;
+    std::vector<std::uint32_t> pairStart;
 
     // Scratch space reused between messages.
     std::string subjectBytes, senderBytes;
@@ -638,8 +691,26 @@ struct Classifier::Compiled {
     std::vector<std::uint32_t> seenStamp;
     std::uint32_t stamp = 0;
 
+    // Reserves what the patterns of the lists take in the pool (with the second words when
+    // asked), so that the pool is made once at its size instead of growing by copies.
+    static void reservePool(BigVector<char> &pool, std::initializer_list<const RuleList *> lists,
+                            bool secondWords) {
+        size_t bytes = 64, longest = 0;
+        for (const RuleList *list : lists)
+            for (const RuleEntry &e : *list) {
+                bytes += encodedSize(e.Caption);
+                longest = std::max(longest, static_cast<size_t>(e.Caption.size()));
+                if (secondWords && !e.SubItems.isEmpty()) {
+                    bytes += encodedSize(e.SubItems.at(0));
+                    longest = std::max(longest, static_cast<size_t>(e.SubItems.at(0).size()));
+                }
+            }
+        // addPattern asks for three bytes a code unit before it trims to what was written.
+        pool.reserve(bytes + 3 * longest);
+    }
+
     // Appends the folded bytes of text to pool; the pattern that stands for them.
-    static Automaton::Pattern addPattern(std::string &pool, QStringView text, ClassMask classes,
+    static Automaton::Pattern addPattern(BigVector<char> &pool, QStringView text, ClassMask classes,
                                          std::int32_t word = -1) {
         const size_t offset = pool.size();
         pool.resize(offset + 3 * static_cast<size_t>(text.size()));
@@ -650,8 +721,9 @@ struct Classifier::Compiled {
     }
 
     void buildSender(const RuleLists &lists) {
-        std::string pool;
-        std::vector<Automaton::Pattern> patterns;
+        BigVector<char> pool;
+        reservePool(pool, {&lists.Friendly, &lists.EmailBlack}, false);
+        BigVector<Automaton::Pattern> patterns;
         patterns.reserve(lists.Friendly.size() + lists.EmailBlack.size() +
                          std::size(kSenderRuleWords));
         for (const RuleEntry &e : lists.Friendly)
@@ -660,63 +732,73 @@ struct Classifier::Compiled {
             patterns.push_back(addPattern(pool, e.Caption, kEmailBlack));
         for (const RuleWord &w : kSenderRuleWords)
             patterns.push_back(addPattern(pool, QString::fromLatin1(w.word), w.cls));
-        sender.build(pool, std::move(patterns));
+        sender.build({pool.data(), pool.size()}, std::move(patterns));
         friendly.take(lists.Friendly);
         emailBlack.take(lists.EmailBlack);
     }
 
     void buildSubject(const RuleLists &lists) {
-        std::string pool;
-        std::vector<Automaton::Pattern> patterns;
+        BigVector<char> pool;
+        reservePool(pool, {&lists.SubjectBlack, &lists.XandY}, true);
+        BigVector<Automaton::Pattern> patterns;
         patterns.reserve(lists.SubjectBlack.size() + 2 * lists.XandY.size() +
                          std::size(kSubjectRuleWords));
         for (const RuleEntry &e : lists.SubjectBlack)
             patterns.push_back(addPattern(pool, e.Caption, kSubjectBlack));
         for (const RuleWord &w : kSubjectRuleWords)
             patterns.push_back(addPattern(pool, QString::fromLatin1(w.word), w.cls));
-        // Each distinct X-and-Y word once, with its id; keyed by its place in the pool.
-        std::unordered_map<std::string_view, std::int32_t> wordIds;
-        wordIds.reserve(2 * static_cast<size_t>(lists.XandY.size()));
-        pairs.clear();
-        pairs.reserve(static_cast<size_t>(lists.XandY.size()));
-        secondsOf.clear();
-        std::vector<std::pair<std::int32_t, std::int32_t>> entryPairs;
-        entryPairs.reserve(static_cast<size_t>(lists.XandY.size()));
-        // The pool must not move while views into it are kept.
-        size_t wordBytes = 0;
-        for (const RuleEntry &e : lists.XandY)
-            if (!e.SubItems.isEmpty())
-                wordBytes += 3 * static_cast<size_t>(e.Caption.size() + e.SubItems.at(0).size());
-        pool.reserve(pool.size() + wordBytes);
-        const char *base = pool.data();
+        // Each distinct X-and-Y word once, with its id: a table of ids addressed by a hash of
+        // the word's bytes, as small as the ids themselves.
+        size_t slots = 16;
+        while (slots < 4 * static_cast<size_t>(lists.XandY.size()))
+            slots *= 2;
+        BigVector<std::int32_t> table(slots, -1);
+        BigVector<std::uint32_t> patternOfWord; // the pattern of each word id
         const auto idOf = [&](QStringView w) -> std::int32_t {
             Automaton::Pattern p = addPattern(pool, w, 0);
-            Q_ASSERT(pool.data() == base);
             if (p.length == 0)
                 return -1;
-            const std::string_view key(base + p.offset, p.length);
-            auto [it, added] = wordIds.try_emplace(key, static_cast<std::int32_t>(wordIds.size()));
-            if (added) {
-                p.word = it->second;
-                patterns.push_back(p);
-            } else {
-                pool.resize(p.offset); // a word seen before: its bytes are not kept twice
+            const std::string_view key(pool.data() + p.offset, p.length);
+            for (size_t h = std::hash<std::string_view>{}(key) & (slots - 1);;
+                 h = (h + 1) & (slots - 1)) {
+                const std::int32_t id = table[h];
+                if (id < 0) {
+                    table[h] = static_cast<std::int32_t>(patternOfWord.size());
+                    p.word = table[h];
+                    patternOfWord.push_back(static_cast<std::uint32_t>(patterns.size()));
+                    patterns.push_back(p);
+                    return p.word;
+                }
+                const Automaton::Pattern &q = patterns[patternOfWord[static_cast<size_t>(id)]];
+                if (q.length == p.length &&
+                    std::memcmp(pool.data() + q.offset, key.data(), p.length) == 0) {
+                    pool.resize(p.offset); // a word seen before: its bytes are not kept twice
+                    return id;
+                }
             }
-            return it->second;
         };
+        pairs.clear();
         for (const RuleEntry &e : lists.XandY) {
             if (e.SubItems.isEmpty())
                 continue;
             const std::int32_t ia = idOf(e.Caption);
             const std::int32_t ib = idOf(e.SubItems.at(0));
-            if (ia >= 0 && ib >= 0 && pairs.insert(pairKey(ia, ib)).second)
-                entryPairs.emplace_back(ia, ib);
+            if (ia >= 0 && ib >= 0)
+                pairs.push_back(pairKey(ia, ib));
         }
-        secondsOf.assign(wordIds.size(), {});
-        for (const auto &[a, b] : entryPairs)
-            secondsOf[static_cast<size_t>(a)].push_back(b);
-        subject.build(pool, std::move(patterns));
-        seenStamp.assign(secondsOf.size(), 0);
+        table = {};
+        std::sort(pairs.begin(), pairs.end());
+        pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+        pairs.shrink_to_fit();
+        const size_t wordCount = patternOfWord.size();
+        patternOfWord = {};
+        pairStart.assign(wordCount + 1, 0);
+        for (std::uint64_t key : pairs)
+            ++pairStart[(key >> 32) + 1];
+        for (size_t w = 0; w < wordCount; ++w)
+            pairStart[w + 1] += pairStart[w];
+        subject.build({pool.data(), pool.size()}, std::move(patterns));
+        seenStamp.assign(wordCount, 0);
         stamp = 0;
         subjectBlack.take(lists.SubjectBlack);
         xandy.take(lists.XandY);
@@ -744,14 +826,15 @@ struct Classifier::Compiled {
         // For each caption word found, try whichever is shorter: its second words, or the
         // words found.
         for (auto a : distinct) {
-            const auto &seconds = secondsOf[a];
-            if (seconds.size() <= distinct.size()) {
-                for (auto b : seconds)
-                    if (seenStamp[b] == stamp)
+            const auto first = pairs.begin() + pairStart[static_cast<size_t>(a)];
+            const auto last = pairs.begin() + pairStart[static_cast<size_t>(a) + 1];
+            if (static_cast<size_t>(last - first) <= distinct.size()) {
+                for (auto it = first; it != last; ++it)
+                    if (seenStamp[static_cast<std::uint32_t>(*it)] == stamp)
                         return true;
             } else {
                 for (auto b : distinct)
-                    if (pairs.contains(pairKey(a, b)))
+                    if (std::binary_search(first, last, pairKey(a, b)))
                         return true;
             }
         }
@@ -765,10 +848,23 @@ Classifier::~Classifier() = default;
 RowMark Classifier::ClassifyMessage(const RuleLists &lists, const QString &subject,
                                     const QString &sender, const QString &headerText) {
     Compiled &c = *m_compiled;
-    if (!c.friendly.matches(lists.Friendly) || !c.emailBlack.matches(lists.EmailBlack))
-        c.buildSender(lists);
-    if (!c.subjectBlack.matches(lists.SubjectBlack) || !c.xandy.matches(lists.XandY))
-        c.buildSubject(lists);
+    const bool subjectStale =
+        !c.subjectBlack.matches(lists.SubjectBlack) || !c.xandy.matches(lists.XandY);
+    const bool senderStale =
+        !c.friendly.matches(lists.Friendly) || !c.emailBlack.matches(lists.EmailBlack);
+    if (subjectStale || senderStale) {
+        // What reading or editing the lists left behind goes back first. The subject automaton,
+        // the larger build, comes first, while the memory is least taken.
+        releaseFreedMemory();
+        if (subjectStale) {
+            c.buildSubject(lists);
+            releaseFreedMemory();
+        }
+        if (senderStale) {
+            c.buildSender(lists);
+            releaseFreedMemory();
+        }
+    }
 
     // One pass over each text finds the list entries and the rule words it holds.
     encodeFolded(c.senderBytes, sender);

@@ -201,24 +201,46 @@ private Q_SLOTS:
     }
 
     // The fast classifier against the straightforward one, on random lists and messages from
-    // a small alphabet (so that matches are frequent), with lists edited between messages.
+    // a small alphabet (so that matches are frequent), with lists edited between messages. Short
+    // entries over a mixed alphabet (letters of one to three bytes, surrogates, the rule words),
+    // and many long entries over few letters: they share long prefixes and end in one another,
+    // which takes the automata's deep levels, the rests kept as text and the suffix chains.
+    void matchesTheReference_data() {
+        QTest::addColumn<QString>("letters");
+        QTest::addColumn<int>("entries");  // at most, in each list
+        QTest::addColumn<int>("shortest"); // entries of the black lists
+        QTest::addColumn<int>("longest");
+        QTest::addColumn<int>("friendlyShortest");
+        QTest::addColumn<int>("friendlyLongest");
+        QTest::addColumn<int>("pairWords"); // the longest X-and-Y word
+        QTest::addColumn<int>("textLength");
+        QTest::newRow("short entries, mixed alphabet")
+            << u"abAB $!x\u00e9\u00c9\u65e5\xd83d\xde00@."_s << 25 << 0 << 4 << 0 << 5 << 2 << 12;
+        QTest::newRow("long entries sharing prefixes")
+            << u"abA\u00e9"_s << 200 << 9 << 14 << 7 << 12 << 9 << 30;
+    }
     void matchesTheReference() {
+        QFETCH(QString, letters);
+        QFETCH(int, entries);
+        QFETCH(int, shortest);
+        QFETCH(int, longest);
+        QFETCH(int, friendlyShortest);
+        QFETCH(int, friendlyLongest);
+        QFETCH(int, pairWords);
+        QFETCH(int, textLength);
         QRandomGenerator rng(20261210);
-        const QList<QChar> alphabet = {
-            u'a',        u'b',        u'A',          u'B',          u' ',          u'$', u'!', u'x',
-            QChar(0xe9), QChar(0xc9), QChar(0x65e5), QChar(0xd83d), QChar(0xde00), u'@', u'.'};
         const QStringList ruleWords = {u"free"_s,  u"CREDIT"_s, u"card"_s,   u"$$"_s,
                                        u"!!!"_s,   u"    "_s,   u"cash"_s,   u"Market"_s,
                                        u"money"_s, u"sucess"_s, u"wealth"_s, u"loan"_s};
-        const auto word = [&](int maxLength) {
+        const auto word = [&](int minLength, int maxLength) {
             QString w;
-            const int n = rng.bounded(maxLength + 1);
+            const int n = minLength + rng.bounded(maxLength - minLength + 1);
             for (int i = 0; i < n; ++i)
-                w += alphabet[rng.bounded(alphabet.size())];
+                w += letters[rng.bounded(letters.size())];
             return w;
         };
         const auto text = [&] {
-            QString t = word(12);
+            QString t = word(0, textLength);
             if (rng.bounded(6) == 0)
                 t.insert(rng.bounded(t.size() + 1), ruleWords[rng.bounded(ruleWords.size())]);
             return t;
@@ -226,16 +248,17 @@ private Q_SLOTS:
         int compared = 0, spam = 0, friendly = 0;
         for (int round = 0; round < 150; ++round) {
             RuleLists lists;
-            const auto fill = [&](RuleList &list, int maxLength, bool pair) {
+            const auto fill = [&](RuleList &list, int minLength, int maxLength, bool pair) {
                 list.clear();
-                const int n = rng.bounded(25);
+                const int n = rng.bounded(entries);
                 for (int i = 0; i < n; ++i)
-                    list.add(word(maxLength), pair ? QStringList{word(maxLength)} : QStringList{});
+                    list.add(word(minLength, maxLength),
+                             pair ? QStringList{word(minLength, maxLength)} : QStringList{});
             };
-            fill(lists.Friendly, 5, false);
-            fill(lists.SubjectBlack, 4, false);
-            fill(lists.EmailBlack, 4, false);
-            fill(lists.XandY, 2, true);
+            fill(lists.Friendly, friendlyShortest, friendlyLongest, false);
+            fill(lists.SubjectBlack, shortest, longest, false);
+            fill(lists.EmailBlack, shortest, longest, false);
+            fill(lists.XandY, 0, pairWords, true);
             for (int n = 1; n <= MiscRules::Count; ++n)
                 lists.Misc.setTicked(n, rng.bounded(3) == 0);
             Classifier classifier;
@@ -245,11 +268,11 @@ private Q_SLOTS:
                     if (!l.isEmpty() && rng.bounded(2))
                         l.removeAt(rng.bounded(l.size()));
                     else
-                        l.add(word(3), {word(2)});
+                        l.add(word(shortest, longest), {word(0, pairWords)});
                 }
                 const QString subject = text(), sender = text();
                 const QString headers = rng.bounded(4) == 0
-                                            ? u"X-Spam-Score: "_s + word(2) + u"\r\n"_s
+                                            ? u"X-Spam-Score: "_s + word(0, 2) + u"\r\n"_s
                                             : u"Received: x\r\n"_s;
                 const RowMark expected = ClassifyMessageReference(lists, subject, sender, headers);
                 const RowMark got = classifier.ClassifyMessage(lists, subject, sender, headers);
