@@ -1,7 +1,8 @@
 // The header scan of a 1,000-message mailbox against the local Dovecot that
-// scripts/test-servers.sh starts, in messages per second, and as a ratio to a minimal
-// sequential client doing the same exchange (pop3scan.py beside this file). The scan must be
-// bound by the protocol: the ratio should not fall below 1.
+// scripts/test-servers.sh starts: on loopback, pipelined and in lock-step, in messages per second
+// and as ratios to each other and to a minimal sequential client doing the same exchange
+// (pop3scan.py beside this file); and behind a 20 ms delay line (delayproxy.py), pipelined
+// against a reference client with 100 commands in flight, and in lock-step.
 //
 // Needs the test servers: scripts/test-servers.sh start BUILD_DIR; the env file is found as
 // the tests find it ($CORVANE_TEST_SERVERS_ENV, else BUILD_DIR/test-servers.env).
@@ -9,6 +10,7 @@
 #include "core/protocol/tcptransport.h"
 #include "core/rules/rulelists.h"
 #include "core/screening/mailboxsession.h"
+#include "core/settings/settings.h"
 
 #include "dovecotmailbox.h"
 
@@ -35,72 +37,157 @@ using bench::readServer;
 using bench::seed;
 using bench::Server;
 
-// Messages per second of one run of the minimal client; 0 when it cannot run.
-double minimalClientRate(const Server &server) {
+// Seconds one run of the reference client (pop3scan.py) takes against host:port, keeping
+// window commands in flight (1: one at a time); 0 when it cannot run.
+double referenceSeconds(const QString &host, const QString &port, const Server &server,
+                        int window) {
     const QString script = QFileInfo(QString::fromUtf8(__FILE__)).dir().filePath(u"pop3scan.py"_s);
     QProcess p;
-    p.start(u"python3"_s, {script, server.host, server.port, kUser, server.password});
+    p.start(u"python3"_s,
+            {script, u"--window"_s, QString::number(window), host, port, kUser, server.password});
     if (!p.waitForFinished(300000) || p.exitCode() != 0)
         return 0;
     const QStringList out = QString::fromUtf8(p.readAllStandardOutput()).split(u' ');
-    const double seconds = out.size() == 2 ? out[1].trimmed().toDouble() : 0;
-    return seconds > 0 ? out[0].toDouble() / seconds : 0;
+    return out.size() == 2 && out[0].toInt() == kMessages ? out[1].trimmed().toDouble() : 0;
 }
 
 class NullView final : public ScreeningView {};
 
-void BM_ScanHeaders(benchmark::State &state) {
-    QString why;
-    const std::optional<Server> server = readServer(why);
-    if (!server) {
-        state.SkipWithError(why.toUtf8().constData());
-        return;
-    }
-    if (!seed(server->maildir)) {
-        state.SkipWithError("cannot seed the benchmark mailbox");
-        return;
-    }
+// Seconds our check of the account takes (login, STAT, LIST, the scan, RSET and QUIT); the
+// scan pipelined when the server allows it, or strictly one command at a time.
+double ourSeconds(const QString &host, const QString &port, const Server &server, bool pipelined,
+                  QString &error) {
     RuleLists lists; // the initial lists and all thirteen rules, as on a first start
+    Settings settings;
+    settings.pop3pipelining = pipelined;
     NullView view;
     TcpTransport transport;
     MailboxSession session(transport, nullptr, lists, view);
-    session.CurrentAccount = {server->host, server->port, kUser, server->password};
-    // The machine may be busy with other work: each iteration runs the minimal client and our
-    // scan back to back, and the best rate of each is compared.
-    double bestMinimal = 0;
-    double bestOurs = 0;
+    session.setSettings(&settings);
+    session.CurrentAccount = {host, port, kUser, server.password};
+    QElapsedTimer timer;
+    timer.start();
+    try {
+        session.CheckAccount(-1);
+        session.DisconnectExecute();
+    } catch (const Error &e) {
+        error = e.message();
+        return 0;
+    }
+    if (session.MessageCount != kMessages) {
+        error = u"not every message was listed"_s;
+        return 0;
+    }
+    return std::max<qint64>(1, timer.nsecsElapsed()) / 1e9;
+}
+
+std::optional<Server> prepare(benchmark::State &state) {
+    QString why;
+    std::optional<Server> server = readServer(why);
+    if (!server) {
+        state.SkipWithError(why.toUtf8().constData());
+        return std::nullopt;
+    }
+    if (!seed(server->maildir)) {
+        state.SkipWithError("cannot seed the benchmark mailbox");
+        return std::nullopt;
+    }
+    return server;
+}
+
+// On loopback: the scan pipelined and in lock-step, and the sequential minimal client.
+void BM_ScanHeaders(benchmark::State &state) {
+    const std::optional<Server> server = prepare(state);
+    if (!server)
+        return;
+    // The machine may be busy with other work: each iteration runs all three back to back, and
+    // the best rate of each is compared.
+    double bestMinimal = 0, bestLockStep = 0, bestPipelined = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        bestMinimal = std::max(bestMinimal, minimalClientRate(*server));
+        const double minimal = referenceSeconds(server->host, server->port, *server, 1);
+        if (minimal > 0)
+            bestMinimal = std::max(bestMinimal, kMessages / minimal);
+        QString error;
+        const double lockStep = ourSeconds(server->host, server->port, *server, false, error);
         state.ResumeTiming();
-        QElapsedTimer timer;
-        timer.start();
-        try {
-            session.CheckAccount(-1);
-            session.DisconnectExecute();
-        } catch (const Error &e) {
-            state.SkipWithError(e.message().toUtf8().constData());
+        const double pipelined = ourSeconds(server->host, server->port, *server, true, error);
+        if (lockStep <= 0 || pipelined <= 0) {
+            state.SkipWithError(error.toUtf8().constData());
             return;
         }
-        const double seconds = std::max<qint64>(1, timer.nsecsElapsed()) / 1e9;
-        if (session.MessageCount != kMessages) {
-            state.SkipWithError("not every message was listed");
-            return;
-        }
-        bestOurs = std::max(bestOurs, kMessages / seconds);
+        bestLockStep = std::max(bestLockStep, kMessages / lockStep);
+        bestPipelined = std::max(bestPipelined, kMessages / pipelined);
     }
-    // Both figures cover the same exchange: login, STAT, LIST, TOP n 0 and LIST n for every
+    // Every figure covers the same exchange: login, STAT, LIST, TOP n 0 and LIST n for every
     // message, RSET and QUIT; ours also parses and classifies every header.
     state.SetItemsProcessed(state.iterations() * kMessages);
-    state.counters["ours_best_msgs_per_s"] = bestOurs;
+    state.counters["pipelined_best_msgs_per_s"] = bestPipelined;
+    state.counters["lockstep_best_msgs_per_s"] = bestLockStep;
     state.counters["minimal_best_msgs_per_s"] = bestMinimal;
+    state.counters["pipelined_to_lockstep"] = bestPipelined / bestLockStep;
     if (bestMinimal > 0)
-        state.counters["ratio_to_minimal"] = bestOurs / bestMinimal;
+        state.counters["lockstep_to_minimal"] = bestLockStep / bestMinimal;
+}
+
+// Behind a delay line of 10 ms each way (a 20 ms round trip): the pipelined scan against a
+// reference client with 100 commands in flight, and the lock-step scan (run once: it takes
+// two round trips per message).
+void BM_ScanHeadersDelayed(benchmark::State &state) {
+    const std::optional<Server> server = prepare(state);
+    if (!server)
+        return;
+    const QString script =
+        QFileInfo(QString::fromUtf8(__FILE__)).dir().filePath(u"delayproxy.py"_s);
+    QProcess proxy;
+    proxy.start(u"python3"_s, {script, server->host, server->port, u"10"_s});
+    if (!proxy.waitForReadyRead(10000)) {
+        state.SkipWithError("the delay line did not start");
+        return;
+    }
+    const QString port = QString::fromUtf8(proxy.readLine()).trimmed();
+    const QString host = u"127.0.0.1"_s;
+    double bestReference = 0, bestPipelined = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const double reference = referenceSeconds(host, port, *server, 100);
+        state.ResumeTiming();
+        QString error;
+        const double pipelined = ourSeconds(host, port, *server, true, error);
+        if (reference <= 0 || pipelined <= 0) {
+            state.SkipWithError(reference <= 0 ? "the reference client failed"
+                                               : error.toUtf8().constData());
+            break;
+        }
+        bestReference = bestReference > 0 ? std::min(bestReference, reference) : reference;
+        bestPipelined = bestPipelined > 0 ? std::min(bestPipelined, pipelined) : pipelined;
+    }
+    QString error;
+    const double lockStep =
+        state.error_occurred() ? 0 : ourSeconds(host, port, *server, false, error);
+    proxy.closeWriteChannel();
+    if (!proxy.waitForFinished(5000)) {
+        proxy.kill();
+        proxy.waitForFinished(5000);
+    }
+    if (state.error_occurred())
+        return;
+    if (lockStep <= 0) {
+        state.SkipWithError(error.toUtf8().constData());
+        return;
+    }
+    state.SetItemsProcessed(state.iterations() * kMessages);
+    state.counters["pipelined_best_s"] = bestPipelined;
+    state.counters["reference_100_in_flight_best_s"] = bestReference;
+    state.counters["lockstep_s"] = lockStep;
+    state.counters["pipelined_to_reference"] = bestPipelined / bestReference;
+    state.counters["lockstep_to_pipelined"] = lockStep / bestPipelined;
 }
 
 } // namespace
 
 BENCHMARK(BM_ScanHeaders)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_ScanHeadersDelayed)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);

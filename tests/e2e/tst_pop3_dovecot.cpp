@@ -8,6 +8,7 @@
 #include "core/rules/rulelists.h"
 #include "core/screening/mailboxsession.h"
 #include "core/settings/accountstore.h"
+#include "core/settings/settings.h"
 #include "requirements.h"
 #include "screeningrecorder.h"
 #include "testservers.h"
@@ -112,6 +113,7 @@ private Q_SLOTS:
     void deleQuitRemovesExactlyTheMarked();
     void deleRsetQuitKeepsEverything();
     void checkAccountListsAndDisconnectKeepsAll();
+    void pipelinedScanListsTheLockStepRows();
 };
 
 void TestPop3Dovecot::initTestCase() {
@@ -262,6 +264,46 @@ void TestPop3Dovecot::checkAccountListsAndDisconnectKeepsAll() {
     QCOMPARE(pop.CountMessages(), 3);
     quitAndWait(t2);
     QCOMPARE(maildir->count(), 3);
+}
+
+// Dovecot announces PIPELINING: the scan with its commands sent ahead lists exactly the rows
+// of the scan that sends one command at a time, with a wide window and with one refilled many
+// times.
+void TestPop3Dovecot::pipelinedScanListsTheLockStepRows() {
+    for (int i = 0; i < 40; ++i)
+        QVERIFY(maildir->deliver(i % 2 ? kFriend : kSpam));
+    RuleLists lists;
+    lists.Misc.setAll(true);
+    lists.Friendly.add(u"carol@friends.example"_s, {});
+    const auto scan = [&](bool pipelining, int window, QByteArrayList *sent) {
+        corvane::Settings settings;
+        settings.pop3pipelining = pipelining;
+        corvane::test::ScreeningRecorder view;
+        TcpTransport t;
+        if (sent)
+            t.setTranscript([sent](const QString &line) {
+                if (line.startsWith(u"--> "_s))
+                    sent->append(line.mid(4).toUtf8());
+            });
+        MailboxSession session(t, nullptr, lists, view);
+        session.setSettings(&settings);
+        session.ScanWindowCommands = window;
+        session.CurrentAccount = {host, QString::number(port), user, password};
+        session.CheckAccount(-1);
+        const QList<HeaderRow> rows = session.rows();
+        session.DisconnectExecute();
+        return rows;
+    };
+    QByteArrayList lockStepSent, pipelinedSent;
+    const QList<HeaderRow> lockStep = scan(false, 200, &lockStepSent);
+    QCOMPARE(lockStep.size(), 43);
+    QVERIFY(!lockStepSent.contains("CAPA"));
+    QCOMPARE(scan(true, 200, &pipelinedSent), lockStep);
+    QCOMPARE(scan(true, 6, nullptr), lockStep);
+    // The same commands in the same order, with CAPA before the scan.
+    pipelinedSent.removeOne("CAPA");
+    QCOMPARE(pipelinedSent, lockStepSent);
+    QCOMPARE(maildir->count(), 43);
 }
 
 QTEST_GUILESS_MAIN(TestPop3Dovecot)

@@ -178,6 +178,13 @@ void FakePop3Mailbox::handle(const QByteArray &line) {
         m_loggedIn = false;
         return;
     }
+    if (verb == "CAPA") {
+        // What a current server announces: commands may be sent ahead of their replies.
+        for (const char *l :
+             {"+OK", "CAPA", "TOP", "UIDL", "RESP-CODES", "PIPELINING", "USER", "."})
+            reply(l);
+        return;
+    }
     if (!m_loggedIn) {
         if (verb == "USER") {
             m_user = arg;

@@ -11,9 +11,9 @@ namespace corvane::test {
 
 // A POP3 server without sockets that behaves like a real one: it holds mailboxes (one per
 // host), answers USER, PASS, STAT, LIST, TOP, RETR, DELE, RSET, NOOP and QUIT from their
-// contents, and applies deletions only when a session ends with QUIT, never when the
-// connection is dropped. Single commands can be refused or make the server drop the
-// connection. Every command line received is kept, prefixed with the host.
+// contents (and CAPA, announcing PIPELINING), and applies deletions only when a session ends with
+// QUIT, never when the connection is dropped. Single commands can be refused or make the server
+// drop the connection. Every command line received is kept, prefixed with the host.
 class FakePop3Mailbox final : public Transport {
 public:
     // A mailbox on host for user and password, holding messages (text with LF or CR LF line

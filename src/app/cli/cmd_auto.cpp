@@ -185,6 +185,7 @@ int run(const QStringList &args) {
     AutoView view;
     view.verbose = parser.isSet(verbose);
     MailboxSession session(transport, data.store(), data.lists, view);
+    session.setSettings(&data.settings);
     session.AutoMode = true;
 
     ProcessingHooks hooks;

@@ -10,6 +10,7 @@
 #include "core/rules/rulelists.h"
 #include "core/screening/mailboxsession.h"
 #include "core/settings/accountstore.h"
+#include "core/settings/settings.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -73,7 +74,8 @@ int run(const QStringList &args) {
 
     // The lists and the rule ticks, as the program would use them.
     RuleLists lists;
-    if (!dataDir.readLists(*dir, lists, true))
+    Settings settings;
+    if (!dataDir.readLists(*dir, lists, true, &settings))
         return Failure;
     if (parser.isSet(rulesOption) && !parseRuleTicks(parser.value(rulesOption), lists.Misc)) {
         err(u"corvane-cli check: --rules takes 'none' or numbers from 1 to 13 separated by "
@@ -122,6 +124,7 @@ int run(const QStringList &args) {
     CliView view(u"check"_s);
     view.verbose = parser.isSet(verbose);
     MailboxSession session(transport, store.get(), lists, view);
+    session.setSettings(&settings);
     session.CurrentAccount = account;
     try {
         session.CheckAccount(tag);

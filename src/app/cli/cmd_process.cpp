@@ -132,6 +132,7 @@ int run(const QStringList &args) {
     ProcessView view;
     view.verbose = parser.isSet(verbose);
     MailboxSession session(transport, data.store(), data.lists, view);
+    session.setSettings(&data.settings);
 
     ProcessingHooks hooks;
     hooks.smtpTransport = [limits](quint16 port) {

@@ -92,7 +92,8 @@ DataDirCommand::Opened DataDirCommand::openProgramData(const QCommandLineParser 
     return opened;
 }
 
-bool DataDirCommand::readLists(const DataDirectory &directory, RuleLists &lists, bool ticks) const {
+bool DataDirCommand::readLists(const DataDirectory &directory, RuleLists &lists, bool ticks,
+                               Settings *settings) const {
     for (ListKind kind : kAllListKinds) {
         const QString path = directory.filePath(listFileName(kind));
         if (LoadListFile(lists.list(kind), path).damaged()) {
@@ -100,11 +101,16 @@ bool DataDirCommand::readLists(const DataDirectory &directory, RuleLists &lists,
             return false;
         }
     }
-    if (ticks) {
-        Settings settings;
+    if (ticks || settings) {
+        Settings options;
+        MiscRules misc = lists.Misc;
         QString deleteCount;
         SettingsFile(directory.filePath(SettingsFile::FileName))
-            .ReadConfiguration(settings, lists.Misc, deleteCount);
+            .ReadConfiguration(options, misc, deleteCount);
+        if (ticks)
+            lists.Misc = misc;
+        if (settings)
+            *settings = options;
     }
     return true;
 }

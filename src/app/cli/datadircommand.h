@@ -65,10 +65,11 @@ public:
     };
     Opened openProgramData(const QCommandLineParser &parser, Accounts accounts) const;
 
-    // Reads the four list files and, when ticks, the rule ticks of Settings.ini into lists,
-    // writing nothing (a missing file keeps what lists holds). False, after an error message,
-    // when a list file is damaged.
-    bool readLists(const DataDirectory &directory, RuleLists &lists, bool ticks) const;
+    // Reads the four list files and, when ticks, the rule ticks of Settings.ini into lists
+    // (and its options into settings, when given), writing nothing (a missing file keeps what
+    // lists holds). False, after an error message, when a list file is damaged.
+    bool readLists(const DataDirectory &directory, RuleLists &lists, bool ticks,
+                   Settings *settings = nullptr) const;
 
 private:
     QString m_command;

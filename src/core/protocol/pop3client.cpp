@@ -72,6 +72,10 @@ void Pop3Client::OpenSession() {
         if (field->contains(u'\r') || field->contains(u'\n') || field->contains(QChar(0)))
             throw ProtocolError(u"The user name or password holds a line break."_s);
     }
+    m_capabilities.reset();
+    dropOwedReplies();
+    m_scanCount = m_scanSent = m_scanRead = 0;
+    m_scanOwedBytes = 0;
     const ConnectionSecurity security = Security();
     switch (security) {
     case ConnectionSecurity::None:
@@ -96,6 +100,9 @@ void Pop3Client::OpenSession() {
                     u"if the server offers that, or ask its provider."_s.arg(
                         m_host, decodeLegacyText(stls.line)));
             m_transport.startTls();
+            // Whatever was learnt before TLS is forgotten: the capabilities are asked anew
+            // over the secured connection.
+            m_capabilities.reset();
         }
         try {
             require(command("USER " + m_username.toUtf8()));
@@ -126,6 +133,7 @@ void Pop3Client::CloseSession() {
 Pop3QuitOutcome Pop3Client::QuitSession() {
     using Status = Pop3QuitOutcome::Status;
     Pop3QuitOutcome outcome;
+    dropOwedReplies();
     if (!m_transport.isOpen()) {
         outcome.text = u"Not Connected"_s;
         return outcome;
@@ -177,6 +185,7 @@ Pop3Reply Pop3Client::readReply() {
 }
 
 Pop3Reply Pop3Client::command(const QByteArray &line, qsizetype maskFrom) {
+    dropOwedReplies();
     m_transport.writeLine(line, maskFrom);
     return readReply();
 }
@@ -226,7 +235,10 @@ qint64 Pop3Client::MailboxOctets() {
 }
 
 qint64 Pop3Client::MessageOctets(int n) {
-    const Pop3Reply reply = command("LIST " + number(n));
+    return sizeFromListReply(command("LIST " + number(n)));
+}
+
+qint64 Pop3Client::sizeFromListReply(const Pop3Reply &reply) {
     require(reply);
     if (reply.text.isEmpty())
         return -1;
@@ -315,6 +327,108 @@ void Pop3Client::MarkDeleted(int n) {
 
 void Pop3Client::UndoDeletions() {
     require(command("RSET"));
+}
+
+const QList<QByteArray> &Pop3Client::Capabilities() {
+    if (m_capabilities && m_transport.isOpen())
+        return *m_capabilities;
+    const Pop3Reply reply = command("CAPA");
+    QList<QByteArray> capabilities;
+    if (reply.status == Pop3Reply::Status::Ok) {
+        Pop3DataLines lines(m_transport);
+        QByteArray line;
+        while (lines.readLine(line) && !lines.atEnd()) {
+            line = line.trimmed();
+            if (!line.isEmpty())
+                capabilities.append(line);
+        }
+    } else if (reply.status == Pop3Reply::Status::Unrecognized) {
+        require(reply); // the connection is closed: the reply cannot be told from the next
+    }
+    // "-ERR": a server older than CAPA, which has none of the capabilities.
+    m_capabilities = capabilities;
+    return *m_capabilities;
+}
+
+bool Pop3Client::SupportsPipelining() {
+    for (const QByteArray &line : Capabilities()) {
+        const qsizetype blank = line.indexOf(' ');
+        if ((blank < 0 ? line : line.left(blank)).compare("PIPELINING", Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+QByteArray Pop3Client::scanCommand(int i) {
+    const int n = i / 2 + 1;
+    return i % 2 == 0 ? "TOP " + number(n) + " 0" : "LIST " + number(n);
+}
+
+void Pop3Client::BeginHeaderScan(int count, int windowCommands, qsizetype windowBytes) {
+    dropOwedReplies();
+    m_scanCount = qMax(0, count);
+    m_scanSent = m_scanRead = 0;
+    m_scanOwedBytes = 0;
+    m_scanWindowCommands = qMax(1, windowCommands);
+    m_scanWindowBytes = qMax<qsizetype>(1, windowBytes);
+}
+
+void Pop3Client::fillScanWindow() {
+    const int total = 2 * m_scanCount;
+    const int owed = m_scanSent - m_scanRead;
+    // Refilled once half the window has been answered: a few large writes rather than one
+    // small write per reply.
+    if (m_scanSent >= total || (owed > 0 && owed > m_scanWindowCommands / 2))
+        return;
+    QList<QByteArray> batch;
+    while (m_scanSent < total && m_scanSent - m_scanRead < m_scanWindowCommands) {
+        QByteArray line = scanCommand(m_scanSent);
+        const qsizetype bytes = line.size() + 2;
+        // The first command owed always goes, whatever its length.
+        if (m_scanSent > m_scanRead && m_scanOwedBytes + bytes > m_scanWindowBytes)
+            break;
+        batch.append(std::move(line));
+        m_scanOwedBytes += bytes;
+        ++m_scanSent;
+    }
+    m_transport.writeLines(batch);
+}
+
+Pop3Reply Pop3Client::readScanReply(int i) {
+    if (i != m_scanRead || i >= 2 * m_scanCount) {
+        // The caller is out of order: the replies cannot be matched any more.
+        dropOwedReplies();
+        throw NetworkError(u"The header scan read its replies out of order."_s);
+    }
+    fillScanWindow();
+    ++m_scanRead;
+    m_scanOwedBytes -= scanCommand(i).size() + 2;
+    return readReply();
+}
+
+void Pop3Client::ScanHeader(int n, MailMessage &message) {
+    m_lastFetchCutLines = 0;
+    require(readScanReply(2 * (n - 1)));
+    readMessageData(message);
+}
+
+qint64 Pop3Client::ScanSize(int n) {
+    return sizeFromListReply(readScanReply(2 * (n - 1) + 1));
+}
+
+void Pop3Client::EndHeaderScan() {
+    dropOwedReplies();
+    m_scanCount = m_scanSent = m_scanRead = 0;
+    m_scanOwedBytes = 0;
+}
+
+void Pop3Client::dropOwedReplies() {
+    if (m_scanSent > m_scanRead) {
+        // Replies are still on their way; nothing read later could be matched to its command.
+        m_transport.close();
+        m_scanSent = m_scanRead = m_scanCount = 0;
+        m_scanOwedBytes = 0;
+    }
 }
 
 } // namespace corvane

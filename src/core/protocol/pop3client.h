@@ -6,7 +6,10 @@
 
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QList>
 #include <QString>
+
+#include <optional>
 
 namespace corvane {
 
@@ -182,6 +185,37 @@ public:
     // RSET: clears the deletion marks of the session.
     void UndoDeletions();
 
+    // CAPA (RFC 2449): the server's capability lines, asked once per connection. A server that
+    // refuses CAPA ("-ERR", the connection still in step) has none; errors that end the
+    // connection are passed on.
+    const QList<QByteArray> &Capabilities();
+    // Whether the server accepts commands sent ahead of their replies ("PIPELINING" among
+    // Capabilities()).
+    bool SupportsPipelining();
+
+    // The header scan's exchange, TOP n 0 and then LIST n for n = 1 to count, with up to
+    // windowCommands commands (and windowBytes bytes of them) written ahead of their replies.
+    // A window of one command is the lock-step exchange: each command is written when its
+    // reply is due. Wider windows are for servers that announce PIPELINING; they are refilled
+    // in batches once half of them has been answered, so that a server that stops reading
+    // never has more than one window of commands waiting, and every batch leaves in one write.
+    //
+    // The replies are read in command order with ScanHeader(n) and ScanSize(n), which fail
+    // exactly as FetchHeader(n) and MessageOctets(n) do: a refused TOP or LIST n ("-ERR")
+    // leaves the connection in step and the scan can go on; each reply has the same line
+    // limits and deadlines, counted from the moment it is read. EndHeaderScan() ends the scan;
+    // replies still owed then (a scan given up in the middle) would be taken for the replies of
+    // later commands, so the connection is closed, without QUIT (nothing was deleted over it).
+    // Any other command issued while replies are owed does the same and fails as on a closed
+    // connection.
+    static constexpr int DefaultScanWindowCommands = 200;
+    static constexpr qsizetype DefaultScanWindowBytes = 4096;
+    void BeginHeaderScan(int count, int windowCommands,
+                         qsizetype windowBytes = DefaultScanWindowBytes);
+    void ScanHeader(int n, MailMessage &message);
+    qint64 ScanSize(int n);
+    void EndHeaderScan();
+
 private:
     // Sends a command and reads its one-line reply (the transcript masks from maskFrom on).
     Pop3Reply command(const QByteArray &line, qsizetype maskFrom = -1);
@@ -191,6 +225,15 @@ private:
     static void require(const Pop3Reply &reply);
     // Reads a multi-line reply into message.
     void readMessageData(MailMessage &message);
+    // The command at position i of the scan's exchange, without CR LF.
+    static QByteArray scanCommand(int i);
+    // Writes the next scan commands the window has room for.
+    void fillScanWindow();
+    // Reads the reply to the scan's command at position i, which must be the next one owed.
+    Pop3Reply readScanReply(int i);
+    // Closes the connection when replies of a scan are still owed.
+    void dropOwedReplies();
+    static qint64 sizeFromListReply(const Pop3Reply &reply);
 
     Transport &m_transport;
     QString m_host;
@@ -200,6 +243,16 @@ private:
     QString m_password;
     int m_lastFetchCutLines = 0;
     qsizetype m_maxRetrievedOctets = MaxRetrievedOctets;
+    // The capabilities of the current connection, once asked.
+    std::optional<QList<QByteArray>> m_capabilities;
+    // The header scan: commands 0 to 2 * count - 1; those from m_scanRead to m_scanSent are
+    // written and await their replies, which take m_scanOwedBytes bytes of commands.
+    int m_scanCount = 0;
+    int m_scanSent = 0;
+    int m_scanRead = 0;
+    int m_scanWindowCommands = 1;
+    qsizetype m_scanWindowBytes = DefaultScanWindowBytes;
+    qsizetype m_scanOwedBytes = 0;
 };
 
 } // namespace corvane

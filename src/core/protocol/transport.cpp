@@ -62,6 +62,19 @@ void Transport::writeLine(const QByteArray &line, qsizetype maskFrom) {
     send(line + "\r\n");
 }
 
+void Transport::writeLines(const QList<QByteArray> &lines) {
+    if (!isOpen())
+        throw NetworkError(notConnectedText());
+    QByteArray bytes;
+    for (const QByteArray &line : lines) {
+        record("--> ", line);
+        bytes += line;
+        bytes += "\r\n";
+    }
+    if (!bytes.isEmpty())
+        send(bytes);
+}
+
 namespace {
 
 QDeadlineTimer deadlineIn(int milliseconds) {

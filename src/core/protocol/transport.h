@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -68,6 +69,9 @@ public:
     // asterisks (for a password); -1 shows the whole line. Throws "Not Connected" when no
     // connection is open.
     void writeLine(const QByteArray &line, qsizetype maskFrom = -1);
+    // Sends several lines, each followed by CR LF, in one write: commands sent ahead of their
+    // replies leave in as few packets as they fit in. Throws like writeLine.
+    void writeLines(const QList<QByteArray> &lines);
     // Reads one line, without its line break (CR LF or a bare LF), as a one-line reply: it must
     // be complete within replyDeadline(). Input is untrusted: a line longer than MaxLineLength
     // fails with "Max line length exceeded." (ProtocolError; the rest of the line is still

@@ -4,6 +4,7 @@
 #include "core/platform/legacytext.h"
 #include "core/rules/rulelists.h"
 #include "core/settings/accountstore.h"
+#include "core/settings/settings.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -292,6 +293,17 @@ void MailboxSession::ScanHeaders(int count) {
     const QString before = m_statusText;
     clearRows();
     m_view.showSelectionStatus(kNoMessageSelected);
+    // With more than one message, a server that accepts pipelining gets a window of commands
+    // ahead of their replies; the rows, their order and the handling of every reply stay those
+    // of the lock-step exchange.
+    const bool pipelined = (m_settings ? m_settings->pop3pipelining : Settings().pop3pipelining) &&
+                           count > 1 && m_pop.SupportsPipelining();
+    m_pop.BeginHeaderScan(count, pipelined ? ScanWindowCommands : 1);
+    // However the scan ends, replies still owed must not be read as those of later commands.
+    const struct EndScan {
+        Pop3Client &pop;
+        ~EndScan() { pop.EndHeaderScan(); }
+    } endScan{m_pop};
     for (int n = 1; n <= count; ++n) {
         ShowStatus(u"Message %1 of %2"_s.arg(n).arg(count));
         QCoreApplication::processEvents();
@@ -303,7 +315,7 @@ void MailboxSession::ScanHeaders(int count) {
         HeaderRow row;
         std::optional<QString> classified;
         try {
-            m_pop.FetchHeader(n, m_msg);
+            m_pop.ScanHeader(n, m_msg);
             classified = classify(row);
         } catch (const DataError &) {
             if (!m_pop.IsOpen())
@@ -326,7 +338,7 @@ void MailboxSession::ScanHeaders(int count) {
         row.Date = dateText(m_msg.Date);
         qint64 size = -1;
         try {
-            size = m_pop.MessageOctets(n);
+            size = m_pop.ScanSize(n);
         } catch (const ProtocolError &) {
             if (!m_pop.IsOpen())
                 throw;

@@ -20,6 +20,7 @@ class AccountStore;
 // other error. Appended to the sentences that tell a failed connection.
 QString securityCause(const Error &e);
 struct RuleLists;
+struct Settings;
 class Transport;
 
 // The one POP3 connection of the main window and its listed messages: checking an account,
@@ -47,6 +48,11 @@ public:
     int MessageCount = 0; // as answered by STAT
     int MailboxSizeK = 0; // the LIST total div 1024; 0 when LIST failed
     bool AutoMode = false;
+    // The most commands the header scan sends ahead of their replies to a server that
+    // announces PIPELINING, when the setting pop3pipelining allows it.
+    int ScanWindowCommands = Pop3Client::DefaultScanWindowCommands;
+    // The options read at the moment of use (pop3pipelining); without them, the defaults.
+    void setSettings(const Settings *settings) { m_settings = settings; }
 
     Pop3Client &POP() { return m_pop; }
     MailMessage &Msg() { return m_msg; }
@@ -71,7 +77,8 @@ public:
     // with the sentence to show. Errors after the login (a dropped connection during the
     // scan) are passed on, with the rows listed so far kept and the commands enabled again.
     void CheckAccount(int tag);
-    // Lists messages 1 to count of the open connection, each classified against the lists.
+    // Lists messages 1 to count of the open connection, each classified against the lists,
+    // with TOP n 0 and LIST n for each (pipelined when the setting and the server allow it).
     // A message whose header is damaged is listed with what could be read; one whose TOP is
     // refused is listed as "(header not available: " + the server's words + ")", Plain; one
     // whose LIST n is refused gets the size -1. Errors that end the connection (a drop, a
@@ -130,6 +137,7 @@ private:
     Pop3Client m_pop;
     MailMessage m_msg;
     AccountStore *m_store;
+    const Settings *m_settings = nullptr;
     const RuleLists &m_lists;
     ScreeningView &m_view;
     Classifier m_classifier;

@@ -25,16 +25,16 @@ const QString kBlacklist = u"Blacklist"_s;
 
 QList<ConfigurationKey> makeKeys() {
     QList<ConfigurationKey> keys = {
-        {kOptions, u"Startup"_s, Form::Boolean},     {kOptions, u"Systray"_s, Form::Boolean},
-        {kOptions, u"Logging"_s, Form::Boolean},     {kOptions, u"Save"_s, Form::Boolean},
-        {kOptions, u"AutoIntvl"_s, Form::Integer},   {kOptions, u"colorban"_s, Form::Colour},
-        {kOptions, u"colorfriend"_s, Form::Colour},  {kOptions, u"colormailwin"_s, Form::Colour},
-        {kOptions, u"bouncefrom"_s, Form::Text},     {kOptions, u"bouncesubj"_s, Form::Text},
-        {kOptions, u"smtpserver"_s, Form::Text},     {kOptions, u"smtpport"_s, Form::Text},
-        {kOptions, u"smtpemail"_s, Form::Text},      {kOptions, u"updateurl"_s, Form::Text},
-        {kOptions, u"submitaddress"_s, Form::Text},  {kOptions, u"website"_s, Form::Text},
-        {kOptions, u"supportaddress"_s, Form::Text}, {kOptions, u"notify"_s, Form::Boolean},
-        {kCount, u"deletecount"_s, Form::Text},
+        {kOptions, u"Startup"_s, Form::Boolean},        {kOptions, u"Systray"_s, Form::Boolean},
+        {kOptions, u"Logging"_s, Form::Boolean},        {kOptions, u"Save"_s, Form::Boolean},
+        {kOptions, u"AutoIntvl"_s, Form::Integer},      {kOptions, u"colorban"_s, Form::Colour},
+        {kOptions, u"colorfriend"_s, Form::Colour},     {kOptions, u"colormailwin"_s, Form::Colour},
+        {kOptions, u"bouncefrom"_s, Form::Text},        {kOptions, u"bouncesubj"_s, Form::Text},
+        {kOptions, u"smtpserver"_s, Form::Text},        {kOptions, u"smtpport"_s, Form::Text},
+        {kOptions, u"smtpemail"_s, Form::Text},         {kOptions, u"updateurl"_s, Form::Text},
+        {kOptions, u"submitaddress"_s, Form::Text},     {kOptions, u"website"_s, Form::Text},
+        {kOptions, u"supportaddress"_s, Form::Text},    {kOptions, u"notify"_s, Form::Boolean},
+        {kOptions, u"pop3pipelining"_s, Form::Boolean}, {kCount, u"deletecount"_s, Form::Text},
     };
     for (int i = 1; i <= MiscRules::Count; ++i)
         keys.append({kBlacklist, QString::number(i), Form::Boolean});
@@ -83,6 +83,8 @@ template <typename F> auto withField(const ConfigurationKey &k, Settings &s, F &
         return f(s.supportaddress);
     if (is(k, u"notify"_s))
         return f(s.notify);
+    if (is(k, u"pop3pipelining"_s))
+        return f(s.pop3pipelining);
     throw DataError(u"Unknown setting %1"_s.arg(k.key));
 }
 

@@ -39,6 +39,9 @@ struct Settings {
     // Whether an automatic pass that deleted mail or failed for an account shows a desktop
     // notification.
     bool notify = false;
+    // Whether a header scan sends its commands ahead of their replies to a POP3 server that
+    // announces PIPELINING (far faster over a slow link); off: one command at a time.
+    bool pop3pipelining = true;
 
     static constexpr int MinAutoIntvl = 1;
     static constexpr int MaxAutoIntvl = 120;

@@ -189,6 +189,7 @@ TfrmMain::TfrmMain(Prompts &prompts, Transport &transport, RuleLists &lists, Set
     setWindowTitle(Caption);
     setWindowIcon(applicationIcon());
     m_session = std::make_unique<MailboxSession>(m_transport, nullptr, m_lists, *this);
+    m_session->setSettings(&m_settings);
     m_model = new HeaderListModel(this);
     m_model->setColours([this] {
         return HeaderListModel::Colours{colourFromSetting(m_settings.colorban),
@@ -691,6 +692,7 @@ void TfrmMain::setAccountStore(AccountStore *store) {
     m_store = store;
     m_model->setRows(nullptr);
     m_session = std::make_unique<MailboxSession>(m_transport, store, m_lists, *this);
+    m_session->setSettings(&m_settings);
     m_model->setRows(&m_session->rows(), &m_session->identities());
 }
 

@@ -96,6 +96,12 @@ private Q_SLOTS:
     void retrieveMessageKeepsLongLinesWhole();
     void retrieveMessageOverTheSizeLimitIsNoCopy();
     void retrieveMessageOverTheSizeLimitIsNoCopy_data();
+
+    void capabilities_data();
+    void capabilities();
+    void scanWindow_data();
+    void scanWindow();
+    void scanGivenUpClosesConnection();
 };
 
 void TestPop3Client::openSession_data() {
@@ -643,6 +649,122 @@ void TestPop3Client::retrieveMessageOverTheSizeLimitIsNoCopy_data() {
     for (int i = 0; i < 500; ++i)
         many += "..line\r\n";
     QTest::newRow("many short lines, some dot-stuffed") << many;
+}
+
+void TestPop3Client::capabilities_data() {
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QByteArrayList>("capabilities");
+    QTest::addColumn<bool>("pipelining");
+    QTest::addColumn<bool>("open");
+
+    QTest::newRow("announced") << QByteArray(
+                                      "+OK\r\nCAPA\r\nTOP\r\nUIDL\r\nRESP-CODES\r\nPIPELINING\r\n"
+                                      "SASL PLAIN\r\n.\r\n")
+                               << QByteArrayList{"CAPA",       "TOP",        "UIDL",
+                                                 "RESP-CODES", "PIPELINING", "SASL PLAIN"}
+                               << true << true;
+    QTest::newRow("in lower case")
+        << QByteArray("+OK Capability list follows\r\npipelining\r\n.\r\n")
+        << QByteArrayList{"pipelining"} << true << true;
+    QTest::newRow("not announced") << QByteArray("+OK\r\nTOP\r\nUSER\r\nPIPELININGX\r\n.\r\n")
+                                   << QByteArrayList{"TOP", "USER", "PIPELININGX"} << false << true;
+    // A server older than CAPA refuses it and stays in step.
+    QTest::newRow("refused") << QByteArray("-ERR Unknown command.\r\n") << QByteArrayList{} << false
+                             << true;
+    QTest::newRow("not a POP3 reply")
+        << QByteArray("500 what?\r\n") << QByteArrayList{} << false << false;
+}
+
+void TestPop3Client::capabilities() {
+    QFETCH(QByteArray, reply);
+    QFETCH(QByteArrayList, capabilities);
+    QFETCH(bool, pipelining);
+    QFETCH(bool, open);
+    Session s;
+    s.t.serverSays(reply);
+    const QString error = errorOf([&] {
+        QCOMPARE(s.pop.Capabilities(), capabilities);
+        QCOMPARE(s.pop.SupportsPipelining(), pipelining);
+    });
+    QCOMPARE(error.isEmpty(), open);
+    QCOMPARE(s.pop.IsOpen(), open);
+    // Asked once per connection.
+    QCOMPARE(s.t.takeWritten(), QByteArray("CAPA\r\n"));
+    QCOMPARE(s.t.unread(), 0);
+}
+
+void TestPop3Client::scanWindow_data() {
+    QTest::addColumn<int>("commands");
+    QTest::addColumn<int>("bytes");
+    // What each of ScanHeader(1), ScanSize(1), ScanHeader(2), … writes.
+    QTest::addColumn<QByteArrayList>("writes");
+
+    QTest::newRow("lock-step") << 1 << 4096
+                               << QByteArrayList{"TOP 1 0\r\n", "LIST 1\r\n",  "TOP 2 0\r\n",
+                                                 "LIST 2\r\n",  "TOP 3 0\r\n", "LIST 3\r\n"};
+    QTest::newRow("everything at once")
+        << 200 << 4096
+        << QByteArrayList{"TOP 1 0\r\nLIST 1\r\nTOP 2 0\r\nLIST 2\r\nTOP 3 0\r\nLIST 3\r\n",
+                          "",
+                          "",
+                          "",
+                          "",
+                          ""};
+    // Four commands at most; refilled once two have been answered.
+    QTest::newRow("four commands")
+        << 4 << 4096 << QByteArrayList{"TOP 1 0\r\nLIST 1\r\nTOP 2 0\r\nLIST 2\r\n",
+                                       "",
+                                       "TOP 3 0\r\nLIST 3\r\n",
+                                       "",
+                                       "",
+                                       ""};
+    // 30 bytes of commands at most: "TOP n 0" takes 9 with its CR LF, "LIST n" 8.
+    QTest::newRow("thirty bytes") << 200 << 30 << QByteArrayList{"TOP 1 0\r\nLIST 1\r\nTOP 2 0\r\n",
+                                                                 "LIST 2\r\n",
+                                                                 "TOP 3 0\r\n",
+                                                                 "LIST 3\r\n",
+                                                                 "",
+                                                                 ""};
+    // A window smaller than one command still sends one at a time.
+    QTest::newRow("one byte") << 200 << 1
+                              << QByteArrayList{"TOP 1 0\r\n", "LIST 1\r\n",  "TOP 2 0\r\n",
+                                                "LIST 2\r\n",  "TOP 3 0\r\n", "LIST 3\r\n"};
+}
+
+void TestPop3Client::scanWindow() {
+    QFETCH(int, commands);
+    QFETCH(int, bytes);
+    QFETCH(QByteArrayList, writes);
+    Session s;
+    for (int n = 1; n <= 3; ++n)
+        s.t.serverSays("+OK\r\nSubject: " + QByteArray::number(n) + "\r\n.\r\n+OK " +
+                       QByteArray::number(n) + " 10" + QByteArray::number(n) + "\r\n");
+    s.pop.BeginHeaderScan(3, commands, bytes);
+    QByteArrayList written;
+    for (int n = 1; n <= 3; ++n) {
+        MailMessage m;
+        s.pop.ScanHeader(n, m);
+        written.append(s.t.takeWritten());
+        QCOMPARE(m.Subject, QString::number(n));
+        QCOMPARE(s.pop.ScanSize(n), 100 + n);
+        written.append(s.t.takeWritten());
+    }
+    s.pop.EndHeaderScan();
+    QCOMPARE(written, writes);
+    QVERIFY(s.pop.IsOpen());
+}
+
+void TestPop3Client::scanGivenUpClosesConnection() {
+    Session s;
+    s.t.serverSays("+OK\r\nSubject: 1\r\n.\r\n+OK 1 10\r\n+OK\r\nSubject: 2\r\n.\r\n");
+    s.pop.BeginHeaderScan(2, 200);
+    MailMessage m;
+    s.pop.ScanHeader(1, m);
+    QCOMPARE(s.t.takeWritten(), QByteArray("TOP 1 0\r\nLIST 1\r\nTOP 2 0\r\nLIST 2\r\n"));
+    // RSET would read the reply to LIST 1 as its own: the connection is given up instead.
+    QCOMPARE(errorOf([&] { s.pop.UndoDeletions(); }), u"Not Connected"_s);
+    QVERIFY(!s.pop.IsOpen());
+    QCOMPARE(s.t.takeWritten(), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestPop3Client)

@@ -189,8 +189,8 @@ void TestAutomatic::wrongPasswordIsPassedOver() {
     QCOMPARE(f.subjectsOn(u"pop.c"_s), kept);
     QCOMPARE(
         f.pop.commandsTo(u"pop.a"_s),
-        (QList<QByteArray>{"USER user", "PASS ****", "STAT", "LIST", "TOP 1 0", "LIST 1", "TOP 2 0",
-                           "LIST 2", "TOP 3 0", "LIST 3", "RETR 1", "DELE 1", "QUIT"}));
+        (QList<QByteArray>{"USER user", "PASS ****", "STAT", "LIST", "CAPA", "TOP 1 0", "LIST 1",
+                           "TOP 2 0", "LIST 2", "TOP 3 0", "LIST 3", "RETR 1", "DELE 1", "QUIT"}));
     QCOMPARE(f.pop.commandsTo(u"pop.b"_s), (QList<QByteArray>{"USER user", "PASS ****", "QUIT"}));
     QCOMPARE(f.smtp.connectionCount(), 0);
 

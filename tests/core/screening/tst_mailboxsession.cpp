@@ -113,6 +113,8 @@ void TestMailboxSession::checkAndScan() {
         .reply("+OK 3 2100\r\n")
         .expect("LIST")
         .reply("+OK\r\n1 700\r\n2 700\r\n3 700\r\n.\r\n")
+        .expect("CAPA") // a server that does not know it: one command at a time
+        .reply("-ERR Unknown command.\r\n")
         .expect("TOP 1 0")
         .reply(header("Lunch", "Friend <friend@example.net>", "X-Spam-Score: 9.0\r\n"))
         .expect("LIST 1")
@@ -329,8 +331,8 @@ void TestMailboxSession::checkAnotherAccountQuitsFirst() {
 
 void TestMailboxSession::connectionDropsDuringScan() {
     Fixture f;
-    f.t.serverSays(kLogin + "+OK 3 30\r\n+OK\r\n.\r\n" + header("One", "a@b.example") +
-                   "+OK 1 10\r\n+OK\r\nSubject: Tw");
+    f.t.serverSays(kLogin + "+OK 3 30\r\n+OK\r\n.\r\n+OK\r\nPIPELINING\r\n.\r\n" +
+                   header("One", "a@b.example") + "+OK 1 10\r\n+OK\r\nSubject: Tw");
     QCOMPARE(errorOf([&] { f.session->CheckAccount(0); }), u"Connection Closed Gracefully."_s);
     QCOMPARE(f.session->rows().size(), 1);
     QCOMPARE(f.session->rows().constFirst().Subject, u"One"_s);
@@ -344,7 +346,7 @@ void TestMailboxSession::connectionDropsDuringScan() {
 void TestMailboxSession::damagedHeaderIsStillListed() {
     // A sender the address parser rejects must not stop the screening of the other messages.
     Fixture f;
-    f.t.serverSays(kLogin + "+OK 2 20\r\n+OK\r\n.\r\n" +
+    f.t.serverSays(kLogin + "+OK 2 20\r\n+OK\r\n.\r\n-ERR Unknown command.\r\n" +
                    header("Bad", "Evil <evil@spam.example>@x", "X-Spam-Score: 7.0\r\n") +
                    "+OK 1 10\r\n" + header("Good", "a@b.example") + "+OK 2 10\r\n");
     f.session->CheckAccount(0);
@@ -401,10 +403,12 @@ void TestMailboxSession::oneMessageDoesNotStopTheScan() {
 
     Fixture f;
     f.t.setChunkSize(4096);
-    f.t.serverSays(kLogin + "+OK 3 2100\r\n+OK\r\n.\r\n" + header("One", "a@b.example") +
-                   "+OK 1 10\r\n" + second + header("Three", "c@d.example") + "+OK 3 30\r\n");
+    // The server takes the scan's commands ahead of their replies.
+    f.t.serverSays(kLogin + "+OK 3 2100\r\n+OK\r\n.\r\n+OK\r\nPIPELINING\r\n.\r\n" +
+                   header("One", "a@b.example") + "+OK 1 10\r\n" + second +
+                   header("Three", "c@d.example") + "+OK 3 30\r\n");
     f.session->CheckAccount(0);
-    QCOMPARE(f.t.takeWritten(), QByteArray("USER alice\r\nPASS pw1\r\nSTAT\r\nLIST\r\n"
+    QCOMPARE(f.t.takeWritten(), QByteArray("USER alice\r\nPASS pw1\r\nSTAT\r\nLIST\r\nCAPA\r\n"
                                            "TOP 1 0\r\nLIST 1\r\nTOP 2 0\r\nLIST 2\r\n"
                                            "TOP 3 0\r\nLIST 3\r\n"));
     QCOMPARE(f.t.unread(), 0);
@@ -422,7 +426,7 @@ void TestMailboxSession::hugeMessageCount() {
     // A server that claims two billion messages gets no more rows than the program lists;
     // the rows come one by one as their headers arrive.
     Fixture f;
-    f.t.serverSays(kLogin + "+OK 2000000000 0\r\n-ERR no listing\r\n" +
+    f.t.serverSays(kLogin + "+OK 2000000000 0\r\n-ERR no listing\r\n-ERR no CAPA\r\n" +
                    header("One", "a@b.example") + "+OK 1 10\r\n" + header("Two", "a@b.example") +
                    "+OK 2 10\r\n");
     QCOMPARE(errorOf([&] { f.session->CheckAccount(0); }), u"Connection Closed Gracefully."_s);

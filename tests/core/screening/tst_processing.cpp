@@ -364,8 +364,8 @@ void TestProcessing::reconnect() {
     const ProcessingResult result = f.process();
     QVERIFY(result.reconnected);
     QCOMPARE(f.commands(), (QList<QByteArray>{"RETR 2", "DELE 2", "RETR 1", "DELE 1", "QUIT",
-                                              "USER alice", "PASS ****", "STAT", "LIST", "TOP 1 0",
-                                              "LIST 1", "TOP 2 0", "LIST 2"}));
+                                              "USER alice", "PASS ****", "STAT", "LIST", "CAPA",
+                                              "TOP 1 0", "LIST 1", "TOP 2 0", "LIST 2"}));
     QCOMPARE(f.session->rows().size(), 2);
     QCOMPARE(f.session->rows().at(0).Subject, u"Re: a/b?"_s);
     QVERIFY(f.session->POP().IsOpen());

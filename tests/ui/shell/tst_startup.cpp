@@ -355,6 +355,8 @@ private Q_SLOTS:
             .send("+OK 3 300\r\n")
             .expect("LIST")
             .send("+OK\r\n1 100\r\n2 100\r\n3 100\r\n.\r\n")
+            .expect("CAPA")
+            .send("-ERR Unknown command.\r\n")
             .expect("TOP 1 0")
             .send("+OK\r\nSubject: first\r\nFrom: a@example.com\r\n\r\n.\r\n")
             .expect("LIST 1")
