@@ -1,7 +1,8 @@
 // Secured POP3 sessions against the private Dovecot instance that scripts/test-servers.sh
 // starts with a certificate of a test authority: STLS on the plain port and TLS from the first
-// byte on the other, through the account's security setting as a check uses it, and a server
-// that cannot be trusted stops the login before the password is sent.
+// byte on the other, through the account's security setting as a check uses it (with the
+// pipelined scan over the secured connection), and a server that cannot be trusted stops the
+// login before the password is sent.
 
 #include "core/errors.h"
 #include "core/protocol/pop3client.h"
@@ -58,6 +59,8 @@ void TestPop3TlsDovecot::initTestCase() {
     QVERIFY(maildir.clear());
     QVERIFY(maildir.deliver("From: a@example.org\nTo: tls@e2e.example\nSubject: Secured\n"
                             "Date: Mon, 6 May 2024 07:00:00 +0000\n\nBody.\n"));
+    QVERIFY(maildir.deliver("From: b@example.org\nTo: tls@e2e.example\nSubject: Secured too\n"
+                            "Date: Mon, 6 May 2024 08:00:00 +0000\n\nBody.\n"));
 }
 
 void TestPop3TlsDovecot::checkWithSecurity_data() {
@@ -83,8 +86,9 @@ void TestPop3TlsDovecot::checkWithSecurity() {
     transport.setTranscript([&](const QString &line) { transcript << line; });
     MailboxSession session(transport, &store, lists, view);
     session.CheckAccount(0);
-    QCOMPARE(session.rows().size(), 1);
+    QCOMPARE(session.rows().size(), 2);
     QCOMPARE(session.rows().at(0).Subject, u"Secured"_s);
+    QCOMPARE(session.rows().at(1).Subject, u"Secured too"_s);
     session.DisconnectExecute();
     // STLS comes before the user name; TLS from the start needs no STLS.
     const qsizetype stls = transcript.indexOf(u"--> STLS"_s);
@@ -95,6 +99,11 @@ void TestPop3TlsDovecot::checkWithSecurity() {
         QVERIFY(stls < userLine);
         QVERIFY(transcript.indexOf(u"--- starting TLS"_s) > stls);
     }
+    // The scan of two messages is pipelined: the capabilities it relies on are those the
+    // server announced over the secured, logged-in connection.
+    const qsizetype capa = transcript.indexOf(u"--> CAPA"_s);
+    QVERIFY2(capa > userLine, qPrintable(transcript.join(u'\n')));
+    QCOMPARE(transcript.count(u"--> CAPA"_s), 1);
 }
 
 void TestPop3TlsDovecot::untrustedServer_data() {
