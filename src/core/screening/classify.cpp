@@ -102,16 +102,6 @@ size_t encodeFolded(char *out, QStringView text) {
     return static_cast<size_t>(d - out);
 }
 
-// How many bytes encodeFolded writes for text.
-size_t encodedSize(QStringView text) {
-    size_t n = 0;
-    for (QChar qc : text) {
-        const char16_t u = qc.unicode();
-        n += u < 0x80 ? 1 : u < 0x800 ? 2 : 3;
-    }
-    return n;
-}
-
 void encodeFolded(std::string &out, QStringView text) {
     out.resize(3 * static_cast<size_t>(text.size()));
     out.resize(encodeFolded(out.data(), text));
@@ -279,7 +269,7 @@ public:
                 const bool cut = depth >= kTailDepth && longer > 0 && longer <= kMaxTails;
                 if (cut) {
                     m_nodes[id].firstChild = static_cast<std::uint32_t>(m_tails.size());
-                    m_nodes[id].singleByte = static_cast<std::uint8_t>(longer);
+                    m_nodes[id].extra = static_cast<std::uint16_t>(longer);
                     m_nodes[id].mask |= kTailClass;
                 }
                 for (size_t i = first; i < end; ++i) {
@@ -316,9 +306,29 @@ public:
         m_rootNext.fill(0);
         for (std::uint32_t c = m_nodes[0].firstChild, e = c + m_nodes[0].childCount; c < e; ++c)
             m_rootNext[m_byte[c]] = c;
-        for (Node &node : m_nodes)
-            if (node.childCount == 1)
-                node.singleByte = m_byte[node.firstChild];
+        // A node with many children (the shallow levels, mostly) finds a child in a table of
+        // the 256 bytes instead of searching the children's bytes.
+        m_tables = {};
+        size_t tables = 0;
+        for (std::uint32_t id = 1; id < n; ++id)
+            tables += hasTableSize(m_nodes[id].childCount);
+        tables = std::min<size_t>(tables, kNoTable);
+        m_tables.assign(tables * 256, 0);
+        size_t table = 0;
+        for (std::uint32_t id = 1; id < n; ++id) {
+            Node &node = m_nodes[id];
+            if (node.childCount == 1) {
+                node.extra = m_byte[node.firstChild];
+            } else if (hasTableSize(node.childCount) && table < tables) {
+                node.extra = static_cast<std::uint16_t>(table);
+                std::uint8_t *t = m_tables.data() + table * 256;
+                for (std::uint32_t c = 0; c < node.childCount; ++c)
+                    t[m_byte[node.firstChild + c]] = static_cast<std::uint8_t>(c + 1);
+                ++table;
+            } else if (node.childCount > 1) {
+                node.extra = kNoTable;
+            }
+        }
 
         // Failure links, breadth first: a node's failure target is shallower, so it is done.
         for (std::uint32_t node = 0; node < n; ++node) {
@@ -366,7 +376,7 @@ public:
             if (!ownTails(u))
                 continue;
             const Node &node = m_nodes[u];
-            for (auto t = node.firstChild, e = t + node.singleByte; t < e; ++t) {
+            for (auto t = node.firstChild, e = t + node.extra; t < e; ++t) {
                 const Tail &tail = m_tails[t];
                 if (tail.length <= left &&
                     std::memcmp(text.data() + next, m_tailBytes.data() + tail.offset,
@@ -393,18 +403,35 @@ public:
     }
 
 private:
+    // Children from this many on are found through a table; the table's entries count them
+    // from 1, so no more than 255.
+    static constexpr std::uint16_t kTableChildren = 20;
+    static constexpr std::uint16_t kNoTable = 0xFFFF;
+    static bool hasTableSize(std::uint16_t children) {
+        return children >= kTableChildren && children <= 255;
+    }
     // A node that keeps pattern rests: no children, firstChild the first of its tails and
-    // singleByte their number.
+    // extra their number.
     bool ownTails(std::uint32_t node) const {
-        return m_nodes[node].childCount == 0 && m_nodes[node].singleByte > 0;
+        return m_nodes[node].childCount == 0 && m_nodes[node].extra > 0;
     }
     std::uint32_t childOf(std::uint32_t node, std::uint8_t b) const {
         const Node &n = m_nodes[node];
         if (n.childCount == 1)
-            return n.singleByte == b ? n.firstChild : 0;
+            return n.extra == b ? n.firstChild : 0;
         if (n.childCount == 0)
             return 0;
+        if (n.extra != kNoTable) {
+            const std::uint8_t c = m_tables[static_cast<size_t>(n.extra) * 256 + b];
+            return c ? n.firstChild + c - 1 : 0;
+        }
         const std::uint8_t *bytes = m_byte.data() + n.firstChild;
+        if (n.childCount < kTableChildren) {
+            for (std::uint32_t c = 0; c < n.childCount; ++c)
+                if (bytes[c] == b)
+                    return n.firstChild + c;
+            return 0;
+        }
         const void *found = std::memchr(bytes, b, n.childCount);
         return found ? n.firstChild + static_cast<std::uint32_t>(
                                           static_cast<const std::uint8_t *>(found) - bytes)
@@ -416,8 +443,11 @@ private:
         std::uint32_t fail = 0; // the longest proper suffix that is a node
         ClassMask mask = 0;     // classes of the patterns ending here or at a suffix
         std::uint16_t childCount = 0;
-        std::uint8_t singleByte = 0; // the byte of the one child
+        // With one child the byte that leads to it; with more, the table of the children (or
+        // kNoTable); with none, how many rests the node keeps.
+        std::uint16_t extra = 0;
     };
+    BigVector<std::uint8_t> m_tables; // 256 entries a table: a child's number from 1, or 0
     BigVector<Node> m_nodes;
     BigVector<std::uint8_t> m_byte; // the byte that leads to each node
     // The nodes where a word ends and its id, sorted by node: read only where a word is found.
@@ -553,9 +583,10 @@ bool rulesMatchFound(const MiscRules &rules, ClassMask subject, ClassMask sender
     return false;
 }
 
-// Compiling lists of 100,000 entries frees tens of megabytes of scratch memory (the pattern
-// pool, the sorted patterns, the levels in the making, the memory the lists were read with) that
-// the allocator would otherwise keep: give it back to the system.
+// Reading or editing lists of 100,000 entries leaves megabytes of freed memory in the
+// allocator's heap (the records read, the lists' growth) that it would keep: give it back to
+// the system before the automata take theirs. The automata's own scratch is mapped and goes
+// back by itself.
 void releaseFreedMemory() {
 #ifdef __GLIBC__
     malloc_trim(0);
@@ -691,22 +722,19 @@ struct Classifier::Compiled {
     std::vector<std::uint32_t> seenStamp;
     std::uint32_t stamp = 0;
 
-    // Reserves what the patterns of the lists take in the pool (with the second words when
-    // asked), so that the pool is made once at its size instead of growing by copies.
+    // Reserves the most the patterns of the lists can take in the pool (with the second words
+    // when asked): three bytes a code unit. Pages the pool never reaches cost nothing, and the
+    // pool never moves.
     static void reservePool(BigVector<char> &pool, std::initializer_list<const RuleList *> lists,
                             bool secondWords) {
-        size_t bytes = 64, longest = 0;
+        size_t units = 64;
         for (const RuleList *list : lists)
-            for (const RuleEntry &e : *list) {
-                bytes += encodedSize(e.Caption);
-                longest = std::max(longest, static_cast<size_t>(e.Caption.size()));
-                if (secondWords && !e.SubItems.isEmpty()) {
-                    bytes += encodedSize(e.SubItems.at(0));
-                    longest = std::max(longest, static_cast<size_t>(e.SubItems.at(0).size()));
-                }
-            }
-        // addPattern asks for three bytes a code unit before it trims to what was written.
-        pool.reserve(bytes + 3 * longest);
+            for (const RuleEntry &e : *list)
+                units += static_cast<size_t>(e.Caption.size()) +
+                         (secondWords && !e.SubItems.isEmpty()
+                              ? static_cast<size_t>(e.SubItems.at(0).size())
+                              : 0);
+        pool.reserve(3 * units);
     }
 
     // Appends the folded bytes of text to pool; the pattern that stands for them.
@@ -856,14 +884,10 @@ RowMark Classifier::ClassifyMessage(const RuleLists &lists, const QString &subje
         // What reading or editing the lists left behind goes back first. The subject automaton,
         // the larger build, comes first, while the memory is least taken.
         releaseFreedMemory();
-        if (subjectStale) {
+        if (subjectStale)
             c.buildSubject(lists);
-            releaseFreedMemory();
-        }
-        if (senderStale) {
+        if (senderStale)
             c.buildSender(lists);
-            releaseFreedMemory();
-        }
     }
 
     // One pass over each text finds the list entries and the rule words it holds.

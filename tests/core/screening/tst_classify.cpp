@@ -204,7 +204,8 @@ private Q_SLOTS:
     // a small alphabet (so that matches are frequent), with lists edited between messages. Short
     // entries over a mixed alphabet (letters of one to three bytes, surrogates, the rule words),
     // and many long entries over few letters: they share long prefixes and end in one another,
-    // which takes the automata's deep levels, the rests kept as text and the suffix chains.
+    // which takes the automata's deep levels, the rests kept as text and the suffix chains; and
+    // many short entries over every letter, whose nodes have many children.
     void matchesTheReference_data() {
         QTest::addColumn<QString>("letters");
         QTest::addColumn<int>("entries");  // at most, in each list
@@ -218,6 +219,8 @@ private Q_SLOTS:
             << u"abAB $!x\u00e9\u00c9\u65e5\xd83d\xde00@."_s << 25 << 0 << 4 << 0 << 5 << 2 << 12;
         QTest::newRow("long entries sharing prefixes")
             << u"abA\u00e9"_s << 200 << 9 << 14 << 7 << 12 << 9 << 30;
+        QTest::newRow("many entries, every letter")
+            << u"abcdefghijklmnopqrstuvwxyzAB"_s << 1000 << 3 << 5 << 3 << 3 << 3 << 16;
     }
     void matchesTheReference() {
         QFETCH(QString, letters);
