@@ -2,7 +2,9 @@
 // scripts/test-servers.sh starts: on loopback, pipelined and in lock-step, in messages per second
 // and as ratios to each other and to a minimal sequential client doing the same exchange
 // (pop3scan.py beside this file); and behind a 20 ms delay line (delayproxy.py), pipelined
-// against a reference client with 100 commands in flight, and in lock-step.
+// against a reference client with 100 commands in flight, and in lock-step. Dovecot's own log
+// is read after each benchmark: every session must have sent TOP for every message and neither
+// retrieved nor deleted one (the dovecot_* counters), or the benchmark reports an error.
 //
 // Needs the test servers: scripts/test-servers.sh start BUILD_DIR; the env file is found as
 // the tests find it ($CORVANE_TEST_SERVERS_ENV, else BUILD_DIR/test-servers.env).
@@ -21,6 +23,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QThread>
 
 #include <benchmark/benchmark.h>
 
@@ -41,7 +45,7 @@ using bench::Server;
 // window commands in flight (1: one at a time); 0 when it cannot run.
 double referenceSeconds(const QString &host, const QString &port, const Server &server,
                         int window) {
-    const QString script = QFileInfo(QString::fromUtf8(__FILE__)).dir().filePath(u"pop3scan.py"_s);
+    const QString script = QDir(QStringLiteral(CORVANE_BENCH_DIR)).filePath(u"pop3scan.py"_s);
     QProcess p;
     p.start(u"python3"_s,
             {script, u"--window"_s, QString::number(window), host, port, kUser, server.password});
@@ -49,6 +53,70 @@ double referenceSeconds(const QString &host, const QString &port, const Server &
         return 0;
     const QStringList out = QString::fromUtf8(p.readAllStandardOutput()).split(u' ');
     return out.size() == 2 && out[0].toInt() == kMessages ? out[1].trimmed().toDouble() : 0;
+}
+
+// What Dovecot's own log says of the benchmark user's sessions that ended after a given point
+// of the log: "Disconnected: ... top=T/..., retr=R/..., del=D/M" for each (a session that
+// ended without QUIT is there too, its deletion marks counted all the same).
+struct DovecotTally {
+    int sessions = 0;
+    qint64 top = 0, retr = 0, del = 0;
+};
+
+QString dovecotLog(const Server &server) {
+    // The mailboxes live in dovecot/mail/<user>; the log beside them, in dovecot/.
+    return QDir::cleanPath(server.maildir + u"/../../dovecot.log"_s);
+}
+
+qint64 logSize(const Server &server) {
+    return QFileInfo(dovecotLog(server)).size();
+}
+
+// Reads the log from offset on, waiting up to five seconds for the expected number of sessions
+// (Dovecot's log process writes a moment after the session ends).
+DovecotTally tallyLog(const Server &server, qint64 offset, int expectedSessions) {
+    static const QRegularExpression loggedOut(
+        u"pop3\\(%1\\).*Disconnected: .*top=(\\d+)/\\d+, retr=(\\d+)/\\d+, del=(\\d+)/"_s.arg(
+            QRegularExpression::escape(kUser)));
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        DovecotTally tally;
+        QFile log(dovecotLog(server));
+        if (log.open(QIODevice::ReadOnly) && log.seek(offset)) {
+            while (!log.atEnd()) {
+                const QRegularExpressionMatch m =
+                    loggedOut.match(QString::fromUtf8(log.readLine()));
+                if (!m.hasMatch())
+                    continue;
+                ++tally.sessions;
+                tally.top += m.captured(1).toLongLong();
+                tally.retr += m.captured(2).toLongLong();
+                tally.del += m.captured(3).toLongLong();
+            }
+        }
+        if (tally.sessions >= expectedSessions || waited.elapsed() > 5000)
+            return tally;
+        QThread::msleep(50);
+    }
+}
+
+// Puts the log's figures beside the timings; an error when any session retrieved or deleted a
+// message, or when the log does not show every session.
+bool reportLog(benchmark::State &state, const DovecotTally &tally, int expectedSessions) {
+    state.counters["dovecot_sessions"] = tally.sessions;
+    state.counters["dovecot_top"] = double(tally.top);
+    state.counters["dovecot_retr"] = double(tally.retr);
+    state.counters["dovecot_del"] = double(tally.del);
+    if (tally.sessions != expectedSessions || tally.top != qint64(expectedSessions) * kMessages) {
+        state.SkipWithError("Dovecot's log does not show every scan session in full");
+        return false;
+    }
+    if (tally.retr != 0 || tally.del != 0) {
+        state.SkipWithError("Dovecot's log shows a message retrieved or deleted");
+        return false;
+    }
+    return true;
 }
 
 class NullView final : public ScreeningView {};
@@ -103,11 +171,16 @@ void BM_ScanHeaders(benchmark::State &state) {
     // The machine may be busy with other work: each iteration runs all three back to back, and
     // the best rate of each is compared.
     double bestMinimal = 0, bestLockStep = 0, bestPipelined = 0;
+    const qint64 logStart = logSize(*server);
+    int sessions = 0;
     for (auto _ : state) {
         state.PauseTiming();
         const double minimal = referenceSeconds(server->host, server->port, *server, 1);
-        if (minimal > 0)
-            bestMinimal = std::max(bestMinimal, kMessages / minimal);
+        if (minimal <= 0) {
+            state.SkipWithError("the minimal client failed");
+            return;
+        }
+        bestMinimal = std::max(bestMinimal, kMessages / minimal);
         QString error;
         const double lockStep = ourSeconds(server->host, server->port, *server, false, error);
         state.ResumeTiming();
@@ -118,7 +191,10 @@ void BM_ScanHeaders(benchmark::State &state) {
         }
         bestLockStep = std::max(bestLockStep, kMessages / lockStep);
         bestPipelined = std::max(bestPipelined, kMessages / pipelined);
+        sessions += 3;
     }
+    if (!reportLog(state, tallyLog(*server, logStart, sessions), sessions))
+        return;
     // Every figure covers the same exchange: login, STAT, LIST, TOP n 0 and LIST n for every
     // message, RSET and QUIT; ours also parses and classifies every header.
     state.SetItemsProcessed(state.iterations() * kMessages);
@@ -126,8 +202,8 @@ void BM_ScanHeaders(benchmark::State &state) {
     state.counters["lockstep_best_msgs_per_s"] = bestLockStep;
     state.counters["minimal_best_msgs_per_s"] = bestMinimal;
     state.counters["pipelined_to_lockstep"] = bestPipelined / bestLockStep;
-    if (bestMinimal > 0)
-        state.counters["lockstep_to_minimal"] = bestLockStep / bestMinimal;
+    state.counters["lockstep_to_minimal"] = bestLockStep / bestMinimal;
+    state.counters["pipelined_to_minimal"] = bestPipelined / bestMinimal;
 }
 
 // Behind a delay line of 10 ms each way (a 20 ms round trip): the pipelined scan against a
@@ -137,8 +213,7 @@ void BM_ScanHeadersDelayed(benchmark::State &state) {
     const std::optional<Server> server = prepare(state);
     if (!server)
         return;
-    const QString script =
-        QFileInfo(QString::fromUtf8(__FILE__)).dir().filePath(u"delayproxy.py"_s);
+    const QString script = QDir(QStringLiteral(CORVANE_BENCH_DIR)).filePath(u"delayproxy.py"_s);
     QProcess proxy;
     proxy.start(u"python3"_s, {script, server->host, server->port, u"10"_s});
     if (!proxy.waitForReadyRead(10000)) {
@@ -148,6 +223,8 @@ void BM_ScanHeadersDelayed(benchmark::State &state) {
     const QString port = QString::fromUtf8(proxy.readLine()).trimmed();
     const QString host = u"127.0.0.1"_s;
     double bestReference = 0, bestPipelined = 0;
+    const qint64 logStart = logSize(*server);
+    int sessions = 0;
     for (auto _ : state) {
         state.PauseTiming();
         const double reference = referenceSeconds(host, port, *server, 100);
@@ -161,6 +238,7 @@ void BM_ScanHeadersDelayed(benchmark::State &state) {
         }
         bestReference = bestReference > 0 ? std::min(bestReference, reference) : reference;
         bestPipelined = bestPipelined > 0 ? std::min(bestPipelined, pipelined) : pipelined;
+        sessions += 2;
     }
     QString error;
     const double lockStep =
@@ -176,6 +254,8 @@ void BM_ScanHeadersDelayed(benchmark::State &state) {
         state.SkipWithError(error.toUtf8().constData());
         return;
     }
+    if (!reportLog(state, tallyLog(*server, logStart, sessions + 1), sessions + 1))
+        return;
     state.SetItemsProcessed(state.iterations() * kMessages);
     state.counters["pipelined_best_s"] = bestPipelined;
     state.counters["reference_100_in_flight_best_s"] = bestReference;
