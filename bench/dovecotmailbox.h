@@ -50,11 +50,11 @@ inline std::optional<Server> readServer(QString &why) {
                   values.value(u"CORVANE_POP3_MAILDIR_ROOT"_s) + u'/' + kUser};
 }
 
-// Fills the Maildir with kMessages messages of ordinary header size, unless it holds them.
-inline bool seed(const QString &maildir) {
+// Fills the Maildir with count messages of ordinary header size, unless it holds that many.
+inline bool seed(const QString &maildir, int count = kMessages) {
     QDir dir(maildir);
     const QDir cur(dir.filePath(u"cur"_s)), fresh(dir.filePath(u"new"_s));
-    if (cur.entryList(QDir::Files).size() + fresh.entryList(QDir::Files).size() == kMessages)
+    if (cur.entryList(QDir::Files).size() + fresh.entryList(QDir::Files).size() == count)
         return true;
     for (const QString &sub : {u"cur"_s, u"new"_s, u"tmp"_s}) {
         QDir folder(dir.filePath(sub));
@@ -64,7 +64,7 @@ inline bool seed(const QString &maildir) {
     for (const QString &name : dir.entryList(QDir::Files))
         dir.remove(name);
     const qint64 now = QDateTime::currentSecsSinceEpoch();
-    for (int i = 1; i <= kMessages; ++i) {
+    for (int i = 1; i <= count; ++i) {
         const QByteArray n = QByteArray::number(i);
         const QByteArray message = "Return-Path: <sender" + n +
                                    "@lists.example>\n"

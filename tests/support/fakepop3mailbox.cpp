@@ -90,6 +90,7 @@ void FakePop3Mailbox::connectTo(const QString &host, quint16) {
 void FakePop3Mailbox::send(const QByteArray &bytes) {
     if (!m_open)
         throw NetworkError(notConnectedText());
+    ++m_writes;
     m_partial += bytes;
     for (qsizetype end; m_open && (end = m_partial.indexOf("\r\n")) >= 0;) {
         const QByteArray line = m_partial.left(end);

@@ -40,7 +40,13 @@ public:
     const QList<QByteArray> &commands() const { return m_commands; }
     // The commands received from the given host only, without the prefix.
     QList<QByteArray> commandsTo(const QString &host) const;
-    void clearCommands() { m_commands.clear(); }
+    void clearCommands() {
+        m_commands.clear();
+        m_writes = 0;
+    }
+    // How many writes the client made since the last clearCommands(): fewer than the commands
+    // when it sent several at once.
+    int writes() const { return m_writes; }
 
     bool isOpen() const override { return m_open; }
     void close() override;
@@ -79,6 +85,7 @@ private:
     bool m_open = false;
     bool m_loggedIn = false;
     bool m_loseReply = false;
+    int m_writes = 0;
 };
 
 } // namespace corvane::test

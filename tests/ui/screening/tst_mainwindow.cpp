@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QToolButton>
 
 using namespace Qt::StringLiterals;
@@ -577,6 +578,84 @@ private Q_SLOTS:
         QCOMPARE(m_run->prompts.takeTexts(), QStringList{u"Must select an email first"_s});
         QVERIFY(!m_run->shell.listEntryDialog()->isVisible());
         QVERIFY(!m_run->shell.xandyDialog()->isVisible());
+    }
+
+    void largeScanShowsRowsAsTheyArrive_data() {
+        QTest::addColumn<bool>("pipelining");
+        QTest::newRow("pipelined") << true;
+        QTest::newRow("one command at a time") << false;
+    }
+    void largeScanShowsRowsAsTheyArrive() {
+        // 5,000 messages: while the scan runs, the event loop keeps turning (a timer fires, the
+        // list repaints) and the list shows the rows received so far, before the last one.
+        QFETCH(bool, pipelining);
+        constexpr int count = 5000;
+        QList<QByteArray> mailbox;
+        mailbox.reserve(count);
+        for (int i = 1; i <= count; ++i)
+            mailbox << TestMessage()
+                           .from("sender" + QByteArray::number(i) + "@example.com")
+                           .subject("Note " + QByteArray::number(i))
+                           .text();
+        startWith(mailbox);
+        m_run->shell.settings().pop3pipelining = pipelining;
+        QAbstractItemModel *model = main()->lvHeaders->model();
+
+        struct PaintCounter final : QObject {
+            TfrmMain *window = nullptr;
+            int paints = 0;
+            bool eventFilter(QObject *, QEvent *event) override {
+                if (event->type() == QEvent::Paint && window->operationRunning())
+                    ++paints;
+                return false;
+            }
+        } painted;
+        painted.window = main();
+        main()->lvHeaders->viewport()->installEventFilter(&painted);
+
+        int ticks = 0;
+        int shownMidScan = 0; // rows the list showed while the scan still ran
+        bool waiting = false;
+        QTimer tick;
+        tick.setInterval(0);
+        connect(&tick, &QTimer::timeout, this, [&] {
+            if (!main()->operationRunning() || waiting)
+                return;
+            ++ticks;
+            const qsizetype received = main()->session().rows().size();
+            if (shownMidScan == 0 && received > 0 && received < count) {
+                // The rows received so far reach the list in their batch, with no user
+                // action and without the scan ending first.
+                waiting = true;
+                QTRY_VERIFY_WITH_TIMEOUT(model->rowCount() > 0, 10000);
+                shownMidScan = model->rowCount();
+                waiting = false;
+            }
+        });
+        tick.start();
+        m_run->pop.clearCommands();
+        check();
+        tick.stop();
+        main()->lvHeaders->viewport()->removeEventFilter(&painted);
+
+        QVERIFY(ticks > 0);
+        QVERIFY(painted.paints > 0);
+        QVERIFY2(shownMidScan > 0 && shownMidScan < count,
+                 qPrintable(QString::number(shownMidScan)));
+        QCOMPARE(model->rowCount(), count);
+        QCOMPARE(model->index(0, 0).data().toString(), u"Note 1"_s);
+        QCOMPARE(model->index(count - 1, 0).data().toString(), u"Note 5000"_s);
+        QCOMPARE(main()->panelText(2), QString::number(count));
+        // The window's scan asks for the capabilities and sends its commands ahead of their
+        // replies when the setting allows it; otherwise one command per write, and no CAPA.
+        const QList<QByteArray> sent = m_run->pop.commandsTo(kHost);
+        QCOMPARE(sent.contains("CAPA"), pipelining);
+        QCOMPARE(sent.count(), 4 + int(pipelining) + 2 * count); // USER PASS STAT LIST [CAPA] ...
+        if (pipelining)
+            QVERIFY2(m_run->pop.writes() * 10 < sent.size(),
+                     qPrintable(QString::number(m_run->pop.writes())));
+        else
+            QCOMPARE(m_run->pop.writes(), sent.size());
     }
 
     void badPortIsReportedBeforeConnecting() {
