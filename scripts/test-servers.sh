@@ -278,7 +278,20 @@ pop3_stop() {
 #                                          "RCPT TO:<b>" line per recipient), the envelope
 #                                          written last; test programs share the sink, so each
 #                                          finds its messages by a recipient of its own
+#   CORVANE_SUBMISSION_PORT                a submission server (with openssl) that takes mail
+#                                          only after STARTTLS and AUTH PLAIN or LOGIN with
+#                                          the user below; its messages land in the same
+#                                          folder as submission-NNNNNN.eml, their envelopes
+#                                          ending in "TLS yes" and "AUTH <user>"
+#   CORVANE_SUBMISSIONS_PORT               the same with TLS from the first byte (as on 465);
+#                                          its messages are named smtps-NNNNNN.eml
+#   CORVANE_SUBMISSION_USER, CORVANE_SUBMISSION_PASSWORD   the one login both accept
+#   CORVANE_SUBMISSION_CA                  the test CA's certificate (PEM) that signed both
+#                                          servers' certificate (127.0.0.1 and localhost)
 # ---------------------------------------------------------------------------------------
+submission_user="e2e-submit"
+submission_password="corvane-submit-pw"
+
 smtp_start() {
     local dir=$root/smtp-sink python=
     local candidate
@@ -313,10 +326,70 @@ CORVANE_SMTP_PORT=$port
 CORVANE_SMTP_SINK_DIR=$dir/mail
 EOF
     echo "test-servers: SMTP sink on 127.0.0.1:$port (messages: $dir/mail/new)"
+
+    # The submission servers: STARTTLS and TLS from the first byte, each requiring a login,
+    # with a certificate of a test CA that only the tests trust.
+    if ! command -v openssl >/dev/null; then
+        echo "test-servers: openssl not installed; the SMTP submission tests will skip" >&2
+        return 0
+    fi
+    make_test_tls "$dir/tls"
+    local submission_port submissions_port
+    submission_port=$(free_port)
+    while [ "$submission_port" = "$port" ]; do submission_port=$(free_port); done
+    submissions_port=$(free_port)
+    while [ "$submissions_port" = "$port" ] || [ "$submissions_port" = "$submission_port" ]; do
+        submissions_port=$(free_port)
+    done
+    local tls_args=(--cert "$dir/tls/server.pem" --key "$dir/tls/server.key"
+        --login "$submission_user:$submission_password")
+    "$python" "$script" --prefix submission- --starttls "${tls_args[@]}" 127.0.0.1 \
+        "$submission_port" "$dir/mail" </dev/null >"$dir/submission.log" 2>&1 &
+    echo $! >"$dir/submission.pid"
+    "$python" "$script" --prefix smtps- --tls "${tls_args[@]}" 127.0.0.1 \
+        "$submissions_port" "$dir/mail" </dev/null >"$dir/smtps.log" 2>&1 &
+    echo $! >"$dir/smtps.pid"
+    if ! wait_for_greeting 127.0.0.1 "$submission_port" "220"; then
+        echo "test-servers: the SMTP submission server did not start; its log:" >&2
+        cat "$dir/submission.log" >&2 || true
+        smtp_stop
+        return 1
+    fi
+    if ! python3 - "$submissions_port" "$dir/tls/ca.pem" <<'PYEOF'; then
+import socket, ssl, sys, time
+context = ssl.create_default_context(cafile=sys.argv[2])
+deadline = time.time() + 10
+while time.time() < deadline:
+    try:
+        with socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=2) as raw:
+            with context.wrap_socket(raw, server_hostname="127.0.0.1") as s:
+                if s.makefile("rb").readline().startswith(b"220"):
+                    sys.exit(0)
+    except OSError:
+        pass
+    time.sleep(0.1)
+sys.exit(1)
+PYEOF
+        echo "test-servers: the SMTP server with TLS did not start; its log:" >&2
+        cat "$dir/smtps.log" >&2 || true
+        smtp_stop
+        return 1
+    fi
+    cat >>"$env_file" <<EOF
+CORVANE_SUBMISSION_PORT=$submission_port
+CORVANE_SUBMISSIONS_PORT=$submissions_port
+CORVANE_SUBMISSION_USER=$submission_user
+CORVANE_SUBMISSION_PASSWORD=$submission_password
+CORVANE_SUBMISSION_CA=$dir/tls/ca.pem
+EOF
+    echo "test-servers: SMTP submission on 127.0.0.1:$submission_port (STARTTLS) and" \
+        ":$submissions_port (TLS), login $submission_user"
 }
 
 smtp_stop() {
     stop_pid_file "$root/smtp-sink/sink.pid"
+    stop_pid_file "$root/smtp-sink/submission.pid"
+    stop_pid_file "$root/smtp-sink/smtps.pid"
 }
 
 # ---------------------------------------------------------------------------------------

@@ -133,9 +133,34 @@ SmtpReply SmtpClient::readReply() {
     return parser.reply();
 }
 
-SmtpReply SmtpClient::command(const QByteArray &line) {
-    m_transport.writeLine(line);
+SmtpReply SmtpClient::command(const QByteArray &line, qsizetype maskFrom) {
+    m_transport.writeLine(line, maskFrom);
     return readReply();
+}
+
+ConnectionSecurity SmtpClient::defaultSecurity(quint16 port) {
+    if (port == TlsPort)
+        return ConnectionSecurity::Tls;
+    if (port == SubmissionPort)
+        return ConnectionSecurity::StartTls;
+    return ConnectionSecurity::None;
+}
+
+QList<QByteArray> SmtpClient::authMechanisms(const QList<QByteArray> &extensions) {
+    QList<QByteArray> mechanisms;
+    for (const QByteArray &extension : extensions) {
+        const QByteArray upper = extension.trimmed().toUpper();
+        QList<QByteArray> words;
+        // Older servers also write "AUTH=LOGIN PLAIN".
+        if (upper.startsWith("AUTH "))
+            words = upper.mid(5).simplified().split(' ');
+        else if (upper.startsWith("AUTH="))
+            words = upper.mid(5).simplified().split(' ');
+        for (const QByteArray &word : std::as_const(words))
+            if (!word.isEmpty() && !mechanisms.contains(word))
+                mechanisms.append(word);
+    }
+    return mechanisms;
 }
 
 void SmtpClient::require(const SmtpReply &reply, std::initializer_list<int> codes) {
@@ -149,6 +174,30 @@ void SmtpClient::require(const SmtpReply &reply, std::initializer_list<int> code
 }
 
 void SmtpClient::OpenSmtpSession() {
+    const ConnectionSecurity security = Security();
+    if (!m_username.isEmpty()) {
+        // Credentials never cross the network in plain text.
+        if (security == ConnectionSecurity::None)
+            throw SecurityError(
+                u"The SMTP user name and password are only ever sent over a secure "
+                u"connection, and the connection to %1 is set to none. Choose STARTTLS (port "
+                u"587) or TLS (port 465), or leave the user name empty if the server takes "
+                u"mail without a login."_s.arg(m_host));
+        if (m_username.contains(QChar(0)) || m_password.contains(QChar(0)))
+            throw DataError(u"The SMTP user name or password holds a NUL character."_s);
+    }
+    switch (security) {
+    case ConnectionSecurity::None:
+        m_transport.setSecurity(Transport::Security::Plain);
+        break;
+    case ConnectionSecurity::StartTls:
+        m_transport.setSecurity(Transport::Security::StartTls);
+        break;
+    case ConnectionSecurity::Tls:
+        m_transport.setSecurity(Transport::Security::Tls);
+        break;
+    }
+    m_extensions.clear();
     m_transport.open(m_host, m_port);
     try {
         require(readReply(), {220});
@@ -156,12 +205,87 @@ void SmtpClient::OpenSmtpSession() {
             (m_heloName.isEmpty() ? localHostName() : m_heloName).toUtf8().simplified();
         if (hello.contains('\r') || hello.contains('\n'))
             throw DataError(u"The name announced to the SMTP server holds a line break."_s);
-        if (command("EHLO " + hello).code != 250)
-            require(command("HELO " + hello), {250});
+        greet(hello);
+        if (security == ConnectionSecurity::StartTls)
+            startTls(hello);
+        if (!m_username.isEmpty())
+            authenticate();
     } catch (const Error &) {
         CloseSmtpSession();
         throw;
     }
+}
+
+void SmtpClient::greet(const QByteArray &hello) {
+    m_extensions.clear();
+    const SmtpReply ehlo = command("EHLO " + hello);
+    if (ehlo.code == 250) {
+        // The first line greets; every further line names an extension.
+        m_extensions = ehlo.lines.mid(1);
+        return;
+    }
+    require(command("HELO " + hello), {250});
+}
+
+void SmtpClient::startTls(const QByteArray &hello) {
+    bool offered = false;
+    for (const QByteArray &extension : std::as_const(m_extensions))
+        if (extension.trimmed().toUpper() == "STARTTLS")
+            offered = true;
+    if (!offered)
+        throw SecurityError(u"The SMTP server %1 does not offer STARTTLS, so the connection "
+                            u"cannot be secured and nothing was sent. Choose TLS on port 465 if "
+                            u"the server offers that, or ask its provider."_s.arg(m_host));
+    const SmtpReply reply = command("STARTTLS");
+    if (reply.code != 220)
+        throw SecurityError(
+            u"The SMTP server %1 refused STARTTLS (it answered \"%2 %3\"), so "
+            u"the connection cannot be secured and nothing was sent."_s.arg(
+                m_host, QString::number(reply.code), decodeLegacyText(reply.text().trimmed())));
+    m_transport.startTls();
+    // What the server said before TLS may have been forged; only its answer now counts.
+    greet(hello);
+}
+
+void SmtpClient::authenticate() {
+    const QList<QByteArray> offered = authMechanisms(m_extensions);
+    const QByteArray user = m_username.toUtf8();
+    const QByteArray password = m_password.toUtf8();
+    SmtpReply reply;
+    if (offered.contains("PLAIN")) {
+        // RFC 4616: authorization identity (empty), user name, password, NUL between them.
+        const QByteArray line =
+            "AUTH PLAIN " + (QByteArray(1, '\0') + user + '\0' + password).toBase64();
+        reply = command(line, 11);
+    } else if (offered.contains("LOGIN")) {
+        reply = command("AUTH LOGIN");
+        if (reply.code == 334)
+            reply = command(user.toBase64(), 0);
+        if (reply.code == 334)
+            reply = command(password.toBase64(), 0);
+    } else {
+        throw ProtocolError(
+            offered.isEmpty()
+                ? u"The SMTP server %1 does not offer a login (AUTH), so the user name and "
+                  u"password cannot be given. Leave the user name empty if the server takes mail "
+                  u"without a login."_s.arg(m_host)
+                : u"The SMTP server %1 offers no login that this program knows (it offers %2; "
+                  u"this program knows PLAIN and LOGIN)."_s.arg(
+                      m_host, decodeLegacyText(offered.join(' '))));
+    }
+    if (reply.code == 235)
+        return;
+    if (reply.code == 334) {
+        // The server asks for more than the mechanism holds: the exchange is cancelled.
+        command("*");
+        throw ProtocolError(u"The SMTP server %1 asked for more than a user name and password "
+                            u"while logging in."_s.arg(m_host));
+    }
+    const QByteArray text = reply.text().trimmed();
+    const QString words = text.isEmpty() ? QString::number(reply.code) : decodeLegacyText(text);
+    if (reply.code == 535)
+        throw LoginError::refusal(words);
+    throw ProtocolError::refusal(words);
 }
 
 SmtpClient::Envelope SmtpClient::envelope(const MailMessage &message) {
@@ -237,20 +361,32 @@ MailMessage composeSimpleMessage(const QString &subject, const QString &to, cons
     return message;
 }
 
+void applySendOptions(SmtpClient &client, const QString &host, const SmtpSendOptions &options) {
+    client.setHost(host);
+    client.setPort(options.port);
+    client.setSecurity(options.security);
+    client.setUsername(options.username);
+    client.setPassword(options.password);
+    client.setHeloName(options.heloName);
+}
+
+std::unique_ptr<Transport> makeSendTransport(const SmtpSendOptions &options) {
+    std::unique_ptr<Transport> transport =
+        options.transport ? options.transport(options.port) : makeSmtpTransport(options.port);
+    if (options.transcript)
+        transport->setTranscript(options.transcript);
+    return transport;
+}
+
 void SendSimpleMessage(const QString &host, const QString &subject, const QString &to,
                        const QString &from, const QString &text, const SmtpSendOptions &options) {
     MailMessage message = composeSimpleMessage(subject, to, from, text);
     message.ExtraHeaders += options.extraHeaders;
     // Addresses that cannot be sent are refused before a connection is made.
     SmtpClient::envelope(message);
-    const std::unique_ptr<Transport> transport =
-        options.transport ? options.transport(options.port) : makeSmtpTransport(options.port);
-    if (options.transcript)
-        transport->setTranscript(options.transcript);
+    const std::unique_ptr<Transport> transport = makeSendTransport(options);
     SmtpClient client(*transport);
-    client.setHost(host);
-    client.setPort(options.port);
-    client.setHeloName(options.heloName);
+    applySendOptions(client, host, options);
     client.OpenSmtpSession();
     try {
         client.DeliverMessage(message);

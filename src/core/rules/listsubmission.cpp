@@ -33,14 +33,9 @@ QStringList ListSubmission::submit(const QString &folder, const Settings &settin
     SmtpClient::envelope(message);
     SmtpSendOptions send = options;
     send.port = MessageProcessor::smtpPort(settings.smtpport);
-    const std::unique_ptr<Transport> transport =
-        send.transport ? send.transport(send.port) : makeSmtpTransport(send.port);
-    if (send.transcript)
-        transport->setTranscript(send.transcript);
+    const std::unique_ptr<Transport> transport = makeSendTransport(send);
     SmtpClient client(*transport);
-    client.setHost(settings.smtpserver);
-    client.setPort(send.port);
-    client.setHeloName(send.heloName);
+    applySendOptions(client, settings.smtpserver, send);
     client.OpenSmtpSession();
     try {
         client.DeliverMessage(message);
