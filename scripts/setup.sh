@@ -10,6 +10,7 @@ packages=(
   # build
   cmake ninja-build g++ pkg-config git
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6sql6-sqlite qt6-qpa-plugins libgl-dev zlib1g-dev
+  qtkeychain-qt6-dev
   # tests, benchmarks, fuzzing
   libbenchmark-dev clang-14 libfuzzer-14-dev libclang-rt-14-dev poppler-utils
   # the real servers of the end-to-end tests

@@ -10,6 +10,7 @@
 #include "core/protocol/tcptransport.h"
 #include "core/records/deletionlog.h"
 #include "core/rules/listfile.h"
+#include "core/rules/listsubmission.h"
 #include "core/rules/rulelists.h"
 #include "core/screening/mailboxsession.h"
 #include "core/screening/processing.h"
@@ -23,6 +24,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QSslCertificate>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -166,6 +168,7 @@ private Q_SLOTS:
     void listMailIsNotBounced();
     void archiveCopyIsTheMessageAsServed();
     void cliProcessThenAuto();
+    void bounceAndListsThroughSubmission();
 };
 
 void TestProcessingE2e::initTestCase() {
@@ -428,6 +431,78 @@ void TestProcessingE2e::archiveCopyIsTheMessageAsServed() {
     for (const ProcessedMessage &done : result.messages)
         QCOMPARE(corvane::test::readFile(done.archivePath), asServed(stored.at(done.number - 1)));
     QTRY_COMPARE_WITH_TIMEOUT(maildir->count(), 0, 10000);
+}
+
+// A bounce notice and the list submission go through the submission server on its STARTTLS
+// port, logged in with the user and password of the settings; the server takes mail only that
+// way, and its envelopes record both.
+void TestProcessingE2e::bounceAndListsThroughSubmission() {
+    if (!servers->has({"CORVANE_SUBMISSION_PORT", "CORVANE_SUBMISSION_USER",
+                       "CORVANE_SUBMISSION_PASSWORD", "CORVANE_SUBMISSION_CA"}))
+        CORVANE_REQUIRE_OR_SKIP(qPrintable(servers->why()));
+    const QList<QSslCertificate> ca =
+        QSslCertificate::fromPath(servers->value(u"CORVANE_SUBMISSION_CA"_s));
+    QVERIFY(!ca.isEmpty());
+    const auto trusting = [ca](quint16 port) {
+        std::unique_ptr<Transport> t = makeSmtpTransport(port);
+        static_cast<TcpTransport &>(*t).addCaCertificates(ca);
+        return t;
+    };
+    Desk desk(account());
+    Settings &settings = desk.settings;
+    settings.smtpserver = smtpHost;
+    settings.smtpport = servers->value(u"CORVANE_SUBMISSION_PORT"_s);
+    settings.smtpsecurity = u"STARTTLS"_s;
+    settings.smtpuser = servers->value(u"CORVANE_SUBMISSION_USER"_s);
+    settings.smtppassword = servers->value(u"CORVANE_SUBMISSION_PASSWORD"_s);
+    ProcessingHooks hooks;
+    hooks.smtpTransport = trusting;
+    MessageProcessor processor(desk.session, settings, desk.log, desk.archive(), hooks);
+    processor.setAccountEmail(account().EmailAddress);
+    desk.session.CheckAccount(0);
+    desk.session.setMark(2, RowMark::Bounce);
+    QCOMPARE(processor.ProcessMessages().processed, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(maildir->count(), 3, 10000);
+
+    const auto envelopesTo = [this](const QString &to) {
+        QList<QByteArray> found;
+        const QDir dir(sinkDir + u"/new"_s);
+        for (const QString &name : dir.entryList({u"*.envelope"_s}, QDir::Files, QDir::Name)) {
+            QFile f(dir.filePath(name));
+            if (f.open(QIODevice::ReadOnly)) {
+                const QByteArray bytes = f.readAll();
+                // Earlier tests sent their notices through the plain sink.
+                if (name.startsWith(u"submission-"_s) &&
+                    bytes.contains("RCPT TO:<" + to.toUtf8() + ">"))
+                    found << name.toUtf8() + '\n' + bytes;
+            }
+        }
+        return found;
+    };
+    const QByteArray login = "\nTLS yes\nAUTH " + settings.smtpuser.toUtf8() + '\n';
+    const QList<QByteArray> notice = envelopesTo(spammer);
+    QCOMPARE(notice.size(), 1);
+    QVERIFY2(notice[0].startsWith("submission-") && notice[0].contains(login),
+             notice[0].constData());
+
+    // The list submission, to an address of this run alone.
+    settings.submitaddress = u"lists-"_s + spammer;
+    settings.smtpemail = u"me@e2e.example"_s;
+    SaveListFile(desk.lists.SubjectBlack, desk.dir.filePath(u"blsubj.dat"_s), true);
+    SmtpSendOptions options;
+    options.transport = trusting;
+    QCOMPARE(ListSubmission::submit(desk.dir.path(), settings, options),
+             QStringList{u"blsubj.dat"_s});
+    const QList<QByteArray> lists = envelopesTo(settings.submitaddress);
+    QCOMPARE(lists.size(), 1);
+    QVERIFY2(lists[0].startsWith("submission-") && lists[0].contains(login), lists[0].constData());
+
+    // Without the password the server refuses the login, and nothing is sent.
+    settings.smtppassword.clear();
+    settings.submitaddress = u"nolists-"_s + spammer;
+    QVERIFY_THROWS_EXCEPTION(LoginError,
+                             ListSubmission::submit(desk.dir.path(), settings, options));
+    QVERIFY(envelopesTo(settings.submitaddress).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestProcessingE2e)

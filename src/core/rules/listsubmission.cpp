@@ -31,8 +31,11 @@ QStringList ListSubmission::submit(const QString &folder, const Settings &settin
     const MailMessage message = compose(folder, settings.submitaddress, settings.smtpemail);
     // Addresses that cannot be sent are refused before a connection is made.
     SmtpClient::envelope(message);
-    SmtpSendOptions send = options;
-    send.port = MessageProcessor::smtpPort(settings.smtpport);
+    SmtpSendOptions send = MessageProcessor::smtpOptions(settings);
+    send.transport = options.transport;
+    send.transcript = options.transcript;
+    send.heloName = options.heloName;
+    send.extraHeaders = options.extraHeaders;
     const std::unique_ptr<Transport> transport = makeSendTransport(send);
     SmtpClient client(*transport);
     applySendOptions(client, settings.smtpserver, send);

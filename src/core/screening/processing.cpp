@@ -109,6 +109,21 @@ quint16 MessageProcessor::smtpPort(const QString &smtpport) {
     return MailboxSession::parsePort(smtpport).value_or(SmtpClient::DefaultPort);
 }
 
+SmtpSendOptions MessageProcessor::smtpOptions(const Settings &settings) {
+    SmtpSendOptions options;
+    options.port = smtpPort(settings.smtpport);
+    if (!settings.smtpsecurity.trimmed().isEmpty()) {
+        options.security = parseSecurity(settings.smtpsecurity, options.port);
+        if (!options.security)
+            throw DataError(
+                u"The SMTP security \"%1\" is not one of none, STARTTLS and TLS. "
+                u"Please correct it on the SMTP tab of the options."_s.arg(settings.smtpsecurity));
+    }
+    options.username = settings.smtpuser.trimmed();
+    options.password = settings.smtppassword;
+    return options;
+}
+
 void MessageProcessor::wait(int ms) {
     if (m_hooks.wait)
         m_hooks.wait(ms);
@@ -178,7 +193,13 @@ QString MessageProcessor::bounce(int n, ProcessedMessage &done) {
     if (!refusal.isEmpty())
         return refusal;
     SmtpSendOptions options;
-    options.port = smtpPort(m_settings.smtpport);
+    try {
+        options = smtpOptions(m_settings);
+    } catch (const Error &e) {
+        stepFailed(u"The bounce notice for %1 could not be sent: %2"_s.arg(
+                       messageName(n, done.subject), cause(e)),
+                   errorKind(e));
+    }
     options.transport = m_hooks.smtpTransport;
     options.transcript = m_hooks.transcript;
     options.extraHeaders = {BouncePolicy::AutoSubmittedHeader};

@@ -111,6 +111,10 @@ public:
     static QString bounceBody(const QList<QByteArray> &headerLines, const QString &to);
     // The port bounce notices are sent to: smtpport when it is a port number, else 25.
     static quint16 smtpPort(const QString &smtpport);
+    // How bounce notices and list submissions reach the SMTP server: the port of smtpport, the
+    // security of smtpsecurity (empty: the port's default), the login smtpuser with
+    // smtppassword. Throws DataError for a security that is not none, STARTTLS or TLS.
+    static SmtpSendOptions smtpOptions(const Settings &settings);
 
 private:
     void deleteRow(int n, ProcessedMessage &done);

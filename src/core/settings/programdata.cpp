@@ -9,6 +9,7 @@ using namespace Qt::StringLiterals;
 
 namespace corvane {
 
+const QString ProgramData::SmtpSecretKey = u"smtp"_s;
 const QString ProgramData::AccountsFileName = u"accounts.dat"_s;
 
 ProgramData::ProgramData(DataDirectory directory)
@@ -41,6 +42,17 @@ void ProgramData::openAccountStore() {
 
 void ProgramData::readSettings() {
     m_settingsFile.ReadConfiguration(settings, lists.Misc, log.DeleteCount);
+    settings.smtppassword = secrets().read(SmtpSecretKey).value_or(QString());
+}
+
+SecretStore ProgramData::secrets() const {
+    return SecretStore(m_directory.path());
+}
+
+SecretStore::Place ProgramData::setSmtpPassword(const QString &password) {
+    const SecretStore::Place place = secrets().write(SmtpSecretKey, password);
+    settings.smtppassword = password;
+    return place;
 }
 
 QStringList ProgramData::load() {

@@ -5,6 +5,7 @@
 #include "core/records/deletionlog.h"
 #include "core/rules/listfileset.h"
 #include "core/rules/rulelists.h"
+#include "core/settings/secretstore.h"
 #include "core/settings/settings.h"
 
 #include <QStringList>
@@ -29,6 +30,7 @@ class AccountStore;
 class ProgramData {
 public:
     static const QString AccountsFileName; // "accounts.dat"
+    static const QString SmtpSecretKey;    // "smtp": the SMTP password in the SecretStore
 
     explicit ProgramData(DataDirectory directory);
     ~ProgramData();
@@ -46,6 +48,7 @@ public:
     QStringList loadLists();
     void loadLog();
     void openAccountStore();
+    // Reads Settings.ini, then the SMTP password from the secret store.
     void readSettings();
     // Every step in order, going on after a failure; returns the problems met, in order.
     QStringList load();
@@ -59,6 +62,12 @@ public:
     QString archiveFolder() const;
     const ListFileSet &listFiles() const { return m_listFiles; }
     const SettingsFile &settingsFile() const { return m_settingsFile; }
+    // The secret store of the data directory.
+    SecretStore secrets() const;
+    // Stores the SMTP password in the secret store at once (an empty one removes it) and
+    // makes it the current one; returns where it went. Throws FileError when it cannot be
+    // stored (the current password then stays as it was).
+    SecretStore::Place setSmtpPassword(const QString &password);
 
     RuleLists lists;
     DeletionLog log;

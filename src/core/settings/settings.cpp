@@ -34,7 +34,8 @@ QList<ConfigurationKey> makeKeys() {
         {kOptions, u"smtpemail"_s, Form::Text},         {kOptions, u"updateurl"_s, Form::Text},
         {kOptions, u"submitaddress"_s, Form::Text},     {kOptions, u"website"_s, Form::Text},
         {kOptions, u"supportaddress"_s, Form::Text},    {kOptions, u"notify"_s, Form::Boolean},
-        {kOptions, u"pop3pipelining"_s, Form::Boolean}, {kCount, u"deletecount"_s, Form::Text},
+        {kOptions, u"pop3pipelining"_s, Form::Boolean}, {kOptions, u"smtpsecurity"_s, Form::Text},
+        {kOptions, u"smtpuser"_s, Form::Text},          {kCount, u"deletecount"_s, Form::Text},
     };
     for (int i = 1; i <= MiscRules::Count; ++i)
         keys.append({kBlacklist, QString::number(i), Form::Boolean});
@@ -73,6 +74,10 @@ template <typename F> auto withField(const ConfigurationKey &k, Settings &s, F &
         return f(s.smtpport);
     if (is(k, u"smtpemail"_s))
         return f(s.smtpemail);
+    if (is(k, u"smtpsecurity"_s))
+        return f(s.smtpsecurity);
+    if (is(k, u"smtpuser"_s))
+        return f(s.smtpuser);
     if (is(k, u"updateurl"_s))
         return f(s.updateurl);
     if (is(k, u"submitaddress"_s))

@@ -27,6 +27,14 @@ struct Settings {
     QString smtpserver = QStringLiteral("mail.example.com");
     QString smtpport = QStringLiteral("25");
     QString smtpemail = QStringLiteral("you@example.net");
+    // How the SMTP connection is secured: "none", "STARTTLS" or "TLS"; empty means the port's
+    // default (TLS on 465, STARTTLS on 587, none elsewhere).
+    QString smtpsecurity;
+    // The SMTP login; empty sends mail without one.
+    QString smtpuser;
+    // The SMTP password. Never written to Settings.ini: it lives in the secret store
+    // (SecretStore) and is read from there at start-up.
+    QString smtppassword;
     // Where the master lists are published (the folder that holds update/blsubj.dat, …) and
     // where submitted lists are mailed. The defaults are reserved example names that stand
     // until the user names a real publisher.
