@@ -3,6 +3,11 @@
 #include "core/errors.h"
 #include "core/protocol/connectionsecurity.h"
 #include "core/protocol/smtpclient.h"
+#include <QComboBox>
+
+#include "core/errors.h"
+#include "core/protocol/connectionsecurity.h"
+#include "core/protocol/smtpclient.h"
 #include "core/rules/listsubmission.h"
 #include "core/rules/listupdate.h"
 #include "core/settings/accountstore.h"
@@ -452,6 +457,26 @@ QWidget *TfmSetup::createSubmittingTab() {
     return page;
 }
 
+namespace {
+
+// The item of the security box that shows a stored smtpsecurity; an empty or unknown one
+// shows the port's default.
+QString smtpSecurityItem(const QString &stored) {
+    if (stored.trimmed().isEmpty())
+        return {};
+    switch (parseSecurity(stored, SmtpClient::DefaultPort).value_or(ConnectionSecurity::None)) {
+    case ConnectionSecurity::None:
+        return parseSecurity(stored, SmtpClient::DefaultPort) ? u"none"_s : QString();
+    case ConnectionSecurity::StartTls:
+        return u"STARTTLS"_s;
+    case ConnectionSecurity::Tls:
+        return u"TLS"_s;
+    }
+    return {};
+}
+
+} // namespace
+
 QWidget *TfmSetup::createSmtpTab() {
     auto *page = new QWidget;
     auto *box = group(u"Sending E-mails"_s, page);
@@ -463,6 +488,21 @@ QWidget *TfmSetup::createSmtpTab() {
     Edit1 = new QLineEdit(box);
     Edit1->setObjectName(u"Edit1"_s);
     SmtpNotice = notice(u"SmtpNotice"_s, box);
+    SMTPSecurity = new QComboBox(box);
+    SMTPSecurity->setObjectName(u"SMTPSecurity"_s);
+    SMTPSecurity->addItem(u"As the port says (465: TLS, 587: STARTTLS, others: none)"_s, QString());
+    SMTPSecurity->addItem(u"None: plain text throughout"_s, u"none"_s);
+    SMTPSecurity->addItem(u"STARTTLS: secured before logging in (port 587)"_s, u"STARTTLS"_s);
+    SMTPSecurity->addItem(u"TLS from the first byte (port 465)"_s, u"TLS"_s);
+    SMTPUser = new QLineEdit(box);
+    SMTPUser->setObjectName(u"SMTPUser"_s);
+    SMTPUser->setPlaceholderText(u"empty: the server takes mail without a login"_s);
+    SMTPPassword = new QLineEdit(box);
+    SMTPPassword->setObjectName(u"SMTPPassword"_s);
+    SMTPPassword->setEchoMode(QLineEdit::Password);
+    SMTPPasswordNote = new QLabel(box);
+    SMTPPasswordNote->setObjectName(u"SMTPPasswordNote"_s);
+    SMTPPasswordNote->setWordWrap(true);
     auto *form = new QFormLayout;
     auto *serverLabel = new QLabel(u"&Outgoing Mail Server (SMTP)"_s, box);
     serverLabel->setBuddy(SMTPServer);
@@ -471,6 +511,16 @@ QWidget *TfmSetup::createSmtpTab() {
     form->addRow(serverLabel, SMTPServer);
     form->addRow(portLabel, SMTPPort);
     form->addRow(u"E-Mail Address"_s, Edit1);
+    auto *securityLabel = new QLabel(u"&Security"_s, box);
+    securityLabel->setBuddy(SMTPSecurity);
+    auto *userLabel = new QLabel(u"&User name"_s, box);
+    userLabel->setBuddy(SMTPUser);
+    auto *passwordLabel = new QLabel(u"Pass&word"_s, box);
+    passwordLabel->setBuddy(SMTPPassword);
+    form->addRow(securityLabel, SMTPSecurity);
+    form->addRow(userLabel, SMTPUser);
+    form->addRow(passwordLabel, SMTPPassword);
+    form->addRow(QString(), SMTPPasswordNote);
     auto *inner = new QVBoxLayout(box);
     inner->addWidget(wrappedText(
         u"Some functions in the program mean that you need to send mail. To do so we need to "
@@ -498,7 +548,43 @@ QWidget *TfmSetup::createSmtpTab() {
         m_settings.smtpemail = text;
         updateNotices();
     });
+    connect(SMTPSecurity, &QComboBox::currentIndexChanged, this, [this] {
+        if (!m_showing)
+            m_settings.smtpsecurity = SMTPSecurity->currentData().toString();
+    });
+    connect(SMTPUser, &QLineEdit::textChanged, this, [this](const QString &text) {
+        if (!m_showing)
+            m_settings.smtpuser = text.trimmed();
+    });
+    // The password is stored once typing ends, not at every key.
+    connect(SMTPPassword, &QLineEdit::editingFinished, this, [this] { storePassword(); });
     return page;
+}
+
+void TfmSetup::storePassword() {
+    const QString password = SMTPPassword->text();
+    if (password == m_settings.smtppassword)
+        return;
+    if (!m_passwordStore) {
+        m_settings.smtppassword = password;
+        SMTPPasswordNote->setText(u"The password is used until the program ends."_s);
+        return;
+    }
+    try {
+        const SecretStore::Place place = m_passwordStore(password);
+        m_settings.smtppassword = password;
+        showPasswordPlace(place);
+    } catch (const Error &e) {
+        SMTPPasswordNote->setText(u"The password could not be stored: "_s + e.message());
+    }
+}
+
+void TfmSetup::showPasswordPlace(SecretStore::Place place) {
+    SMTPPasswordNote->setText(
+        place == SecretStore::Place::Keychain
+            ? u"The password is kept in the desktop's secret store."_s
+            : u"No secret store of the desktop answers: the password is kept in the file "
+              u"secrets.dat of the data folder, which only you can read."_s);
 }
 
 void TfmSetup::setStartWithSystem(StartWithSystem *entry, StartCommand command) {
@@ -553,6 +639,10 @@ void TfmSetup::showSettings() {
     SMTPServer->setText(m_settings.smtpserver);
     SMTPPort->setText(m_settings.smtpport);
     Edit1->setText(m_settings.smtpemail);
+    const int securityItem = SMTPSecurity->findData(smtpSecurityItem(m_settings.smtpsecurity));
+    SMTPSecurity->setCurrentIndex(securityItem < 0 ? 0 : securityItem);
+    SMTPUser->setText(m_settings.smtpuser);
+    SMTPPassword->setText(m_settings.smtppassword);
     UpdateUrl->setText(m_settings.updateurl);
     SubmitAddress->setText(m_settings.submitaddress);
     m_showing = false;

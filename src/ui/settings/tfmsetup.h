@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/settings/secretstore.h"
+
 #include "core/platform/autostart.h"
 #include "ui/shell/servercommand.h"
 
@@ -12,6 +14,7 @@
 class QCheckBox;
 class QFrame;
 class QLabel;
+class QComboBox;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
@@ -60,6 +63,11 @@ public:
 
     // Whether the SMTP settings are still the placeholders a new installation starts with.
     static bool smtpIsPlaceholder(const Settings &settings);
+    // Stores the SMTP password when the user has typed it (the secret store of the data
+    // folder); returns where it went and throws corvane::Error when it could not be stored.
+    // Without one the typed password is used for this run only.
+    using PasswordStore = std::function<SecretStore::Place(const QString &password)>;
+    void setPasswordStore(PasswordStore store) { m_passwordStore = std::move(store); }
     // The folder of the black list files that "Submit" sends. Their sizes are measured here,
     // once: the Submitting tab keeps showing them for the rest of the run.
     void setListFolder(const QString &folder);
@@ -100,8 +108,12 @@ public:
     // SMTP
     QLineEdit *SMTPServer;
     QLineEdit *SMTPPort;
-    QLineEdit *Edit1;   // "E-Mail Address"
-    QLabel *SmtpNotice; // shown while the SMTP settings are placeholders
+    QLineEdit *Edit1;         // "E-Mail Address"
+    QComboBox *SMTPSecurity;  // smtpsecurity: the port's default, none, STARTTLS or TLS
+    QLineEdit *SMTPUser;      // smtpuser
+    QLineEdit *SMTPPassword;  // the password, kept in the secret store
+    QLabel *SMTPPasswordNote; // where the password is kept, or why it could not be stored
+    QLabel *SmtpNotice;       // shown while the SMTP settings are placeholders
     // Submitting
     QLabel *SizeSubj;         // size of blsubj.dat at start-up, or "size"
     QLabel *SizeEmail;        // size of bleml.dat
@@ -158,12 +170,15 @@ private:
     void showSwatch(QFrame *shape, int colour);
     void chooseColour(QFrame *shape, int &setting);
     void updateNotices();
+    void storePassword();
+    void showPasswordPlace(SecretStore::Place place);
     void selectCurrentAccount();
 
     Settings &m_settings;
     Prompts &m_prompts;
     StartWithSystem *m_startEntry = nullptr;
     StartCommand m_startCommand;
+    PasswordStore m_passwordStore;
     AccountStore *m_store = nullptr;
     TForm3 *m_addAccount = nullptr;
     TForm6 *m_editAccount = nullptr;

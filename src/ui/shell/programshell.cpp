@@ -173,6 +173,8 @@ void ProgramShell::createOptionsWindow() {
     guarded(m_prompts, main, [&] {
         m_setup = new TfmSetup(m_data.settings, m_prompts, main);
         m_setup->setStartWithSystem(m_startEntry, m_startCommand);
+        m_setup->setPasswordStore(
+            [this](const QString &password) { return m_data.setSmtpPassword(password); });
         m_setup->setAccountDialogs(m_form3, m_form6);
         m_setup->setRecordWindows(m_form8, m_form9);
         m_setup->setCommandRunner(main->serverCommandRunner());

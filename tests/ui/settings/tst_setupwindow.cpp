@@ -12,6 +12,7 @@
 #include "ui/settings/tform6.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -77,6 +78,8 @@ private Q_SLOTS:
         m_config = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid() && m_config->isValid());
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config->path()));
+        // The SMTP password goes to the file of the data folder, never to the tester's desktop.
+        qputenv("CORVANE_NO_KEYCHAIN", "1");
     }
     void cleanup() {
         if (m_run && main()->isVisible())
@@ -110,6 +113,17 @@ private Q_SLOTS:
         QCOMPARE(s.smtpserver, u"smtp.isp.test"_s);
         QCOMPARE(s.smtpport, u"587"_s);
         QCOMPARE(s.smtpemail, u"me@isp.test"_s);
+        w->SMTPSecurity->setCurrentIndex(w->SMTPSecurity->findData(u"STARTTLS"_s));
+        QCOMPARE(s.smtpsecurity, u"STARTTLS"_s);
+        QTest::keyClicks(w->SMTPUser, u"alice"_s);
+        QCOMPARE(s.smtpuser, u"alice"_s);
+        QTest::keyClicks(w->SMTPPassword, u"s3cret"_s);
+        QCOMPARE(s.smtppassword, QString()); // stored when typing ends
+        QTest::keyClick(w->SMTPPassword, Qt::Key_Return);
+        QCOMPARE(s.smtppassword, u"s3cret"_s);
+        QVERIFY2(w->SMTPPasswordNote->text().contains(u"secrets.dat"_s),
+                 qPrintable(w->SMTPPasswordNote->text()));
+        QVERIFY(QFile::exists(m_dir->filePath(u"secrets.dat"_s)));
 
         QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
         QVERIFY(!w->isVisible());
@@ -117,16 +131,20 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(m_dir->filePath(u"Settings.ini"_s)));
         closeProgram();
         const QByteArray ini = readAll(m_dir->filePath(u"Settings.ini"_s));
-        for (const char *line : {"Logging=0", "Save=0", "AutoIntvl=45", "bouncefrom=Postmaster",
-                                 "bouncesubj=Undeliverable", "smtpserver=smtp.isp.test",
-                                 "smtpport=587", "smtpemail=me@isp.test"})
+        for (const char *line :
+             {"Logging=0", "Save=0", "AutoIntvl=45", "bouncefrom=Postmaster",
+              "bouncesubj=Undeliverable", "smtpserver=smtp.isp.test", "smtpport=587",
+              "smtpemail=me@isp.test", "smtpsecurity=STARTTLS", "smtpuser=alice"})
             QVERIFY2(ini.contains(line), line);
+        QVERIFY(!ini.contains("s3cret"));
 
         // The next start shows them.
         start();
         QVERIFY(!setup()->CheckBox2->isChecked());
         QCOMPARE(setup()->SpinEdit1->value(), 45);
         QCOMPARE(setup()->SMTPServer->text(), u"smtp.isp.test"_s);
+        QCOMPARE(setup()->SMTPSecurity->currentData().toString(), u"STARTTLS"_s);
+        QCOMPARE(setup()->SMTPPassword->text(), u"s3cret"_s);
     }
 
     // Bounces need a real SMTP server and address: until both are set the Bouncing and SMTP
