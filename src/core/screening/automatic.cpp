@@ -81,7 +81,7 @@ AccountPassResult AutomaticPass::passAccount(const Account &account) {
     try {
         m_session.ApplyAccount({account.Pop3Server, account.PortNumber, account.Username,
                                 account.Password, account.Security});
-        view.showServerName(account.Pop3Server);
+        view.showServer(account.AccountName, account.Pop3Server);
         pop.OpenSession();
     } catch (const Error &e) {
         m_session.SetConnectedState(false);
@@ -93,7 +93,7 @@ AccountPassResult AutomaticPass::passAccount(const Account &account) {
     }
 
     try {
-        view.showServerName(account.Pop3Server);
+        view.showServer(account.AccountName, account.Pop3Server);
         m_session.SetConnectedState(true);
         m_session.ReadMailboxSize();
         result.messageCount = m_session.MessageCount;

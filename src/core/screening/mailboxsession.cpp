@@ -221,7 +221,7 @@ void MailboxSession::CheckAccount(int tag) {
         // The walk goes on to the end after the match, leaving the last row current.
         if (const std::optional<Account> account = m_store->lookup(tag, AccountStore::Walk::ToEnd))
             CurrentAccount = {account->Pop3Server, account->PortNumber, account->Username,
-                              account->Password, account->Security};
+                              account->Password,   account->Security,   account->AccountName};
     }
     // A port that is not a number is reported before anything changes: the open connection,
     // if any, stays as it is.
@@ -238,7 +238,7 @@ void MailboxSession::CheckAccount(int tag) {
         m_pop.CloseSession();
     ApplyAccount(CurrentAccount);
     const QString host = CurrentAccount.Host;
-    m_view.showServerName(host);
+    m_view.showServer(CurrentAccount.Name, host);
 
     try {
         m_pop.OpenSession();
@@ -262,7 +262,7 @@ void MailboxSession::CheckAccount(int tag) {
 
     try {
         m_view.showSelectionStatus(kNoMessageSelected);
-        m_view.showServerName(host);
+        m_view.showServer(CurrentAccount.Name, host);
         SetConnectedState(true);
         ReadMailboxSize();
         if (MessageCount <= 0) {

@@ -38,6 +38,7 @@ public:
         QString Username;      // "Username"
         QString Password;      // "Password"
         QString Security = {}; // "Security": empty for the port's default
+        QString Name = {};     // "Account Name", shown with the host
     };
 
     // store may be null (no account store could be opened): then no tag finds an account.

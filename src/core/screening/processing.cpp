@@ -464,7 +464,7 @@ void MessageProcessor::reconnect(ProcessingResult &result) {
                                      securityCause(e));
     }
     view.showSelectionStatus(u"No message selected"_s);
-    view.showServerName(account.Host);
+    view.showServer(account.Name, account.Host);
     m_session.SetConnectedState(true);
     m_session.ReadMailboxSize();
     if (m_session.MessageCount < 1) {

@@ -38,6 +38,12 @@ public:
     }
     // The server-name panel: the host, "Idle..." or "In auto mode".
     virtual void showServerName(const QString &text) { (void)text; }
+    // The server-name panel for a connection to an account: its host, which a window may show
+    // with the account's name.
+    virtual void showServer(const QString &accountName, const QString &host) {
+        (void)accountName;
+        showServerName(host);
+    }
     // Enables or disables the Disconnect action (and the button bound to it).
     virtual void setConnectedState(bool connected) { (void)connected; }
     virtual void setControlsEnabled(Controls controls, bool enabled) {

@@ -114,7 +114,7 @@ void HeaderListView::sizeColumnsToContents() {
 QList<int> HeaderListView::columnWidths() const {
     QList<int> widths;
     for (int c = HeaderListModel::FromColumn; c < HeaderListModel::ColumnCount; ++c)
-        widths << header()->sectionSize(c);
+        widths << (m_handSized.contains(c) ? header()->sectionSize(c) : 0);
     return widths;
 }
 

@@ -31,7 +31,8 @@ public:
     // Widens or narrows the columns From, To, Date and Size to their contents, except those
     // the user has sized by hand (or whose widths were restored); Subject takes the rest.
     void sizeColumnsToContents();
-    // The widths of the columns the user may size, and giving them back.
+    // The widths of From, To, Date and Size as the user set them (0: sized to the contents),
+    // and giving them back.
     QList<int> columnWidths() const;
     void restoreColumnWidths(const QList<int> &widths);
 

@@ -14,13 +14,13 @@
 #include "ui/rules/tform5.h"
 #include "ui/rules/tform7.h"
 #include "ui/screening/headerlistmodel.h"
+#include "ui/screening/windowstate.h"
 #include "ui/settings/tform3.h"
 #include "ui/settings/tform6.h"
 #include "ui/shell/colours.h"
 #include "ui/shell/guard.h"
 #include "ui/shell/icons.h"
 #include "ui/shell/prompts.h"
-#include "ui/shell/windowplacement.h"
 
 #include "core/protocol/transport.h"
 
@@ -34,6 +34,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -142,7 +143,8 @@ ServerNamePanel::ServerNamePanel(QWidget *parent) : QFrame(parent) {
     setFrameShape(QFrame::StyledPanel);
     setFrameShadow(QFrame::Sunken);
     setMinimumWidth(200);
-    m_caption = new QLabel(u"Idle..."_s, this);
+    m_text = u"Idle..."_s;
+    m_caption = new QLabel(m_text, this);
     m_caption->setObjectName(u"pnlServerNameCaption"_s);
     m_caption->setAlignment(Qt::AlignCenter);
     QFont bold = m_caption->font();
@@ -162,11 +164,29 @@ ServerNamePanel::ServerNamePanel(QWidget *parent) : QFrame(parent) {
 }
 
 QString ServerNamePanel::text() const {
+    return m_text;
+}
+
+QString ServerNamePanel::caption() const {
     return m_caption->text();
 }
 
 void ServerNamePanel::setText(const QString &text) {
+    m_text = text;
     m_caption->setText(text);
+    m_caption->setToolTip(QString());
+}
+
+void ServerNamePanel::setServer(const QString &accountName, const QString &host) {
+    m_text = host;
+    const QString full = accountName.trimmed().isEmpty() || accountName == host
+                             ? host
+                             : u"%1 \u2013 %2"_s.arg(accountName, host);
+    // A long name must not widen the tool bar past the screen: the panel shows what fits, the
+    // tool tip the whole.
+    const int room = qMax(minimumWidth(), m_caption->fontMetrics().averageCharWidth() * 36);
+    m_caption->setText(m_caption->fontMetrics().elidedText(full, Qt::ElideMiddle, room));
+    m_caption->setToolTip(full);
 }
 
 const QString TfrmMain::Caption =
@@ -873,6 +893,10 @@ void TfrmMain::showServerName(const QString &text) {
     pnlServerName->setText(text);
 }
 
+void TfrmMain::showServer(const QString &accountName, const QString &host) {
+    pnlServerName->setServer(accountName, host);
+}
+
 void TfrmMain::setConnectedState(bool connected) {
     setState(Disconnect, connected);
 }
@@ -1461,13 +1485,61 @@ void TfrmMain::closeEvent(QCloseEvent *event) {
         return;
     }
     m_shutDown = true;
+    saveWindowState();
     event->accept();
+}
+
+QString TfrmMain::windowStatePath() const {
+    return m_dataPath.isEmpty() ? QString()
+                                : DataDirectory(m_dataPath).filePath(u"mainwindow.state"_s);
+}
+
+void TfrmMain::saveWindowState() const {
+    const QString path = windowStatePath();
+    if (path.isEmpty())
+        return;
+    MainWindowState state;
+    state.maximized = isMaximized();
+    state.geometry = state.maximized ? normalGeometry() : geometry();
+    state.columns = lvHeaders->columnWidths();
+    // Only where the window opens next time depends on it: a failure is not worth a word.
+    (void)state.save(path);
+}
+
+QRect TfrmMain::screenArea() const {
+    if (m_screenArea)
+        return m_screenArea();
+    QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect();
+}
+
+void TfrmMain::placeWindow() {
+    const MainWindowState state = MainWindowState::load(windowStatePath());
+    if (!state.columns.isEmpty())
+        lvHeaders->restoreColumnWidths(state.columns);
+    // The frame is not known before the window is first shown: a usual title bar and border.
+    QMargins frame(geometry().left() - frameGeometry().left(),
+                   geometry().top() - frameGeometry().top(),
+                   frameGeometry().right() - geometry().right(),
+                   frameGeometry().bottom() - geometry().bottom());
+    if (frame.isNull())
+        frame = QMargins(4, 30, 4, 4);
+    const QRect area = screenArea();
+    QRect wanted = state.geometry;
+    if (wanted.isEmpty()) {
+        // The default size, centred on the screen.
+        wanted = QRect(QPoint(), size());
+        wanted.moveCenter(area.isEmpty() ? geometry().center() : area.center());
+    }
+    setGeometry(fitIntoArea(wanted, area, frame));
+    if (state.maximized)
+        setWindowState(windowState() | Qt::WindowMaximized);
 }
 
 void TfrmMain::showEvent(QShowEvent *event) {
     if (!m_placed) {
         m_placed = true;
-        centreOnScreen(this);
+        placeWindow();
     }
     QMainWindow::showEvent(event);
 }

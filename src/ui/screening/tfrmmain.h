@@ -52,13 +52,19 @@ class ServerNamePanel final : public QFrame {
     Q_PROPERTY(QString text READ text WRITE setText)
 public:
     explicit ServerNamePanel(QWidget *parent = nullptr);
+    // The host, "Idle..." or "In auto mode".
     QString text() const;
     void setText(const QString &text);
+    // A connection to an account: shown as the account's name with its host, so that two
+    // accounts on one server can be told apart.
+    void setServer(const QString &accountName, const QString &host);
+    QString caption() const;
 
     QLabel *Label1; // the countdown, hidden outside automatic mode
 
 private:
     QLabel *m_caption;
+    QString m_text;
 };
 
 // The main window: the message list of the open POP3 connection, the account menus, and the
@@ -106,6 +112,11 @@ public:
 
     // The shutdown sequence run when the window closes; it throws to keep the window open.
     void setShutdownSequence(std::function<void()> sequence) { m_shutdown = std::move(sequence); }
+    // The screen's available area the window is placed in when it is first shown (tests give
+    // their own); the window never opens larger than it nor partly outside it.
+    void setScreenArea(std::function<QRect()> area) { m_screenArea = std::move(area); }
+    // The file that keeps the window's place and column widths between runs.
+    QString windowStatePath() const;
     // Gives the message list the list colour of the settings.
     void applyListColour();
     // The options window that Program > "Options / settings" and the Options button show;
@@ -150,6 +161,7 @@ public:
     void showSelectionStatus(const QString &text) override;
     void showFileStatus(const QString &count, const QString &size) override;
     void showServerName(const QString &text) override;
+    void showServer(const QString &accountName, const QString &host) override;
     void setConnectedState(bool connected) override;
     void setControlsEnabled(Controls controls, bool enabled) override;
     void rowsChanged() override;
@@ -298,6 +310,10 @@ private:
     };
     void keepMarks(const KeptMarks &marked);
     void restoreKeptMarks();
+    // The first showing: the saved place and column widths, fitted into the screen.
+    void placeWindow();
+    void saveWindowState() const;
+    QRect screenArea() const;
     // The shutdown sequence; false (the error shown) when a step failed.
     bool FormClose();
 
@@ -354,6 +370,7 @@ private:
     // would cost more than the message's protocol exchange.
     QTimer *m_rowSync = nullptr;
     KeptMarks m_kept;
+    std::function<QRect()> m_screenArea;
     int m_sizedForRows = 0; // the row count the columns were last sized for
 };
 

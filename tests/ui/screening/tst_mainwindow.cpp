@@ -9,6 +9,7 @@
 #include "ui/rules/tform5.h"
 #include "ui/screening/headerlistmodel.h"
 
+#include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -138,6 +139,9 @@ private Q_SLOTS:
         QCOMPARE(main()->panelText(1), activity);
         QFETCH(QString, server);
         QCOMPARE(main()->pnlServerName->text(), server);
+        // The panel names the account with its host while connected.
+        QCOMPARE(main()->pnlServerName->caption(),
+                 server == kHost ? u"Home \u2013 "_s + kHost : server);
         QFETCH(QStringList, errors);
         QCOMPARE(m_run->prompts.takeTexts(), errors);
         QFETCH(bool, commands);
@@ -486,6 +490,71 @@ private Q_SLOTS:
             main()->close();
             QVERIFY(!main()->isVisible());
         }
+    }
+
+    // The window opens where it was closed, with the column widths the user set, but never
+    // larger than the screen's available area nor partly outside it.
+    void windowPlace_data() {
+        QTest::addColumn<QByteArray>("saved"); // the state file; empty: none
+        QTest::addColumn<QRect>("area");
+        QTest::addColumn<QRect>("expected"); // empty: anywhere inside the area
+        const QRect large(0, 0, 1600, 1000);
+        QTest::newRow("saved place") << QByteArray("geometry=30,40,900,450\ncolumns=200,0,0,0\n")
+                                     << large << QRect(30, 40, 900, 450);
+        QTest::newRow("saved larger than the screen")
+            << QByteArray("geometry=0,0,3200,2000\n") << large << QRect();
+        QTest::newRow("saved partly off the screen")
+            << QByteArray("geometry=1400,900,800,500\n") << large << QRect();
+        QTest::newRow("saved on a screen that is gone")
+            << QByteArray("geometry=-3000,200,800,500\n") << large << QRect();
+        QTest::newRow("first start on a small screen")
+            << QByteArray() << QRect(0, 0, 800, 500) << QRect();
+        QTest::newRow("damaged file")
+            << QByteArray("geometry=a,b\ncolumns=x\n") << QRect(100, 50, 1200, 900) << QRect();
+    }
+    void windowPlace() {
+        QFETCH(QByteArray, saved);
+        QFETCH(QRect, area);
+        m_run = std::make_unique<ProgramRun>(m_dir->path());
+        if (!saved.isEmpty()) {
+            QFile file(m_dir->filePath(u"mainwindow.state"_s));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(saved);
+        }
+        m_run->shell.start();
+        main()->setScreenArea([area] { return area; });
+        main()->show();
+        QFETCH(QRect, expected);
+        const QRect placed = main()->geometry();
+        if (!expected.isEmpty())
+            QCOMPARE(placed, expected);
+        QVERIFY2(area.contains(placed), qPrintable(u"%1,%2 %3x%4"_s.arg(placed.x())
+                                                       .arg(placed.y())
+                                                       .arg(placed.width())
+                                                       .arg(placed.height())));
+        if (saved.contains("columns=200"))
+            QCOMPARE(main()->lvHeaders->header()->sectionSize(1), 200);
+    }
+
+    // What the user set is what the next start shows.
+    void windowPlaceIsRemembered() {
+        startWith(kMailbox);
+        main()->setGeometry(60, 70, 920, 480);
+        main()->lvHeaders->header()->resizeSection(2, 222);
+        main()->close();
+        QVERIFY(!main()->isVisible());
+        m_run.reset();
+        m_run = std::make_unique<ProgramRun>(m_dir->path());
+        m_run->shell.start();
+        main()->setScreenArea([] { return QRect(0, 0, 1600, 1000); });
+        main()->show();
+        QCOMPARE(main()->geometry(), QRect(60, 70, 920, 480));
+        QCOMPARE(main()->lvHeaders->header()->sectionSize(2), 222);
+        // The columns left to their contents follow the next mailbox's rows.
+        m_run->pop.addMailbox(kHost, u"me"_s, u"secret"_s, kMailbox);
+        check();
+        QVERIFY(main()->lvHeaders->header()->sectionSize(1) != 140);
+        QCOMPARE(main()->lvHeaders->header()->sectionSize(2), 222);
     }
 
     void addToLists_data() {
