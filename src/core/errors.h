@@ -3,6 +3,8 @@
 #include <QString>
 
 #include <exception>
+#include <optional>
+#include <utility>
 
 namespace corvane {
 
@@ -125,6 +127,19 @@ inline ErrorKind errorKind(const Error &e) noexcept {
         break;
     }
     throw Error(std::move(text));
+}
+
+// Runs work and returns what went wrong as the text to show: an Error's message, or a
+// standard exception's. Nothing when the work ran to its end.
+template <typename Work> std::optional<QString> failureOf(Work &&work) {
+    try {
+        std::forward<Work>(work)();
+        return std::nullopt;
+    } catch (const Error &e) {
+        return e.message();
+    } catch (const std::exception &e) {
+        return QString::fromLocal8Bit(e.what());
+    }
 }
 
 } // namespace corvane

@@ -77,17 +77,7 @@ void Pop3Client::OpenSession() {
     m_scanCount = m_scanSent = m_scanRead = 0;
     m_scanOwedBytes = 0;
     const ConnectionSecurity security = Security();
-    switch (security) {
-    case ConnectionSecurity::None:
-        m_transport.setSecurity(Transport::Security::Plain);
-        break;
-    case ConnectionSecurity::StartTls:
-        m_transport.setSecurity(Transport::Security::StartTls);
-        break;
-    case ConnectionSecurity::Tls:
-        m_transport.setSecurity(Transport::Security::Tls);
-        break;
-    }
+    m_transport.setSecurity(transportSecurity(security));
     m_transport.open(m_host, m_port);
     try {
         require(readReply());

@@ -186,17 +186,7 @@ void SmtpClient::OpenSmtpSession() {
         if (m_username.contains(QChar(0)) || m_password.contains(QChar(0)))
             throw DataError(u"The SMTP user name or password holds a NUL character."_s);
     }
-    switch (security) {
-    case ConnectionSecurity::None:
-        m_transport.setSecurity(Transport::Security::Plain);
-        break;
-    case ConnectionSecurity::StartTls:
-        m_transport.setSecurity(Transport::Security::StartTls);
-        break;
-    case ConnectionSecurity::Tls:
-        m_transport.setSecurity(Transport::Security::Tls);
-        break;
-    }
+    m_transport.setSecurity(transportSecurity(security));
     m_extensions.clear();
     m_transport.open(m_host, m_port);
     try {

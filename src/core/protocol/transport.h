@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/errors.h"
+#include "core/protocol/connectionsecurity.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -162,5 +163,18 @@ private:
     TranscriptSink m_transcript;
     Security m_security = Security::Auto;
 };
+
+// How a transport opens a connection whose setting asks for the given protection.
+inline Transport::Security transportSecurity(ConnectionSecurity security) {
+    switch (security) {
+    case ConnectionSecurity::StartTls:
+        return Transport::Security::StartTls;
+    case ConnectionSecurity::Tls:
+        return Transport::Security::Tls;
+    case ConnectionSecurity::None:
+        break;
+    }
+    return Transport::Security::Plain;
+}
 
 } // namespace corvane

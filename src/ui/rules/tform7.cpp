@@ -144,22 +144,15 @@ void TForm7::runUpdate(const QUrl &base) {
     lblResult->clear();
 
     ListUpdate::Gains gains{};
-    QString failure;
-    bool failed = false;
+    std::optional<QString> failure;
     const auto work = [&] {
-        try {
+        failure = failureOf([&] {
             ListUpdate update(m_lists, m_folder, *m_fetcher);
             gains = update.run(base, [this](const QString &status, int percent) {
                 Label2->setText(status);
                 ProgressBar1->setValue(percent);
             });
-        } catch (const Error &e) {
-            failed = true;
-            failure = e.message();
-        } catch (const std::exception &e) {
-            failed = true;
-            failure = QString::fromLocal8Bit(e.what());
-        }
+        });
     };
     const auto abortWait = [this] {
         m_aborted = true;
@@ -173,7 +166,7 @@ void TForm7::runUpdate(const QUrl &base) {
                                     u"again when it has finished."_s);
         return;
     }
-    if (failed) {
+    if (failure) {
         ProgressBar1->setValue(0);
         if (m_aborted) {
             // The program is closing: the lists stay as they were and nobody waits for news.
@@ -181,7 +174,7 @@ void TForm7::runUpdate(const QUrl &base) {
             return;
         }
         Label2->setText(u"Error - check interne connection"_s);
-        lblResult->setText(u"Nothing was changed in your lists. Reason: %1"_s.arg(failure));
+        lblResult->setText(u"Nothing was changed in your lists. Reason: %1"_s.arg(*failure));
         m_prompts.error(this,
                         u"Updates couldn't be downloaded, please check internet connection"_s);
         return;

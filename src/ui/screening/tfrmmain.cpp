@@ -974,23 +974,12 @@ bool TfrmMain::askYesNo(const QString &text) {
 template <typename Work> void TfrmMain::runCommand(Work &&work) {
     {
         const CommandGate::Pass pass(m_gate);
-        QString failure;
-        bool failed = false;
-        try {
-            std::forward<Work>(work)();
-        } catch (const Error &e) {
-            failed = true;
-            failure = e.message();
-        } catch (const std::exception &e) {
-            failed = true;
-            failure = QString::fromLocal8Bit(e.what());
-        }
-        if (failed) {
+        if (const std::optional<QString> failure = failureOf(std::forward<Work>(work))) {
             showBusy(false);
             // A command ended on purpose (the window closing, a disconnect) reports nothing
             // more.
             if (!m_gate.endingOnPurpose())
-                m_prompts.error(this, failure);
+                m_prompts.error(this, *failure);
         }
     }
     finishCommand();
