@@ -287,8 +287,18 @@ QWidget *TfmSetup::createAccountsTab() {
     inner->addLayout(top);
     inner->addWidget(line);
     inner->addWidget(Label15);
+    // Several header requests in flight save a round trip each on a slow line; a server that
+    // does not announce it is always asked one command at a time.
+    CheckBoxPipelining = new QCheckBox(
+        u"Ask for several &headers at once when the server allows it (faster checks)"_s, page);
+    CheckBoxPipelining->setObjectName(u"CheckBoxPipelining"_s);
     auto *layout = new QVBoxLayout(page);
     layout->addWidget(box);
+    layout->addWidget(CheckBoxPipelining);
+    connect(CheckBoxPipelining, &QCheckBox::toggled, this, [this](bool on) {
+        if (!m_showing)
+            m_settings.pop3pipelining = on;
+    });
 
     connect(Button1, &QPushButton::clicked, this, &TfmSetup::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TfmSetup::Button2Click);
@@ -628,6 +638,7 @@ void TfmSetup::showSettings() {
     CheckBox2->setChecked(m_settings.Logging);
     CheckBox3->setChecked(m_settings.Save);
     CheckBox5->setChecked(m_settings.notify);
+    CheckBoxPipelining->setChecked(m_settings.pop3pipelining);
     Edit4->setText(m_settings.website);
     Edit5->setText(m_settings.supportaddress);
     SpinEdit1->setValue(m_settings.AutoIntvl);
@@ -825,8 +836,7 @@ void TfmSetup::Button4Click() {
 
     Transport *connection = nullptr;
     bool aborted = false;
-    bool failed = false;
-    QString failure;
+    std::optional<QString> failure;
     QStringList sent;
     SmtpSendOptions options;
     options.transport = [&connection](quint16 port) {
@@ -835,15 +845,8 @@ void TfmSetup::Button4Click() {
         return transport;
     };
     const auto work = [&] {
-        try {
-            sent = ListSubmission::submit(m_listFolder, m_settings, options);
-        } catch (const Error &e) {
-            failed = true;
-            failure = e.message();
-        } catch (const std::exception &e) {
-            failed = true;
-            failure = QString::fromLocal8Bit(e.what());
-        }
+        failure =
+            failureOf([&] { sent = ListSubmission::submit(m_listFolder, m_settings, options); });
         connection = nullptr;
     };
     const auto abortWait = [&] {
@@ -859,8 +862,8 @@ void TfmSetup::Button4Click() {
                                     u"when it has finished."_s);
         return;
     }
-    if (failed) {
-        SubmitResult->setText(u"Not sent: %1"_s.arg(failure));
+    if (failure) {
+        SubmitResult->setText(u"Not sent: %1"_s.arg(*failure));
         // The program is closing: nobody waits for the news.
         if (!aborted)
             m_prompts.error(this,

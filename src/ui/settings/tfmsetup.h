@@ -89,11 +89,12 @@ public:
     // Automatic Mode
     QSpinBox *SpinEdit1; // minutes between automatic passes
     // Accounts
-    QTableWidget *DBGrid1; // the accounts, one column "Account Name"
-    QPushButton *Button1;  // "Add New"
-    QPushButton *Button2;  // "Edit Selected"
-    QPushButton *Button3;  // "Remove Selected"
-    QLabel *Label15;       // "<n> Accounts listed"
+    QTableWidget *DBGrid1;         // the accounts, one column "Account Name"
+    QPushButton *Button1;          // "Add New"
+    QPushButton *Button2;          // "Edit Selected"
+    QPushButton *Button3;          // "Remove Selected"
+    QLabel *Label15;               // "<n> Accounts listed"
+    QCheckBox *CheckBoxPipelining; // several header requests in flight (pop3pipelining)
     // Colors
     QFrame *Shape1;            // spam rows
     QFrame *Shape2;            // friendly rows

@@ -94,8 +94,11 @@ private Q_SLOTS:
         TfmSetup *w = setup();
         QVERIFY(w->CheckBox2->isChecked());
         QVERIFY(w->CheckBox3->isChecked());
+        QVERIFY(w->CheckBoxPipelining->isChecked());
         tick(w->CheckBox2);
         tick(w->CheckBox3);
+        w->CheckBoxPipelining->click(); // on the Accounts tab
+        QCOMPARE(m_run->shell.settings().pop3pipelining, false);
         QCOMPARE(m_run->shell.settings().Logging, false);
         QCOMPARE(m_run->shell.settings().Save, false);
         w->SpinEdit1->setValue(45);
@@ -132,7 +135,7 @@ private Q_SLOTS:
         closeProgram();
         const QByteArray ini = readAll(m_dir->filePath(u"Settings.ini"_s));
         for (const char *line :
-             {"Logging=0", "Save=0", "AutoIntvl=45", "bouncefrom=Postmaster",
+             {"Logging=0", "Save=0", "pop3pipelining=0", "AutoIntvl=45", "bouncefrom=Postmaster",
               "bouncesubj=Undeliverable", "smtpserver=smtp.isp.test", "smtpport=587",
               "smtpemail=me@isp.test", "smtpsecurity=STARTTLS", "smtpuser=alice"})
             QVERIFY2(ini.contains(line), line);
@@ -141,6 +144,7 @@ private Q_SLOTS:
         // The next start shows them.
         start();
         QVERIFY(!setup()->CheckBox2->isChecked());
+        QVERIFY(!setup()->CheckBoxPipelining->isChecked());
         QCOMPARE(setup()->SpinEdit1->value(), 45);
         QCOMPARE(setup()->SMTPServer->text(), u"smtp.isp.test"_s);
         QCOMPARE(setup()->SMTPSecurity->currentData().toString(), u"STARTTLS"_s);
