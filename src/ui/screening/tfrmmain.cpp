@@ -185,8 +185,9 @@ void ServerNamePanel::setServer(const QString &accountName, const QString &host)
     // A long name must not widen the tool bar past the screen: the panel shows what fits, the
     // tool tip the whole.
     const int room = qMax(minimumWidth(), m_caption->fontMetrics().averageCharWidth() * 36);
-    m_caption->setText(m_caption->fontMetrics().elidedText(full, Qt::ElideMiddle, room));
-    m_caption->setToolTip(full);
+    const QString shown = m_caption->fontMetrics().elidedText(full, Qt::ElideMiddle, room);
+    m_caption->setText(shown);
+    m_caption->setToolTip(shown == full ? QString() : full);
 }
 
 const QString TfrmMain::Caption =
