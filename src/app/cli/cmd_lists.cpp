@@ -10,6 +10,7 @@
 #include "core/rules/listfile.h"
 #include "core/rules/listsubmission.h"
 #include "core/rules/listupdate.h"
+#include "core/settings/programdata.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -216,16 +217,16 @@ int submit(const QStringList &args) {
     const auto dir = dataDir.directory(parser);
     if (!dir)
         return Failure;
-    Settings settings;
-    MiscRules misc;
-    QString deleteCount;
+    // The settings as the program reads them, with the SMTP login's password from where it is
+    // kept apart from Settings.ini.
+    ProgramData data(*dir);
     try {
-        SettingsFile(dir->filePath(SettingsFile::FileName))
-            .ReadConfiguration(settings, misc, deleteCount);
+        data.readSettings();
     } catch (const Error &e) {
         err(u"corvane-cli lists submit: "_s + field(e.message()) + u'\n');
         return Failure;
     }
+    const Settings &settings = data.settings;
     if (ListUpdate::isExampleMailAddress(settings.submitaddress)) {
         err(u"corvane-cli lists submit: no collection address is set (%1 is only an example). "
             u"Set it with 'corvane-cli settings set submitaddress lists@your.publisher'.\n"_s.arg(
