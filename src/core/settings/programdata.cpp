@@ -92,6 +92,10 @@ void ProgramData::save() {
         throw FileError(failures.join(u'\n'));
 }
 
+void ProgramData::saveList(ListKind kind) {
+    m_listFiles.save(lists, kind);
+}
+
 QString ProgramData::archiveFolder() const {
     return m_directory.folder(u"archive"_s);
 }

@@ -56,6 +56,8 @@ public:
     // Writes the log, the lists and the settings, each on its own, going on after a failure.
     // Throws FileError naming every file that could not be written, a line each.
     void save();
+    // Writes one list file now, as save() would. Throws FileError when it cannot be written.
+    void saveList(ListKind kind);
 
     const DataDirectory &directory() const { return m_directory; }
     // The archive folder, created when missing.

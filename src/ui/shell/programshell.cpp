@@ -67,6 +67,11 @@ void ProgramShell::start() {
         m_setup->takeOverStoredSettings();
         // The sizes of the files as they lie at start-up.
         m_setup->setListFolder(m_data.directory().path());
+        m_setup->setListSaver([this] {
+            for (const ListKind kind :
+                 {ListKind::SubjectBlack, ListKind::EmailBlack, ListKind::XandY})
+                m_data.saveList(kind);
+        });
     }
     // The total comes from the settings.
     if (m_form8)
@@ -192,6 +197,8 @@ void ProgramShell::createOptionsWindow() {
             m_tray->setMinimiseToTray(on);
         });
         m_setup->setTrayAvailable(m_tray->available());
+        QObject::connect(m_tray, &TrayIcon::availabilityChanged, m_setup,
+                         &TfmSetup::setTrayAvailable);
     });
     main->setOptionsWindow(m_setup);
 }
