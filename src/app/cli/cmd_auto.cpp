@@ -228,7 +228,14 @@ int run(const QStringList &args) {
         inPass = false;
         out(report(results, passCode));
         std::fflush(stdout); // a service's log shows each pass as it ends
-        data.save();
+        // A full disk ends no pass: it is told, and the next pass tries again.
+        try {
+            data.save();
+        } catch (const Error &e) {
+            err(u"corvane-cli auto: "_s + field(e.message()) + u'\n');
+            if (passCode == Success)
+                passCode = Failure;
+        }
         if (parser.isSet(once) || interrupted)
             break;
         const int minutes = autoInterval(data.settings);

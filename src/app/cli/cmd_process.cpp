@@ -192,7 +192,14 @@ int run(const QStringList &args) {
     // Nothing marked but unprocessed may be deleted: a session still open is reset.
     if (session.POP().IsOpen())
         session.DisconnectExecute();
-    data.save();
+    // A file that cannot be saved is an error of its own; it does not hide what the run did.
+    try {
+        data.save();
+    } catch (const Error &e) {
+        err(u"corvane-cli process: "_s + field(e.message()) + u'\n');
+        if (result == Success)
+            result = Failure;
+    }
     return result;
 }
 
