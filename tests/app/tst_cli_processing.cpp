@@ -61,10 +61,11 @@ void serveUntilDele(FakeServer &server, bool scanOnly = false) {
 
 // A data directory whose accounts One and Two (user u, password p) are on 127.0.0.1 at the
 // given ports, whose subject black list holds "cheap pills", and whose rules are all off.
-void makeDataDirectory(const QString &path, quint16 portOne, quint16 portTwo = 0) {
+void makeDataDirectory(const QString &path, quint16 portOne, quint16 portTwo = 0,
+                       const QString &securityOne = {}) {
     corvane::AccountStore store(path + u"/accounts.dat"_s);
-    store.insert(
-        {u"One"_s, u"127.0.0.1"_s, QString::number(portOne), u"u"_s, u"p"_s, u"u@example.net"_s});
+    store.insert({u"One"_s, u"127.0.0.1"_s, QString::number(portOne), u"u"_s, u"p"_s,
+                  u"u@example.net"_s, securityOne});
     if (portTwo)
         store.insert({u"Two"_s, u"127.0.0.1"_s, QString::number(portTwo), u"u"_s, u"p"_s,
                       u"u@example.net"_s});
@@ -181,6 +182,10 @@ private Q_SLOTS:
             << check << u"silent"_s << 75 << QByteArray("Could not connect");
         QTest::newRow("check: login refused")
             << check << u"login refused"_s << 1 << QByteArray("Could not connect");
+        // A certificate that is refused will not mend itself: not "try again later".
+        QTest::newRow("check: the certificate is refused")
+            << check << u"untrusted certificate"_s << 1
+            << QByteArray("The secure connection to 127.0.0.1 could not be established: ");
         QTest::newRow("process: QUIT answered +OK") << process << u"quit ok"_s << 0 << QByteArray();
         QTest::newRow("process: QUIT answered -ERR")
             << process << u"quit refused"_s << 3
@@ -226,7 +231,10 @@ private Q_SLOTS:
             serveUntilDele(fake, true);
             fake.expect("RSET").send("+OK\r\n").expect("QUIT").send("+OK\r\n");
         }
-        if (server == u"huge count"_s) {
+        if (server == u"untrusted certificate"_s) {
+            fake.enableTls();
+            fake.send("+OK ready\r\n");
+        } else if (server == u"huge count"_s) {
             fake.send("+OK ready\r\n")
                 .expect("USER u")
                 .send("+OK\r\n")
@@ -261,7 +269,8 @@ private Q_SLOTS:
                 fake.closeConnection();
         }
         QTemporaryDir dir;
-        makeDataDirectory(dir.path(), server == u"none"_s ? closedPort() : fake.port());
+        makeDataDirectory(dir.path(), server == u"none"_s ? closedPort() : fake.port(), 0,
+                          server == u"untrusted certificate"_s ? u"TLS"_s : QString());
         // A folder where the log file should be cannot be read, not even by root.
         if (server == u"log unreadable"_s)
             QVERIFY(QDir(dir.path()).mkdir(u"logfile.log"_s));
@@ -272,7 +281,8 @@ private Q_SLOTS:
         QVERIFY2(run.exitCode == exitCode, run.err.constData());
         QVERIFY2((args.constFirst() == u"auto"_s ? run.out : run.err).contains(says),
                  (run.out + run.err).constData());
-        if (server != u"none"_s && server != u"silent"_s && server != u"huge count"_s)
+        if (server != u"none"_s && server != u"silent"_s && server != u"huge count"_s &&
+            server != u"untrusted certificate"_s)
             QCOMPARE(fake.mismatches(), QStringList());
         if (disk) {
             QVERIFY2(run.err.contains("No space left on device"), run.err.constData());
@@ -429,8 +439,9 @@ private Q_SLOTS:
         corvane::DeletionLog saved;
         saved.load(dir.filePath(u"logfile.log"_s));
         QCOMPARE(saved.LogLines.filter(u"Email from pills@spam.example deleted"_s).size(), 1);
-        QCOMPARE(saved.LogLines.filter(u"Not confirmed by the server (the program ended before "
-                                       u"QUIT's answer): Email from pills@spam.example"_s)
+        QCOMPARE(saved.LogLines
+                     .filter(u"Not confirmed by the server (the program ended before "
+                             u"QUIT's answer): Email from pills@spam.example"_s)
                      .size(),
                  1);
         corvane::Settings settings;
