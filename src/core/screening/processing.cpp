@@ -471,7 +471,8 @@ ProcessingResult MessageProcessor::ProcessMessages() {
         result.recordProblem =
             u"The server has deleted the messages of this run (%1), but the log and the total "
             u"could not be saved: %2 Their record is kept in %3, and the next start adds it to "
-            u"the log."_s.arg(messageCount(result.processed), notSaved, PendingRun::FileName);
+            u"the log."_s.arg(messageCount(result.processed), notSaved,
+                              PendingRun::ConfirmedFileName);
 
     tellNotice();
     try {

@@ -692,7 +692,7 @@ void TestProcessing::recordedBeforeQuit() {
         QCOMPARE(result.recordProblem,
                  u"The server has deleted the messages of this run (3 messages), but the log and "
                  u"the total could not be saved: Unable to write to logfile.log. No space left on "
-                 u"device Their record is kept in logfile.pending, and the next start adds it to "
+                 u"device Their record is kept in logfile.confirmed, and the next start adds it to "
                  u"the log."_s);
     else
         QCOMPARE(result.recordProblem, QString());
