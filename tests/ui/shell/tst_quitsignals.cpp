@@ -69,14 +69,14 @@ private Q_SLOTS:
         program.start(qEnvironmentVariable("CORVANE_DESKTOP"), {u"--data-dir"_s, data.path()});
         QVERIFY(program.waitForStarted(10000));
         // The program catches the signal from the moment the kernel says it does.
-        const auto catches = [&] {
+        const auto catches = [&]() -> bool {
             QFile status(u"/proc/%1/status"_s.arg(program.processId()));
             if (!status.open(QIODevice::ReadOnly))
                 return false;
             for (const QByteArray &line : status.readAll().split('\n'))
                 if (line.startsWith("SigCgt:"))
-                    return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signalNumber - 1)) &
-                           1;
+                    return ((line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signalNumber - 1)) &
+                            1) != 0;
             return false;
         };
         QTRY_VERIFY_WITH_TIMEOUT(catches(), 20000);
