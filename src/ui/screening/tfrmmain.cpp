@@ -1250,13 +1250,17 @@ void TfrmMain::ProcessMessages1Click() {
                 marked.identities << m_session->identities().value(p);
             }
         }
+        ProcessingResult done;
         try {
-            processor.ProcessMessages();
+            done = processor.ProcessMessages();
         } catch (...) {
             keepMarks(marked);
             throw;
         }
         m_kept = {};
+        // The deletions took effect; the log waits in its record for the next start.
+        if (!done.recordProblem.isEmpty())
+            throw FileError(done.recordProblem);
     });
 }
 

@@ -60,6 +60,12 @@ void ProgramShell::start() {
     // The settings are read even when the account store could not be opened, so that the
     // shutdown writes back what the file held rather than the defaults.
     guarded(m_prompts, m_main.get(), [this] { m_data.readSettings(); });
+    // A run that ended before its log was saved is completed now, before anything else runs.
+    guarded(m_prompts, m_main.get(), [this] {
+        for (const QString &message : m_data.finishPendingRun())
+            m_prompts.information(m_main.get(), message);
+    });
+    m_main->setRunRecorder(&m_data);
     // The options window shows what was read; a stored "start with the session" writes the
     // entry again with the program's current path. A failure there is shown and changes
     // nothing of what was read.
