@@ -287,7 +287,7 @@ void TestSmtpSecurity::transcriptHidesCredentials() {
         client.OpenSmtpSession();
         t.verifyScriptDone();
         const QString all = transcript.join(u'\n');
-        QVERIFY2(all.contains(login ? u"--> AUTH LOGIN"_s : u"--> AUTH PLAIN ****"_s),
+        QVERIFY2(all.contains(login ? u"--> AUTH LOGIN"_s : u"--> AUTH PLAIN (hidden)"_s),
                  qPrintable(all));
         for (const QByteArray &secret : {kPlain, kUser, kPassword})
             QVERIFY2(!all.contains(QString::fromLatin1(secret)), qPrintable(all));
