@@ -193,7 +193,7 @@ int add(const QStringList &args) {
     }
     store.insert(a);
     out(u"added account %1: %2\n"_s.arg(QString::number(store.rowCount() - 1),
-                                         field(a.AccountName)));
+                                        field(a.AccountName)));
     return Success;
 }
 

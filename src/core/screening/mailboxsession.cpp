@@ -38,8 +38,8 @@ QString serverAnswered(const QString &words) {
 // line shows them on one). A refused login is a login that failed, not a connection.
 QString connectFailure(const Error &e, const QString &host, const QString &port) {
     if (const auto *login = dynamic_cast<const LoginError *>(&e))
-        return u"Could not log in to \"%1\": the server refused the user name or password.\n"_s
-                   .arg(host) +
+        return u"Could not log in to \"%1\": the server refused the user name or password.\n"_s.arg(
+                   host) +
                serverAnswered(login->serverWords());
     const QString failed = u"Could not connect with \"%1\".\n"_s.arg(host);
     if (const auto *net = dynamic_cast<const NetworkError *>(&e)) {

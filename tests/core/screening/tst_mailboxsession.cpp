@@ -226,9 +226,10 @@ void TestMailboxSession::connectionFails_data() {
         << QString() << Reason::Other << QByteArray("+OK\r\n+OK\r\n-ERR bad login\r\n")
         << QByteArray("USER alice\r\nPASS pw1\r\nQUIT\r\n")
         << login + u"The server answered: bad login."_s;
-    QTest::newRow("unknown user")
-        << QString() << Reason::Other << QByteArray("+OK\r\n-ERR no such user.\r\n")
-        << QByteArray("USER alice\r\nQUIT\r\n") << login + u"The server answered: no such user."_s;
+    QTest::newRow("unknown user") << QString() << Reason::Other
+                                  << QByteArray("+OK\r\n-ERR no such user.\r\n")
+                                  << QByteArray("USER alice\r\nQUIT\r\n")
+                                  << login + u"The server answered: no such user."_s;
     QTest::newRow("login refused without a reason")
         << QString() << Reason::Other << QByteArray("+OK\r\n+OK\r\n-ERR\r\n")
         << QByteArray("USER alice\r\nPASS pw1\r\nQUIT\r\n")
