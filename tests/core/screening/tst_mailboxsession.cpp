@@ -230,10 +230,10 @@ void TestMailboxSession::connectionFails_data() {
                                   << QByteArray("+OK\r\n-ERR no such user.\r\n")
                                   << QByteArray("USER alice\r\nQUIT\r\n")
                                   << login + u"The server answered: no such user."_s;
-    QTest::newRow("login refused without a reason")
+    QTest::newRow("login refused with a bare -ERR")
         << QString() << Reason::Other << QByteArray("+OK\r\n+OK\r\n-ERR\r\n")
         << QByteArray("USER alice\r\nPASS pw1\r\nQUIT\r\n")
-        << login + u"The server gave no reason."_s;
+        << login + u"The server answered: -ERR."_s;
     QTest::newRow("refused greeting")
         << QString() << Reason::Other << QByteArray("-ERR too many connections\r\n")
         << QByteArray("QUIT\r\n") << connect + u"The server answered: too many connections."_s;
