@@ -14,15 +14,16 @@
 set -euo pipefail
 [ $# -eq 3 ] || { echo "usage: $0 PACKAGE.deb|FOLDER WORK_DIR CACHE_DIR" >&2; exit 2; }
 deb=$1
-# A folder stands for the one corvane_*.deb it holds.
-if [ -d "$deb" ]; then
-  set -- "$deb"/corvane_*.deb
-  [ $# -eq 1 ] && [ -f "$1" ] || { echo "minimal-root: no single corvane_*.deb in $deb" >&2; exit 1; }
-  deb=$1
-fi
-deb=$(cd "$(dirname "$deb")" && pwd)/$(basename "$deb")
 work=$2
 cache=$3
+# A folder stands for the one corvane_*.deb it holds.
+if [ -d "$deb" ]; then
+  found=("$deb"/corvane_*.deb)
+  [ ${#found[@]} -eq 1 ] && [ -f "${found[0]}" ] ||
+    { echo "minimal-root: no single corvane_*.deb in $deb" >&2; exit 1; }
+  deb=${found[0]}
+fi
+deb=$(cd "$(dirname "$deb")" && pwd)/$(basename "$deb")
 
 fail() { echo "minimal-root: $*" >&2; exit 1; }
 skip() {
@@ -34,6 +35,7 @@ skip() {
 for tool in apt-get dpkg-deb chroot timeout; do
   command -v "$tool" >/dev/null 2>&1 || skip "$tool is not installed"
 done
+chroot=$(command -v chroot)
 
 rm -rf "$work"
 mkdir -p "$work/state" "$cache/archives/partial"
@@ -46,9 +48,12 @@ apt_options=(-q -o "Dir::State::status=$work/state/status" -o "Dir::Cache=$cache
 echo "-- the package's dependencies, as apt chooses them for an empty system"
 timeout 120 apt-get "${apt_options[@]}" -s install "$deb" >"$work/plan.txt" 2>"$work/plan.err" ||
   skip "apt cannot resolve the package's dependencies (is 'apt-get update' done?): $(cat "$work/plan.err")"
-# "Inst NAME (VERSION ARCHIVE [ARCH])": the file apt keeps is NAME_VERSION_ARCH.deb, an epoch's
-# colon written %3a.
-sed -n 's/^Inst \([^ ]*\) (\([^ ]*\) .*\[\([a-z0-9]*\)\])$/\1 \2 \3/p' "$work/plan.txt" >"$work/packages.txt"
+# "Inst NAME (VERSION ARCHIVE [ARCH])", perhaps followed by more: the file apt keeps is
+# NAME_VERSION_ARCH.deb, an epoch's colon written %3a.
+sed -n 's/^Inst \([^ ]*\) (\([^ ]*\) [^[]*\[\([a-z0-9]*\)\]).*$/\1 \2 \3/p' "$work/plan.txt" \
+  >"$work/packages.txt"
+[ "$(wc -l <"$work/packages.txt")" -eq "$(grep -c '^Inst ' "$work/plan.txt")" ] ||
+  fail "cannot read apt's plan: $(grep '^Inst ' "$work/plan.txt")"
 grep -q '^corvane ' "$work/packages.txt" || fail "apt does not plan to install corvane: $(cat "$work/plan.txt")"
 count=$(grep -vc '^corvane ' "$work/packages.txt" || true)
 timeout 600 apt-get "${apt_options[@]}" -y -d install "$deb" >"$work/fetch.log" 2>&1 ||
@@ -57,9 +62,7 @@ echo "   $count packages (cached in $cache/archives)"
 
 echo "-- unpacked into $work/root"
 root=$work/root
-mkdir -p "$root/usr/bin" "$root/usr/sbin" "$root/usr/lib" "$root/usr/lib64"
-# The merged /usr of Debian 12 and later, as debootstrap makes it.
-for dir in bin sbin lib lib64; do ln -s "usr/$dir" "$root/$dir"; done
+mkdir -p "$root"
 while read -r name version arch; do
   if [ "$name" = corvane ]; then
     file=$deb
@@ -70,13 +73,16 @@ while read -r name version arch; do
   dpkg-deb --extract "$file" "$root" || fail "cannot unpack $file"
 done <"$work/packages.txt"
 mkdir -p "$root/tmp/desktop" "$root/root"
+# The library cache that libc6's trigger would build on installation.
+ldconfig=$(command -v ldconfig || echo /sbin/ldconfig)
+"$ldconfig" -r "$root" || fail "ldconfig -r $root failed"
 chmod 1777 "$root/tmp"
 
 # Runs a program in the root with nothing of this system's environment.
 in_root() {
   timeout 60 env -i HOME=/root XDG_DATA_HOME=/tmp/data LANG=C.UTF-8 PATH=/usr/bin \
     QT_QPA_PLATFORM=offscreen \
-    chroot "$root" "$@"
+    "$chroot" "$root" "$@"
 }
 
 echo "-- corvane-cli in the minimal root"
@@ -95,7 +101,7 @@ echo "   accounts list: $listed"
 # and ends when asked to by SIGTERM, saving its settings as it does at a logout.
 status=0
 timeout --preserve-status -k 10 -s TERM 8 env -i HOME=/root LANG=C.UTF-8 PATH=/usr/bin \
-  QT_QPA_PLATFORM=offscreen chroot "$root" /usr/bin/corvane --data-dir /tmp/desktop \
+  QT_QPA_PLATFORM=offscreen "$chroot" "$root" /usr/bin/corvane --data-dir /tmp/desktop \
   >"$work/desktop.out" 2>&1 || status=$?
 [ "$status" -eq 0 ] && [ -f "$root/tmp/desktop/Settings.ini" ] ||
   fail "the desktop program did not start and end (status $status): $(cat "$work/desktop.out")"
