@@ -203,10 +203,14 @@ void MailboxSession::ReadMailboxSize() {
     const qint64 kilobytes = octets / 1024;
     MailboxSizeK = static_cast<int>(qMin<qint64>(kilobytes, std::numeric_limits<int>::max()));
     ShowFileStatus();
-    if (reported > MessageCount)
-        ShowStatus(
+    if (reported > MessageCount) {
+        // Told as a notice too: the status line alone is gone once the scan shows its progress.
+        const QString cut =
             u"The server reports %1 messages; only the first %2 are listed."_s.arg(reported).arg(
-                MessageCount));
+                MessageCount);
+        ShowStatus(cut);
+        m_view.showNotice(cut);
+    }
 }
 
 void MailboxSession::FetchMessageForViewing(int n) {
@@ -329,6 +333,7 @@ void MailboxSession::ScanHeaders(int count) {
         // reply) leaves the stream in step too. Only a connection that ended stops the scan.
         HeaderRow row;
         std::optional<QString> classified;
+        bool headerRefused = false; // no date is known: none is shown
         try {
             m_pop.ScanHeader(n, m_msg);
             classified = classify(row);
@@ -343,6 +348,7 @@ void MailboxSession::ScanHeaders(int count) {
             // automatic mode never deletes it unseen.
             m_msg.ClearMessage();
             classified.reset();
+            headerRefused = true;
             row.Mark = RowMark::Plain;
             row.Subject = u"(header not available: %1)"_s.arg(e.message());
         }
@@ -350,7 +356,7 @@ void MailboxSession::ScanHeaders(int count) {
             row.Subject = m_msg.Subject;
         row.From = m_msg.FromText();
         row.To = m_msg.RecipientsText();
-        row.Date = dateText(m_msg.Date);
+        row.Date = headerRefused ? QString() : dateText(m_msg.Date);
         qint64 size = -1;
         try {
             size = m_pop.ScanSize(n);
