@@ -23,7 +23,7 @@ need() {
   echo "install-check: $1 is not installed; skipped" >&2
   exit 77
 }
-for tool in desktop-file-validate appstreamcli lintian man cpack dpkg-deb; do need "$tool"; done
+for tool in desktop-file-validate appstreamcli lintian man cpack dpkg-deb file readelf; do need "$tool"; done
 
 echo "-- cmake --install into $root"
 DESTDIR=$root cmake --install "$build_dir" --prefix /usr >/dev/null
@@ -108,7 +108,11 @@ done
 mkdir -p "$work/unpacked"
 dpkg-deb -x "$deb" "$work/unpacked"
 for program in corvane corvane-cli; do
-  file "$work/unpacked/usr/bin/$program" | grep -q ", stripped" || fail "$program is not stripped"
+  binary=$work/unpacked/usr/bin/$program
+  file "$binary" | grep -q ", stripped" || fail "$program is not stripped"
+  readelf -l "$binary" | grep -q GNU_RELRO || fail "$program has no read-only relocations"
+  readelf -d "$binary" | grep -q BIND_NOW || fail "$program is not bound at start-up (bindnow)"
+  ! readelf -S "$binary" | grep -q '\.comment' || fail "$program keeps its .comment section"
 done
 # Every tag lintian knows, down to the pedantic ones, but for the overrides the package
 # ships (each with its reason, in data/debian/lintian-overrides).
