@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # Installs Corvane's Debian package into a minimal root made of nothing but the packages it
-# depends on, and runs corvane-cli there: a run-time dependency the package forgets (a library,
+# depends on, and runs both programs there: a run-time dependency the package forgets (a library,
 # a Qt plugin such as the SQLite driver of the account store) fails here, while it would pass on
 # a machine that happens to have it.
 #
 # The root holds exactly the packages apt chooses for the package on an empty system, without
 # recommends or suggests, from the archive the system's apt sources name. They are fetched into
 # CACHE_DIR (kept for the next run, so only the first run downloads) and unpacked with
-# dpkg-deb; the programs run in the root with chroot, with an empty environment.
+# dpkg-deb (the library cache built as libc6's trigger would); the programs run in the root
+# with chroot and an empty environment: corvane-cli --version, accounts add and accounts list,
+# and the desktop program offscreen until SIGTERM ends it.
 #   scripts/minimal-root-check.sh PACKAGE.deb|FOLDER WORK_DIR CACHE_DIR
-# Run by ctest as install/minimal-root on the package that install/check builds. Needs root for chroot; where it cannot run (not root, no
-# apt) it exits 77 (skipped), under CI=true 1.
+# Run by ctest as install/minimal-root on the package that install/check builds. It needs root
+# for chroot; where it cannot run (not root, no apt) it exits 77 (skipped), under CI=true 1.
+# The root is removed when every check passed, and kept in WORK_DIR for a look when one failed.
 set -euo pipefail
 [ $# -eq 3 ] || { echo "usage: $0 PACKAGE.deb|FOLDER WORK_DIR CACHE_DIR" >&2; exit 2; }
 deb=$1
