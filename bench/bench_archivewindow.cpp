@@ -2,6 +2,7 @@
 // read to its end, and the time until its first rows show. The list is read on a worker
 // thread, so the window answers meanwhile. Runs offscreen.
 
+#include "benchmain.h"
 #include "core/records/archivecopies.h"
 #include "ui/records/tform9.h"
 #include "ui/shell/prompts.h"
@@ -118,8 +119,5 @@ BENCHMARK(BM_ReadCopies)->Arg(5000)->Unit(benchmark::kMillisecond);
 int main(int argc, char **argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return corvane::bench::runBenchmarks(argc, argv);
 }

@@ -9,6 +9,7 @@
 //
 // Needs the test servers: scripts/test-servers.sh start BUILD_DIR.
 
+#include "benchmain.h"
 #include "core/protocol/tcptransport.h"
 #include "core/rules/rulelists.h"
 #include "core/screening/mailboxsession.h"
@@ -176,8 +177,5 @@ int main(int argc, char **argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return corvane::bench::runBenchmarks(argc, argv);
 }

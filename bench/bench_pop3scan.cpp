@@ -9,6 +9,7 @@
 // Needs the test servers: scripts/test-servers.sh start BUILD_DIR; the env file is found as
 // the tests find it ($CORVANE_TEST_SERVERS_ENV, else BUILD_DIR/test-servers.env).
 
+#include "benchmain.h"
 #include "core/protocol/tcptransport.h"
 #include "core/rules/rulelists.h"
 #include "core/screening/mailboxsession.h"
@@ -271,8 +272,5 @@ BENCHMARK(BM_ScanHeadersDelayed)->Unit(benchmark::kMillisecond)->UseRealTime()->
 
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return corvane::bench::runBenchmarks(argc, argv);
 }

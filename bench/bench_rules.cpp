@@ -1,5 +1,6 @@
 // Classification and list-file speed at the sizes a shared master list reaches.
 
+#include "benchmain.h"
 #include "core/rules/listfile.h"
 #include "core/rules/rulelists.h"
 #include "core/screening/classify.h"
@@ -275,4 +276,6 @@ BENCHMARK(BM_StartupFourLists)->UseManualTime()->Iterations(3)->Unit(benchmark::
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv) {
+    return corvane::bench::runBenchmarks(argc, argv);
+}

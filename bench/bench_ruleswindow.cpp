@@ -1,6 +1,7 @@
 // The Rules and Lists window with lists of 100,000 entries: showing them, typing into a filter
 // box, deleting an entry and editing one in place. Runs offscreen.
 
+#include "benchmain.h"
 #include "ui/rules/tform1.h"
 #include "ui/rules/tform4.h"
 #include "ui/rules/tform5.h"
@@ -101,8 +102,5 @@ BENCHMARK(BM_EditInPlace)->Arg(100000)->Unit(benchmark::kMillisecond);
 int main(int argc, char **argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return corvane::bench::runBenchmarks(argc, argv);
 }

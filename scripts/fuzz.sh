@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 BUILD_DIR=build-fuzz \
   CMAKE_ARGS="-DCMAKE_CXX_COMPILER=clang++-14 -DCORVANE_BUILD_FUZZERS=ON -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_BENCHMARKS=OFF" \
-  scripts/setup.sh
+  scripts/setup.sh --tests
 rm -rf build-fuzz/limit-seeds
 python3 fuzz/limit_seeds.py build-fuzz/limit-seeds
 for exe in build-fuzz/fuzz/fuzz_*; do

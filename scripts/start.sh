@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Quick start, command one: install what is missing, build the two programs, and start Corvane.
-# Arguments are passed to the program (for example --data-dir DIR).
+# Quick start, command one: install what building and running Corvane needs (none of the test
+# servers or tools), build the two programs, and start Corvane with its data in the user's data
+# folder. Arguments are passed to the program (for example --data-dir DIR).
 #   BUILD_DIR, CMAKE_ARGS  as for setup.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -9,7 +9,9 @@
 # BUILD_DIR/test-servers.env holds KEY=VALUE lines that the end-to-end tests read (see each
 # server's section below for its keys). The tests skip themselves when the file is missing.
 # Every server listens on 127.0.0.1 on a free high port and writes its process id to
-# BUILD_DIR/test-servers/<server>/*.pid; "stop" ends only those processes.
+# BUILD_DIR/test-servers/<server>/*.pid; "stop" ends only those processes. The servers run on
+# with their output in log files beside their pid files, never on this script's standard
+# output or error, so "start ... | tail" returns as soon as the script ends.
 set -euo pipefail
 
 usage() {
@@ -233,10 +235,12 @@ service auth-worker {
   user = $auth_user
 }
 EOF
-    dovecot -c "$dir/dovecot.conf"
+    # The master process keeps the descriptors it was started with: they go to a file of its
+    # own, so that a caller reading this script's output through a pipe sees it end.
+    dovecot -c "$dir/dovecot.conf" </dev/null >"$dir/dovecot.out" 2>&1
     if ! wait_for_greeting 127.0.0.1 "$port" "+OK"; then
         echo "test-servers: Dovecot did not start; its log:" >&2
-        cat "$dir/dovecot.log" >&2 || true
+        cat "$dir/dovecot.out" "$dir/dovecot.log" >&2 || true
         pop3_stop
         return 1
     fi
@@ -467,7 +471,9 @@ http {
     }
 }
 EOF
-    if ! "$nginx" -p "$dir" -c "$dir/nginx.conf" -e "$dir/logs/error.log" 2>"$dir/logs/start.log"; then
+    # Detached from this script's output like Dovecot: the daemon keeps what it was given.
+    if ! "$nginx" -p "$dir" -c "$dir/nginx.conf" -e "$dir/logs/error.log" </dev/null \
+        >"$dir/logs/start.log" 2>&1; then
         echo "test-servers: nginx did not start; its log:" >&2
         cat "$dir/logs/start.log" "$dir/logs/error.log" >&2 || true
         http_stop

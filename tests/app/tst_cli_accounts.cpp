@@ -39,12 +39,12 @@ private Q_SLOTS:
                            u"--user"_s, u"me"_s, u"--password"_s, u"s3cret-pw"_s, u"--email"_s,
                            u"me@a.example"_s})
                      .out,
-                 "0\n"_ba);
+                 "added account 0: Home\n"_ba);
         r = accounts({u"add"_s, u"--name"_s, u"Work\tDesk"_s, u"--server"_s, u"pop.b.example"_s,
                       u"--port"_s, u"995"_s, u"--password-stdin"_s},
                      "other-pw\n");
         QCOMPARE(r.exitCode, 0);
-        QCOMPARE(r.out, "1\n"_ba);
+        QCOMPARE(r.out, "added account 1: Work Desk\n"_ba);
 
         r = accounts({u"list"_s});
         QCOMPARE(r.exitCode, 0);

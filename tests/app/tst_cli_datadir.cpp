@@ -118,6 +118,21 @@ private Q_SLOTS:
         QVERIFY2(check.exitCode == 75, check.err.constData());
     }
 
+    // The program of the build is no portable copy: it keeps its data in the user's data
+    // folder, as an installed one does, so deleting the build never deletes the user's data.
+    void theBuildUsesTheUserDataFolder() {
+        QTemporaryDir xdg;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"XDG_DATA_HOME"_s, xdg.path());
+        const CliRun show =
+            runCli({u"settings"_s, u"show"_s},
+                   CliOptions().withEnvironment(env).inDirectory(m_elsewhere.path()));
+        QVERIFY2(show.exitCode == 0, show.err.constData());
+        QVERIFY2(
+            show.out.startsWith("# data folder: " + xdg.filePath(u"Corvane"_s).toUtf8() + '\n'),
+            show.out.constData());
+    }
+
     void eachCommandFindsItsData_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("exitCode");

@@ -200,8 +200,7 @@ private Q_SLOTS:
             << QStringList{u"lists"_s, u"dump"_s, u"/nonexistent/x.dat"_s} << 1;
         QTest::newRow("unknown option")
             << QStringList{u"lists"_s, u"dump"_s, u"--bogus"_s, u"x"_s} << 2;
-        QTest::newRow("classify without subject")
-            << QStringList{u"classify"_s, u"--sender"_s, u"a"_s} << 2;
+        QTest::newRow("classify without text or files") << QStringList{u"classify"_s} << 2;
         QTest::newRow("classify files and a subject")
             << QStringList{u"classify"_s, u"--subject"_s, u"s"_s, u"--sender"_s, u"a"_s, u"x.eml"_s}
             << 2;
@@ -238,7 +237,9 @@ private Q_SLOTS:
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(QString::fromUtf8(run.out),
                  u"Spam\t%1\nPlain\t%2\nSpam\t%3\n"_s.arg(spam, plain, score));
-        QVERIFY2(run.err.contains("missing.eml"), run.err.constData());
+        QVERIFY2(run.err.contains("there is no file \"" + dir.filePath(u"missing.eml"_s).toUtf8() +
+                                  "\". To classify a subject, give it with --subject"),
+                 run.err.constData());
     }
 
     void classifyDamagedFiles_data() {
@@ -293,6 +294,10 @@ private Q_SLOTS:
         QTest::newRow("rules ticked")
             << QStringList{u"--subject"_s, u"FREE"_s, u"--sender"_s, u"a@b.c"_s}
             << QByteArray("Spam\n");
+        QTest::newRow("subject alone")
+            << QStringList{u"--subject"_s, u"Re: Details"_s} << QByteArray("Spam\n");
+        QTest::newRow("sender alone")
+            << QStringList{u"--sender"_s, u"x <a@spam.example>"_s} << QByteArray("Spam\n");
         QTest::newRow("rules none") << QStringList{u"--rules"_s, u"none"_s,     u"--subject"_s,
                                                    u"FREE"_s,    u"--sender"_s, u"a@b.c"_s}
                                     << QByteArray("Plain\n");

@@ -119,6 +119,20 @@ private Q_SLOTS:
         QTest::newRow("unknown account")
             << QStringList{u"process"_s, u"Work"_s, u"--delete"_s, u"1"_s} << 1
             << QByteArray("no account named 'Work'");
+        // The error names the command that lists the accounts of the same folder.
+        QTest::newRow("check: unknown account")
+            << QStringList{u"check"_s, u"Work"_s} << 1
+            << QByteArray("The accounts are listed by: corvane-cli accounts list --data-dir /");
+        // A stored account keeps its settings: the server's options go with --host only.
+        QTest::newRow("check: account with --port")
+            << QStringList{u"check"_s, u"Home"_s, u"--port"_s, u"11119"_s} << 2
+            << QByteArray("give either an account NAME or --host: --port goes with --host");
+        QTest::newRow("check: account with --user")
+            << QStringList{u"check"_s, u"Home"_s, u"--user"_s, u"nobody"_s} << 2
+            << QByteArray("--user goes with --host");
+        QTest::newRow("check: account with --password-file")
+            << QStringList{u"check"_s, u"Home"_s, u"--password-file"_s, u"pw.txt"_s} << 2
+            << QByteArray("--password-file goes with --host");
         // Exit code 75: try again later.
         QTest::newRow("server not reachable")
             << QStringList{u"process"_s, u"Home"_s, u"--delete"_s, u"1"_s} << 75
@@ -181,7 +195,9 @@ private Q_SLOTS:
         QTest::newRow("check: server stops answering")
             << check << u"silent"_s << 75 << QByteArray("Could not connect");
         QTest::newRow("check: login refused")
-            << check << u"login refused"_s << 1 << QByteArray("Could not connect");
+            << check << u"login refused"_s << 1
+            << QByteArray("Could not log in to \"127.0.0.1\": the server refused the user name "
+                          "or password. The server answered: ");
         // A certificate that is refused will not mend itself: not "try again later".
         QTest::newRow("check: the certificate is refused")
             << check << u"untrusted certificate"_s << 1

@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
-"""Checks that every link and picture of HTML pages resolves: a relative file exists (beside
-the page, as the browser resolves it), a #fragment names an id of its page, and every image has
+"""Checks that every link and picture of HTML pages and Markdown documents resolves: a
+relative file exists (beside the page, as the browser resolves it), a #fragment names an id of
+its page (in Markdown, a heading, as the repository's web view names it), and every image has
 a text alternative. External links (http:, https:, mailto:) are not fetched.
-Usage: check_links.py PAGE.html..."""
+Usage: check_links.py PAGE.html|DOCUMENT.md..."""
 
 import os
+import re
 import sys
 from html.parser import HTMLParser
 from urllib.parse import unquote, urlsplit
@@ -26,10 +28,41 @@ class Page(HTMLParser):
             self.problems.append("line %d: an image without alt text" % self.getpos()[0])
 
 
+class Markdown:
+    """The links, pictures and heading anchors of a Markdown document; code is skipped."""
+
+    LINK = re.compile(r"(!?)\[([^\]]*)\]\(([^)\s]+)\)")
+
+    def __init__(self, text):
+        self.ids, self.links, self.problems = set(), [], []
+        fenced = False
+        for number, line in enumerate(text.split("\n"), 1):
+            if line.lstrip().startswith("```"):
+                fenced = not fenced
+                continue
+            if fenced:
+                continue
+            if line.startswith("#"):
+                self.ids.add(self.anchor(line.lstrip("#").strip()))
+            prose = re.sub(r"`[^`]*`", "", line)
+            for bang, label, target in self.LINK.findall(prose):
+                self.links.append((number, target))
+                if bang and not label.strip():
+                    self.problems.append("line %d: an image without alt text" % number)
+
+    @staticmethod
+    def anchor(heading):
+        text = re.sub(r"[^\w\- ]", "", heading.lower())
+        return text.replace(" ", "-")
+
+
 def parse(path):
-    page = Page()
     with open(path, encoding="utf-8") as f:
-        page.feed(f.read())
+        text = f.read()
+    if path.endswith(".md"):
+        return Markdown(text)
+    page = Page()
+    page.feed(text)
     return page
 
 
@@ -53,7 +86,7 @@ def main(paths):
                     problems.append(where + ": no such file")
                     continue
             if parts.fragment:
-                ids = parse(target).ids if target.endswith(".html") else None
+                ids = parse(target).ids if target.endswith((".html", ".md")) else None
                 if ids is not None and parts.fragment not in ids:
                     problems.append(where + ": no id '%s'" % parts.fragment)
     for p in problems:

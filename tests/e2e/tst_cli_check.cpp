@@ -200,9 +200,8 @@ void TestCliCheck::failures_data() {
 
     QTest::newRow("wrong password")
         << u"wrong"_s << QString()
-        << u"Could not connect with \"127.0.0.1\", check you are on the internet and your "
-           u"settings, username and password are correct The server refused the user name or "
-           u"password. The server answered: [AUTH] Authentication failed."_s;
+        << u"Could not log in to \"127.0.0.1\": the server refused the user name or password. "
+           u"The server answered: [AUTH] Authentication failed."_s;
     QTest::newRow("port not a number") << QString() << u"pop"_s << u"\"pop\""_s;
 }
 

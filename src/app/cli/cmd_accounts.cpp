@@ -96,7 +96,9 @@ bool takeFields(const QCommandLineParser &parser, const QString &command, Accoun
 }
 
 int noSuchAccount(const QString &command, int tag) {
-    err(u"corvane-cli %1: there is no account with tag %2\n"_s.arg(command).arg(tag));
+    err(u"corvane-cli %1: there is no account with tag %2. The accounts are listed by: "
+        u"corvane-cli accounts list\n"_s.arg(command)
+            .arg(tag));
     return Failure;
 }
 
@@ -163,7 +165,8 @@ int add(const QStringList &args) {
     parser.setApplicationDescription(
         u"Adds an account at the end of the table (accounts.dat is created when missing). The "
         u"name must not be taken by another account (compared exactly, case-sensitive). The "
-        u"port defaults to 110; the other fields default to empty."_s);
+        u"port defaults to 110; the other fields default to empty. Prints \"added account TAG: "
+        u"NAME\"; the TAG names the account to accounts edit and accounts delete."_s);
     parser.addOptions({data.option(), nameOption, serverOption, portOption, userOption,
                        passwordOption, passwordStdinOption, emailOption, securityOption});
     int code = Success;
@@ -189,7 +192,8 @@ int add(const QStringList &args) {
         return Failure;
     }
     store.insert(a);
-    out(u"%1\n"_s.arg(store.rowCount() - 1));
+    out(u"added account %1: %2\n"_s.arg(QString::number(store.rowCount() - 1),
+                                        field(a.AccountName)));
     return Success;
 }
 

@@ -62,6 +62,16 @@ int run(const QStringList &args) {
         err(u"corvane-cli check: give either an account NAME or --host\n"_s);
         return Usage;
     }
+    // The server's options describe a server given on the command line; a stored account
+    // keeps its own settings, which accounts edit changes.
+    for (const QCommandLineOption *serverOption : {&port, &user, &passwordFile}) {
+        if (!direct && parser.isSet(*serverOption)) {
+            err(u"corvane-cli check: give either an account NAME or --host: --%1 goes with "
+                u"--host (a stored account's settings are changed with corvane-cli accounts "
+                u"edit)\n"_s.arg(serverOption->names().constFirst()));
+            return Usage;
+        }
+    }
     if (direct && (!parser.isSet(user) || !parser.isSet(passwordFile))) {
         err(u"corvane-cli check: --host needs --user and --password-file\n"_s);
         return Usage;
@@ -102,7 +112,8 @@ int run(const QStringList &args) {
     } else {
         const QString storePath = dir->filePath(u"accounts.dat"_s);
         if (!QFile::exists(storePath)) {
-            err(u"corvane-cli check: %1 does not exist: no accounts\n"_s.arg(storePath));
+            err(u"corvane-cli check: %1 does not exist: no accounts. Add one with: corvane-cli "
+                u"accounts add\n"_s.arg(storePath));
             return Failure;
         }
         store = std::make_unique<AccountStore>(storePath);
@@ -111,8 +122,7 @@ int run(const QStringList &args) {
             if (accounts.at(i).AccountName == names.constFirst())
                 tag = int(i);
         if (tag < 0) {
-            err(u"corvane-cli check: no account named '%1' in %2\n"_s.arg(names.constFirst(),
-                                                                          storePath));
+            dataDir.noAccountNamed(parser, *dir, names.constFirst());
             return Failure;
         }
     }

@@ -11,6 +11,7 @@
 
 #include <QCommandLineParser>
 #include <QFile>
+#include <QFileInfo>
 
 using namespace Qt::StringLiterals;
 
@@ -22,7 +23,8 @@ int run(const QStringList &args) {
     parser.setApplicationDescription(
         u"Classifies a message as Friendly, Spam or Plain against the four list files of a data "
         u"directory (a missing file keeps that list's initial contents) and the ticked rules. "
-        u"Either give the message's subject and sender text, or name message files: each is "
+        u"Either give the message's subject and sender text (either may be left out), or name "
+        u"message files: each is "
         u"parsed as the program parses a fetched header, and one line is printed per file, the "
         u"mark, a TAB and the file name. A missing or damaged file (no end line \".\", an "
         u"over-long line) prints its error on stderr instead, and the exit code is 1."_s);
@@ -32,10 +34,12 @@ int run(const QStringList &args) {
                                          u"commas, or 'none' (default: the ticks of the data "
                                          u"directory's Settings.ini, all thirteen without it)."_s,
                                          u"LIST"_s);
-    const QCommandLineOption subject(u"subject"_s, u"The decoded subject."_s, u"TEXT"_s);
-    const QCommandLineOption sender(
-        u"sender"_s, u"The sender text: display name and address, as the From column shows it."_s,
-        u"TEXT"_s);
+    const QCommandLineOption subject(u"subject"_s, u"The decoded subject (default: empty)."_s,
+                                     u"TEXT"_s);
+    const QCommandLineOption sender(u"sender"_s,
+                                    u"The sender text: display name and address, as the From "
+                                    u"column shows it (default: empty)."_s,
+                                    u"TEXT"_s);
     const QCommandLineOption headers(u"headers"_s,
                                      u"A file holding the message's header lines (for the spam "
                                      u"score rule)."_s,
@@ -51,8 +55,10 @@ int run(const QStringList &args) {
         err(u"corvane-cli classify: give either message files or --subject and --sender\n"_s);
         return Usage;
     }
-    if (files.isEmpty() && (!parser.isSet(subject) || !parser.isSet(sender))) {
-        err(u"corvane-cli classify: --subject and --sender are required\n"_s);
+    // Either text may be left out: it is then empty, as for a message without it.
+    if (files.isEmpty() && !parser.isSet(subject) && !parser.isSet(sender)) {
+        err(u"corvane-cli classify: give message files, or the text with --subject (and "
+            u"--sender)\n"_s);
         return Usage;
     }
     RuleLists lists;
@@ -81,6 +87,14 @@ int run(const QStringList &args) {
         MailMessage message;
         for (const QString &file : files) {
             message.ClearMessage();
+            if (!QFileInfo::exists(file)) {
+                // Most often a subject given where a file was expected.
+                err(u"corvane-cli classify: there is no file \"%1\". To classify a subject, "
+                    u"give it with --subject: corvane-cli classify --subject \"%1\"\n"_s.arg(
+                        field(file)));
+                result = Failure;
+                continue;
+            }
             try {
                 message.LoadMessageFile(file);
             } catch (const AddressError &) {

@@ -122,7 +122,7 @@ int run(const QStringList &args) {
         }
     }
     if (tag < 0) {
-        err(u"corvane-cli process: no account named '%1'\n"_s.arg(name));
+        dataDir.noAccountNamed(parser, data.directory(), name);
         return Failure;
     }
 

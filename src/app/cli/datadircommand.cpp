@@ -11,6 +11,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 using namespace Qt::StringLiterals;
 
@@ -62,6 +63,32 @@ DataDirCommand::lockedDirectory(const QCommandLineParser &parser) const {
     return Locked{std::move(*dir), std::move(lock)};
 }
 
+namespace {
+
+// A word as a POSIX shell reads it back: quoted when it holds anything but plain characters.
+QString shellWord(const QString &word) {
+    static const QRegularExpression plain(u"^[A-Za-z0-9_./:@%+=,-]+$"_s);
+    if (plain.match(word).hasMatch())
+        return word;
+    return u'\'' + QString(word).replace(u"'"_s, u"'\\''"_s) + u'\'';
+}
+
+} // namespace
+
+QString DataDirCommand::accountsListCommand(const QCommandLineParser &parser) const {
+    QString command = u"corvane-cli accounts list"_s;
+    if (parser.isSet(m_option))
+        command += u" --data-dir "_s + shellWord(field(parser.value(m_option)));
+    return command;
+}
+
+void DataDirCommand::noAccountNamed(const QCommandLineParser &parser,
+                                    const DataDirectory &directory, const QString &name) const {
+    err(u"corvane-cli %1: no account named '%2' in %3. The accounts are listed by: %4\n"_s.arg(
+        m_command, field(name), QDir::toNativeSeparators(directory.filePath(kStoreFile)),
+        accountsListCommand(parser)));
+}
+
 bool DataDirCommand::noPositionals(const QCommandLineParser &parser) const {
     if (parser.positionalArguments().isEmpty())
         return true;
@@ -77,8 +104,8 @@ DataDirCommand::Opened DataDirCommand::openProgramData(const QCommandLineParser 
     if (!dir)
         return opened;
     if (accounts == Accounts::MustExist && !QFileInfo::exists(dir->filePath(kStoreFile))) {
-        err(u"corvane-cli %1: %2 does not exist: no accounts\n"_s.arg(m_command,
-                                                                      dir->filePath(kStoreFile)));
+        err(u"corvane-cli %1: %2 does not exist: no accounts. Add one with: corvane-cli "
+            u"accounts add\n"_s.arg(m_command, dir->filePath(kStoreFile)));
         return opened;
     }
     opened.lock = lockDataDirectory(*dir, m_command);

@@ -48,6 +48,14 @@ public:
     };
     std::optional<Locked> lockedDirectory(const QCommandLineParser &parser) const;
 
+    // The error for an account NAME that the directory's accounts.dat does not hold, with the
+    // command that lists the accounts there.
+    void noAccountNamed(const QCommandLineParser &parser, const DataDirectory &directory,
+                        const QString &name) const;
+    // The command that lists the accounts of the directory this command was given
+    // ("corvane-cli accounts list", with its --data-dir when one was given).
+    QString accountsListCommand(const QCommandLineParser &parser) const;
+
     // False, after an error message, when the command was given an argument it takes none of.
     bool noPositionals(const QCommandLineParser &parser) const;
 

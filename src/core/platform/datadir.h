@@ -8,10 +8,11 @@ namespace corvane {
 // created when first needed. Both programs find it the same way:
 //   1. the one given with --data-dir;
 //   2. the directory of the executable when the copy is portable: a file named "portable"
-//      stands beside the executable (a build tree has one, so a program run from where it was
-//      built keeps its data there; on Windows every copy is portable, as it always was);
+//      stands beside the executable, put there by the user who made the copy (on Windows
+//      every copy is portable, as it always was);
 //   3. otherwise the user's data folder, "Corvane" under the generic data location
-//      (~/.local/share/Corvane on Linux), created owner-only when first used.
+//      (~/.local/share/Corvane on Linux), created owner-only when first used. A program run
+//      from its build tree is no exception: deleting the build never deletes the user's data.
 class DataDirectory {
 public:
     explicit DataDirectory(QString path = defaultPath());

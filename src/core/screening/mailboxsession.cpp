@@ -19,35 +19,54 @@ namespace corvane {
 namespace {
 
 // What went wrong when connecting or logging in, in a sentence that says what to do about it.
-QString connectProblem(const Error &e, const QString &host, const QString &port) {
+// Text that ends as a sentence: a server's words or a system's message often lack the full
+// stop, and the next sentence follows them.
+QString asSentence(QString text) {
+    text = text.trimmed();
+    if (!text.isEmpty() && !u".!?"_s.contains(text.back()))
+        text += u'.';
+    return text;
+}
+
+QString serverAnswered(const QString &words) {
+    const QString said = asSentence(words);
+    return said.isEmpty() ? u"The server gave no reason."_s : u"The server answered: "_s + said;
+}
+
+// Why a connection or login failed, from the error's class: what failed first, then the
+// cause or the server's own words, each a sentence of its own on its own line (the command
+// line shows them on one). A refused login is a login that failed, not a connection.
+QString connectFailure(const Error &e, const QString &host, const QString &port) {
     if (const auto *login = dynamic_cast<const LoginError *>(&e))
-        return u"The server refused the user name or password. The server answered: %1"_s.arg(
-            login->serverWords());
+        return u"Could not log in to \"%1\": the server refused the user name or password.\n"_s.arg(
+                   host) +
+               serverAnswered(login->serverWords());
+    const QString failed = u"Could not connect with \"%1\".\n"_s.arg(host);
     if (const auto *net = dynamic_cast<const NetworkError *>(&e)) {
         switch (net->reason()) {
         case NetworkError::Reason::Refused:
-            return u"Nothing answered on port %1 of %2: the port may be wrong, or the mail "
-                   u"service is down."_s.arg(port.trimmed(), host);
+            return failed + u"Nothing answered on port %1 of %2: the port may be wrong, or the "
+                            u"mail service is down."_s.arg(port.trimmed(), host);
         case NetworkError::Reason::HostNotFound:
-            return u"The server name %1 was not found: check its spelling and your internet "
-                   u"connection."_s.arg(host);
+            return failed + u"The server name %1 was not found: check its spelling and your "
+                            u"internet connection."_s.arg(host);
         case NetworkError::Reason::TimedOut:
-            return u"%1 did not answer in time: it may be down, or a firewall may block port "
-                   u"%2."_s.arg(host, port.trimmed());
+            return failed + u"%1 did not answer in time: it may be down, or a firewall may block "
+                            u"port %2."_s.arg(host, port.trimmed());
         case NetworkError::Reason::Unreachable:
-            return u"The network is unreachable: check your internet connection."_s;
+            return failed + u"The network is unreachable: check your internet connection."_s;
         case NetworkError::Reason::Tls:
-            return e.message(); // names the check that failed
+            return failed + asSentence(e.message()); // names the check that failed
         case NetworkError::Reason::Closed:
-            return u"The server closed the connection before the login was done."_s;
+            return failed + u"The server closed the connection before the login was done."_s;
         case NetworkError::Reason::Other:
             break;
         }
     }
     if (const auto *protocol = dynamic_cast<const ProtocolError *>(&e);
         protocol && !protocol->serverWords().isEmpty())
-        return u"The server answered: %1"_s.arg(protocol->serverWords());
-    return QString(e.message()).replace(u"\r\n"_s, u" "_s);
+        return failed + serverAnswered(protocol->serverWords());
+    return failed + asSentence(QString(e.message()).replace(u"\r\n"_s, u" "_s));
 }
 
 using Control = ScreeningView::Control;
@@ -255,13 +274,9 @@ void MailboxSession::CheckAccount(int tag) {
         // The rows of the account checked before belong to a connection that is gone.
         clearRows();
         m_view.showFileStatus(QString(), QString());
-        // Our sentence, in the class of the cause: a server that could not be reached is worth
-        // trying again, a refused login is not. The second line says which of the causes the
-        // first one lists it was.
-        throwError(errorKind(e),
-                   u"Could not connect with \"%1\", check you are on the internet and your "
-                   u"settings, username and password are correct\n%2"_s.arg(
-                       host, connectProblem(e, host, CurrentAccount.Port)));
+        // Our sentences, in the class of the cause: a server that could not be reached is worth
+        // trying again, a refused login is not.
+        throwError(errorKind(e), connectFailure(e, host, CurrentAccount.Port));
     }
 
     try {

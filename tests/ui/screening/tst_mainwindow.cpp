@@ -119,10 +119,9 @@ private Q_SLOTS:
         QTest::addColumn<bool>("commands");      // check button and the three main menus
         QTest::addColumn<bool>("contextMenu");
 
-        const QString refused = u"Could not connect with \"pop.test\", check you are on the "
-                                u"internet and your settings, username and password are "
-                                u"correct\nThe server refused the user name or password. The "
-                                u"server answered: [AUTH] Authentication failed."_s;
+        const QString refused = u"Could not log in to \"pop.test\": the server refused the user "
+                                u"name or password.\nThe server answered: [AUTH] Authentication "
+                                u"failed."_s;
         QTest::newRow("with rows")
             << 4 << u"secret"_s << u"Connected"_s << kHost << QStringList() << true << true;
         QTest::newRow("empty mailbox") << 0 << u"secret"_s << u"No messages found"_s << kHost
