@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/learning/learningstore.h"
 #include "core/platform/datadir.h"
 #include "core/platform/datadirlock.h"
 #include "core/records/deletionlog.h"
@@ -50,6 +51,10 @@ public:
     void openAccountStore();
     // Reads Settings.ini, then the SMTP password from the secret store.
     void readSettings();
+    // Opens the learning database (learning.db) and loads it, when the option learning is
+    // on; not part of load(), for the commands that screen mail only. Throws FileError naming
+    // the file when it cannot be read; a check then runs without learning and tries again.
+    void openLearning();
     // Every step in order, going on after a failure; returns the problems met, in order.
     QStringList load();
 
@@ -74,6 +79,8 @@ public:
     Settings settings;
     // Null until openAccountStore(), and when accounts.dat could not be opened.
     AccountStore *store() const { return m_store.get(); }
+    // The learned filter of the directory; open once openLearning() has succeeded.
+    LearningStore &learning() { return m_learning; }
 
 private:
     DataDirectory m_directory;
@@ -81,6 +88,7 @@ private:
     ListFileSet m_listFiles;
     SettingsFile m_settingsFile;
     std::unique_ptr<AccountStore> m_store;
+    LearningStore m_learning;
 };
 
 } // namespace corvane
