@@ -6,17 +6,26 @@
 #include <QString>
 
 #include <algorithm>
-#include <array>
 
 namespace corvane {
 
-TokenHash tokenHash(std::string_view text) {
-    std::uint64_t h = 0xcbf29ce484222325ULL;
-    for (const char c : text) {
+namespace {
+
+constexpr std::uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
+constexpr std::uint64_t kFnvPrime = 0x100000001b3ULL;
+
+inline std::uint64_t fnv(std::uint64_t h, std::string_view text, bool lower) {
+    for (char c : text) {
+        if (lower && c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c + 32);
         h ^= static_cast<unsigned char>(c);
-        h *= 0x100000001b3ULL;
+        h *= kFnvPrime;
     }
-    // The finaliser of MurmurHash3: FNV's low bits alone mix poorly for short texts.
+    return h;
+}
+
+// The finaliser of MurmurHash3: FNV's low bits alone mix poorly for short texts.
+inline TokenHash finish(std::uint64_t h) {
     h ^= h >> 33;
     h *= 0xff51afd7ed558ccdULL;
     h ^= h >> 33;
@@ -25,10 +34,17 @@ TokenHash tokenHash(std::string_view text) {
     return h;
 }
 
+} // namespace
+
+TokenHash tokenHash(std::string_view text) {
+    return finish(fnv(kFnvOffset, text, false));
+}
+
 namespace {
 
 // Words shorter than this say little (articles, "re", "to"); longer ones are mostly encoded
-// data, hashes or run-together junk, which is kept as a token of its shape instead.
+// data, hashes or run-together junk, which is kept as a token of its shape instead. Measured
+// on the corpus benchmark: 2 to 4 and 12 to 20 all score within half a point of each other.
 constexpr size_t kMinWord = 3;
 constexpr size_t kMaxWord = 12;
 // Header values past this are not read further: a hostile header cannot make a message cost
@@ -116,14 +132,16 @@ struct MessageTokenizer::Run {
     std::vector<std::string> *texts = nullptr;
     std::string scratch;
 
+    // A token: the prefix and the word, in lower case (tokenHash of that text).
     void emit(std::string_view prefix, std::string_view word) {
-        scratch.assign(prefix);
-        scratch.append(word);
-        for (char &c : scratch)
-            c = lowerAscii(c);
-        hashes.push_back(tokenHash(scratch));
-        if (texts)
+        hashes.push_back(finish(fnv(fnv(kFnvOffset, prefix, true), word, true)));
+        if (texts) {
+            scratch.assign(prefix);
+            scratch.append(word);
+            for (char &c : scratch)
+                c = lowerAscii(c);
             texts->push_back(scratch);
+        }
     }
 
     // The words of a text with a prefix. Words too long to be words become a token of their
@@ -537,6 +555,18 @@ private:
     // words outside tags, with character entities taken as blanks.
     void text(std::string_view line) {
         m_run.urls(line);
+        // Much HTML mail is sent as text/plain, or with no type at all: a tag makes the rest
+        // of the part HTML, so that tag and attribute names never count as words.
+        if (!m_html) {
+            for (size_t i = 0; i + 1 < line.size(); ++i) {
+                const char c = line[i + 1];
+                if (line[i] == '<' &&
+                    ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '/' || c == '!')) {
+                    m_html = m_htmlSeen = true;
+                    break;
+                }
+            }
+        }
         if (!m_html) {
             m_run.words({}, line);
             return;
@@ -628,12 +658,20 @@ std::vector<TokenHash> MessageTokenizer::tokenize(const QList<QByteArray> &heade
     std::string type, charset, boundary, encoding;
     bool firstReceived = true;
     bool sawMessageId = false;
+    bool listFields = false;
     for (const Field &f : fields) {
         const std::string_view v = f.value;
         // Which fields a message has: mailing lists, mail programs and bulk senders each
         // leave their own set.
-        if (f.name.size() <= 40)
+        // The List-* fields of RFC 2369 come together: one token for the lot, so that a
+        // mailing list's seven fields do not outweigh everything else a message says.
+        if (f.name.rfind("list-", 0) == 0) {
+            if (!listFields)
+                run.emit("hdr:", "list-*");
+            listFields = true;
+        } else if (f.name.size() <= 40) {
             run.emit("hdr:", f.name);
+        }
         if (f.name == "from") {
             run.address("from:", v, true);
         } else if (f.name == "reply-to") {

@@ -13,7 +13,9 @@ namespace corvane {
 // A token's spam probability from its counts (Graham): p = (s/S) / (s/S + h/H), where s and h
 // are the spam and ham messages that held the token, S and H all spam and ham learned.
 // Robinson's smoothing pulls a rarely seen token towards the unknown-word probability x by the
-// strength of that belief: f = (strength * x + n * p) / (strength + n), n = s + h.
+// strength of that belief: f = (strength * x + n * p) / (strength + n). Here n counts the
+// messages behind the token with each kind scaled to the smaller kind's total, so that learning
+// far more ham than spam does not make every rare word a strong sign of ham.
 //
 // A message's score combines the f of its strongest tokens (Fisher, as Robinson proposed):
 // S = 1 - Q(-2 ln prod (1 - f), 2n) and H = 1 - Q(-2 ln prod f, 2n), Q being the chi-square
@@ -23,8 +25,9 @@ struct LearningParameters {
     double unknownWordProbability = 0.5; // x
     double unknownWordStrength = 0.45;   // the strength of the belief in x
     // Tokens whose f lies within this distance of 0.5 are left out of the combination: they
-    // say nothing and would only pull the score towards 0.5.
-    double minimumStrength = 0.1;
+    // say little and would only pull the score towards 0.5 (0.2 catches a point more of the
+    // benchmark's spam than 0.1, with no more ham flagged; 0.3 catches less).
+    double minimumStrength = 0.2;
     // The most tokens combined: the strongest ones, far from 0.5.
     int maxDiscriminators = 150;
 };
