@@ -24,7 +24,7 @@ struct HeaderRow {
     // Why the row has its mark: "friendly list", "e-mail black list", "subject black list",
     // "X-and-Y list", "rule 7", "rule 1 overruled by learning (0.03)", "learned 0.97", "marked
     // by you"; for a Plain row its learned score ("learned 0.42"), or empty.
-    QString Reason;
+    QString Reason = {};
 
     friend bool operator==(const HeaderRow &, const HeaderRow &) = default;
 };
