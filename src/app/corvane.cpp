@@ -17,6 +17,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSessionManager>
+#include <QTimer>
+#include <QWidget>
 
 #include <cstdio>
 
@@ -100,13 +102,34 @@ int main(int argc, char *argv[]) {
 
     // A logout, a service manager or a terminal that goes away ends the program like its close
     // button: the shutdown saves the lists, settings and log. The signals are caught from here
-    // on; one that arrives while the program starts waits in the event loop until the window
-    // is there. The session manager's quit does the same before the session ends.
+    // on, at every stage: while the program starts (a message box about a data directory in
+    // use, a damaged file) the box is closed and the program ends once start-up has unwound;
+    // afterwards the main window closes. The session manager's quit does the same before the
+    // session ends.
     corvane::QuitSignals quitSignals;
+    bool quitAsked = false;
+    bool started = false;
+    // A box may be about to open when the signal is read: it is closed as soon as it shows.
+    QTimer boxCloser;
+    boxCloser.setInterval(50);
+    QObject::connect(&boxCloser, &QTimer::timeout, &app, [] {
+        if (QWidget *box = QApplication::activeModalWidget())
+            box->close();
+    });
 
     corvane::MessageBoxPrompts prompts;
     corvane::TcpTransport transport;
     corvane::ProgramShell shell{corvane::DataDirectory(directory), prompts, transport};
+    QObject::connect(&quitSignals, &corvane::QuitSignals::quitRequested, &app, [&] {
+        quitAsked = true;
+        if (started) {
+            shell.mainWindow()->closeForSystem();
+            return;
+        }
+        if (QWidget *box = QApplication::activeModalWidget())
+            box->close();
+        boxCloser.start();
+    });
     // The session starts the program the way it runs now, with the same data directory.
     corvane::StartCommand startCommand{QCoreApplication::applicationFilePath(), {}};
     if (parser.isSet(dataDir))
@@ -116,13 +139,20 @@ int main(int argc, char *argv[]) {
     try {
         shell.start();
     } catch (const corvane::Error &e) {
-        prompts.error(nullptr, e.message());
+        if (!quitAsked)
+            prompts.error(nullptr, e.message());
         return 1;
     }
-    QObject::connect(&quitSignals, &corvane::QuitSignals::quitRequested, shell.mainWindow(),
-                     [&shell] { shell.mainWindow()->closeForSystem(); });
+    boxCloser.stop();
+    started = true;
     QObject::connect(&app, &QGuiApplication::commitDataRequest, shell.mainWindow(),
                      [&shell](QSessionManager &) { shell.mainWindow()->closeForSystem(); });
+    if (quitAsked) {
+        // Asked to end while starting: the shutdown runs as soon as the event loop does.
+        QTimer::singleShot(0, shell.mainWindow(),
+                           [&shell] { shell.mainWindow()->closeForSystem(); });
+        return app.exec();
+    }
     shell.mainWindow()->show();
     return app.exec();
 }

@@ -93,14 +93,17 @@ public:
 };
 
 // The class of an error, for callers that keep or pass on what kind of failure it was after
-// the exception itself is gone (a report line, an exit code).
-enum class ErrorKind { Other, File, Network, Protocol, Data, OutcomeUnknown };
+// the exception itself is gone (a report line, an exit code). Security: the secure connection
+// could not be made (a certificate refused, a failed handshake), a NetworkError that waiting
+// will not mend.
+enum class ErrorKind { Other, File, Network, Protocol, Data, OutcomeUnknown, Security };
 
 inline ErrorKind errorKind(const Error &e) noexcept {
     if (dynamic_cast<const OutcomeUnknownError *>(&e))
         return ErrorKind::OutcomeUnknown;
-    if (dynamic_cast<const NetworkError *>(&e))
-        return ErrorKind::Network;
+    if (const auto *network = dynamic_cast<const NetworkError *>(&e))
+        return network->reason() == NetworkError::Reason::Tls ? ErrorKind::Security
+                                                              : ErrorKind::Network;
     if (dynamic_cast<const ProtocolError *>(&e))
         return ErrorKind::Protocol;
     if (dynamic_cast<const FileError *>(&e))
@@ -117,6 +120,8 @@ inline ErrorKind errorKind(const Error &e) noexcept {
         throw FileError(std::move(text));
     case ErrorKind::Network:
         throw NetworkError(std::move(text));
+    case ErrorKind::Security:
+        throw NetworkError(std::move(text), NetworkError::Reason::Tls);
     case ErrorKind::Protocol:
         throw ProtocolError(std::move(text));
     case ErrorKind::Data:

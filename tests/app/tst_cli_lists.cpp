@@ -1,9 +1,17 @@
 #include "clirunner.h"
+#include "core/platform/datadir.h"
+#include "core/platform/datadirlock.h"
+#include "core/records/deletionlog.h"
+#include "core/rules/listfile.h"
 #include "testsupport.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cstring>
 
 using namespace Qt::StringLiterals;
 
@@ -37,6 +45,91 @@ private Q_SLOTS:
         const CliRun dump = runCli({u"lists"_s, u"dump"_s, file});
         QCOMPARE(dump.exitCode, 0);
         QCOMPARE(dump.out, lines);
+    }
+
+    // A list as long as a list file may be goes through write, dump and a start of the
+    // program whole; one entry more is refused with a message, and the file stays as it was.
+    void millionEntriesRoundTrip() {
+        QByteArray lines;
+        lines.reserve(corvane::kMaxListEntries * 24);
+        for (int i = 0; i < corvane::kMaxListEntries; ++i)
+            lines += "subject number " + QByteArray::number(i) + "\tsome words\n";
+        QTemporaryDir data;
+        const QString file = data.filePath(u"blsubj.dat"_s);
+        const CliRun write =
+            runCli({u"lists"_s, u"write"_s, u"--sorted"_s, file}, CliOptions().withInput(lines));
+        QVERIFY2(write.exitCode == 0, write.err.constData());
+        const CliRun dump = runCli({u"lists"_s, u"dump"_s, file});
+        QVERIFY2(dump.exitCode == 0, dump.err.left(500).constData());
+        QCOMPARE(dump.out.count('\n'), corvane::kMaxListEntries);
+        const QByteArray written = corvane::test::readFile(file);
+
+        // A start of the program (a pass with no accounts) reads the list whole and keeps it.
+        const CliRun pass = runCli({u"auto"_s, u"--once"_s, u"--data-dir"_s, data.path()});
+        QVERIFY2(pass.exitCode == 0, pass.err.constData());
+        QVERIFY2(!pass.err.contains("blsubj.dat"), pass.err.constData());
+        QVERIFY(!QFileInfo::exists(file + u".damaged"_s));
+        QCOMPARE(corvane::test::readFile(file), written);
+
+        const CliRun over = runCli({u"lists"_s, u"write"_s, file},
+                                   CliOptions().withInput(lines + "one more\n"));
+        QCOMPARE(over.exitCode, 1);
+        QCOMPARE(over.err, QByteArray("corvane-cli lists write: The list holds 1000001 entries, "
+                                      "more than the 1000000 a list file may hold. Nothing was "
+                                      "written.\n"));
+        QCOMPARE(corvane::test::readFile(file), written);
+    }
+
+    // A file that claims more entries than a list file may hold is refused, not cut short.
+    void overTheBoundIsRefused() {
+        const QString file = path(u"claims.dat"_s);
+        QByteArray bytes("\0\0\0\0\0", 5);
+        const qint32 count = corvane::kMaxListEntries + 1;
+        std::memcpy(bytes.data() + 1, &count, 4);
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        f.close();
+        const CliRun dump = runCli({u"lists"_s, u"dump"_s, file});
+        QCOMPARE(dump.exitCode, 1);
+        QVERIFY2(dump.err.contains("holds 1000001 entries, more than the 1000000 a list file may "
+                                   "hold"),
+                 dump.err.constData());
+    }
+
+    // lists write into a data directory waits for no program: it takes the directory's lock,
+    // so a running program cannot write its own copy of the list over the new one.
+    void writeIntoADataDirectoryTakesTheLock() {
+        QTemporaryDir data;
+        corvane::DataDirectoryLock held{corvane::DataDirectory(data.path())};
+        held.acquire();
+        const QString file = data.filePath(u"freml.dat"_s);
+        const CliRun run =
+            runCli({u"lists"_s, u"write"_s, file}, CliOptions().withInput("a@b.example\n"));
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.startsWith("corvane-cli lists write: "), run.err.constData());
+        QVERIFY2(run.err.contains("in use"), run.err.constData());
+        QVERIFY(!QFileInfo::exists(file));
+    }
+
+    // A command that adds nothing to the log leaves its bytes alone (LF line ends included),
+    // and a start removes the temporary files that a killed write left behind.
+    void startLeavesTheLogAndClearsStrayFiles() {
+        QTemporaryDir data;
+        const QByteArray log("first line\nsecond line\n");
+        QFile f(data.filePath(u"logfile.log"_s));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(log);
+        f.close();
+        const QString stray = data.filePath(u".corvane-0123456789abcdef.tmp"_s);
+        QFile t(stray);
+        QVERIFY(t.open(QIODevice::WriteOnly));
+        t.write("half");
+        t.close();
+        const CliRun run = runCli({u"lists"_s, u"update"_s, u"--data-dir"_s, data.path()});
+        QCOMPARE(run.exitCode, 1); // no publisher is set
+        QCOMPARE(corvane::test::readFile(data.filePath(u"logfile.log"_s)), log);
+        QVERIFY(!QFileInfo::exists(stray));
     }
 
     void writeForms() {

@@ -16,6 +16,7 @@
 #include "testsupport.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -60,10 +61,11 @@ void serveUntilDele(FakeServer &server, bool scanOnly = false) {
 
 // A data directory whose accounts One and Two (user u, password p) are on 127.0.0.1 at the
 // given ports, whose subject black list holds "cheap pills", and whose rules are all off.
-void makeDataDirectory(const QString &path, quint16 portOne, quint16 portTwo = 0) {
+void makeDataDirectory(const QString &path, quint16 portOne, quint16 portTwo = 0,
+                       const QString &securityOne = {}) {
     corvane::AccountStore store(path + u"/accounts.dat"_s);
-    store.insert(
-        {u"One"_s, u"127.0.0.1"_s, QString::number(portOne), u"u"_s, u"p"_s, u"u@example.net"_s});
+    store.insert({u"One"_s, u"127.0.0.1"_s, QString::number(portOne), u"u"_s, u"p"_s,
+                  u"u@example.net"_s, securityOne});
     if (portTwo)
         store.insert({u"Two"_s, u"127.0.0.1"_s, QString::number(portTwo), u"u"_s, u"p"_s,
                       u"u@example.net"_s});
@@ -180,10 +182,14 @@ private Q_SLOTS:
             << check << u"silent"_s << 75 << QByteArray("Could not connect");
         QTest::newRow("check: login refused")
             << check << u"login refused"_s << 1 << QByteArray("Could not connect");
+        // A certificate that is refused will not mend itself: not "try again later".
+        QTest::newRow("check: the certificate is refused")
+            << check << u"untrusted certificate"_s << 1
+            << QByteArray("The secure connection to 127.0.0.1 could not be established: ");
         QTest::newRow("process: QUIT answered +OK") << process << u"quit ok"_s << 0 << QByteArray();
         QTest::newRow("process: QUIT answered -ERR")
-            << process << u"quit refused"_s << 1
-            << QByteArray("refused to end the session (\"some deleted messages not removed\")");
+            << process << u"quit refused"_s << 3
+            << QByteArray("answered QUIT with an error (\"some deleted messages not removed\")");
         QTest::newRow("process: QUIT unanswered")
             << process << u"quit unanswered"_s << 3 << QByteArray("did not answer QUIT");
         QTest::newRow("process: connection drops at DELE")
@@ -199,8 +205,11 @@ private Q_SLOTS:
         QTest::newRow("auto: QUIT unanswered")
             << pass << u"quit unanswered"_s << 3 << QByteArray("One\t127.0.0.1\toutcome unknown: ");
         QTest::newRow("auto: QUIT answered -ERR")
-            << pass << u"quit refused"_s << 1
-            << QByteArray("One\t127.0.0.1\tfailed, nothing deleted: ");
+            << pass << u"quit refused"_s << 3 << QByteArray("One\t127.0.0.1\toutcome unknown: ");
+        QTest::newRow("check: STAT claims 2^31 - 1 messages")
+            << check << u"huge count"_s << 75
+            << QByteArray("note: The server reports 2147483647 messages; only the first 100000 "
+                          "are listed.");
         QTest::newRow("auto: login refused")
             << pass << u"login refused"_s << 1 << QByteArray("One\t127.0.0.1\tnot connected: ");
     }
@@ -222,7 +231,21 @@ private Q_SLOTS:
             serveUntilDele(fake, true);
             fake.expect("RSET").send("+OK\r\n").expect("QUIT").send("+OK\r\n");
         }
-        if (server == u"silent"_s) {
+        if (server == u"untrusted certificate"_s) {
+            fake.enableTls();
+            fake.send("+OK ready\r\n");
+        } else if (server == u"huge count"_s) {
+            fake.send("+OK ready\r\n")
+                .expect("USER u")
+                .send("+OK\r\n")
+                .expect("PASS p")
+                .send("+OK\r\n")
+                .expect("STAT")
+                .send("+OK 2147483647 10\r\n")
+                .expect("LIST")
+                .send("-ERR no listing\r\n")
+                .closeConnection();
+        } else if (server == u"silent"_s) {
             fake.send("+OK ready\r\n").fallSilent();
         } else if (server == u"login refused"_s) {
             fake.send("+OK ready\r\n")
@@ -248,7 +271,8 @@ private Q_SLOTS:
                 fake.closeConnection();
         }
         QTemporaryDir dir;
-        makeDataDirectory(dir.path(), server == u"none"_s ? closedPort() : fake.port());
+        makeDataDirectory(dir.path(), server == u"none"_s ? closedPort() : fake.port(), 0,
+                          server == u"untrusted certificate"_s ? u"TLS"_s : QString());
         // A folder where the log file should be cannot be read, not even by root.
         if (server == u"log unreadable"_s)
             QVERIFY(QDir(dir.path()).mkdir(u"logfile.log"_s));
@@ -259,7 +283,8 @@ private Q_SLOTS:
         QVERIFY2(run.exitCode == exitCode, run.err.constData());
         QVERIFY2((args.constFirst() == u"auto"_s ? run.out : run.err).contains(says),
                  (run.out + run.err).constData());
-        if (server != u"none"_s && server != u"silent"_s)
+        if (server != u"none"_s && server != u"silent"_s && server != u"huge count"_s &&
+            server != u"untrusted certificate"_s)
             QCOMPARE(fake.mismatches(), QStringList());
         if (disk) {
             QVERIFY2(run.err.contains("No space left on device"), run.err.constData());
@@ -318,6 +343,122 @@ private Q_SLOTS:
         corvane::DeletionLog saved;
         saved.load(dir.filePath(u"logfile.log"_s));
         QCOMPARE(saved.LogLines.filter(u"Email from pills@spam.example deleted"_s).size(), 1);
+    }
+
+    // The record of a run reaches the disk before QUIT: a data directory that cannot take it
+    // (a full disk, a log that is a symbolic link) deletes nothing, and a log that cannot be
+    // saved after QUIT is completed by the next start from the record.
+    void recordBeforeQuit_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("the disk is full before the record") << u"full"_s;
+        QTest::newRow("the log is a symbolic link") << u"symlink"_s;
+        QTest::newRow("the disk fills between the record and the log") << u"fills"_s;
+    }
+    void recordBeforeQuit() {
+        QFETCH(QString, fault);
+        corvane::test::FullDisk disk;
+        if (!disk.mounted())
+            QSKIP(qPrintable(disk.error()));
+        FakeServer fake;
+        serveUntilDele(fake);
+        fake.send("+OK\r\n");
+        const bool deletes = fault == u"fills"_s;
+        if (deletes)
+            fake.expect("QUIT").send("+OK bye\r\n");
+        else
+            fake.expect("RSET").send("+OK\r\n");
+        const QString data = disk.filePath(u"data"_s);
+        QVERIFY(QDir().mkpath(data));
+        makeDataDirectory(data, fake.port());
+        QTemporaryDir archive; // off the small disk: only the records compete for its room
+        QVERIFY(QFile::link(archive.path(), data + u"/archive"_s));
+        QTemporaryDir elsewhere;
+        if (fault == u"symlink"_s) {
+            QFile real(elsewhere.filePath(u"real.log"_s));
+            QVERIFY(real.open(QIODevice::WriteOnly));
+            real.write("an earlier line\r\n");
+            real.close();
+            QVERIFY(QFile::link(real.fileName(), data + u"/logfile.log"_s));
+        }
+        // Room for the lock file alone, or for the lock file and the record.
+        const QString spacer = disk.filePath(u"spacer"_s);
+        if (fault != u"symlink"_s) {
+            QFile room(spacer);
+            QVERIFY(room.open(QIODevice::WriteOnly));
+            QVERIFY(room.write(QByteArray(deletes ? 8192 : 4096, 's')) > 0);
+            room.close();
+            QVERIFY(disk.fill());
+            QVERIFY(QFile::remove(spacer));
+        }
+        const CliRun run = runCli({u"process"_s, u"One"_s, u"--delete"_s, u"1"_s, u"--data-dir"_s,
+                                   data, u"--timeout"_s, u"5"_s});
+        QVERIFY2(fake.mismatches().isEmpty(),
+                 qPrintable(fake.mismatches().join(u'\n') + run.errText() + run.outText()));
+        QVERIFY2(run.exitCode == 1, run.err.constData());
+        QVERIFY2(!run.out.contains("logged\t"), run.out.constData());
+        if (!deletes) {
+            // Undone before QUIT: the message is still on the server.
+            QVERIFY(!fake.received().contains("QUIT"));
+            QVERIFY2(run.err.contains("could not be written to the disk"), run.err.constData());
+            QVERIFY2(run.err.contains("no message of this run has been deleted"),
+                     run.err.constData());
+            QVERIFY(!run.out.contains("deleted\t"));
+            return;
+        }
+        QVERIFY2(run.out.contains("deleted\t1\tcheap pills"), run.out.constData());
+        QVERIFY2(run.err.contains("The server has deleted the messages of this run (1 message), "
+                                  "but the log and the total could not be saved"),
+                 run.err.constData());
+        QVERIFY(QFileInfo::exists(data + u"/logfile.confirmed"_s));
+
+        // The next start, with room again, adds the record to the log and the total.
+        disk.release();
+        const CliRun next = runCli({u"lists"_s, u"update"_s, u"--data-dir"_s, data});
+        QVERIFY2(next.err.contains("has now been added to the log and the total"),
+                 next.err.constData());
+        QVERIFY(!QFileInfo::exists(data + u"/logfile.confirmed"_s));
+        corvane::DeletionLog saved;
+        saved.load(data + u"/logfile.log"_s);
+        QVERIFY2(saved.LogLines.filter(u"Email from pills@spam.example deleted"_s).size() == 1,
+                 qPrintable(saved.LogLines.join(u'\n') + next.errText()));
+        corvane::Settings settings;
+        corvane::MiscRules misc;
+        QString total;
+        corvane::SettingsFile(data + u"/Settings.ini"_s).ReadConfiguration(settings, misc, total);
+        QCOMPARE(total, u"1"_s);
+    }
+
+    // A kill while QUIT's answer is on its way leaves the record; the next start puts the
+    // run's lines in the log, marked as not confirmed, and does not count them.
+    void killAtQuitLeavesARecord() {
+        QProcess p;
+        FakeServer fake;
+        serveUntilDele(fake);
+        fake.send("+OK\r\n").expect("QUIT").call([&p] { ::kill(pid_t(p.processId()), SIGKILL); });
+        fake.fallSilent();
+        QTemporaryDir dir;
+        makeDataDirectory(dir.path(), fake.port());
+        const CliRun run = runCli(p, {u"auto"_s, u"--once"_s, u"--data-dir"_s, dir.path()});
+        QCOMPARE(run.exitCode, -1);
+        QVERIFY(QFileInfo::exists(dir.filePath(u"logfile.pending"_s)));
+
+        const CliRun next = runCli({u"lists"_s, u"update"_s, u"--data-dir"_s, dir.path()});
+        QVERIFY2(next.err.contains("marked as not confirmed"), next.err.constData());
+        QVERIFY(!QFileInfo::exists(dir.filePath(u"logfile.pending"_s)));
+        corvane::DeletionLog saved;
+        saved.load(dir.filePath(u"logfile.log"_s));
+        QCOMPARE(saved.LogLines.filter(u"Email from pills@spam.example deleted"_s).size(), 1);
+        QCOMPARE(saved.LogLines
+                     .filter(u"Not confirmed by the server (the program ended before "
+                             u"QUIT's answer): Email from pills@spam.example"_s)
+                     .size(),
+                 1);
+        corvane::Settings settings;
+        corvane::MiscRules misc;
+        QString total;
+        corvane::SettingsFile(dir.filePath(u"Settings.ini"_s))
+            .ReadConfiguration(settings, misc, total);
+        QCOMPARE(total, u"0"_s);
     }
 
     void helpNamesTheExitCodes_data() {

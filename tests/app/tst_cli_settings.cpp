@@ -1,6 +1,9 @@
 #include "clirunner.h"
 #include "testsupport.h"
 
+#include "core/settings/programdata.h"
+#include "core/settings/secretstore.h"
+
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -106,10 +109,44 @@ private Q_SLOTS:
         QCOMPARE(corvane::test::readFile(ini()), before);
     }
 
+    // The SMTP password comes from standard input, never the command line, and is kept apart
+    // from Settings.ini; the commands that send mail read it from there.
+    void smtpPassword() {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"CORVANE_NO_KEYCHAIN"_s, u"1"_s);
+        const auto password = [&](const QByteArray &input) {
+            return runCli({u"settings"_s, u"smtp-password"_s, u"--data-dir"_s, m_dir.path()},
+                          corvane::test::CliOptions().withInput(input).withEnvironment(env));
+        };
+        CliRun r = password("s3cret word\r\n");
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out.startsWith("stored the SMTP password in "), r.out.constData());
+        const QString secrets = m_dir.filePath(corvane::SecretStore::FileName);
+        QCOMPARE(corvane::SecretStore(m_dir.path()).read(corvane::ProgramData::SmtpSecretKey),
+                 u"s3cret word"_s);
+        QVERIFY(!corvane::test::readFile(secrets).contains("s3cret"));
+        QVERIFY(!corvane::test::readFile(ini()).contains("s3cret"));
+        // No input at all is a mistake and keeps the stored password.
+        r = password(QByteArray());
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY(r.err.contains("no password on standard input"));
+        QCOMPARE(corvane::SecretStore(m_dir.path()).read(corvane::ProgramData::SmtpSecretKey),
+                 u"s3cret word"_s);
+        // An empty line removes it.
+        r = password("\n");
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.outText(), u"removed the SMTP password\n"_s);
+        QCOMPARE(corvane::SecretStore(m_dir.path()).read(corvane::ProgramData::SmtpSecretKey),
+                 std::nullopt);
+        // The password is never an argument.
+        QCOMPARE(settings({u"smtp-password"_s, u"hunter2"_s}).exitCode, 2);
+    }
+
     void help_data() {
         QTest::addColumn<QString>("sub");
         QTest::newRow("show") << u"show"_s;
         QTest::newRow("set") << u"set"_s;
+        QTest::newRow("smtp-password") << u"smtp-password"_s;
     }
     void help() {
         QFETCH(QString, sub);

@@ -15,12 +15,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSslCertificate>
 
+#include <algorithm>
 #include <optional>
 
 using namespace Qt::StringLiterals;
@@ -217,8 +219,9 @@ private Q_SLOTS:
         QCOMPARE(after.XandY.entries(), before.XandY.entries());
     }
 
-    // "Submit" mails the three files as they lay on disk, byte for byte, and never the
-    // friendly list; the window says so.
+    // "Submit" first writes the black lists as the program holds them, then mails the three
+    // files byte for byte, never the friendly list; the window says so and shows the sizes
+    // sent.
     void submitReachesTheSink() {
         if (!servers->has({"CORVANE_SMTP_HOST", "CORVANE_SMTP_PORT", "CORVANE_SMTP_SINK_DIR"}))
             CORVANE_REQUIRE_OR_SKIP(qPrintable(servers->why()));
@@ -239,6 +242,9 @@ private Q_SLOTS:
         w->PageControl1->setCurrentIndex(5);
         for (QLabel *size : {w->SizeSubj, w->SizeEmail, w->SizeXY})
             QVERIFY2(size->text().endsWith(u" Bytes"_s), qPrintable(size->text()));
+        // Added during the run, not yet saved: it goes too.
+        const QString before = w->SizeEmail->text();
+        m_run->shell.lists().EmailBlack.add(u"added-during-the-run@bad.example"_s, {u""_s});
         QTest::mouseClick(w->Button4, Qt::LeftButton);
         QCOMPARE(m_run->prompts.takeTexts(), QStringList{u"Blacklists sent"_s});
         QVERIFY(w->Button4->isEnabled());
@@ -257,6 +263,14 @@ private Q_SLOTS:
             QCOMPARE(sent.attachments[i].first, names[i]);
             QCOMPARE(sent.attachments[i].second, readAll(m_dir->filePath(names[i])));
         }
+        RuleList emails(RuleList::Order::ByCaption);
+        QVERIFY(LoadListFile(emails, m_dir->filePath(u"bleml.dat"_s)).ok());
+        QVERIFY(std::any_of(emails.begin(), emails.end(), [](const RuleEntry &e) {
+            return e.Caption == u"added-during-the-run@bad.example"_s;
+        }));
+        QCOMPARE(w->SizeEmail->text(),
+                 u"%1 Bytes"_s.arg(QFileInfo(m_dir->filePath(u"bleml.dat"_s)).size()));
+        QVERIFY(w->SizeEmail->text() != before);
     }
 };
 

@@ -116,6 +116,10 @@ QString report(const QList<AccountPassResult> &results, int &exitCode) {
             break;
         case AccountPassResult::Outcome::Processed:
             what = u"%1 of %2 messages deleted"_s.arg(r.processing.processed).arg(r.messageCount);
+            if (!r.error.isEmpty()) {
+                what += u"; "_s + r.error;
+                noteFailure(r.errorKind);
+            }
             break;
         case AccountPassResult::Outcome::Failed:
             what = u"failed, nothing deleted: "_s + r.error;
@@ -145,12 +149,15 @@ int run(const QStringList &args) {
         u"else fails keeps all its messages.\n\n"
         u"Prints one TAB-separated line per account: name, server and what happened (\"N of M "
         u"messages deleted\" counts only deletions the server confirmed at QUIT; \"outcome "
-        u"unknown\" when it did not answer QUIT). With --once, one pass runs. Otherwise a pass "
+        u"unknown\" when it did not answer QUIT or answered it with an error). With --once, one "
+        u"pass runs. Otherwise a pass "
         u"runs at once and then every AutoIntvl minutes (Settings.ini) after the end of the "
         u"previous one, until SIGINT or SIGTERM. A signal during a pass lets the account being "
         u"processed finish through its QUIT (an account still being scanned deletes nothing) "
         u"and stops before the next account; a second signal ends the program at once. The log "
-        u"and settings are saved after every pass.\n\n"
+        u"and settings are saved after every pass; a list file that another program changed "
+        u"meanwhile "
+        u"is read again before the next pass rather than overwritten.\n\n"
         u"With --once, the exit code is that of the pass: 3 when an account's outcome is "
         u"unknown, else 1 when an account failed, else 75 when an account could not be reached "
         u"or its connection broke, else 0. Without --once it is 0 after a signal.\n\n"_s +
@@ -196,6 +203,7 @@ int run(const QStringList &args) {
         limits.applyTo(*t);
         return t;
     };
+    hooks.recorder = &data;
     AutomaticPass pass(session, data.store(), data.settings, data.log, data.archiveFolder(), hooks);
     bool interrupted = false;
     bool inPass = false;
@@ -212,13 +220,24 @@ int run(const QStringList &args) {
 
     int passCode = Success;
     for (;;) {
+        // A list written meanwhile (corvane-cli lists write, a copy put back) is taken in
+        // before the pass, and so is not overwritten when the pass's data is saved.
+        for (const QString &message : data.reloadChangedLists())
+            err(u"corvane-cli auto: "_s + message + u'\n');
         out(u"pass at %1\n"_s.arg(QDateTime::currentDateTime().toString(Qt::ISODate)));
         inPass = true;
         const QList<AccountPassResult> results = pass.Timer1Timer();
         inPass = false;
         out(report(results, passCode));
         std::fflush(stdout); // a service's log shows each pass as it ends
-        data.save();
+        // A full disk ends no pass: it is told, and the next pass tries again.
+        try {
+            data.save();
+        } catch (const Error &e) {
+            err(u"corvane-cli auto: "_s + field(e.message()) + u'\n');
+            if (passCode == Success)
+                passCode = Failure;
+        }
         if (parser.isSet(once) || interrupted)
             break;
         const int minutes = autoInterval(data.settings);

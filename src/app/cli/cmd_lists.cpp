@@ -6,10 +6,14 @@
 #include "app/cli/shared.h"
 
 #include "core/errors.h"
+#include "core/platform/datadirlock.h"
 #include "core/protocol/httpfetcher.h"
 #include "core/rules/listfile.h"
 #include "core/rules/listsubmission.h"
 #include "core/rules/listupdate.h"
+#include "core/rules/rulelists.h"
+#include "core/settings/programdata.h"
+#include "core/settings/settings.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -90,6 +94,9 @@ int dump(const QStringList &args) {
                 .arg(path, report.error)
                 .arg(report.entriesRead));
         break;
+    case ListReadStatus::TooLarge:
+        err(u"corvane-cli lists dump: %1: %2\n"_s.arg(path, report.error));
+        break;
     }
     return Failure;
 }
@@ -99,7 +106,13 @@ int write(const QStringList &args) {
     parser.setApplicationDescription(
         u"Reads entries from standard input, one per line in the form that 'lists dump' "
         u"prints (caption, then sub-items, separated by TAB, UTF-8), and writes them to a list "
-        u"file. An empty input writes the empty list."_s);
+        u"file. An empty input writes the empty list. A list file holds at most %1 entries "
+        u"(and %2 MiB of entries): a longer input is refused and the file left as it was.\n\n"
+        u"A FILE named like a list of a data directory (blsubj.dat, bleml.dat, freml.dat, "
+        u"blsubxy.dat), or in a folder that holds Settings.ini or accounts.dat, is written only "
+        u"while this command holds that folder's lock, so it never writes under a running "
+        u"program: stop that program (or wait for it) first."_s.arg(kMaxListEntries)
+            .arg(kMaxListBodyBytes / (1024 * 1024)));
     parser.addOption(sortedOption);
     const QCommandLineOption uncompressed(u"uncompressed"_s,
                                           u"Write the body uncompressed (the program itself "
@@ -137,7 +150,31 @@ int write(const QStringList &args) {
         entries.append(std::move(entry));
     }
     list.assign(std::move(entries));
-    SaveListFile(list, parser.positionalArguments().constFirst(), !parser.isSet(uncompressed));
+    if (const QString bound = listOverBound(list); !bound.isEmpty()) {
+        err(u"corvane-cli lists write: %1 Nothing was written.\n"_s.arg(bound));
+        return Failure;
+    }
+    // A list of a data directory is one of that directory's files: the program that holds the
+    // directory would write its own copy of the list over it.
+    const QString target = parser.positionalArguments().constFirst();
+    const QFileInfo targetInfo(target);
+    const QDir folder = targetInfo.absoluteDir();
+    bool inDataDirectory =
+        folder.exists(SettingsFile::FileName) || folder.exists(u"accounts.dat"_s);
+    for (const ListKind kind : kAllListKinds)
+        inDataDirectory = inDataDirectory || targetInfo.fileName() == listFileName(kind);
+    std::unique_ptr<DataDirectoryLock> lock;
+    if (inDataDirectory && folder.exists()) {
+        lock = lockDataDirectory(DataDirectory(folder.absolutePath()), u"lists write"_s);
+        if (!lock)
+            return Failure;
+    }
+    try {
+        SaveListFile(list, target, !parser.isSet(uncompressed));
+    } catch (const Error &e) {
+        err(u"corvane-cli lists write: %1\n"_s.arg(e.message()));
+        return Failure;
+    }
     return Success;
 }
 
@@ -157,12 +194,25 @@ int update(const QStringList &args) {
         u"they lack (by caption; the friendly list is never touched). Prints what each list "
         u"gained. A failed fetch or a damaged file changes nothing.\n"_s +
         kUpdateUrlHelp + u"\n"_s + DataDirCommand::defaultHelp());
-    parser.addOption(dataDir.option());
+    const qint64 defaultDeadline =
+        std::chrono::duration_cast<std::chrono::seconds>(HttpFetcher::DefaultDeadline).count();
+    const QCommandLineOption deadline(
+        u"deadline"_s,
+        u"Seconds the fetch of one list may take as a whole, however slowly the server keeps "
+        u"sending (default %1)."_s.arg(defaultDeadline),
+        u"SECONDS"_s, QString::number(defaultDeadline));
+    parser.addOptions({dataDir.option(), deadline});
     int code = Success;
     if (!parseArguments(parser, u"lists update"_s, args, code))
         return code;
     if (!dataDir.noPositionals(parser))
         return Usage;
+    bool deadlineOk = false;
+    const int deadlineSeconds = parser.value(deadline).toInt(&deadlineOk);
+    if (!deadlineOk || deadlineSeconds < 1 || deadlineSeconds > 24 * 3600) {
+        err(u"corvane-cli lists update: --deadline takes a number of seconds from 1 to 86400\n"_s);
+        return Usage;
+    }
     // The lock is held until the lists are saved.
     const DataDirCommand::Opened opened =
         dataDir.openProgramData(parser, DataDirCommand::Accounts::CreateWhenMissing);
@@ -176,6 +226,7 @@ int update(const QStringList &args) {
         return Failure;
     }
     HttpFetcher fetcher;
+    fetcher.setDeadline(std::chrono::seconds(deadlineSeconds));
     ListUpdate update(data.lists, data.directory().filePath(u"updates"_s), fetcher);
     ListUpdate::Gains gains{};
     try {
@@ -216,16 +267,16 @@ int submit(const QStringList &args) {
     const auto dir = dataDir.directory(parser);
     if (!dir)
         return Failure;
-    Settings settings;
-    MiscRules misc;
-    QString deleteCount;
+    // The settings as the program reads them, with the SMTP login's password from where it is
+    // kept apart from Settings.ini.
+    ProgramData data(*dir);
     try {
-        SettingsFile(dir->filePath(SettingsFile::FileName))
-            .ReadConfiguration(settings, misc, deleteCount);
+        data.readSettings();
     } catch (const Error &e) {
         err(u"corvane-cli lists submit: "_s + field(e.message()) + u'\n');
         return Failure;
     }
+    const Settings &settings = data.settings;
     if (ListUpdate::isExampleMailAddress(settings.submitaddress)) {
         err(u"corvane-cli lists submit: no collection address is set (%1 is only an example). "
             u"Set it with 'corvane-cli settings set submitaddress lists@your.publisher'.\n"_s.arg(

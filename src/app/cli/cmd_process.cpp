@@ -54,7 +54,9 @@ int run(const QStringList &args) {
         u"Prints one TAB-separated line for everything done: \"bounced N TO FROM\", \"archived N "
         u"PATH\", \"deleted N SUBJECT\", then \"logged LINE\" for every line added to the log. "
         u"The settings, lists and log of the data directory are read at the start and saved at "
-        u"the end.\n\n"
+        u"the end; the lines of a run and its total are also written to the disk before QUIT, so "
+        u"that a run whose record cannot be written deletes nothing, and a record that could not "
+        u"be added to the log after QUIT is added at the next start.\n\n"
         u"Message numbers are those the server gives in this session, as \"corvane-cli check\" "
         u"prints them; they stay the same as long as no other program deletes messages of the "
         u"mailbox in between.\n\n"_s +
@@ -144,6 +146,7 @@ int run(const QStringList &args) {
     };
     if (parser.isSet(transcript))
         hooks.transcript = transcriptSink;
+    hooks.recorder = &data;
     MessageProcessor processor(session, data.settings, data.log, data.archiveFolder(), hooks);
     processor.setAccountEmail(account.EmailAddress);
 
@@ -175,9 +178,15 @@ int run(const QStringList &args) {
                     u"archived\t%1\t%2\n"_s.arg(number, QDir::toNativeSeparators(m.archivePath));
             text += u"deleted\t%1\t%2\n"_s.arg(number, field(m.subject));
         }
-        for (qsizetype i = logBefore; i < data.log.LogLines.size(); ++i)
-            text += u"logged\t"_s + field(data.log.LogLines.at(i)) + u'\n';
+        // Lines that only the record holds are not in the log yet: they are told with the error.
+        if (done.recordProblem.isEmpty())
+            for (qsizetype i = logBefore; i < data.log.LogLines.size(); ++i)
+                text += u"logged\t"_s + field(data.log.LogLines.at(i)) + u'\n';
         out(text);
+        if (!done.recordProblem.isEmpty()) {
+            err(u"corvane-cli process: "_s + field(done.recordProblem) + u'\n');
+            result = Failure;
+        }
     } catch (const Error &e) {
         err(u"corvane-cli process: "_s + field(e.message()) + u'\n');
         result = exitCodeFor(e);
@@ -185,7 +194,14 @@ int run(const QStringList &args) {
     // Nothing marked but unprocessed may be deleted: a session still open is reset.
     if (session.POP().IsOpen())
         session.DisconnectExecute();
-    data.save();
+    // A file that cannot be saved is an error of its own; it does not hide what the run did.
+    try {
+        data.save();
+    } catch (const Error &e) {
+        err(u"corvane-cli process: "_s + field(e.message()) + u'\n');
+        if (result == Success)
+            result = Failure;
+    }
     return result;
 }
 

@@ -7,13 +7,23 @@
 #include "core/errors.h"
 #include "core/platform/inifile.h"
 #include "core/rules/miscrules.h"
+#include "core/settings/programdata.h"
+#include "core/settings/secretstore.h"
 #include "core/settings/settings.h"
 
 #include <QCommandLineParser>
 #include <QDir>
 
+#include <cstdio>
+#include <iostream>
 #include <limits>
 #include <optional>
+#include <string>
+
+#ifdef Q_OS_UNIX
+#include <termios.h>
+#include <unistd.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -156,14 +166,91 @@ int set(const QStringList &args) {
     return Success;
 }
 
+// One line of standard input without its line end; nothing at the end of the input. On a
+// terminal the typing is not shown.
+std::optional<QString> readSecretLine() {
+#ifdef Q_OS_UNIX
+    const bool terminal = isatty(STDIN_FILENO) != 0;
+    termios saved{};
+    if (terminal && tcgetattr(STDIN_FILENO, &saved) == 0) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+#endif
+    std::string line;
+    const bool got = bool(std::getline(std::cin, line));
+#ifdef Q_OS_UNIX
+    if (terminal) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        err(u"\n"_s);
+    }
+#endif
+    if (!got && line.empty())
+        return std::nullopt;
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return QString::fromStdString(line);
+}
+
+int smtpPassword(const QStringList &args) {
+    const QString command = u"settings smtp-password"_s;
+    const DataDirCommand data(command, SecretStore::FileName);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        u"Stores the password for the SMTP login (the setting smtpuser), read as one line from "
+        u"standard input, never from the command line, where other users could see it. It "
+        u"goes to the desktop's secret store when one answers, otherwise to secrets.dat in "
+        u"the data folder, readable by you alone; never to Settings.ini. An empty line "
+        u"removes the stored password. Prints where it was kept."_s);
+    parser.addOption(data.option());
+    int code = Success;
+    if (!parseArguments(parser, command, args, code))
+        return code;
+    if (!data.noPositionals(parser))
+        return Usage;
+    const auto locked = data.lockedDirectory(parser);
+    if (!locked)
+        return Failure;
+#ifdef Q_OS_UNIX
+    if (isatty(STDIN_FILENO))
+        err(u"SMTP password (not shown; an empty line removes it): "_s);
+#endif
+    const auto password = readSecretLine();
+    if (!password) {
+        err(u"corvane-cli %1: no password on standard input (give it as one line, for example "
+            u"from a password manager's command)\n"_s.arg(command));
+        return Usage;
+    }
+    try {
+        const SecretStore::Place place =
+            SecretStore(locked->directory.path()).write(ProgramData::SmtpSecretKey, *password);
+        if (password->isEmpty())
+            out(u"removed the SMTP password\n"_s);
+        else
+            out(place == SecretStore::Place::Keychain
+                    ? u"stored the SMTP password in the desktop's secret store\n"_s
+                    : u"stored the SMTP password in %1 (readable by you alone)\n"_s.arg(
+                          QDir::toNativeSeparators(
+                              SecretStore(locked->directory.path()).filePath())));
+    } catch (const Error &e) {
+        err(u"corvane-cli %1: %2\n"_s.arg(command, e.message()));
+        return Failure;
+    }
+    return Success;
+}
+
 int run(const QStringList &args) {
     const QString help = u"Usage: corvane-cli settings show [--data-dir DIR]\n"
-                         u"       corvane-cli settings set KEY VALUE [--data-dir DIR]\n\n"
+                         u"       corvane-cli settings set KEY VALUE [--data-dir DIR]\n"
+                         u"       corvane-cli settings smtp-password [--data-dir DIR] < FILE\n\n"
                          u"Shows or changes the options, rule ticks and deletion total kept in "
                          u"Settings.ini of the data folder\n(default: the desktop program's).\nRun "
                          u"'corvane-cli settings show --help' or "
                          u"'corvane-cli settings set --help' for details.\n"_s;
-    return runSubcommand(u"settings"_s, args, {{u"show"_s, show}, {u"set"_s, set}}, help);
+    return runSubcommand(u"settings"_s, args,
+                         {{u"show"_s, show}, {u"set"_s, set}, {u"smtp-password"_s, smtpPassword}},
+                         help);
 }
 
 const CommandRegistration registration{

@@ -87,6 +87,8 @@ int exitCodeFor(ErrorKind kind) {
         return OutcomeUnknown;
     case ErrorKind::Network:
         return TryAgain;
+    // A certificate that is refused stays refused: trying again later will not help.
+    case ErrorKind::Security:
     case ErrorKind::File:
     case ErrorKind::Protocol:
     case ErrorKind::Data:
@@ -100,8 +102,8 @@ QString exitCodeHelp(bool network, bool deletes) {
     QString text = u"Exit codes: 0 success; 1 failure (a missing or damaged file, a server's "
                    u"refusal); 2 bad arguments"_s;
     if (network && deletes)
-        text += u"; 3 the server did not answer QUIT after deleting messages, so whether they "
-                u"were deleted is not known (check the mailbox)"_s;
+        text += u"; 3 the server did not answer QUIT after deleting messages, or answered it "
+                u"with an error, so whether they were deleted is not known (check the mailbox)"_s;
     if (network)
         text += u"; 75 temporary failure, try again later (the server could not be reached, "
                 u"the connection failed or timed out; nothing was deleted)"_s;

@@ -229,4 +229,20 @@ void writeFileDurably(const QString &path, const QByteArray &bytes) {
     file.commit();
 }
 
+int removeStrayTemporaryFiles(const QString &folder) {
+    int removed = 0;
+    const QDir dir(folder);
+    const QStringList names =
+        dir.entryList({u".corvane-*.tmp"_s}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : names) {
+        // Only the names the writer makes: ".corvane-" and 16 hex digits.
+        if (name.size() != 29 || !QFileInfo(dir.filePath(name)).isFile() ||
+            QFileInfo(dir.filePath(name)).isSymLink())
+            continue;
+        if (QFile::remove(dir.filePath(name)))
+            ++removed;
+    }
+    return removed;
+}
+
 } // namespace corvane

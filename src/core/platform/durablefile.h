@@ -32,6 +32,11 @@ private:
 // with the system's reason, e.g. "No space left on device".
 void writeFileDurably(const QString &path, const QByteArray &bytes);
 
+// Removes the temporary files (".corvane-*.tmp") that a write cut short by a kill or a power
+// loss left in folder. Only a program that holds the data directory's lock may call it: no
+// other write can be under way then. Returns how many were removed.
+int removeStrayTemporaryFiles(const QString &folder);
+
 // The streaming form, for writers that take a QIODevice:
 //     DurableFile file(path);               // throws FileError when it cannot be created
 //     WriteSomething(file.device());

@@ -87,6 +87,9 @@ QByteArray HttpFetcher::FetchUrl(const QUrl &url) {
     }
 
     QNetworkReply *reply = m_manager->get(request);
+    // The toolkit reads the body in another thread; a small read buffer makes it wait for the
+    // bytes to be taken here, where they are counted, instead of gathering them all first.
+    reply->setReadBufferSize(ReadChunk);
     m_reply = reply;
     m_aborted = false;
     std::optional<Failure> failure;
@@ -94,6 +97,24 @@ QByteArray HttpFetcher::FetchUrl(const QUrl &url) {
         if (!failure)
             failure = Failure{kind, text};
         reply->abort();
+    };
+    const auto tooLarge = [&] {
+        fail(Failure::Kind::Protocol,
+             u"The file is larger than %1 bytes and was refused."_s.arg(m_maxBodySize));
+    };
+
+    QByteArray body;
+    const auto take = [&] {
+        while (!failure && reply->bytesAvailable() > 0) {
+            const QByteArray part = reply->read(ReadChunk);
+            if (part.isEmpty())
+                break;
+            if (body.size() + part.size() > m_maxBodySize) {
+                tooLarge();
+                return;
+            }
+            body += part;
+        }
     };
 
     QEventLoop loop;
@@ -103,6 +124,14 @@ QByteArray HttpFetcher::FetchUrl(const QUrl &url) {
     QObject::connect(&idle, &QTimer::timeout, &loop, [&] {
         fail(Failure::Kind::Network,
              u"The server did not answer within %1 seconds."_s.arg(m_timeout.count() / 1000.0));
+    });
+    QTimer whole;
+    whole.setSingleShot(true);
+    whole.setInterval(m_deadline);
+    QObject::connect(&whole, &QTimer::timeout, &loop, [&] {
+        fail(Failure::Kind::Network,
+             u"The server did not send the whole file within %1 seconds."_s.arg(m_deadline.count() /
+                                                                                1000.0));
     });
     QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, [&] {
         idle.start();
@@ -115,17 +144,15 @@ QByteArray HttpFetcher::FetchUrl(const QUrl &url) {
         }
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
         if (length.isValid() && length.toLongLong() > m_maxBodySize)
-            fail(Failure::Kind::Protocol,
-                 u"The file is larger than %1 bytes and was refused."_s.arg(m_maxBodySize));
+            tooLarge();
     });
-    QObject::connect(reply, &QNetworkReply::downloadProgress, &loop, [&](qint64 received, qint64) {
+    QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] {
         idle.start();
-        if (received > m_maxBodySize)
-            fail(Failure::Kind::Protocol,
-                 u"The file is larger than %1 bytes and was refused."_s.arg(m_maxBodySize));
+        take();
     });
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     idle.start();
+    whole.start();
     if (!reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
 
@@ -153,16 +180,15 @@ QByteArray HttpFetcher::FetchUrl(const QUrl &url) {
     if (reply->error() != QNetworkReply::NoError)
         throw NetworkError(
             u"The transfer of %1 broke off: %2"_s.arg(url.toDisplayString(), reply->errorString()));
-    QByteArray body = reply->readAll();
+    take();
+    if (failure)
+        raise(*failure);
     // The toolkit may end a reply whose connection closed early without an error: a body
     // shorter than its Content-Length is a transfer that broke off, never a file.
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
     if (length.isValid() && body.size() != length.toLongLong())
         throw NetworkError(u"The transfer of %1 broke off after %2 of %3 bytes."_s.arg(
             url.toDisplayString(), QString::number(body.size()), length.toString()));
-    if (body.size() > m_maxBodySize)
-        throw ProtocolError(
-            u"The file is larger than %1 bytes and was refused."_s.arg(m_maxBodySize));
     return body;
 }
 

@@ -55,7 +55,8 @@ void Transport::writeLine(const QByteArray &line, qsizetype maskFrom) {
         throw NetworkError(notConnectedText());
     if (m_transcript) {
         if (maskFrom >= 0 && maskFrom < line.size())
-            record("--> ", line.left(maskFrom) + QByteArray(line.size() - maskFrom, '*'));
+            // A fixed mask: the transcript must not tell how long the secret is.
+            record("--> ", line.left(maskFrom) + PasswordMask.toByteArray());
         else
             record("--> ", line);
     }

@@ -66,8 +66,10 @@ public:
     // Opens a connection. Throws "Already connected." when one is open; socket and
     // name-resolution failures throw "Socket Error # %d\r\n%s".
     void open(const QString &host, quint16 port);
+    // What the transcript shows in place of a secret, whatever its length.
+    static constexpr QByteArrayView PasswordMask = "(hidden)";
     // Sends one line followed by CR LF. The transcript shows the bytes from maskFrom on as
-    // asterisks (for a password); -1 shows the whole line. Throws "Not Connected" when no
+    // PasswordMask (for a password); -1 shows the whole line. Throws "Not Connected" when no
     // connection is open.
     void writeLine(const QByteArray &line, qsizetype maskFrom = -1);
     // Sends several lines, each followed by CR LF, in one write: commands sent ahead of their

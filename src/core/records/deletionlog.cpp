@@ -162,8 +162,8 @@ QStringList DeletionLog::runEndLines() {
     return {QString(40, u'-'), u"Process Messages finished"_s, QString()};
 }
 
-QString DeletionLog::unconfirmedLine(const QString &line) {
-    return u"Not confirmed by the server (no answer to QUIT): "_s + line;
+QString DeletionLog::unconfirmedLine(const QString &line, const QString &why) {
+    return u"Not confirmed by the server ("_s + why + u"): "_s + line;
 }
 
 void DeletionLog::appendRunStart(const QDateTime &now, const QLocale &locale) {

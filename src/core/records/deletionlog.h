@@ -68,8 +68,9 @@ public:
     static QStringList runEndLines();
     // A deleted or bounced line of a run whose end the server never confirmed: the messages
     // may or may not have been deleted. The line no longer begins "Email from", so nothing
-    // that counts the log's deletions counts it.
-    static QString unconfirmedLine(const QString &line);
+    // that counts the log's deletions counts it. why says what left the outcome open.
+    static QString unconfirmedLine(const QString &line,
+                                   const QString &why = QStringLiteral("no answer to QUIT"));
 
     void appendRunStart(const QDateTime &now, const QLocale &locale = QLocale::system());
     void appendDeleted(const QString &from, const QString &to, const QString &subject,

@@ -23,17 +23,30 @@ namespace {
 
 constexpr qsizetype kChunk = 64 * 1024;
 constexpr int kHeaderSize = 5;
-// Inflated list data is held as entries, about a third of its size in memory. The first
-// 128 MiB (some 250,000 entries) are allowed whatever the ratio; beyond that the data may be
-// at most 32 times the compressed bytes it came from. Lists the program writes compress
-// 25 to 60 times, so only a list of hundreds of thousands of near-identical entries comes
-// near the limit, while a file of zeros, which compresses a thousand times, stops there.
+// The body a reader takes at most. The fuzz build lowers it so that small inputs cross it.
 #ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
-constexpr qint64 kInflateAllowance = 128LL * 1024 * 1024;
+constexpr qint64 kBodyBound = kMaxListBodyBytes;
+constexpr qint32 kEntryBound = kMaxListEntries;
 #else
-constexpr qint64 kInflateAllowance = 1024 * 1024; // the fuzz build: crossed by small inputs
+constexpr qint64 kBodyBound = 1024 * 1024;
+constexpr qint32 kEntryBound = 4096;
 #endif
-constexpr qint64 kInflateRatio = 32;
+
+QString entriesOverBound(qint64 count) {
+    return u"The list holds %1 entries, more than the %2 a list file may hold."_s.arg(count).arg(
+        kEntryBound);
+}
+
+QString bodyOverBound() {
+    return u"The list's entries take more than %1 MiB, more than a list file may hold."_s.arg(
+        kBodyBound / (1024 * 1024));
+}
+
+// A body beyond the bounds: nothing of it is taken.
+class OverBound : public DataError {
+public:
+    using DataError::DataError;
+};
 
 void writeAll(QIODevice *device, const char *data, qint64 size) {
     if (device->write(data, size) != size)
@@ -107,9 +120,8 @@ enum class BodyEnd {
 };
 
 // Hands out the body's bytes, plain or inflated. Input is untrusted: it never reads past the
-// real data and reports the end instead of failing, and compressed data may expand only so far
-// (kInflateAllowance plus kInflateRatio times the compressed bytes), so a small file cannot
-// make the reader hold gigabytes of entries.
+// real data and reports the end instead of failing, and no body longer than kBodyBound is
+// taken, so a small file cannot make the reader hold gigabytes of entries.
 class RecordSource {
 public:
     RecordSource(QIODevice *device, bool compressed) : m_device(device), m_compressed(compressed) {
@@ -128,8 +140,12 @@ public:
     RecordSource(const RecordSource &) = delete;
     RecordSource &operator=(const RecordSource &) = delete;
 
-    // Fills dst with exactly size bytes; false when the data ends first.
+    // Fills dst with exactly size bytes; false when the data ends first. Throws OverBound
+    // when the records would take more than kBodyBound bytes.
     bool read(char *dst, qsizetype size) {
+        m_taken += size;
+        if (m_taken > kBodyBound)
+            throw OverBound(bodyOverBound());
         if (!m_compressed)
             return readPlain(dst, size);
         while (size > 0) {
@@ -190,9 +206,6 @@ private:
             m_zs.avail_out = static_cast<uInt>(m_out.size());
             const int rc = inflate(&m_zs, Z_NO_FLUSH);
             m_outLen = m_out.size() - m_zs.avail_out;
-            if (qint64(m_zs.total_out) > kInflateAllowance + kInflateRatio * qint64(m_zs.total_in))
-                throw DataError(u"The list file is damaged: its compressed data expands to more "
-                                u"than %1 times its size."_s.arg(kInflateRatio));
             if (rc == Z_STREAM_END)
                 m_streamEnded = true;
             else if (rc == Z_BUF_ERROR) {
@@ -218,6 +231,7 @@ private:
     QByteArray m_out;
     qsizetype m_outPos = 0;
     qsizetype m_outLen = 0;
+    qint64 m_taken = 0; // bytes handed to the records
 };
 
 void putField(char *field, const QString &text) {
@@ -233,7 +247,20 @@ QString takeField(const char *field) {
 
 } // namespace
 
+QString listOverBound(const RuleList &list) {
+    if (list.size() > kEntryBound)
+        return entriesOverBound(list.size());
+    qint64 bytes = 0;
+    for (const RuleEntry &entry : list)
+        bytes += kListFieldSize + 4 + qint64(entry.SubItems.size()) * kListFieldSize;
+    if (bytes > kBodyBound)
+        return bodyOverBound();
+    return {};
+}
+
 void WriteListStream(const RuleList &list, QIODevice &device, bool compress) {
+    if (const QString bound = listOverBound(list); !bound.isEmpty())
+        throw DataError(bound);
     char header[kHeaderSize];
     header[0] = compress ? 1 : 0;
     qToLittleEndian<qint32>(static_cast<qint32>(list.size()), header + 1);
@@ -267,6 +294,13 @@ ListReadReport ReadListStream(RuleList &list, QIODevice &device) {
         return r;
     }
     r.entryCount = qFromLittleEndian<qint32>(header + 1);
+    if (r.entryCount > kEntryBound) {
+        r.status = ListReadStatus::TooLarge;
+        r.error = u"The list file holds %1 entries, more than the %2 a list file may hold."_s
+                      .arg(r.entryCount)
+                      .arg(kEntryBound);
+        return r;
+    }
 
     // Entries are gathered first and handed to the list at once, so a sorted list sorts
     // them once instead of on every insertion; the result is the same order.
@@ -290,6 +324,8 @@ ListReadReport ReadListStream(RuleList &list, QIODevice &device) {
             RuleEntry entry;
             entry.Caption = takeField(head.data());
             const qint32 subCount = qFromLittleEndian<qint32>(head.data() + kListFieldSize);
+            if (subCount > 0 && qint64(subCount) * kListFieldSize > kBodyBound)
+                throw OverBound(bodyOverBound());
             for (qint32 s = 0; s < subCount; ++s) {
                 if (!source.read(field.data(), field.size())) {
                     complete = false;
@@ -311,6 +347,13 @@ ListReadReport ReadListStream(RuleList &list, QIODevice &device) {
                 r.status = end == BodyEnd::MoreData ? ListReadStatus::TrailingData
                                                     : ListReadStatus::Truncated;
         }
+    } catch (const OverBound &e) {
+        // Beyond what any list file may hold: nothing of it is used, so that no entry drops out
+        // of use unnoticed.
+        r.status = ListReadStatus::TooLarge;
+        r.error = e.message();
+        list.clear();
+        return r;
     } catch (const DataError &e) {
         // The inflater gave up or the body expands beyond any real list: the entries read
         // before the fault are kept, like those of a body that ends early.
@@ -332,6 +375,8 @@ void SaveListFile(const RuleList &list, const QString &path, bool compress) {
         WriteListStream(list, *file.device(), compress);
     } catch (const WriteError &) {
         throw;
+    } catch (const DataError &) {
+        throw; // beyond the bounds: the file is left as it was
     } catch (const Error &e) {
         file.cancel();
         throw WriteError(path, e.message());

@@ -4,6 +4,7 @@
 #include "core/platform/durablefile.h"
 #include "core/rules/listfile.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -44,7 +45,30 @@ QString ListFileSet::keepDamagedFile(const QString &path) const {
     return QString();
 }
 
+ListFileSet::Stamp ListFileSet::stampOf(ListKind kind) const {
+    const QFileInfo info(path(kind));
+    if (!info.exists())
+        return {};
+    return {true, info.size(), info.lastModified().toMSecsSinceEpoch()};
+}
+
+QStringList ListFileSet::reloadChanged(RuleLists &lists) {
+    QStringList messages;
+    for (const ListKind kind : kAllListKinds) {
+        const Stamp now = stampOf(kind);
+        if (now == m_stamps.at(index(kind)) || !now.exists)
+            continue;
+        messages << u"The list file \"%1\" was changed by another program; it has been read "
+                    u"again."_s.arg(QDir::toNativeSeparators(path(kind)));
+        m_canSave.at(index(kind)) = true;
+        m_kept.at(index(kind)).clear();
+        messages << load(lists, kind);
+    }
+    return messages;
+}
+
 QStringList ListFileSet::load(RuleLists &lists, ListKind kind) {
+    m_stamps.at(index(kind)) = stampOf(kind);
     const QString file = path(kind);
     const QString shown = QDir::toNativeSeparators(file);
     RuleList &list = lists.list(kind);
@@ -59,6 +83,17 @@ QStringList ListFileSet::load(RuleLists &lists, ListKind kind) {
                     u"the program closes, and changes made to this list during this session "
                     u"will not be saved."_s.arg(shown);
         m_canSave.at(index(kind)) = false;
+        return messages;
+    }
+    // Beyond what a list file may hold: none of it is used, and the file is never written over,
+    // so the user's entries stay in it.
+    if (report.status == ListReadStatus::TooLarge) {
+        m_canSave.at(index(kind)) = false;
+        messages << report.error
+                 << u"The list in \"%1\" is not in use. The file will be left as it is when the "
+                    u"program closes, and changes made to this list during this session will "
+                    u"not be saved. Make the list shorter (corvane-cli lists dump and lists "
+                    u"write) and start the program again."_s.arg(shown);
         return messages;
     }
     // The inflater's own complaint comes first, as it did when the damage was found.
@@ -90,6 +125,7 @@ void ListFileSet::save(const RuleLists &lists, ListKind kind) const {
     if (!canSave(kind))
         return;
     SaveListFile(lists.list(kind), path(kind), true);
+    m_stamps.at(index(kind)) = stampOf(kind);
 }
 
 } // namespace corvane

@@ -33,6 +33,11 @@ public:
     // Writes the list to its file (compressed) when canSave(); throws FileError when the file
     // cannot be written.
     void save(const RuleLists &lists, ListKind kind) const;
+    // Reads again every list whose file changed on the disk since this object last read or
+    // wrote it (another program wrote it), so that the next save() does not write an older
+    // copy over it. Only for a program whose lists hold nothing unsaved (automatic mode
+    // without a window). Returns what load() returns for each, after a line naming the file.
+    QStringList reloadChanged(RuleLists &lists);
     // The path under which the damaged file of this kind was kept; empty when none was.
     const QString &keptCopy(ListKind kind) const { return m_kept.at(index(kind)); }
 
@@ -41,8 +46,19 @@ private:
     // Copies a damaged file aside under a name that is not taken yet; empty when that fails.
     QString keepDamagedFile(const QString &path) const;
 
+    // What identifies a file's contents without reading it: its size and modification time
+    // (none when the file is missing).
+    struct Stamp {
+        bool exists = false;
+        qint64 size = 0;
+        qint64 modified = 0;
+        bool operator==(const Stamp &) const = default;
+    };
+    Stamp stampOf(ListKind kind) const;
+
     DataDirectory m_directory;
     std::array<bool, 4> m_canSave{true, true, true, true};
+    mutable std::array<Stamp, 4> m_stamps;
     std::array<QString, 4> m_kept;
 };
 

@@ -1,6 +1,7 @@
 #include "core/rules/listupdate.h"
 
 #include "core/errors.h"
+#include "core/platform/datadir.h"
 #include "core/platform/durablefile.h"
 #include "core/protocol/httpfetcher.h"
 #include "core/rules/listfile.h"
@@ -49,6 +50,8 @@ QString damageOf(const ListReadReport &report) {
         return u"more data follows its %1 entries"_s.arg(report.entryCount);
     case ListReadStatus::BadCompression:
         return u"its compressed data is damaged (%1)"_s.arg(report.error);
+    case ListReadStatus::TooLarge:
+        return report.error;
     }
     return u"it is damaged"_s;
 }
@@ -94,8 +97,8 @@ ListUpdate::Gains ListUpdate::run(const QUrl &base, const Progress &progress) {
         if (progress)
             progress(status, percent);
     };
-    if (!QDir().mkpath(m_folder))
-        throw FileError(u"Cannot create folder \"%1\"."_s.arg(QDir::toNativeSeparators(m_folder)));
+    // Owner-only, as every folder of the data directory.
+    createPrivateFolder(m_folder);
 
     // Download: each file is saved in the working folder as it arrives.
     tell(u"Connecting to server..."_s, 15);
@@ -118,11 +121,23 @@ ListUpdate::Gains ListUpdate::run(const QUrl &base, const Progress &progress) {
                 fileUrl(base, Sources[n].path).toDisplayString(), damageOf(report)));
     }
 
+    // Every merge is tried on a copy first: a list that would grow beyond what a list file may
+    // hold changes nothing, so what is in use can always be saved and read back whole.
+    std::array<RuleList, 3> merged;
     Gains gains{};
     for (std::size_t n = 0; n < Sources.size(); ++n) {
         tell(u"Processing Update %1 of 3"_s.arg(n + 1), 55 + 20 * int(n));
-        gains[n] = merge(m_lists.list(Sources[n].kind), downloads[n], Sources[n].kind);
+        merged[n] = m_lists.list(Sources[n].kind);
+        gains[n] = merge(merged[n], downloads[n], Sources[n].kind);
+        if (const QString bound = listOverBound(merged[n]); !bound.isEmpty())
+            throw DataError(u"The update would give the list %1 %2 entries: %3 No list has "
+                            u"been changed."_s.arg(listFileName(Sources[n].kind))
+                                .arg(merged[n].size())
+                                .arg(bound));
     }
+    for (std::size_t n = 0; n < Sources.size(); ++n)
+        if (gains[n] > 0)
+            m_lists.list(Sources[n].kind) = std::move(merged[n]);
     tell(u"Completed Sucessfully"_s, 0);
     return gains;
 }

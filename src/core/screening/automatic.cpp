@@ -124,6 +124,10 @@ AccountPassResult AutomaticPass::passAccount(const Account &account) {
             processor.setAccountEmail(account.EmailAddress);
             result.processing = processor.ProcessMessages();
             result.outcome = AccountPassResult::Outcome::Processed;
+            if (!result.processing.recordProblem.isEmpty()) {
+                result.error = result.processing.recordProblem;
+                result.errorKind = ErrorKind::File;
+            }
         }
     } catch (const Error &e) {
         // Nothing of this account may be deleted now: processing has already dropped a run it

@@ -58,7 +58,8 @@ struct AccountPassResult {
     enum class Outcome {
         NotConnected, // connecting or logging in failed; passed over
         Empty,        // connected; no messages, nothing scanned
-        Processed,    // scanned, Spam rows deleted (the server confirmed QUIT)
+        Processed,    // scanned, Spam rows deleted (the server confirmed QUIT); error says
+                      // when their log could not be saved afterwards
         Failed,       // an error after the login; nothing of this account was deleted
         Unknown,      // processed, but the server did not answer QUIT: perhaps deleted
         Interrupted,  // the pass was asked to stop after the scan; nothing was deleted
@@ -68,7 +69,7 @@ struct AccountPassResult {
     Outcome outcome = Outcome::NotConnected;
     int messageCount = 0;
     ProcessingResult processing;
-    QString error;                          // NotConnected, Failed and Unknown: what went wrong
+    QString error; // NotConnected, Failed and Unknown (and Processed): what went wrong
     ErrorKind errorKind = ErrorKind::Other; // the class of that error
 };
 

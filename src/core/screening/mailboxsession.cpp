@@ -256,10 +256,14 @@ void MailboxSession::ReadMailboxSize() {
     const qint64 kilobytes = octets / 1024;
     MailboxSizeK = static_cast<int>(qMin<qint64>(kilobytes, std::numeric_limits<int>::max()));
     ShowFileStatus();
-    if (reported > MessageCount)
-        ShowStatus(
+    if (reported > MessageCount) {
+        // Told as a notice too: the status line alone is gone once the scan shows its progress.
+        const QString cut =
             u"The server reports %1 messages; only the first %2 are listed."_s.arg(reported).arg(
-                MessageCount));
+                MessageCount);
+        ShowStatus(cut);
+        m_view.showNotice(cut);
+    }
 }
 
 void MailboxSession::FetchMessageForViewing(int n) {
@@ -398,6 +402,7 @@ void MailboxSession::ScanHeaders(int count) {
             rules = classify(excerpt);
             classified = excerpt;
         };
+        bool headerRefused = false; // no date is known: none is shown
         try {
             m_pop.ScanHeader(n, m_msg, &body);
             readHeader();
@@ -412,6 +417,7 @@ void MailboxSession::ScanHeaders(int count) {
             // automatic mode never deletes it unseen.
             m_msg.ClearMessage();
             classified.reset();
+            headerRefused = true;
             row.Mark = RowMark::Plain;
             row.Subject = u"(header not available: %1)"_s.arg(e.message());
         }
@@ -419,7 +425,7 @@ void MailboxSession::ScanHeaders(int count) {
             row.Subject = m_msg.Subject;
         row.From = m_msg.FromText();
         row.To = m_msg.RecipientsText();
-        row.Date = dateText(m_msg.Date);
+        row.Date = headerRefused ? QString() : dateText(m_msg.Date);
         qint64 size = -1;
         try {
             size = m_pop.ScanSize(n);

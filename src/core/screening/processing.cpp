@@ -7,6 +7,7 @@
 #include "core/protocol/mailaddress.h"
 #include "core/protocol/mailmessage.h"
 #include "core/records/deletionlog.h"
+#include "core/records/pendingrun.h"
 #include "core/screening/bouncepolicy.h"
 #include "core/screening/mailboxsession.h"
 #include "core/settings/settings.h"
@@ -291,6 +292,8 @@ ProcessingResult MessageProcessor::ProcessMessages() {
     // Every record the user asked for must be able to take this run before anything is
     // deleted; the session stays as it is.
     checkRecordsWritable(anyMarked);
+    if (m_hooks.recorder && anyMarked)
+        m_hooks.recorder->settleEarlierRun();
 
     // The total is only shown to the user: one that cannot be counted on starts again rather
     // than stopping the screening.
@@ -391,6 +394,33 @@ ProcessingResult MessageProcessor::ProcessMessages() {
                    errorKind(e));
     }
 
+    // The run's record goes to the disk before QUIT makes its deletions take effect: a record
+    // that cannot be written means that nothing is deleted.
+    if (result.processed > 0) {
+        if (m_settings.Logging)
+            m_log.appendRunEnd();
+        if (m_hooks.recorder) {
+            PendingRun record;
+            record.account = m_session.CurrentAccount.Name;
+            record.messages = result.processed;
+            record.logLinesBefore = logLinesBefore;
+            record.totalBefore = countBefore;
+            record.totalAfter = m_log.DeleteCount;
+            record.lines = m_log.LogLines.mid(logLinesBefore);
+            for (const qsizetype line : std::as_const(messageLines))
+                record.messageLines << line - logLinesBefore;
+            try {
+                m_hooks.recorder->recordBeforeQuit(record);
+            } catch (const Error &e) {
+                abandonRun(logLinesBefore, countBefore);
+                tellNotice();
+                throw FileError(u"The record of this run (%1) could not be written to the disk: "
+                                u"%2"_s.arg(messageCount(result.processed), e.message()) +
+                                kRunStopped);
+            }
+        }
+    }
+
     // Nothing deleted, nothing to confirm: the quick close. Otherwise the reply to QUIT tells
     // whether the server applied the run's deletions.
     Pop3QuitOutcome quit;
@@ -406,33 +436,50 @@ ProcessingResult MessageProcessor::ProcessMessages() {
     m_session.clearRows();
     m_session.SetConnectedState(false);
 
-    switch (quit.status) {
-    case Pop3QuitOutcome::Status::Committed:
-        break;
-    case Pop3QuitOutcome::Status::Refused:
-        takeBack(logLinesBefore, countBefore);
-        m_session.ShowBusy(false);
-        tellNotice();
-        throw ProtocolError(u"The server refused to end the session (\"%1\"), so it has deleted "
-                            u"none of the messages of this run (%2): they are all still on the "
-                            u"server. The run's log lines and total have been taken back."_s.arg(
-                                quit.text, messageCount(result.processed)));
-    case Pop3QuitOutcome::Status::Unknown:
-        // The messages may be gone or not: they are not counted, and their log lines stay
-        // marked as unconfirmed so that the log still names what may have been deleted.
+    // Saves the log and the total as they now stand; returns why they could not be, if so.
+    const auto settle = [&](bool confirmed) -> QString {
+        if (!m_hooks.recorder || result.processed == 0)
+            return {};
+        try {
+            m_hooks.recorder->settle(confirmed);
+        } catch (const Error &e) {
+            return e.message();
+        }
+        return {};
+    };
+
+    if (quit.status != Pop3QuitOutcome::Status::Committed) {
+        // The messages may be gone or not (a server that answers -ERR may have applied some
+        // deletions and not others): they are not counted, and their log lines stay marked as
+        // unconfirmed so that the log still names what may have been deleted.
+        const bool refused = quit.status == Pop3QuitOutcome::Status::Refused;
+        const QString why = refused ? u"QUIT answered -ERR"_s : u"no answer to QUIT"_s;
         m_log.DeleteCount = countBefore;
         for (const qsizetype line : std::as_const(messageLines))
-            m_log.LogLines[line] = DeletionLog::unconfirmedLine(m_log.LogLines.at(line));
-        if (m_settings.Logging)
-            m_log.appendRunEnd();
+            m_log.LogLines[line] = DeletionLog::unconfirmedLine(m_log.LogLines.at(line), why);
+        const QString notSaved = settle(false);
         m_session.ShowBusy(false);
         tellNotice();
-        throw OutcomeUnknownError(
-            u"The server did not answer QUIT (%1), so it is not known whether the messages of "
-            u"this run (%2) have been deleted from the server. They are not counted in the "
-            u"total, and their log lines are marked as not confirmed. Check the mailbox before "
-            u"processing it again."_s.arg(quit.text, messageCount(result.processed)));
+        QString text =
+            refused ? u"The server answered QUIT with an error (\"%1\"): it may have deleted some "
+                      u"of the messages of this run (%2) and not others."_s.arg(
+                          quit.text, messageCount(result.processed))
+                    : u"The server did not answer QUIT (%1), so it is not known whether the "
+                      u"messages of this run (%2) have been deleted from the server."_s.arg(
+                          quit.text, messageCount(result.processed));
+        text += u" They are not counted in the total, and their log lines are marked as not "
+                u"confirmed. Check the mailbox before processing it again."_s;
+        if (!notSaved.isEmpty())
+            text += u"\n\nThe log could not be saved: %1 Its lines are kept in %2, and the next "
+                    u"start adds them to the log."_s.arg(notSaved, PendingRun::FileName);
+        throw OutcomeUnknownError(text);
     }
+    if (const QString notSaved = settle(true); !notSaved.isEmpty())
+        result.recordProblem =
+            u"The server has deleted the messages of this run (%1), but the log and the total "
+            u"could not be saved: %2 Their record is kept in %3, and the next start adds it to "
+            u"the log."_s.arg(messageCount(result.processed), notSaved,
+                              PendingRun::ConfirmedFileName);
 
     tellNotice();
     learnDeleted(deletedByUser);
@@ -443,11 +490,11 @@ ProcessingResult MessageProcessor::ProcessMessages() {
             reconnect(result);
     } catch (const Error &) {
         m_session.ShowBusy(false);
-        if (m_settings.Logging)
+        if (m_settings.Logging && result.processed == 0)
             m_log.appendRunEnd();
         throw;
     }
-    if (m_settings.Logging)
+    if (m_settings.Logging && result.processed == 0)
         m_log.appendRunEnd();
     return result;
 }

@@ -3,6 +3,7 @@
 #include "core/learning/learningstore.h"
 #include "core/protocol/smtpclient.h"
 #include "core/records/archivenames.h"
+#include "core/records/pendingrun.h"
 #include "core/screening/rowmark.h"
 
 #include <QByteArray>
@@ -27,6 +28,7 @@ struct ProcessingHooks {
     std::function<void(int ms)> wait;     // the pause after each deletion; empty: a real wait
     SmtpTransportFactory smtpTransport;   // the bounce notices' connections; empty: sockets
     Transport::TranscriptSink transcript; // receives the SMTP conversation when set
+    RunRecorder *recorder = nullptr;      // the run's record on the disk; none: memory only
 };
 
 // One message that a processing run handled.
@@ -51,6 +53,9 @@ struct ProcessingResult {
     QList<ProcessedMessage> messages; // in the order handled: from the last row up
     bool reconnected = false;         // the user chose to reconnect and it succeeded
     QString notice; // what the run had to mend on its way (a total that restarted), if anything
+    // The deletions took effect but the log and the total could not be saved: why, and where
+    // their record waits for the next start. Empty when everything was saved.
+    QString recordProblem;
 };
 
 // Carries out the marks of the open connection of a MailboxSession: the rows are walked from
@@ -79,13 +84,19 @@ struct ProcessingResult {
 // the session ends (Idle, no rows); the error names the message and the cause and keeps its
 // class (NetworkError for a dropped connection, ...). Archive copies already written stay.
 //
-// The reply to QUIT decides the run: "+OK" commits it; "-ERR" means the server deleted
-// nothing, and the run is taken back as above (ProtocolError with the server's words); no
-// reply leaves the outcome unknown: the messages are not counted, their log lines are marked
-// as not confirmed, and OutcomeUnknownError says so. Only after "+OK" is the user asked
-// whether to reconnect. The messages of a confirmed run that the user marked (not automatic
-// mode) are then learned as spam when the session's learner scored them, unless the user once
-// said they were not spam.
+// With a RunRecorder, the run's log lines and its new total are written to the disk after the
+// last DELE and before QUIT (RunRecorder::recordBeforeQuit); a record that cannot be written
+// stops the run like any other step, so nothing is deleted without its record. After QUIT's
+// answer the log and the total are saved and the record removed; when they cannot be saved the
+// record stays (the result's recordProblem says so) and the next start completes the log.
+//
+// The reply to QUIT decides the run: "+OK" commits it. "-ERR" may mean that the server applied
+// some deletions and not others (RFC 1939), and no reply leaves the outcome open: in both cases
+// the messages are not counted, their log lines are marked as not confirmed, and
+// OutcomeUnknownError says so. Only after "+OK" is the user asked whether to reconnect.
+// The messages of a confirmed run that the user marked (not automatic mode) are then learned
+// as spam when the session's learner scored them, unless the user once said they were not
+// spam.
 class MessageProcessor {
 public:
     MessageProcessor(MailboxSession &session, const Settings &settings, DeletionLog &log,

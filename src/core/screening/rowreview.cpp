@@ -17,6 +17,17 @@ qsizetype replaceMarks(MailboxSession &session, RowMark from, RowMark to) {
     return changed;
 }
 
+qsizetype unmarkAll(MailboxSession &session, RowMark mark) {
+    qsizetype changed = 0;
+    for (qsizetype i = 0; i < session.rows().size(); ++i) {
+        if (session.rows().at(i).Mark != mark)
+            continue;
+        session.unmarkRow(i);
+        ++changed;
+    }
+    return changed;
+}
+
 QString selectionLine(qsizetype position, qsizetype count) {
     return u"Message "_s + QString::number(position + 1) + u" of "_s + QString::number(count) +
            u" selected"_s;

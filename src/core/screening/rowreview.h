@@ -15,6 +15,12 @@ class MailboxSession;
 // any other mark keep it. Returns how many rows changed.
 qsizetype replaceMarks(MailboxSession &session, RowMark from, RowMark to);
 
+// Takes back every mark `mark` (Delete or Bounce): each such row gets the mark its
+// classification gives it now (Friendly, Plain or Spam), never a fixed one, so that a friendly
+// message marked by hand and unmarked is friendly again and no later "mark all spam" reaches
+// it. Returns how many rows changed.
+qsizetype unmarkAll(MailboxSession &session, RowMark mark);
+
 // The selection line: "Message 3 of 12 selected" for the row at position 2 (from 0) of 12.
 QString selectionLine(qsizetype position, qsizetype count);
 

@@ -4,6 +4,7 @@
 #include "core/platform/datadir.h"
 #include "core/platform/datadirlock.h"
 #include "core/records/deletionlog.h"
+#include "core/records/pendingrun.h"
 #include "core/rules/listfileset.h"
 #include "core/rules/rulelists.h"
 #include "core/settings/secretstore.h"
@@ -13,6 +14,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 
 namespace corvane {
 
@@ -27,8 +29,14 @@ class AccountStore;
 // call of its own; load() runs them all). Shutdown writes the log, the lists and the
 // settings, in that order. Nothing is ever written over a file whose contents could not be
 // read: a damaged list file is kept as <name>.damaged first, and a log or settings file that
-// exists but could not be read is left as it was.
-class ProgramData {
+// exists but could not be read is left as it was. The log is written only when its lines
+// changed, so a command that adds none leaves the file's bytes alone.
+//
+// It is also the RunRecorder of processing: a run's record (PendingRun::FileName) is written
+// before its QUIT, and the log and the total are saved right after QUIT's answer. Start-up
+// removes the temporary files of writes that a kill cut short, and completes the log from a
+// record that a run left behind (finishPendingRun).
+class ProgramData final : public RunRecorder {
 public:
     static const QString AccountsFileName; // "accounts.dat"
     static const QString SmtpSecretKey;    // "smtp": the SMTP password in the SecretStore
@@ -55,17 +63,32 @@ public:
     // on; not part of load(), for the commands that screen mail only. Throws FileError naming
     // the file when it cannot be read; a check then runs without learning and tries again.
     void openLearning();
+    // Adds the record of a run that ended before its log was saved (a kill, a full disk) to
+    // the log and the total, saves both and removes the record. Runs after loadLog() and
+    // readSettings(). Returns what it did, for the user, or nothing when there was no record;
+    // throws FileError or DataError (the record then stays) when it cannot be completed.
+    QStringList finishPendingRun();
     // Every step in order, going on after a failure; returns the problems met, in order.
     QStringList load();
+
+    // RunRecorder.
+    void settleEarlierRun() override;
+    void recordBeforeQuit(const PendingRun &run) override;
+    void settle(bool confirmed) override;
 
     // Writes the log, the lists and the settings, each on its own, going on after a failure.
     // Throws FileError naming every file that could not be written, a line each.
     void save();
+    // Writes one list file now, as save() would. Throws FileError when it cannot be written.
+    void saveList(ListKind kind);
 
     const DataDirectory &directory() const { return m_directory; }
     // The archive folder, created when missing.
     QString archiveFolder() const;
     const ListFileSet &listFiles() const { return m_listFiles; }
+    // Reads again the list files that another program changed since they were read or saved
+    // (see ListFileSet::reloadChanged); returns what happened, for the user.
+    QStringList reloadChangedLists() { return m_listFiles.reloadChanged(lists); }
     const SettingsFile &settingsFile() const { return m_settingsFile; }
     // The secret store of the data directory.
     SecretStore secrets() const;
@@ -89,6 +112,16 @@ private:
     SettingsFile m_settingsFile;
     std::unique_ptr<AccountStore> m_store;
     LearningStore m_learning;
+    // The log's lines as the file holds them, when known: the log is written only when its
+    // lines differ.
+    std::optional<QStringList> m_logOnDisk;
+    // The record of this program's run that waits to be saved, if any.
+    std::optional<PendingRun> m_pending;
+
+    QString pendingPath() const;
+    QString confirmedPath() const;
+    // Saves the log (when changed) and the settings with the total; throws FileError.
+    void saveLogAndTotal();
 };
 
 } // namespace corvane

@@ -44,6 +44,17 @@ QByteArray encode(const QString &key, const QString &secret) {
 
 } // namespace
 
+QString SecretStore::keychainKey(const QString &key) const {
+    // The desktop store is one for the whole session, while each data folder is a program of
+    // its own: the folder is part of the key, so two folders never read or overwrite each
+    // other's secret. The folder's canonical path makes a symbolic link or a relative path to
+    // the same folder find the same entry.
+    const QFileInfo folder(m_folder);
+    const QString path =
+        folder.exists() ? folder.canonicalFilePath() : QDir::cleanPath(folder.absoluteFilePath());
+    return key + u'@' + path;
+}
+
 bool SecretStore::keychainWanted() {
     if (qEnvironmentVariable("CORVANE_NO_KEYCHAIN") == u"1"_s)
         return false;
@@ -104,7 +115,7 @@ void SecretStore::writeFile(const QString &key, const std::optional<QString> &se
 std::optional<QString> SecretStore::read(const QString &key) const {
     if (keychainWanted()) {
         QKeychain::ReadPasswordJob job(ServiceName);
-        job.setKey(key);
+        job.setKey(keychainKey(key));
         if (runJob(job))
             return job.textData();
     }
@@ -116,11 +127,11 @@ SecretStore::Place SecretStore::write(const QString &key, const QString &secret)
         bool stored = false;
         if (secret.isEmpty()) {
             QKeychain::DeletePasswordJob job(ServiceName);
-            job.setKey(key);
+            job.setKey(keychainKey(key));
             stored = runJob(job) || job.error() == QKeychain::EntryNotFound;
         } else {
             QKeychain::WritePasswordJob job(ServiceName);
-            job.setKey(key);
+            job.setKey(keychainKey(key));
             job.setTextData(secret);
             stored = runJob(job);
         }

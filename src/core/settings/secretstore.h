@@ -8,7 +8,8 @@ namespace corvane {
 
 // Passwords kept out of Settings.ini: in the desktop's secret store (the Secret Service or
 // KWallet, through QtKeychain) when one answers, otherwise in the file secrets.dat of the data
-// folder, which only its owner may read or write (0600). Each secret has a key ("smtp").
+// folder, which only its owner may read or write (0600). Each secret has a key ("smtp"); in the
+// desktop store the key names the data folder too, so each data folder keeps its own secrets.
 //
 // A desktop secret store needs the session's message bus: without one (a server, a test run
 // offscreen) the file is used at once, never a wait. CORVANE_NO_KEYCHAIN=1 in the environment
@@ -36,6 +37,8 @@ public:
     static bool keychainWanted();
 
     QString filePath() const;
+    // The name of key's entry in the desktop store: the key and the data folder's path.
+    QString keychainKey(const QString &key) const;
 
 private:
     std::optional<QString> readFile(const QString &key) const;

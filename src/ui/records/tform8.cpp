@@ -113,6 +113,9 @@ void TForm8::showWindow() {
 }
 
 void TForm8::Button1Click() {
+    if (!m_prompts.askYesNo(this, u"Clear the log and set the number of deleted messages to 0? "
+                                  u"This cannot be undone."_s))
+        return;
     m_log.clear();
     showLog();
 }

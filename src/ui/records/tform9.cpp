@@ -277,6 +277,12 @@ void TForm9::ToolButton4Click() {
     const int row = selectedRow();
     if (row < 0)
         return;
+    // The copy is the only one left of a message deleted from the server.
+    if (m_prompts.show(this, Prompts::Icon::Question, Prompts::Title,
+                       u"Delete the saved email \"%1\"? It cannot be brought back."_s.arg(
+                           m_model->copy(row).name),
+                       QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+        return;
     QString reason;
     if (!removeCopy(pathOf(row), &reason)) {
         m_prompts.error(this, u"The saved email \"%1\" could not be deleted: %2"_s.arg(

@@ -504,7 +504,9 @@ void TfrmMain::createActions() {
         QString text;
         QKeySequence keys;
     } keys[] = {
-        {ProcessMessages1, u"&Process Messages"_s, QKeySequence(Qt::CTRL | Qt::Key_P)},
+        // Processing deletes mail: no shortcut of its own (Ctrl+P prints everywhere else), only
+        // the menu with its access key and the tool bar.
+        {ProcessMessages1, u"&Process Messages"_s, {}},
         {RulesandLists1, u"&Rules and Lists"_s, QKeySequence(Qt::CTRL | Qt::Key_L)},
         {Options1, u"&Options / settings"_s, {}},
         {Checkforupdates1, u"Check for &updates"_s, {}},
@@ -1108,6 +1110,11 @@ void TfrmMain::DeleteAccountItemClick(int tag) {
     runCommand([&] {
         if (!m_store)
             return;
+        // The account's server, login and settings go with it: asked first, as in the options
+        // window.
+        const QString name = m_store->account(tag).AccountName;
+        if (!m_prompts.askYesNo(this, u"Delete the account \"%1\"?"_s.arg(name)))
+            return;
         m_store->removeByTag(tag);
         RefreshAccounts();
     });
@@ -1144,7 +1151,7 @@ void TfrmMain::Markallspamfordeletion1Click() {
 }
 
 void TfrmMain::Unmarkallfordeletion1Click() {
-    runCommand([&] { HeaderListCommands::replaceAll(*m_session, RowMark::Delete, RowMark::Spam); });
+    runCommand([&] { unmarkAll(*m_session, RowMark::Delete); });
 }
 
 void TfrmMain::Markallspamforbouncing1Click() {
@@ -1152,7 +1159,7 @@ void TfrmMain::Markallspamforbouncing1Click() {
 }
 
 void TfrmMain::Unmarkallforbouncing1Click() {
-    runCommand([&] { HeaderListCommands::replaceAll(*m_session, RowMark::Bounce, RowMark::Spam); });
+    runCommand([&] { unmarkAll(*m_session, RowMark::Bounce); });
 }
 
 void TfrmMain::Addemailtoblacklist1Click() {
@@ -1243,13 +1250,17 @@ void TfrmMain::ProcessMessages1Click() {
                 marked.identities << m_session->identities().value(p);
             }
         }
+        ProcessingResult done;
         try {
-            processor.ProcessMessages();
+            done = processor.ProcessMessages();
         } catch (...) {
             keepMarks(marked);
             throw;
         }
         m_kept = {};
+        // The deletions took effect; the log waits in its record for the next start.
+        if (!done.recordProblem.isEmpty())
+            throw FileError(done.recordProblem);
     });
 }
 

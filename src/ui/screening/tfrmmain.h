@@ -94,6 +94,8 @@ public:
     void setFileOpener(FileOpener *opener) { m_opener = opener; }
     // The clock, waits and SMTP connections of processing (tests).
     void setProcessingHooks(ProcessingHooks hooks) { m_hooks = std::move(hooks); }
+    // Where processing records its runs on the disk before QUIT (the program data).
+    void setRunRecorder(RunRecorder *recorder) { m_hooks.recorder = recorder; }
     // How automatic mode measures time. Tests give their own clock, or make both timers fire
     // speedUp times faster (with a clock that runs as much faster) instead of waiting minutes.
     struct AutoModeTiming {

@@ -385,7 +385,7 @@ QWidget *TfmSetup::createSubmittingTab() {
     auto *page = new QWidget;
     auto *box = group(u"Submit your black lists for other people to use"_s, page);
     const auto sizeLabel = [box](const QString &name) {
-        auto *label = new QLabel(u"size"_s, box);
+        auto *label = new QLabel(u"no file yet"_s, box);
         label->setObjectName(name);
         return label;
     };
@@ -690,14 +690,17 @@ void TfmSetup::updateNotices() {
 
 void TfmSetup::setListFolder(const QString &folder) {
     m_listFolder = folder;
+    showListSizes();
+}
+
+void TfmSetup::showListSizes() {
+    const QString folder = m_listFolder;
     const std::pair<QLabel *, QString> rows[] = {{SizeSubj, ListSubmission::FileNames.at(0)},
                                                  {SizeEmail, ListSubmission::FileNames.at(1)},
                                                  {SizeXY, ListSubmission::FileNames.at(2)}};
     for (const auto &[label, name] : rows) {
         const QString size = ListSubmission::sizeText(QDir(folder).filePath(name));
-        // A missing file leaves the label as it was designed.
-        if (!size.isEmpty())
-            label->setText(size);
+        label->setText(size.isEmpty() ? u"no file yet"_s : size);
     }
 }
 
@@ -845,8 +848,12 @@ void TfmSetup::Button4Click() {
         return transport;
     };
     const auto work = [&] {
-        failure =
-            failureOf([&] { sent = ListSubmission::submit(m_listFolder, m_settings, options); });
+        failure = failureOf([&] {
+            // The files are written first, so that what is sent is what the user sees.
+            if (m_listSaver)
+                m_listSaver();
+            sent = ListSubmission::submit(m_listFolder, m_settings, options);
+        });
         connection = nullptr;
     };
     const auto abortWait = [&] {
@@ -857,6 +864,8 @@ void TfmSetup::Button4Click() {
     const bool ran = m_runner ? m_runner(work, abortWait) : (work(), true);
     m_submitting = false;
     Button4->setEnabled(true);
+    // The sizes of the files as they were sent (or as they lie after a failed attempt).
+    showListSizes();
     if (!ran) {
         m_prompts.information(this, u"Another command is waiting on a server. Press Submit again "
                                     u"when it has finished."_s);

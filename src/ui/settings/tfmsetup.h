@@ -68,9 +68,13 @@ public:
     // Without one the typed password is used for this run only.
     using PasswordStore = std::function<SecretStore::Place(const QString &password)>;
     void setPasswordStore(PasswordStore store) { m_passwordStore = std::move(store); }
-    // The folder of the black list files that "Submit" sends. Their sizes are measured here,
-    // once: the Submitting tab keeps showing them for the rest of the run.
+    // The folder of the black list files that "Submit" sends; their sizes are shown as they
+    // lie there now, and again after each submission as they were sent.
     void setListFolder(const QString &folder);
+    // Writes the black lists as the program holds them into their files, so that Submit sends
+    // what the user sees; throws corvane::Error when a file cannot be written.
+    using ListSaver = std::function<void()>;
+    void setListSaver(ListSaver saver) { m_listSaver = std::move(saver); }
     // The gate the submission passes; without one it runs straight away.
     void setCommandRunner(ServerCommandRunner runner) { m_runner = std::move(runner); }
 
@@ -116,7 +120,7 @@ public:
     QLabel *SMTPPasswordNote; // where the password is kept, or why it could not be stored
     QLabel *SmtpNotice;       // shown while the SMTP settings are placeholders
     // Submitting
-    QLabel *SizeSubj;         // size of blsubj.dat at start-up, or "size"
+    QLabel *SizeSubj;         // size of blsubj.dat, or "no file yet"
     QLabel *SizeEmail;        // size of bleml.dat
     QLabel *SizeXY;           // size of blsubxy.dat
     QPushButton *Button4;     // "Submit"
@@ -173,6 +177,7 @@ private:
     void updateNotices();
     void storePassword();
     void showPasswordPlace(SecretStore::Place place);
+    void showListSizes();
     void selectCurrentAccount();
 
     Settings &m_settings;
@@ -188,6 +193,7 @@ private:
     ColourChooser m_chooser;
     ServerCommandRunner m_runner;
     QString m_listFolder;
+    ListSaver m_listSaver;
     bool m_submitting = false;
     bool m_showing = false;
     bool m_filling = false;

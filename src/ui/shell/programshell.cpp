@@ -60,6 +60,12 @@ void ProgramShell::start() {
     // The settings are read even when the account store could not be opened, so that the
     // shutdown writes back what the file held rather than the defaults.
     guarded(m_prompts, m_main.get(), [this] { m_data.readSettings(); });
+    // A run that ended before its log was saved is completed now, before anything else runs.
+    guarded(m_prompts, m_main.get(), [this] {
+        for (const QString &message : m_data.finishPendingRun())
+            m_prompts.information(m_main.get(), message);
+    });
+    m_main->setRunRecorder(&m_data);
     // The options window shows what was read; a stored "start with the session" writes the
     // entry again with the program's current path. A failure there is shown and changes
     // nothing of what was read.
@@ -67,6 +73,11 @@ void ProgramShell::start() {
         m_setup->takeOverStoredSettings();
         // The sizes of the files as they lie at start-up.
         m_setup->setListFolder(m_data.directory().path());
+        m_setup->setListSaver([this] {
+            for (const ListKind kind :
+                 {ListKind::SubjectBlack, ListKind::EmailBlack, ListKind::XandY})
+                m_data.saveList(kind);
+        });
     }
     // The total comes from the settings.
     if (m_form8)
@@ -192,6 +203,8 @@ void ProgramShell::createOptionsWindow() {
             m_tray->setMinimiseToTray(on);
         });
         m_setup->setTrayAvailable(m_tray->available());
+        QObject::connect(m_tray, &TrayIcon::availabilityChanged, m_setup,
+                         &TfmSetup::setTrayAvailable);
     });
     main->setOptionsWindow(m_setup);
 }

@@ -15,6 +15,11 @@ using namespace Qt::StringLiterals;
 
 namespace corvane {
 
+namespace {
+// How often the desktop is asked about its notification area.
+constexpr int AvailabilityPollMs = 5000;
+} // namespace
+
 TrayIcon::TrayIcon(QMainWindow *window) : QObject(window), m_window(window) {
     setObjectName(u"TrayIcon"_s);
     PopupMenu2 = new QMenu(window);
@@ -38,7 +43,28 @@ TrayIcon::TrayIcon(QMainWindow *window) : QObject(window), m_window(window) {
             title, text, warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information, 15000);
     };
     window->installEventFilter(this);
+    m_availabilityPoll = new QTimer(this);
+    m_availabilityPoll->setInterval(AvailabilityPollMs);
+    connect(m_availabilityPoll, &QTimer::timeout, this, &TrayIcon::checkAvailability);
+    m_availabilityPoll->start();
+    m_wasAvailable = available();
     update();
+}
+
+void TrayIcon::setAvailabilityPollInterval(int milliseconds) {
+    m_availabilityPoll->setInterval(milliseconds);
+}
+
+void TrayIcon::checkAvailability() {
+    const bool now = available();
+    if (now == m_wasAvailable)
+        return;
+    m_wasAvailable = now;
+    // A notification area that went away takes the window's only way back with it.
+    if (!now && m_inTray)
+        showMainWindow();
+    update();
+    Q_EMIT availabilityChanged(now);
 }
 
 TrayIcon::~TrayIcon() {
@@ -48,6 +74,7 @@ TrayIcon::~TrayIcon() {
 
 void TrayIcon::setAvailability(Availability availability) {
     m_availability = std::move(availability);
+    m_wasAvailable = available();
     update();
 }
 

@@ -10,6 +10,7 @@ class QAction;
 class QMainWindow;
 class QMenu;
 class QSystemTrayIcon;
+class QTimer;
 
 namespace corvane {
 
@@ -35,6 +36,9 @@ public:
 
     // Replaces QSystemTrayIcon::isSystemTrayAvailable (tests).
     void setAvailability(Availability availability);
+    // How often the desktop is asked whether its notification area came or went (the panel
+    // of a login session often comes up after the programs it starts). Qt has no signal for it.
+    void setAvailabilityPollInterval(int milliseconds);
     // Replaces the notifications shown through the icon (tests).
     void setNotifier(Notifier notifier) { m_notifier = std::move(notifier); }
     bool available() const;
@@ -68,17 +72,24 @@ public Q_SLOTS:
     // Restores the main window from the tray or its minimised state, in front.
     void showMainWindow();
 
+Q_SIGNALS:
+    // The desktop's notification area appeared or went away.
+    void availabilityChanged(bool available);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void update();
+    void checkAvailability();
     void minimiseIntoTray();
 
     QMainWindow *m_window;
     int m_badge = -1; // the TrayBadge the icon shows
     Availability m_availability;
     Notifier m_notifier;
+    QTimer *m_availabilityPoll;
+    bool m_wasAvailable = false;
     bool m_iconVisible = false;
     bool m_minimiseToTray = false;
     bool m_inTray = false;

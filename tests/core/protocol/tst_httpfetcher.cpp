@@ -9,6 +9,13 @@
 #include <QTest>
 #include <QTimer>
 
+#include <arpa/inet.h>
+#include <atomic>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 using corvane::DataError;
@@ -38,6 +45,67 @@ QList<QByteArray> requestLines(const FakeServer &server) {
     return lines;
 }
 
+// A server on its own thread that answers the first request with head and then sends body
+// bytes as fast as the client takes them, up to limit bytes or until the client goes. sent()
+// tells how many body bytes the client's side accepted: a client that stops reading at its
+// bound makes the server stop soon after (the rest is what the sockets' buffers hold).
+class FloodServer {
+public:
+    FloodServer(QByteArray head, qint64 limit) : m_head(std::move(head)), m_limit(limit) {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), size) != 0 ||
+            ::listen(m_listener, 1) != 0 ||
+            ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &size) != 0)
+            return;
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~FloodServer() {
+        ::shutdown(m_listener, SHUT_RDWR);
+        if (m_thread.joinable())
+            m_thread.join();
+        ::close(m_listener);
+    }
+    quint16 port() const { return m_port; }
+    // Waits for the server to finish; the bytes of the body it could send.
+    qint64 sent() {
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_sent;
+    }
+
+private:
+    void serve() {
+        const int peer = ::accept(m_listener, nullptr, nullptr);
+        if (peer < 0)
+            return;
+        QByteArray request;
+        char c = 0;
+        while (!request.endsWith("\r\n\r\n") && ::recv(peer, &c, 1, 0) == 1)
+            request += c;
+        ::send(peer, m_head.constData(), size_t(m_head.size()), MSG_NOSIGNAL);
+        const QByteArray block(64 * 1024, 'z');
+        while (m_sent < m_limit) {
+            const ssize_t n = ::send(peer, block.constData(), size_t(block.size()), MSG_NOSIGNAL);
+            if (n <= 0)
+                break;
+            m_sent += n;
+        }
+        ::close(peer);
+    }
+
+    QByteArray m_head;
+    qint64 m_limit;
+    int m_listener = -1;
+    quint16 m_port = 0;
+    std::thread m_thread;
+    std::atomic<qint64> m_sent{0};
+};
+
 } // namespace
 
 class TestHttpFetcher : public QObject {
@@ -53,6 +121,9 @@ private Q_SLOTS:
     void serverClosesBetweenRequests();
     void connectionRefused();
     void timeOut();
+    void boundHoldsForEveryFraming_data();
+    void boundHoldsForEveryFraming();
+    void deadline();
     void https();
     void unsupportedUrl();
     void abortDuringFetch();
@@ -236,6 +307,56 @@ void TestHttpFetcher::timeOut() {
     } catch (const NetworkError &e) {
         QCOMPARE(e.message(), u"The server did not answer within 0.3 seconds."_s);
     }
+}
+
+void TestHttpFetcher::boundHoldsForEveryFraming_data() {
+    QTest::addColumn<QByteArray>("head");
+    QTest::newRow("one chunk of 2^63 - 1 bytes")
+        << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n7FFFFFFFFFFFFFFF\r\n");
+    QTest::newRow("until the server closes")
+        << QByteArray("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+}
+
+// Whatever the server declares, the fetch ends once the bytes received pass the bound: the
+// server can then send only about the bound more (what the sockets hold), not its whole flood.
+void TestHttpFetcher::boundHoldsForEveryFraming() {
+    QFETCH(QByteArray, head);
+    constexpr qint64 bound = 1024 * 1024;
+    constexpr qint64 flood = qint64(512) * 1024 * 1024;
+    FloodServer server(head, flood);
+    QVERIFY(server.port() != 0);
+    HttpFetcher fetcher;
+    fetcher.setMaxBodySize(bound);
+    fetcher.setTimeout(10s);
+    QByteArray body;
+    try {
+        body = fetcher.FetchUrl(QUrl(u"http://127.0.0.1:%1/big.dat"_s.arg(server.port())));
+    } catch (const Error &e) {
+        body = e.message().toUtf8();
+    }
+    const qint64 sent = server.sent();
+    QVERIFY2(sent < 64 * bound, qPrintable(u"the server sent %1 bytes"_s.arg(sent)));
+    QCOMPARE(body, QByteArray("The file is larger than 1048576 bytes and was refused."));
+}
+
+// A server that keeps sending a byte now and then never lets the idle time-out expire; the
+// deadline of the whole fetch still ends it.
+void TestHttpFetcher::deadline() {
+    FakeServer server;
+    server.skipUntil("")
+        .send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n")
+        .trickle(QByteArray(100000, 't'), 20);
+    HttpFetcher fetcher;
+    fetcher.setTimeout(500ms);
+    fetcher.setDeadline(1500ms);
+    QCOMPARE(HttpFetcher::DefaultDeadline, std::chrono::milliseconds(std::chrono::minutes(5)));
+    try {
+        fetcher.FetchUrl(urlOf(server, u"/slow.dat"_s));
+        QFAIL("the fetch succeeded");
+    } catch (const NetworkError &e) {
+        QCOMPARE(e.message(), u"The server did not send the whole file within 1.5 seconds."_s);
+    }
+    QVERIFY(!fetcher.isFetching());
 }
 
 void TestHttpFetcher::https() {

@@ -82,6 +82,7 @@ private Q_SLOTS:
     void endlessReplyHitsDeadline_data();
     void endlessReplyHitsDeadline();
     void notConnected();
+    void transcriptMasksSecret_data();
     void transcriptMasksSecret();
 
     void conversationOverSocket();
@@ -230,17 +231,26 @@ void TestTransport::notConnected() {
     QCOMPARE(errorOf([&] { t.readLine(); }), u"Not Connected"_s);
 }
 
+void TestTransport::transcriptMasksSecret_data() {
+    QTest::addColumn<QByteArray>("secret");
+    QTest::newRow("short") << QByteArray("secret");
+    QTest::newRow("long") << QByteArray("a much longer pass phrase");
+    QTest::newRow("one letter") << QByteArray("x");
+}
+
+// The mask is the same whatever the password: the transcript tells nothing of its length.
 void TestTransport::transcriptMasksSecret() {
+    QFETCH(QByteArray, secret);
     FakeTransport t;
     QStringList transcript;
     t.setTranscript([&](const QString &line) { transcript << line; });
     t.open(u"pop.example"_s, 110);
     t.serverSays("+OK ready\r\n");
     t.readLine();
-    t.writeLine("PASS secret", 5);
-    QCOMPARE(t.takeWritten(), QByteArray("PASS secret\r\n"));
+    t.writeLine("PASS " + secret, 5);
+    QCOMPARE(t.takeWritten(), "PASS " + secret + "\r\n");
     QCOMPARE(transcript, (QStringList{u"--- connecting to pop.example:110"_s, u"<-- +OK ready"_s,
-                                      u"--> PASS ******"_s}));
+                                      u"--> PASS (hidden)"_s}));
 }
 
 void TestTransport::conversationOverSocket() {

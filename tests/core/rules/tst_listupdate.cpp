@@ -9,6 +9,7 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -43,6 +44,7 @@ private Q_SLOTS:
     void mergeRules();
     void fullRun();
     void failureOnTheSecondFetch();
+    void mergeBeyondTheBoundChangesNothing();
     void addresses();
 };
 
@@ -142,6 +144,39 @@ void TestListUpdate::failureOnTheSecondFetch() {
     QCOMPARE(lists.SubjectBlack.entries(), before);
     // The first file stays where it was saved.
     QCOMPARE(QDir(dir.filePath(u"updates"_s)).entryList(QDir::Files), QStringList{u"subj.dat"_s});
+}
+
+// An update that would give a list more entries than a list file may hold is refused whole, so
+// every list in use can still be saved and read back; its working folder is owner-only.
+void TestListUpdate::mergeBeyondTheBoundChangesNothing() {
+    FakeServer server;
+    server.skipUntil("").send(ok(listBytes({{u"one more"_s, u"d"_s}, {u"and another"_s, u"d"_s}})));
+    server.skipUntil("").send(ok(listBytes({{u"x@spam.example"_s, u"d"_s}})));
+    server.skipUntil("").send(ok(listBytes({{u"a"_s, u"b"_s, u"c"_s}})));
+    RuleLists lists;
+    QList<RuleEntry> full;
+    full.reserve(corvane::kMaxListEntries - 1);
+    for (int i = 0; i < corvane::kMaxListEntries - 1; ++i)
+        full.append(RuleEntry{u"subject %1"_s.arg(i), {}});
+    lists.SubjectBlack.assign(std::move(full));
+    const qsizetype emailsBefore = lists.EmailBlack.size();
+    QTemporaryDir dir;
+    HttpFetcher fetcher;
+    ListUpdate update(lists, dir.filePath(u"updates"_s), fetcher);
+    try {
+        update.run(QUrl(u"http://127.0.0.1:%1/"_s.arg(server.port())));
+        QFAIL("the update succeeded");
+    } catch (const DataError &e) {
+        QCOMPARE(e.message(),
+                 u"The update would give the list blsubj.dat 1000001 entries: The list holds "
+                 u"1000001 entries, more than the 1000000 a list file may hold. No list has been "
+                 u"changed."_s);
+    }
+    QCOMPARE(lists.SubjectBlack.size(), corvane::kMaxListEntries - 1);
+    QCOMPARE(lists.EmailBlack.size(), emailsBefore);
+    QCOMPARE(QFileInfo(dir.filePath(u"updates"_s)).permissions(),
+             QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser |
+                 QFile::WriteUser | QFile::ExeUser);
 }
 
 void TestListUpdate::addresses() {

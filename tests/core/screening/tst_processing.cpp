@@ -30,6 +30,7 @@ using corvane::AccountStore;
 using corvane::DeletionLog;
 using corvane::Error;
 using corvane::ErrorKind;
+using corvane::FileError;
 using corvane::HeaderRow;
 using corvane::MailboxSession;
 using corvane::MailMessage;
@@ -104,6 +105,7 @@ struct Fixture {
     std::function<void()> onWait; // runs in each pause after a deletion
     std::unique_ptr<MailboxSession> session;
     QString archive;
+    corvane::RunRecorder *recorder = nullptr;
 
     // setup runs before the account is checked (to script the server's LIST sizes).
     explicit Fixture(const QList<QByteArray> &messages = kMessages,
@@ -134,6 +136,7 @@ struct Fixture {
             if (onWait)
                 onWait();
         };
+        hooks.recorder = recorder;
         MessageProcessor p(*session, settings, log, archive, hooks);
         p.setAccountEmail(u"alice@example.net"_s);
         return p;
@@ -162,6 +165,30 @@ struct Fixture {
 
 const QList<RowMark> kMarks{RowMark::Delete, RowMark::Plain, RowMark::Bounce, RowMark::Delete};
 
+// Records what processing asks to have written, and fails where told (a full disk, a log that
+// cannot be replaced).
+struct RecorderProbe final : corvane::RunRecorder {
+    std::function<QList<QByteArray>()> serverCommands;
+    bool failRecord = false;
+    bool failSettle = false;
+    std::optional<corvane::PendingRun> recorded;
+    bool quitSentBeforeRecord = false;
+    std::optional<bool> settled; // confirmed or not
+
+    void settleEarlierRun() override {}
+    void recordBeforeQuit(const corvane::PendingRun &run) override {
+        quitSentBeforeRecord = serverCommands().contains("QUIT");
+        if (failRecord)
+            throw FileError(u"Cannot create file \"logfile.pending\". No space left on device"_s);
+        recorded = run;
+    }
+    void settle(bool confirmed) override {
+        settled = confirmed;
+        if (failSettle)
+            throw FileError(u"Unable to write to logfile.log. No space left on device"_s);
+    }
+};
+
 } // namespace
 
 class TestProcessing final : public QObject {
@@ -181,6 +208,8 @@ private Q_SLOTS:
     void failedStepDeletesNothing();
     void quitReplyDecides_data();
     void quitReplyDecides();
+    void recordedBeforeQuit_data();
+    void recordedBeforeQuit();
     void archivedAsFetched_data();
     void archivedAsFetched();
     void listedSizeCheck_data();
@@ -523,10 +552,12 @@ void TestProcessing::quitReplyDecides_data() {
     QTest::addColumn<QString>("says");
 
     QTest::newRow("+OK commits the run") << QString() << 1 << -1 << QString();
-    QTest::newRow("-ERR: nothing was deleted")
-        << u"refuse"_s << 4 << int(ErrorKind::Protocol)
-        << u"The server refused to end the session (\"some deleted messages not removed\"), so "
-           u"it has deleted none of the messages of this run (3 messages)"_s;
+    // RFC 1939 lets a server answer -ERR when some deletions were not applied: perhaps others
+    // were, so nothing is known.
+    QTest::newRow("-ERR: the outcome is not known")
+        << u"refuse"_s << 4 << int(ErrorKind::OutcomeUnknown)
+        << u"The server answered QUIT with an error (\"some deleted messages not removed\"): it "
+           u"may have deleted some of the messages of this run (3 messages) and not others."_s;
     QTest::newRow("connection drops at QUIT")
         << u"drop"_s << 4 << int(ErrorKind::OutcomeUnknown)
         << u"The server did not answer QUIT (Connection Closed Gracefully.), so it is not "
@@ -550,7 +581,6 @@ void TestProcessing::quitReplyDecides() {
         f.pop.loseReplyTo("QUIT");
     f.mark(kMarks);
     const QList<HeaderRow> rows = f.session->rows();
-    const QStringList logBefore = f.log.LogLines;
 
     ErrorKind thrown = ErrorKind::Other;
     const QString text = f.processError(&thrown);
@@ -577,16 +607,95 @@ void TestProcessing::quitReplyDecides() {
     QVERIFY(f.view.questions.isEmpty());
     // Neither kind of failure counts the messages.
     QCOMPARE(f.log.DeleteCount, u"41"_s);
-    if (thrown == ErrorKind::Protocol) {
-        QCOMPARE(f.log.LogLines, logBefore);
-    } else {
+    {
         // The log keeps naming what may be gone, marked as not confirmed, and no line says
         // "deleted" as a fact.
-        QVERIFY(f.log.LogLines.contains(DeletionLog::unconfirmedLine(deleted)));
+        const QString why = fault == u"refuse"_s ? u"QUIT answered -ERR"_s : u"no answer to QUIT"_s;
+        QVERIFY(f.log.LogLines.contains(DeletionLog::unconfirmedLine(deleted, why)));
         QCOMPARE(f.log.LogLines.filter(u"Not confirmed by the server"_s).size(), 3);
         QCOMPARE(f.log.LogLines.filter(QRegularExpression(u"^Email from"_s)).size(), 0);
         QCOMPARE(f.log.LogLines.constLast(), QString());
     }
+}
+
+void TestProcessing::recordedBeforeQuit_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("leftOnServer");
+    QTest::newRow("recorded, then confirmed") << QString() << 1;
+    QTest::newRow("the record cannot be written: nothing is deleted") << u"record"_s << 4;
+    QTest::newRow("the log cannot be saved after QUIT") << u"settle"_s << 1;
+    QTest::newRow("-ERR to QUIT: settled as not confirmed") << u"refuse"_s << 4;
+}
+
+// The run's log lines and total reach the disk before QUIT makes the deletions take effect,
+// so no deletion is ever without its record.
+void TestProcessing::recordedBeforeQuit() {
+    QFETCH(QString, fault);
+    QFETCH(int, leftOnServer);
+    Fixture f;
+    RecorderProbe probe;
+    probe.serverCommands = [&f] { return f.commands(); };
+    probe.failRecord = fault == u"record"_s;
+    probe.failSettle = fault == u"settle"_s;
+    if (fault == u"refuse"_s)
+        f.pop.refuse("QUIT", "not all removed");
+    f.recorder = &probe;
+    f.mark(kMarks);
+    const QStringList logBefore = f.log.LogLines;
+
+    ProcessingResult result;
+    ErrorKind thrown = ErrorKind::Other;
+    QString error;
+    try {
+        result = f.process();
+    } catch (const Error &e) {
+        thrown = corvane::errorKind(e);
+        error = e.message();
+    }
+    QCOMPARE(f.pop.messages(kHost).size(), leftOnServer);
+    QVERIFY(!probe.quitSentBeforeRecord);
+    if (fault == u"record"_s) {
+        // Undone with RSET and never confirmed with QUIT; the log and total are as before.
+        QCOMPARE(thrown, ErrorKind::File);
+        QVERIFY2(error.startsWith(u"The record of this run (3 messages) could not be written to "
+                                  u"the disk: Cannot create file"_s),
+                 qPrintable(error));
+        QVERIFY(error.contains(u"no message of this run has been deleted"_s));
+        QVERIFY(f.commands().contains("RSET"));
+        QVERIFY(!f.commands().contains("QUIT"));
+        QCOMPARE(f.log.LogLines, logBefore);
+        QCOMPARE(f.log.DeleteCount, u"41"_s);
+        QVERIFY(!probe.settled);
+        return;
+    }
+    QVERIFY(probe.recorded);
+    QCOMPARE(probe.recorded->messages, 3);
+    QCOMPARE(probe.recorded->logLinesBefore, logBefore.size());
+    QCOMPARE(probe.recorded->totalBefore, u"41"_s);
+    QCOMPARE(probe.recorded->totalAfter, u"44"_s);
+    // The whole run, its end lines included.
+    QCOMPARE(probe.recorded->lines.constLast(), QString());
+    QCOMPARE(probe.recorded->lines.at(probe.recorded->lines.size() - 2),
+             u"Process Messages finished"_s);
+    QCOMPARE(probe.recorded->messageLines.size(), 3);
+    for (const qsizetype i : probe.recorded->messageLines)
+        QVERIFY(probe.recorded->lines.at(i).startsWith(u"Email from"_s));
+    QVERIFY(probe.settled);
+    if (fault == u"refuse"_s) {
+        QCOMPARE(thrown, ErrorKind::OutcomeUnknown);
+        QCOMPARE(*probe.settled, false);
+        return;
+    }
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(*probe.settled, true);
+    if (fault == u"settle"_s)
+        QCOMPARE(result.recordProblem,
+                 u"The server has deleted the messages of this run (3 messages), but the log and "
+                 u"the total could not be saved: Unable to write to logfile.log. No space left on "
+                 u"device Their record is kept in logfile.confirmed, and the next start adds it to "
+                 u"the log."_s);
+    else
+        QCOMPARE(result.recordProblem, QString());
 }
 
 void TestProcessing::archivedAsFetched_data() {

@@ -2,12 +2,17 @@
 #include "core/settings/programdata.h"
 
 #include "core/errors.h"
+#include "core/rules/listfile.h"
 #include "core/settings/accountstore.h"
+
+#include <QThread>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cstring>
 
 using namespace Qt::StringLiterals;
 using namespace corvane;
@@ -30,6 +35,50 @@ class TestProgramData final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // A list file that another program changed is read again before the next save, which
+    // then keeps the other program's entries instead of writing an older copy over them.
+    void changedListIsReadAgain() {
+        QTemporaryDir dir;
+        ProgramData data{DataDirectory(dir.path())};
+        data.load();
+        data.save();
+        QVERIFY(data.reloadChangedLists().isEmpty());
+        const QString file = dir.filePath(u"freml.dat"_s);
+        RuleList edited;
+        edited.add(u"@written.meanwhile"_s, {u"by lists write"_s});
+        QThread::msleep(20); // a later modification time
+        SaveListFile(edited, file, true);
+        const QStringList told = data.reloadChangedLists();
+        QCOMPARE(told.size(), 1);
+        QVERIFY2(told.constFirst().contains(u"freml.dat"_s), qPrintable(told.constFirst()));
+        QCOMPARE(data.lists.Friendly.size(), 1);
+        data.save();
+        RuleList saved;
+        QVERIFY(LoadListFile(saved, file).ok());
+        QCOMPARE(saved.size(), 1);
+        QCOMPARE(saved.entries().constFirst().Caption, u"@written.meanwhile"_s);
+    }
+
+    // A list file beyond the bounds is not used, and the file is never written over.
+    void listOverTheBoundIsKept() {
+        QTemporaryDir dir;
+        QByteArray bytes(5, '\0');
+        bytes[0] = 1;
+        const qint32 count = kMaxListEntries + 1;
+        std::memcpy(bytes.data() + 1, &count, 4);
+        const QString file = dir.filePath(u"blsubj.dat"_s);
+        QVERIFY(writeFile(file, bytes + QByteArray(64, 'x')));
+        ProgramData data{DataDirectory(dir.path())};
+        const QStringList problems = data.load();
+        QVERIFY2(problems.join(u'\n').contains(u"more than the 1000000 a list file may hold"_s),
+                 qPrintable(problems.join(u'\n')));
+        QCOMPARE(data.lists.SubjectBlack.size(), 0);
+        data.lists.SubjectBlack.add(u"new"_s, {});
+        data.save();
+        QCOMPARE(readFile(file), bytes + QByteArray(64, 'x'));
+        QVERIFY(!QFile::exists(file + u".damaged"_s));
+    }
+
     void savedDataReadsBack() {
         QTemporaryDir dir;
         {

@@ -24,6 +24,7 @@ private Q_SLOTS:
     void sendOptions();
     void passwordFileIsPrivate();
     void passwordOutsideSettingsFile();
+    void keychainEntryPerDataFolder();
 };
 
 void TestSmtpSettings::sendOptions_data() {
@@ -101,6 +102,22 @@ void TestSmtpSettings::passwordOutsideSettingsFile() {
     ProgramData again{DataDirectory(dir.path())};
     again.readSettings();
     QCOMPARE(again.settings.smtppassword, u"hunter2"_s);
+}
+
+// The desktop store is one for the whole session: two data folders must not share an entry, or
+// one overwrites the other's password and a folder without one sends the other's.
+void TestSmtpSettings::keychainEntryPerDataFolder() {
+    QTemporaryDir first;
+    QTemporaryDir second;
+    const QString key = SecretStore(first.path()).keychainKey(u"smtp"_s);
+    QVERIFY(key.startsWith(u"smtp"_s));
+    QVERIFY(key != SecretStore(second.path()).keychainKey(u"smtp"_s));
+    QVERIFY(key != SecretStore(first.path()).keychainKey(u"other"_s));
+    // The same folder by another path (a link, a trailing slash) finds the same entry.
+    const QString link = second.filePath(u"link"_s);
+    QVERIFY(QFile::link(first.path(), link));
+    QCOMPARE(SecretStore(link).keychainKey(u"smtp"_s), key);
+    QCOMPARE(SecretStore(first.path() + u"/"_s).keychainKey(u"smtp"_s), key);
 }
 
 QTEST_GUILESS_MAIN(TestSmtpSettings)

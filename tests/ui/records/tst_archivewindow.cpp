@@ -202,7 +202,16 @@ private Q_SLOTS:
         TForm9 *w = archive();
         clickListRow(w, 2);
         QCOMPARE(w->ArchiveNames().value(2), u"Hi.eml"_s);
+        // Asked first: No keeps it.
+        m_run->prompts.answers << QMessageBox::No;
         QTest::mouseClick(w->ToolButton4, Qt::LeftButton);
+        QCOMPARE(m_run->prompts.takeTexts(),
+                 QStringList{u"Delete the saved email \"Hi.eml\"? It cannot be brought back."_s});
+        QVERIFY(QFile::exists(copyPath(u"Hi.eml"_s)));
+        QCOMPARE(w->ArchiveNames().size(), 4);
+        m_run->prompts.answers << QMessageBox::Yes;
+        QTest::mouseClick(w->ToolButton4, Qt::LeftButton);
+        QCOMPARE(m_run->prompts.takeTexts().size(), 1);
         QVERIFY(!QFile::exists(copyPath(u"Hi.eml"_s)));
         QVERIFY(QFile::exists(copyPath(u"Damaged.eml"_s)));
         QVERIFY(QFile::exists(copyPath(u"You won.eml"_s)));
@@ -215,9 +224,10 @@ private Q_SLOTS:
         // The Delete key does the same; a copy already gone goes from the list without a word.
         QVERIFY(QFile::remove(copyPath(u"You won.eml"_s)));
         w->lvHeaders->setFocus();
+        m_run->prompts.answers << QMessageBox::Yes;
         QTest::keyClick(w->lvHeaders, Qt::Key_Delete);
         QCOMPARE(w->ArchiveNames(), (QStringList{u".eml"_s, u"Cheap- pills-.eml"_s}));
-        QCOMPARE(m_run->prompts.shown.size(), 0);
+        QCOMPARE(m_run->prompts.shown.size(), 1);
     }
 
     // A copy that cannot be deleted stays, in the list as on the disk, and the user is told.
@@ -229,9 +239,11 @@ private Q_SLOTS:
         QVERIFY(QFile::remove(copyPath(u"Hi.eml"_s)));
         QVERIFY(QDir(archiveFolder()).mkpath(u"Hi.eml/inside"_s));
         clickListRow(w, 2);
+        m_run->prompts.answers << QMessageBox::Yes;
         QTest::mouseClick(w->ToolButton4, Qt::LeftButton);
-        const QStringList texts = m_run->prompts.takeTexts();
-        QCOMPARE(texts.size(), 1);
+        QStringList texts = m_run->prompts.takeTexts();
+        QCOMPARE(texts.size(), 2);
+        texts.removeFirst(); // the question
         QVERIFY2(texts[0].startsWith(u"The saved email \"Hi.eml\" could not be deleted: "_s),
                  qPrintable(texts[0]));
         QCOMPARE(w->ArchiveNames().size(), 4);

@@ -170,9 +170,19 @@ private Q_SLOTS:
                  logFile.isNull() ? QByteArray("") : logFile);
     }
 
+    // Clearing asks first; No keeps the log.
     void clearLog() {
         start("line one\r\nline two\r\n", "41");
+        m_run->prompts.answers << QMessageBox::No;
         QTest::mouseClick(logWindow()->Button1, Qt::LeftButton);
+        QCOMPARE(m_run->prompts.takeTexts(),
+                 QStringList{u"Clear the log and set the number of deleted messages to 0? This "
+                             u"cannot be undone."_s});
+        QCOMPARE(logWindow()->Memo1->toPlainText(), u"line one\nline two"_s);
+        QCOMPARE(m_run->shell.log().DeleteCount, u"41"_s);
+        m_run->prompts.answers << QMessageBox::Yes;
+        QTest::mouseClick(logWindow()->Button1, Qt::LeftButton);
+        QCOMPARE(m_run->prompts.takeTexts().size(), 1);
         QCOMPARE(logWindow()->Memo1->toPlainText(), QString());
         QCOMPARE(logWindow()->Label2->text(), u"0"_s);
         QCOMPARE(m_run->shell.log().DeleteCount, u"0"_s);

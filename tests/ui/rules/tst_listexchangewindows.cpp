@@ -185,7 +185,7 @@ private Q_SLOTS:
     }
 
     // The tab sits between Bouncing and SMTP; its sizes are those of start-up; a missing file
-    // keeps the design text; the addresses are the settings and the notice follows them.
+    // says so; the addresses are the settings and the notice follows them.
     void submittingTab() {
         const qint64 subjects = writeList(u"blsubj.dat"_s, 30);
         const qint64 pairs = writeList(u"blsubxy.dat"_s, 2);
@@ -198,7 +198,7 @@ private Q_SLOTS:
         QCOMPARE(titles, (QStringList{u"Options"_s, u"Automatic Mode"_s, u"Accounts"_s, u"Colors"_s,
                                       u"Bouncing"_s, u"Submitting"_s, u"SMTP"_s}));
         QCOMPARE(setup()->SizeSubj->text(), u"%1 Bytes"_s.arg(subjects));
-        QCOMPARE(setup()->SizeEmail->text(), u"size"_s);
+        QCOMPARE(setup()->SizeEmail->text(), u"no file yet"_s);
         QCOMPARE(setup()->SizeXY->text(), u"%1 Bytes"_s.arg(pairs));
         // Changed during the run: the tab keeps the start-up size.
         QVERIFY(writeList(u"blsubj.dat"_s, 1) != subjects);
@@ -206,7 +206,7 @@ private Q_SLOTS:
         setup()->hide();
         main()->Options1->trigger();
         QCOMPARE(setup()->SizeSubj->text(), u"%1 Bytes"_s.arg(subjects));
-        QCOMPARE(setup()->SizeEmail->text(), u"size"_s);
+        QCOMPARE(setup()->SizeEmail->text(), u"no file yet"_s);
 
         QCOMPARE(setup()->UpdateUrl->text(), Settings().updateurl);
         QCOMPARE(setup()->SubmitAddress->text(), Settings().submitaddress);

@@ -234,9 +234,16 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("errors");
 
         const QStringList none;
-        QTest::newRow("delete a friendly row, then unmark all: spam")
-            << 1 << QStringList{u"Markfordeletion1"_s, u"Unmarkallfordeletion1"_s}
-            << QList<int>{P, S, S, S} << none;
+        // Unmarking gives each row back its classification: a friendly row never becomes
+        // spam, where the next "mark all spam for deletion" would reach it.
+        QTest::newRow("delete a friendly row, then unmark all: friendly again")
+            << 1
+            << QStringList{u"Markfordeletion1"_s, u"Unmarkallfordeletion1"_s,
+                           u"Markallspamfordeletion1"_s}
+            << QList<int>{P, F, D, D} << none;
+        QTest::newRow("delete a plain row, unmark all: plain again")
+            << 0 << QStringList{u"Markfordeletion1"_s, u"Unmarkallfordeletion1"_s}
+            << QList<int>{P, F, S, S} << none;
         QTest::newRow("all spam for deletion leaves plain, friendly and bounce")
             << 0 << QStringList{u"Markforbouncing1"_s, u"Markallspamfordeletion1"_s}
             << QList<int>{B, F, D, D} << none;
@@ -250,9 +257,11 @@ private Q_SLOTS:
             << 0 << QStringList{u"Markthisemailfordeletion1"_s} << QList<int>{D, F, S, S} << none;
         QTest::newRow("all spam for bouncing")
             << -1 << QStringList{u"Markallspamforbouncing1"_s} << QList<int>{P, F, B, B} << none;
-        QTest::newRow("unmark all for bouncing gives spam")
-            << 1 << QStringList{u"Markforbouncing1"_s, u"Unmarkallforbouncing1"_s}
-            << QList<int>{P, S, S, S} << none;
+        QTest::newRow("unmark all for bouncing gives the classification")
+            << 1
+            << QStringList{u"Markforbouncing1"_s, u"Markallspamforbouncing1"_s,
+                           u"Unmarkallforbouncing1"_s}
+            << QList<int>{P, F, S, S} << none;
         QTest::newRow("no selection")
             << -1 << QStringList{u"Markfordeletion1"_s, u"Markforbouncing1"_s}
             << QList<int>{P, F, S, S}

@@ -282,14 +282,16 @@ private Q_SLOTS:
                            u"Processing stopped there, and no message of this run has been "
                            u"deleted from the server."_s}
             << 4 << 0;
-        // The question is asked only after the server has confirmed the deletions with +OK.
+        // The question is asked only after the server has confirmed the deletions with +OK;
+        // -ERR may mean that some deletions were applied: the outcome is not known.
         QTest::newRow("QUIT refused")
             << u"refuse QUIT"_s
-            << QStringList{u"The server refused to end the session (\"some deleted messages not "
-                           u"removed\"), so it has deleted none of the messages of this run (1 "
-                           u"message): they are all still on the server. The run's log lines and "
-                           u"total have been taken back."_s}
-            << 4 << 0;
+            << QStringList{u"The server answered QUIT with an error (\"some deleted messages not "
+                           u"removed\"): it may have deleted some of the messages of this run (1 "
+                           u"message) and not others. They are not counted in the total, and "
+                           u"their log lines are marked as not confirmed. Check the mailbox before "
+                           u"processing it again."_s}
+            << 4 << 6;
         const QString unknown =
             u"The server did not answer QUIT (Connection Closed Gracefully.), so it is not known "
             u"whether the messages of this run (1 message) have been deleted from the server. "

@@ -330,7 +330,9 @@ private Q_SLOTS:
         main()->EditAccountItemClick(2);
         QVERIFY(editDialog()->isVisible());
         type(editDialog(), {u"DBEdit2"_s}, {u"pop.changed.example"_s});
+        m_run->prompts.answers << QMessageBox::Yes;
         main()->DeleteAccountItemClick(1);
+        m_run->prompts.takeTexts();
         QCOMPARE(names(m_run->store()), (QStringList{u"Home"_s, u"Work"_s, u"Spare"_s}));
         QVERIFY(editDialog()->isVisible());
         QCOMPARE(editDialog()->DBEdit1->text(), u"Work"_s);
@@ -351,7 +353,9 @@ private Q_SLOTS:
         startWith({u"Home"_s, u"Work"_s, u"Spare"_s});
         main()->EditAccountItemClick(1);
         type(editDialog(), {u"DBEdit2"_s}, {u"pop.changed.example"_s});
+        m_run->prompts.answers << QMessageBox::Yes;
         main()->DeleteAccountItemClick(1);
+        m_run->prompts.takeTexts();
         QCOMPARE(m_run->store()->accounts(), (QList<Account>{named(u"Home"_s), named(u"Spare"_s)}));
         QCOMPARE(editDialog()->DBEdit1->text(), u"Spare"_s);
         QVERIFY(!editDialog()->hasPendingChanges());
@@ -393,16 +397,24 @@ private Q_SLOTS:
         }
     }
 
+    // Deleting asks first; No keeps the account.
     void deleteThroughTheMenu() {
         startWith({u"Home"_s, u"Work"_s, u"Spare"_s});
         QAction *item = menuItem(main()->DeleteAccount1, u"Home"_s);
         QVERIFY(item);
+        m_run->prompts.answers << QMessageBox::No;
         item->trigger();
+        QTRY_VERIFY(!m_run->prompts.shown.isEmpty());
+        QCOMPARE(m_run->prompts.takeTexts(), QStringList{u"Delete the account \"Home\"?"_s});
+        QCOMPARE(names(m_run->store()), (QStringList{u"Home"_s, u"Work"_s, u"Spare"_s}));
+        m_run->prompts.answers << QMessageBox::Yes;
+        menuItem(main()->DeleteAccount1, u"Home"_s)->trigger();
         QTRY_COMPARE(names(m_run->store()), (QStringList{u"Work"_s, u"Spare"_s}));
-        QVERIFY(m_run->prompts.shown.isEmpty());
+        QCOMPARE(m_run->prompts.takeTexts(), QStringList{u"Delete the account \"Home\"?"_s});
         for (QMenu *menu : accountMenus())
             QCOMPARE(menuItems(menu), (QStringList{u"Work:0"_s, u"Spare:1"_s}));
         // Deleting the last account leaves the placeholder item in every menu.
+        m_run->prompts.answers << QMessageBox::Yes << QMessageBox::Yes;
         main()->DeleteAccountItemClick(1);
         main()->DeleteAccountItemClick(0);
         for (QMenu *menu : accountMenus())

@@ -104,6 +104,29 @@ private Q_SLOTS:
         QCOMPARE(setup->CheckBox5->isEnabled(), available);
     }
 
+    // A login session's panel often comes up after the programs it starts: the icon appears
+    // with it, and the options tab stops saying there is none; if it goes away while the
+    // window is in it, the window comes back.
+    void trayThatComesLater() {
+        start(true, false);
+        tray()->setAvailabilityPollInterval(10);
+        QVERIFY(!tray()->iconShown());
+        m_trayAvailable = true;
+        QTRY_VERIFY(tray()->iconShown());
+        TfmSetup *setup = m_run->shell.optionsWindow();
+        main()->Options1->trigger();
+        QVERIFY(!setup->lblNoTray->isVisible());
+        setup->close();
+        main()->showMinimized();
+        QTRY_VERIFY(tray()->inTray());
+        m_trayAvailable = false;
+        QTRY_VERIFY(!tray()->inTray());
+        QVERIFY(main()->isVisible());
+        QVERIFY(!tray()->iconShown());
+        main()->Options1->trigger();
+        QTRY_VERIFY(setup->lblNoTray->isVisible());
+    }
+
     void tickSwitchesIconAndMinimising_data() {
         QTest::addColumn<bool>("available");
         QTest::newRow("with a tray") << true;

@@ -285,9 +285,10 @@ private Q_SLOTS:
         QCOMPARE(menuItems(main->acctdrop), QStringList{u"No accounts setup:-1"_s});
         run.addAccount(kHome);
         verifyFirstRun(false);
+        run.prompts.answers << QMessageBox::Yes;
         main->DeleteAccountItemClick(0);
         verifyFirstRun(true);
-        QVERIFY(run.prompts.shown.isEmpty());
+        QCOMPARE(run.prompts.takeTexts(), QStringList{u"Delete the account \"Home\"?"_s});
     }
 
     void closingDoesNotRebuildAndFinishingWithoutAccountShowsItAgain() {
