@@ -217,7 +217,9 @@ private Q_SLOTS:
         QVERIFY(!(exitCode == 0 ? run.out : run.err).isEmpty());
     }
 
-    // The file form parses each message as a fetched header is parsed.
+    // The file form parses each message as a fetched header is parsed, whether saved by a mail
+    // program (no end line) or in the archive's form; each line gives mark, learned score
+    // ("-": no learning database), reason and file.
     void classifyMessageFiles() {
         QTemporaryDir dir;
         QCOMPARE(runCli({u"lists"_s, u"write"_s, u"--sorted"_s, dir.filePath(u"bleml.dat"_s)},
@@ -232,11 +234,18 @@ private Q_SLOTS:
             plain, "From: Ann <ann@example.org>\r\nSubject: =?UTF-8?Q?lunch?=\r\n\r\n.\r\n"));
         QVERIFY(corvane::test::writeFile(score, "From: a@b.c\r\nSubject: hi\r\n"
                                                 "X-Spam-Score: 7.5\r\n\r\n.\r\n"));
+        // As a mail program saves it: LF line ends, no end line, a line too long for the scan
+        // far below the lines it fetches.
+        const QString saved = dir.filePath(u"saved.eml"_s);
+        QVERIFY(corvane::test::writeFile(saved, "From mbox-separator\nFrom: x@spam.example\n"
+                                                "Subject: hi\n\nbody\n" +
+                                                    QByteArray(20000, 'x') + "\n"));
         const CliRun run = runCli({u"classify"_s, u"--data-dir"_s, dir.path(), u"--rules"_s, u"4"_s,
-                                   spam, plain, score, dir.filePath(u"missing.eml"_s)});
+                                   spam, plain, score, saved, dir.filePath(u"missing.eml"_s)});
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(QString::fromUtf8(run.out),
-                 u"Spam\t%1\nPlain\t%2\nSpam\t%3\n"_s.arg(spam, plain, score));
+                 u"Spam\t-\te-mail black list\t%1\nPlain\t-\t\t%2\nSpam\t-\trule 4\t%3\n"
+                 u"Spam\t-\te-mail black list\t%4\n"_s.arg(spam, plain, score, saved));
         QVERIFY2(run.err.contains("there is no file \"" + dir.filePath(u"missing.eml"_s).toUtf8() +
                                   "\". To classify a subject, give it with --subject"),
                  run.err.constData());
@@ -245,15 +254,14 @@ private Q_SLOTS:
     void classifyDamagedFiles_data() {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QByteArray>("error");
-        QTest::newRow("no final dot") << QByteArray("From: a@b.c\r\nSubject: FREE\r\n\r\nbody\r\n")
-                                      << QByteArray("before its end line");
         QTest::newRow("over-long header line")
             << "From: a@b.c\r\nSubject: " + QByteArray(20000, 'x') + "\r\n\r\n.\r\n"
             << QByteArray("Max line length exceeded.");
-        QTest::newRow("over-long body line")
-            << "From: a@b.c\r\nSubject: hi\r\n\r\n" + QByteArray(16385, 'x') + "\r\n.\r\n"
-            << QByteArray("Max line length exceeded.");
-        QTest::newRow("empty file") << QByteArray("") << QByteArray("before its end line");
+        QTest::newRow("text, not mail")
+            << QByteArray("Dear diary,\nFrom: me\n") << QByteArray("not a mail message");
+        QTest::newRow("no field every message has")
+            << QByteArray("X-Note: hi\n\nbody\n") << QByteArray("not a mail message");
+        QTest::newRow("empty file") << QByteArray("") << QByteArray("not a mail message");
     }
     void classifyDamagedFiles() {
         // A damaged file gives its error and exit 1; the files around it still print.
@@ -273,7 +281,8 @@ private Q_SLOTS:
                                    u"1,9"_s, before, damaged, after, lenient});
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(QString::fromUtf8(run.out),
-                 u"Spam\t%1\nPlain\t%2\nSpam\t%3\n"_s.arg(before, after, lenient));
+                 u"Spam\t-\trule 1\t%1\nPlain\t-\t\t%2\nSpam\t-\trule 9\t%3\n"_s.arg(before, after,
+                                                                                     lenient));
         QVERIFY2(run.err.contains(damaged.toUtf8() + ": ") && run.err.contains(error),
                  run.err.constData());
         QCOMPARE(run.err.count('\n'), 1);

@@ -193,6 +193,8 @@ int run(const QStringList &args) {
     view.verbose = parser.isSet(verbose);
     MailboxSession session(transport, data.store(), data.lists, view);
     session.setSettings(&data.settings);
+    // The rows are scored by the learned filter too; automatic mode learns nothing.
+    session.setLearning(&data.learning());
     session.AutoMode = true;
 
     ProcessingHooks hooks;

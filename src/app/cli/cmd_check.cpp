@@ -26,9 +26,11 @@ int run(const QStringList &args) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         u"Checks a POP3 mailbox without deleting anything: connects, fetches the header of "
-        u"every message, classifies it against the lists of the data directory and prints one "
-        u"line per message: number, mark, subject, from, to, date and size in bytes, separated "
-        u"by TABs. Then it disconnects with RSET and QUIT.\n\n"
+        u"every message, classifies it against the lists of the data directory and its learned "
+        u"filter (learning.db, read only) and prints one line per message: number, mark, "
+        u"subject, from, to, date, size in bytes, learned score (0 to 100, \"-\" when not "
+        u"scored) and the reason of the mark, separated by TABs. Then it disconnects with RSET "
+        u"and QUIT.\n\n"
         u"Give either the NAME of an account of the data directory's accounts.dat, or --host, "
         u"--user and --password-file.\n\n"_s +
         exitCodeHelp(true, false));
@@ -135,6 +137,16 @@ int run(const QStringList &args) {
     view.verbose = parser.isSet(verbose);
     MailboxSession session(transport, store.get(), lists, view);
     session.setSettings(&settings);
+    // Read only: a check needs no lock, and learns nothing.
+    LearningStore learning(dir->filePath(LearningStore::FileName));
+    if (settings.learning) {
+        try {
+            learning.open(LearningStore::Access::ReadOnly);
+        } catch (const Error &) {
+            // The check tries it again and says that learning is off, naming the file.
+        }
+    }
+    session.setLearning(&learning);
     session.CurrentAccount = account;
     try {
         session.CheckAccount(tag);
@@ -153,7 +165,9 @@ int run(const QStringList &args) {
                             field(row.From),
                             field(row.To),
                             field(row.Date),
-                            row.Size}
+                            row.Size,
+                            row.LearnedScore < 0 ? u"-"_s : QString::number(row.LearnedScore),
+                            field(row.Reason)}
                     .join(u'\t') +
                 u'\n';
     }

@@ -135,6 +135,8 @@ int run(const QStringList &args) {
     view.verbose = parser.isSet(verbose);
     MailboxSession session(transport, data.store(), data.lists, view);
     session.setSettings(&data.settings);
+    // Scores the rows (and, for messages the user deletes, learns them) under the lock held.
+    session.setLearning(&data.learning());
 
     ProcessingHooks hooks;
     hooks.smtpTransport = [limits](quint16 port) {

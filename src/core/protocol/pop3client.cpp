@@ -237,25 +237,84 @@ qint64 Pop3Client::sizeFromListReply(const Pop3Reply &reply) {
     return ok && size >= 0 ? size : -1;
 }
 
-void Pop3Client::readMessageData(MailMessage &message) {
+namespace {
+
+// A TOP n L reply read as a header-only reply, with the body lines kept apart: the message
+// reader gets the header lines, the empty line after them and then the end line, exactly as
+// for TOP n 0, so that the header is parsed the same whatever body lines follow; the body
+// lines are then read on to the real end line (without their stuffing dots) into body.
+class HeaderThenBody final : public LineSource {
+public:
+    HeaderThenBody(Pop3DataLines &lines, QList<QByteArray> *body) : m_lines(lines), m_body(body) {}
+
+    bool readLine(QByteArray &line) override {
+        if (m_ended)
+            return false;
+        if (m_headerDone) {
+            line = ".";
+            m_ended = true;
+            return true;
+        }
+        if (!m_lines.readLine(line))
+            return false;
+        if (m_lines.atEnd())
+            m_ended = true;
+        else if (line.isEmpty())
+            m_headerDone = true;
+        m_headerCutLines = m_lines.cutLines();
+        return true;
+    }
+    // The lines cut while the header was read.
+    int headerCutLines() const { return m_headerCutLines; }
+    // Reads the body lines on to the end line.
+    void readBody() {
+        QByteArray line;
+        while (!m_lines.atEnd() && m_lines.readLine(line) && !m_lines.atEnd()) {
+            if (m_body)
+                m_body->append(line.startsWith("..") ? line.mid(1) : line);
+        }
+    }
+
+private:
+    Pop3DataLines &m_lines;
+    QList<QByteArray> *m_body;
+    bool m_headerDone = false;
+    bool m_ended = false;
+    int m_headerCutLines = 0;
+};
+
+} // namespace
+
+void Pop3Client::readMessageData(MailMessage &message, QList<QByteArray> *body) {
     Pop3DataLines lines(m_transport);
+    HeaderThenBody split(lines, body);
+    // Only the header is parsed when body lines are kept apart; a body line cut to the line
+    // limit does not make the header damaged.
+    LineSource &source = body ? static_cast<LineSource &>(split) : lines;
+    const auto cut = [&] { return body ? split.headerCutLines() : lines.cutLines(); };
     try {
-        message.ReadMessage(lines);
+        message.ReadMessage(source);
+        if (body)
+            split.readBody();
     } catch (const AddressError &) {
+        if (body && m_transport.isOpen() && !lines.atEnd())
+            split.readBody();
         // Says that only an address is wrong; with lines cut, the message is damaged too.
-        m_lastFetchCutLines = lines.cutLines();
+        m_lastFetchCutLines = cut();
         if (m_lastFetchCutLines > 0)
             throw DataError(u"Max line length exceeded."_s);
         throw;
     } catch (const Error &) {
-        m_lastFetchCutLines = lines.cutLines();
+        if (body && m_transport.isOpen() && !lines.atEnd())
+            split.readBody();
+        m_lastFetchCutLines = cut();
         // The message object reads on to the end line after a damaged message; when it could
         // not, the rest of the data is still on its way and the connection is out of step.
         if (!lines.atEnd())
             m_transport.close();
         throw;
     }
-    m_lastFetchCutLines = lines.cutLines();
+    m_lastFetchCutLines = cut();
     if (!lines.atEnd())
         m_transport.close();
     else if (m_lastFetchCutLines > 0)
@@ -349,13 +408,15 @@ bool Pop3Client::SupportsPipelining() {
     return false;
 }
 
-QByteArray Pop3Client::scanCommand(int i) {
+QByteArray Pop3Client::scanCommand(int i) const {
     const int n = i / 2 + 1;
-    return i % 2 == 0 ? "TOP " + number(n) + " 0" : "LIST " + number(n);
+    return i % 2 == 0 ? "TOP " + number(n) + " " + number(m_scanBodyLines) : "LIST " + number(n);
 }
 
-void Pop3Client::BeginHeaderScan(int count, int windowCommands, qsizetype windowBytes) {
+void Pop3Client::BeginHeaderScan(int count, int windowCommands, qsizetype windowBytes,
+                                 int bodyLines) {
     dropOwedReplies();
+    m_scanBodyLines = qMax(0, bodyLines);
     m_scanCount = qMax(0, count);
     m_scanSent = m_scanRead = 0;
     m_scanOwedBytes = 0;
@@ -396,10 +457,12 @@ Pop3Reply Pop3Client::readScanReply(int i) {
     return readReply();
 }
 
-void Pop3Client::ScanHeader(int n, MailMessage &message) {
+void Pop3Client::ScanHeader(int n, MailMessage &message, QList<QByteArray> *body) {
     m_lastFetchCutLines = 0;
     require(readScanReply(2 * (n - 1)));
-    readMessageData(message);
+    // The body lines of TOP n L never reach the message reader.
+    QList<QByteArray> discarded;
+    readMessageData(message, m_scanBodyLines > 0 ? (body ? body : &discarded) : nullptr);
 }
 
 qint64 Pop3Client::ScanSize(int n) {

@@ -208,11 +208,16 @@ public:
     // later commands, so the connection is closed, without QUIT (nothing was deleted over it).
     // Any other command issued while replies are owed does the same and fails as on a closed
     // connection.
+    //
+    // With bodyLines above 0 the scan asks for TOP n bodyLines: the header is parsed exactly
+    // as with TOP n 0, and ScanHeader hands the body lines (without their stuffing dots, a
+    // line over the line limit cut) to body when given. A cut body line does not make the
+    // header damaged.
     static constexpr int DefaultScanWindowCommands = 200;
     static constexpr qsizetype DefaultScanWindowBytes = 4096;
     void BeginHeaderScan(int count, int windowCommands,
-                         qsizetype windowBytes = DefaultScanWindowBytes);
-    void ScanHeader(int n, MailMessage &message);
+                         qsizetype windowBytes = DefaultScanWindowBytes, int bodyLines = 0);
+    void ScanHeader(int n, MailMessage &message, QList<QByteArray> *body = nullptr);
     qint64 ScanSize(int n);
     void EndHeaderScan();
 
@@ -223,10 +228,11 @@ private:
     Pop3Reply readReply();
     // Throws unless the reply is "+OK".
     static void require(const Pop3Reply &reply);
-    // Reads a multi-line reply into message.
-    void readMessageData(MailMessage &message);
+    // Reads a multi-line reply into message; with body, only the header is parsed and the
+    // lines after it go to body.
+    void readMessageData(MailMessage &message, QList<QByteArray> *body = nullptr);
     // The command at position i of the scan's exchange, without CR LF.
-    static QByteArray scanCommand(int i);
+    QByteArray scanCommand(int i) const;
     // Writes the next scan commands the window has room for.
     void fillScanWindow();
     // Reads the reply to the scan's command at position i, which must be the next one owed.
@@ -251,6 +257,7 @@ private:
     int m_scanSent = 0;
     int m_scanRead = 0;
     int m_scanWindowCommands = 1;
+    int m_scanBodyLines = 0;
     qsizetype m_scanWindowBytes = DefaultScanWindowBytes;
     qsizetype m_scanOwedBytes = 0;
 };

@@ -556,41 +556,40 @@ constexpr RuleWord kSubjectRuleWords[] = {
 };
 
 // The fixed rules decided from the classes found in the folded subject and sender.
-bool rulesMatchFound(const MiscRules &rules, ClassMask subject, ClassMask sender,
-                     QStringView headerText) {
+int ruleFound(const MiscRules &rules, ClassMask subject, ClassMask sender, QStringView headerText) {
     const auto on = [&](int n) { return rules.ticked(n); };
     const auto all = [](ClassMask found, ClassMask wanted) { return (found & wanted) == wanted; };
     if (on(1) && (subject & kFree))
-        return true;
+        return 1;
     if (on(2) && (subject & kGuarantee))
-        return true;
+        return 2;
     if (on(3) && all(subject, kCredit | kCard))
-        return true;
+        return 3;
     if (on(5) && (subject & kDollars))
-        return true;
+        return 5;
     if (on(6) && (subject & kExclamations))
-        return true;
+        return 6;
     if (on(7) && (subject & kBlanks))
-        return true;
+        return 7;
     if (on(8) && (subject & (kCash | kIncome)))
-        return true;
+        return 8;
     if (on(9) && (sender & kMarket))
-        return true;
+        return 9;
     if (on(10) && (subject & (kViagra | kProzac | kValium)))
-        return true;
+        return 10;
     if (on(11) && (sender & (kMoney | kLoan)))
-        return true;
+        return 11;
     if (on(12) && (subject & (kPenis | kErection)))
-        return true;
+        return 12;
     if (on(13) && all(subject, kSucess | kWealth))
-        return true;
+        return 13;
     // The score last: it is the only test that reads the header text.
     if (on(4)) {
         const std::optional<int> score = spamScore(headerText);
         if (score && *score >= 3)
-            return true;
+            return 4;
     }
-    return false;
+    return 0;
 }
 
 // Reading or editing lists of 100,000 entries leaves megabytes of freed memory in the
@@ -885,6 +884,11 @@ Classifier::~Classifier() = default;
 
 RowMark Classifier::ClassifyMessage(const RuleLists &lists, const QString &subject,
                                     const QString &sender, const QString &headerText) {
+    return ClassifyWithReason(lists, subject, sender, headerText).mark;
+}
+
+RuleVerdict Classifier::ClassifyWithReason(const RuleLists &lists, const QString &subject,
+                                           const QString &sender, const QString &headerText) {
     Compiled &c = *m_compiled;
     const bool subjectStale =
         !c.subjectBlack.matches(lists.SubjectBlack) || !c.xandy.matches(lists.XandY);
@@ -906,12 +910,62 @@ RowMark Classifier::ClassifyMessage(const RuleLists &lists, const QString &subje
     c.words.clear();
     const auto [senderFound, subjectFound] =
         scanPair(c.sender, c.senderBytes, c.subject, c.subjectBytes, c.words);
+    using Source = RuleVerdict::Source;
     if (senderFound & kFriendly)
-        return RowMark::Friendly;
-    if ((senderFound & kEmailBlack) || (subjectFound & kSubjectBlack) || c.pairFound())
-        return RowMark::Spam;
-    return rulesMatchFound(lists.Misc, subjectFound, senderFound, headerText) ? RowMark::Spam
-                                                                              : RowMark::Plain;
+        return {RowMark::Friendly, Source::FriendlyList, 0};
+    if (senderFound & kEmailBlack)
+        return {RowMark::Spam, Source::EmailBlackList, 0};
+    if (subjectFound & kSubjectBlack)
+        return {RowMark::Spam, Source::SubjectBlackList, 0};
+    if (c.pairFound())
+        return {RowMark::Spam, Source::XandYList, 0};
+    int rule = ruleFound(lists.Misc, subjectFound, senderFound, headerText);
+    if (rule == 0)
+        return {};
+    // The spam-score rule is tried last for speed; the reason names the lowest rule all the same.
+    if (rule > 4 && lists.Misc.ticked(4)) {
+        const std::optional<int> score = spamScore(headerText);
+        if (score && *score >= 3)
+            rule = 4;
+    }
+    return {RowMark::Spam, Source::Rule, rule};
+}
+
+QString RuleVerdict::reason() const {
+    switch (source) {
+    case Source::None:
+        break;
+    case Source::FriendlyList:
+        return u"friendly list"_s;
+    case Source::EmailBlackList:
+        return u"e-mail black list"_s;
+    case Source::SubjectBlackList:
+        return u"subject black list"_s;
+    case Source::XandYList:
+        return u"X-and-Y list"_s;
+    case Source::Rule:
+        return u"rule %1"_s.arg(rule);
+    }
+    return {};
+}
+
+RowVerdict combineVerdicts(const RuleVerdict &rules, std::optional<double> learned, bool confident,
+                           const LearningCut &cut) {
+    const auto score = [](double p) { return QString::number(p, 'f', 2); };
+    switch (rules.source) {
+    case RuleVerdict::Source::Rule:
+        if (learned && confident && cut.veto && *learned <= cut.hamCutoff)
+            return {RowMark::Plain,
+                    u"%1 overruled by learning (%2)"_s.arg(rules.reason(), score(*learned))};
+        return {rules.mark, rules.reason()};
+    case RuleVerdict::Source::None:
+        if (learned && *learned >= cut.spamCutoff)
+            return {RowMark::Spam, u"learned "_s + score(*learned)};
+        return {RowMark::Plain, learned ? u"learned "_s + score(*learned) : QString()};
+    default:
+        // The user's own lists are never overruled.
+        return {rules.mark, rules.reason()};
+    }
 }
 
 } // namespace corvane

@@ -30,6 +30,43 @@ QString spamScoreExcerpt(QStringView headerText);
 RowMark ClassifyMessageReference(const RuleLists &lists, const QString &subject,
                                  const QString &sender, const QString &headerText);
 
+// Why classification gave a message its mark.
+struct RuleVerdict {
+    enum class Source { None, FriendlyList, EmailBlackList, SubjectBlackList, XandYList, Rule };
+    RowMark mark = RowMark::Plain;
+    Source source = Source::None;
+    int rule = 0; // Source::Rule: the number of the fixed rule (4 is the spam-score rule)
+
+    // "friendly list", "e-mail black list", "subject black list", "X-and-Y list", "rule 7";
+    // empty for None.
+    QString reason() const;
+    friend bool operator==(const RuleVerdict &, const RuleVerdict &) = default;
+};
+
+// What the learner may do with a row (from the learning options).
+struct LearningCut {
+    double spamCutoff = 0.90; // a Plain row scored at or above this becomes Spam
+    double hamCutoff = 0.10;  // a rule's hit on a row scored at or below this is overruled
+    bool veto = true;         // whether a confident ham score overrules the fixed rules
+};
+
+// A row's mark and the reason shown with it.
+struct RowVerdict {
+    RowMark mark = RowMark::Plain;
+    QString reason;
+};
+
+// The mark of a row from the verdict of the lists and rules and the learner's score (nothing
+// when the row was not scored: learning off, or its header unread). The lists and rules decide
+// first and the user's own lists are never overruled; a hit of a fixed rule (1 to 13, the
+// spam-score rule among them) is overruled when the veto is on, the learner is confident (has
+// learned enough of both kinds) and its score is at or below the ham cutoff: the row stays
+// Plain with the reason "rule 7 overruled by learning (0.03)". A row that is still Plain
+// becomes Spam when its score is at or above the spam cutoff ("learned 0.97"); a Plain row
+// that was scored gives its score as its reason.
+RowVerdict combineVerdicts(const RuleVerdict &rules, std::optional<double> learned, bool confident,
+                           const LearningCut &cut);
+
 // Decides a message's mark from its subject, sender text (display name and address) and the
 // text of its header lines. Gives the same result as ClassifyMessageReference, but matches all
 // entries of a list in one pass over the text: the lists are compiled into automata that are
@@ -43,6 +80,11 @@ public:
 
     RowMark ClassifyMessage(const RuleLists &lists, const QString &subject, const QString &sender,
                             const QString &headerText);
+    // The same decision with what made it: the list that matched first (friendly, then the
+    // e-mail black list, the subject black list, the X-and-Y list), else the lowest-numbered
+    // ticked rule that matched.
+    RuleVerdict ClassifyWithReason(const RuleLists &lists, const QString &subject,
+                                   const QString &sender, const QString &headerText);
 
 private:
     struct Compiled;

@@ -18,6 +18,13 @@ struct HeaderRow {
     QString Size;    // bytes as answered by LIST n, "-1" when the answer could not be read
     QString Note = QStringLiteral("n/a");
     RowMark Mark = RowMark::Plain;
+    // The learner's spam score, 0 to 100 (the probability in per cent); -1 when the row was
+    // not scored (learning off or unavailable for the check, the header not read).
+    int LearnedScore = -1;
+    // Why the row has its mark: "friendly list", "e-mail black list", "subject black list",
+    // "X-and-Y list", "rule 7", "rule 1 overruled by learning (0.03)", "learned 0.97", "marked
+    // by you"; for a Plain row its learned score ("learned 0.42"), or empty.
+    QString Reason = {};
 
     friend bool operator==(const HeaderRow &, const HeaderRow &) = default;
 };

@@ -104,9 +104,10 @@ void MailboxSession::setMark(qsizetype position, RowMark mark) {
 
 void MailboxSession::unmarkRow(qsizetype position) {
     HeaderRow &row = m_rows[position];
-    const std::optional<QString> &excerpt = m_classified.at(position);
-    row.Mark = excerpt ? m_classifier.ClassifyMessage(m_lists, row.Subject, row.From, *excerpt)
-                       : RowMark::Plain;
+    if (m_classified.at(position))
+        applyVerdict(row, reclassify(position), m_learned.at(position));
+    else
+        row.Mark = RowMark::Plain;
     m_view.rowsChanged();
 }
 
@@ -114,6 +115,8 @@ void MailboxSession::removeRow(qsizetype position) {
     m_rows.removeAt(position);
     m_classified.removeAt(position);
     m_identities.removeAt(position);
+    m_samples.removeAt(position);
+    m_learned.removeAt(position);
     m_view.rowsChanged();
 }
 
@@ -121,7 +124,76 @@ void MailboxSession::clearRows() {
     m_rows.clear();
     m_classified.clear();
     m_identities.clear();
+    m_samples.clear();
+    m_learned.clear();
     m_view.rowsChanged();
+}
+
+RuleVerdict MailboxSession::reclassify(qsizetype position) {
+    const HeaderRow &row = m_rows.at(position);
+    return m_classifier.ClassifyWithReason(m_lists, row.Subject, row.From,
+                                           m_classified.at(position).value_or(QString()));
+}
+
+void MailboxSession::applyVerdict(HeaderRow &row, const RuleVerdict &rules,
+                                  std::optional<double> learned) {
+    const Settings defaults;
+    const Settings &s = m_settings ? *m_settings : defaults;
+    const LearningCut cut{s.learnspam / 100.0, s.learnham / 100.0, s.learnveto};
+    const bool confident = m_learning && m_learning->confident();
+    const RowVerdict verdict = combineVerdicts(rules, learned, confident, cut);
+    row.Mark = verdict.mark;
+    row.Reason = verdict.reason;
+    row.LearnedScore = learned ? qRound(*learned * 100) : -1;
+}
+
+void MailboxSession::startLearning() {
+    m_learningOn = false;
+    const Settings defaults;
+    const Settings &s = m_settings ? *m_settings : defaults;
+    if (!s.learning || !m_learning)
+        return;
+    try {
+        m_learning->ensureOpen();
+        m_learningOn = true;
+    } catch (const Error &e) {
+        m_view.showNotice(u"Learning is off for this check: %1"_s.arg(e.message()));
+    }
+}
+
+std::optional<LearningSample> MailboxSession::learningSample(qsizetype position) const {
+    if (position < 0 || position >= m_samples.size())
+        return std::nullopt;
+    return m_samples.at(position);
+}
+
+std::optional<double> MailboxSession::scoreOf(const LearningSample &sample) const {
+    if (!m_learning || m_learning->spamMessages() == 0 || m_learning->hamMessages() == 0)
+        return std::nullopt;
+    return m_learning->score(sample.tokens);
+}
+
+LearningStore::TrainResult MailboxSession::learnRows(const QList<qsizetype> &positions,
+                                                     LearnedVerdict verdict) {
+    if (!m_learning || !m_learningOn)
+        throw Error(u"Learning is off for this check, so nothing can be learned from its "
+                    u"messages."_s);
+    std::vector<LearningSample> samples;
+    for (const qsizetype p : positions)
+        if (std::optional<LearningSample> sample = learningSample(p))
+            samples.push_back(std::move(*sample));
+    const LearningStore::TrainResult result =
+        m_learning->train(samples, verdict, LearningStore::Policy::Correct);
+    RescoreRows();
+    return result;
+}
+
+bool MailboxSession::RescoreRows() {
+    if (m_learning && m_learningOn)
+        for (qsizetype p = 0; p < m_rows.size(); ++p)
+            if (const std::optional<LearningSample> &sample = m_samples.at(p))
+                m_learned[p] = scoreOf(*sample);
+    return ReclassifyRows();
 }
 
 void MailboxSession::ShowBusy(bool busy) {
@@ -317,7 +389,12 @@ void MailboxSession::ScanHeaders(int count) {
     // of the lock-step exchange.
     const bool pipelined = (m_settings ? m_settings->pop3pipelining : Settings().pop3pipelining) &&
                            count > 1 && m_pop.SupportsPipelining();
-    m_pop.BeginHeaderScan(count, pipelined ? ScanWindowCommands : 1);
+    startLearning();
+    // The learner also reads the first body lines; without it the header is enough.
+    const int bodyLines =
+        m_learningOn ? (m_settings ? m_settings->scanBodyLines() : Settings().scanBodyLines()) : 0;
+    m_pop.BeginHeaderScan(count, pipelined ? ScanWindowCommands : 1,
+                          Pop3Client::DefaultScanWindowBytes, bodyLines);
     // However the scan ends, replies still owed must not be read as those of later commands.
     const struct EndScan {
         Pop3Client &pop;
@@ -333,14 +410,21 @@ void MailboxSession::ScanHeaders(int count) {
         // reply) leaves the stream in step too. Only a connection that ended stops the scan.
         HeaderRow row;
         std::optional<QString> classified;
+        RuleVerdict rules;
+        QList<QByteArray> body;
+        const auto readHeader = [&] {
+            QString excerpt;
+            rules = classify(excerpt);
+            classified = excerpt;
+        };
         bool headerRefused = false; // no date is known: none is shown
         try {
-            m_pop.ScanHeader(n, m_msg);
-            classified = classify(row);
+            m_pop.ScanHeader(n, m_msg, &body);
+            readHeader();
         } catch (const DataError &) {
             if (!m_pop.IsOpen())
                 throw;
-            classified = classify(row);
+            readHeader();
         } catch (const ProtocolError &e) {
             if (!m_pop.IsOpen())
                 throw;
@@ -365,35 +449,48 @@ void MailboxSession::ScanHeaders(int count) {
                 throw;
         }
         row.Size = QString::number(size);
+        std::optional<LearningSample> sample;
+        std::optional<double> learned;
+        if (classified && m_learningOn) {
+            sample = LearningSample{messageIdentity(m_msg.HeaderLines, size),
+                                    m_tokenizer.tokenize(m_msg.HeaderLines, body)};
+            learned = scoreOf(*sample);
+        }
+        if (classified)
+            applyVerdict(row, rules, learned);
         m_rows.append(row);
         m_classified.append(classified);
         m_identities.append({m_msg.MsgId, m_msg.Date});
+        m_samples.append(std::move(sample));
+        m_learned.append(learned);
         m_view.rowsChanged();
     }
     ShowStatus(before);
 }
 
-std::optional<QString> MailboxSession::classify(HeaderRow &row) {
+RuleVerdict MailboxSession::classify(QString &excerpt) {
     const QString header = decodeLegacyText(m_msg.HeaderText());
-    row.Mark = m_classifier.ClassifyMessage(m_lists, m_msg.Subject, m_msg.FromText(), header);
-    return spamScoreExcerpt(header);
+    excerpt = spamScoreExcerpt(header);
+    return m_classifier.ClassifyWithReason(m_lists, m_msg.Subject, m_msg.FromText(), header);
 }
 
 bool MailboxSession::ReclassifyRows() {
     bool changed = false;
+    bool reasonChanged = false;
     for (qsizetype p = 0; p < m_rows.size(); ++p) {
         HeaderRow &row = m_rows[p];
         const std::optional<QString> &excerpt = m_classified.at(p);
         if (!excerpt || (row.Mark != RowMark::Plain && row.Mark != RowMark::Spam &&
                          row.Mark != RowMark::Friendly))
             continue;
-        const RowMark mark = m_classifier.ClassifyMessage(m_lists, row.Subject, row.From, *excerpt);
-        if (mark != row.Mark) {
-            row.Mark = mark;
+        const HeaderRow before = row;
+        applyVerdict(row, reclassify(p), m_learned.at(p));
+        if (row.Mark != before.Mark)
             changed = true;
-        }
+        else if (row.Reason != before.Reason || row.LearnedScore != before.LearnedScore)
+            reasonChanged = true;
     }
-    if (changed)
+    if (changed || reasonChanged)
         m_view.rowsChanged();
     return changed;
 }

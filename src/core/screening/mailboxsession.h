@@ -1,6 +1,8 @@
 #pragma once
 
 #include "core/errors.h"
+#include "core/learning/learningstore.h"
+#include "core/learning/tokenizer.h"
 #include "core/protocol/mailmessage.h"
 #include "core/protocol/pop3client.h"
 #include "core/screening/classify.h"
@@ -52,8 +54,16 @@ public:
     // The most commands the header scan sends ahead of their replies to a server that
     // announces PIPELINING, when the setting pop3pipelining allows it.
     int ScanWindowCommands = Pop3Client::DefaultScanWindowCommands;
-    // The options read at the moment of use (pop3pipelining); without them, the defaults.
+    // The options read at the moment of use (pop3pipelining, learning); without them, the
+    // defaults.
     void setSettings(const Settings *settings) { m_settings = settings; }
+    // The learned filter that scores the rows; without one (or with the option learning off)
+    // rows are classified by the lists and rules alone and the scan fetches headers only.
+    void setLearning(LearningStore *store) { m_learning = store; }
+    LearningStore *learning() const { return m_learning; }
+    // Whether the rows of the current check were scored by the learner. A learner that could
+    // not be opened leaves learning off for the check (the view is told why, with the file).
+    bool learningActive() const { return m_learningOn; }
 
     Pop3Client &POP() { return m_pop; }
     MailMessage &Msg() { return m_msg; }
@@ -68,6 +78,19 @@ public:
     void unmarkRow(qsizetype position);
     // Removes the row of a message the server has deleted.
     void removeRow(qsizetype position);
+
+    // Training from rows. What a row holds for the learner (its identity and tokens); nothing
+    // when learning was off for the check or the row's header could not be read.
+    std::optional<LearningSample> learningSample(qsizetype position) const;
+    // Learns the rows at positions as verdict, as the user's word: a row learned before as the
+    // other kind is unlearned first. Then every row is scored again and its mark follows as
+    // in ReclassifyRows (the view is told). Rows without a sample are passed over. Throws
+    // Error when learning is off for this check, and FileError when the learning database
+    // cannot save it (nothing learned before is lost).
+    LearningStore::TrainResult learnRows(const QList<qsizetype> &positions, LearnedVerdict verdict);
+    // Scores every scored row again with the learner as it now stands and reclassifies the
+    // rows as ReclassifyRows does; returns whether a mark changed.
+    bool RescoreRows();
     void clearRows();
 
     // Checks the account at tag (its 0-based position in the account store): connects, logs
@@ -131,9 +154,16 @@ public:
 
 private:
     ScreeningView::Controls allCommands() const;
-    // Gives a row the mark of the message in Msg(), and returns what classification read of
-    // the header besides the subject and the sender (see spamScoreExcerpt).
-    std::optional<QString> classify(HeaderRow &row);
+    // The lists' and rules' verdict on the message in Msg(); excerpt receives what
+    // classification read of the header besides the subject and the sender (see
+    // spamScoreExcerpt).
+    RuleVerdict classify(QString &excerpt);
+    // Gives a row the mark and reason of the rules' verdict and its learned score.
+    void applyVerdict(HeaderRow &row, const RuleVerdict &rules, std::optional<double> learned);
+    // The verdict of the lists and rules on a listed row, from what it kept.
+    RuleVerdict reclassify(qsizetype position);
+    // Decides whether the learner scores this check, and tells the view when it cannot.
+    void startLearning();
 
     Pop3Client m_pop;
     MailMessage m_msg;
@@ -147,7 +177,16 @@ private:
     // the header could not be read: such rows are never classified again.
     QList<std::optional<QString>> m_classified;
     QList<MessageIdentity> m_identities; // one per row
-    QString m_statusText;                // what status panel 1 shows
+    LearningStore *m_learning = nullptr;
+    bool m_learningOn = false;
+    MessageTokenizer m_tokenizer;
+    // For each row, its learning sample (when learning was on and its header was read) and
+    // its learned score (when, besides, the learner has learned both spam and ham).
+    QList<std::optional<LearningSample>> m_samples;
+    QList<std::optional<double>> m_learned;
+    // The learned score of a sample; nothing while the learner knows only one kind or none.
+    std::optional<double> scoreOf(const LearningSample &sample) const;
+    QString m_statusText; // what status panel 1 shows
 };
 
 } // namespace corvane

@@ -314,6 +314,9 @@ ProcessingResult MessageProcessor::ProcessMessages() {
     m_namer = ArchiveNamer(m_archiveFolder);
 
     QList<qsizetype> messageLines; // the log line of each handled message
+    // What the user deleted or bounced is learned as spam once the server has confirmed it.
+    // Automatic mode learns nothing: a filter that learns its own verdicts repeats its mistakes.
+    std::vector<LearningSample> deletedByUser;
     int n = 0;
     QString subject;
     try {
@@ -331,6 +334,7 @@ ProcessingResult MessageProcessor::ProcessMessages() {
             view.showSelectionStatus(u"Processing "_s + row.Subject);
             ProcessedMessage done{n,        row.Mark, row.Subject, row.From, row.To,
                                   row.Date, {},       {},          {},       {}};
+            const std::optional<LearningSample> learned = m_session.learningSample(p);
             if (row.Mark == RowMark::Delete) {
                 m_session.ShowBusy(true);
                 m_log.incrementDeleteCount();
@@ -367,6 +371,9 @@ ProcessingResult MessageProcessor::ProcessMessages() {
             } else {
                 continue;
             }
+            if (!m_session.AutoMode)
+                if (std::optional<LearningSample> sample = learned)
+                    deletedByUser.push_back(std::move(*sample));
             wait(100);
             ++result.processed;
             m_session.ShowBusy(false);
@@ -475,6 +482,7 @@ ProcessingResult MessageProcessor::ProcessMessages() {
                               PendingRun::ConfirmedFileName);
 
     tellNotice();
+    learnDeleted(deletedByUser);
     try {
         if (!m_session.AutoMode &&
             view.askYesNo(QString::number(result.processed) +
@@ -489,6 +497,19 @@ ProcessingResult MessageProcessor::ProcessMessages() {
     if (m_settings.Logging && result.processed == 0)
         m_log.appendRunEnd();
     return result;
+}
+
+void MessageProcessor::learnDeleted(const std::vector<LearningSample> &samples) {
+    LearningStore *learning = m_session.learning();
+    if (samples.empty() || !learning || !learning->isOpen())
+        return;
+    try {
+        // A message the user once said was not spam keeps that verdict.
+        learning->train(samples, LearnedVerdict::Spam, LearningStore::Policy::KeepEarlier);
+    } catch (const Error &e) {
+        // The deletions stand; only the learning from them is lost, and the user is told.
+        m_session.view().showNotice(e.message());
+    }
 }
 
 void MessageProcessor::reconnect(ProcessingResult &result) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/learning/learningstore.h"
 #include "core/protocol/smtpclient.h"
 #include "core/records/archivenames.h"
 #include "core/records/pendingrun.h"
@@ -93,6 +94,9 @@ struct ProcessingResult {
 // some deletions and not others (RFC 1939), and no reply leaves the outcome open: in both cases
 // the messages are not counted, their log lines are marked as not confirmed, and
 // OutcomeUnknownError says so. Only after "+OK" is the user asked whether to reconnect.
+// The messages of a confirmed run that the user marked (not automatic mode) are then learned
+// as spam when the session's learner scored them, unless the user once said they were not
+// spam.
 class MessageProcessor {
 public:
     MessageProcessor(MailboxSession &session, const Settings &settings, DeletionLog &log,
@@ -134,6 +138,9 @@ private:
     // empty when one was.
     QString bounce(int n, ProcessedMessage &done);
     void reconnect(ProcessingResult &result);
+    // Learns the messages the user deleted or bounced as spam, unless learned as ham before;
+    // a failure to save is shown as a notice (the deletions stand).
+    void learnDeleted(const std::vector<LearningSample> &samples);
     // Ends a run that failed so that none of its deletions takes effect.
     void abandonRun(qsizetype logLinesBefore, const QString &countBefore);
     // Removes the run's log lines and restores the total.

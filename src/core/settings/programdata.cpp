@@ -21,7 +21,8 @@ const QString ProgramData::AccountsFileName = u"accounts.dat"_s;
 
 ProgramData::ProgramData(DataDirectory directory)
     : m_directory(std::move(directory)), m_listFiles(m_directory),
-      m_settingsFile(m_directory.filePath(SettingsFile::FileName)) {}
+      m_settingsFile(m_directory.filePath(SettingsFile::FileName)),
+      m_learning(m_directory.filePath(LearningStore::FileName)) {}
 
 ProgramData::~ProgramData() = default;
 
@@ -59,6 +60,11 @@ void ProgramData::openAccountStore() {
 void ProgramData::readSettings() {
     m_settingsFile.ReadConfiguration(settings, lists.Misc, log.DeleteCount);
     settings.smtppassword = secrets().read(SmtpSecretKey).value_or(QString());
+}
+
+void ProgramData::openLearning() {
+    if (settings.learning)
+        m_learning.open(LearningStore::Access::ReadWrite);
 }
 
 SecretStore ProgramData::secrets() const {

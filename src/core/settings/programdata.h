@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/learning/learningstore.h"
 #include "core/platform/datadir.h"
 #include "core/platform/datadirlock.h"
 #include "core/records/deletionlog.h"
@@ -58,6 +59,10 @@ public:
     void openAccountStore();
     // Reads Settings.ini, then the SMTP password from the secret store.
     void readSettings();
+    // Opens the learning database (learning.db) and loads it, when the option learning is
+    // on; not part of load(), for the commands that screen mail only. Throws FileError naming
+    // the file when it cannot be read; a check then runs without learning and tries again.
+    void openLearning();
     // Adds the record of a run that ended before its log was saved (a kill, a full disk) to
     // the log and the total, saves both and removes the record. Runs after loadLog() and
     // readSettings(). Returns what it did, for the user, or nothing when there was no record;
@@ -97,6 +102,8 @@ public:
     Settings settings;
     // Null until openAccountStore(), and when accounts.dat could not be opened.
     AccountStore *store() const { return m_store.get(); }
+    // The learned filter of the directory; open once openLearning() has succeeded.
+    LearningStore &learning() { return m_learning; }
 
 private:
     DataDirectory m_directory;
@@ -104,6 +111,7 @@ private:
     ListFileSet m_listFiles;
     SettingsFile m_settingsFile;
     std::unique_ptr<AccountStore> m_store;
+    LearningStore m_learning;
     // The log's lines as the file holds them, when known: the log is written only when its
     // lines differ.
     std::optional<QStringList> m_logOnDisk;

@@ -35,7 +35,10 @@ QList<ConfigurationKey> makeKeys() {
         {kOptions, u"submitaddress"_s, Form::Text},     {kOptions, u"website"_s, Form::Text},
         {kOptions, u"supportaddress"_s, Form::Text},    {kOptions, u"notify"_s, Form::Boolean},
         {kOptions, u"pop3pipelining"_s, Form::Boolean}, {kOptions, u"smtpsecurity"_s, Form::Text},
-        {kOptions, u"smtpuser"_s, Form::Text},          {kCount, u"deletecount"_s, Form::Text},
+        {kOptions, u"smtpuser"_s, Form::Text},          {kOptions, u"learning"_s, Form::Boolean},
+        {kOptions, u"learnspam"_s, Form::Integer},      {kOptions, u"learnham"_s, Form::Integer},
+        {kOptions, u"learnveto"_s, Form::Boolean},      {kOptions, u"bodylines"_s, Form::Integer},
+        {kCount, u"deletecount"_s, Form::Text},
     };
     for (int i = 1; i <= MiscRules::Count; ++i)
         keys.append({kBlacklist, QString::number(i), Form::Boolean});
@@ -90,6 +93,16 @@ template <typename F> auto withField(const ConfigurationKey &k, Settings &s, F &
         return f(s.notify);
     if (is(k, u"pop3pipelining"_s))
         return f(s.pop3pipelining);
+    if (is(k, u"learning"_s))
+        return f(s.learning);
+    if (is(k, u"learnspam"_s))
+        return f(s.learnspam);
+    if (is(k, u"learnham"_s))
+        return f(s.learnham);
+    if (is(k, u"learnveto"_s))
+        return f(s.learnveto);
+    if (is(k, u"bodylines"_s))
+        return f(s.bodylines);
     throw DataError(u"Unknown setting %1"_s.arg(k.key));
 }
 
@@ -161,6 +174,10 @@ void applyConfigurationValue(const ConfigurationKey &key, const QString &text, S
         }
     });
     settings.AutoIntvl = qBound(Settings::MinAutoIntvl, settings.AutoIntvl, Settings::MaxAutoIntvl);
+    // Cutoffs in per cent; the ham cutoff stays below the spam cutoff.
+    settings.learnspam = qBound(1, settings.learnspam, 100);
+    settings.learnham = qBound(0, settings.learnham, settings.learnspam - 1);
+    settings.bodylines = qBound(0, settings.bodylines, Settings::MaxBodyLines);
 }
 
 void SettingsFile::ReadConfiguration(Settings &settings, MiscRules &misc, QString &DeleteCount) {

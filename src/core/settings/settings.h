@@ -50,6 +50,21 @@ struct Settings {
     // Whether a header scan sends its commands ahead of their replies to a POP3 server that
     // announces PIPELINING (far faster over a slow link); off: one command at a time.
     bool pop3pipelining = true;
+    // Learning: whether the learned filter scores the rows and learns from processing.
+    bool learning = true;
+    // Per cent: a Plain row scored at or above learnspam is marked Spam; a fixed rule's hit
+    // on a row scored at or below learnham is overruled when learnveto is on (and the
+    // learner has learned enough of both kinds).
+    int learnspam = 90;
+    int learnham = 10;
+    bool learnveto = true;
+    // Body lines the header scan fetches with each header while learning is on (TOP n
+    // bodylines); 0 fetches the header alone.
+    int bodylines = 20;
+
+    static constexpr int MaxBodyLines = 1000;
+    // The body lines the scan fetches: bodylines while learning is on, else none.
+    int scanBodyLines() const { return learning ? bodylines : 0; }
 
     static constexpr int MinAutoIntvl = 1;
     static constexpr int MaxAutoIntvl = 120;

@@ -136,9 +136,9 @@ void TestMailboxSession::checkAndScan() {
     const QString date = MailboxSession::dateText(QDateTime({2003, 6, 3}, {10, 0}, Qt::UTC));
     const QList<HeaderRow> expected{
         {u"Lunch"_s, u"Friend <friend@example.net>"_s, u"alice@example.net"_s, date, u"700"_s,
-         u"n/a"_s, RowMark::Friendly},
+         u"n/a"_s, RowMark::Friendly, -1, u"friendly list"_s},
         {u"Win big"_s, u"promo@spam.example"_s, u"alice@example.net"_s, date, u"701"_s, u"n/a"_s,
-         RowMark::Spam},
+         RowMark::Spam, -1, u"rule 4"_s},
         {u"Minutes"_s, u"Bob <bob@example.net>"_s, u"alice@example.net"_s, date, u"3"_s, u"n/a"_s,
          RowMark::Plain},
     };
@@ -377,7 +377,9 @@ void TestMailboxSession::oneMessageDoesNotStopTheScan_data() {
                      date,
                      u"20100"_s,
                      u"n/a"_s,
-                     RowMark::Spam};
+                     RowMark::Spam,
+                     -1,
+                     u"rule 4"_s};
     QTest::newRow("TOP refused") << QByteArray("-ERR message 2 is locked\r\n+OK 2 700\r\n")
                                  << HeaderRow{u"(header not available: message 2 is locked)"_s,
                                               QString(),

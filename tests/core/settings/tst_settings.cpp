@@ -48,7 +48,8 @@ const QByteArray kNewFile = "[Options]\r\n"
                             "website=https://corvane.example.org/\r\n"
                             "supportaddress=support@corvane.example.org\r\n"
                             "notify=0\r\n"
-                            "pop3pipelining=1\r\nsmtpsecurity=\r\nsmtpuser=\r\n"
+                            "pop3pipelining=1\r\nsmtpsecurity=\r\nsmtpuser=\r\nlearning=1\r\n"
+                            "learnspam=90\r\nlearnham=10\r\nlearnveto=1\r\nbodylines=20\r\n"
                             "[Count]\r\n"
                             "deletecount=0\r\n"
                             "[Blacklist]\r\n"
@@ -191,12 +192,14 @@ private Q_SLOTS:
                  after.constData());
         QVERIFY(after.contains("\r\n\r\n[Options]\r\ncolorban=255\r\nCustom=keep me\r\n"
                                "AutoIntvl=120\r\nStartup=0\r\n"));
-        QVERIFY(after.endsWith("smtpemail=you@example.net\r\nupdateurl=https://"
-                               "lists.example.org/corvane/\r\nsubmitaddress=lists@example.org\r\n"
-                               "website=https://corvane.example.org/\r\n"
-                               "supportaddress=support@corvane.example.org\r\nnotify="
-                               "0\r\npop3pipelining=1\r\nsmtpsecurity=\r\nsmtpuser=\r\n"
-                               "[Count]\r\ndeletecount=42\r\n"));
+        QVERIFY(
+            after.endsWith("smtpemail=you@example.net\r\nupdateurl=https://"
+                           "lists.example.org/corvane/\r\nsubmitaddress=lists@example.org\r\n"
+                           "website=https://corvane.example.org/\r\n"
+                           "supportaddress=support@corvane.example.org\r\nnotify="
+                           "0\r\npop3pipelining=1\r\nsmtpsecurity=\r\nsmtpuser=\r\nlearning=1\r\n"
+                           "learnspam=90\r\nlearnham=10\r\nlearnveto=1\r\nbodylines=20\r\n"
+                           "[Count]\r\ndeletecount=42\r\n"));
         // Every key is there, booleans as 1 or 0, and it all reads back the same.
         const Loaded again = readFrom(path());
         QCOMPARE(again.settings, l.settings);
