@@ -58,6 +58,15 @@ QStringList ListFileSet::reloadChanged(RuleLists &lists) {
         const Stamp now = stampOf(kind);
         if (now == m_stamps.at(index(kind)) || !now.exists)
             continue;
+        if (lists.list(kind).revision() != m_revisions.at(index(kind))) {
+            messages << u"The list file \"%1\" was changed by another program, but the list "
+                        u"also has changes made here that are not saved yet: those are kept, "
+                        u"and written when the program closes."_s.arg(
+                            QDir::toNativeSeparators(path(kind)));
+            // Said once for this change of the file.
+            m_stamps.at(index(kind)) = now;
+            continue;
+        }
         messages << u"The list file \"%1\" was changed by another program; it has been read "
                     u"again."_s.arg(QDir::toNativeSeparators(path(kind)));
         m_canSave.at(index(kind)) = true;
@@ -68,6 +77,12 @@ QStringList ListFileSet::reloadChanged(RuleLists &lists) {
 }
 
 QStringList ListFileSet::load(RuleLists &lists, ListKind kind) {
+    QStringList messages = read(lists, kind);
+    m_revisions.at(index(kind)) = lists.list(kind).revision();
+    return messages;
+}
+
+QStringList ListFileSet::read(RuleLists &lists, ListKind kind) {
     m_stamps.at(index(kind)) = stampOf(kind);
     const QString file = path(kind);
     const QString shown = QDir::toNativeSeparators(file);
@@ -126,6 +141,7 @@ void ListFileSet::save(const RuleLists &lists, ListKind kind) const {
         return;
     SaveListFile(lists.list(kind), path(kind), true);
     m_stamps.at(index(kind)) = stampOf(kind);
+    m_revisions.at(index(kind)) = lists.list(kind).revision();
 }
 
 } // namespace corvane

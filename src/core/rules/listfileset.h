@@ -35,13 +35,15 @@ public:
     void save(const RuleLists &lists, ListKind kind) const;
     // Reads again every list whose file changed on the disk since this object last read or
     // wrote it (another program wrote it), so that the next save() does not write an older
-    // copy over it. Only for a program whose lists hold nothing unsaved (automatic mode
-    // without a window). Returns what load() returns for each, after a line naming the file.
+    // copy over it. A list changed in memory since then (an edit in the window, not saved yet)
+    // is not read again: the user's change is kept and written at the next save, and a line
+    // says so. Returns what load() returns for each, after a line naming the file.
     QStringList reloadChanged(RuleLists &lists);
     // The path under which the damaged file of this kind was kept; empty when none was.
     const QString &keptCopy(ListKind kind) const { return m_kept.at(index(kind)); }
 
 private:
+    QStringList read(RuleLists &lists, ListKind kind);
     static std::size_t index(ListKind kind) { return static_cast<std::size_t>(kind); }
     // Copies a damaged file aside under a name that is not taken yet; empty when that fails.
     QString keepDamagedFile(const QString &path) const;
@@ -59,6 +61,9 @@ private:
     DataDirectory m_directory;
     std::array<bool, 4> m_canSave{true, true, true, true};
     mutable std::array<Stamp, 4> m_stamps;
+    // Each list's revision when it was last read or written: a list whose revision moved on
+    // holds changes that are not in its file.
+    mutable std::array<quint64, 4> m_revisions{};
     std::array<QString, 4> m_kept;
 };
 

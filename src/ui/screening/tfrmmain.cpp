@@ -1342,6 +1342,15 @@ void TfrmMain::Timer1Timer() {
         try {
             if (!m_log)
                 throw Error(u"The deletion log is not available, so nothing can be processed."_s);
+            // A list another program wrote meanwhile screens this pass, and is not overwritten
+            // with the older copy when the program closes.
+            if (m_listReload) {
+                const QStringList reloaded = m_listReload();
+                if (!reloaded.isEmpty()) {
+                    showStatus(reloaded.join(u' '));
+                    RecolourRows();
+                }
+            }
             AutomaticPass pass(*m_session, m_store, m_settings, *m_log, archiveFolder(), m_hooks);
             pass.setStopRequested([this] { return m_gate.stopRequested(); });
             results = pass.Timer1Timer();

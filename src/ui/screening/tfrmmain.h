@@ -129,6 +129,10 @@ public:
     // The update window that Program > "Check for updates" shows; the item stays unavailable
     // until it exists.
     void setUpdateWindow(TForm7 *update);
+    // Reads again, before each automatic pass, the list files another program changed since
+    // they were read or saved; returns what happened, for the status bar.
+    using ListReload = std::function<QStringList()>;
+    void setListReload(ListReload reload) { m_listReload = std::move(reload); }
     // Runs work that waits on a server other than the mailbox's (the list update, the list
     // submission) through the same gate as the mailbox commands: false, without running work,
     // while a command runs; a close asked for meanwhile calls abortWait and is carried out
@@ -288,6 +292,7 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    ListReload m_listReload;
     void createActions();
     void createMenus();
     void createToolBar();

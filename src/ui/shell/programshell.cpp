@@ -175,6 +175,12 @@ void ProgramShell::createDialogs() {
     main->setAccountDialogs(m_form3, m_form6);
     main->setListDialogs(m_form4, m_form5);
     main->setUpdateWindow(m_form7);
+    main->setListReload([this] {
+        const QStringList reloaded = m_data.reloadChangedLists();
+        if (!reloaded.isEmpty() && m_form1)
+            m_form1->refreshAll();
+        return reloaded;
+    });
     main->setRulesWindow(m_form1);
     main->setRecords(&m_data.log, m_form8, m_form2);
 }

@@ -59,6 +59,27 @@ private Q_SLOTS:
         QCOMPARE(saved.entries().constFirst().Caption, u"@written.meanwhile"_s);
     }
 
+    // A list edited in memory and not saved yet is not read again when its file changes: the
+    // edit is kept (and said so), and written at the next save.
+    void editedListKeepsItsEdit() {
+        QTemporaryDir dir;
+        ProgramData data{DataDirectory(dir.path())};
+        data.load();
+        data.save();
+        data.lists.Friendly.add(u"typed@in.the.window"_s, {});
+        RuleList other;
+        other.add(u"@written.meanwhile"_s, {});
+        QThread::msleep(20);
+        SaveListFile(other, dir.filePath(u"freml.dat"_s), true);
+        const QStringList told = data.reloadChangedLists();
+        QCOMPARE(told.size(), 1);
+        QVERIFY2(told.constFirst().contains(u"changes made here"_s), qPrintable(told.constFirst()));
+        QCOMPARE(data.lists.Friendly.size(), 1);
+        QCOMPARE(data.lists.Friendly.entries().constFirst().Caption, u"typed@in.the.window"_s);
+        // Said once for that change of the file.
+        QVERIFY(data.reloadChangedLists().isEmpty());
+    }
+
     // A list file beyond the bounds is not used, and the file is never written over.
     void listOverTheBoundIsKept() {
         QTemporaryDir dir;

@@ -3,11 +3,13 @@
 
 #include "../uitestsupport.h"
 
+#include "core/rules/listfile.h"
 #include "testmessage.h"
 #include "testsupport.h"
 
 #include <QLabel>
 #include <QSignalSpy>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 
@@ -268,6 +270,43 @@ private Q_SLOTS:
         QCOMPARE(m_run->shell.log().DeleteCount, u"0"_s);
         QCOMPARE(m_run->shell.log().LogLines.filter(u"Not confirmed by the server"_s).size(), 1);
         verifyLocked(true);
+    }
+
+    // A list file another program wrote while the window runs screens the next pass and is
+    // not overwritten at close; a list edited in the window keeps the window's edit.
+    void passReadsListsChangedOnDisk() {
+        start();
+        useManualClock();
+        const QByteArray lottery = TestMessage()
+                                       .from("Draw <draw@prizes.example>")
+                                       .subject("Your lottery ticket 4711 has won")
+                                       .body("Claim it.")
+                                       .text();
+        m_run->pop.addMailbox(u"pop.one"_s, u"me"_s, u"pw"_s, {lottery, kPlain});
+        m_run->addAccount({u"One"_s, u"pop.one"_s, u"110"_s, u"me"_s, u"pw"_s, {}});
+        QThread::msleep(20); // a later modification time than the start's
+        RuleList subjects(RuleList::Order::ByCaption);
+        subjects.add(u"lottery ticket"_s, {u"written meanwhile"_s});
+        SaveListFile(subjects, m_dir->filePath(u"blsubj.dat"_s), true);
+        RuleList friends;
+        friends.add(u"someone@else.example"_s, {});
+        SaveListFile(friends, m_dir->filePath(u"freml.dat"_s), true);
+        toggle();
+        main()->Timer1Timer();
+        QTRY_VERIFY(!main()->operationRunning());
+        // The new subject entry deleted the lottery message, and only it.
+        QCOMPARE(m_run->pop.messages(u"pop.one"_s).size(), 1);
+        QCOMPARE(m_run->shell.lists().SubjectBlack.size(), 1);
+        // The friendly list was edited in the window (start() added an entry): kept.
+        QCOMPARE(m_run->shell.lists().Friendly.entries().constFirst().Caption,
+                 u"friend@example.org"_s);
+        toggle();
+        QVERIFY(main()->close());
+        m_run.reset();
+        RuleList saved(RuleList::Order::ByCaption);
+        QVERIFY(LoadListFile(saved, m_dir->filePath(u"blsubj.dat"_s)).ok());
+        QCOMPARE(saved.size(), 1);
+        QCOMPARE(saved.entries().constFirst().Caption, u"lottery ticket"_s);
     }
 
     // Accounts that a pass could not screen leave a trace: the status bar names each, and the
