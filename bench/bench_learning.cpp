@@ -191,6 +191,31 @@ void printQuality() {
     std::fflush(stdout);
 }
 
+// "--sweep": the learner alone at a range of spam cutoffs (tuning).
+void printSweep() {
+    TrainedStore trained;
+    LearningStore &store = *trained.store;
+    if (qEnvironmentVariableIsSet("TUNE")) {
+        const QStringList v = qEnvironmentVariable("TUNE").split(u',');
+        store.parameters.unknownWordStrength = v.value(0).toDouble();
+        store.parameters.minimumStrength = v.value(1).toDouble();
+        store.parameters.maxDiscriminators = v.value(2).toInt();
+        store.parameters.unknownWordProbability = v.value(3, u"0.5"_s).toDouble();
+    }
+    const Corpus &c = corpus();
+    std::printf("tokens %lld\n", qlonglong(store.tokenCount()));
+    for (const double cutoff : {0.5, 0.6, 0.7, 0.75, 0.8, 0.85, 0.9, 0.95}) {
+        const auto share = [&](const QList<CorpusMessage> &set) {
+            int n = 0;
+            for (const CorpusMessage &m : set)
+                n += store.score(m.sample.tokens) >= cutoff;
+            return 100.0 * n / double(set.size());
+        };
+        std::printf("cutoff %.2f: spam-2 %5.1f%%  easy-ham-2 %5.2f%%  hard-ham-1 %5.1f%%\n", cutoff,
+                    share(c.spam2), share(c.easyHam2), share(c.hardHam1));
+    }
+}
+
 // Training on the 3,000 training messages into a new database, files read and cut included.
 void BM_TrainFromFiles(benchmark::State &state) {
     for (auto _ : state) {
@@ -271,6 +296,10 @@ int main(int argc, char **argv) {
         MessageTokenizer().tokenize(cut->header, cut->body, &texts);
         for (const std::string &t : texts)
             std::printf("%s\n", t.c_str());
+        return 0;
+    }
+    if (argc == 2 && QByteArrayView(argv[1]) == "--sweep") {
+        printSweep();
         return 0;
     }
     printQuality();

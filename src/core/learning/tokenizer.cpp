@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <span>
 
 namespace corvane {
 
@@ -132,11 +133,16 @@ struct MessageTokenizer::Run {
     std::vector<std::string> *texts = nullptr;
     std::string scratch;
 
-    // A token: the prefix and the word, in lower case (tokenHash of that text).
-    void emit(std::string_view prefix, std::string_view word) {
-        hashes.push_back(finish(fnv(fnv(kFnvOffset, prefix, true), word, true)));
+    // A token: the prefix and the word, in lower case (tokenHash of that text). The prefix
+    // may come in two pieces ("from:" and "addr:"): the hash runs over the bytes in turn, so
+    // no joined text is ever built.
+    void emit(std::string_view prefix, std::string_view word) { emit(prefix, {}, word); }
+    void emit(std::string_view prefix, std::string_view prefix2, std::string_view word) {
+        hashes.push_back(
+            finish(fnv(fnv(fnv(kFnvOffset, prefix, true), prefix2, true), word, true)));
         if (texts) {
             scratch.assign(prefix);
+            scratch.append(prefix2);
             scratch.append(word);
             for (char &c : scratch)
                 c = lowerAscii(c);
@@ -146,7 +152,8 @@ struct MessageTokenizer::Run {
 
     // The words of a text with a prefix. Words too long to be words become a token of their
     // first letter and length in tens: runs of encoded data say "spam" by their shape alone.
-    void words(std::string_view prefix, std::string_view text) {
+    void words(std::string_view prefix, std::string_view text) { words(prefix, {}, text); }
+    void words(std::string_view prefix, std::string_view prefix2, std::string_view text) {
         int count = 0;
         size_t i = 0;
         const size_t n = std::min(text.size(), kMaxValue * 4);
@@ -163,13 +170,17 @@ struct MessageTokenizer::Run {
             while (!w.empty() && (w.back() == '\'' || w.back() == '-'))
                 w.remove_suffix(1);
             if (w.size() >= kMinWord && w.size() <= kMaxWord) {
-                emit(prefix, w);
+                emit(prefix, prefix2, w);
                 ++count;
             } else if (w.size() > kMaxWord) {
-                std::string shape = "skip:";
-                shape += lowerAscii(w.front());
-                shape += std::to_string(w.size() / 10 * 10);
-                emit(prefix, shape);
+                // "skip:" the first letter and the length in tens, built without allocating.
+                char shape[32] = "skip:";
+                size_t len = 5;
+                shape[len++] = lowerAscii(w.front());
+                const std::string tens = std::to_string(w.size() / 10 * 10);
+                for (const char c : tens)
+                    shape[len++] = c;
+                emit(prefix, prefix2, std::string_view(shape, len));
                 ++count;
             }
             i = j;
@@ -232,16 +243,16 @@ struct MessageTokenizer::Run {
     // sign of ham there is.
     void address(std::string_view prefix, std::string_view value, bool nameWords) {
         const std::string_view addr = addressOf(value);
-        std::string p(prefix);
+        const std::string_view p = prefix;
         if (addr.empty()) {
             emit(p, "none");
             return;
         }
-        emit(p + "addr:", addr);
+        emit(p, "addr:", addr);
         const size_t atSign = addr.rfind('@');
         if (atSign != std::string_view::npos) {
             const std::string_view domain = addr.substr(atSign + 1);
-            emit(p + "dom:", domain);
+            emit(p, "dom:", domain);
             // Digits in the local part: generated one-time addresses.
             const std::string_view local = addr.substr(0, atSign);
             if (std::count_if(local.begin(), local.end(),
@@ -251,7 +262,7 @@ struct MessageTokenizer::Run {
         if (nameWords) {
             const size_t lt = value.rfind('<');
             if (lt != std::string_view::npos && lt > 0)
-                words(p + "name:", value.substr(0, lt));
+                words(p, "name:", value.substr(0, lt));
             else
                 emit(p, "noname");
         }
@@ -286,9 +297,17 @@ struct MessageTokenizer::Run {
             emit("subj:enc:", value.substr(q1 + 1, 1));
             from = q1 + 3;
         }
-        const QByteArray decoded =
-            decodeHeaderText(QByteArrayView(value.data(), qsizetype(value.size()))).toUtf8();
-        const std::string_view text(decoded.constData(), size_t(decoded.size()));
+        // Most subjects are plain ASCII without encoded words: they are their own text, and
+        // decoding (through UTF-16 and back) would only cost time.
+        const bool plain =
+            value.find("=?") == std::string_view::npos &&
+            std::all_of(value.begin(), value.end(), [](char c) { return (c & 0x80) == 0; });
+        QByteArray decoded;
+        if (!plain)
+            decoded =
+                decodeHeaderText(QByteArrayView(value.data(), qsizetype(value.size()))).toUtf8();
+        const std::string_view text =
+            plain ? value : std::string_view(decoded.constData(), size_t(decoded.size()));
         words("subj:", text);
         int letters = 0, capitals = 0;
         for (const char c : text) {
@@ -618,32 +637,38 @@ private:
     std::string m_plain;
 };
 
-// The fields of a header block, continuation lines joined; values cut at kMaxValue.
-std::vector<Field> unfold(const QList<QByteArray> &lines) {
-    std::vector<Field> fields;
-    fields.reserve(size_t(lines.size()));
+// The fields of a header block, continuation lines joined; values cut at kMaxValue. The
+// fields are written into `fields` from the start, reusing the strings a previous message
+// left there (their memory), and their number is returned: a message's fields then cost no
+// allocation once a few messages have been read.
+size_t unfold(const QList<QByteArray> &lines, std::vector<Field> &fields) {
+    size_t used = 0;
     for (const QByteArray &line : lines) {
         const std::string_view l(line.constData(), size_t(line.size()));
         if (l.empty())
             continue;
         if (isSpace(l.front())) {
-            if (!fields.empty() && fields.back().value.size() < kMaxValue) {
-                fields.back().value += ' ';
-                fields.back().value.append(trimmed(l));
+            if (used > 0 && fields[used - 1].value.size() < kMaxValue) {
+                fields[used - 1].value += ' ';
+                fields[used - 1].value.append(trimmed(l));
             }
             continue;
         }
         const size_t colon = l.find(':');
         if (colon == std::string_view::npos || colon == 0)
             continue; // not a field (an mbox "From " line, damage)
-        Field f;
-        f.name = lowered(trimmed(l.substr(0, colon)));
-        if (f.name.find(' ') != std::string::npos)
+        const std::string_view name = trimmed(l.substr(0, colon));
+        if (name.find(' ') != std::string_view::npos)
             continue;
+        if (used == fields.size())
+            fields.emplace_back();
+        Field &f = fields[used++];
+        f.name.assign(name);
+        for (char &c : f.name)
+            c = lowerAscii(c);
         f.value.assign(trimmed(l.substr(colon + 1)).substr(0, kMaxValue));
-        fields.push_back(std::move(f));
     }
-    return fields;
+    return used;
 }
 
 } // namespace
@@ -654,7 +679,9 @@ std::vector<TokenHash> MessageTokenizer::tokenize(const QList<QByteArray> &heade
     Run run;
     run.texts = texts;
     run.hashes.reserve(256);
-    const std::vector<Field> fields = unfold(headerLines);
+    thread_local std::vector<Field> fieldStore;
+    const size_t fieldCount = unfold(headerLines, fieldStore);
+    const std::span<const Field> fields(fieldStore.data(), fieldCount);
     std::string type, charset, boundary, encoding;
     bool firstReceived = true;
     bool sawMessageId = false;
