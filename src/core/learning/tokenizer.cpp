@@ -722,6 +722,8 @@ std::vector<TokenHash> MessageTokenizer::tokenize(const QList<QByteArray> &heade
     bool listFields = false;
     for (const Field &f : fields) {
         const std::string_view v = f.value;
+        // Compared as views: their lengths first, so that most comparisons cost nothing.
+        const std::string_view name = f.name;
         // Which fields a message has: mailing lists, mail programs and bulk senders each
         // leave their own set.
         // The List-* fields of RFC 2369 come together: one token for the lot, so that a
@@ -733,38 +735,38 @@ std::vector<TokenHash> MessageTokenizer::tokenize(const QList<QByteArray> &heade
         } else if (f.name.size() <= 40) {
             run.emit("hdr:", f.name);
         }
-        if (f.name == "from") {
+        if (name == "from") {
             run.address("from:", v, true);
-        } else if (f.name == "reply-to") {
+        } else if (name == "reply-to") {
             run.address("rt:", v, false);
-        } else if (f.name == "return-path") {
+        } else if (name == "return-path") {
             run.address("rp:", v, false);
-        } else if (f.name == "sender") {
+        } else if (name == "sender") {
             run.address("snd:", v, false);
-        } else if (f.name == "subject") {
+        } else if (name == "subject") {
             run.subject(v);
-        } else if (f.name == "to") {
+        } else if (name == "to") {
             run.recipientCount("to:n:", v);
-        } else if (f.name == "cc") {
+        } else if (name == "cc") {
             run.recipientCount("cc:n:", v);
-        } else if (f.name == "received") {
+        } else if (name == "received") {
             // The topmost hop is the user's own server taking the message in: the same for
             // every message, it says nothing.
             if (!firstReceived)
                 run.received(v);
             firstReceived = false;
-        } else if (f.name == "message-id") {
+        } else if (name == "message-id") {
             run.messageId(v);
             sawMessageId = true;
-        } else if (f.name == "x-mailer" || f.name == "user-agent") {
+        } else if (name == "x-mailer" || name == "user-agent") {
             // The mail program and its version: bulk mailers name themselves.
             run.words("xm:", v);
-        } else if (f.name == "content-type") {
+        } else if (name == "content-type") {
             Run::contentType(v, type, charset, boundary);
             run.emit("ct:", type.empty() ? std::string_view("none") : std::string_view(type));
             if (!charset.empty())
                 run.emit("cs:", charset);
-        } else if (f.name == "content-transfer-encoding") {
+        } else if (name == "content-transfer-encoding") {
             encoding = f.value;
             run.emit("cte:", lowered(trimmed(v)));
         }
