@@ -5,11 +5,14 @@
 // against a reference client with 100 commands in flight, and in lock-step. Dovecot's own log
 // is read after each benchmark: every session must have sent TOP for every message and neither
 // retrieved nor deleted one (the dovecot_* counters), or the benchmark reports an error.
+// The same behind the delay line with the learner on, each TOP asking for the first 20 body
+// lines (TOP n 20), against the reference client keeping every command of its scan in flight.
 //
 // Needs the test servers: scripts/test-servers.sh start BUILD_DIR; the env file is found as
 // the tests find it ($CORVANE_TEST_SERVERS_ENV, else BUILD_DIR/test-servers.env).
 
 #include "benchmain.h"
+#include "core/learning/learningstore.h"
 #include "core/protocol/tcptransport.h"
 #include "core/rules/rulelists.h"
 #include "core/screening/mailboxsession.h"
@@ -25,6 +28,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <benchmark/benchmark.h>
@@ -43,13 +47,15 @@ using bench::seed;
 using bench::Server;
 
 // Seconds one run of the reference client (pop3scan.py) takes against host:port, keeping
-// window commands in flight (1: one at a time); 0 when it cannot run.
-double referenceSeconds(const QString &host, const QString &port, const Server &server,
-                        int window) {
+// window commands in flight (1: one at a time; 0: every command of the scan), each TOP asking
+// for bodyLines lines; 0 when it cannot run.
+double referenceSeconds(const QString &host, const QString &port, const Server &server, int window,
+                        int bodyLines = 0) {
     const QString script = QDir(QStringLiteral(CORVANE_BENCH_DIR)).filePath(u"pop3scan.py"_s);
     QProcess p;
     p.start(u"python3"_s,
-            {script, u"--window"_s, QString::number(window), host, port, kUser, server.password});
+            {script, u"--window"_s, window == 0 ? u"all"_s : QString::number(window), u"--lines"_s,
+             QString::number(bodyLines), host, port, kUser, server.password});
     if (!p.waitForFinished(300000) || p.exitCode() != 0)
         return 0;
     const QStringList out = QString::fromUtf8(p.readAllStandardOutput()).split(u' ');
@@ -123,9 +129,10 @@ bool reportLog(benchmark::State &state, const DovecotTally &tally, int expectedS
 class NullView final : public ScreeningView {};
 
 // Seconds our check of the account takes (login, STAT, LIST, the scan, RSET and QUIT); the
-// scan pipelined when the server allows it, or strictly one command at a time.
+// scan pipelined when the server allows it, or strictly one command at a time. With a learner,
+// the scan fetches the settings' body lines with each header and scores every row.
 double ourSeconds(const QString &host, const QString &port, const Server &server, bool pipelined,
-                  QString &error) {
+                  QString &error, LearningStore *learning = nullptr) {
     RuleLists lists; // the initial lists and all thirteen rules, as on a first start
     Settings settings;
     settings.pop3pipelining = pipelined;
@@ -133,6 +140,7 @@ double ourSeconds(const QString &host, const QString &port, const Server &server
     TcpTransport transport;
     MailboxSession session(transport, nullptr, lists, view);
     session.setSettings(&settings);
+    session.setLearning(learning);
     session.CurrentAccount = {host, port, kUser, server.password};
     QElapsedTimer timer;
     timer.start();
@@ -145,6 +153,10 @@ double ourSeconds(const QString &host, const QString &port, const Server &server
     }
     if (session.MessageCount != kMessages) {
         error = u"not every message was listed"_s;
+        return 0;
+    }
+    if (learning && !session.learningActive()) {
+        error = u"the scan ran without the learner"_s;
         return 0;
     }
     return std::max<qint64>(1, timer.nsecsElapsed()) / 1e9;
@@ -265,10 +277,63 @@ void BM_ScanHeadersDelayed(benchmark::State &state) {
     state.counters["lockstep_to_pipelined"] = lockStep / bestPipelined;
 }
 
+// Behind the same delay line, the scan with the learner on (TOP n 20, every row scored) against
+// the reference client sending every command of its scan at once, each TOP also for 20 lines.
+void BM_ScanBodyLinesDelayed(benchmark::State &state) {
+    const std::optional<Server> server = prepare(state);
+    if (!server)
+        return;
+    const int bodyLines = Settings().bodylines;
+    QTemporaryDir dataDir;
+    LearningStore learning(dataDir.filePath(LearningStore::FileName));
+    const QString script = QDir(QStringLiteral(CORVANE_BENCH_DIR)).filePath(u"delayproxy.py"_s);
+    QProcess proxy;
+    proxy.start(u"python3"_s, {script, server->host, server->port, u"10"_s});
+    if (!proxy.waitForReadyRead(10000)) {
+        state.SkipWithError("the delay line did not start");
+        return;
+    }
+    const QString port = QString::fromUtf8(proxy.readLine()).trimmed();
+    const QString host = u"127.0.0.1"_s;
+    double bestReference = 0, bestPipelined = 0;
+    const qint64 logStart = logSize(*server);
+    int sessions = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const double reference = referenceSeconds(host, port, *server, 0, bodyLines);
+        state.ResumeTiming();
+        QString error;
+        const double pipelined = ourSeconds(host, port, *server, true, error, &learning);
+        if (reference <= 0 || pipelined <= 0) {
+            state.SkipWithError(reference <= 0 ? "the reference client failed"
+                                               : error.toUtf8().constData());
+            break;
+        }
+        bestReference = bestReference > 0 ? std::min(bestReference, reference) : reference;
+        bestPipelined = bestPipelined > 0 ? std::min(bestPipelined, pipelined) : pipelined;
+        sessions += 2;
+    }
+    proxy.closeWriteChannel();
+    if (!proxy.waitForFinished(5000)) {
+        proxy.kill();
+        proxy.waitForFinished(5000);
+    }
+    if (state.error_occurred())
+        return;
+    if (!reportLog(state, tallyLog(*server, logStart, sessions), sessions))
+        return;
+    state.SetItemsProcessed(state.iterations() * kMessages);
+    state.counters["body_lines"] = bodyLines;
+    state.counters["pipelined_best_s"] = bestPipelined;
+    state.counters["reference_all_in_flight_best_s"] = bestReference;
+    state.counters["pipelined_to_reference"] = bestPipelined / bestReference;
+}
+
 } // namespace
 
 BENCHMARK(BM_ScanHeaders)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_ScanHeadersDelayed)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_ScanBodyLinesDelayed)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);

@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """A minimal POP3 client doing the exchange of a header scan, as the yardstick for
-bench_pop3scan: USER, PASS, STAT, LIST, then TOP n 0 and LIST n for every message, RSET, QUIT.
+bench_pop3scan: USER, PASS, STAT, LIST, then TOP n L and LIST n for every message, RSET, QUIT.
 Sequential (one command at a time, Python's poplib) by default; with --window N it keeps up to
-N commands of the scan in flight, topping the window up after every reply.
+N commands of the scan in flight, topping the window up after every reply (--window all: every
+command of the scan sent at once). --lines L: the body lines each TOP asks for (0 by default).
 
-usage: pop3scan.py [--window N] HOST PORT USER PASSWORD
+usage: pop3scan.py [--window N|all] [--lines L] HOST PORT USER PASSWORD
 prints: the message count and the seconds the exchange took
 """
 import poplib
@@ -13,21 +14,21 @@ import sys
 import time
 
 
-def sequential(host, port, user, password):
+def sequential(host, port, user, password, lines):
     pop = poplib.POP3(host, int(port))
     pop.user(user)
     pop.pass_(password)
     count = pop.stat()[0]
     pop.list()
     for n in range(1, count + 1):
-        pop.top(n, 0)
+        pop.top(n, lines)
         pop.list(n)
     pop.rset()
     pop.quit()
     return count
 
 
-def pipelined(host, port, user, password, window):
+def pipelined(host, port, user, password, window, lines):
     sock = socket.create_connection((host, int(port)))
     sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
     f = sock.makefile("rb")
@@ -51,7 +52,9 @@ def pipelined(host, port, user, password, window):
     data()
     commands = []
     for n in range(1, count + 1):
-        commands += ["TOP %d 0" % n, "LIST %d" % n]
+        commands += ["TOP %d %d" % (n, lines), "LIST %d" % n]
+    if window == 0:
+        window = len(commands)
     sent = done = 0
     while done < len(commands):
         batch = []
@@ -74,15 +77,19 @@ def pipelined(host, port, user, password, window):
 def main():
     args = sys.argv[1:]
     window = 1
-    if args[:1] == ["--window"]:
-        window = int(args[1])
+    lines = 0
+    while args[:1] in (["--window"], ["--lines"]):
+        if args[0] == "--window":
+            window = 0 if args[1] == "all" else int(args[1])
+        else:
+            lines = int(args[1])
         args = args[2:]
     host, port, user, password = args[:4]
     start = time.perf_counter()
-    if window > 1:
-        count = pipelined(host, port, user, password, window)
+    if window != 1:
+        count = pipelined(host, port, user, password, window, lines)
     else:
-        count = sequential(host, port, user, password)
+        count = sequential(host, port, user, password, lines)
     print(count, time.perf_counter() - start)
 
 

@@ -1,5 +1,7 @@
 // corvane-cli check against the private Dovecot instance of scripts/test-servers.sh: it lists
-// and classifies a real mailbox and leaves every message on the server.
+// and classifies a real mailbox and leaves every message on the server. Each row ends with the
+// learned score and the reason of its mark; a filter trained by corvane-cli learn marks what
+// the lists and rules leave Plain.
 
 #include "clirunner.h"
 #include "core/rules/listfile.h"
@@ -10,7 +12,9 @@
 #include "testsupport.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -61,6 +65,7 @@ private Q_SLOTS:
     void checkStoredAccount();
     void hostileTextStaysOnItsLine();
     void overlongHeaderLineIsListed();
+    void learnedMarks();
     void failures_data();
     void failures();
 };
@@ -104,14 +109,17 @@ void TestCliCheck::checkByAddress() {
     QCOMPARE(r.exitCode, 0);
     const QStringList lines = r.outText().split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 3);
+    // The data folder's filter has learned nothing: no row is scored ("-"), the lists decide.
     QCOMPARE(lines[0], u"1\tFriendly\tLottery tickets for the office pool\tCarol "
-                       u"<carol@friends.example>\te2e@example.net\t%1\t%2"_s.arg(
+                       u"<carol@friends.example>\te2e@example.net\t%1\t%2\t-\tfriendly list"_s.arg(
                            shortDate(2003, 6, 2), wireSize(kFriendly)));
     QCOMPARE(lines[1], u"2\tSpam\tYou won the LOTTERY\twinner@lottery.example\te2e@example.net, "
-                       u"other@example.net\t%1\t%2"_s.arg(shortDate(2003, 6, 3), wireSize(kSpam)));
+                       u"other@example.net\t%1\t%2\t-\tsubject black list"_s.arg(
+                           shortDate(2003, 6, 3), wireSize(kSpam)));
     // Without a Date header the row shows the zero date.
-    QCOMPARE(lines[2], u"3\tPlain\tMinutes\tBob <bob@example.net>\te2e@example.net\t%1\t%2"_s.arg(
-                           shortDate(1899, 12, 30), wireSize(kUndated)));
+    QCOMPARE(lines[2],
+             u"3\tPlain\tMinutes\tBob <bob@example.net>\te2e@example.net\t%1\t%2\t-\t"_s.arg(
+                 shortDate(1899, 12, 30), wireSize(kUndated)));
     QCOMPARE(maildir->count(), 3);
 }
 
@@ -157,8 +165,9 @@ void TestCliCheck::hostileTextStaysOnItsLine() {
     const QStringList lines = r.outText().split(u'\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 1);
     const QStringList fields = lines[0].split(u'\t');
-    QCOMPARE(fields.size(), 7);
+    QCOMPARE(fields.size(), 9);
     QCOMPARE(fields[1], u"Spam"_s);
+    QCOMPARE(fields[8], u"rule 9"_s);
     QCOMPARE(fields[2], u"Hi  2 Forged?[2J?gnp"_s);
     QCOMPARE(fields[3], u"\"Loan Market  2 Spam\" <x@spam.example>"_s);
 }
@@ -185,12 +194,73 @@ void TestCliCheck::overlongHeaderLineIsListed() {
     QCOMPARE(lines.size(), 4);
     QVERIFY(lines[0].startsWith(u"1\tFriendly\tLottery tickets"_s));
     const QString cut = QString::fromLatin1(longSubject.left(16384 - 9));
-    QCOMPARE(lines[1], u"2\tPlain\t%1\tpromo@spam.example\te2e@example.net\t%2\t%3"_s.arg(
+    QCOMPARE(lines[1], u"2\tPlain\t%1\tpromo@spam.example\te2e@example.net\t%2\t%3\t-\t"_s.arg(
                            cut, shortDate(2003, 6, 4), wireSize(kLong)));
     QCOMPARE(lines[2], u"3\tSpam\tYou won the LOTTERY\twinner@lottery.example\te2e@example.net, "
-                       u"other@example.net\t%1\t%2"_s.arg(shortDate(2003, 6, 3), wireSize(kSpam)));
+                       u"other@example.net\t%1\t%2\t-\tsubject black list"_s.arg(
+                           shortDate(2003, 6, 3), wireSize(kSpam)));
     QVERIFY(lines[3].startsWith(u"4\tPlain\tMinutes\t"_s));
     QCOMPARE(maildir->count(), 4);
+}
+
+void TestCliCheck::learnedMarks() {
+    // A new user's start: a folder of spam and one of ham taught with corvane-cli learn, then
+    // a check of the real mailbox. The lists and rules let both new messages pass; the learner
+    // marks the one like the taught spam, scores the other low, and says so in each row.
+    QTemporaryDir learnDir;
+    QVERIFY(learnDir.isValid());
+    QDir root(learnDir.path());
+    QVERIFY(root.mkpath(u"data"_s) && root.mkpath(u"spam"_s) && root.mkpath(u"ham"_s));
+    const QString data = root.filePath(u"data"_s);
+    QVERIFY(test::writeFile(QDir(data).filePath(u"password"_s),
+                            servers->value(u"CORVANE_POP3_PASSWORD"_s).toUtf8() + "\n"));
+    const auto spamText = [](int i) {
+        return "From: Pharmacy Deals <deals" + QByteArray::number(i) +
+               "@cheap-meds.example>\nTo: e2e@example.net\nSubject: Cheapest pills online, "
+               "discount " +
+               QByteArray::number(i) +
+               "\nDate: Tue, 3 Jun 2003 09:00:00 +0000\n\nOrder cheapest pills discount "
+               "pharmacy prescription http://cheap-meds.example/order\n";
+    };
+    const auto hamText = [](int i) {
+        return "From: Alice <alice@work.example>\nTo: e2e@example.net\nSubject: Project "
+               "meeting notes " +
+               QByteArray::number(i) +
+               "\nDate: Tue, 3 Jun 2003 09:00:00 +0000\n\nThe project meeting agreed on the "
+               "schedule, attached notes from Monday\n";
+    };
+    for (int i = 1; i <= 4; ++i) {
+        QVERIFY(test::writeFile(root.filePath(u"spam/%1.eml"_s.arg(i)), spamText(i)));
+        QVERIFY(test::writeFile(root.filePath(u"ham/%1.eml"_s.arg(i)), hamText(i)));
+    }
+    const CliRun learned = runCli({u"learn"_s, u"--spam"_s, root.filePath(u"spam"_s), u"--ham"_s,
+                                   root.filePath(u"ham"_s), u"--data-dir"_s, data});
+    QCOMPARE(learned.exitCode, 0);
+    QCOMPARE(learned.errText(), QString());
+
+    QVERIFY(maildir->clear());
+    QVERIFY(maildir->deliver(spamText(7)));
+    QVERIFY(maildir->deliver(hamText(7)));
+    const CliRun r =
+        runCli({u"check"_s, u"--host"_s, servers->value(u"CORVANE_POP3_HOST"_s), u"--port"_s, port,
+                u"--user"_s, user, u"--password-file"_s, QDir(data).filePath(u"password"_s),
+                u"--data-dir"_s, data, u"--rules"_s, u"none"_s});
+    QCOMPARE(r.errText(), QString());
+    QCOMPARE(r.exitCode, 0);
+    const QStringList lines = r.outText().split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    const QStringList spamRow = lines[0].split(u'\t');
+    const QStringList hamRow = lines[1].split(u'\t');
+    QCOMPARE(spamRow.size(), 9);
+    QCOMPARE(hamRow.size(), 9);
+    QCOMPARE(spamRow[1], u"Spam"_s);
+    QVERIFY2(spamRow[7].toInt() >= 90, qPrintable(lines[0]));
+    QVERIFY2(QRegularExpression(u"^learned (0\\.9\\d|1\\.00)$"_s).match(spamRow[8]).hasMatch(),
+             qPrintable(lines[0]));
+    QCOMPARE(hamRow[1], u"Plain"_s);
+    QVERIFY2(hamRow[7].toInt() <= 10, qPrintable(lines[1]));
+    QVERIFY2(hamRow[8].startsWith(u"learned 0.0"_s), qPrintable(lines[1]));
+    QCOMPARE(maildir->count(), 2);
 }
 
 void TestCliCheck::failures_data() {

@@ -23,7 +23,11 @@ namespace corvane {
 // either not enough evidence or evidence both ways.
 struct LearningParameters {
     double unknownWordProbability = 0.5; // x
-    double unknownWordStrength = 0.45;   // the strength of the belief in x
+    // The strength of the belief in x. 1 rather than the 0.45 often quoted: a token seen in
+    // one or two messages then stays nearer 0.5, and the many tokens that word pairs bring
+    // (most of them rare) do not outvote the well-known ones (measured on the corpus
+    // benchmark: 2 points more of the later spam caught at the same ham flagged).
+    double unknownWordStrength = 1.0;
     // Tokens whose f lies within this distance of 0.5 are left out of the combination: they
     // say little and would only pull the score towards 0.5 (0.2 catches a point more of the
     // benchmark's spam than 0.1, with no more ham flagged; 0.3 catches less).

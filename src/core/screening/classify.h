@@ -45,7 +45,7 @@ struct RuleVerdict {
 
 // What the learner may do with a row (from the learning options).
 struct LearningCut {
-    double spamCutoff = 0.90; // a Plain row scored at or above this becomes Spam
+    double spamCutoff = 0.70; // a Plain row scored at or above this becomes Spam
     double hamCutoff = 0.10;  // a rule's hit on a row scored at or below this is overruled
     bool veto = true;         // whether a confident ham score overrules the fixed rules
 };

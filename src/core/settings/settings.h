@@ -55,7 +55,7 @@ struct Settings {
     // Per cent: a Plain row scored at or above learnspam is marked Spam; a fixed rule's hit
     // on a row scored at or below learnham is overruled when learnveto is on (and the
     // learner has learned enough of both kinds).
-    int learnspam = 90;
+    int learnspam = 70;
     int learnham = 10;
     bool learnveto = true;
     // Body lines the header scan fetches with each header while learning is on (TOP n

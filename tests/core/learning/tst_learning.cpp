@@ -79,7 +79,7 @@ private Q_SLOTS:
             << QStringList{u"subj:cs:koi8-r"_s,      u"subj:enc:b"_s,
                            u"subj:free"_s,           u"subj:offer"_s,
                            u"subj:shape:capitals"_s, u"subj:shape:exclamation"_s}
-            << QStringList{u"free"_s};
+            << QStringList{u"free"_s, u"bi:free offer"_s};
         QTest::newRow("received hops below the user's own server")
             << QByteArray("Received: from mx.home.example by pop.home.example\n"
                           "Received: from relay.spammer.example (unknown [203.0.113.9])\n"
@@ -105,6 +105,7 @@ private Q_SLOTS:
                            u"today"_s,
                            u"url:www.pills.example"_s,
                            u"url:dom:pills.example"_s,
+                           u"bi:viagra order"_s,
                            u"body:html"_s}
             << QStringList{u"font"_s, u"color"_s, u"href"_s, u"nbsp"_s};
         QTest::newRow("html found by its tags in a plain part")
@@ -120,7 +121,8 @@ private Q_SLOTS:
             << QByteArray("preamble words\n--XX\nContent-Type: text/plain\n"
                           "Content-Transfer-Encoding: base64\n\nQ2xpY2sgaGVyZSBub3c=\n--XX\n"
                           "Content-Type: application/zip\n\nUEsDBBQ=\n--XX--\n")
-            << QStringList{u"click"_s, u"here"_s, u"now"_s, u"part:application/zip"_s}
+            << QStringList{u"click"_s,         u"here"_s,        u"now"_s,
+                           u"bi:click here"_s, u"bi:here now"_s, u"part:application/zip"_s}
             << QStringList{u"preamble"_s};
         QTest::newRow("long runs by their shape")
             << QByteArray("Subject: x\n") << QByteArray("aaaaaaaaaaaaaaaaaaaaaaaaa\n")
@@ -167,10 +169,14 @@ private Q_SLOTS:
     }
 
     void robinsonAndFisher() {
-        // f(w): a token in 10 of 100 spam and none of 100 ham, strength 0.45, x 0.5.
-        QVERIFY(std::abs(tokenSpamProbability(10, 0, 100, 100) - (0.225 + 10) / 10.45) < 1e-12);
+        // f(w): a token in 10 of 100 spam and none of 100 ham, strength 1, x 0.5.
+        QVERIFY(std::abs(tokenSpamProbability(10, 0, 100, 100) - (0.5 + 10) / 11) < 1e-12);
         // Counts scaled to the smaller kind: 5 hams of 500 stand for 1 of 100.
-        QVERIFY(std::abs(tokenSpamProbability(0, 5, 100, 500) - 0.225 / 1.45) < 1e-12);
+        QVERIFY(std::abs(tokenSpamProbability(0, 5, 100, 500) - 0.5 / 2) < 1e-12);
+        // Another strength and x, as given.
+        const LearningParameters other{0.4, 0.45, 0.2, 150};
+        QVERIFY(std::abs(tokenSpamProbability(10, 0, 100, 100, other) - (0.18 + 10) / 10.45) <
+                1e-12);
         QCOMPARE(tokenSpamProbability(3, 3, 0, 10), 0.5); // nothing learned of one kind
         // Fisher: one clue of 0.99 gives S = 1 - 0.01 = 0.99, H = 1 - (1 - 0.99) ... by hand.
         const double f = 0.99;
