@@ -107,7 +107,7 @@ stop_pid_file() {
 #                                          (cur/ new/ tmp/); tests seed it by writing message
 #                                          files into tmp/ and renaming them into new/
 # ---------------------------------------------------------------------------------------
-pop3_users="e2e-pop3 e2e-cli e2e-bench e2e-spare e2e-process e2e-desktop e2e-gui e2e-install e2e-tls"
+pop3_users="e2e-pop3 e2e-cli e2e-bench e2e-spare e2e-process e2e-desktop e2e-gui e2e-install e2e-tls e2e-auth"
 pop3_user_list=${pop3_users// /,}
 pop3_password="corvane-test-pw"
 

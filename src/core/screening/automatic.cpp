@@ -80,7 +80,8 @@ AccountPassResult AutomaticPass::passAccount(const Account &account) {
         pop.CloseSession();
     try {
         m_session.ApplyAccount({account.Pop3Server, account.PortNumber, account.Username,
-                                account.Password, account.Security});
+                                account.Password, account.Security, account.AccountName,
+                                account.TrustedAuthserv});
         view.showServer(account.AccountName, account.Pop3Server);
         pop.OpenSession();
     } catch (const Error &e) {

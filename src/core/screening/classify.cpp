@@ -888,7 +888,8 @@ RowMark Classifier::ClassifyMessage(const RuleLists &lists, const QString &subje
 }
 
 RuleVerdict Classifier::ClassifyWithReason(const RuleLists &lists, const QString &subject,
-                                           const QString &sender, const QString &headerText) {
+                                           const QString &sender, const QString &headerText,
+                                           bool friendlyAuthentic) {
     Compiled &c = *m_compiled;
     const bool subjectStale =
         !c.subjectBlack.matches(lists.SubjectBlack) || !c.xandy.matches(lists.XandY);
@@ -911,27 +912,41 @@ RuleVerdict Classifier::ClassifyWithReason(const RuleLists &lists, const QString
     const auto [senderFound, subjectFound] =
         scanPair(c.sender, c.senderBytes, c.subject, c.subjectBytes, c.words);
     using Source = RuleVerdict::Source;
-    if (senderFound & kFriendly)
+    const bool friendly = (senderFound & kFriendly) != 0;
+    if (friendly && friendlyAuthentic)
         return {RowMark::Friendly, Source::FriendlyList, 0};
+    // A friendly sender the trusted server did not authenticate gets the verdict of the rest.
+    const auto rest = [friendly](RuleVerdict v) {
+        v.friendlyNotAuthenticated = friendly;
+        return v;
+    };
     if (senderFound & kEmailBlack)
-        return {RowMark::Spam, Source::EmailBlackList, 0};
+        return rest({RowMark::Spam, Source::EmailBlackList, 0});
     if (subjectFound & kSubjectBlack)
-        return {RowMark::Spam, Source::SubjectBlackList, 0};
+        return rest({RowMark::Spam, Source::SubjectBlackList, 0});
     if (c.pairFound())
-        return {RowMark::Spam, Source::XandYList, 0};
+        return rest({RowMark::Spam, Source::XandYList, 0});
     int rule = ruleFound(lists.Misc, subjectFound, senderFound, headerText);
     if (rule == 0)
-        return {};
+        return rest({});
     // The spam-score rule is tried last for speed; the reason names the lowest rule all the same.
     if (rule > 4 && lists.Misc.ticked(4)) {
         const std::optional<int> score = spamScore(headerText);
         if (score && *score >= 3)
             rule = 4;
     }
-    return {RowMark::Spam, Source::Rule, rule};
+    return rest({RowMark::Spam, Source::Rule, rule});
 }
 
 QString RuleVerdict::reason() const {
+    const QString own = sourceReason();
+    if (!friendlyNotAuthenticated)
+        return own;
+    const QString unauthenticated = u"friendly sender not authenticated"_s;
+    return own.isEmpty() ? unauthenticated : unauthenticated + u"; "_s + own;
+}
+
+QString RuleVerdict::sourceReason() const {
     switch (source) {
     case Source::None:
         break;
@@ -958,10 +973,14 @@ RowVerdict combineVerdicts(const RuleVerdict &rules, std::optional<double> learn
             return {RowMark::Plain,
                     u"%1 overruled by learning (%2)"_s.arg(rules.reason(), score(*learned))};
         return {rules.mark, rules.reason()};
-    case RuleVerdict::Source::None:
+    case RuleVerdict::Source::None: {
+        const QString prefix = rules.reason().isEmpty() ? QString() : rules.reason() + u"; "_s;
         if (learned && *learned >= cut.spamCutoff)
-            return {RowMark::Spam, u"learned "_s + score(*learned)};
-        return {RowMark::Plain, learned ? u"learned "_s + score(*learned) : QString()};
+            return {RowMark::Spam, prefix + u"learned "_s + score(*learned)};
+        if (learned)
+            return {RowMark::Plain, prefix + u"learned "_s + score(*learned)};
+        return {RowMark::Plain, rules.reason()};
+    }
     default:
         // The user's own lists are never overruled.
         return {rules.mark, rules.reason()};

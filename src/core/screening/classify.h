@@ -36,10 +36,16 @@ struct RuleVerdict {
     RowMark mark = RowMark::Plain;
     Source source = Source::None;
     int rule = 0; // Source::Rule: the number of the fixed rule (4 is the spam-score rule)
+    // The sender is on the friendly list, but the trusted server did not authenticate it: the
+    // verdict is that of the other lists and rules.
+    bool friendlyNotAuthenticated = false;
 
     // "friendly list", "e-mail black list", "subject black list", "X-and-Y list", "rule 7";
-    // empty for None.
+    // empty for None; "friendly sender not authenticated" before the rest when the friendly
+    // match did not count.
     QString reason() const;
+    // The list's or rule's own reason, without the friendly note.
+    QString sourceReason() const;
     friend bool operator==(const RuleVerdict &, const RuleVerdict &) = default;
 };
 
@@ -82,9 +88,11 @@ public:
                             const QString &headerText);
     // The same decision with what made it: the list that matched first (friendly, then the
     // e-mail black list, the subject black list, the X-and-Y list), else the lowest-numbered
-    // ticked rule that matched.
+    // ticked rule that matched. Without friendlyAuthentic a friendly-list match does not count
+    // (the sender was not authenticated) and the verdict says so.
     RuleVerdict ClassifyWithReason(const RuleLists &lists, const QString &subject,
-                                   const QString &sender, const QString &headerText);
+                                   const QString &sender, const QString &headerText,
+                                   bool friendlyAuthentic = true);
 
 private:
     struct Compiled;

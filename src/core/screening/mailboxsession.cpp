@@ -3,6 +3,7 @@
 #include "core/errors.h"
 #include "core/platform/legacytext.h"
 #include "core/rules/rulelists.h"
+#include "core/screening/authresults.h"
 #include "core/settings/accountstore.h"
 #include "core/settings/settings.h"
 
@@ -117,6 +118,7 @@ void MailboxSession::removeRow(qsizetype position) {
     m_identities.removeAt(position);
     m_samples.removeAt(position);
     m_learned.removeAt(position);
+    m_friendlyAuthentic.removeAt(position);
     m_view.rowsChanged();
 }
 
@@ -126,13 +128,15 @@ void MailboxSession::clearRows() {
     m_identities.clear();
     m_samples.clear();
     m_learned.clear();
+    m_friendlyAuthentic.clear();
     m_view.rowsChanged();
 }
 
 RuleVerdict MailboxSession::reclassify(qsizetype position) {
     const HeaderRow &row = m_rows.at(position);
     return m_classifier.ClassifyWithReason(m_lists, row.Subject, row.From,
-                                           m_classified.at(position).value_or(QString()));
+                                           m_classified.at(position).value_or(QString()),
+                                           m_friendlyAuthentic.at(position));
 }
 
 void MailboxSession::applyVerdict(HeaderRow &row, const RuleVerdict &rules,
@@ -256,6 +260,7 @@ void MailboxSession::ApplyAccount(const AccountData &account) {
     m_pop.setSecurity(*security);
     m_pop.setUsername(account.Username);
     m_pop.setPassword(account.Password);
+    m_trustedAuthserv = account.TrustedAuthserv.trimmed();
 }
 
 void MailboxSession::ReadMailboxSize() {
@@ -315,8 +320,9 @@ void MailboxSession::CheckAccount(int tag) {
     if (m_store) {
         // The walk goes on to the end after the match, leaving the last row current.
         if (const std::optional<Account> account = m_store->lookup(tag, AccountStore::Walk::ToEnd))
-            CurrentAccount = {account->Pop3Server, account->PortNumber, account->Username,
-                              account->Password,   account->Security,   account->AccountName};
+            CurrentAccount = {account->Pop3Server,     account->PortNumber, account->Username,
+                              account->Password,       account->Security,   account->AccountName,
+                              account->TrustedAuthserv};
     }
     // A port that is not a number is reported before anything changes: the open connection,
     // if any, stays as it is.
@@ -390,6 +396,7 @@ void MailboxSession::ScanHeaders(int count) {
     const bool pipelined = (m_settings ? m_settings->pop3pipelining : Settings().pop3pipelining) &&
                            count > 1 && m_pop.SupportsPipelining();
     startLearning();
+    m_lastAuthservId.clear();
     // The learner also reads the first body lines; without it the header is enough.
     const int bodyLines =
         m_learningOn ? (m_settings ? m_settings->scanBodyLines() : Settings().scanBodyLines()) : 0;
@@ -410,11 +417,13 @@ void MailboxSession::ScanHeaders(int count) {
         // reply) leaves the stream in step too. Only a connection that ended stops the scan.
         HeaderRow row;
         std::optional<QString> classified;
+        bool friendlyAuthentic = true;
         RuleVerdict rules;
         QList<QByteArray> body;
         const auto readHeader = [&] {
             QString excerpt;
-            rules = classify(excerpt);
+            friendlyAuthentic = senderAuthentic();
+            rules = classify(excerpt, friendlyAuthentic);
             classified = excerpt;
         };
         bool headerRefused = false; // no date is known: none is shown
@@ -463,15 +472,29 @@ void MailboxSession::ScanHeaders(int count) {
         m_identities.append({m_msg.MsgId, m_msg.Date});
         m_samples.append(std::move(sample));
         m_learned.append(learned);
+        m_friendlyAuthentic.append(friendlyAuthentic);
         m_view.rowsChanged();
     }
     ShowStatus(before);
 }
 
-RuleVerdict MailboxSession::classify(QString &excerpt) {
+RuleVerdict MailboxSession::classify(QString &excerpt, bool friendlyAuthentic) {
     const QString header = decodeLegacyText(m_msg.HeaderText());
     excerpt = spamScoreExcerpt(header);
-    return m_classifier.ClassifyWithReason(m_lists, m_msg.Subject, m_msg.FromText(), header);
+    return m_classifier.ClassifyWithReason(m_lists, m_msg.Subject, m_msg.FromText(), header,
+                                           friendlyAuthentic);
+}
+
+bool MailboxSession::senderAuthentic() {
+    const QList<QString> fields = authenticationResultsFields(m_msg.HeaderLines);
+    if (m_lastAuthservId.isEmpty())
+        if (const std::optional<QString> id = topmostAuthservId(fields))
+            m_lastAuthservId = *id;
+    if (m_trustedAuthserv.isEmpty())
+        return true;
+    const QString address = m_msg.From.Address;
+    const qsizetype at = address.lastIndexOf(u'@');
+    return senderAuthenticated(fields, m_trustedAuthserv, at < 0 ? QString() : address.mid(at + 1));
 }
 
 bool MailboxSession::ReclassifyRows() {

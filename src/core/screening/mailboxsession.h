@@ -41,6 +41,9 @@ public:
         QString Password;      // "Password"
         QString Security = {}; // "Security": empty for the port's default
         QString Name = {};     // "Account Name", shown with the host
+        // "Trusted Authserv-Id": the server whose Authentication-Results decide whether a
+        // friendly-list sender counts; empty: every friendly match counts.
+        QString TrustedAuthserv = {};
     };
 
     // store may be null (no account store could be opened): then no tag finds an account.
@@ -64,6 +67,9 @@ public:
     // Whether the rows of the current check were scored by the learner. A learner that could
     // not be opened leaves learning off for the check (the view is told why, with the file).
     bool learningActive() const { return m_learningOn; }
+    // The authserv-id of the topmost Authentication-Results field of the first message of the
+    // last check that had one: what the account dialogs propose as the trusted server.
+    const QString &lastAuthservId() const { return m_lastAuthservId; }
 
     Pop3Client &POP() { return m_pop; }
     MailMessage &Msg() { return m_msg; }
@@ -157,7 +163,11 @@ private:
     // The lists' and rules' verdict on the message in Msg(); excerpt receives what
     // classification read of the header besides the subject and the sender (see
     // spamScoreExcerpt).
-    RuleVerdict classify(QString &excerpt);
+    RuleVerdict classify(QString &excerpt, bool friendlyAuthentic);
+    // Whether a friendly-list match of the message read counts: the account names no trusted
+    // server, or that server's Authentication-Results authenticated the From domain. Notes the
+    // topmost authserv-id of the check's first message that has one.
+    bool senderAuthentic();
     // Gives a row the mark and reason of the rules' verdict and its learned score.
     void applyVerdict(HeaderRow &row, const RuleVerdict &rules, std::optional<double> learned);
     // The verdict of the lists and rules on a listed row, from what it kept.
@@ -184,6 +194,11 @@ private:
     // its learned score (when, besides, the learner has learned both spam and ham).
     QList<std::optional<LearningSample>> m_samples;
     QList<std::optional<double>> m_learned;
+    // For each row, whether a friendly-list match counts (the trusted server, when the account
+    // names one, authenticated the sender).
+    QList<bool> m_friendlyAuthentic;
+    QString m_trustedAuthserv;
+    QString m_lastAuthservId;
     // The learned score of a sample; nothing while the learner knows only one kind or none.
     std::optional<double> scoreOf(const LearningSample &sample) const;
     QString m_statusText; // what status panel 1 shows

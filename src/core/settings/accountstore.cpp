@@ -28,6 +28,7 @@ const QString AccountStore::ColUsername = u"Username"_s;
 const QString AccountStore::ColPassword = u"Password"_s;
 const QString AccountStore::ColEmailAddress = u"E-Mail Address"_s;
 const QString AccountStore::ColSecurity = u"Security"_s;
+const QString AccountStore::ColTrustedAuthserv = u"Trusted Authserv-Id"_s;
 
 QStringList AccountStore::columnNames() {
     return {ColAccountName, ColPop3Server, ColPortNumber,
@@ -42,9 +43,14 @@ QString quoted(const QString &identifier) {
     return u'"' + QString(identifier).replace(u'"', u"\"\""_s) + u'"';
 }
 
-// The six columns every program of this table knows, then the security.
+// The columns added after the six every program of this table knows.
+QStringList addedColumns() {
+    return {AccountStore::ColSecurity, AccountStore::ColTrustedAuthserv};
+}
+
+// The six columns every program of this table knows, then the added ones.
 QStringList storedColumns() {
-    return AccountStore::columnNames() << AccountStore::ColSecurity;
+    return AccountStore::columnNames() + addedColumns();
 }
 
 QString selectColumns() {
@@ -63,6 +69,7 @@ Account accountFrom(const QSqlQuery &q, int firstColumn) {
     a.Password = q.value(firstColumn + 4).toString();
     a.EmailAddress = q.value(firstColumn + 5).toString();
     a.Security = q.value(firstColumn + 6).toString();
+    a.TrustedAuthserv = q.value(firstColumn + 7).toString();
     return a;
 }
 
@@ -74,6 +81,7 @@ void bindAccount(QSqlQuery &q, const Account &a) {
     q.addBindValue(a.Password);
     q.addBindValue(a.EmailAddress);
     q.addBindValue(a.Security);
+    q.addBindValue(a.TrustedAuthserv);
 }
 
 // The first 16 bytes of every SQLite 3 database file.
@@ -133,7 +141,7 @@ AccountStore::AccountStore(const QString &filePath, QObject *parent)
     db.setDatabaseName(m_filePath);
     try {
         bool hasTable = false;
-        bool hasSecurity = false;
+        QStringList missingAdded = addedColumns();
         if (existed) {
             checkSqliteHeader(m_filePath);
             // Inspect the file read-only first, so a database that is not ours is never
@@ -162,7 +170,9 @@ AccountStore::AccountStore(const QString &filePath, QObject *parent)
                 QStringList present;
                 while (info.next())
                     present << info.value(1).toString();
-                hasSecurity = present.contains(ColSecurity, Qt::CaseInsensitive);
+                missingAdded.removeIf([&present](const QString &c) {
+                    return present.contains(c, Qt::CaseInsensitive);
+                });
                 for (const QString &c : columnNames())
                     if (!present.contains(c, Qt::CaseInsensitive))
                         throw DataError(
@@ -190,14 +200,17 @@ AccountStore::AccountStore(const QString &filePath, QObject *parent)
             if (!q.exec(u"CREATE TABLE %1 (%2)"_s.arg(quoted(TableName), cols.join(u", "_s))))
                 throw FileError(u"Cannot create the table %1 in %2: %3"_s.arg(
                     TableName, shown, q.lastError().text()));
-        } else if (!hasSecurity) {
-            // A table of an older version gets the column; its rows read it as empty, the
-            // port's default, and programs that name the six columns never see it.
-            QSqlQuery q(db);
-            if (!q.exec(u"ALTER TABLE %1 ADD COLUMN %2 TEXT"_s.arg(quoted(TableName),
-                                                                   quoted(ColSecurity))))
-                throw FileError(u"Cannot add the column %1 to the table %2 in %3: %4"_s.arg(
-                    ColSecurity, TableName, shown, q.lastError().text()));
+        } else {
+            // A table of an older version gets the columns; its rows read them as empty (the
+            // port's default, no trusted server), and programs that name the six columns never
+            // see them.
+            for (const QString &column : std::as_const(missingAdded)) {
+                QSqlQuery q(db);
+                if (!q.exec(u"ALTER TABLE %1 ADD COLUMN %2 TEXT"_s.arg(quoted(TableName),
+                                                                       quoted(column))))
+                    throw FileError(u"Cannot add the column %1 to the table %2 in %3: %4"_s.arg(
+                        column, TableName, shown, q.lastError().text()));
+            }
         }
     } catch (...) {
         db.close();
@@ -400,8 +413,8 @@ bool AccountStore::hasAccountName(const QString &name) {
 
 void AccountStore::insert(const Account &account) {
     QSqlQuery q(database());
-    q.prepare(u"INSERT INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?)"_s.arg(quoted(TableName),
-                                                                        selectColumns()));
+    q.prepare(u"INSERT INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"_s.arg(quoted(TableName),
+                                                                           selectColumns()));
     bindAccount(q, account);
     if (!q.exec())
         fail(u"Cannot add the account: %1"_s.arg(q.lastError().text()));

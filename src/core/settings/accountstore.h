@@ -20,6 +20,10 @@ struct Account {
     // "Security": "none", "STLS" or "TLS"; empty in rows written before the column existed
     // (or by programs that do not know it), which means the port's default (parseSecurity).
     QString Security = {};
+    // The authserv-id (RFC 8601) of the server whose Authentication-Results fields decide
+    // whether a friendly-list sender is authentic; empty: the friendly list is trusted as it
+    // is. Empty in rows written before the column existed.
+    QString TrustedAuthserv = {};
 
     friend bool operator==(const Account &, const Account &) = default;
 };
@@ -52,6 +56,9 @@ public:
     // given it when opened (older programs name their six columns and never see it), and its
     // empty value means the port's default.
     static const QString ColSecurity; // "Security"
+    // The authserv-id of the account's server whose Authentication-Results the friendly list
+    // trusts; added after Security in the same way, empty (trust none) when absent.
+    static const QString ColTrustedAuthserv; // "Trusted Authserv-Id"
 
     // Opens filePath. A missing file is created owner-only (0600) with an empty AcctList table;
     // an existing store is made owner-only too, as it holds the passwords. A file that

@@ -40,6 +40,31 @@ void HeaderListCommands::toggleSelected(MailboxSession &session) const {
         session.setMark(m_view.selectedRow(), RowMark::Delete);
 }
 
+void HeaderListCommands::learnSelected(MailboxSession &session, LearnedVerdict verdict) const {
+    if (!selected(session, u"You must select an email to mark it"_s))
+        return;
+    const qsizetype position = m_view.selectedRow();
+    if (!session.learningActive()) {
+        m_prompts.error(m_window, u"Learning is off for this check, so nothing can be learned "
+                                  u"from its messages. Turn it on in Options / settings, "
+                                  u"Learning, and check the mailbox again."_s);
+        return;
+    }
+    if (!session.learningSample(position)) {
+        m_prompts.error(m_window, u"The header of this email could not be read, so nothing can "
+                                  u"be learned from it."_s);
+        return;
+    }
+    session.learnRows({position}, verdict);
+    const RowMark mark = session.rows().at(position).Mark;
+    if (verdict == LearnedVerdict::Spam) {
+        if (mark != RowMark::Delete)
+            session.setMark(position, RowMark::Delete);
+    } else if (mark == RowMark::Delete || mark == RowMark::Bounce) {
+        session.unmarkRow(position);
+    }
+}
+
 void HeaderListCommands::replaceAll(MailboxSession &session, RowMark from, RowMark to) {
     replaceMarks(session, from, to);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/learning/learningstore.h"
 #include "core/screening/rowmark.h"
 
 #include <QString>
@@ -32,6 +33,12 @@ public:
     // Space on a row: a row marked for deletion or bouncing gets back the mark the lists give
     // it; any other row is marked for deletion.
     void toggleSelected(MailboxSession &session) const;
+    // "This is spam" / "This is not spam": the selected row is learned as verdict (a row learned
+    // before as the other kind is corrected), the rows are scored again, and the row is then
+    // marked for deletion (spam) or loses a deletion or bouncing mark (not spam). Learning off
+    // for the check, or a row whose header could not be read, is said in an error box and
+    // changes no mark.
+    void learnSelected(MailboxSession &session, LearnedVerdict verdict) const;
     // Mark all spam for deletion or bouncing, and their undoing: every row marked from.
     static void replaceAll(MailboxSession &session, RowMark from, RowMark to);
 

@@ -4,6 +4,7 @@
 
 #include <QFont>
 #include <QIcon>
+#include <QStringList>
 
 using namespace Qt::StringLiterals;
 
@@ -43,6 +44,8 @@ QString cellText(const HeaderRow &row, int column) {
         return row.Date;
     case HeaderListModel::SizeColumn:
         return row.Size;
+    case HeaderListModel::ScoreColumn:
+        return row.LearnedScore >= 0 ? QString::number(row.LearnedScore) : QString();
     default:
         return {};
     }
@@ -100,16 +103,20 @@ QVariant HeaderListModel::data(const QModelIndex &index, int role) const {
     switch (role) {
     case Qt::DisplayRole:
         return cellText(row, index.column());
-    case Qt::ToolTipRole:
-        // The cell's whole text, which the column may cut, and the mark in words.
-        switch (row.Mark) {
-        case RowMark::Delete:
-            return cellText(row, index.column()) + u"\n(marked for deletion)"_s;
-        case RowMark::Bounce:
-            return cellText(row, index.column()) + u"\n(marked for bouncing)"_s;
-        default:
-            return cellText(row, index.column());
-        }
+    case Qt::ToolTipRole: {
+        // The cell's whole text, which the column may cut, the mark in words and why the row
+        // has it (which list or rule, or the learner).
+        QStringList lines;
+        if (const QString text = cellText(row, index.column()); !text.isEmpty())
+            lines << text;
+        if (row.Mark == RowMark::Delete)
+            lines << u"(marked for deletion)"_s;
+        else if (row.Mark == RowMark::Bounce)
+            lines << u"(marked for bouncing)"_s;
+        if (!row.Reason.isEmpty())
+            lines << u"Why: %1"_s.arg(row.Reason);
+        return lines.join(u'\n');
+    }
     case Qt::DecorationRole:
         if (index.column() == SubjectColumn)
             return iconFor(row.Mark);
@@ -136,6 +143,9 @@ QVariant HeaderListModel::data(const QModelIndex &index, int role) const {
                        : QVariant(row.Date);
         case SizeColumn:
             return row.Size.toLongLong();
+        case ScoreColumn:
+            // Rows the learner did not score (-1) come before the lowest score.
+            return row.LearnedScore;
         case SubjectColumn:
             return row.Subject.toCaseFolded();
         case FromColumn:
@@ -146,7 +156,7 @@ QVariant HeaderListModel::data(const QModelIndex &index, int role) const {
             return {};
         }
     case Qt::TextAlignmentRole:
-        if (index.column() == SizeColumn)
+        if (index.column() == SizeColumn || index.column() == ScoreColumn)
             return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
         return {};
     case MarkRole:
@@ -170,6 +180,8 @@ QVariant HeaderListModel::headerData(int section, Qt::Orientation orientation, i
         return u"Date"_s;
     case SizeColumn:
         return u"Size ( in Bytes)"_s;
+    case ScoreColumn:
+        return u"Score"_s;
     default:
         return {};
     }

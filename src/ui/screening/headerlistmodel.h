@@ -10,7 +10,8 @@
 
 namespace corvane {
 
-// The rows of the open connection as the message list shows them: five columns, the mark's
+// The rows of the open connection as the message list shows them: six columns (the last, the
+// learner's score, is empty for a row it did not score), the mark's
 // picture before the subject, spam and friendly rows in their colours, rows marked for
 // deletion or bouncing struck through (a sign that selection and colours leave alone). The
 // rows themselves belong to the mailbox session; sync() is called whenever the session reports
@@ -19,7 +20,15 @@ namespace corvane {
 class HeaderListModel final : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { SubjectColumn, FromColumn, ToColumn, DateColumn, SizeColumn, ColumnCount };
+    enum Column {
+        SubjectColumn,
+        FromColumn,
+        ToColumn,
+        DateColumn,
+        SizeColumn,
+        ScoreColumn,
+        ColumnCount
+    };
     // The mark of a row, as an int, under this role.
     static constexpr int MarkRole = Qt::UserRole + 1;
     // What the list sorts by: the size as a number, the date as a date, texts ignoring case.

@@ -14,7 +14,7 @@ namespace {
 
 // Columns never narrower than their heading, and never so wide that Subject has no room.
 constexpr int kMaxTextColumn = 320;
-constexpr int kDefaultWidths[] = {0, 140, 140, 80, 85};
+constexpr int kDefaultWidths[] = {0, 140, 140, 80, 85, 50};
 
 } // namespace
 

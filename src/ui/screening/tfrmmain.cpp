@@ -417,6 +417,20 @@ void TfrmMain::createActions() {
          {},
          &TfrmMain::Unmarkallforbouncing1Click,
          false},
+        {&TfrmMain::markAsSpamAction,
+         u"markAsSpamAction"_s,
+         u"This is spam"_s,
+         {},
+         {},
+         &TfrmMain::learnSelectedAsSpam,
+         false},
+        {&TfrmMain::markAsNotSpamAction,
+         u"markAsNotSpamAction"_s,
+         u"This is not spam"_s,
+         {},
+         {},
+         &TfrmMain::learnSelectedAsHam,
+         false},
         // Help
         {&TfrmMain::Help2, u"Help2"_s, u"Help"_s, {}, {}, nullptr, false},
         {&TfrmMain::Contactsupport1,
@@ -472,6 +486,20 @@ void TfrmMain::createActions() {
          {},
          &TfrmMain::Addsubjecttoblacklist1Click,
          false},
+        {&TfrmMain::markAsSpamContextAction,
+         u"markAsSpamContextAction"_s,
+         u"This is spam"_s,
+         {},
+         {},
+         &TfrmMain::learnSelectedAsSpam,
+         false},
+        {&TfrmMain::markAsNotSpamContextAction,
+         u"markAsNotSpamContextAction"_s,
+         u"This is not spam"_s,
+         {},
+         {},
+         &TfrmMain::learnSelectedAsHam,
+         false},
         // The tool bar's Disconnect button
         {&TfrmMain::Disconnect,
          u"Disconnect"_s,
@@ -524,6 +552,9 @@ void TfrmMain::createActions() {
         {Unmarkallfordeletion1, u"&Unmark all for deletion"_s, {}},
         {Markallspamforbouncing1, u"Mark all spam for b&ouncing"_s, {}},
         {Unmarkallforbouncing1, u"U&nmark all for bouncing"_s, {}},
+        {markAsSpamAction, u"This is &spam"_s, QKeySequence(Qt::CTRL | Qt::Key_J)},
+        {markAsNotSpamAction, u"This is &not spam"_s,
+         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_J)},
         {Disconnect, Disconnect->text(), QKeySequence(Qt::CTRL | Qt::Key_D)},
     };
     for (const auto &k : keys) {
@@ -586,6 +617,9 @@ void TfrmMain::createMenus() {
     MarkEmail1->addSeparator();
     MarkEmail1->addAction(Markallspamforbouncing1);
     MarkEmail1->addAction(Unmarkallforbouncing1);
+    MarkEmail1->addSeparator();
+    MarkEmail1->addAction(markAsSpamAction);
+    MarkEmail1->addAction(markAsNotSpamAction);
     bar->addMenu(MarkEmail1);
 
     Help1 = menu(bar, u"Help1"_s, u"&Help"_s);
@@ -604,6 +638,9 @@ void TfrmMain::createMenus() {
     PopupMenu1->addSeparator();
     PopupMenu1->addAction(Markthisemailfordeletion1);
     PopupMenu1->addAction(Markthisemailforbouncing1);
+    PopupMenu1->addSeparator();
+    PopupMenu1->addAction(markAsSpamContextAction);
+    PopupMenu1->addAction(markAsNotSpamContextAction);
     PopupMenu1->addSeparator();
     PopupMenu1->addAction(Addemailtoblacklist2);
     PopupMenu1->addAction(Addsubjecttoblacklist2);
@@ -716,7 +753,13 @@ void TfrmMain::setAccountStore(AccountStore *store) {
     m_model->setRows(nullptr);
     m_session = std::make_unique<MailboxSession>(m_transport, store, m_lists, *this);
     m_session->setSettings(&m_settings);
+    m_session->setLearning(m_learning);
     m_model->setRows(&m_session->rows(), &m_session->identities());
+}
+
+void TfrmMain::setLearning(LearningStore *store) {
+    m_learning = store;
+    m_session->setLearning(store);
 }
 
 void TfrmMain::setAccountDialogs(TForm3 *add, TForm6 *edit) {
@@ -726,6 +769,36 @@ void TfrmMain::setAccountDialogs(TForm3 *add, TForm6 *edit) {
 
 void TfrmMain::setListDialogs(TForm4 *entry, TForm5 *xandy) {
     m_listCommands->setListDialogs(entry, xandy);
+    if (entry) {
+        connect(entry, &TForm4::listChanged, this, &TfrmMain::learnListedSender);
+        // A dialog closed without adding learns nothing.
+        connect(entry, &QDialog::finished, this, [this] { m_listLearning.reset(); });
+    }
+}
+
+void TfrmMain::rememberListLearning(ListKind list, LearnedVerdict verdict) {
+    m_listLearning.reset();
+    const qsizetype row = selectedRow();
+    if (row < 0 || !m_session->learningActive())
+        return;
+    if (std::optional<LearningSample> sample = m_session->learningSample(row))
+        m_listLearning = PendingListLearning{list, verdict, std::move(*sample)};
+}
+
+void TfrmMain::learnListedSender(ListKind changed) {
+    if (!m_listLearning || m_listLearning->list != changed || !m_learning)
+        return;
+    const PendingListLearning pending = std::move(*m_listLearning);
+    m_listLearning.reset();
+    try {
+        const LearningSample samples[] = {pending.sample};
+        m_learning->train(samples, pending.verdict, LearningStore::Policy::Correct);
+        // The entry is in the list already; the rows show what both make of them now.
+        m_session->RescoreRows();
+    } catch (const Error &e) {
+        // The entry stays added; only its learning is lost, and the user is told.
+        m_prompts.error(this, e.message());
+    }
 }
 
 void TfrmMain::setRulesWindow(TForm1 *rules) {
@@ -1164,12 +1237,14 @@ void TfrmMain::Unmarkallforbouncing1Click() {
 
 void TfrmMain::Addemailtoblacklist1Click() {
     runCommand([&] {
+        rememberListLearning(ListKind::EmailBlack, LearnedVerdict::Spam);
         m_listCommands->addSelectedToList(*m_session, HeaderListCommands::ListTarget::EmailBlack);
     });
 }
 
 void TfrmMain::Addemailtofriendlylist1Click() {
     runCommand([&] {
+        rememberListLearning(ListKind::Friendly, LearnedVerdict::Ham);
         m_listCommands->addSelectedToList(*m_session, HeaderListCommands::ListTarget::Friendly);
     });
 }
@@ -1188,6 +1263,14 @@ void TfrmMain::Addsubjecttoxyblacklist1Click() {
 
 void TfrmMain::ToggleMarkClick() {
     runCommand([&] { m_listCommands->toggleSelected(*m_session); });
+}
+
+void TfrmMain::learnSelectedAsSpam() {
+    runCommand([&] { m_listCommands->learnSelected(*m_session, LearnedVerdict::Spam); });
+}
+
+void TfrmMain::learnSelectedAsHam() {
+    runCommand([&] { m_listCommands->learnSelected(*m_session, LearnedVerdict::Ham); });
 }
 
 void TfrmMain::keepMarks(const KeptMarks &marked) {

@@ -84,6 +84,9 @@ public:
     void FormCreate(const DataDirectory &directory);
     // The account store the account menus and checks read; null when it could not be opened.
     void setAccountStore(AccountStore *store);
+    // The learned filter that scores the rows of each check and learns from the training
+    // commands (the session is handed it again whenever it is made anew).
+    void setLearning(LearningStore *store);
     void setAccountDialogs(TForm3 *add, TForm6 *edit);
     void setListDialogs(TForm4 *entry, TForm5 *xandy);
     void setRulesWindow(TForm1 *rules);
@@ -201,6 +204,8 @@ public:
     QAction *Unmarkallfordeletion1;
     QAction *Markallspamforbouncing1;
     QAction *Unmarkallforbouncing1;
+    QAction *markAsSpamAction;    // "This is spam"
+    QAction *markAsNotSpamAction; // "This is not spam"
     QMenu *Help1;
     QAction *Help2;
     QAction *Contactsupport1;
@@ -215,6 +220,8 @@ public:
     QAction *Markthisemailforbouncing1;
     QAction *Addemailtoblacklist2;
     QAction *Addsubjecttoblacklist2;
+    QAction *markAsSpamContextAction;
+    QAction *markAsNotSpamContextAction;
     // "Disconnect from server without purging".
     QAction *Disconnect;
 
@@ -286,6 +293,11 @@ public Q_SLOTS:
     void Addsubjecttoxyblacklist1Click();
     // Space in the list: marks the selected row for deletion or takes its mark back.
     void ToggleMarkClick();
+    // "This is spam": the selected row is learned as spam and marked for deletion.
+    void learnSelectedAsSpam();
+    // "This is not spam": the selected row is learned as ham and loses a deletion or bouncing
+    // mark (it then shows what the lists, the rules and the learner now make of it).
+    void learnSelectedAsHam();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -339,6 +351,18 @@ private:
     RuleLists &m_lists;
     Settings &m_settings;
     AccountStore *m_store = nullptr;
+    LearningStore *m_learning = nullptr;
+    // The row whose sender the entry dialog was opened to add to the friendly list (learned as
+    // ham) or the e-mail black list (learned as spam) once the entry is added; its sample is
+    // taken when the dialog opens, as the rows may change while it is open.
+    struct PendingListLearning {
+        ListKind list;
+        LearnedVerdict verdict;
+        LearningSample sample;
+    };
+    std::optional<PendingListLearning> m_listLearning;
+    void rememberListLearning(ListKind list, LearnedVerdict verdict);
+    void learnListedSender(ListKind changed);
     std::unique_ptr<MailboxSession> m_session;
     HeaderListModel *m_model;
     TForm3 *m_addAccount = nullptr;

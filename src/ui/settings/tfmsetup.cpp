@@ -13,6 +13,7 @@
 #include "core/settings/accountstore.h"
 #include "core/settings/settings.h"
 #include "ui/records/tform8.h"
+#include "ui/settings/learningpage.h"
 #include "ui/settings/tform3.h"
 #include "ui/settings/tform6.h"
 #include "ui/shell/colours.h"
@@ -94,6 +95,8 @@ TfmSetup::TfmSetup(Settings &settings, Prompts &prompts, QWidget *parent)
     PageControl1->addTab(createBouncingTab(), u"Bouncing"_s);
     PageControl1->addTab(createSubmittingTab(), u"Submitting"_s);
     PageControl1->addTab(createSmtpTab(), u"SMTP"_s);
+    learningPage = new LearningPage(m_settings, m_prompts, PageControl1);
+    PageControl1->addTab(learningPage, u"Learning"_s);
     // Every tab stays in sight: the window is at least as wide as its tab row.
     PageControl1->tabBar()->setUsesScrollButtons(false);
 
@@ -631,7 +634,12 @@ bool TfmSetup::smtpIsPlaceholder(const Settings &settings) {
            email == fresh.smtpemail || isExampleName(server) || isExampleName(email);
 }
 
+void TfmSetup::setLearning(LearningStore *store) {
+    learningPage->setLearning(store);
+}
+
 void TfmSetup::showSettings() {
+    learningPage->showSettings();
     m_showing = true;
     CheckBox1->setChecked(m_settings.Startup);
     CheckBox4->setChecked(m_settings.Systray);

@@ -26,6 +26,8 @@ class QToolButton;
 namespace corvane {
 
 class AccountStore;
+class LearningPage;
+class LearningStore;
 class Prompts;
 class TForm3;
 class TForm6;
@@ -48,6 +50,8 @@ public:
     void setStartWithSystem(StartWithSystem *entry, StartCommand command);
     void setAccountStore(AccountStore *store);
     void setAccountDialogs(TForm3 *add, TForm6 *edit);
+    // The learned filter the Learning tab shows and trains.
+    void setLearning(LearningStore *store);
     // The windows the two links show.
     void setRecordWindows(TForm8 *logWindow, QWidget *archiveWindow);
     // Whether the desktop has a notification area; without one the tray tick says why it has
@@ -79,6 +83,7 @@ public:
     void setCommandRunner(ServerCommandRunner runner) { m_runner = std::move(runner); }
 
     QTabWidget *PageControl1;
+    LearningPage *learningPage; // the Learning tab
     // Options
     QCheckBox *CheckBox1;      // "Load program when windows starts"
     QCheckBox *CheckBox4;      // "Show icon in system tray"

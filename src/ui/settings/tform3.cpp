@@ -5,6 +5,7 @@
 #include "core/settings/accountcheck.h"
 #include "core/settings/accountstore.h"
 #include "ui/settings/securitybox.h"
+#include "ui/settings/trustedserverfield.h"
 #include "ui/shell/guard.h"
 #include "ui/shell/prompts.h"
 #include "ui/shell/windowplacement.h"
@@ -68,6 +69,10 @@ TForm3::TForm3(Prompts &prompts, QWidget *parent)
     UsernameError = addFieldWithError(form, u"&Account\\Username"_s, Username);
     addFieldWithError(form, u"&Password"_s, Password);
     addFieldWithError(form, u"&Your email"_s, Email);
+    trustedServer = new TrustedServerField(this);
+    form->addRow(u"&Trusted server"_s, trustedServer);
+    connect(trustedServer, &TrustedServerField::nothingToPropose, this,
+            [this](const QString &why) { m_prompts.information(this, why); });
 
     auto *buttons = new QDialogButtonBox(this);
     Button1 = buttons->addButton(u"Add Account"_s, QDialogButtonBox::AcceptRole);
@@ -98,6 +103,7 @@ void TForm3::resetFields() {
         field->clear();
         field->setPlaceholderText(sample);
     }
+    trustedServer->setText(QString());
     for (QLabel *line : {NameError, ServerError, PortError, UsernameError})
         showFieldError(line, QString());
 }
@@ -114,9 +120,14 @@ void TForm3::Button1Click() {
     guarded(m_prompts, this, [this] {
         if (!m_store)
             throw DataError(u"The account database is not open, so no account can be added."_s);
-        const Account account{
-            Edit1->text(),    POPServer->text(), POPPort->text().trimmed(),  Username->text(),
-            Password->text(), Email->text(),     chosenSecurity(POPSecurity)};
+        const Account account{Edit1->text(),
+                              POPServer->text(),
+                              POPPort->text().trimmed(),
+                              Username->text(),
+                              Password->text(),
+                              Email->text(),
+                              chosenSecurity(POPSecurity),
+                              trustedServer->text()};
         // An account that could never be checked is refused field by field, next to the
         // field, and the dialog stays open with what was typed.
         if (showProblems(account))

@@ -10,6 +10,7 @@ class QPushButton;
 namespace corvane {
 
 struct Account;
+class TrustedServerField;
 class AccountStore;
 class Prompts;
 
@@ -40,8 +41,9 @@ public:
     QLineEdit *Username;    // "&Account\Username"
     QLineEdit *Password;    // "&Password", its characters hidden
     QLineEdit *Email;       // "&Your email"
-    QPushButton *Button1;   // "Add Account"
-    QPushButton *Button2;   // "Cancel"
+    TrustedServerField *trustedServer;
+    QPushButton *Button1; // "Add Account"
+    QPushButton *Button2; // "Cancel"
     // What is wrong with a refused field, shown beneath it.
     QLabel *NameError;
     QLabel *ServerError;

@@ -4,6 +4,7 @@
 #include "core/settings/accountcheck.h"
 #include "ui/settings/fielderror.h"
 #include "ui/settings/securitybox.h"
+#include "ui/settings/trustedserverfield.h"
 #include "ui/shell/guard.h"
 #include "ui/shell/prompts.h"
 #include "ui/shell/windowplacement.h"
@@ -52,6 +53,10 @@ TForm6::TForm6(Prompts &prompts, QWidget *parent)
     DBSecurity = createSecurityBox(u"DBSecurity"_s, this);
     form->insertRow(3, u"&Security"_s, DBSecurity);
     followWithPort(DBSecurity, DBEdit3);
+    trustedServer = new TrustedServerField(this);
+    form->addRow(u"&Trusted server"_s, trustedServer);
+    connect(trustedServer, &TrustedServerField::nothingToPropose, this,
+            [this](const QString &why) { m_prompts.information(this, why); });
 
     auto *buttons = new QDialogButtonBox(this);
     Button1 = buttons->addButton(u"Update Account"_s, QDialogButtonBox::AcceptRole);
@@ -82,6 +87,7 @@ Account TForm6::fields() const {
     // the user chooses, so the dialog holds no change of its own.
     const QString chosen = chosenSecurity(DBSecurity);
     a.Security = chosen == m_shownSecurity ? m_loaded.Security : chosen;
+    a.TrustedAuthserv = trustedServer->text();
     return a;
 }
 
@@ -104,6 +110,7 @@ void TForm6::load() {
         edits[i]->setText(values[i]);
     showSecurity(DBSecurity, m_loaded.Security, m_loaded.PortNumber);
     m_shownSecurity = chosenSecurity(DBSecurity);
+    trustedServer->setText(m_loaded.TrustedAuthserv);
 }
 
 std::optional<int> TForm6::shownTag() const {

@@ -11,6 +11,8 @@ class QPushButton;
 
 namespace corvane {
 
+class TrustedServerField;
+
 class Prompts;
 
 // The Edit Account dialog: it shows the account that was current when it opened, and stays
@@ -38,7 +40,8 @@ public:
     QLineEdit *DBEdit4;    // "Username"
     QLineEdit *DBEdit5;    // "Password", its characters hidden
     QLineEdit *DBEdit6;    // "E-Mail Address"
-    QPushButton *Button1;  // "Update Account"
+    TrustedServerField *trustedServer;
+    QPushButton *Button1; // "Update Account"
     // What is wrong with a refused field, shown beneath it.
     QLabel *NameError;
     QLabel *ServerError;

@@ -13,6 +13,7 @@
 #include "ui/settings/tfmsetup.h"
 #include "ui/settings/tform3.h"
 #include "ui/settings/tform6.h"
+#include "ui/settings/trustedserverfield.h"
 #include "ui/shell/guard.h"
 #include "ui/shell/helpmenu.h"
 #include "ui/shell/prompts.h"
@@ -60,6 +61,7 @@ void ProgramShell::start() {
     // The settings are read even when the account store could not be opened, so that the
     // shutdown writes back what the file held rather than the defaults.
     guarded(m_prompts, m_main.get(), [this] { m_data.readSettings(); });
+    openLearning();
     // A run that ended before its log was saved is completed now, before anything else runs.
     guarded(m_prompts, m_main.get(), [this] {
         for (const QString &message : m_data.finishPendingRun())
@@ -84,6 +86,26 @@ void ProgramShell::start() {
         m_form8->showLog();
     m_main->applyListColour();
     armWelcome();
+}
+
+void ProgramShell::openLearning() {
+    // The learned filter, when the option is on. A database that cannot be opened (damaged,
+    // locked by another program) never stops start-up nor a check: the status line names the
+    // file, each check then runs on the lists and rules alone and tries the file again.
+    try {
+        m_data.openLearning();
+    } catch (const Error &e) {
+        m_main->showNotice(u"Learning is off: %1"_s.arg(e.message()));
+    }
+    m_main->setLearning(&m_data.learning());
+    // The account dialogs propose the trusted server's id found by the last check.
+    const auto lastId = [this] { return m_main->session().lastAuthservId(); };
+    if (m_form3)
+        m_form3->trustedServer->setProposal(lastId);
+    if (m_form6)
+        m_form6->trustedServer->setProposal(lastId);
+    if (m_setup)
+        m_setup->setLearning(&m_data.learning());
 }
 
 void ProgramShell::armWelcome() {

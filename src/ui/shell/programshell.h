@@ -90,6 +90,7 @@ private:
     void openAccountStore();
     void createOptionsWindow();
     void createTrayIcon();
+    void openLearning();
     // Arms the Welcome timer when the account store is open and holds no account.
     void armWelcome();
     void showWelcome();

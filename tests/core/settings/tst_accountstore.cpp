@@ -86,9 +86,9 @@ private Q_SLOTS:
         QStringList cols;
         while (q.next())
             cols << q.value(1).toString();
-        QCOMPARE(cols,
-                 QStringList({u"Account Name"_s, u"POP3 Server"_s, u"Port Number"_s, u"Username"_s,
-                              u"Password"_s, u"E-Mail Address"_s, u"Security"_s}));
+        QCOMPARE(cols, QStringList({u"Account Name"_s, u"POP3 Server"_s, u"Port Number"_s,
+                                    u"Username"_s, u"Password"_s, u"E-Mail Address"_s,
+                                    u"Security"_s, u"Trusted Authserv-Id"_s}));
         db.close();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(u"check"_s);
@@ -339,7 +339,9 @@ private Q_SLOTS:
             QCOMPARE(corvane::parseSecurity(old.Security, 995),
                      std::optional(corvane::ConnectionSecurity::Tls));
             Account secured = acct(u"New"_s);
+            QCOMPARE(old.TrustedAuthserv, QString());
             secured.Security = u"STLS"_s;
+            secured.TrustedAuthserv = u"mx.example.net"_s;
             store.insert(secured);
         }
         // An older program adds a row naming its six columns.
@@ -349,8 +351,32 @@ private Q_SLOTS:
         QCOMPARE(names(store), (QStringList{u"Old"_s, u"New"_s, u"Older"_s}));
         QCOMPARE(store.account(1).Security, u"STLS"_s);
         QCOMPARE(store.account(2).Security, QString());
+        QCOMPARE(store.account(1).TrustedAuthserv, u"mx.example.net"_s);
+        QCOMPARE(store.account(2).TrustedAuthserv, QString());
         store.setCurrentRow(1);
         QCOMPARE(store.value(AccountStore::ColSecurity), u"STLS"_s);
+    }
+
+    // A table of the version before the trusted server's id (seven columns) gains that column;
+    // its rows trust no server.
+    void tableWithSecurityGainsTrustedId() {
+        makeSqlite(path(), {u"CREATE TABLE AcctList (\"Account Name\" TEXT, \"POP3 Server\" "
+                            u"TEXT, \"Port Number\" TEXT, \"Username\" TEXT, \"Password\" "
+                            u"TEXT, \"E-Mail Address\" TEXT, \"Security\" TEXT)"_s,
+                            u"INSERT INTO AcctList VALUES ('Seven', 'pop.a', '110', 'u', 'p', "
+                            u"'e', 'STLS')"_s});
+        {
+            AccountStore store(path());
+            QCOMPARE(store.account(0).Security, u"STLS"_s);
+            QCOMPARE(store.account(0).TrustedAuthserv, QString());
+            Account changed = store.account(0);
+            changed.TrustedAuthserv = u"mx.example.net"_s;
+            store.setCurrentRow(0);
+            store.updateCurrent(changed);
+        }
+        AccountStore store(path());
+        QCOMPARE(store.account(0).TrustedAuthserv, u"mx.example.net"_s);
+        QCOMPARE(store.account(0).Security, u"STLS"_s);
     }
 
     void valuesSurviveReopening() {

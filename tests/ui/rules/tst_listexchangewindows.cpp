@@ -196,7 +196,7 @@ private Q_SLOTS:
         for (int i = 0; i < tabs->count(); ++i)
             titles << tabs->tabText(i);
         QCOMPARE(titles, (QStringList{u"Options"_s, u"Automatic Mode"_s, u"Accounts"_s, u"Colors"_s,
-                                      u"Bouncing"_s, u"Submitting"_s, u"SMTP"_s}));
+                                      u"Bouncing"_s, u"Submitting"_s, u"SMTP"_s, u"Learning"_s}));
         QCOMPARE(setup()->SizeSubj->text(), u"%1 Bytes"_s.arg(subjects));
         QCOMPARE(setup()->SizeEmail->text(), u"no file yet"_s);
         QCOMPARE(setup()->SizeXY->text(), u"%1 Bytes"_s.arg(pairs));

@@ -88,15 +88,15 @@ private Q_SLOTS:
         QCOMPARE(main()->windowTitle(), u"Corvane v1.0 - Protecting you from spam!"_s);
         QCOMPARE(main()->pnlServerName->text(), u"Idle..."_s);
         QVERIFY(main()->Label1->isHidden());
-        QCOMPARE(main()->lvHeaders->model()->columnCount(), 5);
-        const QStringList headings = {u"Subject"_s, u"From"_s, u"To"_s, u"Date"_s,
-                                      u"Size ( in Bytes)"_s};
-        for (int c = 0; c < 5; ++c)
+        QCOMPARE(main()->lvHeaders->model()->columnCount(), 6);
+        const QStringList headings = {u"Subject"_s,          u"From"_s, u"To"_s, u"Date"_s,
+                                      u"Size ( in Bytes)"_s, u"Score"_s};
+        for (int c = 0; c < 6; ++c)
             QCOMPARE(main()->lvHeaders->model()->headerData(c, Qt::Horizontal).toString(),
                      headings[c]);
         QCOMPARE(main()->lvHeaders->header()->sectionSize(1), 140);
         // No heading is cut: "Size ( in Bytes)" is wider than 85 pixels in most fonts.
-        for (int c = 1; c < 5; ++c)
+        for (int c = 1; c < 6; ++c)
             QVERIFY(main()->lvHeaders->header()->sectionSize(c) >=
                     main()->lvHeaders->header()->sectionSizeHint(c));
         // Processing, automatic mode, the viewer, the options, the lists, the update and help are
@@ -183,9 +183,12 @@ private Q_SLOTS:
         // A colour changed in the options shows at the next repaint.
         m_run->shell.settings().colorban = 0x00FF00;
         QCOMPARE(model->index(3, 0).data(Qt::ForegroundRole).value<QColor>(), QColor(Qt::green));
-        // Only headers were fetched, each with its size.
+        // Only headers and, for the learner, their first body lines were fetched, each with
+        // its size.
         const QList<QByteArray> sent = m_run->pop.commandsTo(kHost);
-        QVERIFY(sent.contains("TOP 4 0") && sent.contains("LIST 4"));
+        QVERIFY(main()->session().learningActive());
+        const QByteArray top = "TOP 4 " + QByteArray::number(Settings().bodylines);
+        QVERIFY2(sent.contains(top) && sent.contains("LIST 4"), top.constData());
         QVERIFY(!sent.contains("RETR 1"));
     }
 
@@ -637,6 +640,150 @@ private Q_SLOTS:
         // The rows already listed show at once what the changed list makes of them.
         QFETCH(QList<int>, marks);
         QCOMPARE(::marks(main()), marks);
+        QVERIFY(m_run->prompts.shown.isEmpty());
+    }
+
+    // "This is spam" and "This is not spam" from the Mark Email menu and the context menu: the
+    // row is learned and marked or unmarked; once both kinds are learned every row has a score
+    // in the Score column, the list sorts by it, and each row's tool tip says why it has its
+    // mark.
+    void trainingCommandsScoreAndExplainRows() {
+        startWith(kMailbox);
+        check();
+        LearningStore &store = m_run->shell.data().learning();
+        QVERIFY(store.isOpen());
+        QVERIFY(main()->session().learningActive());
+        QAbstractItemModel *model = main()->lvHeaders->model();
+        // Nothing learned yet: no score, an empty cell.
+        for (int r = 0; r < 4; ++r)
+            QCOMPARE(model->index(r, HeaderListModel::ScoreColumn).data().toString(), QString());
+
+        for (const char *name : {"markAsSpamAction", "markAsNotSpamAction"}) {
+            QAction *action = main()->findChild<QAction *>(QLatin1StringView(name));
+            QVERIFY2(action && !action->shortcut().isEmpty(), name);
+            QVERIFY2(main()->MarkEmail1->actions().contains(action), name);
+        }
+        for (const char *name : {"markAsSpamContextAction", "markAsNotSpamContextAction"})
+            QVERIFY2(main()->PopupMenu1->actions().contains(
+                         main()->findChild<QAction *>(QLatin1StringView(name))),
+                     name);
+
+        // The colleague's mail is spam after all: learned, and marked for deletion.
+        clickRow(main(), 0);
+        main()->findChild<QAction *>(u"markAsSpamContextAction"_s)->trigger();
+        QCOMPARE(store.spamMessages(), 1u);
+        QCOMPARE(::marks(main()), (QList<int>{D, F, S, S}));
+        // Only one kind learned: still no score.
+        QCOMPARE(model->index(0, HeaderListModel::ScoreColumn).data().toString(), QString());
+
+        // A correction: not spam. Unlearned as spam, learned as ham, the deletion mark gone.
+        main()->findChild<QAction *>(u"markAsNotSpamAction"_s)->trigger();
+        QCOMPARE(store.spamMessages(), 0u);
+        QCOMPARE(store.hamMessages(), 1u);
+        QCOMPARE(::marks(main()), (QList<int>{P, F, S, S}));
+
+        // The black-listed offer is spam: now both kinds are known and every row is scored.
+        clickRow(main(), 3);
+        main()->findChild<QAction *>(u"markAsSpamAction"_s)->trigger();
+        QCOMPARE(store.spamMessages(), 1u);
+        QCOMPARE(::marks(main()), (QList<int>{P, F, S, D}));
+        QVERIFY(m_run->prompts.shown.isEmpty());
+        const QList<HeaderRow> &rows = main()->session().rows();
+        for (int r = 0; r < 4; ++r) {
+            const HeaderRow &row = rows.at(r);
+            QVERIFY2(row.LearnedScore >= 0 && row.LearnedScore <= 100, qPrintable(row.Subject));
+            QCOMPARE(model->index(r, HeaderListModel::ScoreColumn).data().toString(),
+                     QString::number(row.LearnedScore));
+            // Every mark says why, in every cell's tool tip.
+            QVERIFY2(!row.Reason.isEmpty(), qPrintable(row.Subject));
+            for (const int column :
+                 {int(HeaderListModel::SubjectColumn), int(HeaderListModel::ScoreColumn)})
+                QVERIFY2(model->index(r, column)
+                             .data(Qt::ToolTipRole)
+                             .toString()
+                             .contains(u"Why: "_s + row.Reason),
+                         qPrintable(row.Subject));
+        }
+        QVERIFY(rows.at(0).LearnedScore < rows.at(3).LearnedScore);
+        QVERIFY(model->index(3, 0)
+                    .data(Qt::ToolTipRole)
+                    .toString()
+                    .contains(u"(marked for deletion)"_s));
+
+        // Sorting by score, highest first, puts the learned spam on top.
+        main()->lvHeaders->sortByColumn(HeaderListModel::ScoreColumn, Qt::DescendingOrder);
+        QCOMPARE(model->index(0, HeaderListModel::SubjectColumn).data().toString(),
+                 u"Great offers"_s);
+        main()->lvHeaders->sortByColumn(HeaderListModel::ScoreColumn, Qt::AscendingOrder);
+        QCOMPARE(model->index(0, HeaderListModel::SubjectColumn).data().toString(),
+                 u"Meeting notes"_s);
+    }
+
+    // Without learning for the check, the training commands say so and change no mark.
+    void trainingNeedsLearning() {
+        startWith(kMailbox);
+        m_run->shell.settings().learning = false;
+        check();
+        QVERIFY(!main()->session().learningActive());
+        clickRow(main(), 0);
+        main()->findChild<QAction *>(u"markAsSpamAction"_s)->trigger();
+        const QStringList texts = m_run->prompts.takeTexts();
+        QCOMPARE(texts.size(), 1);
+        QVERIFY2(texts.first().contains(u"Learning is off"_s), qPrintable(texts.first()));
+        QCOMPARE(::marks(main()), (QList<int>{P, F, S, S}));
+        QCOMPARE(m_run->shell.data().learning().spamMessages(), 0u);
+        QCOMPARE(model()->index(0, HeaderListModel::ScoreColumn).data().toString(), QString());
+    }
+    QAbstractItemModel *model() { return main()->lvHeaders->model(); }
+
+    // A sender added to the friendly list is learned as ham, to the black list as spam; a
+    // dialog closed without adding learns nothing.
+    void addingSenderLearns_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("add");
+        QTest::addColumn<uint>("spam");
+        QTest::addColumn<uint>("ham");
+        QTest::newRow("friendly") << u"Addemailtofriendlylist1"_s << true << 0u << 1u;
+        QTest::newRow("black") << u"Addemailtoblacklist1"_s << true << 1u << 0u;
+        QTest::newRow("black, context menu") << u"Addemailtoblacklist2"_s << true << 1u << 0u;
+        QTest::newRow("friendly, cancelled") << u"Addemailtofriendlylist1"_s << false << 0u << 0u;
+    }
+    void addingSenderLearns() {
+        QFETCH(QString, command);
+        QFETCH(bool, add);
+        startWith(kMailbox);
+        check();
+        clickRow(main(), 2);
+        main()->findChild<QAction *>(command)->trigger();
+        QDialog *dialog = m_run->shell.listEntryDialog();
+        QVERIFY(dialog->isVisible());
+        dialog->findChild<QPushButton *>(add ? u"Button1"_s : u"Button2"_s)->click();
+        QVERIFY(!dialog->isVisible());
+        const LearningStore &store = m_run->shell.data().learning();
+        QFETCH(uint, spam);
+        QFETCH(uint, ham);
+        QCOMPARE(store.spamMessages(), spam);
+        QCOMPARE(store.hamMessages(), ham);
+        QVERIFY(m_run->prompts.shown.isEmpty());
+    }
+
+    // A learning file that cannot be read names itself in the status line at start-up and
+    // keeps no check from running: the rows are classified by the lists and rules alone.
+    void damagedLearningFileNeverBlocksACheck() {
+        {
+            QFile damaged(m_dir->filePath(u"learning.db"_s));
+            QVERIFY(damaged.open(QIODevice::WriteOnly));
+            damaged.write(QByteArray(4096, 'x'));
+        }
+        startWith(kMailbox);
+        QVERIFY(m_run->prompts.shown.isEmpty());
+        QVERIFY2(main()->panelText(1).contains(u"learning.db"_s) ||
+                     main()->panelText(0).contains(u"learning.db"_s) ||
+                     main()->panelText(2).contains(u"learning.db"_s),
+                 qPrintable(main()->panelText(1)));
+        check();
+        QVERIFY(!main()->session().learningActive());
+        QCOMPARE(::marks(main()), (QList<int>{P, F, S, S}));
         QVERIFY(m_run->prompts.shown.isEmpty());
     }
 

@@ -6,6 +6,9 @@
 #include "ui/settings/tfmsetup.h"
 #include "ui/settings/tform3.h"
 #include "ui/settings/tform6.h"
+#include "ui/settings/trustedserverfield.h"
+
+#include "testmessage.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -320,6 +323,53 @@ private Q_SLOTS:
             shown << setup->DBGrid1->item(row, 0)->text() + u':' +
                          setup->DBGrid1->item(row, 1)->text();
         QCOMPARE(shown, (QStringList{u"Home:none"_s, u"Old:STLS"_s, u"Secure:STLS"_s}));
+    }
+
+    // The trusted server's id: typed in Add Account and stored; proposed in Edit Account from
+    // the topmost Authentication-Results field the last check found, and stored on Update.
+    // Before any check there is nothing to propose, and the user is told.
+    void trustedServer() {
+        startWith({u"Home"_s});
+        main()->EditAccountItemClick(0);
+        QTRY_VERIFY(editDialog()->isVisible());
+        auto *edit = editDialog()->findChild<QLineEdit *>(u"trustedAuthservEdit"_s);
+        auto *propose = editDialog()->findChild<QPushButton *>(u"proposeAuthservButton"_s);
+        QVERIFY(edit && propose);
+        QCOMPARE(edit->text(), QString());
+        propose->click();
+        const QStringList told = m_run->prompts.takeTexts();
+        QCOMPARE(told.size(), 1);
+        QVERIFY2(told.first().contains(u"Authentication-Results"_s), qPrintable(told.first()));
+        QCOMPARE(edit->text(), QString());
+        editDialog()->close();
+
+        const QByteArray message =
+            "Authentication-Results: (outer) mx.home.example 1; spf=pass\n"
+            "Authentication-Results: relay.example; none\n" +
+            corvane::test::TestMessage().from("a@example.org").subject("Hi").text();
+        m_run->pop.addMailbox(u"pop.home.example"_s, u"user"_s, u"pw"_s, {message});
+        main()->acctdrop->actions().value(0)->trigger();
+        QTRY_VERIFY(!m_run->pop.commandsTo(u"pop.home.example"_s).isEmpty() &&
+                    !main()->operationRunning());
+        QCOMPARE(main()->session().rows().size(), 1);
+        main()->EditAccountItemClick(0);
+        QTRY_VERIFY(editDialog()->isVisible());
+        propose->click();
+        QCOMPARE(edit->text(), u"mx.home.example"_s);
+        editDialog()->Button1->click();
+        QCOMPARE(m_run->store()->account(0).TrustedAuthserv, u"mx.home.example"_s);
+        QVERIFY(m_run->prompts.shown.isEmpty());
+
+        main()->Add1->trigger();
+        QVERIFY(addDialog()->isVisible());
+        auto *added = addDialog()->findChild<QLineEdit *>(u"trustedAuthservEdit"_s);
+        QCOMPARE(added->text(), QString());
+        type(addDialog(), kAddFields,
+             {u"Work"_s, u"mail.work.example"_s, u"110"_s, u"jo"_s, u"pw"_s, u"jo@work.example"_s});
+        QTest::keyClicks(added, u" mx.work.example "_s);
+        addDialog()->Button1->click();
+        QVERIFY(!addDialog()->isVisible());
+        QCOMPARE(m_run->store()->account(1).TrustedAuthserv, u"mx.work.example"_s);
     }
 
     // Typed changes belong to the account they were typed for: deleting an account before it

@@ -7,6 +7,7 @@
 #include "core/platform/autostart.h"
 #include "testsupport.h"
 #include "ui/records/tform8.h"
+#include "ui/settings/learningpage.h"
 #include "ui/settings/tfmsetup.h"
 #include "ui/settings/tform3.h"
 #include "ui/settings/tform6.h"
@@ -16,10 +17,12 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 using namespace corvane;
@@ -149,6 +152,103 @@ private Q_SLOTS:
         QCOMPARE(setup()->SMTPServer->text(), u"smtp.isp.test"_s);
         QCOMPARE(setup()->SMTPSecurity->currentData().toString(), u"STARTTLS"_s);
         QCOMPARE(setup()->SMTPPassword->text(), u"s3cret"_s);
+    }
+
+    // The Learning tab: its controls change the settings at once, and they reach Settings.ini.
+    void learningTabReachesTheSettingsFile() {
+        start();
+        LearningPage *page = setup()->findChild<LearningPage *>(u"learningPage"_s);
+        QVERIFY(page);
+        QCOMPARE(setup()->PageControl1->tabText(setup()->PageControl1->indexOf(page)),
+                 u"Learning"_s);
+        const Settings &s = m_run->shell.settings();
+        QVERIFY(page->findChild<QCheckBox *>(u"learningEnabled"_s)->isChecked());
+        QCOMPARE(page->findChild<QSpinBox *>(u"spamCutoff"_s)->value(), 90);
+        page->findChild<QSpinBox *>(u"spamCutoff"_s)->setValue(80);
+        page->findChild<QSpinBox *>(u"hamCutoff"_s)->setValue(5);
+        page->findChild<QSpinBox *>(u"bodyLines"_s)->setValue(0);
+        tick(page->findChild<QCheckBox *>(u"vetoRules"_s));
+        tick(page->findChild<QCheckBox *>(u"learningEnabled"_s));
+        QCOMPARE(s.learnspam, 80);
+        QCOMPARE(s.learnham, 5);
+        QCOMPARE(s.bodylines, 0);
+        QCOMPARE(s.learnveto, false);
+        QCOMPARE(s.learning, false);
+        closeProgram();
+        const QByteArray ini = readAll(m_dir->filePath(u"Settings.ini"_s));
+        for (const char *line :
+             {"learning=0", "learnspam=80", "learnham=5", "learnveto=0", "bodylines=0"})
+            QVERIFY2(ini.contains(line), line);
+        start();
+        page = setup()->findChild<LearningPage *>(u"learningPage"_s);
+        QVERIFY(!page->findChild<QCheckBox *>(u"learningEnabled"_s)->isChecked());
+        QCOMPARE(page->findChild<QSpinBox *>(u"spamCutoff"_s)->value(), 80);
+        QCOMPARE(page->findChild<QSpinBox *>(u"hamCutoff"_s)->value(), 5);
+    }
+
+    // "Train from files…" on a small folder: its mail is learned, a file that is not mail is
+    // named as skipped, the counts show it; a cancel keeps what was learned; "Forget
+    // everything" asks first and does nothing on No.
+    void learningTabTrainsAndForgets() {
+        start();
+        QTemporaryDir mail;
+        QVERIFY(mail.isValid());
+        for (int n = 0; n < 3; ++n) {
+            QFile file(mail.filePath(u"spam%1.eml"_s.arg(n)));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("From: seller" + QByteArray::number(n) +
+                       "@offers.example\r\nSubject: Cheap watches " + QByteArray::number(n) +
+                       "\r\nMessage-ID: <" + QByteArray::number(n) +
+                       "@offers.example>\r\n\r\nBuy now\r\n");
+        }
+        {
+            QFile notMail(mail.filePath(u"picture.eml"_s));
+            QVERIFY(notMail.open(QIODevice::WriteOnly));
+            notMail.write(QByteArray("\x89PNG\x00\x01\x02", 7));
+        }
+        LearningPage *page = setup()->findChild<LearningPage *>(u"learningPage"_s);
+        QList<LearningPage::Choice> asked;
+        page->setPathChooser([&](LearningPage::Choice choice, QWidget *) {
+            asked << choice;
+            return QStringList{mail.path()};
+        });
+        LearningStore &store = m_run->shell.data().learning();
+        QVERIFY(page->findChild<QPushButton *>(u"trainSpamButton"_s)->isEnabled());
+        page->findChild<QAction *>(u"trainSpamButtonFolder"_s)->trigger();
+        QCOMPARE(asked, QList<LearningPage::Choice>{LearningPage::Choice::Folder});
+        QCOMPARE(store.spamMessages(), 3u);
+        QStringList texts = m_run->prompts.takeTexts();
+        QCOMPARE(texts.size(), 1);
+        QVERIFY2(texts.first().contains(u"3 messages"_s) &&
+                     texts.first().contains(u"picture.eml: not a mail message"_s),
+                 qPrintable(texts.first()));
+        const QLabel *counts = page->findChild<QLabel *>(u"learnedCounts"_s);
+        QVERIFY2(counts->text().contains(u"3 spam, 0 not spam"_s), qPrintable(counts->text()));
+
+        // Cancelled as soon as the progress dialog can see it: what was saved stays learned.
+        QTimer::singleShot(0, page, [page] {
+            if (auto *progress = page->findChild<QProgressDialog *>(u"trainingProgress"_s))
+                progress->cancel();
+        });
+        page->findChild<QAction *>(u"trainHamButtonFolder"_s)->trigger();
+        texts = m_run->prompts.takeTexts();
+        QCOMPARE(texts.size(), 1);
+        QVERIFY2(texts.first().startsWith(u"Cancelled"_s), qPrintable(texts.first()));
+        QVERIFY(store.hamMessages() < 3u);
+        QCOMPARE(store.spamMessages() + store.hamMessages(), 3u);
+
+        // Forget: No keeps everything; Yes empties the store.
+        QPushButton *forget = page->findChild<QPushButton *>(u"forgetButton"_s);
+        m_run->prompts.answers = {QMessageBox::No};
+        forget->click();
+        QCOMPARE(m_run->prompts.takeTexts().size(), 1);
+        QCOMPARE(store.spamMessages() + store.hamMessages(), 3u);
+        m_run->prompts.answers = {QMessageBox::Yes};
+        forget->click();
+        QCOMPARE(m_run->prompts.takeTexts().size(), 1);
+        QCOMPARE(store.spamMessages(), 0u);
+        QCOMPARE(store.hamMessages(), 0u);
+        QVERIFY2(counts->text().contains(u"0 spam, 0 not spam"_s), qPrintable(counts->text()));
     }
 
     // Bounces need a real SMTP server and address: until both are set the Bouncing and SMTP
