@@ -163,7 +163,7 @@ private Q_SLOTS:
                  u"Learning"_s);
         const Settings &s = m_run->shell.settings();
         QVERIFY(page->findChild<QCheckBox *>(u"learningEnabled"_s)->isChecked());
-        QCOMPARE(page->findChild<QSpinBox *>(u"spamCutoff"_s)->value(), 90);
+        QCOMPARE(page->findChild<QSpinBox *>(u"spamCutoff"_s)->value(), Settings().learnspam);
         page->findChild<QSpinBox *>(u"spamCutoff"_s)->setValue(80);
         page->findChild<QSpinBox *>(u"hamCutoff"_s)->setValue(5);
         page->findChild<QSpinBox *>(u"bodyLines"_s)->setValue(0);
