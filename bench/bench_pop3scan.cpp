@@ -222,18 +222,49 @@ void BM_ScanHeaders(benchmark::State &state) {
 // Behind a delay line of 10 ms each way (a 20 ms round trip): the pipelined scan against a
 // reference client with 100 commands in flight, and the lock-step scan (run once: it takes
 // two round trips per message).
+// The 20 ms delay line (delayproxy.py, 10 ms each way) in front of the test server, for as
+// long as the object lives.
+class DelayLine {
+public:
+    explicit DelayLine(const Server &server) {
+        const QString script = QDir(QStringLiteral(CORVANE_BENCH_DIR)).filePath(u"delayproxy.py"_s);
+        m_process.start(u"python3"_s, {script, server.host, server.port, u"10"_s});
+        if (m_process.waitForReadyRead(10000))
+            m_port = QString::fromUtf8(m_process.readLine()).trimmed();
+    }
+    ~DelayLine() { stop(); }
+    // The port it listens on; empty when it did not start.
+    const QString &port() const { return m_port; }
+    void stop() {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+private:
+    QProcess m_process;
+    QString m_port;
+};
+
+// Keeps the shortest of the times measured so far (0: none yet).
+void keepBest(double &best, double seconds) {
+    best = best > 0 ? std::min(best, seconds) : seconds;
+}
+
 void BM_ScanHeadersDelayed(benchmark::State &state) {
     const std::optional<Server> server = prepare(state);
     if (!server)
         return;
-    const QString script = QDir(QStringLiteral(CORVANE_BENCH_DIR)).filePath(u"delayproxy.py"_s);
-    QProcess proxy;
-    proxy.start(u"python3"_s, {script, server->host, server->port, u"10"_s});
-    if (!proxy.waitForReadyRead(10000)) {
+    DelayLine proxy(*server);
+    const QString port = proxy.port();
+    if (port.isEmpty()) {
         state.SkipWithError("the delay line did not start");
         return;
     }
-    const QString port = QString::fromUtf8(proxy.readLine()).trimmed();
     const QString host = u"127.0.0.1"_s;
     double bestReference = 0, bestPipelined = 0;
     const qint64 logStart = logSize(*server);
@@ -249,18 +280,14 @@ void BM_ScanHeadersDelayed(benchmark::State &state) {
                                                : error.toUtf8().constData());
             break;
         }
-        bestReference = bestReference > 0 ? std::min(bestReference, reference) : reference;
-        bestPipelined = bestPipelined > 0 ? std::min(bestPipelined, pipelined) : pipelined;
+        keepBest(bestReference, reference);
+        keepBest(bestPipelined, pipelined);
         sessions += 2;
     }
     QString error;
     const double lockStep =
         state.error_occurred() ? 0 : ourSeconds(host, port, *server, false, error);
-    proxy.closeWriteChannel();
-    if (!proxy.waitForFinished(5000)) {
-        proxy.kill();
-        proxy.waitForFinished(5000);
-    }
+    proxy.stop();
     if (state.error_occurred())
         return;
     if (lockStep <= 0) {
@@ -286,14 +313,12 @@ void BM_ScanBodyLinesDelayed(benchmark::State &state) {
     const int bodyLines = Settings().bodylines;
     QTemporaryDir dataDir;
     LearningStore learning(dataDir.filePath(LearningStore::FileName));
-    const QString script = QDir(QStringLiteral(CORVANE_BENCH_DIR)).filePath(u"delayproxy.py"_s);
-    QProcess proxy;
-    proxy.start(u"python3"_s, {script, server->host, server->port, u"10"_s});
-    if (!proxy.waitForReadyRead(10000)) {
+    DelayLine proxy(*server);
+    const QString port = proxy.port();
+    if (port.isEmpty()) {
         state.SkipWithError("the delay line did not start");
         return;
     }
-    const QString port = QString::fromUtf8(proxy.readLine()).trimmed();
     const QString host = u"127.0.0.1"_s;
     double bestReference = 0, bestPipelined = 0;
     const qint64 logStart = logSize(*server);
@@ -309,15 +334,11 @@ void BM_ScanBodyLinesDelayed(benchmark::State &state) {
                                                : error.toUtf8().constData());
             break;
         }
-        bestReference = bestReference > 0 ? std::min(bestReference, reference) : reference;
-        bestPipelined = bestPipelined > 0 ? std::min(bestPipelined, pipelined) : pipelined;
+        keepBest(bestReference, reference);
+        keepBest(bestPipelined, pipelined);
         sessions += 2;
     }
-    proxy.closeWriteChannel();
-    if (!proxy.waitForFinished(5000)) {
-        proxy.kill();
-        proxy.waitForFinished(5000);
-    }
+    proxy.stop();
     if (state.error_occurred())
         return;
     if (!reportLog(state, tallyLog(*server, logStart, sessions), sessions))
