@@ -2,9 +2,9 @@
 // box, deleting an entry and editing one in place. Runs offscreen.
 
 #include "benchmain.h"
+#include "ui/rules/listentrydialog.h"
 #include "ui/rules/tform1.h"
-#include "ui/rules/tform4.h"
-#include "ui/rules/tform5.h"
+#include "ui/rules/wordpairdialog.h"
 #include "ui/shell/prompts.h"
 
 #include <QAbstractItemModel>
@@ -48,8 +48,8 @@ struct Window {
     }
     RuleLists lists;
     SilentPrompts prompts;
-    TForm4 form4;
-    TForm5 form5;
+    ListEntryDialog form4;
+    WordPairDialog form5;
     TForm1 form1;
 };
 

@@ -7,7 +7,7 @@
 #include "core/settings/accountstore.h"
 #include "requirements.h"
 #include "testservers.h"
-#include "ui/rules/tform4.h"
+#include "ui/rules/listentrydialog.h"
 #include "ui/screening/tfrmmain.h"
 #include "ui/settings/tform3.h"
 #include "ui/shell/programshell.h"
@@ -129,9 +129,9 @@ private Q_SLOTS:
             main->lvHeaders->setCurrentIndex(main->lvHeaders->model()->index(2, 0));
             QCOMPARE(main->panelText(0), u"Message 3 of 3 selected"_s);
             main->Addemailtoblacklist1->trigger();
-            TForm4 *entry = shell.listEntryDialog();
-            QCOMPARE(entry->Edit1->text(), u"Sam <sam@example.com>"_s);
-            entry->Button1->click();
+            ListEntryDialog *entry = shell.listEntryDialog();
+            QCOMPARE(entry->entryEdit->text(), u"Sam <sam@example.com>"_s);
+            entry->okButton->click();
 
             // Closing with a marked row asks first; the answer is Yes.
             QVERIFY(main->close());

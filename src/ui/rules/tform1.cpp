@@ -1,8 +1,8 @@
 #include "ui/rules/tform1.h"
 
+#include "ui/rules/listentrydialog.h"
 #include "ui/rules/rulelistmodel.h"
-#include "ui/rules/tform4.h"
-#include "ui/rules/tform5.h"
+#include "ui/rules/wordpairdialog.h"
 #include "ui/shell/prompts.h"
 #include "ui/shell/windowplacement.h"
 
@@ -57,8 +57,8 @@ QString countLabelText(ListKind kind, qsizetype n) {
     return QString::number(n) + text;
 }
 
-TForm1::TForm1(RuleLists &lists, Prompts &prompts, TForm4 *entryDialog, TForm5 *xandyDialog,
-               QWidget *parent)
+TForm1::TForm1(RuleLists &lists, Prompts &prompts, ListEntryDialog *entryDialog,
+               WordPairDialog *xandyDialog, QWidget *parent)
     : QWidget(parent, Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), m_lists(lists),
       m_prompts(prompts), m_entryDialog(entryDialog), m_xandyDialog(xandyDialog) {
     setObjectName(u"TForm1"_s);
@@ -191,11 +191,11 @@ TForm1::TForm1(RuleLists &lists, Prompts &prompts, TForm4 *entryDialog, TForm5 *
     // The dialogs change the lists; this window shows what they did.
     if (m_entryDialog) {
         m_entryDialog->setSelectionSource([this](ListKind kind) { return selectedEntry(kind); });
-        connect(m_entryDialog, &TForm4::listChanged, this, &TForm1::refreshList);
+        connect(m_entryDialog, &ListEntryDialog::listChanged, this, &TForm1::refreshList);
     }
     if (m_xandyDialog) {
         m_xandyDialog->setSelectionSource([this] { return selectedEntry(ListKind::XandY); });
-        connect(m_xandyDialog, &TForm5::listChanged, this, &TForm1::refreshList);
+        connect(m_xandyDialog, &WordPairDialog::listChanged, this, &TForm1::refreshList);
     }
     for (ListKind kind : {ListKind::SubjectBlack, ListKind::EmailBlack, ListKind::Friendly})
         updateCount(kind);
@@ -344,16 +344,16 @@ void TForm1::AddClick(ListKind kind) {
         return;
     switch (kind) {
     case ListKind::SubjectBlack:
-        m_entryDialog->openMode(TForm4::Mode::AddSubject);
+        m_entryDialog->openMode(ListEntryDialog::Mode::AddSubject);
         break;
     case ListKind::EmailBlack:
-        m_entryDialog->openMode(TForm4::Mode::AddEmail);
+        m_entryDialog->openMode(ListEntryDialog::Mode::AddEmail);
         break;
     case ListKind::Friendly:
-        m_entryDialog->openMode(TForm4::Mode::AddFriendly);
+        m_entryDialog->openMode(ListEntryDialog::Mode::AddFriendly);
         break;
     case ListKind::XandY:
-        m_xandyDialog->openMode(TForm5::Mode::AddXY);
+        m_xandyDialog->openMode(WordPairDialog::Mode::AddXY);
         break;
     }
 }
@@ -369,17 +369,20 @@ void TForm1::EditClick(ListKind kind) {
     const RuleEntry &entry = m_lists.list(kind).at(selected);
     switch (kind) {
     case ListKind::SubjectBlack:
-        m_entryDialog->openMode(TForm4::Mode::EditSubject, entry.Caption, entry.SubItems.value(0));
+        m_entryDialog->openMode(ListEntryDialog::Mode::EditSubject, entry.Caption,
+                                entry.SubItems.value(0));
         break;
     case ListKind::EmailBlack:
-        m_entryDialog->openMode(TForm4::Mode::EditEmail, entry.Caption, entry.SubItems.value(0));
+        m_entryDialog->openMode(ListEntryDialog::Mode::EditEmail, entry.Caption,
+                                entry.SubItems.value(0));
         break;
     case ListKind::Friendly:
-        m_entryDialog->openMode(TForm4::Mode::EditFriendly, entry.Caption, entry.SubItems.value(0));
+        m_entryDialog->openMode(ListEntryDialog::Mode::EditFriendly, entry.Caption,
+                                entry.SubItems.value(0));
         break;
     case ListKind::XandY:
-        m_xandyDialog->openMode(TForm5::Mode::EditXY, entry.Caption, entry.SubItems.value(0),
-                                entry.SubItems.value(1));
+        m_xandyDialog->openMode(WordPairDialog::Mode::EditXY, entry.Caption,
+                                entry.SubItems.value(0), entry.SubItems.value(1));
         break;
     }
 }

@@ -19,8 +19,8 @@ namespace corvane {
 class MiscRulesModel;
 class Prompts;
 class RuleListModel;
-class TForm4;
-class TForm5;
+class ListEntryDialog;
+class WordPairDialog;
 
 // The Rules and Lists window: the four rule lists, each with its commands and a filter box,
 // and the thirteen fixed rules with their ticks. It works on the lists themselves, so every
@@ -29,8 +29,8 @@ class TForm5;
 class TForm1 final : public QWidget {
     Q_OBJECT
 public:
-    TForm1(RuleLists &lists, Prompts &prompts, TForm4 *entryDialog, TForm5 *xandyDialog,
-           QWidget *parent = nullptr);
+    TForm1(RuleLists &lists, Prompts &prompts, ListEntryDialog *entryDialog,
+           WordPairDialog *xandyDialog, QWidget *parent = nullptr);
     ~TForm1() override;
 
     // Shows the window (bringing it forward when shown) with the lists and ticks as they are.
@@ -95,8 +95,8 @@ private:
 
     RuleLists &m_lists;
     Prompts &m_prompts;
-    TForm4 *m_entryDialog;
-    TForm5 *m_xandyDialog;
+    ListEntryDialog *m_entryDialog;
+    WordPairDialog *m_xandyDialog;
     RuleListModel *m_models[4] = {};
     QSortFilterProxyModel *m_proxies[4] = {};
     QTreeView *m_views[4] = {};

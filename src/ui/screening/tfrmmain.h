@@ -33,10 +33,10 @@ class DataDirectory;
 class DeletionLog;
 class HeaderListModel;
 class Prompts;
-class TForm2;
+class HeadersWindow;
 class TForm3;
-class TForm4;
-class TForm5;
+class ListEntryDialog;
+class WordPairDialog;
 class TForm6;
 class TForm7;
 class TForm8;
@@ -88,11 +88,11 @@ public:
     // commands (the session is handed it again whenever it is made anew).
     void setLearning(LearningStore *store);
     void setAccountDialogs(TForm3 *add, TForm6 *edit);
-    void setListDialogs(TForm4 *entry, TForm5 *xandy);
+    void setListDialogs(ListEntryDialog *entry, WordPairDialog *xandy);
     void setRulesWindow(TForm1 *rules);
     // The deletion log that processing appends to, the log window that shows it and the
     // header window of "View all headers".
-    void setRecords(DeletionLog *log, TForm8 *logWindow, TForm2 *headerWindow);
+    void setRecords(DeletionLog *log, TForm8 *logWindow, HeadersWindow *headerWindow);
     // Who opens temp.eml for "View complete email"; null: the desktop's handler.
     void setFileOpener(FileOpener *opener) { m_opener = opener; }
     // The clock, waits and SMTP connections of processing (tests).
@@ -371,7 +371,7 @@ private:
     DeletionLog *m_log = nullptr;
     TForm8 *m_logWindow = nullptr;
     TForm1 *m_rulesWindow = nullptr;
-    TForm2 *m_headerWindow = nullptr;
+    HeadersWindow *m_headerWindow = nullptr;
     QWidget *m_options = nullptr;
     QWidget *m_archive = nullptr;
     TForm7 *m_updateWindow = nullptr;

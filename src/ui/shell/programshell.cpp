@@ -2,13 +2,13 @@
 
 #include "core/errors.h"
 #include "core/settings/accountstore.h"
-#include "ui/records/tform2.h"
+#include "ui/records/headerswindow.h"
 #include "ui/records/tform8.h"
 #include "ui/records/tform9.h"
+#include "ui/rules/listentrydialog.h"
 #include "ui/rules/tform1.h"
-#include "ui/rules/tform4.h"
-#include "ui/rules/tform5.h"
 #include "ui/rules/tform7.h"
+#include "ui/rules/wordpairdialog.h"
 #include "ui/screening/tfrmmain.h"
 #include "ui/settings/tfmsetup.h"
 #include "ui/settings/tform3.h"
@@ -166,13 +166,13 @@ void ProgramShell::createTrayIcon() {
 
 void ProgramShell::createDialogs() {
     TfrmMain *main = m_main.get();
-    guarded(m_prompts, main, [&] { m_form2 = new TForm2(main); });
+    guarded(m_prompts, main, [&] { m_form2 = new HeadersWindow(main); });
     guarded(m_prompts, main, [&] {
         m_form3 = new TForm3(m_prompts, main);
         QObject::connect(m_form3, &TForm3::closed, main, &TfrmMain::RefreshAccounts);
     });
-    guarded(m_prompts, main, [&] { m_form4 = new TForm4(m_data.lists, main); });
-    guarded(m_prompts, main, [&] { m_form5 = new TForm5(m_data.lists, main); });
+    guarded(m_prompts, main, [&] { m_form4 = new ListEntryDialog(m_data.lists, main); });
+    guarded(m_prompts, main, [&] { m_form5 = new WordPairDialog(m_data.lists, main); });
     guarded(m_prompts, main,
             [&] { m_form1 = new TForm1(m_data.lists, m_prompts, m_form4, m_form5, main); });
     if (m_form1)

@@ -13,11 +13,11 @@ class AccountStore;
 class Prompts;
 class TForm1;
 class TForm3;
-class TForm4;
-class TForm5;
+class ListEntryDialog;
+class WordPairDialog;
 class TForm6;
 class TForm7;
-class TForm2;
+class HeadersWindow;
 class TForm8;
 class TForm9;
 class TForm10;
@@ -61,11 +61,11 @@ public:
     TfrmMain *mainWindow() const { return m_main.get(); }
     TForm1 *rulesWindow() const { return m_form1; }
     TForm3 *addAccountDialog() const { return m_form3; }
-    TForm4 *listEntryDialog() const { return m_form4; }
-    TForm5 *xandyDialog() const { return m_form5; }
+    ListEntryDialog *listEntryDialog() const { return m_form4; }
+    WordPairDialog *xandyDialog() const { return m_form5; }
     TForm6 *editAccountDialog() const { return m_form6; }
     TForm8 *logWindow() const { return m_form8; }
-    TForm2 *headerWindow() const { return m_form2; }
+    HeadersWindow *headerWindow() const { return m_form2; }
     TForm9 *archiveWindow() const { return m_form9; }
     TForm7 *updateWindow() const { return m_form7; }
     // Shows the update window (Program > "Check for updates", the wizard's master-list link).
@@ -104,11 +104,11 @@ private:
     std::unique_ptr<TfrmMain> m_main;
     TForm1 *m_form1 = nullptr;
     TForm3 *m_form3 = nullptr;
-    TForm4 *m_form4 = nullptr;
-    TForm5 *m_form5 = nullptr;
+    ListEntryDialog *m_form4 = nullptr;
+    WordPairDialog *m_form5 = nullptr;
     TForm6 *m_form6 = nullptr;
     TForm8 *m_form8 = nullptr;
-    TForm2 *m_form2 = nullptr;
+    HeadersWindow *m_form2 = nullptr;
     TForm9 *m_form9 = nullptr;
     TForm7 *m_form7 = nullptr;
     TfmSetup *m_setup = nullptr;

@@ -5,9 +5,9 @@
 #include "../uitestsupport.h"
 #include "core/screening/classify.h"
 #include "testmessage.h"
+#include "ui/rules/listentrydialog.h"
 #include "ui/rules/tform1.h"
-#include "ui/rules/tform4.h"
-#include "ui/rules/tform5.h"
+#include "ui/rules/wordpairdialog.h"
 
 #include <QAbstractItemModel>
 #include <QLabel>
@@ -34,8 +34,8 @@ struct Fixture {
     }
     RuleLists lists;
     ScriptedPrompts prompts;
-    TForm4 form4;
-    TForm5 form5;
+    ListEntryDialog form4;
+    WordPairDialog form5;
     TForm1 form1;
 
     QPushButton *button(int n) { return form1.findChild<QPushButton *>(u"Button%1"_s.arg(n)); }
@@ -161,20 +161,21 @@ private Q_SLOTS:
 
         const auto enter = [&](const QString &first, const QString &rest) {
             if (kind == ListKind::XandY) {
-                f.form5.Edit1->setText(first);
-                f.form5.Edit2->setText(u"second"_s);
-                f.form5.Edit3->setText(rest);
-                f.form5.Button1->click();
+                f.form5.firstWordEdit->setText(first);
+                f.form5.secondWordEdit->setText(u"second"_s);
+                f.form5.descriptionEdit->setText(rest);
+                f.form5.okButton->click();
             } else {
-                f.form4.Edit1->setText(first);
-                f.form4.Edit2->setText(rest);
-                f.form4.Button1->click();
+                f.form4.entryEdit->setText(first);
+                f.form4.descriptionEdit->setText(rest);
+                f.form4.okButton->click();
             }
         };
         for (const QString &caption : {u"zzz"_s, u"mmm"_s, u"aaa"_s, u"aaa"_s}) {
             c.add();
             QVERIFY(kind == ListKind::XandY ? f.form5.isVisible() : f.form4.isVisible());
-            QCOMPARE(kind == ListKind::XandY ? f.form5.Edit1->text() : f.form4.Edit1->text(),
+            QCOMPARE(kind == ListKind::XandY ? f.form5.firstWordEdit->text()
+                                             : f.form4.entryEdit->text(),
                      QString());
             enter(caption, u"why"_s);
         }
@@ -194,12 +195,12 @@ private Q_SLOTS:
         Fixture::select(c.view, zzz);
         c.edit();
         if (kind == ListKind::XandY) {
-            QCOMPARE(f.form5.Edit1->text(), u"zzz"_s);
-            QCOMPARE(f.form5.Edit2->text(), u"second"_s);
-            QCOMPARE(f.form5.Edit3->text(), u"why"_s);
+            QCOMPARE(f.form5.firstWordEdit->text(), u"zzz"_s);
+            QCOMPARE(f.form5.secondWordEdit->text(), u"second"_s);
+            QCOMPARE(f.form5.descriptionEdit->text(), u"why"_s);
         } else {
-            QCOMPARE(f.form4.Edit1->text(), u"zzz"_s);
-            QCOMPARE(f.form4.Edit2->text(), u"why"_s);
+            QCOMPARE(f.form4.entryEdit->text(), u"zzz"_s);
+            QCOMPARE(f.form4.descriptionEdit->text(), u"why"_s);
         }
         enter(u"abc"_s, u"changed"_s);
         const QStringList edited = f.lists.list(kind).isSorted()
@@ -225,7 +226,7 @@ private Q_SLOTS:
     void emptyEntry() {
         Fixture f;
         f.button(7)->click();
-        f.form4.Button1->click();
+        f.form4.okButton->click();
         QCOMPARE(f.lists.Friendly.entries(), (QList<RuleEntry>{{QString(), {QString()}}}));
         QCOMPARE(f.label("lblCountFriendly")->text(), u"1 Items in the the friendly list"_s);
     }
@@ -279,9 +280,9 @@ private Q_SLOTS:
         QCOMPARE(Fixture::shown(v), QStringList{u"gamma"_s});
         Fixture::select(v, 0);
         f.button(2)->click();
-        QCOMPARE(f.form4.Edit1->text(), u"gamma"_s);
-        f.form4.Edit1->setText(u"gamma ray"_s);
-        f.form4.Button1->click();
+        QCOMPARE(f.form4.entryEdit->text(), u"gamma"_s);
+        f.form4.entryEdit->setText(u"gamma ray"_s);
+        f.form4.okButton->click();
         QCOMPARE(f.lists.SubjectBlack.at(3).Caption, u"gamma ray"_s);
         Fixture::select(v, 0);
         f.button(3)->click();
@@ -330,8 +331,9 @@ private Q_SLOTS:
         TForm1 *rules = run.shell.rulesWindow();
         QVERIFY(rules && rules->isVisible());
         QCOMPARE(rules->lvblsubj->model()->rowCount(), run.shell.lists().SubjectBlack.size());
-        run.shell.listEntryDialog()->openMode(TForm4::Mode::AddFriendly, u"x@example.com"_s);
-        run.shell.listEntryDialog()->Button1->click();
+        run.shell.listEntryDialog()->openMode(ListEntryDialog::Mode::AddFriendly,
+                                              u"x@example.com"_s);
+        run.shell.listEntryDialog()->okButton->click();
         QCOMPARE(rules->lblCountFriendly->text(), u"1 Items in the the friendly list"_s);
         QCOMPARE(rules->lvfriendly->model()->index(0, 0).data().toString(), u"x@example.com"_s);
         rules->close();
@@ -370,14 +372,14 @@ private Q_SLOTS:
         run.main()->RulesandLists1->trigger();
         TForm1 *rules = run.shell.rulesWindow();
         rules->Button4->click();
-        run.shell.listEntryDialog()->Edit1->setText(u"@junk.example"_s);
-        run.shell.listEntryDialog()->Button1->click();
+        run.shell.listEntryDialog()->entryEdit->setText(u"@junk.example"_s);
+        run.shell.listEntryDialog()->okButton->click();
         QCOMPARE(marks(), (QList<RowMark>{Plain, Spam, Spam, Delete}));
         QVERIFY(rows->index(1, 0).data(Qt::ForegroundRole).isValid());
 
         rules->Button7->click();
-        run.shell.listEntryDialog()->Edit1->setText(u"colleague@example.com"_s);
-        run.shell.listEntryDialog()->Button1->click();
+        run.shell.listEntryDialog()->entryEdit->setText(u"colleague@example.com"_s);
+        run.shell.listEntryDialog()->okButton->click();
         QCOMPARE(marks(), (QList<RowMark>{Friendly, Spam, Spam, Delete}));
 
         // The spam score rule, ticked off, no longer marks the scored message.

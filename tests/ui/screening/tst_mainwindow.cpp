@@ -4,9 +4,9 @@
 #include "../uitestsupport.h"
 
 #include "testmessage.h"
-#include "ui/records/tform2.h"
-#include "ui/rules/tform4.h"
-#include "ui/rules/tform5.h"
+#include "ui/records/headerswindow.h"
+#include "ui/rules/listentrydialog.h"
+#include "ui/rules/wordpairdialog.h"
 #include "ui/screening/headerlistmodel.h"
 
 #include <QFile>
@@ -614,13 +614,14 @@ private Q_SLOTS:
         QVERIFY(dialog->isVisible());
         QFETCH(QString, title);
         QCOMPARE(dialog->windowTitle(), title);
-        auto *edit1 = dialog->findChild<QLineEdit *>(u"Edit1"_s);
+        auto *edit1 = dialog->findChild<QLineEdit *>(kind == ListKind::XandY ? u"firstWordEdit"_s
+                                                                             : u"entryEdit"_s);
         QFETCH(QString, entry);
         QCOMPARE(edit1->text(), entry);
         // A pair needs its second word.
         if (kind == ListKind::XandY)
-            dialog->findChild<QLineEdit *>(u"Edit2"_s)->setText(u"today"_s);
-        dialog->findChild<QPushButton *>(u"Button1"_s)->click();
+            dialog->findChild<QLineEdit *>(u"secondWordEdit"_s)->setText(u"today"_s);
+        dialog->findChild<QPushButton *>(u"okButton"_s)->click();
         QVERIFY(!dialog->isVisible());
         QVERIFY(edit1->text().isEmpty());
 
@@ -757,7 +758,7 @@ private Q_SLOTS:
         main()->findChild<QAction *>(command)->trigger();
         QDialog *dialog = m_run->shell.listEntryDialog();
         QVERIFY(dialog->isVisible());
-        dialog->findChild<QPushButton *>(add ? u"Button1"_s : u"Button2"_s)->click();
+        dialog->findChild<QPushButton *>(add ? u"okButton"_s : u"cancelButton"_s)->click();
         QVERIFY(!dialog->isVisible());
         const LearningStore &store = m_run->shell.data().learning();
         QFETCH(uint, spam);

@@ -9,8 +9,8 @@
 #include "testmessage.h"
 #include "testsupport.h"
 #include "ui/records/tform9.h"
+#include "ui/rules/listentrydialog.h"
 #include "ui/rules/tform1.h"
-#include "ui/rules/tform4.h"
 #include "ui/rules/tform7.h"
 #include "ui/settings/tfmsetup.h"
 #include "ui/shell/icons.h"
@@ -185,7 +185,7 @@ private Q_SLOTS:
             QVERIFY(shot.save(QDir(target).filePath(u"main-window@%1x.png"_s.arg(qRound(ratio)))));
             // The list-entry dialog over the window, as opened for the selected message.
             main->Addemailtoblacklist1->trigger();
-            TForm4 *dialog = run.shell.listEntryDialog();
+            ListEntryDialog *dialog = run.shell.listEntryDialog();
             QVERIFY(dialog->isVisible());
             QVERIFY(dialog->grab().save(
                 QDir(target).filePath(u"add-to-blacklist@%1x.png"_s.arg(qRound(ratio)))));
