@@ -92,7 +92,7 @@ private Q_SLOTS:
     void viewHeaders() {
         QFETCH(QString, command);
         startAndCheck();
-        HeadersWindow *headers = m_run->shell.headerWindow();
+        HeadersWindow *headers = m_run->shell.headersWindow();
         QVERIFY(!headers->isVisible());
         clickRow(main(), 0);
         const QString size = main()->session().rows()[0].Size;
@@ -197,7 +197,7 @@ private Q_SLOTS:
         QCOMPARE(m_run->prompts.shown.size(), 0);
         QVERIFY(m_run->pop.commandsTo(kHost).isEmpty());
         QVERIFY(m_opener.paths.isEmpty());
-        QVERIFY(!m_run->shell.headerWindow()->isVisible());
+        QVERIFY(!m_run->shell.headersWindow()->isVisible());
         QCOMPARE(main()->panelText(1), u"Connected"_s);
     }
 
@@ -221,7 +221,7 @@ private Q_SLOTS:
         QCOMPARE(m_run->prompts.takeTexts(), QStringList{error});
         QVERIFY(m_opener.paths.isEmpty());
         QVERIFY(!QFile::exists(m_dir->filePath(u"temp.eml"_s)));
-        QVERIFY(!m_run->shell.headerWindow()->isVisible());
+        QVERIFY(!m_run->shell.headersWindow()->isVisible());
         // The connection is still usable.
         clickRow(main(), 1);
         run(u"ViewEmail1"_s);

@@ -410,7 +410,7 @@ private Q_SLOTS:
         QFETCH(QList<int>, expected);
         QCOMPARE(marks(main()), expected);
         QFETCH(bool, headersShown);
-        QTRY_COMPARE(m_run->shell.headerWindow()->isVisible(), headersShown);
+        QTRY_COMPARE(m_run->shell.headersWindow()->isVisible(), headersShown);
         QCOMPARE(m_run->pop.commandsTo(kHost).contains("TOP " + QByteArray::number(row + 1) + " 0"),
                  headersShown);
         QVERIFY(m_run->prompts.shown.isEmpty());
@@ -425,7 +425,7 @@ private Q_SLOTS:
         // The press of the first click, then the second one.
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
-        QTRY_VERIFY(m_run->shell.headerWindow()->isVisible());
+        QTRY_VERIFY(m_run->shell.headersWindow()->isVisible());
         QCOMPARE(m_run->pop.commandsTo(kHost), QList<QByteArray>{"TOP 3 0"});
     }
 
@@ -609,7 +609,7 @@ private Q_SLOTS:
         QFETCH(int, list);
         const auto kind = ListKind(list);
         QDialog *dialog = kind == ListKind::XandY
-                              ? static_cast<QDialog *>(m_run->shell.xandyDialog())
+                              ? static_cast<QDialog *>(m_run->shell.wordPairDialog())
                               : m_run->shell.listEntryDialog();
         QVERIFY(dialog->isVisible());
         QFETCH(QString, title);
@@ -802,7 +802,7 @@ private Q_SLOTS:
         main()->findChild<QAction *>(command)->trigger();
         QCOMPARE(m_run->prompts.takeTexts(), QStringList{u"Must select an email first"_s});
         QVERIFY(!m_run->shell.listEntryDialog()->isVisible());
-        QVERIFY(!m_run->shell.xandyDialog()->isVisible());
+        QVERIFY(!m_run->shell.wordPairDialog()->isVisible());
     }
 
     void largeScanShowsRowsAsTheyArrive_data() {

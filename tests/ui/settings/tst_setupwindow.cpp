@@ -6,11 +6,11 @@
 
 #include "core/platform/autostart.h"
 #include "testsupport.h"
-#include "ui/records/tform8.h"
+#include "ui/records/deletionlogwindow.h"
+#include "ui/settings/addaccountdialog.h"
+#include "ui/settings/editaccountdialog.h"
 #include "ui/settings/learningpage.h"
 #include "ui/settings/tfmsetup.h"
-#include "ui/settings/tform3.h"
-#include "ui/settings/tform6.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -327,9 +327,9 @@ private Q_SLOTS:
                           w->DBGrid1->visualItemRect(w->DBGrid1->item(0, 0)).center());
         QCOMPARE(m_run->store()->currentRow(), 0);
         QTest::mouseClick(w->Button2, Qt::LeftButton);
-        TForm6 *edit = m_run->shell.editAccountDialog();
+        EditAccountDialog *edit = m_run->shell.editAccountDialog();
         QVERIFY(edit->isVisible());
-        QCOMPARE(edit->DBEdit1->text(), u"Home"_s);
+        QCOMPARE(edit->nameEdit->text(), u"Home"_s);
         edit->hide();
 
         // Removing asks first; No keeps the account.
