@@ -197,10 +197,12 @@ void printSweep() {
     LearningStore &store = *trained.store;
     if (qEnvironmentVariableIsSet("TUNE")) {
         const QStringList v = qEnvironmentVariable("TUNE").split(u',');
-        store.parameters.unknownWordStrength = v.value(0).toDouble();
-        store.parameters.minimumStrength = v.value(1).toDouble();
-        store.parameters.maxDiscriminators = v.value(2).toInt();
-        store.parameters.unknownWordProbability = v.value(3, u"0.5"_s).toDouble();
+        LearningParameters parameters;
+        parameters.unknownWordStrength = v.value(0).toDouble();
+        parameters.minimumStrength = v.value(1).toDouble();
+        parameters.maxDiscriminators = v.value(2).toInt();
+        parameters.unknownWordProbability = v.value(3, u"0.5"_s).toDouble();
+        store.setParameters(parameters);
     }
     const Corpus &c = corpus();
     std::printf("tokens %lld\n", qlonglong(store.tokenCount()));

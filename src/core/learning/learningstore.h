@@ -116,8 +116,9 @@ public:
     // opened (damaged) is replaced by an empty one. Throws FileError when that fails.
     void forget();
 
-    // For measurements: the parameters of the statistics.
-    LearningParameters parameters;
+    // The parameters of the statistics (the defaults unless a measurement changes them).
+    const LearningParameters &parameters() const { return m_parameters; }
+    void setParameters(const LearningParameters &parameters);
 
 private:
     struct Slot {
@@ -126,6 +127,7 @@ private:
         std::uint32_t ham = 0;
     };
     const Slot *find(TokenHash key) const;
+    void refreshProbabilities();
     Slot &insert(TokenHash key);
     void erase(TokenHash key);
     void reserveSlots(size_t tokens);
@@ -143,6 +145,18 @@ private:
     std::uint32_t m_spamMessages = 0;
     std::uint32_t m_hamMessages = 0;
     QHash<std::uint64_t, LearnedVerdict> m_messages;
+    LearningParameters m_parameters;
+    // f(w) of the tokens seen in fewer than CachedCounts messages of each kind, by their counts
+    // ([spam * CachedCounts + ham]), with the logarithms that combining takes of it, for the
+    // totals and parameters of the moment: most tokens are rare, and their f and logarithms
+    // then cost a load instead of six divisions and two logarithms. Refreshed whenever the
+    // totals or the parameters change.
+    struct CachedProbability {
+        double f = 0.5;
+        ProbabilityLogs logs;
+    };
+    static constexpr std::uint32_t CachedCounts = 16;
+    std::vector<CachedProbability> m_rareProbabilities;
 };
 
 } // namespace corvane
