@@ -273,6 +273,22 @@ void BM_TokeniseAndScore(benchmark::State &state) {
 }
 BENCHMARK(BM_TokeniseAndScore)->Unit(benchmark::kMillisecond);
 
+void BM_TokeniseOnly(benchmark::State &state) {
+    const QList<CorpusMessage> &set = corpus().spam2;
+    MessageTokenizer tokenizer;
+    size_t sum = 0;
+    const bool hot = state.range(0);
+    for (auto _ : state) {
+        for (const CorpusMessage &m : set) {
+            const CorpusMessage &x = hot ? set[0] : m;
+            sum += tokenizer.tokenize(x.lines.header, x.lines.body).size();
+        }
+    }
+    benchmark::DoNotOptimize(sum);
+    state.SetItemsProcessed(state.iterations() * set.size());
+}
+BENCHMARK(BM_TokeniseOnly)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 // Scoring alone, from the tokens.
 void BM_Score(benchmark::State &state) {
     TrainedStore trained;
