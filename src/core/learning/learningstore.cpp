@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <unordered_map>
 
 using namespace Qt::StringLiterals;
@@ -119,6 +120,41 @@ void LearningStore::refreshProbabilities() {
                 tokenSpamProbability(spam, ham, m_spamMessages, m_hamMessages, m_parameters);
             m_rareProbabilities[spam * CachedCounts + ham] = {f, probabilityLogs(f)};
         }
+    }
+    std::vector<std::pair<std::uint64_t, TokenHash>> frequent; // (messages, token)
+    for (const Slot &s : m_slots)
+        if (s.key != 0 && (s.spam >= CachedCounts || s.ham >= CachedCounts))
+            frequent.emplace_back(std::uint64_t(s.spam) + s.ham, s.key);
+    if (frequent.size() > FrequentTokens) {
+        std::nth_element(frequent.begin(), frequent.begin() + FrequentTokens, frequent.end(),
+                         std::greater<>());
+        frequent.resize(FrequentTokens);
+    }
+    size_t capacity = 16;
+    while (capacity < 2 * frequent.size())
+        capacity *= 2;
+    m_frequent.assign(frequent.empty() ? 0 : capacity, FrequentToken{});
+    for (const auto &[messages, key] : frequent) {
+        const Slot *s = find(key);
+        const double f =
+            tokenSpamProbability(s->spam, s->ham, m_spamMessages, m_hamMessages, m_parameters);
+        size_t i = key & (capacity - 1);
+        while (m_frequent[i].key != 0)
+            i = (i + 1) & (capacity - 1);
+        m_frequent[i] = {key, {f, probabilityLogs(f)}};
+    }
+}
+
+inline const LearningStore::CachedProbability *LearningStore::findFrequent(TokenHash key) const {
+    if (m_frequent.empty())
+        return nullptr;
+    const size_t mask = m_frequent.size() - 1;
+    for (size_t i = key & mask;; i = (i + 1) & mask) {
+        const FrequentToken &t = m_frequent[i];
+        if (t.key == key)
+            return &t.probability;
+        if (t.key == 0)
+            return nullptr;
     }
 }
 
@@ -326,6 +362,9 @@ double LearningStore::score(std::span<const TokenHash> tokens) const {
             const CachedProbability &c = m_rareProbabilities[s->spam * CachedCounts + s->ham];
             if (std::abs(c.f - 0.5) >= strength)
                 clues.push_back({c.f, c.logs});
+        } else if (const CachedProbability *c = findFrequent(s->key)) {
+            if (std::abs(c->f - 0.5) >= strength)
+                clues.push_back({c->f, c->logs});
         } else {
             const double f =
                 tokenSpamProbability(s->spam, s->ham, m_spamMessages, m_hamMessages, m_parameters);

@@ -157,6 +157,16 @@ private:
     };
     static constexpr std::uint32_t CachedCounts = 16;
     std::vector<CachedProbability> m_rareProbabilities;
+    // The same for the tokens seen more often, by token: the header names and common words in
+    // nearly every message. At most FrequentTokens of them (the most seen), so that this table
+    // stays within 4 MiB; the rest are computed as scoring meets them.
+    struct FrequentToken {
+        TokenHash key = 0; // 0: an empty slot
+        CachedProbability probability;
+    };
+    static constexpr size_t FrequentTokens = 65536;
+    std::vector<FrequentToken> m_frequent;
+    const CachedProbability *findFrequent(TokenHash key) const;
 };
 
 } // namespace corvane
