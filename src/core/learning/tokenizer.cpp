@@ -95,11 +95,25 @@ bool startsWithNoCase(std::string_view s, std::string_view prefix) {
 size_t findNoCase(std::string_view s, std::string_view word, size_t from = 0) {
     if (word.empty() || s.size() < word.size())
         return std::string_view::npos;
-    for (size_t i = from; i + word.size() <= s.size(); ++i) {
-        if (lowerAscii(s[i]) != word[0])
-            continue;
+    // The candidates for the first byte are found by memchr (vectorised): twice, for a letter's
+    // two cases.
+    const char first = word[0];
+    const bool letter = first >= 'a' && first <= 'z';
+    const char upper = letter ? static_cast<char>(first - 32) : first;
+    const size_t last = s.size() - word.size();
+    size_t lower = s.find(first, from), capital = letter ? s.find(upper, from) : lower;
+    while (lower != std::string_view::npos || capital != std::string_view::npos) {
+        const size_t i = std::min(lower, capital);
+        if (i > last)
+            return std::string_view::npos;
         if (startsWithNoCase(s.substr(i), word))
             return i;
+        if (i == lower)
+            lower = s.find(first, i + 1);
+        if (letter && i == capital)
+            capital = s.find(upper, i + 1);
+        if (!letter)
+            capital = lower;
     }
     return std::string_view::npos;
 }
@@ -119,9 +133,16 @@ inline bool isWordByte(unsigned char c) {
     return kWordBytes[c];
 }
 
+constexpr auto kHostBytes = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 256; ++c)
+        table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                   c == '-' || c == '.';
+    return table;
+}();
+
 inline bool isHostByte(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '.';
+    return kHostBytes[c];
 }
 
 // The last two labels of a host name ("mail.example.com" gives "example.com"): the part a
@@ -695,10 +716,10 @@ private:
         // Much HTML mail is sent as text/plain, or with no type at all: a tag makes the rest
         // of the part HTML, so that tag and attribute names never count as words.
         if (!m_html) {
-            for (size_t i = 0; i + 1 < line.size(); ++i) {
-                const char c = line[i + 1];
-                if (line[i] == '<' &&
-                    ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '/' || c == '!')) {
+            for (size_t at = line.find('<'); at != std::string_view::npos && at + 1 < line.size();
+                 at = line.find('<', at + 1)) {
+                const char c = line[at + 1];
+                if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '/' || c == '!') {
                     m_html = m_htmlSeen = true;
                     break;
                 }
@@ -708,33 +729,43 @@ private:
             m_run.bodyWords(line);
             return;
         }
+        // The text between tags is copied a run at a time; a tag and an entity become a blank.
         m_plain.clear();
-        for (size_t i = 0; i < line.size(); ++i) {
-            const char c = line[i];
+        size_t i = 0;
+        while (i < line.size()) {
             if (m_inTag) {
-                if (c == '>')
-                    m_inTag = false;
+                const size_t end = line.find('>', i);
+                if (end == std::string_view::npos)
+                    break;
+                m_inTag = false;
+                i = end + 1;
                 continue;
             }
-            if (c == '<') {
+            size_t e = i;
+            while (e < line.size() && line[e] != '<' && line[e] != '&')
+                ++e;
+            m_plain.append(line.substr(i, e - i));
+            if (e == line.size())
+                break;
+            if (line[e] == '<') {
                 m_inTag = true;
                 m_plain += ' ';
+                i = e + 1;
                 continue;
             }
-            if (c == '&') {
-                size_t e = i + 1;
-                while (e < line.size() && e - i < 10 && line[e] != ';' && !isSpace(line[e]))
-                    ++e;
-                if (e < line.size() && line[e] == ';') {
-                    // Letters written as numbered entities hide words from filters.
-                    if (i + 1 < line.size() && line[i + 1] == '#')
-                        m_run.emit("body:", "numericentity");
-                    m_plain += ' ';
-                    i = e;
-                    continue;
-                }
+            size_t k = e + 1;
+            while (k < line.size() && k - e < 10 && line[k] != ';' && !isSpace(line[k]))
+                ++k;
+            if (k < line.size() && line[k] == ';') {
+                // Letters written as numbered entities hide words from filters.
+                if (e + 1 < line.size() && line[e + 1] == '#')
+                    m_run.emit("body:", "numericentity");
+                m_plain += ' ';
+                i = k + 1;
+                continue;
             }
-            m_plain += c;
+            m_plain += '&';
+            i = e + 1;
         }
         m_run.bodyWords(m_plain);
     }
