@@ -158,7 +158,12 @@ std::string_view lastTwoLabels(std::string_view host) {
 // A field's value: what follows its name and colon, continuation lines joined by one blank.
 struct Field {
     std::string name; // lower case
-    std::string value;
+    // The value lies in its line unless continuation lines were joined to it (in joined): most
+    // fields are one line, and their values are then never copied.
+    std::string_view line;
+    std::string joined;
+    bool folded = false;
+    std::string_view value() const { return folded ? std::string_view(joined) : line; }
 };
 
 } // namespace
@@ -543,9 +548,12 @@ Encoding encodingOf(std::string_view cte) {
 // their type only.
 class BodyReader {
 public:
+    // pending and plain are buffers that outlive the reader, so that their memory serves one
+    // message after another.
     BodyReader(MessageTokenizer::Run &run, std::string type, std::string boundary,
-               Encoding encoding)
-        : m_run(run) {
+               Encoding encoding, QByteArray &pending, std::string &plain)
+        : m_run(run), m_pending(pending), m_plain(plain) {
+        m_pending.resize(0);
         if (type.rfind("multipart/", 0) == 0 && !boundary.empty()) {
             m_boundaries.push_back("--" + boundary);
             m_inPartHeader = false;
@@ -782,8 +790,8 @@ private:
     bool m_inTag = false;
     Encoding m_encoding = Encoding::Identity;
     Base64Decoder m_base64;
-    QByteArray m_pending;
-    std::string m_plain;
+    QByteArray &m_pending;
+    std::string &m_plain;
 };
 
 // The fields of a header block, continuation lines joined; values cut at kMaxValue. The
@@ -797,9 +805,13 @@ size_t unfold(const QList<QByteArray> &lines, std::vector<Field> &fields) {
         if (l.empty())
             continue;
         if (isSpace(l.front())) {
-            if (used > 0 && fields[used - 1].value.size() < kMaxValue) {
-                fields[used - 1].value += ' ';
-                fields[used - 1].value.append(trimmed(l));
+            if (used > 0 && fields[used - 1].value().size() < kMaxValue) {
+                Field &f = fields[used - 1];
+                if (!f.folded)
+                    f.joined.assign(f.line);
+                f.folded = true;
+                f.joined += ' ';
+                f.joined.append(trimmed(l));
             }
             continue;
         }
@@ -815,7 +827,8 @@ size_t unfold(const QList<QByteArray> &lines, std::vector<Field> &fields) {
         f.name.assign(name);
         for (char &c : f.name)
             c = lowerAscii(c);
-        f.value.assign(trimmed(l.substr(colon + 1)).substr(0, kMaxValue));
+        f.line = trimmed(l.substr(colon + 1)).substr(0, kMaxValue);
+        f.folded = false;
     }
     return used;
 }
@@ -871,7 +884,7 @@ std::vector<TokenHash> MessageTokenizer::tokenize(const QList<QByteArray> &heade
     bool sawMessageId = false;
     bool listFields = false;
     for (const Field &f : fields) {
-        const std::string_view v = f.value;
+        const std::string_view v = f.value();
         // Compared as views: their lengths first, so that most comparisons cost nothing.
         const std::string_view name = f.name;
         // Which fields a message has: mailing lists, mail programs and bulk senders each
@@ -917,7 +930,7 @@ std::vector<TokenHash> MessageTokenizer::tokenize(const QList<QByteArray> &heade
             if (!charset.empty())
                 run.emit("cs:", charset);
         } else if (name == "content-transfer-encoding") {
-            encoding = f.value;
+            encoding.assign(v);
             run.emit("cte:", lowered(trimmed(v)));
         }
     }
@@ -925,7 +938,9 @@ std::vector<TokenHash> MessageTokenizer::tokenize(const QList<QByteArray> &heade
         run.emit("mid:", "none");
 
     if (!bodyLines.isEmpty()) {
-        BodyReader body(run, type, boundary, encodingOf(encoding));
+        thread_local QByteArray pending;
+        thread_local std::string plain;
+        BodyReader body(run, type, boundary, encodingOf(encoding), pending, plain);
         for (const QByteArray &line : bodyLines)
             body.line({line.constData(), size_t(line.size())});
         body.finish();
