@@ -15,7 +15,7 @@
 #include "core/screening/mailboxsession.h"
 #include "core/settings/settings.h"
 #include "dovecotmailbox.h"
-#include "ui/screening/tfrmmain.h"
+#include "ui/screening/mainwindow.h"
 #include "ui/shell/prompts.h"
 
 #include <QAbstractItemModel>
@@ -93,7 +93,7 @@ void scanThroughTheWindow(benchmark::State &state, int count, bool watchLoop) {
     Settings settings;
     RecordingPrompts prompts;
     TcpTransport transport;
-    TfrmMain window(prompts, transport, lists, settings);
+    MainWindow window(prompts, transport, lists, settings);
     window.show();
     QApplication::processEvents();
     PaintCounter painted;
@@ -133,17 +133,17 @@ void scanThroughTheWindow(benchmark::State &state, int count, bool watchLoop) {
         timer.start();
         sinceTurn.restart();
         scanning = painted.counting = watchLoop;
-        window.CheckAccount(-1);
+        window.checkAccount(-1);
         scanning = painted.counting = false;
         const double seconds = timer.nsecsElapsed() / 1e9;
         state.PauseTiming();
         paints += painted.paints;
-        if (!prompts.last.isEmpty() || window.lvHeaders->model()->rowCount() != count) {
+        if (!prompts.last.isEmpty() || window.messageList->model()->rowCount() != count) {
             state.SkipWithError(prompts.last.isEmpty() ? "not every message was listed"
                                                        : prompts.last.toUtf8().constData());
             return;
         }
-        window.DisconnectExecute();
+        window.disconnectFromServer();
         QApplication::processEvents();
         state.ResumeTiming();
         bestWindow = std::min(bestWindow, seconds);

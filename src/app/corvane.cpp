@@ -5,7 +5,7 @@
 #include "core/platform/datadir.h"
 #include "core/platform/quitsignals.h"
 #include "core/protocol/tcptransport.h"
-#include "ui/screening/tfrmmain.h"
+#include "ui/screening/mainwindow.h"
 #include "ui/shell/icons.h"
 #include "ui/shell/programshell.h"
 #include "ui/shell/prompts.h"

@@ -8,7 +8,7 @@
 #include "requirements.h"
 #include "testservers.h"
 #include "ui/rules/listentrydialog.h"
-#include "ui/screening/tfrmmain.h"
+#include "ui/screening/mainwindow.h"
 #include "ui/settings/addaccountdialog.h"
 #include "ui/shell/programshell.h"
 #include "ui/shell/prompts.h"
@@ -85,12 +85,12 @@ private Q_SLOTS:
         {
             ProgramShell shell(DataDirectory(dir.path()), prompts, transport);
             shell.start();
-            TfrmMain *main = shell.mainWindow();
+            MainWindow *main = shell.mainWindow();
             main->show();
             shell.lists().Friendly.add(u"mum@example.org"_s, {u"family"_s});
 
             // The account, typed into the Add Account dialog.
-            main->Add1->trigger();
+            main->addAccountAction->trigger();
             AddAccountDialog *add = shell.addAccountDialog();
             QVERIFY(add->isVisible());
             const QStringList values = {u"Dovecot"_s,
@@ -108,14 +108,14 @@ private Q_SLOTS:
             }
             add->addButton->click();
             QVERIFY(!add->isVisible());
-            QCOMPARE(main->acctdrop->actions().size(), 1);
+            QCOMPARE(main->checkMailMenu->actions().size(), 1);
 
-            main->acctdrop->actions().first()->trigger();
+            main->checkMailMenu->actions().first()->trigger();
             QTRY_COMPARE_WITH_TIMEOUT(main->panelText(1), u"Connected"_s, 20000);
             QTRY_VERIFY_WITH_TIMEOUT(!main->operationRunning(), 20000);
             QCOMPARE(prompts.texts, QStringList());
             QCOMPARE(main->panelText(2), u"3"_s);
-            QCOMPARE(main->pnlServerName->text(), m_servers->value(u"CORVANE_POP3_HOST"_s));
+            QCOMPARE(main->serverPanel->text(), m_servers->value(u"CORVANE_POP3_HOST"_s));
             const QList<HeaderRow> &rows = main->session().rows();
             QCOMPARE(rows.size(), 3);
             QCOMPARE(rows[0].Mark, RowMark::Spam);
@@ -124,11 +124,11 @@ private Q_SLOTS:
             QCOMPARE(rows[2].Subject, u"Photos"_s);
 
             // Review: mark the spam, black-list the plain sender.
-            main->Markallspamfordeletion1->trigger();
+            main->markAllSpamForDeletionAction->trigger();
             QCOMPARE(rows[0].Mark, RowMark::Delete);
-            main->lvHeaders->setCurrentIndex(main->lvHeaders->model()->index(2, 0));
+            main->messageList->setCurrentIndex(main->messageList->model()->index(2, 0));
             QCOMPARE(main->panelText(0), u"Message 3 of 3 selected"_s);
-            main->Addemailtoblacklist1->trigger();
+            main->addSenderToBlackListAction->trigger();
             ListEntryDialog *entry = shell.listEntryDialog();
             QCOMPARE(entry->entryEdit->text(), u"Sam <sam@example.com>"_s);
             entry->okButton->click();

@@ -13,7 +13,7 @@
 #include "testsupport.h"
 #include "ui/records/deletionlogwindow.h"
 #include "ui/records/savedemailswindow.h"
-#include "ui/settings/tfmsetup.h"
+#include "ui/settings/optionswindow.h"
 
 #include <QDir>
 #include <QPlainTextEdit>
@@ -121,7 +121,7 @@ private Q_SLOTS:
         {
             ProgramShell shell(DataDirectory(dir.path()), prompts, transport);
             shell.start();
-            TfrmMain *main = shell.mainWindow();
+            MainWindow *main = shell.mainWindow();
             main->show();
             shell.lists().Friendly.add(u"mum@example.org"_s, {});
             Settings &settings = shell.settings();
@@ -131,21 +131,21 @@ private Q_SLOTS:
                                           m_servers->value(u"CORVANE_POP3_PORT"_s), kUser,
                                           m_servers->value(u"CORVANE_POP3_PASSWORD"_s),
                                           u"e2e-gui@example.net"_s});
-            main->RefreshAccounts();
+            main->refreshAccounts();
 
-            main->acctdrop->actions().value(0)->trigger();
-            QTRY_VERIFY_WITH_TIMEOUT(main->lvHeaders->model()->rowCount() == 5, 20000);
+            main->checkMailMenu->actions().value(0)->trigger();
+            QTRY_VERIFY_WITH_TIMEOUT(main->messageList->model()->rowCount() == 5, 20000);
             QTRY_VERIFY_WITH_TIMEOUT(!main->operationRunning(), 20000);
             QCOMPARE(main->panelText(1), u"Connected"_s);
 
-            for (const auto &[row, command] :
-                 {std::pair{1, main->Markfordeletion1}, std::pair{3, main->Markforbouncing1},
-                  std::pair{4, main->Markfordeletion1}}) {
+            for (const auto &[row, command] : {std::pair{1, main->markForDeletionAction},
+                                               std::pair{3, main->markForBouncingAction},
+                                               std::pair{4, main->markForDeletionAction}}) {
                 clickRow(main, row);
                 command->trigger();
             }
             prompts.answers = {QMessageBox::Yes};
-            QTest::mouseClick(main->ToolButton1, Qt::LeftButton);
+            QTest::mouseClick(main->processButton, Qt::LeftButton);
             QTRY_VERIFY_WITH_TIMEOUT(!main->operationRunning(), 30000);
             QCOMPARE(prompts.takeTexts(),
                      QStringList{u"3 items deleted from server. Do you wish to reconnect?"_s});
@@ -172,8 +172,8 @@ private Q_SLOTS:
             SavedEmailsWindow *archive = shell.savedEmailsWindow();
             RecordingOpener opener;
             archive->setFileOpener(&opener);
-            main->Options1->trigger();
-            QTest::mouseClick(shell.optionsWindow()->SpeedButton2, Qt::LeftButton);
+            main->optionsAction->trigger();
+            QTest::mouseClick(shell.optionsWindow()->viewArchiveLink, Qt::LeftButton);
             QVERIFY(archive->isVisible());
             QTRY_VERIFY_WITH_TIMEOUT(!archive->scanning(), 20000);
             QCOMPARE(archive->archiveNames(),

@@ -11,7 +11,7 @@
 #include "testservers.h"
 #include "ui/rules/listupdatewindow.h"
 #include "ui/rules/ruleswindow.h"
-#include "ui/settings/tfmsetup.h"
+#include "ui/settings/optionswindow.h"
 
 #include <QDir>
 #include <QFile>
@@ -67,9 +67,9 @@ class TestListExchangeDesktop final : public QObject {
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<ProgramRun> m_run;
 
-    TfrmMain *main() { return m_run->main(); }
+    MainWindow *main() { return m_run->main(); }
     ListUpdateWindow *update() { return m_run->shell.listUpdateWindow(); }
-    TfmSetup *setup() { return m_run->shell.optionsWindow(); }
+    OptionsWindow *setup() { return m_run->shell.optionsWindow(); }
 
     QString address(const QString &scheme, const QString &site) const {
         const QString port =
@@ -95,9 +95,9 @@ class TestListExchangeDesktop final : public QObject {
         m_run->start();
         update()->fetcher().addCaCertificates(
             QSslCertificate::fromPath(servers->value(u"CORVANE_HTTP_CA"_s)));
-        main()->Options1->trigger();
-        setText(setup()->UpdateUrl, updateAddress);
-        main()->Checkforupdates1->trigger();
+        main()->optionsAction->trigger();
+        setText(setup()->updateUrlEdit, updateAddress);
+        main()->checkForUpdatesAction->trigger();
         QVERIFY(update()->isVisible());
     }
 
@@ -155,7 +155,7 @@ private Q_SLOTS:
         QFETCH(QString, scheme);
         start(address(scheme, siteName));
         RulesWindow *rules = m_run->shell.rulesWindow();
-        main()->RulesandLists1->trigger();
+        main()->rulesAndListsAction->trigger();
         const QString subjectsBefore = rules->subjectCount->text();
         QCOMPARE(update()->statusLabel->text(), u"idle..."_s);
         QTest::mouseClick(update()->checkNowButton, Qt::LeftButton);
@@ -233,22 +233,22 @@ private Q_SLOTS:
         const QByteArray recipient = "desktop-" +
                                      QByteArray::number(QCoreApplication::applicationPid()) +
                                      "@publisher.local";
-        TfmSetup *w = setup();
-        setText(w->SubmitAddress, QString::fromLatin1(recipient));
-        setText(w->SMTPServer, servers->value(u"CORVANE_SMTP_HOST"_s));
-        setText(w->SMTPPort, servers->value(u"CORVANE_SMTP_PORT"_s));
-        setText(w->Edit1, u"me@user.local"_s);
-        main()->Options1->trigger();
-        w->PageControl1->setCurrentIndex(5);
-        for (QLabel *size : {w->SizeSubj, w->SizeEmail, w->SizeXY})
+        OptionsWindow *w = setup();
+        setText(w->submitAddressEdit, QString::fromLatin1(recipient));
+        setText(w->smtpServerEdit, servers->value(u"CORVANE_SMTP_HOST"_s));
+        setText(w->smtpPortEdit, servers->value(u"CORVANE_SMTP_PORT"_s));
+        setText(w->smtpEmailEdit, u"me@user.local"_s);
+        main()->optionsAction->trigger();
+        w->tabs->setCurrentIndex(5);
+        for (QLabel *size : {w->subjectListSize, w->emailListSize, w->wordPairListSize})
             QVERIFY2(size->text().endsWith(u" Bytes"_s), qPrintable(size->text()));
         // Added during the run, not yet saved: it goes too.
-        const QString before = w->SizeEmail->text();
+        const QString before = w->emailListSize->text();
         m_run->shell.lists().EmailBlack.add(u"added-during-the-run@bad.example"_s, {u""_s});
-        QTest::mouseClick(w->Button4, Qt::LeftButton);
+        QTest::mouseClick(w->submitButton, Qt::LeftButton);
         QCOMPARE(m_run->prompts.takeTexts(), QStringList{u"Blacklists sent"_s});
-        QVERIFY(w->Button4->isEnabled());
-        QCOMPARE(w->SubmitResult->text(), u"Sent: blsubj.dat, bleml.dat, blsubxy.dat"_s);
+        QVERIFY(w->submitButton->isEnabled());
+        QCOMPARE(w->submitResult->text(), u"Sent: blsubj.dat, bleml.dat, blsubxy.dat"_s);
 
         const SinkMessage sent =
             readSinkMessage(servers->value(u"CORVANE_SMTP_SINK_DIR"_s), recipient);
@@ -268,9 +268,9 @@ private Q_SLOTS:
         QVERIFY(std::any_of(emails.begin(), emails.end(), [](const RuleEntry &e) {
             return e.Caption == u"added-during-the-run@bad.example"_s;
         }));
-        QCOMPARE(w->SizeEmail->text(),
+        QCOMPARE(w->emailListSize->text(),
                  u"%1 Bytes"_s.arg(QFileInfo(m_dir->filePath(u"bleml.dat"_s)).size()));
-        QVERIFY(w->SizeEmail->text() != before);
+        QVERIFY(w->emailListSize->text() != before);
     }
 };
 

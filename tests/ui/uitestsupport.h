@@ -7,7 +7,7 @@
 #include "core/settings/accountstore.h"
 #include "fakepop3mailbox.h"
 #include "testsupport.h"
-#include "ui/screening/tfrmmain.h"
+#include "ui/screening/mainwindow.h"
 #include "ui/shell/fileopener.h"
 #include "ui/shell/programshell.h"
 #include "ui/shell/prompts.h"
@@ -84,13 +84,13 @@ public:
         shell.start();
         main()->show();
     }
-    TfrmMain *main() const { return shell.mainWindow(); }
+    MainWindow *main() const { return shell.mainWindow(); }
     AccountStore *store() const { return shell.accountStore(); }
 
     // Adds an account straight to the store and rebuilds the menus.
     void addAccount(const Account &account) {
         store()->insert(account);
-        main()->RefreshAccounts();
+        main()->refreshAccounts();
     }
 
     ScriptedPrompts prompts;
@@ -115,8 +115,8 @@ inline QAction *menuItem(const QMenu *menu, const QString &text) {
 }
 
 // Selects a row of the message list the way a click does.
-inline void clickRow(TfrmMain *main, int row) {
-    QTreeView *view = main->lvHeaders;
+inline void clickRow(MainWindow *main, int row) {
+    QTreeView *view = main->messageList;
     const QRect rect = view->visualRect(view->model()->index(row, 1));
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rect.center());
 }
@@ -130,15 +130,15 @@ inline void addServerCommandRows() {
     QTest::newRow("view message") << QStringLiteral("view");
     QTest::newRow("view headers") << QStringLiteral("headers");
 }
-inline void startServerCommand(TfrmMain *main, const QString &command) {
+inline void startServerCommand(MainWindow *main, const QString &command) {
     if (command == QStringLiteral("check"))
-        main->CheckAccount(0);
+        main->checkAccount(0);
     else if (command == QStringLiteral("process"))
-        main->ProcessMessages1Click();
+        main->processMarkedMessages();
     else if (command == QStringLiteral("view"))
-        main->ViewEmail1Click();
+        main->viewEmail();
     else
-        main->Viewheaders1Click();
+        main->viewHeaders();
 }
 
 } // namespace corvane::test

@@ -226,7 +226,7 @@ int run(const QStringList &args) {
             err(u"corvane-cli auto: "_s + message + u'\n');
         out(u"pass at %1\n"_s.arg(QDateTime::currentDateTime().toString(Qt::ISODate)));
         inPass = true;
-        const QList<AccountPassResult> results = pass.Timer1Timer();
+        const QList<AccountPassResult> results = pass.run();
         inPass = false;
         out(report(results, passCode));
         std::fflush(stdout); // a service's log shows each pass as it ends

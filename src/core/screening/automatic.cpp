@@ -54,7 +54,7 @@ AutomaticPass::AutomaticPass(MailboxSession &session, const AccountStore *store,
     : m_session(session), m_store(store), m_settings(settings), m_log(log),
       m_archiveFolder(std::move(archiveFolder)), m_hooks(std::move(hooks)) {}
 
-QList<AccountPassResult> AutomaticPass::Timer1Timer() {
+QList<AccountPassResult> AutomaticPass::run() {
     m_session.AutoMode = true;
     QList<AccountPassResult> results;
     const QList<Account> accounts = m_store ? m_store->accounts() : QList<Account>();

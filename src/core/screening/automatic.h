@@ -34,12 +34,12 @@ public:
 
     // Switching the mode on, and the end of every pass: minutes × 60 seconds to go.
     void start(int minutes);
-    // One tick of the countdown timer: SecondsToNextCheck becomes the whole seconds left
+    // One tick of the countdown timer: secondsToNextCheck becomes the whole seconds left
     // (rounded, so a tick a little early or late shows the same). Returns whether the
     // countdown is still shown: it hides when it reaches 0.
     bool tick();
 
-    int SecondsToNextCheck() const { return m_seconds; }
+    int secondsToNextCheck() const { return m_seconds; }
     bool visible() const { return m_seconds > 0; }
     QString text() const { return countdownText(m_seconds); }
     // Milliseconds until the pass is due by the clock; 0 or less when it is due.
@@ -94,7 +94,7 @@ public:
     void setStopRequested(std::function<bool()> stop) { m_stop = std::move(stop); }
 
     // The pass. Sets the session's AutoMode, which processing reads.
-    QList<AccountPassResult> Timer1Timer();
+    QList<AccountPassResult> run();
 
 private:
     AccountPassResult passAccount(const Account &account);

@@ -16,7 +16,7 @@ class ListEntryDialog;
 class WordPairDialog;
 struct HeaderRow;
 
-// The commands of the message list `lvHeaders`, from its menus, its context menu and its keys:
+// The commands of the message list `messageList`, from its menus, its context menu and its keys:
 // marking rows and adding a row's sender or subject to a list. They act on the selected row of
 // the session's rows; without one they say so in an error box, as every such command does.
 class HeaderListCommands {

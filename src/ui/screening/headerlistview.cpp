@@ -20,7 +20,7 @@ constexpr int kDefaultWidths[] = {0, 140, 140, 80, 85, 50};
 
 HeaderListView::HeaderListView(HeaderListModel *model, QMenu *contextMenu, QWidget *parent)
     : QTreeView(parent), m_proxy(new QSortFilterProxyModel(this)) {
-    setObjectName(u"lvHeaders"_s);
+    setObjectName(u"messageList"_s);
     m_proxy->setObjectName(u"lvHeadersSort"_s);
     m_proxy->setSourceModel(model);
     m_proxy->setSortRole(HeaderListModel::SortRole);

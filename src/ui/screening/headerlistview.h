@@ -10,7 +10,7 @@ namespace corvane {
 
 class HeaderListModel;
 
-// The main window's message list `lvHeaders`: one row per message of the open connection,
+// The main window's message list `messageList`: one row per message of the open connection,
 // one row selected at a time, sortable by any column, the context menu on a right click, the
 // list's keys (Space, Enter) and its colour. The view shows the rows through a sort proxy;
 // selectedRow() and selectRow() speak of the model's rows, which are message numbers - 1.

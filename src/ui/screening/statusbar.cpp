@@ -8,7 +8,7 @@ using namespace Qt::StringLiterals;
 namespace corvane {
 
 MainStatusBar::MainStatusBar(QWidget *parent) : QStatusBar(parent) {
-    setObjectName(u"StatusBar1"_s);
+    setObjectName(u"mainStatusBar"_s);
     const int widths[] = {220, 160, 170, 160};
     for (int i = 0; i < 4; ++i) {
         auto *panel = new QLabel(this);

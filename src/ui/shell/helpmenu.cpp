@@ -1,7 +1,7 @@
 #include "ui/shell/helpmenu.h"
 
 #include "core/settings/settings.h"
-#include "ui/screening/tfrmmain.h"
+#include "ui/screening/mainwindow.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -20,17 +20,17 @@ void DesktopUrlOpener::openUrl(const QUrl &url) {
     QDesktopServices::openUrl(url);
 }
 
-HelpMenu::HelpMenu(TfrmMain *main, const Settings &settings)
+HelpMenu::HelpMenu(MainWindow *main, const Settings &settings)
     : QObject(main), m_main(main), m_settings(settings),
       m_programDirectory(QCoreApplication::applicationDirPath()) {
     setObjectName(u"HelpMenu"_s);
-    connect(main->Help2, &QAction::triggered, this, &HelpMenu::Help2Click);
-    connect(main->Contactsupport1, &QAction::triggered, this, &HelpMenu::Contactsupport1Click);
-    connect(main->VistWebsite1, &QAction::triggered, this, &HelpMenu::VistWebsite1Click);
-    connect(main->About1, &QAction::triggered, this, &HelpMenu::About1Click);
-    connect(main->AboutQt1, &QAction::triggered, this, &HelpMenu::AboutQt1Click);
-    for (QAction *item :
-         {main->Help2, main->Contactsupport1, main->VistWebsite1, main->About1, main->AboutQt1})
+    connect(main->helpAction, &QAction::triggered, this, &HelpMenu::Help2Click);
+    connect(main->contactSupportAction, &QAction::triggered, this, &HelpMenu::Contactsupport1Click);
+    connect(main->visitWebsiteAction, &QAction::triggered, this, &HelpMenu::VistWebsite1Click);
+    connect(main->aboutAction, &QAction::triggered, this, &HelpMenu::About1Click);
+    connect(main->aboutQtAction, &QAction::triggered, this, &HelpMenu::AboutQt1Click);
+    for (QAction *item : {main->helpAction, main->contactSupportAction, main->visitWebsiteAction,
+                          main->aboutAction, main->aboutQtAction})
         main->setCommandAvailable(item, true);
 }
 
@@ -108,9 +108,8 @@ void HelpMenu::About1Click() {
             u"either version 3 of the License, or (at your option) any later version "
             u"(GPL-3.0-or-later). It comes with no warranty.</p>"
             u"<p>Built with Qt %2 (running on Qt %3), zlib %4 and SQLite through Qt SQL.</p>"_s.arg(
-                QStringLiteral(CORVANE_VERSION),
-                QStringLiteral(QT_VERSION_STR), QString::fromLatin1(qVersion()),
-                QString::fromLatin1(zlibVersion())));
+                QStringLiteral(CORVANE_VERSION), QStringLiteral(QT_VERSION_STR),
+                QString::fromLatin1(qVersion()), QString::fromLatin1(zlibVersion())));
     }
     m_about->show();
     m_about->raise();

@@ -10,7 +10,7 @@ class QMessageBox;
 namespace corvane {
 
 struct Settings;
-class TfrmMain;
+class MainWindow;
 
 // Hands a URL (a web page, a mailto: address, a local file) to the desktop's own handler: the
 // user's browser or mail program. Tests put a recorder in its place.
@@ -32,7 +32,7 @@ public:
 class HelpMenu final : public QObject {
     Q_OBJECT
 public:
-    HelpMenu(TfrmMain *main, const Settings &settings);
+    HelpMenu(MainWindow *main, const Settings &settings);
 
     // Who opens the targets; null: the desktop's handler.
     void setOpener(UrlOpener *opener) { m_opener = opener; }
@@ -64,7 +64,7 @@ public Q_SLOTS:
 private:
     void open(const QUrl &url);
 
-    TfrmMain *m_main;
+    MainWindow *m_main;
     const Settings &m_settings;
     UrlOpener *m_opener = nullptr;
     DesktopUrlOpener m_desktop;

@@ -9,10 +9,10 @@
 #include "ui/rules/listupdatewindow.h"
 #include "ui/rules/ruleswindow.h"
 #include "ui/rules/wordpairdialog.h"
-#include "ui/screening/tfrmmain.h"
+#include "ui/screening/mainwindow.h"
 #include "ui/settings/addaccountdialog.h"
 #include "ui/settings/editaccountdialog.h"
-#include "ui/settings/tfmsetup.h"
+#include "ui/settings/optionswindow.h"
 #include "ui/settings/trustedserverfield.h"
 #include "ui/shell/guard.h"
 #include "ui/shell/helpmenu.h"
@@ -41,9 +41,9 @@ void ProgramShell::start() {
     m_data.lock();
 
     // The main window; without it there is no program.
-    m_main = std::make_unique<TfrmMain>(m_prompts, m_transport, m_data.lists, m_data.settings);
+    m_main = std::make_unique<MainWindow>(m_prompts, m_transport, m_data.lists, m_data.settings);
     m_main->setShutdownSequence([this] { shutdown(); });
-    guarded(m_prompts, nullptr, [this] { m_main->FormCreate(m_data.directory()); });
+    guarded(m_prompts, nullptr, [this] { m_main->initialise(m_data.directory()); });
     createTrayIcon();
     m_help = new HelpMenu(m_main.get(), m_data.settings);
 
@@ -118,40 +118,41 @@ void ProgramShell::armWelcome() {
     guarded(m_prompts, m_main.get(), [&] { empty = store->rowCount() == 0; });
     if (!empty)
         return;
-    QObject::connect(m_optionsWindow, &TfmSetup::welcomeDue, m_main.get(),
+    QObject::connect(m_optionsWindow, &OptionsWindow::welcomeDue, m_main.get(),
                      [this] { showWelcome(); });
-    m_optionsWindow->Timer1->start();
+    m_optionsWindow->welcomeTimer->start();
 }
 
 void ProgramShell::showWelcome() {
     // Made once; a Welcome window closed during the run is not shown again.
     if (m_welcomeWizard)
         return;
-    TfrmMain *main = m_main.get();
+    MainWindow *main = m_main.get();
     guarded(m_prompts, main, [&] {
         m_welcomeWizard = new WelcomeWizard(m_data.settings, main);
         if (m_addAccountDialog)
-            m_welcomeWizard->setAddAccountCommand([main] { main->Add1Click(); });
+            m_welcomeWizard->setAddAccountCommand([main] { main->addAccount(); });
         // The update window is opened as Program > "Check for updates" opens it, when the
         // program has one.
-        if (main->commandAvailable(main->Checkforupdates1))
-            m_welcomeWizard->setListUpdateCommand([main] { main->Checkforupdates1->trigger(); });
+        if (main->commandAvailable(main->checkForUpdatesAction))
+            m_welcomeWizard->setListUpdateCommand(
+                [main] { main->checkForUpdatesAction->trigger(); });
         QObject::connect(m_welcomeWizard, &WelcomeWizard::wizardFinished, main,
-                         &TfrmMain::RefreshAccounts);
+                         &MainWindow::refreshAccounts);
         m_welcomeWizard->show();
     });
 }
 
 void ProgramShell::createTrayIcon() {
-    TfrmMain *main = m_main.get();
+    MainWindow *main = m_main.get();
     // Icon and minimise-to-tray are both off until the settings or the options say otherwise.
     m_tray = new TrayIcon(main);
     if (m_trayAvailability)
         m_tray->setAvailability(m_trayAvailability);
-    QObject::connect(main, &TfrmMain::autoModeChanged, m_tray, &TrayIcon::showAutoMode);
-    QObject::connect(main, &TfrmMain::countdownChanged, m_tray, &TrayIcon::showCountdown);
+    QObject::connect(main, &MainWindow::autoModeChanged, m_tray, &TrayIcon::showAutoMode);
+    QObject::connect(main, &MainWindow::countdownChanged, m_tray, &TrayIcon::showCountdown);
     QObject::connect(
-        main, &TfrmMain::passEnded, m_tray, [this](const QList<AccountPassResult> &results) {
+        main, &MainWindow::passEnded, m_tray, [this](const QList<AccountPassResult> &results) {
             int deleted = 0;
             QStringList failures;
             for (const AccountPassResult &r : results) {
@@ -168,12 +169,12 @@ void ProgramShell::createTrayIcon() {
 }
 
 void ProgramShell::createDialogs() {
-    TfrmMain *main = m_main.get();
+    MainWindow *main = m_main.get();
     guarded(m_prompts, main, [&] { m_headersWindow = new HeadersWindow(main); });
     guarded(m_prompts, main, [&] {
         m_addAccountDialog = new AddAccountDialog(m_prompts, main);
         QObject::connect(m_addAccountDialog, &AddAccountDialog::closed, main,
-                         &TfrmMain::RefreshAccounts);
+                         &MainWindow::refreshAccounts);
     });
     guarded(m_prompts, main, [&] { m_listEntryDialog = new ListEntryDialog(m_data.lists, main); });
     guarded(m_prompts, main, [&] { m_wordPairDialog = new WordPairDialog(m_data.lists, main); });
@@ -182,11 +183,12 @@ void ProgramShell::createDialogs() {
             new RulesWindow(m_data.lists, m_prompts, m_listEntryDialog, m_wordPairDialog, main);
     });
     if (m_rulesWindow)
-        QObject::connect(m_rulesWindow, &RulesWindow::rulesChanged, main, &TfrmMain::RecolourRows);
+        QObject::connect(m_rulesWindow, &RulesWindow::rulesChanged, main,
+                         &MainWindow::recolourRows);
     guarded(m_prompts, main, [&] {
         m_editAccountDialog = new EditAccountDialog(m_prompts, main);
         QObject::connect(m_editAccountDialog, &EditAccountDialog::updated, main,
-                         &TfrmMain::RefreshAccounts);
+                         &MainWindow::refreshAccounts);
     });
     guarded(m_prompts, main, [&] {
         m_savedEmailsWindow =
@@ -202,7 +204,7 @@ void ProgramShell::createDialogs() {
             QObject::connect(m_listUpdateWindow, &ListUpdateWindow::listsChanged, m_rulesWindow,
                              &RulesWindow::refreshAll);
         QObject::connect(m_listUpdateWindow, &ListUpdateWindow::listsChanged, main,
-                         &TfrmMain::RecolourRows);
+                         &MainWindow::recolourRows);
     });
     main->setAccountDialogs(m_addAccountDialog, m_editAccountDialog);
     main->setListDialogs(m_listEntryDialog, m_wordPairDialog);
@@ -218,33 +220,33 @@ void ProgramShell::createDialogs() {
 }
 
 void ProgramShell::createOptionsWindow() {
-    TfrmMain *main = m_main.get();
+    MainWindow *main = m_main.get();
     guarded(m_prompts, main, [&] {
-        m_optionsWindow = new TfmSetup(m_data.settings, m_prompts, main);
+        m_optionsWindow = new OptionsWindow(m_data.settings, m_prompts, main);
         m_optionsWindow->setStartWithSystem(m_startEntry, m_startCommand);
         m_optionsWindow->setPasswordStore(
             [this](const QString &password) { return m_data.setSmtpPassword(password); });
         m_optionsWindow->setAccountDialogs(m_addAccountDialog, m_editAccountDialog);
         m_optionsWindow->setRecordWindows(m_logWindow, m_savedEmailsWindow);
         m_optionsWindow->setCommandRunner(main->serverCommandRunner());
-        QObject::connect(main, &TfrmMain::accountsRefreshed, m_optionsWindow,
-                         &TfmSetup::showAccounts);
-        QObject::connect(m_optionsWindow, &TfmSetup::accountsChanged, main,
-                         &TfrmMain::RefreshAccounts);
-        QObject::connect(m_optionsWindow, &TfmSetup::listColourChosen, main, [main] {
+        QObject::connect(main, &MainWindow::accountsRefreshed, m_optionsWindow,
+                         &OptionsWindow::showAccounts);
+        QObject::connect(m_optionsWindow, &OptionsWindow::accountsChanged, main,
+                         &MainWindow::refreshAccounts);
+        QObject::connect(m_optionsWindow, &OptionsWindow::listColourChosen, main, [main] {
             main->applyListColour();
-            main->lvHeaders->viewport()->update();
+            main->messageList->viewport()->update();
         });
-        QObject::connect(m_optionsWindow, &TfmSetup::coloursChanged, main,
-                         [main] { main->lvHeaders->viewport()->update(); });
+        QObject::connect(m_optionsWindow, &OptionsWindow::coloursChanged, main,
+                         [main] { main->messageList->viewport()->update(); });
         // The tick switches both the icon and minimise-to-tray.
-        QObject::connect(m_optionsWindow, &TfmSetup::systrayChanged, m_tray, [this](bool on) {
+        QObject::connect(m_optionsWindow, &OptionsWindow::systrayChanged, m_tray, [this](bool on) {
             m_tray->setIconVisible(on);
             m_tray->setMinimiseToTray(on);
         });
         m_optionsWindow->setTrayAvailable(m_tray->available());
         QObject::connect(m_tray, &TrayIcon::availabilityChanged, m_optionsWindow,
-                         &TfmSetup::setTrayAvailable);
+                         &OptionsWindow::setTrayAvailable);
     });
     main->setOptionsWindow(m_optionsWindow);
 }
@@ -264,7 +266,7 @@ void ProgramShell::openAccountStore() {
         m_editAccountDialog->setAccountStore(store);
     if (m_optionsWindow)
         m_optionsWindow->setAccountStore(store);
-    m_main->RefreshAccounts();
+    m_main->refreshAccounts();
 }
 
 void ProgramShell::shutdown() {

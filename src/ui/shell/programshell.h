@@ -22,8 +22,8 @@ class DeletionLogWindow;
 class SavedEmailsWindow;
 class WelcomeWizard;
 class HelpMenu;
-class TfmSetup;
-class TfrmMain;
+class OptionsWindow;
+class MainWindow;
 class Transport;
 
 // The program from start-up to shutdown: it owns the lists, the log, the settings and the
@@ -58,7 +58,7 @@ public:
     // four lists and the settings. The first failure is thrown and ends the sequence there.
     void shutdown();
 
-    TfrmMain *mainWindow() const { return m_main.get(); }
+    MainWindow *mainWindow() const { return m_main.get(); }
     RulesWindow *rulesWindow() const { return m_rulesWindow; }
     AddAccountDialog *addAccountDialog() const { return m_addAccountDialog; }
     ListEntryDialog *listEntryDialog() const { return m_listEntryDialog; }
@@ -70,7 +70,7 @@ public:
     ListUpdateWindow *listUpdateWindow() const { return m_listUpdateWindow; }
     // Shows the update window (Program > "Check for updates", the wizard's master-list link).
     void showUpdateWindow();
-    TfmSetup *optionsWindow() const { return m_optionsWindow; }
+    OptionsWindow *optionsWindow() const { return m_optionsWindow; }
     // The Welcome window; made only when the Welcome timer of a start without accounts fires.
     WelcomeWizard *welcomeWizard() const { return m_welcomeWizard; }
     TrayIcon *trayIcon() const { return m_tray; }
@@ -101,7 +101,7 @@ private:
     Prompts &m_prompts;
     Transport &m_transport;
     // The windows go before the data they show.
-    std::unique_ptr<TfrmMain> m_main;
+    std::unique_ptr<MainWindow> m_main;
     RulesWindow *m_rulesWindow = nullptr;
     AddAccountDialog *m_addAccountDialog = nullptr;
     ListEntryDialog *m_listEntryDialog = nullptr;
@@ -111,7 +111,7 @@ private:
     HeadersWindow *m_headersWindow = nullptr;
     SavedEmailsWindow *m_savedEmailsWindow = nullptr;
     ListUpdateWindow *m_listUpdateWindow = nullptr;
-    TfmSetup *m_optionsWindow = nullptr;
+    OptionsWindow *m_optionsWindow = nullptr;
     WelcomeWizard *m_welcomeWizard = nullptr;
     TrayIcon *m_tray = nullptr;
     HelpMenu *m_help = nullptr;

@@ -92,7 +92,7 @@ struct Fixture {
         hooks.wait = [](int) {};
         AutomaticPass p(*session, store.get(), settings, log, dir.filePath(u"archive"_s), hooks);
         p.setStopRequested(std::move(stop));
-        return p.Timer1Timer();
+        return p.run();
     }
     QStringList subjectsOn(const QString &host) const {
         QStringList subjects;
@@ -305,9 +305,8 @@ void TestAutomatic::accountOutcome_data() {
     QTest::newRow("QUIT answered +OK")
         << QString() << int(Outcome::Processed) << int(ErrorKind::Other) << 2 << u"1"_s;
     // -ERR may come with some deletions applied: the outcome is not known.
-    QTest::newRow("QUIT answered -ERR")
-        << u"refuse QUIT"_s << int(Outcome::Unknown) << int(ErrorKind::OutcomeUnknown) << 3
-        << u"0"_s;
+    QTest::newRow("QUIT answered -ERR") << u"refuse QUIT"_s << int(Outcome::Unknown)
+                                        << int(ErrorKind::OutcomeUnknown) << 3 << u"0"_s;
     QTest::newRow("connection drops at QUIT")
         << u"drop QUIT"_s << int(Outcome::Unknown) << int(ErrorKind::OutcomeUnknown) << 3 << u"0"_s;
     QTest::newRow("QUIT applied, reply lost")

@@ -8,7 +8,7 @@
 #include "core/screening/mailboxsession.h"
 #include "testsupport.h"
 #include "ui/records/savedemailswindow.h"
-#include "ui/settings/tfmsetup.h"
+#include "ui/settings/optionswindow.h"
 
 #include <QDir>
 #include <QFile>
@@ -78,7 +78,7 @@ class TestArchiveWindow final : public QObject {
     std::unique_ptr<ProgramRun> m_run;
     RecordingOpener m_opener;
 
-    TfrmMain *main() { return m_run->main(); }
+    MainWindow *main() { return m_run->main(); }
     SavedEmailsWindow *archive() { return m_run->shell.savedEmailsWindow(); }
     QString archiveFolder() const { return m_dir->filePath(u"archive"_s); }
     QString copyPath(const QString &name) const { return QDir(archiveFolder()).filePath(name); }
@@ -93,8 +93,8 @@ class TestArchiveWindow final : public QObject {
     }
     // Opens the window from the Program menu and waits until the list has been read.
     void open() {
-        QVERIFY(main()->SavedEmails1->isEnabled());
-        main()->SavedEmails1->trigger();
+        QVERIFY(main()->savedEmailsAction->isEnabled());
+        main()->savedEmailsAction->trigger();
         QVERIFY(archive()->isVisible());
         QTRY_VERIFY(!archive()->scanning());
     }
@@ -128,13 +128,13 @@ private Q_SLOTS:
         SavedEmailsWindow *w = archive();
         QVERIFY(!w->isVisible());
         if (fromOptions) {
-            main()->Options1->trigger();
-            TfmSetup *setup = m_run->shell.optionsWindow();
-            QVERIFY(setup->SpeedButton2->isEnabled());
-            QTest::mouseClick(setup->SpeedButton2, Qt::LeftButton);
+            main()->optionsAction->trigger();
+            OptionsWindow *setup = m_run->shell.optionsWindow();
+            QVERIFY(setup->viewArchiveLink->isEnabled());
+            QTest::mouseClick(setup->viewArchiveLink, Qt::LeftButton);
             QVERIFY(setup->isVisible());
         } else {
-            main()->SavedEmails1->trigger();
+            main()->savedEmailsAction->trigger();
         }
         QVERIFY(w->isVisible());
         QVERIFY(!w->isModal());
@@ -395,7 +395,7 @@ private Q_SLOTS:
         const QByteArray bytes = kArchive[0].second;
         for (int i = 0; i < 2000; ++i)
             QVERIFY(writeFile(copyPath(u"Copy %1.eml"_s.arg(i)), bytes));
-        main()->SavedEmails1->trigger();
+        main()->savedEmailsAction->trigger();
         SavedEmailsWindow *w = archive();
         QVERIFY(w->scanning());
         QVERIFY(!w->deleteAllButton->isEnabled());

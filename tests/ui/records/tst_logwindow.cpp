@@ -8,7 +8,7 @@
 #include "testsupport.h"
 #include "ui/records/deletionlogwindow.h"
 #include "ui/records/logprinter.h"
-#include "ui/settings/tfmsetup.h"
+#include "ui/settings/optionswindow.h"
 
 #include <QFontMetricsF>
 #include <QLabel>
@@ -91,7 +91,7 @@ class TestLogWindow final : public QObject {
     std::unique_ptr<ProgramRun> m_run;
     PdfPrinters m_printers;
 
-    TfrmMain *main() { return m_run->main(); }
+    MainWindow *main() { return m_run->main(); }
     DeletionLogWindow *logWindow() { return m_run->shell.logWindow(); }
 
     // Starts the program on a data directory holding the given log and total.
@@ -105,11 +105,11 @@ class TestLogWindow final : public QObject {
         m_run->start();
         logWindow()->setPrinterSource(m_printers);
         // The log window opens from the options window's link.
-        QVERIFY(main()->Options1->isEnabled());
-        main()->Options1->trigger();
-        TfmSetup *setup = m_run->shell.optionsWindow();
+        QVERIFY(main()->optionsAction->isEnabled());
+        main()->optionsAction->trigger();
+        OptionsWindow *setup = m_run->shell.optionsWindow();
         QVERIFY(setup->isVisible());
-        QTest::mouseClick(setup->SpeedButton1, Qt::LeftButton);
+        QTest::mouseClick(setup->viewLogLink, Qt::LeftButton);
         QVERIFY(logWindow()->isVisible());
     }
 

@@ -48,7 +48,7 @@ class TestViewer final : public QObject {
     std::unique_ptr<ProgramRun> m_run;
     RecordingOpener m_opener;
 
-    TfrmMain *main() { return m_run->main(); }
+    MainWindow *main() { return m_run->main(); }
 
     void startAndCheck() {
         m_run = std::make_unique<ProgramRun>(m_dir->path());
@@ -56,8 +56,8 @@ class TestViewer final : public QObject {
         main()->setFileOpener(&m_opener);
         m_run->pop.addMailbox(kHost, u"me"_s, u"secret"_s, {kFirst, kSecond});
         m_run->addAccount({u"Home"_s, kHost, u"110"_s, u"me"_s, u"secret"_s, {}});
-        main()->acctdrop->actions().value(0)->trigger();
-        QTRY_VERIFY(!main()->operationRunning() && main()->lvHeaders->model()->rowCount() == 2);
+        main()->checkMailMenu->actions().value(0)->trigger();
+        QTRY_VERIFY(!main()->operationRunning() && main()->messageList->model()->rowCount() == 2);
         QCOMPARE(main()->panelText(1), u"Connected"_s);
     }
 
@@ -86,8 +86,8 @@ private Q_SLOTS:
 
     void viewHeaders_data() {
         QTest::addColumn<QString>("command");
-        QTest::newRow("menu") << u"Viewheaders1"_s;
-        QTest::newRow("context menu") << u"VewHeaders1"_s;
+        QTest::newRow("menu") << u"viewHeadersAction"_s;
+        QTest::newRow("context menu") << u"viewHeadersContextAction"_s;
     }
     void viewHeaders() {
         QFETCH(QString, command);
@@ -126,8 +126,8 @@ private Q_SLOTS:
 
     void viewEmail_data() {
         QTest::addColumn<QString>("command");
-        QTest::newRow("menu") << u"ViewEmail1"_s;
-        QTest::newRow("context menu") << u"ViewMessage1"_s;
+        QTest::newRow("menu") << u"viewEmailAction"_s;
+        QTest::newRow("context menu") << u"viewEmailContextAction"_s;
     }
     void viewEmail() {
         QFETCH(QString, command);
@@ -166,7 +166,7 @@ private Q_SLOTS:
         startAndCheck();
         m_opener.available = false;
         clickRow(main(), 0);
-        run(u"ViewEmail1"_s);
+        run(u"viewEmailAction"_s);
         const QString temp = m_dir->filePath(u"temp.eml"_s);
         QCOMPARE(m_opener.paths, QStringList{temp});
         QCOMPARE(m_run->prompts.shown.size(), 1);
@@ -181,11 +181,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("error");
         QTest::newRow("View complete email")
-            << u"ViewEmail1"_s << u"You must select an email to view"_s;
-        QTest::newRow("View Message") << u"ViewMessage1"_s << u"You must select an email to view"_s;
+            << u"viewEmailAction"_s << u"You must select an email to view"_s;
+        QTest::newRow("View Message")
+            << u"viewEmailContextAction"_s << u"You must select an email to view"_s;
         QTest::newRow("View all headers")
-            << u"Viewheaders1"_s << u"You must select an email first"_s;
-        QTest::newRow("Vew Headers") << u"VewHeaders1"_s << u"You must select an email first"_s;
+            << u"viewHeadersAction"_s << u"You must select an email first"_s;
+        QTest::newRow("Vew Headers")
+            << u"viewHeadersContextAction"_s << u"You must select an email first"_s;
     }
     void needsSelection() {
         QFETCH(QString, command);
@@ -206,9 +208,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("command");
         QTest::addColumn<QByteArray>("refused");
         QTest::addColumn<QString>("error");
-        QTest::newRow("RETR") << u"ViewEmail1"_s << QByteArray("RETR 1")
+        QTest::newRow("RETR") << u"viewEmailAction"_s << QByteArray("RETR 1")
                               << u"The server would not send message 1, so it cannot be shown."_s;
-        QTest::newRow("TOP") << u"Viewheaders1"_s << QByteArray("TOP 1 0") << u"no such message"_s;
+        QTest::newRow("TOP") << u"viewHeadersAction"_s << QByteArray("TOP 1 0")
+                             << u"no such message"_s;
     }
     void refusedMessageIsNotShown() {
         QFETCH(QString, command);
@@ -224,7 +227,7 @@ private Q_SLOTS:
         QVERIFY(!m_run->shell.headersWindow()->isVisible());
         // The connection is still usable.
         clickRow(main(), 1);
-        run(u"ViewEmail1"_s);
+        run(u"viewEmailAction"_s);
         QCOMPARE(m_opener.paths.size(), 1);
     }
 
@@ -238,7 +241,7 @@ private Q_SLOTS:
         QVERIFY(QFile::link(victim, temp));
         startAndCheck();
         clickRow(main(), 0);
-        run(u"ViewEmail1"_s);
+        run(u"viewEmailAction"_s);
         const QStringList errors = m_run->prompts.takeTexts();
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors.first().startsWith(u"Cannot create file \"%1\". "_s.arg(temp)) &&

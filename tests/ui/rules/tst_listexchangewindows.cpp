@@ -10,7 +10,7 @@
 #include "fakeserver.h"
 #include "ui/rules/listupdatewindow.h"
 #include "ui/rules/ruleswindow.h"
-#include "ui/settings/tfmsetup.h"
+#include "ui/settings/optionswindow.h"
 
 #include <QDir>
 #include <QFile>
@@ -51,9 +51,9 @@ class TestListExchangeWindows final : public QObject {
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<ProgramRun> m_run;
 
-    TfrmMain *main() { return m_run->main(); }
+    MainWindow *main() { return m_run->main(); }
     ListUpdateWindow *update() { return m_run->shell.listUpdateWindow(); }
-    TfmSetup *setup() { return m_run->shell.optionsWindow(); }
+    OptionsWindow *setup() { return m_run->shell.optionsWindow(); }
     Settings &settings() { return m_run->shell.settings(); }
 
     void start() {
@@ -61,13 +61,13 @@ class TestListExchangeWindows final : public QObject {
         m_run->start();
         QVERIFY(update());
         QVERIFY(setup());
-        main()->Options1->trigger();
+        main()->optionsAction->trigger();
         QVERIFY(setup()->isVisible());
     }
     // Opens the update window the way the user does.
     void openUpdateWindow() {
-        QVERIFY(main()->Checkforupdates1->isEnabled());
-        main()->Checkforupdates1->trigger();
+        QVERIFY(main()->checkForUpdatesAction->isEnabled());
+        main()->checkForUpdatesAction->trigger();
         QVERIFY(update()->isVisible());
     }
     // Writes a list file of count entries and returns its size.
@@ -106,7 +106,7 @@ private Q_SLOTS:
         QFETCH(QString, explained);
         start();
         if (address != u"-"_s)
-            setText(setup()->UpdateUrl, address);
+            setText(setup()->updateUrlEdit, address);
         QCOMPARE(settings().updateurl, address == u"-"_s ? Settings().updateurl : address);
         openUpdateWindow();
         QTest::mouseClick(update()->checkNowButton, Qt::LeftButton);
@@ -124,7 +124,7 @@ private Q_SLOTS:
     // beside them, and the lists as they were.
     void unreachableServerChangesNothing() {
         start();
-        setText(setup()->UpdateUrl, u"http://127.0.0.1:%1/lists/"_s.arg(closedPort()));
+        setText(setup()->updateUrlEdit, u"http://127.0.0.1:%1/lists/"_s.arg(closedPort()));
         const qsizetype subjects = m_run->shell.lists().SubjectBlack.size();
         openUpdateWindow();
         QTest::mouseClick(update()->checkNowButton, Qt::LeftButton);
@@ -149,10 +149,10 @@ private Q_SLOTS:
         FakeServer server;
         server.skipUntil("").fallSilent();
         start();
-        setText(setup()->UpdateUrl, u"http://127.0.0.1:%1/lists/"_s.arg(server.port()));
-        setText(setup()->SubmitAddress, u"lists@publisher.corp.org"_s);
-        setText(setup()->SMTPServer, u"127.0.0.1"_s);
-        setText(setup()->Edit1, u"me@corp.org"_s);
+        setText(setup()->updateUrlEdit, u"http://127.0.0.1:%1/lists/"_s.arg(server.port()));
+        setText(setup()->submitAddressEdit, u"lists@publisher.corp.org"_s);
+        setText(setup()->smtpServerEdit, u"127.0.0.1"_s);
+        setText(setup()->smtpEmailEdit, u"me@corp.org"_s);
         openUpdateWindow();
 
         bool closeAsked = false;
@@ -165,7 +165,7 @@ private Q_SLOTS:
             QVERIFY(!update()->checkNowButton->isEnabled());
             QVERIFY(main()->operationRunning());
             // The Submit button waits for the running command.
-            setup()->Button4->click();
+            setup()->submitButton->click();
             duringFetch = m_run->prompts.takeTexts();
             QVERIFY(!main()->close()); // deferred until the fetch has unwound
         });
@@ -191,30 +191,30 @@ private Q_SLOTS:
         const qint64 pairs = writeList(u"blsubxy.dat"_s, 2);
         writeList(u"freml.dat"_s, 5);
         start();
-        const QTabWidget *tabs = setup()->PageControl1;
+        const QTabWidget *tabs = setup()->tabs;
         QStringList titles;
         for (int i = 0; i < tabs->count(); ++i)
             titles << tabs->tabText(i);
         QCOMPARE(titles, (QStringList{u"Options"_s, u"Automatic Mode"_s, u"Accounts"_s, u"Colors"_s,
                                       u"Bouncing"_s, u"Submitting"_s, u"SMTP"_s, u"Learning"_s}));
-        QCOMPARE(setup()->SizeSubj->text(), u"%1 Bytes"_s.arg(subjects));
-        QCOMPARE(setup()->SizeEmail->text(), u"no file yet"_s);
-        QCOMPARE(setup()->SizeXY->text(), u"%1 Bytes"_s.arg(pairs));
+        QCOMPARE(setup()->subjectListSize->text(), u"%1 Bytes"_s.arg(subjects));
+        QCOMPARE(setup()->emailListSize->text(), u"no file yet"_s);
+        QCOMPARE(setup()->wordPairListSize->text(), u"%1 Bytes"_s.arg(pairs));
         // Changed during the run: the tab keeps the start-up size.
         QVERIFY(writeList(u"blsubj.dat"_s, 1) != subjects);
         writeList(u"bleml.dat"_s, 1);
         setup()->hide();
-        main()->Options1->trigger();
-        QCOMPARE(setup()->SizeSubj->text(), u"%1 Bytes"_s.arg(subjects));
-        QCOMPARE(setup()->SizeEmail->text(), u"no file yet"_s);
+        main()->optionsAction->trigger();
+        QCOMPARE(setup()->subjectListSize->text(), u"%1 Bytes"_s.arg(subjects));
+        QCOMPARE(setup()->emailListSize->text(), u"no file yet"_s);
 
-        QCOMPARE(setup()->UpdateUrl->text(), Settings().updateurl);
-        QCOMPARE(setup()->SubmitAddress->text(), Settings().submitaddress);
-        QVERIFY(!setup()->ExchangeNotice->isHidden());
-        setText(setup()->UpdateUrl, u"https://lists.corp.org/master/"_s);
-        QVERIFY(!setup()->ExchangeNotice->isHidden());
-        setText(setup()->SubmitAddress, u"collect@corp.org"_s);
-        QVERIFY(setup()->ExchangeNotice->isHidden());
+        QCOMPARE(setup()->updateUrlEdit->text(), Settings().updateurl);
+        QCOMPARE(setup()->submitAddressEdit->text(), Settings().submitaddress);
+        QVERIFY(!setup()->exchangeNotice->isHidden());
+        setText(setup()->updateUrlEdit, u"https://lists.corp.org/master/"_s);
+        QVERIFY(!setup()->exchangeNotice->isHidden());
+        setText(setup()->submitAddressEdit, u"collect@corp.org"_s);
+        QVERIFY(setup()->exchangeNotice->isHidden());
         QCOMPARE(settings().updateurl, u"https://lists.corp.org/master/"_s);
         QCOMPARE(settings().submitaddress, u"collect@corp.org"_s);
         // The update window shows where it fetches from.
@@ -257,25 +257,25 @@ private Q_SLOTS:
         QFETCH(bool, information);
         QFETCH(QString, shown);
         start();
-        TfmSetup *w = setup();
+        OptionsWindow *w = setup();
         if (!address.isNull())
-            setText(w->SubmitAddress, address);
+            setText(w->submitAddressEdit, address);
         if (!server.isNull()) {
-            setText(w->SMTPServer, server);
-            setText(w->SMTPPort, QString::number(closedPort()));
+            setText(w->smtpServerEdit, server);
+            setText(w->smtpPortEdit, QString::number(closedPort()));
         }
         if (!email.isNull())
-            setText(w->Edit1, email);
-        main()->Options1->trigger();
-        w->PageControl1->setCurrentIndex(5);
-        QTest::mouseClick(w->Button4, Qt::LeftButton);
+            setText(w->smtpEmailEdit, email);
+        main()->optionsAction->trigger();
+        w->tabs->setCurrentIndex(5);
+        QTest::mouseClick(w->submitButton, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!m_run->prompts.shown.isEmpty(), 20000);
         const ScriptedPrompts::Shown box = m_run->prompts.shown.constFirst();
         QCOMPARE(m_run->prompts.shown.size(), 1);
         QCOMPARE(box.icon, information ? Prompts::Icon::Information : Prompts::Icon::Error);
         QVERIFY2(box.text.contains(shown), qPrintable(box.text));
-        QVERIFY(w->Button4->isEnabled());
-        QCOMPARE(w->SubmitResult->text().startsWith(u"Not sent: "_s), !information);
+        QVERIFY(w->submitButton->isEnabled());
+        QCOMPARE(w->submitResult->text().startsWith(u"Not sent: "_s), !information);
     }
 };
 

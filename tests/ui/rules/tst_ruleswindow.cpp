@@ -333,8 +333,8 @@ private Q_SLOTS:
         QTemporaryDir dir;
         test::ProgramRun run(dir.path());
         run.start();
-        QVERIFY(run.main()->RulesandLists1->isEnabled());
-        run.main()->RulesandLists1->trigger();
+        QVERIFY(run.main()->rulesAndListsAction->isEnabled());
+        run.main()->rulesAndListsAction->trigger();
         RulesWindow *rules = run.shell.rulesWindow();
         QVERIFY(rules && rules->isVisible());
         QCOMPARE(rules->subjectList->model()->rowCount(), run.shell.lists().SubjectBlack.size());
@@ -362,7 +362,7 @@ private Q_SLOTS:
              "X-Spam-Score: 5.0\r\n" + TestMessage().from("a@example.net").subject("Scored").text(),
              TestMessage().from("more@junk.example").subject("More offers").text()});
         run.addAccount({u"Home"_s, host, u"110"_s, u"me"_s, u"secret"_s, u"me@example.net"_s});
-        run.main()->acctdrop->actions().value(0)->trigger();
+        run.main()->checkMailMenu->actions().value(0)->trigger();
         QTRY_VERIFY(run.main()->session().rows().size() == 4 && !run.main()->operationRunning());
         const auto marks = [&] {
             QList<RowMark> m;
@@ -373,10 +373,10 @@ private Q_SLOTS:
         using enum RowMark;
         QCOMPARE(marks(), (QList<RowMark>{Plain, Plain, Spam, Plain}));
         run.main()->session().setMark(3, Delete);
-        const QAbstractItemModel *rows = run.main()->lvHeaders->model();
+        const QAbstractItemModel *rows = run.main()->messageList->model();
         QVERIFY(!rows->index(1, 0).data(Qt::ForegroundRole).isValid());
 
-        run.main()->RulesandLists1->trigger();
+        run.main()->rulesAndListsAction->trigger();
         RulesWindow *rules = run.shell.rulesWindow();
         rules->addEmailButton->click();
         run.shell.listEntryDialog()->entryEdit->setText(u"@junk.example"_s);

@@ -43,12 +43,13 @@ const QByteArray kFriend = TestMessage()
                                .text();
 
 // The commands that automatic mode disables, by object name: tool buttons and actions.
-const QStringList kLockedButtons = {u"ToolButton14"_s, u"ToolButton1"_s, u"ToolButton2"_s};
-const QStringList kLockedActions = {u"Program1Item"_s,      u"Accounts1Item"_s,
-                                    u"EmailOptions1Item"_s, u"Disconnect"_s,
-                                    u"ViewMessage1"_s,      u"Markthisemailfordeletion1"_s};
+const QStringList kLockedButtons = {u"checkMailButton"_s, u"processButton"_s,
+                                    u"disconnectButton"_s};
+const QStringList kLockedActions = {u"programMenuItem"_s,        u"accountsMenuItem"_s,
+                                    u"emailOptionsMenuItem"_s,   u"disconnectAction"_s,
+                                    u"viewEmailContextAction"_s, u"markForDeletionContextAction"_s};
 // What stays available.
-const QStringList kFreeActions = {u"MarkEmail1Item"_s, u"Help1Item"_s};
+const QStringList kFreeActions = {u"markEmailMenuItem"_s, u"helpMenuItem"_s};
 
 } // namespace
 
@@ -59,7 +60,7 @@ class TestAutoMode final : public QObject {
     std::unique_ptr<ProgramRun> m_run;
     qint64 m_now = 1'000'000; // the clock of the countdown, in milliseconds
 
-    TfrmMain *main() { return m_run->main(); }
+    MainWindow *main() { return m_run->main(); }
 
     void start(int interval = 1) {
         m_run = std::make_unique<ProgramRun>(m_dir->path());
@@ -78,8 +79,8 @@ class TestAutoMode final : public QObject {
     }
 
     void toggle() {
-        QVERIFY(main()->ToolButton7->isEnabled());
-        QTest::mouseClick(main()->ToolButton7, Qt::LeftButton);
+        QVERIFY(main()->autoModeButton->isEnabled());
+        QTest::mouseClick(main()->autoModeButton, Qt::LeftButton);
     }
 
     // Whether every locked command has the given state, and the free ones are enabled.
@@ -91,8 +92,8 @@ class TestAutoMode final : public QObject {
             QVERIFY2(main()->findChild<QAction *>(name)->isEnabled() != locked, qPrintable(name));
         for (const QString &name : kFreeActions)
             QVERIFY2(main()->findChild<QAction *>(name)->isEnabled(), qPrintable(name));
-        QVERIFY(main()->ToolButton7->isEnabled());
-        QCOMPARE(main()->ToolButton7->isChecked(), locked);
+        QVERIFY(main()->autoModeButton->isEnabled());
+        QCOMPARE(main()->autoModeButton->isChecked(), locked);
     }
 
 private Q_SLOTS:
@@ -131,16 +132,16 @@ private Q_SLOTS:
         addIdleAccount();
         useManualClock();
         toggle();
-        QCOMPARE(main()->Timer1->interval(), interval * 60000);
-        QVERIFY(main()->Timer1->isActive());
-        QCOMPARE(main()->Timer2->interval(), 1000);
-        QVERIFY(main()->Timer2->isActive());
+        QCOMPARE(main()->passTimer->interval(), interval * 60000);
+        QVERIFY(main()->passTimer->isActive());
+        QCOMPARE(main()->countdownTimer->interval(), 1000);
+        QVERIFY(main()->countdownTimer->isActive());
         for (int i = 0; i < ticks; ++i) {
             m_now += 1000;
-            main()->Timer2Timer();
+            main()->countdownTick();
         }
-        QCOMPARE(main()->Label1->text(), text);
-        QCOMPARE(main()->Label1->isVisible(), shown);
+        QCOMPARE(main()->countdownLabel->text(), text);
+        QCOMPARE(main()->countdownLabel->isVisible(), shown);
     }
 
     // A tick that comes late still shows the time that is really left.
@@ -150,8 +151,8 @@ private Q_SLOTS:
         useManualClock();
         toggle();
         m_now += 4000;
-        main()->Timer2Timer();
-        QCOMPARE(main()->Label1->text(), u"Checking in 0 minutes 56 seconds"_s);
+        main()->countdownTick();
+        QCOMPARE(main()->countdownLabel->text(), u"Checking in 0 minutes 56 seconds"_s);
     }
 
     void switchOnAndOff() {
@@ -161,27 +162,27 @@ private Q_SLOTS:
         verifyLocked(false);
 
         // Switching on while connected with a marked row deletes nothing: RSET, then QUIT.
-        main()->acctdrop->actions().value(0)->trigger();
-        QTRY_VERIFY(!main()->operationRunning() && main()->lvHeaders->model()->rowCount() == 2);
+        main()->checkMailMenu->actions().value(0)->trigger();
+        QTRY_VERIFY(!main()->operationRunning() && main()->messageList->model()->rowCount() == 2);
         clickRow(main(), 0);
-        main()->Markfordeletion1->trigger();
+        main()->markForDeletionAction->trigger();
         m_run->pop.clearCommands();
         toggle();
         QCOMPARE(m_run->pop.commandsTo(u"pop.one"_s), (QList<QByteArray>{"RSET", "QUIT"}));
         QCOMPARE(m_run->pop.messages(u"pop.one"_s).size(), 2);
-        QCOMPARE(main()->lvHeaders->model()->rowCount(), 0);
+        QCOMPARE(main()->messageList->model()->rowCount(), 0);
         QVERIFY(main()->session().AutoMode);
-        QCOMPARE(main()->pnlServerName->text(), u"In auto mode"_s);
-        QVERIFY(main()->Label1->isVisible());
+        QCOMPARE(main()->serverPanel->text(), u"In auto mode"_s);
+        QVERIFY(main()->countdownLabel->isVisible());
         verifyLocked(true);
 
         // Off between passes: both timers stop, the countdown hides, the commands come back.
         toggle();
         QVERIFY(!main()->session().AutoMode);
-        QVERIFY(!main()->Timer1->isActive());
-        QVERIFY(!main()->Timer2->isActive());
-        QVERIFY(main()->Label1->isHidden());
-        QCOMPARE(main()->pnlServerName->text(), u"Idle..."_s);
+        QVERIFY(!main()->passTimer->isActive());
+        QVERIFY(!main()->countdownTimer->isActive());
+        QVERIFY(main()->countdownLabel->isHidden());
+        QCOMPARE(main()->serverPanel->text(), u"Idle..."_s);
         verifyLocked(false);
         QCOMPARE(m_run->prompts.shown.size(), 0);
     }
@@ -201,14 +202,15 @@ private Q_SLOTS:
         bool timersRanDuringPass = false;
         ProcessingHooks hooks;
         hooks.wait = [&](int) {
-            timersRanDuringPass = timersRanDuringPass || main()->Timer1->isActive() ||
-                                  main()->Timer2->isActive() || main()->Label1->isVisible();
+            timersRanDuringPass = timersRanDuringPass || main()->passTimer->isActive() ||
+                                  main()->countdownTimer->isActive() ||
+                                  main()->countdownLabel->isVisible();
         };
         main()->setProcessingHooks(hooks);
         // A minute lasts 50 ms.
         main()->setAutoModeTiming({{}, 1200});
         toggle();
-        QCOMPARE(main()->Timer1->interval(), 50);
+        QCOMPARE(main()->passTimer->interval(), 50);
 
         const auto sessions = [this](const QString &host) {
             return m_run->pop.commandsTo(host).count("QUIT");
@@ -217,7 +219,7 @@ private Q_SLOTS:
         toggle();
         QTRY_VERIFY(!main()->session().AutoMode);
         QVERIFY(!main()->operationRunning());
-        QVERIFY(!main()->Timer1->isActive());
+        QVERIFY(!main()->passTimer->isActive());
 
         QCOMPARE(m_run->prompts.shown.size(), 0);
         QVERIFY(!timersRanDuringPass);
@@ -259,7 +261,7 @@ private Q_SLOTS:
         else
             m_run->pop.dropAt("QUIT");
         toggle();
-        main()->Timer1Timer();
+        main()->runAutomaticPass();
         QTRY_VERIFY(!main()->operationRunning());
         const QString status = main()->panelText(1);
         QVERIFY2(status.startsWith(refused ? u"One: outcome unknown: The server answered QUIT"_s
@@ -292,7 +294,7 @@ private Q_SLOTS:
         friends.add(u"someone@else.example"_s, {});
         SaveListFile(friends, m_dir->filePath(u"freml.dat"_s), true);
         toggle();
-        main()->Timer1Timer();
+        main()->runAutomaticPass();
         QTRY_VERIFY(!main()->operationRunning());
         // The new subject entry deleted the lottery message, and only it.
         QCOMPARE(m_run->pop.messages(u"pop.one"_s).size(), 1);
@@ -322,9 +324,9 @@ private Q_SLOTS:
         m_run->addAccount({u"Three"_s, u"pop.three"_s, u"110"_s, u"me"_s, u"pw"_s, {}});
         // The first account's archive copy cannot be written: nothing of it is deleted.
         m_run->pop.refuse("RETR 1", "no such message");
-        QSignalSpy finished(main(), &TfrmMain::passEnded);
+        QSignalSpy finished(main(), &MainWindow::passEnded);
         toggle();
-        main()->Timer1Timer();
+        main()->runAutomaticPass();
         QTRY_VERIFY(!main()->operationRunning());
 
         const QString status = main()->panelText(1);
@@ -340,7 +342,7 @@ private Q_SLOTS:
         QVERIFY2(lines[1].startsWith(u"  One: nothing deleted: "_s), qPrintable(lines[1]));
         QVERIFY2(lines[2].startsWith(u"  Two: not checked: "_s), qPrintable(lines[2]));
         QCOMPARE(lines[3], u"  Three: 1 of 2 deleted"_s);
-        QVERIFY(main()->Label1->toolTip().contains(main()->autoPassHistory().constFirst()));
+        QVERIFY(main()->countdownLabel->toolTip().contains(main()->autoPassHistory().constFirst()));
         QCOMPARE(finished.size(), 1);
         // The pass deleted one message, and accounts failed.
         const auto results = finished[0][0].value<QList<AccountPassResult>>();
@@ -356,7 +358,7 @@ private Q_SLOTS:
         QCOMPARE(failed, true);
 
         // The next pass comes first in the history.
-        main()->Timer1Timer();
+        main()->runAutomaticPass();
         QTRY_VERIFY(!main()->operationRunning());
         QCOMPARE(main()->autoPassHistory().size(), 2);
     }
@@ -381,7 +383,7 @@ private Q_SLOTS:
         main()->setProcessingHooks(hooks);
         toggle();
         m_run->pop.clearCommands();
-        main()->Timer1Timer();
+        main()->runAutomaticPass();
         QTRY_VERIFY(!main()->operationRunning());
         QVERIFY(tried);
         const QList<QByteArray> sent = m_run->pop.commandsTo(u"pop.one"_s);
@@ -400,14 +402,14 @@ private Q_SLOTS:
         useManualClock();
         toggle();
         m_now += 120'000;
-        main()->Timer1Timer();
-        QVERIFY(main()->Timer1->isActive());
-        QVERIFY(main()->Timer2->isActive());
-        QCOMPARE(main()->Timer1->interval(), 120'000);
-        QCOMPARE(main()->SecondsToNextCheck(), 120);
-        QCOMPARE(main()->Label1->text(), u"Checking in 2 minutes 0 seconds"_s);
-        QVERIFY(main()->Label1->isVisible());
-        QCOMPARE(main()->pnlServerName->text(), u"In auto mode"_s);
+        main()->runAutomaticPass();
+        QVERIFY(main()->passTimer->isActive());
+        QVERIFY(main()->countdownTimer->isActive());
+        QCOMPARE(main()->passTimer->interval(), 120'000);
+        QCOMPARE(main()->secondsToNextCheck(), 120);
+        QCOMPARE(main()->countdownLabel->text(), u"Checking in 2 minutes 0 seconds"_s);
+        QVERIFY(main()->countdownLabel->isVisible());
+        QCOMPARE(main()->serverPanel->text(), u"In auto mode"_s);
         // A pass over an empty mailbox only re-arms; the commands stay locked.
         verifyLocked(true);
         QCOMPARE(m_run->prompts.shown.size(), 0);

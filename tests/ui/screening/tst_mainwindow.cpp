@@ -34,7 +34,7 @@ const QList<QByteArray> kMailbox = {
     TestMessage().from("offers@junk.example").subject("Great offers").text(),
 };
 
-QList<int> marks(TfrmMain *main) {
+QList<int> marks(MainWindow *main) {
     QList<int> result;
     for (const HeaderRow &row : main->session().rows())
         result << int(row.Mark);
@@ -52,7 +52,7 @@ class TestMainWindow final : public QObject {
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<ProgramRun> m_run;
 
-    TfrmMain *main() { return m_run->main(); }
+    MainWindow *main() { return m_run->main(); }
 
     // A started program with one account on kHost holding the given messages.
     void startWith(const QList<QByteArray> &messages, const QString &password = u"secret"_s) {
@@ -66,7 +66,7 @@ class TestMainWindow final : public QObject {
 
     // Checks the first account through the tool button's menu.
     void check() {
-        QAction *item = m_run->main()->acctdrop->actions().value(0);
+        QAction *item = m_run->main()->checkMailMenu->actions().value(0);
         QVERIFY(item && item->isEnabled());
         item->trigger();
         QTRY_VERIFY(!m_run->pop.commandsTo(kHost).isEmpty() && !main()->operationRunning());
@@ -86,28 +86,29 @@ private Q_SLOTS:
     void initialState() {
         startWith({});
         QCOMPARE(main()->windowTitle(), u"Corvane v1.0 - Protecting you from spam!"_s);
-        QCOMPARE(main()->pnlServerName->text(), u"Idle..."_s);
-        QVERIFY(main()->Label1->isHidden());
-        QCOMPARE(main()->lvHeaders->model()->columnCount(), 6);
+        QCOMPARE(main()->serverPanel->text(), u"Idle..."_s);
+        QVERIFY(main()->countdownLabel->isHidden());
+        QCOMPARE(main()->messageList->model()->columnCount(), 6);
         const QStringList headings = {u"Subject"_s,          u"From"_s, u"To"_s, u"Date"_s,
                                       u"Size ( in Bytes)"_s, u"Score"_s};
         for (int c = 0; c < 6; ++c)
-            QCOMPARE(main()->lvHeaders->model()->headerData(c, Qt::Horizontal).toString(),
+            QCOMPARE(main()->messageList->model()->headerData(c, Qt::Horizontal).toString(),
                      headings[c]);
-        QCOMPARE(main()->lvHeaders->header()->sectionSize(1), 140);
+        QCOMPARE(main()->messageList->header()->sectionSize(1), 140);
         // No heading is cut: "Size ( in Bytes)" is wider than 85 pixels in most fonts.
         for (int c = 1; c < 6; ++c)
-            QVERIFY(main()->lvHeaders->header()->sectionSize(c) >=
-                    main()->lvHeaders->header()->sectionSizeHint(c));
+            QVERIFY(main()->messageList->header()->sectionSize(c) >=
+                    main()->messageList->header()->sectionSizeHint(c));
         // Processing, automatic mode, the viewer, the options, the lists, the update and help are
         // there.
-        for (const char *name : {"ProcessMessages1", "ViewEmail1", "Viewheaders1", "Options1",
-                                 "RulesandLists1", "Checkforupdates1", "Help2"})
+        for (const char *name :
+             {"processAction", "viewEmailAction", "viewHeadersAction", "optionsAction",
+              "rulesAndListsAction", "checkForUpdatesAction", "helpAction"})
             QVERIFY2(main()->findChild<QAction *>(QLatin1StringView(name))->isEnabled(), name);
-        for (const char *name : {"ToolButton1", "ToolButton3", "ToolButton7"})
+        for (const char *name : {"processButton", "optionsButton", "autoModeButton"})
             QVERIFY2(main()->findChild<QToolButton *>(QLatin1StringView(name))->isEnabled(), name);
-        QVERIFY(main()->findChild<QToolButton *>(u"ToolButton14"_s)->isEnabled());
-        QVERIFY(main()->findChild<QAction *>(u"Disconnect"_s)->isEnabled());
+        QVERIFY(main()->findChild<QToolButton *>(u"checkMailButton"_s)->isEnabled());
+        QVERIFY(main()->findChild<QAction *>(u"disconnectAction"_s)->isEnabled());
     }
 
     void checkStates_data() {
@@ -137,29 +138,29 @@ private Q_SLOTS:
         QFETCH(QString, activity);
         QCOMPARE(main()->panelText(1), activity);
         QFETCH(QString, server);
-        QCOMPARE(main()->pnlServerName->text(), server);
+        QCOMPARE(main()->serverPanel->text(), server);
         // The panel names the account with its host while connected.
-        QCOMPARE(main()->pnlServerName->caption(),
+        QCOMPARE(main()->serverPanel->caption(),
                  server == kHost ? u"Home \u2013 "_s + kHost : server);
         QFETCH(QStringList, errors);
         QCOMPARE(m_run->prompts.takeTexts(), errors);
         QFETCH(bool, commands);
-        QCOMPARE(main()->ToolButton14->isEnabled(), commands);
-        QCOMPARE(main()->Program1->menuAction()->isEnabled(), commands);
-        QCOMPARE(main()->Accounts1->menuAction()->isEnabled(), commands);
-        QCOMPARE(main()->EmailOptions1->menuAction()->isEnabled(), commands);
-        QCOMPARE(main()->ToolButton1->property("stateEnabled").toBool(), commands);
-        QCOMPARE(main()->ToolButton7->property("stateEnabled").toBool(), commands);
-        QVERIFY(main()->MarkEmail1->menuAction()->isEnabled());
-        QVERIFY(main()->Help1->menuAction()->isEnabled());
+        QCOMPARE(main()->checkMailButton->isEnabled(), commands);
+        QCOMPARE(main()->programMenu->menuAction()->isEnabled(), commands);
+        QCOMPARE(main()->accountsMenu->menuAction()->isEnabled(), commands);
+        QCOMPARE(main()->emailOptionsMenu->menuAction()->isEnabled(), commands);
+        QCOMPARE(main()->processButton->property("stateEnabled").toBool(), commands);
+        QCOMPARE(main()->autoModeButton->property("stateEnabled").toBool(), commands);
+        QVERIFY(main()->markEmailMenu->menuAction()->isEnabled());
+        QVERIFY(main()->helpMenu->menuAction()->isEnabled());
         QFETCH(bool, contextMenu);
-        QCOMPARE(main()->Markthisemailfordeletion1->isEnabled(), contextMenu);
-        QCOMPARE(main()->Addsubjecttoblacklist2->isEnabled(), contextMenu);
-        QCOMPARE(TfrmMain::stateEnabled(main()->ViewMessage1), contextMenu);
+        QCOMPARE(main()->markForDeletionContextAction->isEnabled(), contextMenu);
+        QCOMPARE(main()->addSubjectToBlackListContextAction->isEnabled(), contextMenu);
+        QCOMPARE(MainWindow::stateEnabled(main()->viewEmailContextAction), contextMenu);
         // Disconnecting is possible in every one of these states.
-        QVERIFY(main()->ToolButton2->isEnabled());
+        QVERIFY(main()->disconnectButton->isEnabled());
         const bool loggedIn = password == u"secret"_s;
-        QCOMPARE(main()->lvHeaders->model()->rowCount(), loggedIn ? messages : 0);
+        QCOMPARE(main()->messageList->model()->rowCount(), loggedIn ? messages : 0);
         if (loggedIn) {
             QCOMPARE(main()->panelText(2), QString::number(messages));
             QCOMPARE(main()->panelText(3), u"Mail takes up 0K on the server"_s);
@@ -171,7 +172,7 @@ private Q_SLOTS:
         check();
         QCOMPARE(marks(main()), (QList<int>{P, F, S, S}));
         QCOMPARE(main()->panelText(0), u"No message selected"_s);
-        QAbstractItemModel *model = main()->lvHeaders->model();
+        QAbstractItemModel *model = main()->messageList->model();
         QCOMPARE(model->index(1, 0).data().toString(), u"Lunch tomorrow"_s);
         QCOMPARE(model->index(2, 1).data().toString(), u"Spam King <king@spam.example>"_s);
         QCOMPARE(model->index(2, 2).data().toString(), u"Me <me@example.net>"_s);
@@ -204,8 +205,8 @@ private Q_SLOTS:
         clickRow(main(), 4);
         QCOMPARE(main()->panelText(0), u"Message 5 of 7 selected"_s);
         // A click on no row leaves the line as it was.
-        QTest::mouseClick(main()->lvHeaders->viewport(), Qt::LeftButton, {},
-                          QPoint(5, main()->lvHeaders->viewport()->height() - 3));
+        QTest::mouseClick(main()->messageList->viewport(), Qt::LeftButton, {},
+                          QPoint(5, main()->messageList->viewport()->height() - 3));
         QCOMPARE(main()->panelText(0), u"Message 5 of 7 selected"_s);
     }
 
@@ -213,19 +214,19 @@ private Q_SLOTS:
         startWith(kMailbox);
         check();
         clickRow(main(), 2);
-        main()->Markfordeletion1->trigger();
+        main()->markForDeletionAction->trigger();
         m_run->pop.clearCommands();
-        main()->ToolButton2->click();
+        main()->disconnectButton->click();
         QTRY_VERIFY(!main()->operationRunning());
         QCOMPARE(m_run->pop.commandsTo(kHost), (QList<QByteArray>{"RSET", "QUIT"}));
         QCOMPARE(m_run->pop.messages(kHost).size(), 4);
-        QCOMPARE(main()->lvHeaders->model()->rowCount(), 0);
+        QCOMPARE(main()->messageList->model()->rowCount(), 0);
         for (int panel = 0; panel < 4; ++panel)
             QCOMPARE(main()->panelText(panel), QString());
-        QCOMPARE(main()->pnlServerName->text(), u"Idle..."_s);
-        QVERIFY(main()->ToolButton14->isEnabled());
+        QCOMPARE(main()->serverPanel->text(), u"Idle..."_s);
+        QVERIFY(main()->checkMailButton->isEnabled());
         // Disconnecting again with nothing open still resets the window, silently.
-        main()->ToolButton2->click();
+        main()->disconnectButton->click();
         QVERIFY(m_run->prompts.shown.isEmpty());
     }
 
@@ -240,32 +241,36 @@ private Q_SLOTS:
         // spam, where the next "mark all spam for deletion" would reach it.
         QTest::newRow("delete a friendly row, then unmark all: friendly again")
             << 1
-            << QStringList{u"Markfordeletion1"_s, u"Unmarkallfordeletion1"_s,
-                           u"Markallspamfordeletion1"_s}
+            << QStringList{u"markForDeletionAction"_s, u"unmarkAllForDeletionAction"_s,
+                           u"markAllSpamForDeletionAction"_s}
             << QList<int>{P, F, D, D} << none;
         QTest::newRow("delete a plain row, unmark all: plain again")
-            << 0 << QStringList{u"Markfordeletion1"_s, u"Unmarkallfordeletion1"_s}
+            << 0 << QStringList{u"markForDeletionAction"_s, u"unmarkAllForDeletionAction"_s}
             << QList<int>{P, F, S, S} << none;
         QTest::newRow("all spam for deletion leaves plain, friendly and bounce")
-            << 0 << QStringList{u"Markforbouncing1"_s, u"Markallspamfordeletion1"_s}
+            << 0 << QStringList{u"markForBouncingAction"_s, u"markAllSpamForDeletionAction"_s}
             << QList<int>{B, F, D, D} << none;
         QTest::newRow("bounce over delete survives unmark for deletion")
             << 2
-            << QStringList{u"Markfordeletion1"_s, u"Markforbouncing1"_s, u"Unmarkallfordeletion1"_s}
+            << QStringList{u"markForDeletionAction"_s, u"markForBouncingAction"_s,
+                           u"unmarkAllForDeletionAction"_s}
             << QList<int>{P, F, B, S} << none;
         QTest::newRow("context menu bounce marks the selected row only")
-            << 3 << QStringList{u"Markthisemailforbouncing1"_s} << QList<int>{P, F, S, B} << none;
+            << 3 << QStringList{u"markForBouncingContextAction"_s} << QList<int>{P, F, S, B}
+            << none;
         QTest::newRow("context menu deletion")
-            << 0 << QStringList{u"Markthisemailfordeletion1"_s} << QList<int>{D, F, S, S} << none;
+            << 0 << QStringList{u"markForDeletionContextAction"_s} << QList<int>{D, F, S, S}
+            << none;
         QTest::newRow("all spam for bouncing")
-            << -1 << QStringList{u"Markallspamforbouncing1"_s} << QList<int>{P, F, B, B} << none;
+            << -1 << QStringList{u"markAllSpamForBouncingAction"_s} << QList<int>{P, F, B, B}
+            << none;
         QTest::newRow("unmark all for bouncing gives the classification")
             << 1
-            << QStringList{u"Markforbouncing1"_s, u"Markallspamforbouncing1"_s,
-                           u"Unmarkallforbouncing1"_s}
+            << QStringList{u"markForBouncingAction"_s, u"markAllSpamForBouncingAction"_s,
+                           u"unmarkAllForBouncingAction"_s}
             << QList<int>{P, F, S, S} << none;
         QTest::newRow("no selection")
-            << -1 << QStringList{u"Markfordeletion1"_s, u"Markforbouncing1"_s}
+            << -1 << QStringList{u"markForDeletionAction"_s, u"markForBouncingAction"_s}
             << QList<int>{P, F, S, S}
             << QStringList{u"You must select an email to mark it"_s,
                            u"You must select an email to mark it"_s};
@@ -288,7 +293,7 @@ private Q_SLOTS:
         QCOMPARE(m_run->prompts.takeTexts(), errors);
         // Marking keeps the selection, and each row is drawn in its mark's colour.
         QCOMPARE(main()->selectedRow(), qsizetype(row));
-        QAbstractItemModel *model = main()->lvHeaders->model();
+        QAbstractItemModel *model = main()->messageList->model();
         for (int r = 0; r < expected.size(); ++r) {
             const QVariant colour = model->index(r, 1).data(Qt::ForegroundRole);
             if (expected[r] == S)
@@ -342,13 +347,13 @@ private Q_SLOTS:
         check();
         QFETCH(int, column);
         QFETCH(int, order);
-        QHeaderView *header = main()->lvHeaders->header();
+        QHeaderView *header = main()->messageList->header();
         // A click on the heading sorts ascending, a second one descending.
         const int x = header->sectionViewportPosition(column) + header->sectionSize(column) / 2;
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, 5));
         if (order == Qt::DescendingOrder)
             QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, 5));
-        QAbstractItemModel *model = main()->lvHeaders->model();
+        QAbstractItemModel *model = main()->messageList->model();
         QStringList shown;
         for (int r = 0; r < model->rowCount(); ++r)
             shown << model->index(r, 0).data().toString();
@@ -363,11 +368,11 @@ private Q_SLOTS:
         clickRow(main(), 1);
         QCOMPARE(main()->selectedRow(), number);
         QCOMPARE(main()->panelText(0), u"Message %1 of 4 selected"_s.arg(number + 1));
-        main()->Markfordeletion1->trigger();
+        main()->markForDeletionAction->trigger();
         QCOMPARE(main()->session().rows().at(number).Mark, RowMark::Delete);
         QCOMPARE(model->index(1, 0).data(HeaderListModel::MarkRole).toInt(), D);
         m_run->pop.clearCommands();
-        main()->Viewheaders1->trigger();
+        main()->viewHeadersAction->trigger();
         QTRY_VERIFY(!m_run->pop.commandsTo(kHost).isEmpty() && !main()->operationRunning());
         QCOMPARE(m_run->pop.commandsTo(kHost),
                  QList<QByteArray>{"TOP " + QByteArray::number(number + 1) + " 0"});
@@ -404,9 +409,9 @@ private Q_SLOTS:
         check();
         clickRow(main(), row);
         m_run->pop.clearCommands();
-        main()->lvHeaders->setFocus();
+        main()->messageList->setFocus();
         for (const int key : keys)
-            QTest::keyClick(main()->lvHeaders, Qt::Key(key));
+            QTest::keyClick(main()->messageList, Qt::Key(key));
         QFETCH(QList<int>, expected);
         QCOMPARE(marks(main()), expected);
         QFETCH(bool, headersShown);
@@ -420,7 +425,7 @@ private Q_SLOTS:
         startWith(kMailbox);
         check();
         m_run->pop.clearCommands();
-        QTreeView *view = main()->lvHeaders;
+        QTreeView *view = main()->messageList;
         const QPoint at = view->visualRect(view->model()->index(2, 1)).center();
         // The press of the first click, then the second one.
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
@@ -436,13 +441,13 @@ private Q_SLOTS:
         startWith(kMailbox);
         check();
         QCOMPARE(main()->marksText(), QString());
-        QAbstractItemModel *model = main()->lvHeaders->model();
+        QAbstractItemModel *model = main()->messageList->model();
         for (int c = 0; c < 5; ++c)
             QVERIFY(!model->index(2, c).data(Qt::FontRole).value<QFont>().strikeOut());
-        main()->Markallspamfordeletion1->trigger();
+        main()->markAllSpamForDeletionAction->trigger();
         QCOMPARE(main()->marksText(), u"2 marked for deletion"_s);
         clickRow(main(), 0);
-        main()->Markforbouncing1->trigger();
+        main()->markForBouncingAction->trigger();
         QCOMPARE(main()->marksText(), u"2 marked for deletion, 1 for bouncing"_s);
         for (int c = 0; c < 5; ++c) {
             const QFont deletion = model->index(2, c).data(Qt::FontRole).value<QFont>();
@@ -452,10 +457,10 @@ private Q_SLOTS:
             QVERIFY(!model->index(1, c).data(Qt::FontRole).value<QFont>().strikeOut());
         }
         QVERIFY(model->index(2, 1).data(Qt::ToolTipRole).toString().contains(u"deletion"_s));
-        main()->Unmarkallfordeletion1->trigger();
+        main()->unmarkAllForDeletionAction->trigger();
         QCOMPARE(main()->marksText(), u"1 marked for bouncing"_s);
         // The count goes with the rows.
-        main()->ToolButton2->click();
+        main()->disconnectButton->click();
         QTRY_VERIFY(!main()->operationRunning());
         QCOMPARE(main()->marksText(), QString());
     }
@@ -480,7 +485,7 @@ private Q_SLOTS:
         check();
         if (marked) {
             clickRow(main(), 1);
-            main()->Markfordeletion1->trigger();
+            main()->markForDeletionAction->trigger();
         }
         m_run->prompts.answers = {QMessageBox::StandardButton(answer)};
         if (system)
@@ -544,14 +549,14 @@ private Q_SLOTS:
                                                        .arg(placed.width())
                                                        .arg(placed.height())));
         if (saved.contains("columns=200"))
-            QCOMPARE(main()->lvHeaders->header()->sectionSize(1), 200);
+            QCOMPARE(main()->messageList->header()->sectionSize(1), 200);
     }
 
     // What the user set is what the next start shows.
     void windowPlaceIsRemembered() {
         startWith(kMailbox);
         main()->setGeometry(60, 70, 920, 480);
-        main()->lvHeaders->header()->resizeSection(2, 222);
+        main()->messageList->header()->resizeSection(2, 222);
         main()->close();
         QVERIFY(!main()->isVisible());
         m_run.reset();
@@ -560,12 +565,12 @@ private Q_SLOTS:
         main()->setScreenArea([] { return QRect(0, 0, 1600, 1000); });
         main()->show();
         QCOMPARE(main()->geometry(), QRect(60, 70, 920, 480));
-        QCOMPARE(main()->lvHeaders->header()->sectionSize(2), 222);
+        QCOMPARE(main()->messageList->header()->sectionSize(2), 222);
         // The columns left to their contents follow the next mailbox's rows.
         m_run->pop.addMailbox(kHost, u"me"_s, u"secret"_s, kMailbox);
         check();
-        QVERIFY(main()->lvHeaders->header()->sectionSize(1) != 140);
-        QCOMPARE(main()->lvHeaders->header()->sectionSize(2), 222);
+        QVERIFY(main()->messageList->header()->sectionSize(1) != 140);
+        QCOMPARE(main()->messageList->header()->sectionSize(2), 222);
     }
 
     void addToLists_data() {
@@ -578,22 +583,22 @@ private Q_SLOTS:
 
         const QString from = u"Spam King <king@spam.example>"_s;
         QTest::newRow("email to black list")
-            << u"Addemailtoblacklist1"_s << 2 << u"Add Email To Blacklist"_s << from
+            << u"addSenderToBlackListAction"_s << 2 << u"Add Email To Blacklist"_s << from
             << int(ListKind::EmailBlack) << QList<int>{P, F, S, S};
         QTest::newRow("email to black list, context menu")
-            << u"Addemailtoblacklist2"_s << 2 << u"Add Email To Blacklist"_s << from
+            << u"addSenderToBlackListContextAction"_s << 2 << u"Add Email To Blacklist"_s << from
             << int(ListKind::EmailBlack) << QList<int>{P, F, S, S};
         QTest::newRow("email to friendly list")
-            << u"Addemailtofriendlylist1"_s << 2 << u"Add A Friendly Email"_s << from
+            << u"addSenderToFriendlyListAction"_s << 2 << u"Add A Friendly Email"_s << from
             << int(ListKind::Friendly) << QList<int>{P, F, F, S};
         QTest::newRow("subject to black list")
-            << u"Addsubjecttoblacklist1"_s << 0 << u"Add Subject To Blacklist"_s
+            << u"addSubjectToBlackListAction"_s << 0 << u"Add Subject To Blacklist"_s
             << u"Meeting notes"_s << int(ListKind::SubjectBlack) << QList<int>{S, F, S, S};
         QTest::newRow("subject to black list, context menu")
-            << u"Addsubjecttoblacklist2"_s << 0 << u"Add Subject To Blacklist"_s
+            << u"addSubjectToBlackListContextAction"_s << 0 << u"Add Subject To Blacklist"_s
             << u"Meeting notes"_s << int(ListKind::SubjectBlack) << QList<int>{S, F, S, S};
         QTest::newRow("subject to x y list")
-            << u"Addsubjecttoxyblacklist1"_s << 3 << u"Subject x and y to blacklist"_s
+            << u"addSubjectToWordPairListAction"_s << 3 << u"Subject x and y to blacklist"_s
             << u"Great offers"_s << int(ListKind::XandY) << QList<int>{P, F, S, S};
     }
     void addToLists() {
@@ -654,7 +659,7 @@ private Q_SLOTS:
         LearningStore &store = m_run->shell.data().learning();
         QVERIFY(store.isOpen());
         QVERIFY(main()->session().learningActive());
-        QAbstractItemModel *model = main()->lvHeaders->model();
+        QAbstractItemModel *model = main()->messageList->model();
         // Nothing learned yet: no score, an empty cell.
         for (int r = 0; r < 4; ++r)
             QCOMPARE(model->index(r, HeaderListModel::ScoreColumn).data().toString(), QString());
@@ -662,10 +667,10 @@ private Q_SLOTS:
         for (const char *name : {"markAsSpamAction", "markAsNotSpamAction"}) {
             QAction *action = main()->findChild<QAction *>(QLatin1StringView(name));
             QVERIFY2(action && !action->shortcut().isEmpty(), name);
-            QVERIFY2(main()->MarkEmail1->actions().contains(action), name);
+            QVERIFY2(main()->markEmailMenu->actions().contains(action), name);
         }
         for (const char *name : {"markAsSpamContextAction", "markAsNotSpamContextAction"})
-            QVERIFY2(main()->PopupMenu1->actions().contains(
+            QVERIFY2(main()->messageContextMenu->actions().contains(
                          main()->findChild<QAction *>(QLatin1StringView(name))),
                      name);
 
@@ -712,10 +717,10 @@ private Q_SLOTS:
                     .contains(u"(marked for deletion)"_s));
 
         // Sorting by score, highest first, puts the learned spam on top.
-        main()->lvHeaders->sortByColumn(HeaderListModel::ScoreColumn, Qt::DescendingOrder);
+        main()->messageList->sortByColumn(HeaderListModel::ScoreColumn, Qt::DescendingOrder);
         QCOMPARE(model->index(0, HeaderListModel::SubjectColumn).data().toString(),
                  u"Great offers"_s);
-        main()->lvHeaders->sortByColumn(HeaderListModel::ScoreColumn, Qt::AscendingOrder);
+        main()->messageList->sortByColumn(HeaderListModel::ScoreColumn, Qt::AscendingOrder);
         QCOMPARE(model->index(0, HeaderListModel::SubjectColumn).data().toString(),
                  u"Meeting notes"_s);
     }
@@ -735,7 +740,7 @@ private Q_SLOTS:
         QCOMPARE(m_run->shell.data().learning().spamMessages(), 0u);
         QCOMPARE(model()->index(0, HeaderListModel::ScoreColumn).data().toString(), QString());
     }
-    QAbstractItemModel *model() { return main()->lvHeaders->model(); }
+    QAbstractItemModel *model() { return main()->messageList->model(); }
 
     // A sender added to the friendly list is learned as ham, to the black list as spam; a
     // dialog closed without adding learns nothing.
@@ -744,10 +749,12 @@ private Q_SLOTS:
         QTest::addColumn<bool>("add");
         QTest::addColumn<uint>("spam");
         QTest::addColumn<uint>("ham");
-        QTest::newRow("friendly") << u"Addemailtofriendlylist1"_s << true << 0u << 1u;
-        QTest::newRow("black") << u"Addemailtoblacklist1"_s << true << 1u << 0u;
-        QTest::newRow("black, context menu") << u"Addemailtoblacklist2"_s << true << 1u << 0u;
-        QTest::newRow("friendly, cancelled") << u"Addemailtofriendlylist1"_s << false << 0u << 0u;
+        QTest::newRow("friendly") << u"addSenderToFriendlyListAction"_s << true << 0u << 1u;
+        QTest::newRow("black") << u"addSenderToBlackListAction"_s << true << 1u << 0u;
+        QTest::newRow("black, context menu")
+            << u"addSenderToBlackListContextAction"_s << true << 1u << 0u;
+        QTest::newRow("friendly, cancelled")
+            << u"addSenderToFriendlyListAction"_s << false << 0u << 0u;
     }
     void addingSenderLearns() {
         QFETCH(QString, command);
@@ -791,8 +798,9 @@ private Q_SLOTS:
     void addToListsNeedsSelection_data() {
         QTest::addColumn<QString>("command");
         for (const char *name :
-             {"Addemailtoblacklist1", "Addemailtofriendlylist1", "Addsubjecttoblacklist1",
-              "Addsubjecttoxyblacklist1", "Addemailtoblacklist2", "Addsubjecttoblacklist2"})
+             {"addSenderToBlackListAction", "addSenderToFriendlyListAction",
+              "addSubjectToBlackListAction", "addSubjectToWordPairListAction",
+              "addSenderToBlackListContextAction", "addSubjectToBlackListContextAction"})
             QTest::newRow(name) << QString::fromLatin1(name);
     }
     void addToListsNeedsSelection() {
@@ -824,10 +832,10 @@ private Q_SLOTS:
                            .text();
         startWith(mailbox);
         m_run->shell.settings().pop3pipelining = pipelining;
-        QAbstractItemModel *model = main()->lvHeaders->model();
+        QAbstractItemModel *model = main()->messageList->model();
 
         struct PaintCounter final : QObject {
-            TfrmMain *window = nullptr;
+            MainWindow *window = nullptr;
             int paints = 0;
             bool eventFilter(QObject *, QEvent *event) override {
                 if (event->type() == QEvent::Paint && window->operationRunning())
@@ -836,7 +844,7 @@ private Q_SLOTS:
             }
         } painted;
         painted.window = main();
-        main()->lvHeaders->viewport()->installEventFilter(&painted);
+        main()->messageList->viewport()->installEventFilter(&painted);
 
         int ticks = 0;
         int shownMidScan = 0; // rows the list showed while the scan still ran
@@ -861,7 +869,7 @@ private Q_SLOTS:
         m_run->pop.clearCommands();
         check();
         tick.stop();
-        main()->lvHeaders->viewport()->removeEventFilter(&painted);
+        main()->messageList->viewport()->removeEventFilter(&painted);
 
         QVERIFY(ticks > 0);
         QVERIFY(painted.paints > 0);
@@ -886,14 +894,14 @@ private Q_SLOTS:
     void badPortIsReportedBeforeConnecting() {
         startWith(kMailbox);
         m_run->addAccount({u"Broken"_s, kHost, u"11O"_s, u"me"_s, u"secret"_s, QString()});
-        main()->acctdrop->actions().value(1)->trigger();
+        main()->checkMailMenu->actions().value(1)->trigger();
         QTRY_COMPARE(m_run->prompts.shown.size(), 1);
         QVERIFY(m_run->prompts.shown.first().text.contains(u"\"11O\""_s));
         QCOMPARE(m_run->prompts.shown.first().icon, Prompts::Icon::Error);
         QCOMPARE(m_run->prompts.shown.first().title, u"Corvane"_s);
         QVERIFY(m_run->pop.commandsTo(kHost).isEmpty());
-        QVERIFY(main()->ToolButton14->isEnabled());
-        QVERIFY(main()->Program1->menuAction()->isEnabled());
+        QVERIFY(main()->checkMailButton->isEnabled());
+        QVERIFY(main()->programMenu->menuAction()->isEnabled());
     }
 };
 

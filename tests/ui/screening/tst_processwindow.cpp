@@ -8,7 +8,7 @@
 #include "testmessage.h"
 #include "testsupport.h"
 #include "ui/records/deletionlogwindow.h"
-#include "ui/settings/tfmsetup.h"
+#include "ui/settings/optionswindow.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -56,7 +56,7 @@ const QList<QByteArray> kMailbox = {
         .text(),
 };
 
-QStringList subjects(TfrmMain *main) {
+QStringList subjects(MainWindow *main) {
     QStringList out;
     for (const HeaderRow &row : main->session().rows())
         out << row.Subject;
@@ -72,7 +72,7 @@ class TestProcessWindow final : public QObject {
     std::unique_ptr<FakeSmtpServer> m_smtp;
     std::unique_ptr<ProgramRun> m_run;
 
-    TfrmMain *main() { return m_run->main(); }
+    MainWindow *main() { return m_run->main(); }
 
     void start() {
         m_run = std::make_unique<ProgramRun>(m_dir->path());
@@ -90,7 +90,7 @@ class TestProcessWindow final : public QObject {
 
     void check() {
         m_run->pop.clearCommands();
-        main()->acctdrop->actions().value(0)->trigger();
+        main()->checkMailMenu->actions().value(0)->trigger();
         QTRY_VERIFY(!m_run->pop.commandsTo(kHost).isEmpty() && !main()->operationRunning());
         QCOMPARE(main()->panelText(1), u"Connected"_s);
     }
@@ -103,8 +103,8 @@ class TestProcessWindow final : public QObject {
 
     // Clicks "Process Current messages" and waits until the run has ended.
     void process() {
-        QVERIFY(main()->ToolButton1->isEnabled());
-        QTest::mouseClick(main()->ToolButton1, Qt::LeftButton);
+        QVERIFY(main()->processButton->isEnabled());
+        QTest::mouseClick(main()->processButton, Qt::LeftButton);
         QTRY_VERIFY(!main()->operationRunning());
     }
 
@@ -145,14 +145,14 @@ private Q_SLOTS:
         start();
         m_run->shell.log().DeleteCount = u"41"_s;
         check();
-        mark(1, main()->Markfordeletion1);
-        mark(3, main()->Markforbouncing1);
+        mark(1, main()->markForDeletionAction);
+        mark(3, main()->markForBouncingAction);
         const QList<HeaderRow> before = main()->session().rows();
 
         // The list as it stands after each removal.
         QList<QStringList> lists;
         QObject watching;
-        connect(main()->lvHeaders->model(), &QAbstractItemModel::modelReset, &watching,
+        connect(main()->messageList->model(), &QAbstractItemModel::modelReset, &watching,
                 [&] { lists << subjects(main()); });
         m_run->prompts.answers = {reconnect ? QMessageBox::Yes : QMessageBox::No};
         m_run->pop.clearCommands();
@@ -177,11 +177,11 @@ private Q_SLOTS:
 
         // The window after the question.
         QCOMPARE(subjects(main()), rowsAfter);
-        QCOMPARE(main()->pnlServerName->text(), server);
+        QCOMPARE(main()->serverPanel->text(), server);
         QCOMPARE(main()->panelText(1), activity);
         QCOMPARE(main()->panelText(2), reconnect ? u"2"_s : QString());
-        QCOMPARE(main()->Disconnect->isEnabled(), disconnectEnabled);
-        QVERIFY(main()->ToolButton14->isEnabled());
+        QCOMPARE(main()->disconnectAction->isEnabled(), disconnectEnabled);
+        QVERIFY(main()->checkMailButton->isEnabled());
 
         // The log, with the rows from the bottom up, in the log window too.
         const HeaderRow &deleted = before[1];
@@ -220,28 +220,28 @@ private Q_SLOTS:
         QTest::addColumn<QString>("box");
         QTest::addColumn<bool>("archives"); // once the box is unticked
         QTest::addColumn<bool>("logs");
-        QTest::newRow("Save a copy of deleted emails") << u"CheckBox3"_s << false << true;
-        QTest::newRow("Log details of emails deleted") << u"CheckBox2"_s << true << false;
+        QTest::newRow("Save a copy of deleted emails") << u"keepCopiesBox"_s << false << true;
+        QTest::newRow("Log details of emails deleted") << u"logDeletionsBox"_s << true << false;
     }
     void optionsReachTheNextRun() {
         QFETCH(QString, box);
         QFETCH(bool, archives);
         QFETCH(bool, logs);
         start();
-        TfmSetup *setup = m_run->shell.optionsWindow();
+        OptionsWindow *setup = m_run->shell.optionsWindow();
         auto *tick = setup->findChild<QCheckBox *>(box);
         QVERIFY(tick && tick->isChecked());
         const auto toggle = [&] {
-            main()->Options1->trigger();
+            main()->optionsAction->trigger();
             QVERIFY(setup->isVisible());
             QTest::mouseClick(tick, Qt::LeftButton, {}, QPoint(6, tick->height() / 2));
-            QTest::mouseClick(setup->BitBtn1, Qt::LeftButton);
+            QTest::mouseClick(setup->okButton, Qt::LeftButton);
             QVERIFY(!setup->isVisible());
         };
         const QDir archive(m_dir->filePath(u"archive"_s));
         const auto runOnce = [&](int row) {
             check();
-            mark(row, main()->Markfordeletion1);
+            mark(row, main()->markForDeletionAction);
             m_run->prompts.answers = {QMessageBox::No};
             process();
             QCOMPARE(m_run->prompts.takeTexts(),
@@ -316,7 +316,7 @@ private Q_SLOTS:
         start();
         if (setUp != u"no check"_s) {
             check();
-            mark(1, main()->Markfordeletion1);
+            mark(1, main()->markForDeletionAction);
         }
         if (setUp == u"refuse DELE 2"_s)
             m_run->pop.refuse("DELE 2", "locked");
@@ -333,8 +333,8 @@ private Q_SLOTS:
             m_run->prompts.answers = {QMessageBox::Yes};
         }
         // The menu item runs the same command as the tool button.
-        QVERIFY(main()->ProcessMessages1->isEnabled());
-        main()->ProcessMessages1->trigger();
+        QVERIFY(main()->processAction->isEnabled());
+        main()->processAction->trigger();
         QTRY_COMPARE(m_run->prompts.shown.size(), boxes.size());
         QTRY_VERIFY(!main()->operationRunning());
         QCOMPARE(m_run->prompts.takeTexts(), boxes);
@@ -347,11 +347,11 @@ private Q_SLOTS:
                  boxes.constFirst().contains(u"items deleted"_s) ? u"1"_s : u"0"_s);
         QCOMPARE(m_run->shell.logWindow()->logText->toPlainText().isEmpty(), logLines == 0);
         // Every path ends idle, with the list empty and the commands available.
-        QCOMPARE(main()->pnlServerName->text(), u"Idle..."_s);
-        QCOMPARE(main()->lvHeaders->model()->rowCount(), 0);
+        QCOMPARE(main()->serverPanel->text(), u"Idle..."_s);
+        QCOMPARE(main()->messageList->model()->rowCount(), 0);
         QCOMPARE(main()->panelText(1), QString());
-        QVERIFY(!main()->Disconnect->isEnabled() || setUp == u"no check"_s);
-        QVERIFY(main()->ToolButton14->isEnabled());
+        QVERIFY(!main()->disconnectAction->isEnabled() || setUp == u"no check"_s);
+        QVERIFY(main()->checkMailButton->isEnabled());
         QVERIFY(!m_run->pop.isOpen());
     }
 
@@ -361,13 +361,13 @@ private Q_SLOTS:
     void marksOfAFailedRunComeBack() {
         start();
         check();
-        mark(1, main()->Markfordeletion1);
-        mark(3, main()->Markforbouncing1);
+        mark(1, main()->markForDeletionAction);
+        mark(3, main()->markForBouncingAction);
         m_run->pop.refuse("DELE 4", "locked");
         process();
         QCOMPARE(m_run->prompts.shown.size(), 1);
         m_run->prompts.shown.clear();
-        QCOMPARE(main()->lvHeaders->model()->rowCount(), 0);
+        QCOMPARE(main()->messageList->model()->rowCount(), 0);
 
         // Meanwhile message 3 has gone and a new one with the subject and sender of message 2
         // (another Message-ID) has come first.
@@ -389,7 +389,7 @@ private Q_SLOTS:
         QCOMPARE(main()->marksText(), u"1 marked for deletion, 1 for bouncing"_s);
         QCOMPARE(main()->panelText(0), u"2 marks of the failed run restored"_s);
         // Once restored they are the list's own: a later check starts afresh.
-        main()->ToolButton2->click();
+        main()->disconnectButton->click();
         QTRY_VERIFY(!main()->operationRunning());
         check();
         QCOMPARE(main()->marksText(), QString());
@@ -401,23 +401,23 @@ private Q_SLOTS:
     void disconnectDuringRunDeletesNothing() {
         start();
         check();
-        mark(1, main()->Markfordeletion1);
-        mark(3, main()->Markfordeletion1);
+        mark(1, main()->markForDeletionAction);
+        mark(3, main()->markForDeletionAction);
         ProcessingHooks hooks;
         hooks.wait = [this](int) {
-            if (main()->Disconnect->isEnabled())
-                main()->Disconnect->trigger();
+            if (main()->disconnectAction->isEnabled())
+                main()->disconnectAction->trigger();
         };
         main()->setProcessingHooks(hooks);
         m_run->pop.clearCommands();
         process();
-        QTRY_COMPARE(main()->pnlServerName->text(), u"Idle..."_s);
+        QTRY_COMPARE(main()->serverPanel->text(), u"Idle..."_s);
         QCOMPARE(m_run->prompts.shown.size(), 0);
         QVERIFY(!m_run->pop.commandsTo(kHost).contains("QUIT"));
         QCOMPARE(m_run->pop.messages(kHost).size(), 4);
         QCOMPARE(m_run->shell.log().LogLines, QStringList());
-        QCOMPARE(main()->lvHeaders->model()->rowCount(), 0);
-        QVERIFY(!main()->Disconnect->isEnabled());
+        QCOMPARE(main()->messageList->model()->rowCount(), 0);
+        QVERIFY(!main()->disconnectAction->isEnabled());
     }
 
     // A command that talks to the server, started while a run waits after a deletion, does
@@ -428,8 +428,8 @@ private Q_SLOTS:
         QFETCH(QString, command);
         start();
         check();
-        mark(1, main()->Markfordeletion1);
-        mark(3, main()->Markfordeletion1);
+        mark(1, main()->markForDeletionAction);
+        mark(3, main()->markForDeletionAction);
         bool tried = false;
         ProcessingHooks hooks;
         hooks.wait = [&](int) {
@@ -456,11 +456,11 @@ private Q_SLOTS:
         start();
         check();
         DeletionLogWindow *logWindow = m_run->shell.logWindow();
-        main()->Options1->trigger();
-        QTest::mouseClick(m_run->shell.optionsWindow()->SpeedButton1, Qt::LeftButton);
+        main()->optionsAction->trigger();
+        QTest::mouseClick(m_run->shell.optionsWindow()->viewLogLink, Qt::LeftButton);
         QVERIFY(logWindow->isVisible());
         QTest::keyClicks(logWindow->logText, u"checked by hand"_s);
-        mark(0, main()->Markfordeletion1);
+        mark(0, main()->markForDeletionAction);
         process();
         QCOMPARE(m_run->shell.log().LogLines.value(0), u"checked by hand"_s);
         QCOMPARE(m_run->shell.log().LogLines.size(), 1 + 6);

@@ -5,7 +5,7 @@
 
 #include "ui/settings/addaccountdialog.h"
 #include "ui/settings/editaccountdialog.h"
-#include "ui/settings/tfmsetup.h"
+#include "ui/settings/optionswindow.h"
 #include "ui/settings/trustedserverfield.h"
 
 #include "testmessage.h"
@@ -77,19 +77,19 @@ class TestAccountDialogs final : public QObject {
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<ProgramRun> m_run;
 
-    TfrmMain *main() { return m_run->main(); }
+    MainWindow *main() { return m_run->main(); }
     AddAccountDialog *addDialog() { return m_run->shell.addAccountDialog(); }
     EditAccountDialog *editDialog() { return m_run->shell.editAccountDialog(); }
     QList<QMenu *> accountMenus() {
-        return {main()->CheckedMessages1, main()->acctdrop, main()->EditAccount1,
-                main()->DeleteAccount1};
+        return {main()->checkMessagesMenu, main()->checkMailMenu, main()->editAccountMenu,
+                main()->deleteAccountMenu};
     }
     void startWith(const QStringList &accounts) {
         m_run = std::make_unique<ProgramRun>(m_dir->path());
         m_run->start();
         for (const QString &name : accounts)
             m_run->store()->insert(named(name));
-        main()->RefreshAccounts();
+        main()->refreshAccounts();
     }
     void type(QDialog *dialog, const QStringList &fields, const QStringList &values) {
         for (int i = 0; i < fields.size(); ++i) {
@@ -124,8 +124,8 @@ private Q_SLOTS:
         QVERIFY(main()->close());
         m_run = std::make_unique<ProgramRun>(m_dir->path());
         m_run->start();
-        QCOMPARE(menuItems(main()->acctdrop).size(), 3);
-        QCOMPARE(main()->acctdrop->actions().at(1)->iconText(), u"Work"_s);
+        QCOMPARE(menuItems(main()->checkMailMenu).size(), 3);
+        QCOMPARE(main()->checkMailMenu->actions().at(1)->iconText(), u"Work"_s);
     }
 
     void addAccount_data() {
@@ -140,7 +140,7 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(bool, accepted);
         startWith({u"Home"_s});
-        main()->Add1->trigger();
+        main()->addAccountAction->trigger();
         QVERIFY(addDialog()->isVisible());
         QCOMPARE(fieldTexts(addDialog(), kAddFields), kStartValues);
         QCOMPARE(placeholders(addDialog(), kAddFields), kPlaceholders);
@@ -162,8 +162,8 @@ private Q_SLOTS:
         QVERIFY(!addDialog()->isVisible());
         QCOMPARE(m_run->store()->account(1),
                  (Account{name, typed[1], typed[2], typed[3], typed[4], typed[5], u"TLS"_s}));
-        QCOMPARE(menuItems(main()->acctdrop).size(), 2);
-        QCOMPARE(main()->DeleteAccount1->actions().at(1)->data().toInt(), 1);
+        QCOMPARE(menuItems(main()->checkMailMenu).size(), 2);
+        QCOMPARE(main()->deleteAccountMenu->actions().at(1)->data().toInt(), 1);
         // The dialog opens with its starting values again.
         QCOMPARE(fieldTexts(addDialog(), kAddFields), kStartValues);
     }
@@ -209,11 +209,11 @@ private Q_SLOTS:
         QDialog *dialog = nullptr;
         QStringList fields;
         if (edit) {
-            main()->EditAccountItemClick(1);
+            main()->editAccount(1);
             dialog = editDialog();
             fields = kEditFields.mid(0, 4);
         } else {
-            main()->Add1->trigger();
+            main()->addAccountAction->trigger();
             dialog = addDialog();
             fields = kAddFields.mid(0, 4);
         }
@@ -240,7 +240,7 @@ private Q_SLOTS:
     void closingTheAddDialogRefreshesAndResets() {
         QFETCH(bool, byTitleBar);
         startWith({});
-        main()->Add1->trigger();
+        main()->addAccountAction->trigger();
         type(addDialog(), kAddFields, {u"A"_s, u"B"_s, u"C"_s, u"D"_s, u"E"_s, u"F"_s});
         // An account that reached the table some other way shows once the dialog closes.
         m_run->store()->insert(named(u"Other"_s));
@@ -251,12 +251,12 @@ private Q_SLOTS:
         QVERIFY(!addDialog()->isVisible());
         QCOMPARE(fieldTexts(addDialog(), kAddFields), kStartValues);
         QCOMPARE(names(m_run->store()), QStringList{u"Other"_s});
-        QCOMPARE(menuItems(main()->acctdrop), QStringList{u"Other:0"_s});
+        QCOMPARE(menuItems(main()->checkMailMenu), QStringList{u"Other:0"_s});
     }
 
     void editThroughTheMenu() {
         startWith({u"Home"_s, u"Work"_s});
-        QAction *item = menuItem(main()->EditAccount1, u"Work"_s);
+        QAction *item = menuItem(main()->editAccountMenu, u"Work"_s);
         QVERIFY(item);
         item->trigger();
         QTRY_VERIFY(editDialog()->isVisible());
@@ -269,7 +269,7 @@ private Q_SLOTS:
         QVERIFY(!editDialog()->isVisible());
         QCOMPARE(m_run->store()->account(1).Pop3Server, u"pop.new.example"_s);
         QCOMPARE(names(m_run->store()), (QStringList{u"Home"_s, u"Office"_s}));
-        QCOMPARE(menuItems(main()->CheckedMessages1), (QStringList{u"Home:0"_s, u"Office:1"_s}));
+        QCOMPARE(menuItems(main()->checkMessagesMenu), (QStringList{u"Home:0"_s, u"Office:1"_s}));
         QVERIFY(m_run->prompts.shown.isEmpty());
     }
 
@@ -281,9 +281,9 @@ private Q_SLOTS:
         Account old = named(u"Old"_s);
         old.PortNumber = u"995"_s;
         m_run->store()->insert(old);
-        main()->RefreshAccounts();
+        main()->refreshAccounts();
 
-        main()->Add1->trigger();
+        main()->addAccountAction->trigger();
         auto *box = addDialog()->findChild<QComboBox *>(u"securityBox"_s);
         QVERIFY(box);
         QCOMPARE(box->currentData().toString(), u"none"_s);
@@ -302,7 +302,7 @@ private Q_SLOTS:
         QCOMPARE(m_run->store()->account(2).Security, u"STLS"_s);
 
         // The older account shows its port's default and holds no change of its own.
-        main()->EditAccountItemClick(1);
+        main()->editAccount(1);
         QTRY_VERIFY(editDialog()->isVisible());
         auto *edit = editDialog()->findChild<QComboBox *>(u"securityBox"_s);
         QVERIFY(edit);
@@ -317,12 +317,12 @@ private Q_SLOTS:
         QCOMPARE(m_run->store()->account(1).PortNumber, u"110"_s);
 
         // The Accounts tab shows what a check would use.
-        TfmSetup *setup = m_run->shell.optionsWindow();
+        OptionsWindow *setup = m_run->shell.optionsWindow();
         setup->showAccounts(m_run->store()->rowCount());
         QStringList shown;
-        for (int row = 0; row < setup->DBGrid1->rowCount(); ++row)
-            shown << setup->DBGrid1->item(row, 0)->text() + u':' +
-                         setup->DBGrid1->item(row, 1)->text();
+        for (int row = 0; row < setup->accountsGrid->rowCount(); ++row)
+            shown << setup->accountsGrid->item(row, 0)->text() + u':' +
+                         setup->accountsGrid->item(row, 1)->text();
         QCOMPARE(shown, (QStringList{u"Home:none"_s, u"Old:STLS"_s, u"Secure:STLS"_s}));
     }
 
@@ -331,7 +331,7 @@ private Q_SLOTS:
     // Before any check there is nothing to propose, and the user is told.
     void trustedServer() {
         startWith({u"Home"_s});
-        main()->EditAccountItemClick(0);
+        main()->editAccount(0);
         QTRY_VERIFY(editDialog()->isVisible());
         auto *edit = editDialog()->findChild<QLineEdit *>(u"trustedAuthservEdit"_s);
         auto *propose = editDialog()->findChild<QPushButton *>(u"proposeAuthservButton"_s);
@@ -349,11 +349,11 @@ private Q_SLOTS:
             "Authentication-Results: relay.example; none\n" +
             corvane::test::TestMessage().from("a@example.org").subject("Hi").text();
         m_run->pop.addMailbox(u"pop.home.example"_s, u"user"_s, u"pw"_s, {message});
-        main()->acctdrop->actions().value(0)->trigger();
+        main()->checkMailMenu->actions().value(0)->trigger();
         QTRY_VERIFY(!m_run->pop.commandsTo(u"pop.home.example"_s).isEmpty() &&
                     !main()->operationRunning());
         QCOMPARE(main()->session().rows().size(), 1);
-        main()->EditAccountItemClick(0);
+        main()->editAccount(0);
         QTRY_VERIFY(editDialog()->isVisible());
         propose->click();
         QCOMPARE(edit->text(), u"mx.home.example"_s);
@@ -361,7 +361,7 @@ private Q_SLOTS:
         QCOMPARE(m_run->store()->account(0).TrustedAuthserv, u"mx.home.example"_s);
         QVERIFY(m_run->prompts.shown.isEmpty());
 
-        main()->Add1->trigger();
+        main()->addAccountAction->trigger();
         QVERIFY(addDialog()->isVisible());
         auto *added = addDialog()->findChild<QLineEdit *>(u"trustedAuthservEdit"_s);
         QCOMPARE(added->text(), QString());
@@ -378,11 +378,11 @@ private Q_SLOTS:
     // them there, never on the account that moved into its position.
     void editsFollowTheirAccountWhenRowsShift() {
         startWith({u"Home"_s, u"1"_s, u"Work"_s, u"Spare"_s});
-        main()->EditAccountItemClick(2);
+        main()->editAccount(2);
         QVERIFY(editDialog()->isVisible());
         type(editDialog(), {u"serverEdit"_s}, {u"pop.changed.example"_s});
         m_run->prompts.answers << QMessageBox::Yes;
-        main()->DeleteAccountItemClick(1);
+        main()->deleteAccount(1);
         m_run->prompts.takeTexts();
         QCOMPARE(names(m_run->store()), (QStringList{u"Home"_s, u"Work"_s, u"Spare"_s}));
         QVERIFY(editDialog()->isVisible());
@@ -402,10 +402,10 @@ private Q_SLOTS:
     // on to the current account and stores nothing on it.
     void editedAccountDeletedMeanwhile() {
         startWith({u"Home"_s, u"Work"_s, u"Spare"_s});
-        main()->EditAccountItemClick(1);
+        main()->editAccount(1);
         type(editDialog(), {u"serverEdit"_s}, {u"pop.changed.example"_s});
         m_run->prompts.answers << QMessageBox::Yes;
-        main()->DeleteAccountItemClick(1);
+        main()->deleteAccount(1);
         m_run->prompts.takeTexts();
         QCOMPARE(m_run->store()->accounts(), (QList<Account>{named(u"Home"_s), named(u"Spare"_s)}));
         QCOMPARE(editDialog()->nameEdit->text(), u"Spare"_s);
@@ -426,7 +426,7 @@ private Q_SLOTS:
         QFETCH(bool, byEscape);
         QFETCH(bool, discard);
         startWith({u"Home"_s, u"Work"_s, u"Spare"_s});
-        main()->EditAccountItemClick(0);
+        main()->editAccount(0);
         type(editDialog(), {u"serverEdit"_s}, {u"pop.changed.example"_s});
         m_run->prompts.answers << (discard ? QMessageBox::Yes : QMessageBox::No);
         if (byEscape)
@@ -451,7 +451,7 @@ private Q_SLOTS:
     // Deleting asks first; No keeps the account.
     void deleteThroughTheMenu() {
         startWith({u"Home"_s, u"Work"_s, u"Spare"_s});
-        QAction *item = menuItem(main()->DeleteAccount1, u"Home"_s);
+        QAction *item = menuItem(main()->deleteAccountMenu, u"Home"_s);
         QVERIFY(item);
         m_run->prompts.answers << QMessageBox::No;
         item->trigger();
@@ -459,15 +459,15 @@ private Q_SLOTS:
         QCOMPARE(m_run->prompts.takeTexts(), QStringList{u"Delete the account \"Home\"?"_s});
         QCOMPARE(names(m_run->store()), (QStringList{u"Home"_s, u"Work"_s, u"Spare"_s}));
         m_run->prompts.answers << QMessageBox::Yes;
-        menuItem(main()->DeleteAccount1, u"Home"_s)->trigger();
+        menuItem(main()->deleteAccountMenu, u"Home"_s)->trigger();
         QTRY_COMPARE(names(m_run->store()), (QStringList{u"Work"_s, u"Spare"_s}));
         QCOMPARE(m_run->prompts.takeTexts(), QStringList{u"Delete the account \"Home\"?"_s});
         for (QMenu *menu : accountMenus())
             QCOMPARE(menuItems(menu), (QStringList{u"Work:0"_s, u"Spare:1"_s}));
         // Deleting the last account leaves the placeholder item in every menu.
         m_run->prompts.answers << QMessageBox::Yes << QMessageBox::Yes;
-        main()->DeleteAccountItemClick(1);
-        main()->DeleteAccountItemClick(0);
+        main()->deleteAccount(1);
+        main()->deleteAccount(0);
         for (QMenu *menu : accountMenus())
             QCOMPARE(menuItems(menu), QStringList{u"No accounts setup:-1"_s});
     }

@@ -10,7 +10,7 @@
 #include "ui/settings/addaccountdialog.h"
 #include "ui/settings/editaccountdialog.h"
 #include "ui/settings/learningpage.h"
-#include "ui/settings/tfmsetup.h"
+#include "ui/settings/optionswindow.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -57,8 +57,8 @@ class TestSetupWindow final : public QObject {
     std::unique_ptr<ProgramRun> m_run;
     SystemStartWithSystem m_entry;
 
-    TfrmMain *main() { return m_run->main(); }
-    TfmSetup *setup() { return m_run->shell.optionsWindow(); }
+    MainWindow *main() { return m_run->main(); }
+    OptionsWindow *setup() { return m_run->shell.optionsWindow(); }
     QString entryPath() { return m_config->filePath(u"autostart/corvane.desktop"_s); }
 
     void start(const QStringList &accounts = {}) {
@@ -68,9 +68,9 @@ class TestSetupWindow final : public QObject {
         m_run->start();
         for (const QString &name : accounts)
             m_run->store()->insert(named(name));
-        main()->RefreshAccounts();
-        QVERIFY(main()->Options1->isEnabled());
-        main()->Options1->trigger();
+        main()->refreshAccounts();
+        QVERIFY(main()->optionsAction->isEnabled());
+        main()->optionsAction->trigger();
         QVERIFY(setup()->isVisible());
     }
     void closeProgram() {
@@ -97,44 +97,45 @@ private Q_SLOTS:
     // writes what was changed.
     void optionsReachTheSettingsFile() {
         start();
-        TfmSetup *w = setup();
-        QVERIFY(w->CheckBox2->isChecked());
-        QVERIFY(w->CheckBox3->isChecked());
-        QVERIFY(w->CheckBoxPipelining->isChecked());
-        tick(w->CheckBox2);
-        tick(w->CheckBox3);
-        w->CheckBoxPipelining->click(); // on the Accounts tab
+        OptionsWindow *w = setup();
+        QVERIFY(w->logDeletionsBox->isChecked());
+        QVERIFY(w->keepCopiesBox->isChecked());
+        QVERIFY(w->pipeliningBox->isChecked());
+        tick(w->logDeletionsBox);
+        tick(w->keepCopiesBox);
+        w->pipeliningBox->click(); // on the Accounts tab
         QCOMPARE(m_run->shell.settings().pop3pipelining, false);
         QCOMPARE(m_run->shell.settings().Logging, false);
         QCOMPARE(m_run->shell.settings().Save, false);
-        w->SpinEdit1->setValue(45);
+        w->passIntervalBox->setValue(45);
         QCOMPARE(m_run->shell.settings().AutoIntvl, 45);
-        for (QLineEdit *edit : {w->Edit2, w->Edit3, w->SMTPServer, w->SMTPPort, w->Edit1})
+        for (QLineEdit *edit : {w->bounceSenderEdit, w->bounceSubjectEdit, w->smtpServerEdit,
+                                w->smtpPortEdit, w->smtpEmailEdit})
             edit->clear();
-        QTest::keyClicks(w->Edit2, u"Postmaster"_s);
-        QTest::keyClicks(w->Edit3, u"Undeliverable"_s);
-        QTest::keyClicks(w->SMTPServer, u"smtp.isp.test"_s);
-        QTest::keyClicks(w->SMTPPort, u"587"_s);
-        QTest::keyClicks(w->Edit1, u"me@isp.test"_s);
+        QTest::keyClicks(w->bounceSenderEdit, u"Postmaster"_s);
+        QTest::keyClicks(w->bounceSubjectEdit, u"Undeliverable"_s);
+        QTest::keyClicks(w->smtpServerEdit, u"smtp.isp.test"_s);
+        QTest::keyClicks(w->smtpPortEdit, u"587"_s);
+        QTest::keyClicks(w->smtpEmailEdit, u"me@isp.test"_s);
         const Settings &s = m_run->shell.settings();
         QCOMPARE(s.bouncefrom, u"Postmaster"_s);
         QCOMPARE(s.bouncesubj, u"Undeliverable"_s);
         QCOMPARE(s.smtpserver, u"smtp.isp.test"_s);
         QCOMPARE(s.smtpport, u"587"_s);
         QCOMPARE(s.smtpemail, u"me@isp.test"_s);
-        w->SMTPSecurity->setCurrentIndex(w->SMTPSecurity->findData(u"STARTTLS"_s));
+        w->smtpSecurityBox->setCurrentIndex(w->smtpSecurityBox->findData(u"STARTTLS"_s));
         QCOMPARE(s.smtpsecurity, u"STARTTLS"_s);
-        QTest::keyClicks(w->SMTPUser, u"alice"_s);
+        QTest::keyClicks(w->smtpUserEdit, u"alice"_s);
         QCOMPARE(s.smtpuser, u"alice"_s);
-        QTest::keyClicks(w->SMTPPassword, u"s3cret"_s);
+        QTest::keyClicks(w->smtpPasswordEdit, u"s3cret"_s);
         QCOMPARE(s.smtppassword, QString()); // stored when typing ends
-        QTest::keyClick(w->SMTPPassword, Qt::Key_Return);
+        QTest::keyClick(w->smtpPasswordEdit, Qt::Key_Return);
         QCOMPARE(s.smtppassword, u"s3cret"_s);
-        QVERIFY2(w->SMTPPasswordNote->text().contains(u"secrets.dat"_s),
-                 qPrintable(w->SMTPPasswordNote->text()));
+        QVERIFY2(w->smtpPasswordNote->text().contains(u"secrets.dat"_s),
+                 qPrintable(w->smtpPasswordNote->text()));
         QVERIFY(QFile::exists(m_dir->filePath(u"secrets.dat"_s)));
 
-        QTest::mouseClick(w->BitBtn1, Qt::LeftButton);
+        QTest::mouseClick(w->okButton, Qt::LeftButton);
         QVERIFY(!w->isVisible());
         // Nothing is written before the shutdown.
         QVERIFY(!QFile::exists(m_dir->filePath(u"Settings.ini"_s)));
@@ -149,12 +150,12 @@ private Q_SLOTS:
 
         // The next start shows them.
         start();
-        QVERIFY(!setup()->CheckBox2->isChecked());
-        QVERIFY(!setup()->CheckBoxPipelining->isChecked());
-        QCOMPARE(setup()->SpinEdit1->value(), 45);
-        QCOMPARE(setup()->SMTPServer->text(), u"smtp.isp.test"_s);
-        QCOMPARE(setup()->SMTPSecurity->currentData().toString(), u"STARTTLS"_s);
-        QCOMPARE(setup()->SMTPPassword->text(), u"s3cret"_s);
+        QVERIFY(!setup()->logDeletionsBox->isChecked());
+        QVERIFY(!setup()->pipeliningBox->isChecked());
+        QCOMPARE(setup()->passIntervalBox->value(), 45);
+        QCOMPARE(setup()->smtpServerEdit->text(), u"smtp.isp.test"_s);
+        QCOMPARE(setup()->smtpSecurityBox->currentData().toString(), u"STARTTLS"_s);
+        QCOMPARE(setup()->smtpPasswordEdit->text(), u"s3cret"_s);
     }
 
     // The Learning tab: its controls change the settings at once, and they reach Settings.ini.
@@ -162,8 +163,7 @@ private Q_SLOTS:
         start();
         LearningPage *page = setup()->findChild<LearningPage *>(u"learningPage"_s);
         QVERIFY(page);
-        QCOMPARE(setup()->PageControl1->tabText(setup()->PageControl1->indexOf(page)),
-                 u"Learning"_s);
+        QCOMPARE(setup()->tabs->tabText(setup()->tabs->indexOf(page)), u"Learning"_s);
         const Settings &s = m_run->shell.settings();
         QVERIFY(page->findChild<QCheckBox *>(u"learningEnabled"_s)->isChecked());
         QCOMPARE(page->findChild<QSpinBox *>(u"spamCutoff"_s)->value(), Settings().learnspam);
@@ -278,78 +278,78 @@ private Q_SLOTS:
     // tabs say so.
     void placeholderNotice() {
         start();
-        TfmSetup *w = setup();
-        QVERIFY(!w->BounceNotice->isHidden());
-        QVERIFY(!w->SmtpNotice->isHidden());
-        w->SMTPServer->setText(u"smtp.isp.test"_s);
-        QVERIFY(!w->SmtpNotice->isHidden()); // the address is still the placeholder
-        w->Edit1->setText(u"me@isp.test"_s);
-        QVERIFY(w->BounceNotice->isHidden());
-        QVERIFY(w->SmtpNotice->isHidden());
-        w->SMTPServer->setText(u"mail.example.org"_s);
-        QVERIFY(!w->SmtpNotice->isHidden());
+        OptionsWindow *w = setup();
+        QVERIFY(!w->bounceNotice->isHidden());
+        QVERIFY(!w->smtpNotice->isHidden());
+        w->smtpServerEdit->setText(u"smtp.isp.test"_s);
+        QVERIFY(!w->smtpNotice->isHidden()); // the address is still the placeholder
+        w->smtpEmailEdit->setText(u"me@isp.test"_s);
+        QVERIFY(w->bounceNotice->isHidden());
+        QVERIFY(w->smtpNotice->isHidden());
+        w->smtpServerEdit->setText(u"mail.example.org"_s);
+        QVERIFY(!w->smtpNotice->isHidden());
     }
 
     void colourPickers() {
         start();
-        TfmSetup *w = setup();
+        OptionsWindow *w = setup();
         QList<QColor> offered;
         std::optional<QColor> answer = QColor(0, 128, 0);
         w->setColourChooser([&](const QColor &initial, QWidget *) {
             offered << initial;
             return answer;
         });
-        QSignalSpy listColour(w, &TfmSetup::listColourChosen);
+        QSignalSpy listColour(w, &OptionsWindow::listColourChosen);
         const Settings before = m_run->shell.settings();
 
         // "Select" beside the friendly swatch changes the friendly colour only.
-        QTest::mouseClick(w->SpeedButton4, Qt::LeftButton);
+        QTest::mouseClick(w->chooseFriendlyColourButton, Qt::LeftButton);
         QCOMPARE(offered.takeFirst(), QColor(0, 0, 255));
         QCOMPARE(m_run->shell.settings().colorfriend, 0x008000);
         QCOMPARE(m_run->shell.settings().colorban, before.colorban);
-        QCOMPARE(w->Shape2->palette().color(QPalette::Window), QColor(0, 128, 0));
+        QCOMPARE(w->friendlySwatch->palette().color(QPalette::Window), QColor(0, 128, 0));
         QCOMPARE(listColour.size(), 0);
 
         // Cancelling the list colour keeps it, and the list is still repainted in it.
         answer.reset();
-        QTest::mouseClick(w->SpeedButton5, Qt::LeftButton);
+        QTest::mouseClick(w->chooseListColourButton, Qt::LeftButton);
         QCOMPARE(m_run->shell.settings().colormailwin, before.colormailwin);
         QCOMPARE(listColour.size(), 1);
         // Confirming it gives the message list the colour.
         answer = QColor(255, 255, 224);
-        QTest::mouseClick(w->SpeedButton5, Qt::LeftButton);
+        QTest::mouseClick(w->chooseListColourButton, Qt::LeftButton);
         QCOMPARE(m_run->shell.settings().colormailwin, 0xE0FFFF);
-        QCOMPARE(main()->lvHeaders->palette().color(QPalette::Base), QColor(255, 255, 224));
+        QCOMPARE(main()->messageList->palette().color(QPalette::Base), QColor(255, 255, 224));
     }
 
     void accountsTab() {
         start();
-        TfmSetup *w = setup();
-        QCOMPARE(w->Label15->text(), u"0 Accounts listed"_s);
-        QTest::mouseClick(w->Button2, Qt::LeftButton);
+        OptionsWindow *w = setup();
+        QCOMPARE(w->accountCountLabel->text(), u"0 Accounts listed"_s);
+        QTest::mouseClick(w->editAccountButton, Qt::LeftButton);
         QCOMPARE(m_run->prompts.takeTexts(), QStringList{u"There are no accounts to edit"_s});
-        w->DBGrid1DblClick();
+        w->accountDoubleClicked();
         QVERIFY(!m_run->shell.editAccountDialog()->isVisible());
         QCOMPARE(m_run->prompts.takeTexts(), QStringList());
 
-        QTest::mouseClick(w->Button1, Qt::LeftButton);
+        QTest::mouseClick(w->addAccountButton, Qt::LeftButton);
         QVERIFY(m_run->shell.addAccountDialog()->isVisible());
         m_run->shell.addAccountDialog()->hide();
 
         for (const QString &name : {u"Home"_s, u"Work"_s})
             m_run->store()->insert(named(name));
-        main()->RefreshAccounts();
-        QCOMPARE(w->Label15->text(), u"2 Accounts listed"_s);
-        QCOMPARE(w->DBGrid1->rowCount(), 2);
-        QCOMPARE(w->DBGrid1->item(0, 0)->text(), u"Home"_s);
+        main()->refreshAccounts();
+        QCOMPARE(w->accountCountLabel->text(), u"2 Accounts listed"_s);
+        QCOMPARE(w->accountsGrid->rowCount(), 2);
+        QCOMPARE(w->accountsGrid->item(0, 0)->text(), u"Home"_s);
         // The refresh leaves the last account current, and the grid shows it.
-        QCOMPARE(w->DBGrid1->currentRow(), 1);
+        QCOMPARE(w->accountsGrid->currentRow(), 1);
 
         // A click on Home makes it current; Edit Selected edits it.
-        QTest::mouseClick(w->DBGrid1->viewport(), Qt::LeftButton, {},
-                          w->DBGrid1->visualItemRect(w->DBGrid1->item(0, 0)).center());
+        QTest::mouseClick(w->accountsGrid->viewport(), Qt::LeftButton, {},
+                          w->accountsGrid->visualItemRect(w->accountsGrid->item(0, 0)).center());
         QCOMPARE(m_run->store()->currentRow(), 0);
-        QTest::mouseClick(w->Button2, Qt::LeftButton);
+        QTest::mouseClick(w->editAccountButton, Qt::LeftButton);
         EditAccountDialog *edit = m_run->shell.editAccountDialog();
         QVERIFY(edit->isVisible());
         QCOMPARE(edit->nameEdit->text(), u"Home"_s);
@@ -357,20 +357,20 @@ private Q_SLOTS:
 
         // Removing asks first; No keeps the account.
         m_run->prompts.answers = {QMessageBox::No};
-        QTest::mouseClick(w->Button3, Qt::LeftButton);
+        QTest::mouseClick(w->removeAccountButton, Qt::LeftButton);
         QCOMPARE(m_run->prompts.takeTexts(), QStringList{u"Remove the account \"Home\"?"_s});
         QCOMPARE(m_run->store()->rowCount(), 2);
         m_run->prompts.answers = {QMessageBox::Yes};
-        QTest::mouseClick(w->Button3, Qt::LeftButton);
+        QTest::mouseClick(w->removeAccountButton, Qt::LeftButton);
         QCOMPARE(m_run->store()->rowCount(), 1);
-        QCOMPARE(w->Label15->text(), u"1 Accounts listed"_s);
-        QCOMPARE(menuItems(main()->acctdrop), QStringList{u"Work:0"_s});
-        QCOMPARE(w->DBGrid1->item(0, 0)->text(), u"Work"_s);
+        QCOMPARE(w->accountCountLabel->text(), u"1 Accounts listed"_s);
+        QCOMPARE(menuItems(main()->checkMailMenu), QStringList{u"Work:0"_s});
+        QCOMPARE(w->accountsGrid->item(0, 0)->text(), u"Work"_s);
     }
 
     void logLink() {
         start();
-        QTest::mouseClick(setup()->SpeedButton1, Qt::LeftButton);
+        QTest::mouseClick(setup()->viewLogLink, Qt::LeftButton);
         QVERIFY(m_run->shell.logWindow()->isVisible());
     }
 
@@ -378,23 +378,23 @@ private Q_SLOTS:
     // removes it; a start with Startup stored writes it again.
     void startWithTheSession() {
         start();
-        QVERIFY(!setup()->CheckBox1->isChecked());
-        tick(setup()->CheckBox1);
+        QVERIFY(!setup()->startWithSystemBox->isChecked());
+        tick(setup()->startWithSystemBox);
         QVERIFY(m_run->shell.settings().Startup);
         const QByteArray entry = readAll(entryPath());
         QVERIFY2(
             entry.contains(
                 (u"\nExec=/opt/corvane/corvane --data-dir "_s + m_dir->path() + u'\n').toUtf8()),
             entry.constData());
-        tick(setup()->CheckBox1);
+        tick(setup()->startWithSystemBox);
         QVERIFY(!QFile::exists(entryPath()));
-        tick(setup()->CheckBox1);
+        tick(setup()->startWithSystemBox);
         closeProgram();
 
         // Removed by other means: the next start writes it again.
         QVERIFY(QFile::remove(entryPath()));
         start();
-        QVERIFY(setup()->CheckBox1->isChecked());
+        QVERIFY(setup()->startWithSystemBox->isChecked());
         QVERIFY(QFile::exists(entryPath()));
         QCOMPARE(m_run->prompts.takeTexts(), QStringList());
     }
@@ -410,8 +410,8 @@ private Q_SLOTS:
         QVERIFY2(texts[0].startsWith(u"Failed to set data for 'revidaz'"_s), qPrintable(texts[0]));
         QCOMPARE(m_run->shell.settings().Logging, false);
         QCOMPARE(m_run->shell.settings().AutoIntvl, 7);
-        QVERIFY(setup()->CheckBox1->isChecked());
-        QCOMPARE(setup()->SpinEdit1->value(), 7);
+        QVERIFY(setup()->startWithSystemBox->isChecked());
+        QCOMPARE(setup()->passIntervalBox->value(), 7);
     }
 };
 

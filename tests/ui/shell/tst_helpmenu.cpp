@@ -5,7 +5,7 @@
 #include "../uitestsupport.h"
 
 #include "testsupport.h"
-#include "ui/settings/tfmsetup.h"
+#include "ui/settings/optionswindow.h"
 #include "ui/shell/helpmenu.h"
 
 #include <QDir>
@@ -44,7 +44,7 @@ private Q_SLOTS:
         ProgramRun run(m_dir->path());
         run.start();
         QStringList items;
-        for (const QAction *a : run.main()->Help1->actions()) {
+        for (const QAction *a : run.main()->helpMenu->actions()) {
             items << (a->isSeparator() ? u"-"_s : a->text());
             QVERIFY2(a->isSeparator() || a->isEnabled(), qPrintable(a->text()));
         }
@@ -57,19 +57,20 @@ private Q_SLOTS:
         QTest::addColumn<QString>("website");
         QTest::addColumn<QString>("support");
         QTest::addColumn<QString>("url"); // empty: nothing is opened
-        QTest::newRow("Contact support") << u"Contactsupport1"_s << QString()
+        QTest::newRow("Contact support") << u"contactSupportAction"_s << QString()
                                          << u"help@example.com"_s << u"mailto:help@example.com"_s;
         QTest::newRow("Contact support, blanks around")
-            << u"Contactsupport1"_s << QString() << u"  help@example.com "_s
+            << u"contactSupportAction"_s << QString() << u"  help@example.com "_s
             << u"mailto:help@example.com"_s;
         QTest::newRow("Contact support, no address")
-            << u"Contactsupport1"_s << QString() << u""_s << QString();
-        QTest::newRow("Visit Website") << u"VistWebsite1"_s << u"https://www.example.com/app/"_s
-                                       << QString() << u"https://www.example.com/app/"_s;
-        QTest::newRow("Visit Website, bare host") << u"VistWebsite1"_s << u"www.example.com"_s
+            << u"contactSupportAction"_s << QString() << u""_s << QString();
+        QTest::newRow("Visit Website")
+            << u"visitWebsiteAction"_s << u"https://www.example.com/app/"_s << QString()
+            << u"https://www.example.com/app/"_s;
+        QTest::newRow("Visit Website, bare host") << u"visitWebsiteAction"_s << u"www.example.com"_s
                                                   << QString() << u"http://www.example.com"_s;
         QTest::newRow("Visit Website, no address")
-            << u"VistWebsite1"_s << u""_s << QString() << QString();
+            << u"visitWebsiteAction"_s << u""_s << QString() << QString();
     }
     void eachItemOpensItsTarget() {
         QFETCH(QString, item);
@@ -99,8 +100,8 @@ private Q_SLOTS:
         RecordingUrlOpener opener;
         run.start();
         run.shell.helpMenu()->setOpener(&opener);
-        run.main()->Contactsupport1->trigger();
-        run.main()->VistWebsite1->trigger();
+        run.main()->contactSupportAction->trigger();
+        run.main()->visitWebsiteAction->trigger();
         QCOMPARE(opener.opened.size(), 2);
         for (const QUrl &url : std::as_const(opener.opened))
             QVERIFY2(url.toString().contains(u"example.org"_s), qPrintable(url.toString()));
@@ -113,14 +114,14 @@ private Q_SLOTS:
             RecordingUrlOpener opener;
             run.start();
             run.shell.helpMenu()->setOpener(&opener);
-            run.main()->Options1->trigger();
-            TfmSetup *setup = run.shell.optionsWindow();
-            setup->Edit4->clear();
-            QTest::keyClicks(setup->Edit4, u"https://spam-help.example.net/"_s);
-            setup->Edit5->clear();
-            QTest::keyClicks(setup->Edit5, u"desk@example.net"_s);
-            run.main()->VistWebsite1->trigger();
-            run.main()->Contactsupport1->trigger();
+            run.main()->optionsAction->trigger();
+            OptionsWindow *setup = run.shell.optionsWindow();
+            setup->websiteEdit->clear();
+            QTest::keyClicks(setup->websiteEdit, u"https://spam-help.example.net/"_s);
+            setup->supportAddressEdit->clear();
+            QTest::keyClicks(setup->supportAddressEdit, u"desk@example.net"_s);
+            run.main()->visitWebsiteAction->trigger();
+            run.main()->contactSupportAction->trigger();
             QCOMPARE(opener.opened, (QList<QUrl>{QUrl(u"https://spam-help.example.net/"_s),
                                                  QUrl(u"mailto:desk@example.net"_s)}));
             QVERIFY(run.main()->close());
@@ -129,7 +130,7 @@ private Q_SLOTS:
         again.start();
         QCOMPARE(again.shell.settings().website, u"https://spam-help.example.net/"_s);
         QCOMPARE(again.shell.settings().supportaddress, u"desk@example.net"_s);
-        QCOMPARE(again.shell.optionsWindow()->Edit5->text(), u"desk@example.net"_s);
+        QCOMPARE(again.shell.optionsWindow()->supportAddressEdit->text(), u"desk@example.net"_s);
     }
 
     // The running test has no guide beside it, nor installed: the source tree's is opened.
@@ -138,7 +139,7 @@ private Q_SLOTS:
         RecordingUrlOpener opener;
         run.start();
         run.shell.helpMenu()->setOpener(&opener);
-        run.main()->Help2->trigger();
+        run.main()->helpAction->trigger();
         QCOMPARE(opener.opened.size(), 1);
         const QUrl url = opener.opened.first();
         QVERIFY(url.isLocalFile());
@@ -182,7 +183,7 @@ private Q_SLOTS:
     void aboutBoxNamesVersionLicenceAndLibraries() {
         ProgramRun run(m_dir->path());
         run.start();
-        run.main()->About1->trigger();
+        run.main()->aboutAction->trigger();
         QMessageBox *about = run.shell.helpMenu()->aboutBox();
         QVERIFY(about && about->isVisible());
         QVERIFY(!about->isModal());
@@ -192,7 +193,7 @@ private Q_SLOTS:
         QVERIFY(text.contains(u"Qt %1"_s.arg(QString::fromLatin1(qVersion()))));
         QVERIFY(text.contains(u"zlib"_s));
         // Shown again, it is the same box.
-        run.main()->About1->trigger();
+        run.main()->aboutAction->trigger();
         QCOMPARE(run.main()->findChildren<QMessageBox *>().size(), 1);
         about->close();
 
@@ -204,7 +205,7 @@ private Q_SLOTS:
                 box->close();
             }
         });
-        run.main()->AboutQt1->trigger();
+        run.main()->aboutQtAction->trigger();
         QVERIFY(shown);
     }
 };

@@ -12,7 +12,7 @@
 #include "ui/rules/listentrydialog.h"
 #include "ui/rules/listupdatewindow.h"
 #include "ui/rules/ruleswindow.h"
-#include "ui/settings/tfmsetup.h"
+#include "ui/settings/optionswindow.h"
 #include "ui/shell/icons.h"
 #include "ui/shell/welcomewizard.h"
 
@@ -162,15 +162,15 @@ private Q_SLOTS:
                         u"alex@example.net"_s});
         run.addAccount({u"Work"_s, u"pop.example.com"_s, u"110"_s, u"alex"_s, u"secret"_s,
                         u"alex@example.com"_s});
-        TfrmMain *main = run.main();
+        MainWindow *main = run.main();
         main->resize(960, 420);
-        main->acctdrop->actions().value(0)->trigger();
-        QTRY_COMPARE(main->lvHeaders->model()->rowCount(), 7);
+        main->checkMailMenu->actions().value(0)->trigger();
+        QTRY_COMPARE(main->messageList->model()->rowCount(), 7);
         QTRY_VERIFY(!main->operationRunning());
         clickRow(main, 1);
-        main->Markfordeletion1->trigger();
+        main->markForDeletionAction->trigger();
         clickRow(main, 5);
-        main->Markforbouncing1->trigger();
+        main->markForBouncingAction->trigger();
         clickRow(main, 4);
         QVERIFY(run.prompts.shown.isEmpty());
         QCOMPARE(main->panelText(0), u"Message 5 of 7 selected"_s);
@@ -184,7 +184,7 @@ private Q_SLOTS:
             const qreal ratio = main->devicePixelRatioF();
             QVERIFY(shot.save(QDir(target).filePath(u"main-window@%1x.png"_s.arg(qRound(ratio)))));
             // The list-entry dialog over the window, as opened for the selected message.
-            main->Addemailtoblacklist1->trigger();
+            main->addSenderToBlackListAction->trigger();
             ListEntryDialog *dialog = run.shell.listEntryDialog();
             QVERIFY(dialog->isVisible());
             QVERIFY(dialog->grab().save(
@@ -207,7 +207,7 @@ private Q_SLOTS:
         lists.XandY.add(u"free"_s, {u"shop"_s, u"Offers"_s});
         lists.XandY.add(u"cheap"_s, {u"pills"_s, QString()});
         lists.Misc.setTicked(7, false);
-        run.main()->RulesandLists1->trigger();
+        run.main()->rulesAndListsAction->trigger();
         RulesWindow *rules = run.shell.rulesWindow();
         QVERIFY(rules && rules->isVisible());
         rules->subjectList->setCurrentIndex(rules->subjectList->model()->index(2, 0));
@@ -266,15 +266,15 @@ private Q_SLOTS:
         run.start();
         run.store()->insert(
             {u"Home"_s, u"pop.example.net"_s, u"110"_s, u"me"_s, u"pw"_s, u"me@example.net"_s});
-        run.main()->RefreshAccounts();
-        run.main()->Options1->trigger();
-        TfmSetup *setup = run.shell.optionsWindow();
+        run.main()->refreshAccounts();
+        run.main()->optionsAction->trigger();
+        OptionsWindow *setup = run.shell.optionsWindow();
         QVERIFY(setup && setup->isVisible());
-        setup->PageControl1->setCurrentIndex(0);
+        setup->tabs->setCurrentIndex(0);
         saveShot(setup, u"setup@%1x.png"_s);
-        for (int tab = 0; tab < setup->PageControl1->count(); ++tab)
-            if (setup->PageControl1->tabText(tab).remove(u'&') == u"SMTP"_s)
-                setup->PageControl1->setCurrentIndex(tab);
+        for (int tab = 0; tab < setup->tabs->count(); ++tab)
+            if (setup->tabs->tabText(tab).remove(u'&') == u"SMTP"_s)
+                setup->tabs->setCurrentIndex(tab);
         saveShot(setup, u"setup-smtp@%1x.png"_s);
         setup->close();
         run.main()->close();
@@ -306,7 +306,7 @@ private Q_SLOTS:
             file.replace("\n", "\r\n");
             QVERIFY(writeFile(dir.filePath(u"archive/"_s + name), file + ".\r\n"));
         }
-        run.main()->SavedEmails1->trigger();
+        run.main()->savedEmailsAction->trigger();
         SavedEmailsWindow *archive = run.shell.savedEmailsWindow();
         QVERIFY(archive && archive->isVisible());
         QTRY_VERIFY(!archive->scanning());
@@ -350,9 +350,9 @@ private Q_SLOTS:
         Settings &settings = run.shell.settings();
         settings.updateurl = u"http://127.0.0.1:%1/corvane/"_s.arg(server.port());
         settings.submitaddress = u"lists@our-team.lan"_s;
-        TfmSetup *setup = run.shell.optionsWindow();
+        OptionsWindow *setup = run.shell.optionsWindow();
         setup->showSettings();
-        run.main()->Checkforupdates1->trigger();
+        run.main()->checkForUpdatesAction->trigger();
         ListUpdateWindow *update = run.shell.listUpdateWindow();
         QVERIFY(update && update->isVisible());
         update->checkNowButton->click();
@@ -375,9 +375,9 @@ private Q_SLOTS:
         QTest::qWait(50);
         save(update, u"update-window@%1x.png"_s);
         update->close();
-        run.main()->Options1->trigger();
+        run.main()->optionsAction->trigger();
         setup->showSettings();
-        setup->PageControl1->setCurrentIndex(5);
+        setup->tabs->setCurrentIndex(5);
         save(setup, u"options-submitting@%1x.png"_s);
         setup->close();
         run.main()->close();

@@ -79,13 +79,13 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(path(u"archive"_s)).isDir());
         QCOMPARE(run.store()->rowCount(), 0);
         const QString none = u"No accounts setup:"_s;
-        for (QMenu *menu : {run.main()->acctdrop, run.main()->CheckedMessages1,
-                            run.main()->EditAccount1, run.main()->DeleteAccount1}) {
+        for (QMenu *menu : {run.main()->checkMailMenu, run.main()->checkMessagesMenu,
+                            run.main()->editAccountMenu, run.main()->deleteAccountMenu}) {
             QCOMPARE(menuItems(menu), QStringList{none + u"-1"_s});
             QVERIFY(!menu->actions().first()->isEnabled());
         }
-        QCOMPARE(run.main()->DeleteAccount1->title(), u"Delete Account   "_s);
-        QCOMPARE(run.main()->lvHeaders->palette().color(QPalette::Base), QColor(Qt::white));
+        QCOMPARE(run.main()->deleteAccountMenu->title(), u"Delete Account   "_s);
+        QCOMPARE(run.main()->messageList->palette().color(QPalette::Base), QColor(Qt::white));
 
         QVERIFY(run.main()->close());
         for (const QString &name : kWrittenAtClose)
@@ -111,7 +111,7 @@ private Q_SLOTS:
             QVERIFY(!run.shell.lists().Misc.ticked(2));
             QVERIFY(run.shell.lists().Misc.ticked(3));
             QCOMPARE(run.shell.log().LogLines, (QStringList{u"first line"_s, u"second line"_s}));
-            QCOMPARE(run.main()->lvHeaders->palette().color(QPalette::Base),
+            QCOMPARE(run.main()->messageList->palette().color(QPalette::Base),
                      QColor(0xF0, 0xF0, 0xF0));
             run.shell.lists().EmailBlack.add(u"aa@new.example"_s, {u"added"_s});
             QVERIFY(run.main()->close());
@@ -333,8 +333,8 @@ private Q_SLOTS:
         run.pop.addMailbox(u"pop.test"_s, u"me"_s, u"pw"_s,
                            {"Subject: one\n\nx\n", "Subject: two\n\ny\n"});
         run.addAccount({u"Home"_s, u"pop.test"_s, u"110"_s, u"me"_s, u"pw"_s, QString()});
-        run.main()->CheckAccount(0);
-        QCOMPARE(run.main()->lvHeaders->model()->rowCount(), 2);
+        run.main()->checkAccount(0);
+        QCOMPARE(run.main()->messageList->model()->rowCount(), 2);
         run.pop.clearCommands();
         QVERIFY(run.main()->close());
         QCOMPARE(run.pop.commandsTo(u"pop.test"_s), (QList<QByteArray>{"RSET", "QUIT"}));
@@ -368,11 +368,11 @@ private Q_SLOTS:
         TcpTransport transport;
         ProgramShell shell(DataDirectory(m_dir->path()), prompts, transport);
         shell.start();
-        TfrmMain *main = shell.mainWindow();
+        MainWindow *main = shell.mainWindow();
         main->show();
         shell.accountStore()->insert(
             {u"Slow"_s, u"127.0.0.1"_s, QString::number(server.port()), u"me"_s, u"pw"_s, {}});
-        main->RefreshAccounts();
+        main->refreshAccounts();
 
         // The user closes the window while the second header is awaited.
         bool closeAsked = false;
@@ -385,7 +385,7 @@ private Q_SLOTS:
             }
         });
         watch.start(5);
-        main->acctdrop->actions().value(0)->trigger();
+        main->checkMailMenu->actions().value(0)->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(closeAsked, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(!main->isVisible(), 20000);
         watch.stop();

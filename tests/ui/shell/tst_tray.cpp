@@ -7,7 +7,7 @@
 
 #include "testmessage.h"
 #include "testsupport.h"
-#include "ui/settings/tfmsetup.h"
+#include "ui/settings/optionswindow.h"
 #include "ui/shell/trayicon.h"
 
 #include <QCheckBox>
@@ -50,7 +50,7 @@ class TestTray final : public QObject {
     bool m_trayAvailable = true;
     QList<Notification> m_notifications;
 
-    TfrmMain *main() { return m_run->main(); }
+    MainWindow *main() { return m_run->main(); }
     TrayIcon *tray() { return m_run->shell.trayIcon(); }
 
     void start(bool systray, bool available) {
@@ -97,11 +97,11 @@ private Q_SLOTS:
         QCOMPARE(tray()->showWindowAction->text(), u"Show Window"_s);
         QCOMPARE(tray()->systemTrayIcon->contextMenu(), tray()->trayMenu);
         // Without a tray the options window says why its tick does nothing.
-        TfmSetup *setup = m_run->shell.optionsWindow();
-        main()->Options1->trigger();
-        QCOMPARE(setup->CheckBox4->isChecked(), systray);
-        QCOMPARE(setup->lblNoTray->isVisible(), !available);
-        QCOMPARE(setup->CheckBox5->isEnabled(), available);
+        OptionsWindow *setup = m_run->shell.optionsWindow();
+        main()->optionsAction->trigger();
+        QCOMPARE(setup->trayIconBox->isChecked(), systray);
+        QCOMPARE(setup->noTrayLabel->isVisible(), !available);
+        QCOMPARE(setup->notificationsBox->isEnabled(), available);
     }
 
     // A login session's panel often comes up after the programs it starts: the icon appears
@@ -113,9 +113,9 @@ private Q_SLOTS:
         QVERIFY(!tray()->iconShown());
         m_trayAvailable = true;
         QTRY_VERIFY(tray()->iconShown());
-        TfmSetup *setup = m_run->shell.optionsWindow();
-        main()->Options1->trigger();
-        QVERIFY(!setup->lblNoTray->isVisible());
+        OptionsWindow *setup = m_run->shell.optionsWindow();
+        main()->optionsAction->trigger();
+        QVERIFY(!setup->noTrayLabel->isVisible());
         setup->close();
         main()->showMinimized();
         QTRY_VERIFY(tray()->inTray());
@@ -123,8 +123,8 @@ private Q_SLOTS:
         QTRY_VERIFY(!tray()->inTray());
         QVERIFY(main()->isVisible());
         QVERIFY(!tray()->iconShown());
-        main()->Options1->trigger();
-        QTRY_VERIFY(setup->lblNoTray->isVisible());
+        main()->optionsAction->trigger();
+        QTRY_VERIFY(setup->noTrayLabel->isVisible());
     }
 
     void tickSwitchesIconAndMinimising_data() {
@@ -135,17 +135,17 @@ private Q_SLOTS:
     void tickSwitchesIconAndMinimising() {
         QFETCH(bool, available);
         start(false, available);
-        TfmSetup *setup = m_run->shell.optionsWindow();
-        main()->Options1->trigger();
+        OptionsWindow *setup = m_run->shell.optionsWindow();
+        main()->optionsAction->trigger();
         QVERIFY(!tray()->iconShown());
-        QVERIFY(!setup->CheckBox4->isChecked());
-        setup->CheckBox4->click();
-        QVERIFY(setup->CheckBox4->isChecked());
+        QVERIFY(!setup->trayIconBox->isChecked());
+        setup->trayIconBox->click();
+        QVERIFY(setup->trayIconBox->isChecked());
         QVERIFY(m_run->shell.settings().Systray);
         QVERIFY(tray()->iconVisible());
         QVERIFY(tray()->minimiseToTray());
         QCOMPARE(tray()->iconShown(), available);
-        setup->CheckBox4->click();
+        setup->trayIconBox->click();
         QVERIFY(!m_run->shell.settings().Systray);
         QVERIFY(!tray()->iconVisible());
         QVERIFY(!tray()->minimiseToTray());
@@ -231,13 +231,13 @@ private Q_SLOTS:
         QCOMPARE(tray()->systemTrayIcon->toolTip(), u"Corvane"_s);
         const qint64 idleIcon = tray()->systemTrayIcon->icon().cacheKey();
 
-        QTest::mouseClick(main()->ToolButton7, Qt::LeftButton);
+        QTest::mouseClick(main()->autoModeButton, Qt::LeftButton);
         QVERIFY(tray()->systemTrayIcon->toolTip().startsWith(
             u"Corvane\nAutomatic mode\nChecking in 1 minutes 0 seconds"_s));
         QVERIFY(tray()->systemTrayIcon->icon().cacheKey() != idleIcon);
         QVERIFY(m_notifications.isEmpty());
 
-        main()->Timer1Timer();
+        main()->runAutomaticPass();
         QTRY_VERIFY(!main()->operationRunning());
         QCOMPARE(m_run->pop.messages(u"pop.one"_s).size(), 1);
         const QString tip = tray()->systemTrayIcon->toolTip();
@@ -253,14 +253,14 @@ private Q_SLOTS:
 
         // A pass that deletes nothing and fails nowhere shows nothing.
         m_run->store()->removeByTag(1);
-        main()->RefreshAccounts();
+        main()->refreshAccounts();
         m_notifications.clear();
-        main()->Timer1Timer();
+        main()->runAutomaticPass();
         QTRY_VERIFY(!main()->operationRunning());
         QVERIFY(m_notifications.isEmpty());
         QVERIFY(tray()->systemTrayIcon->toolTip().contains(u"Last check: 0 messages deleted"_s));
 
-        QTest::mouseClick(main()->ToolButton7, Qt::LeftButton);
+        QTest::mouseClick(main()->autoModeButton, Qt::LeftButton);
         QCOMPARE(tray()->systemTrayIcon->toolTip(), u"Corvane"_s);
     }
 
@@ -270,8 +270,8 @@ private Q_SLOTS:
         m_run->shell.settings().notify = true;
         m_run->pop.addMailbox(u"pop.one"_s, u"me"_s, u"pw"_s, {kSpam});
         m_run->addAccount({u"One"_s, u"pop.one"_s, u"110"_s, u"me"_s, u"pw"_s, {}});
-        QTest::mouseClick(main()->ToolButton7, Qt::LeftButton);
-        main()->Timer1Timer();
+        QTest::mouseClick(main()->autoModeButton, Qt::LeftButton);
+        main()->runAutomaticPass();
         QTRY_VERIFY(!main()->operationRunning());
         QCOMPARE(m_notifications.size(), 1);
         QCOMPARE(m_notifications[0].text, u"1 spam message deleted."_s);

@@ -7,7 +7,7 @@
 #include "testsupport.h"
 #include "ui/rules/listupdatewindow.h"
 #include "ui/settings/addaccountdialog.h"
-#include "ui/settings/tfmsetup.h"
+#include "ui/settings/optionswindow.h"
 #include "ui/shell/svgpicture.h"
 #include "ui/shell/welcomewizard.h"
 
@@ -78,7 +78,7 @@ private Q_SLOTS:
         }
         ProgramRun run(m_dir->path());
         run.start();
-        QTimer *timer = run.shell.optionsWindow()->Timer1;
+        QTimer *timer = run.shell.optionsWindow()->welcomeTimer;
         QCOMPARE(timer->isActive(), armed);
         QVERIFY(timer->isSingleShot());
         QCOMPARE(timer->interval(), 500);
@@ -194,7 +194,7 @@ private Q_SLOTS:
         dialog->emailEdit->setText(u"alex@example.net"_s);
         QTest::mouseClick(dialog->addButton, Qt::LeftButton);
         QVERIFY(!dialog->isVisible());
-        QCOMPARE(menuItems(run.main()->acctdrop), QStringList{u"Home:0"_s});
+        QCOMPARE(menuItems(run.main()->checkMailMenu), QStringList{u"Home:0"_s});
         QVERIFY(welcome->isVisible());
     }
 
@@ -203,7 +203,7 @@ private Q_SLOTS:
         run.start();
         WelcomeWizard *welcome = waitForWelcome(run);
         QVERIFY(welcome);
-        QAction *update = run.main()->Checkforupdates1;
+        QAction *update = run.main()->checkForUpdatesAction;
         // The link opens what Program > "Check for updates" opens, even before any account.
         QVERIFY(run.main()->commandAvailable(update));
         QVERIFY(welcome->listUpdateLink->isEnabled());
@@ -239,13 +239,13 @@ private Q_SLOTS:
         QVERIFY(welcome);
         // An account that reached the store without the menus being rebuilt.
         run.store()->insert(kHome);
-        QCOMPARE(menuItems(run.main()->acctdrop), QStringList{u"No accounts setup:-1"_s});
+        QCOMPARE(menuItems(run.main()->checkMailMenu), QStringList{u"No accounts setup:-1"_s});
         for (int i = 0; i < 3; ++i)
             welcome->nextButton->click();
         QTest::mouseClick(welcome->finishButton, Qt::LeftButton);
         QVERIFY(!welcome->isVisible());
-        QCOMPARE(menuItems(run.main()->acctdrop), QStringList{u"Home:0"_s});
-        QCOMPARE(menuItems(run.main()->CheckedMessages1), QStringList{u"Home:0"_s});
+        QCOMPARE(menuItems(run.main()->checkMailMenu), QStringList{u"Home:0"_s});
+        QCOMPARE(menuItems(run.main()->checkMessagesMenu), QStringList{u"Home:0"_s});
     }
 
     // Without an account the empty list says where to begin, and the commands that need an
@@ -253,16 +253,16 @@ private Q_SLOTS:
     void emptyListSaysWhereToBegin() {
         ProgramRun run(m_dir->path());
         run.start();
-        TfrmMain *main = run.main();
+        MainWindow *main = run.main();
         const auto needsAccount = [main] {
-            return QList<QObject *>{main->ProcessMessages1,
-                                    main->ToolButton1,
-                                    main->ToolButton7,
-                                    main->Disconnect,
-                                    main->EmailOptions1->menuAction(),
-                                    main->MarkEmail1->menuAction(),
-                                    main->Markthisemailfordeletion1,
-                                    main->ViewMessage1};
+            return QList<QObject *>{main->processAction,
+                                    main->processButton,
+                                    main->autoModeButton,
+                                    main->disconnectAction,
+                                    main->emailOptionsMenu->menuAction(),
+                                    main->markEmailMenu->menuAction(),
+                                    main->markForDeletionContextAction,
+                                    main->viewEmailContextAction};
         };
         const auto enabled = [](QObject *command) {
             if (auto *action = qobject_cast<QAction *>(command))
@@ -270,22 +270,22 @@ private Q_SLOTS:
             return qobject_cast<QWidget *>(command)->isEnabled();
         };
         const auto verifyFirstRun = [&](bool noAccount) {
-            QCOMPARE(main->lblFirstRun->isVisible(), noAccount);
+            QCOMPARE(main->firstRunLabel->isVisible(), noAccount);
             for (QObject *command : needsAccount())
                 QVERIFY2(enabled(command) != noAccount, qPrintable(command->objectName()));
             // Adding an account and the options stay at hand.
-            QVERIFY(main->Add1->isEnabled());
-            QVERIFY(main->Accounts1->menuAction()->isEnabled());
-            QVERIFY(main->ToolButton3->isEnabled());
+            QVERIFY(main->addAccountAction->isEnabled());
+            QVERIFY(main->accountsMenu->menuAction()->isEnabled());
+            QVERIFY(main->optionsButton->isEnabled());
         };
-        QCOMPARE(main->lblFirstRun->text(), u"Add an account to begin: Accounts > Add Account"_s);
+        QCOMPARE(main->firstRunLabel->text(), u"Add an account to begin: Accounts > Add Account"_s);
         verifyFirstRun(true);
         // Nothing but the disabled item is in the account menu.
-        QCOMPARE(menuItems(main->acctdrop), QStringList{u"No accounts setup:-1"_s});
+        QCOMPARE(menuItems(main->checkMailMenu), QStringList{u"No accounts setup:-1"_s});
         run.addAccount(kHome);
         verifyFirstRun(false);
         run.prompts.answers << QMessageBox::Yes;
-        main->DeleteAccountItemClick(0);
+        main->deleteAccount(0);
         verifyFirstRun(true);
         QCOMPARE(run.prompts.takeTexts(), QStringList{u"Delete the account \"Home\"?"_s});
     }
@@ -297,17 +297,17 @@ private Q_SLOTS:
             WelcomeWizard *welcome = waitForWelcome(run);
             QVERIFY(welcome);
             int rebuilt = 0;
-            connect(run.main(), &TfrmMain::accountsRefreshed, this, [&] { ++rebuilt; });
+            connect(run.main(), &MainWindow::accountsRefreshed, this, [&] { ++rebuilt; });
             welcome->close();
             QVERIFY(!welcome->isVisible());
             QCOMPARE(rebuilt, 0);
             // The window is made once and not shown again during the run.
-            QVERIFY(!run.shell.optionsWindow()->Timer1->isActive());
+            QVERIFY(!run.shell.optionsWindow()->welcomeTimer->isActive());
             QVERIFY(run.main()->close());
         }
         ProgramRun again(m_dir->path());
         again.start();
-        QVERIFY(again.shell.optionsWindow()->Timer1->isActive());
+        QVERIFY(again.shell.optionsWindow()->welcomeTimer->isActive());
         WelcomeWizard *shownAgain = waitForWelcome(again);
         QVERIFY(shownAgain && shownAgain->isVisible());
     }

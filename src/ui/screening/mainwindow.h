@@ -60,7 +60,7 @@ public:
     void setServer(const QString &accountName, const QString &host);
     QString caption() const;
 
-    QLabel *Label1; // the countdown, hidden outside automatic mode
+    QLabel *countdownLabel; // the countdown, hidden outside automatic mode
 
 private:
     QLabel *m_caption;
@@ -70,18 +70,18 @@ private:
 // The main window: the message list of the open POP3 connection, the account menus, and the
 // commands that check an account and review and mark its messages. It shows what the mailbox
 // session reports and turns clicks into session calls.
-class TfrmMain final : public QMainWindow, public ScreeningView {
+class MainWindow final : public QMainWindow, public ScreeningView {
     Q_OBJECT
 public:
     static const QString Caption; // "Corvane v<version> - Protecting you from spam!"
 
-    TfrmMain(Prompts &prompts, Transport &transport, RuleLists &lists, Settings &settings,
-             QWidget *parent = nullptr);
-    ~TfrmMain() override;
+    MainWindow(Prompts &prompts, Transport &transport, RuleLists &lists, Settings &settings,
+               QWidget *parent = nullptr);
+    ~MainWindow() override;
 
     // The window's creation step: counts at zero, the normal cursor, no automatic mode, and
     // the archive folder of the data directory created when it is missing.
-    void FormCreate(const DataDirectory &directory);
+    void initialise(const DataDirectory &directory);
     // The account store the account menus and checks read; null when it could not be opened.
     void setAccountStore(AccountStore *store);
     // The learned filter that scores the rows of each check and learns from the training
@@ -107,7 +107,7 @@ public:
     };
     void setAutoModeTiming(AutoModeTiming timing);
     // The automatic-mode countdown in seconds.
-    int SecondsToNextCheck() const { return m_countdown.SecondsToNextCheck(); }
+    int secondsToNextCheck() const { return m_countdown.secondsToNextCheck(); }
     // The file "View complete email" writes: temp.eml in the data directory.
     QString tempFilePath() const;
     // Closes the window because the system asks the program to end (a logout, SIGTERM): no
@@ -150,7 +150,7 @@ public:
     // The text of status panel 0 to 3.
     QString panelText(int panel) const;
     // The status bar's count of marked rows ("5 marked for deletion, 1 for bouncing").
-    QString marksText() const { return StatusBar1->marksText(); }
+    QString marksText() const { return mainStatusBar->marksText(); }
     // Whether a command that talks to the server is running (its waits keep events flowing).
     bool operationRunning() const { return m_gate.busy(); }
     // The position (message number - 1) of the row selected in the message list, -1 when none
@@ -178,70 +178,70 @@ public:
     bool askYesNo(const QString &text) override;
 
     // Menus and their items.
-    QMenu *Program1;
-    QMenu *CheckedMessages1; // "Check Messages": one item per account
-    QAction *ProcessMessages1;
-    QAction *RulesandLists1;
-    QAction *Options1;
-    QAction *SavedEmails1;
-    QAction *Checkforupdates1;
-    QAction *Quit1;
-    QMenu *Accounts1;
-    QAction *Add1;
-    QMenu *EditAccount1;
-    QMenu *DeleteAccount1;
-    QMenu *EmailOptions1;
-    QAction *Addemailtoblacklist1;
-    QAction *Addemailtofriendlylist1;
-    QAction *Addsubjecttoblacklist1;
-    QAction *Addsubjecttoxyblacklist1;
-    QAction *ViewEmail1;
-    QAction *Viewheaders1;
-    QMenu *MarkEmail1;
-    QAction *Markfordeletion1;
-    QAction *Markforbouncing1;
-    QAction *Markallspamfordeletion1;
-    QAction *Unmarkallfordeletion1;
-    QAction *Markallspamforbouncing1;
-    QAction *Unmarkallforbouncing1;
+    QMenu *programMenu;
+    QMenu *checkMessagesMenu; // "Check Messages": one item per account
+    QAction *processAction;
+    QAction *rulesAndListsAction;
+    QAction *optionsAction;
+    QAction *savedEmailsAction;
+    QAction *checkForUpdatesAction;
+    QAction *quitAction;
+    QMenu *accountsMenu;
+    QAction *addAccountAction;
+    QMenu *editAccountMenu;
+    QMenu *deleteAccountMenu;
+    QMenu *emailOptionsMenu;
+    QAction *addSenderToBlackListAction;
+    QAction *addSenderToFriendlyListAction;
+    QAction *addSubjectToBlackListAction;
+    QAction *addSubjectToWordPairListAction;
+    QAction *viewEmailAction;
+    QAction *viewHeadersAction;
+    QMenu *markEmailMenu;
+    QAction *markForDeletionAction;
+    QAction *markForBouncingAction;
+    QAction *markAllSpamForDeletionAction;
+    QAction *unmarkAllForDeletionAction;
+    QAction *markAllSpamForBouncingAction;
+    QAction *unmarkAllForBouncingAction;
     QAction *markAsSpamAction;    // "This is spam"
     QAction *markAsNotSpamAction; // "This is not spam"
-    QMenu *Help1;
-    QAction *Help2;
-    QAction *Contactsupport1;
-    QAction *VistWebsite1;
-    QAction *About1;   // "About Corvane"
-    QAction *AboutQt1; // "About Qt"
+    QMenu *helpMenu;
+    QAction *helpAction;
+    QAction *contactSupportAction;
+    QAction *visitWebsiteAction;
+    QAction *aboutAction;   // "About Corvane"
+    QAction *aboutQtAction; // "About Qt"
     // The context menu of the message list.
-    QMenu *PopupMenu1;
-    QAction *ViewMessage1;
-    QAction *VewHeaders1;
-    QAction *Markthisemailfordeletion1;
-    QAction *Markthisemailforbouncing1;
-    QAction *Addemailtoblacklist2;
-    QAction *Addsubjecttoblacklist2;
+    QMenu *messageContextMenu;
+    QAction *viewEmailContextAction;
+    QAction *viewHeadersContextAction;
+    QAction *markForDeletionContextAction;
+    QAction *markForBouncingContextAction;
+    QAction *addSenderToBlackListContextAction;
+    QAction *addSubjectToBlackListContextAction;
     QAction *markAsSpamContextAction;
     QAction *markAsNotSpamContextAction;
     // "Disconnect from server without purging".
-    QAction *Disconnect;
+    QAction *disconnectAction;
 
-    QToolBar *ToolBar1;
-    QToolButton *ToolButton14; // "Check messages on account", with the menu acctdrop
-    QMenu *acctdrop;
-    QToolButton *ToolButton1; // "Process Current messages"
-    QToolButton *ToolButton2; // "Disconnect from server"
-    QToolButton *ToolButton3; // "Options of the program"
-    QToolButton *ToolButton7; // "Switch into auto mode"
-    QToolButton *ToolButton5; // "Quit program"
-    ServerNamePanel *pnlServerName;
-    QLabel *Label1; // inside pnlServerName
+    QToolBar *mainToolBar;
+    QToolButton *checkMailButton; // "Check messages on account", with the menu checkMailMenu
+    QMenu *checkMailMenu;
+    QToolButton *processButton;    // "Process Current messages"
+    QToolButton *disconnectButton; // "Disconnect from server"
+    QToolButton *optionsButton;    // "Options of the program"
+    QToolButton *autoModeButton;   // "Switch into auto mode"
+    QToolButton *quitButton;       // "Quit program"
+    ServerNamePanel *serverPanel;
+    QLabel *countdownLabel; // inside serverPanel
 
-    HeaderListView *lvHeaders;
-    QLabel *lblFirstRun; // on the empty list while there is no account
-    MainStatusBar *StatusBar1;
-    // The automatic-mode timers: one starts each pass, the other counts down Label1.
-    QTimer *Timer1;
-    QTimer *Timer2;
+    HeaderListView *messageList;
+    QLabel *firstRunLabel; // on the empty list while there is no account
+    MainStatusBar *mainStatusBar;
+    // The automatic-mode timers: one starts each pass, the other counts down countdownLabel.
+    QTimer *passTimer;
+    QTimer *countdownTimer;
 
     // What the last automatic passes did, newest first: a heading line with the time, then a
     // line per account. Shown as the tool tip of the countdown and of the activity panel.
@@ -258,41 +258,41 @@ Q_SIGNALS:
     void passEnded(const QList<corvane::AccountPassResult> &results);
 
 public Q_SLOTS:
-    void RefreshAccounts();
-    void CheckAccount(int tag);
-    void DisconnectExecute();
-    void EditAccountItemClick(int tag);
-    void DeleteAccountItemClick(int tag);
-    void Add1Click();
-    void Quit1Click();
-    void ToolButton5Click();
+    void refreshAccounts();
+    void checkAccount(int tag);
+    void disconnectFromServer();
+    void editAccount(int tag);
+    void deleteAccount(int tag);
+    void addAccount();
+    void quitProgram();
+    void quitFromToolBar();
 
-    void ProcessMessages1Click();
-    void ToolButton7Click();
-    void Timer1Timer();
-    void Timer2Timer();
-    void ViewEmail1Click();
-    void Viewheaders1Click();
-    void RulesandLists1Click();
+    void processMarkedMessages();
+    void toggleAutomaticMode();
+    void runAutomaticPass();
+    void countdownTick();
+    void viewEmail();
+    void viewHeaders();
+    void showRulesWindow();
     // Shows the marks the changed lists give the listed messages, without a new check.
-    void RecolourRows();
-    void Options1Click();
-    void SavedEmails1Click();
-    void ToolButton3Click();
-    void Checkforupdates1Click();
+    void recolourRows();
+    void showOptionsWindow();
+    void showSavedEmails();
+    void showOptionsFromToolBar();
+    void showListUpdateWindow();
 
-    void Markfordeletion1Click();
-    void Markforbouncing1Click();
-    void Markallspamfordeletion1Click();
-    void Unmarkallfordeletion1Click();
-    void Markallspamforbouncing1Click();
-    void Unmarkallforbouncing1Click();
-    void Addemailtoblacklist1Click();
-    void Addemailtofriendlylist1Click();
-    void Addsubjecttoblacklist1Click();
-    void Addsubjecttoxyblacklist1Click();
+    void markForDeletion();
+    void markForBouncing();
+    void markAllSpamForDeletion();
+    void unmarkAllForDeletion();
+    void markAllSpamForBouncing();
+    void unmarkAllForBouncing();
+    void addSenderToBlackList();
+    void addSenderToFriendlyList();
+    void addSubjectToBlackList();
+    void addSubjectToWordPairList();
     // Space in the list: marks the selected row for deletion or takes its mark back.
-    void ToggleMarkClick();
+    void toggleDeletionMark();
     // "This is spam": the selected row is learned as spam and marked for deletion.
     void learnSelectedAsSpam();
     // "This is not spam": the selected row is learned as ham and loses a deletion or bouncing
@@ -334,7 +334,7 @@ private:
     void saveWindowState() const;
     QRect screenArea() const;
     // The shutdown sequence; false (the error shown) when a step failed.
-    bool FormClose();
+    bool runShutdown();
 
     void setState(QAction *command, bool enabled);
     // Enables a command as its connection state, its window and the accounts allow.

@@ -1,4 +1,4 @@
-#include "ui/screening/tfrmmain.h"
+#include "ui/screening/mainwindow.h"
 
 #include "core/errors.h"
 #include "core/platform/datadir.h"
@@ -139,27 +139,27 @@ QString menuCaption(const QString &text) {
 } // namespace
 
 ServerNamePanel::ServerNamePanel(QWidget *parent) : QFrame(parent) {
-    setObjectName(u"pnlServerName"_s);
+    setObjectName(u"serverPanel"_s);
     setFrameShape(QFrame::StyledPanel);
     setFrameShadow(QFrame::Sunken);
     setMinimumWidth(200);
     m_text = u"Idle..."_s;
     m_caption = new QLabel(m_text, this);
-    m_caption->setObjectName(u"pnlServerNameCaption"_s);
+    m_caption->setObjectName(u"serverPanelCaption"_s);
     m_caption->setAlignment(Qt::AlignCenter);
     QFont bold = m_caption->font();
     bold.setBold(true);
     m_caption->setFont(bold);
-    Label1 = new QLabel(this);
-    Label1->setObjectName(u"Label1"_s);
-    Label1->setAlignment(Qt::AlignCenter);
-    Label1->hide();
+    countdownLabel = new QLabel(this);
+    countdownLabel->setObjectName(u"countdownLabel"_s);
+    countdownLabel->setAlignment(Qt::AlignCenter);
+    countdownLabel->hide();
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(10, 4, 10, 4);
     layout->setSpacing(2);
     layout->addStretch();
     layout->addWidget(m_caption);
-    layout->addWidget(Label1);
+    layout->addWidget(countdownLabel);
     layout->addStretch();
 }
 
@@ -190,11 +190,11 @@ void ServerNamePanel::setServer(const QString &accountName, const QString &host)
     m_caption->setToolTip(shown == full ? QString() : full);
 }
 
-const QString TfrmMain::Caption =
+const QString MainWindow::Caption =
     u"Corvane v"_s + QStringLiteral(CORVANE_VERSION) + u" - Protecting you from spam!"_s;
 
-TfrmMain::TfrmMain(Prompts &prompts, Transport &transport, RuleLists &lists, Settings &settings,
-                   QWidget *parent)
+MainWindow::MainWindow(Prompts &prompts, Transport &transport, RuleLists &lists, Settings &settings,
+                       QWidget *parent)
     : QMainWindow(parent), m_prompts(prompts), m_transport(transport), m_lists(lists),
       m_settings(settings), m_gate([this] {
           // A command waiting on another server is ended only for a close; the mailbox's
@@ -206,7 +206,7 @@ TfrmMain::TfrmMain(Prompts &prompts, Transport &transport, RuleLists &lists, Set
               m_transport.abort();
           }
       }) {
-    setObjectName(u"TfrmMain"_s);
+    setObjectName(u"MainWindow"_s);
     setWindowTitle(Caption);
     setWindowIcon(applicationIcon());
     m_session = std::make_unique<MailboxSession>(m_transport, nullptr, m_lists, *this);
@@ -227,20 +227,20 @@ TfrmMain::TfrmMain(Prompts &prompts, Transport &transport, RuleLists &lists, Set
     m_rowSync = new QTimer(this);
     m_rowSync->setSingleShot(true);
     m_rowSync->setInterval(100);
-    connect(m_rowSync, &QTimer::timeout, this, &TfrmMain::showRows);
+    connect(m_rowSync, &QTimer::timeout, this, &MainWindow::showRows);
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(u"Timer1"_s);
-    Timer2 = new QTimer(this);
-    Timer2->setObjectName(u"Timer2"_s);
-    Timer2->setInterval(1000);
-    connect(Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
-    connect(Timer2, &QTimer::timeout, this, &TfrmMain::Timer2Timer);
+    passTimer = new QTimer(this);
+    passTimer->setObjectName(u"passTimer"_s);
+    countdownTimer = new QTimer(this);
+    countdownTimer->setObjectName(u"countdownTimer"_s);
+    countdownTimer->setInterval(1000);
+    connect(passTimer, &QTimer::timeout, this, &MainWindow::runAutomaticPass);
+    connect(countdownTimer, &QTimer::timeout, this, &MainWindow::countdownTick);
 
     // Commands whose windows are not part of the program yet.
-    for (QObject *pending :
-         std::initializer_list<QObject *>{Options1, Checkforupdates1, Help2, Contactsupport1,
-                                          VistWebsite1, About1, AboutQt1, ToolButton3}) {
+    for (QObject *pending : std::initializer_list<QObject *>{
+             optionsAction, checkForUpdatesAction, helpAction, contactSupportAction,
+             visitWebsiteAction, aboutAction, aboutQtAction, optionsButton}) {
         m_unavailable.insert(pending);
         if (auto *action = qobject_cast<QAction *>(pending))
             action->setEnabled(false);
@@ -249,21 +249,21 @@ TfrmMain::TfrmMain(Prompts &prompts, Transport &transport, RuleLists &lists, Set
     }
 
     // Until the shell hands over the archive window.
-    setCommandAvailable(SavedEmails1, false);
+    setCommandAvailable(savedEmailsAction, false);
     // Commands that have nothing to work on before the user has an account.
-    for (QObject *command :
-         std::initializer_list<QObject *>{ProcessMessages1, ToolButton1, ToolButton7, Disconnect,
-                                          EmailOptions1->menuAction(), MarkEmail1->menuAction()})
+    for (QObject *command : std::initializer_list<QObject *>{
+             processAction, processButton, autoModeButton, disconnectAction,
+             emailOptionsMenu->menuAction(), markEmailMenu->menuAction()})
         m_needsAccount.insert(command);
-    for (QAction *item : PopupMenu1->actions())
+    for (QAction *item : messageContextMenu->actions())
         if (!item->isSeparator())
             m_needsAccount.insert(item);
 
     resize(900, 560);
-    RefreshAccounts();
+    refreshAccounts();
 }
 
-TfrmMain::~TfrmMain() {
+MainWindow::~MainWindow() {
     // The session's rows go before the list does: the list must not read them on its way out.
     m_rowSync->stop();
     m_model->setRows(nullptr);
@@ -271,13 +271,13 @@ TfrmMain::~TfrmMain() {
         QGuiApplication::restoreOverrideCursor();
 }
 
-void TfrmMain::createActions() {
+void MainWindow::createActions() {
     // Every command of the menus and the list's context menu: the member (its name is the
     // objectName the tests find), the caption, the picture, and the handler. Commands that
     // wait on the server run after the menu has closed, outside its handling (queued).
-    using Handler = void (TfrmMain::*)();
+    using Handler = void (MainWindow::*)();
     struct Command {
-        QAction *TfrmMain::*member;
+        QAction *MainWindow::*member;
         QString name;
         QString text;
         std::optional<ToolIcon> tool;
@@ -287,226 +287,238 @@ void TfrmMain::createActions() {
     };
     const Command commands[] = {
         // Program
-        {&TfrmMain::ProcessMessages1,
-         u"ProcessMessages1"_s,
+        {&MainWindow::processAction,
+         u"processAction"_s,
          u"Process Messages"_s,
          ToolIcon::Process,
          {},
-         &TfrmMain::ProcessMessages1Click,
+         &MainWindow::processMarkedMessages,
          true},
-        {&TfrmMain::RulesandLists1,
-         u"RulesandLists1"_s,
+        {&MainWindow::rulesAndListsAction,
+         u"rulesAndListsAction"_s,
          u"Rules and Lists"_s,
          {},
          {},
-         &TfrmMain::RulesandLists1Click,
+         &MainWindow::showRulesWindow,
          false},
-        {&TfrmMain::Options1,
-         u"Options1"_s,
+        {&MainWindow::optionsAction,
+         u"optionsAction"_s,
          u"Options / settings"_s,
          ToolIcon::Options,
          {},
-         &TfrmMain::Options1Click,
+         &MainWindow::showOptionsWindow,
          false},
-        {&TfrmMain::SavedEmails1,
-         u"SavedEmails1"_s,
+        {&MainWindow::savedEmailsAction,
+         u"savedEmailsAction"_s,
          u"Saved Emails"_s,
          ToolIcon::ViewSaved,
          {},
-         &TfrmMain::SavedEmails1Click,
+         &MainWindow::showSavedEmails,
          false},
-        {&TfrmMain::Checkforupdates1,
-         u"Checkforupdates1"_s,
+        {&MainWindow::checkForUpdatesAction,
+         u"checkForUpdatesAction"_s,
          u"Check for updates"_s,
          {},
          {},
-         &TfrmMain::Checkforupdates1Click,
+         &MainWindow::showListUpdateWindow,
          false},
-        {&TfrmMain::Quit1,
-         u"Quit1"_s,
+        {&MainWindow::quitAction,
+         u"quitAction"_s,
          u"Close program"_s,
          ToolIcon::Quit,
          {},
-         &TfrmMain::Quit1Click,
+         &MainWindow::quitProgram,
          false},
         // Accounts
-        {&TfrmMain::Add1, u"Add1"_s, u"Add Account"_s, {}, {}, &TfrmMain::Add1Click, false},
+        {&MainWindow::addAccountAction,
+         u"addAccountAction"_s,
+         u"Add Account"_s,
+         {},
+         {},
+         &MainWindow::addAccount,
+         false},
         // Email Options
-        {&TfrmMain::Addemailtoblacklist1,
-         u"Addemailtoblacklist1"_s,
+        {&MainWindow::addSenderToBlackListAction,
+         u"addSenderToBlackListAction"_s,
          u"Add email to black list"_s,
          {},
          {},
-         &TfrmMain::Addemailtoblacklist1Click,
+         &MainWindow::addSenderToBlackList,
          false},
-        {&TfrmMain::Addemailtofriendlylist1,
-         u"Addemailtofriendlylist1"_s,
+        {&MainWindow::addSenderToFriendlyListAction,
+         u"addSenderToFriendlyListAction"_s,
          u"Add email to friendly list"_s,
          {},
          {},
-         &TfrmMain::Addemailtofriendlylist1Click,
+         &MainWindow::addSenderToFriendlyList,
          false},
-        {&TfrmMain::Addsubjecttoblacklist1,
-         u"Addsubjecttoblacklist1"_s,
+        {&MainWindow::addSubjectToBlackListAction,
+         u"addSubjectToBlackListAction"_s,
          u"Add subject to black list"_s,
          {},
          {},
-         &TfrmMain::Addsubjecttoblacklist1Click,
+         &MainWindow::addSubjectToBlackList,
          false},
-        {&TfrmMain::Addsubjecttoxyblacklist1,
-         u"Addsubjecttoxyblacklist1"_s,
+        {&MainWindow::addSubjectToWordPairListAction,
+         u"addSubjectToWordPairListAction"_s,
          u"Add subject to x y black list"_s,
          {},
          {},
-         &TfrmMain::Addsubjecttoxyblacklist1Click,
+         &MainWindow::addSubjectToWordPairList,
          false},
-        {&TfrmMain::ViewEmail1,
-         u"ViewEmail1"_s,
+        {&MainWindow::viewEmailAction,
+         u"viewEmailAction"_s,
          u"View complete email"_s,
          {},
          {},
-         &TfrmMain::ViewEmail1Click,
+         &MainWindow::viewEmail,
          true},
-        {&TfrmMain::Viewheaders1,
-         u"Viewheaders1"_s,
+        {&MainWindow::viewHeadersAction,
+         u"viewHeadersAction"_s,
          u"View all headers"_s,
          {},
          {},
-         &TfrmMain::Viewheaders1Click,
+         &MainWindow::viewHeaders,
          true},
         // Mark Email
-        {&TfrmMain::Markfordeletion1,
-         u"Markfordeletion1"_s,
+        {&MainWindow::markForDeletionAction,
+         u"markForDeletionAction"_s,
          u"Mark for deletion"_s,
          {},
          RowMark::Delete,
-         &TfrmMain::Markfordeletion1Click,
+         &MainWindow::markForDeletion,
          false},
-        {&TfrmMain::Markforbouncing1,
-         u"Markforbouncing1"_s,
+        {&MainWindow::markForBouncingAction,
+         u"markForBouncingAction"_s,
          u"Mark for bouncing"_s,
          {},
          RowMark::Bounce,
-         &TfrmMain::Markforbouncing1Click,
+         &MainWindow::markForBouncing,
          false},
-        {&TfrmMain::Markallspamfordeletion1,
-         u"Markallspamfordeletion1"_s,
+        {&MainWindow::markAllSpamForDeletionAction,
+         u"markAllSpamForDeletionAction"_s,
          u"Mark all spam for deletion"_s,
          {},
          {},
-         &TfrmMain::Markallspamfordeletion1Click,
+         &MainWindow::markAllSpamForDeletion,
          false},
-        {&TfrmMain::Unmarkallfordeletion1,
-         u"Unmarkallfordeletion1"_s,
+        {&MainWindow::unmarkAllForDeletionAction,
+         u"unmarkAllForDeletionAction"_s,
          u"Unmark all for deletion"_s,
          {},
          {},
-         &TfrmMain::Unmarkallfordeletion1Click,
+         &MainWindow::unmarkAllForDeletion,
          false},
-        {&TfrmMain::Markallspamforbouncing1,
-         u"Markallspamforbouncing1"_s,
+        {&MainWindow::markAllSpamForBouncingAction,
+         u"markAllSpamForBouncingAction"_s,
          u"Mark all spam for bouncing"_s,
          {},
          {},
-         &TfrmMain::Markallspamforbouncing1Click,
+         &MainWindow::markAllSpamForBouncing,
          false},
-        {&TfrmMain::Unmarkallforbouncing1,
-         u"Unmarkallforbouncing1"_s,
+        {&MainWindow::unmarkAllForBouncingAction,
+         u"unmarkAllForBouncingAction"_s,
          u"Unmark all for bouncing"_s,
          {},
          {},
-         &TfrmMain::Unmarkallforbouncing1Click,
+         &MainWindow::unmarkAllForBouncing,
          false},
-        {&TfrmMain::markAsSpamAction,
+        {&MainWindow::markAsSpamAction,
          u"markAsSpamAction"_s,
          u"This is spam"_s,
          {},
          {},
-         &TfrmMain::learnSelectedAsSpam,
+         &MainWindow::learnSelectedAsSpam,
          false},
-        {&TfrmMain::markAsNotSpamAction,
+        {&MainWindow::markAsNotSpamAction,
          u"markAsNotSpamAction"_s,
          u"This is not spam"_s,
          {},
          {},
-         &TfrmMain::learnSelectedAsHam,
+         &MainWindow::learnSelectedAsHam,
          false},
         // Help
-        {&TfrmMain::Help2, u"Help2"_s, u"Help"_s, {}, {}, nullptr, false},
-        {&TfrmMain::Contactsupport1,
-         u"Contactsupport1"_s,
+        {&MainWindow::helpAction, u"helpAction"_s, u"Help"_s, {}, {}, nullptr, false},
+        {&MainWindow::contactSupportAction,
+         u"contactSupportAction"_s,
          u"Contact support"_s,
          {},
          {},
          nullptr,
          false},
-        {&TfrmMain::VistWebsite1, u"VistWebsite1"_s, u"Visit Website"_s, {}, {}, nullptr, false},
-        {&TfrmMain::About1, u"About1"_s, u"About Corvane"_s, {}, {}, nullptr, false},
-        {&TfrmMain::AboutQt1, u"AboutQt1"_s, u"About Qt"_s, {}, {}, nullptr, false},
+        {&MainWindow::visitWebsiteAction,
+         u"visitWebsiteAction"_s,
+         u"Visit Website"_s,
+         {},
+         {},
+         nullptr,
+         false},
+        {&MainWindow::aboutAction, u"aboutAction"_s, u"About Corvane"_s, {}, {}, nullptr, false},
+        {&MainWindow::aboutQtAction, u"aboutQtAction"_s, u"About Qt"_s, {}, {}, nullptr, false},
         // The list's context menu
-        {&TfrmMain::ViewMessage1,
-         u"ViewMessage1"_s,
+        {&MainWindow::viewEmailContextAction,
+         u"viewEmailContextAction"_s,
          u"View Message"_s,
          {},
          {},
-         &TfrmMain::ViewEmail1Click,
+         &MainWindow::viewEmail,
          true},
-        {&TfrmMain::VewHeaders1,
-         u"VewHeaders1"_s,
+        {&MainWindow::viewHeadersContextAction,
+         u"viewHeadersContextAction"_s,
          u"Vew Headers"_s,
          {},
          {},
-         &TfrmMain::Viewheaders1Click,
+         &MainWindow::viewHeaders,
          true},
-        {&TfrmMain::Markthisemailfordeletion1,
-         u"Markthisemailfordeletion1"_s,
+        {&MainWindow::markForDeletionContextAction,
+         u"markForDeletionContextAction"_s,
          u"Mark this email for deletion"_s,
          {},
          RowMark::Delete,
-         &TfrmMain::Markfordeletion1Click,
+         &MainWindow::markForDeletion,
          false},
-        {&TfrmMain::Markthisemailforbouncing1,
-         u"Markthisemailforbouncing1"_s,
+        {&MainWindow::markForBouncingContextAction,
+         u"markForBouncingContextAction"_s,
          u"Mark this email for bouncing"_s,
          {},
          RowMark::Bounce,
-         &TfrmMain::Markforbouncing1Click,
+         &MainWindow::markForBouncing,
          false},
-        {&TfrmMain::Addemailtoblacklist2,
-         u"Addemailtoblacklist2"_s,
+        {&MainWindow::addSenderToBlackListContextAction,
+         u"addSenderToBlackListContextAction"_s,
          u"Add email to black list"_s,
          {},
          {},
-         &TfrmMain::Addemailtoblacklist1Click,
+         &MainWindow::addSenderToBlackList,
          false},
-        {&TfrmMain::Addsubjecttoblacklist2,
-         u"Addsubjecttoblacklist2"_s,
+        {&MainWindow::addSubjectToBlackListContextAction,
+         u"addSubjectToBlackListContextAction"_s,
          u"Add subject to black list"_s,
          {},
          {},
-         &TfrmMain::Addsubjecttoblacklist1Click,
+         &MainWindow::addSubjectToBlackList,
          false},
-        {&TfrmMain::markAsSpamContextAction,
+        {&MainWindow::markAsSpamContextAction,
          u"markAsSpamContextAction"_s,
          u"This is spam"_s,
          {},
          {},
-         &TfrmMain::learnSelectedAsSpam,
+         &MainWindow::learnSelectedAsSpam,
          false},
-        {&TfrmMain::markAsNotSpamContextAction,
+        {&MainWindow::markAsNotSpamContextAction,
          u"markAsNotSpamContextAction"_s,
          u"This is not spam"_s,
          {},
          {},
-         &TfrmMain::learnSelectedAsHam,
+         &MainWindow::learnSelectedAsHam,
          false},
         // The tool bar's Disconnect button
-        {&TfrmMain::Disconnect,
-         u"Disconnect"_s,
+        {&MainWindow::disconnectAction,
+         u"disconnectAction"_s,
          u"Disconnect from server without purging"_s,
          ToolIcon::Disconnect,
          {},
-         &TfrmMain::DisconnectExecute,
+         &MainWindow::disconnectFromServer,
          false},
     };
     for (const Command &c : commands) {
@@ -522,8 +534,8 @@ void TfrmMain::createActions() {
                     c.queued ? Qt::QueuedConnection : Qt::AutoConnection);
         this->*c.member = a;
     }
-    Disconnect->setIconText(u"Disconnect"_s);
-    Disconnect->setToolTip(u"Disconnect from server"_s);
+    disconnectAction->setIconText(u"Disconnect"_s);
+    disconnectAction->setToolTip(u"Disconnect from server"_s);
 
     // The access keys and shortcuts of the common commands. Delete marks the selected row
     // from anywhere in the window; Space and Enter belong to the list.
@@ -534,28 +546,28 @@ void TfrmMain::createActions() {
     } keys[] = {
         // Processing deletes mail: no shortcut of its own (Ctrl+P prints everywhere else), only
         // the menu with its access key and the tool bar.
-        {ProcessMessages1, u"&Process Messages"_s, {}},
-        {RulesandLists1, u"&Rules and Lists"_s, QKeySequence(Qt::CTRL | Qt::Key_L)},
-        {Options1, u"&Options / settings"_s, {}},
-        {Checkforupdates1, u"Check for &updates"_s, {}},
-        {Quit1, u"&Close program"_s, QKeySequence(Qt::CTRL | Qt::Key_Q)},
-        {Add1, u"&Add Account"_s, {}},
-        {Addemailtoblacklist1, u"Add email to &black list"_s, {}},
-        {Addemailtofriendlylist1, u"Add email to &friendly list"_s, {}},
-        {Addsubjecttoblacklist1, u"Add &subject to black list"_s, {}},
-        {Addsubjecttoxyblacklist1, u"Add subject to &x y black list"_s, {}},
-        {ViewEmail1, u"View complete &email"_s, QKeySequence(Qt::CTRL | Qt::Key_E)},
-        {Viewheaders1, u"View all &headers"_s, QKeySequence(Qt::CTRL | Qt::Key_H)},
-        {Markfordeletion1, u"Mark for &deletion"_s, QKeySequence(Qt::Key_Delete)},
-        {Markforbouncing1, u"Mark for &bouncing"_s, QKeySequence(Qt::CTRL | Qt::Key_B)},
-        {Markallspamfordeletion1, u"Mark all spam for d&eletion"_s, {}},
-        {Unmarkallfordeletion1, u"&Unmark all for deletion"_s, {}},
-        {Markallspamforbouncing1, u"Mark all spam for b&ouncing"_s, {}},
-        {Unmarkallforbouncing1, u"U&nmark all for bouncing"_s, {}},
+        {processAction, u"&Process Messages"_s, {}},
+        {rulesAndListsAction, u"&Rules and Lists"_s, QKeySequence(Qt::CTRL | Qt::Key_L)},
+        {optionsAction, u"&Options / settings"_s, {}},
+        {checkForUpdatesAction, u"Check for &updates"_s, {}},
+        {quitAction, u"&Close program"_s, QKeySequence(Qt::CTRL | Qt::Key_Q)},
+        {addAccountAction, u"&Add Account"_s, {}},
+        {addSenderToBlackListAction, u"Add email to &black list"_s, {}},
+        {addSenderToFriendlyListAction, u"Add email to &friendly list"_s, {}},
+        {addSubjectToBlackListAction, u"Add &subject to black list"_s, {}},
+        {addSubjectToWordPairListAction, u"Add subject to &x y black list"_s, {}},
+        {viewEmailAction, u"View complete &email"_s, QKeySequence(Qt::CTRL | Qt::Key_E)},
+        {viewHeadersAction, u"View all &headers"_s, QKeySequence(Qt::CTRL | Qt::Key_H)},
+        {markForDeletionAction, u"Mark for &deletion"_s, QKeySequence(Qt::Key_Delete)},
+        {markForBouncingAction, u"Mark for &bouncing"_s, QKeySequence(Qt::CTRL | Qt::Key_B)},
+        {markAllSpamForDeletionAction, u"Mark all spam for d&eletion"_s, {}},
+        {unmarkAllForDeletionAction, u"&Unmark all for deletion"_s, {}},
+        {markAllSpamForBouncingAction, u"Mark all spam for b&ouncing"_s, {}},
+        {unmarkAllForBouncingAction, u"U&nmark all for bouncing"_s, {}},
         {markAsSpamAction, u"This is &spam"_s, QKeySequence(Qt::CTRL | Qt::Key_J)},
         {markAsNotSpamAction, u"This is &not spam"_s,
          QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_J)},
-        {Disconnect, Disconnect->text(), QKeySequence(Qt::CTRL | Qt::Key_D)},
+        {disconnectAction, disconnectAction->text(), QKeySequence(Qt::CTRL | Qt::Key_D)},
     };
     for (const auto &k : keys) {
         k.action->setText(k.text);
@@ -566,7 +578,7 @@ void TfrmMain::createActions() {
     }
 }
 
-void TfrmMain::createMenus() {
+void MainWindow::createMenus() {
     QMenuBar *bar = menuBar();
     const auto menu = [](QWidget *parent, const QString &name, const QString &title) {
         auto *m = new QMenu(title, parent);
@@ -576,91 +588,91 @@ void TfrmMain::createMenus() {
         return m;
     };
 
-    Program1 = menu(bar, u"Program1"_s, u"&Program"_s);
-    CheckedMessages1 = menu(Program1, u"CheckedMessages1"_s, u"&Check Messages"_s);
-    CheckedMessages1->setIcon(toolIcon(ToolIcon::Check));
-    Program1->addMenu(CheckedMessages1);
-    Program1->addAction(ProcessMessages1);
-    Program1->addSeparator();
-    Program1->addAction(RulesandLists1);
-    Program1->addAction(Options1);
-    Program1->addAction(SavedEmails1);
-    Program1->addAction(Checkforupdates1);
-    Program1->addSeparator();
-    Program1->addAction(Quit1);
-    bar->addMenu(Program1);
+    programMenu = menu(bar, u"programMenu"_s, u"&Program"_s);
+    checkMessagesMenu = menu(programMenu, u"checkMessagesMenu"_s, u"&Check Messages"_s);
+    checkMessagesMenu->setIcon(toolIcon(ToolIcon::Check));
+    programMenu->addMenu(checkMessagesMenu);
+    programMenu->addAction(processAction);
+    programMenu->addSeparator();
+    programMenu->addAction(rulesAndListsAction);
+    programMenu->addAction(optionsAction);
+    programMenu->addAction(savedEmailsAction);
+    programMenu->addAction(checkForUpdatesAction);
+    programMenu->addSeparator();
+    programMenu->addAction(quitAction);
+    bar->addMenu(programMenu);
 
-    Accounts1 = menu(bar, u"Accounts1"_s, u"&Accounts"_s);
-    Accounts1->addAction(Add1);
-    EditAccount1 = menu(Accounts1, u"EditAccount1"_s, u"Edit Account"_s);
-    Accounts1->addMenu(EditAccount1);
-    DeleteAccount1 = menu(Accounts1, u"DeleteAccount1"_s, u"Delete Account   "_s);
-    Accounts1->addMenu(DeleteAccount1);
-    bar->addMenu(Accounts1);
+    accountsMenu = menu(bar, u"accountsMenu"_s, u"&Accounts"_s);
+    accountsMenu->addAction(addAccountAction);
+    editAccountMenu = menu(accountsMenu, u"editAccountMenu"_s, u"Edit Account"_s);
+    accountsMenu->addMenu(editAccountMenu);
+    deleteAccountMenu = menu(accountsMenu, u"deleteAccountMenu"_s, u"Delete Account   "_s);
+    accountsMenu->addMenu(deleteAccountMenu);
+    bar->addMenu(accountsMenu);
 
-    EmailOptions1 = menu(bar, u"EmailOptions1"_s, u"&Email Options"_s);
-    EmailOptions1->addAction(Addemailtoblacklist1);
-    EmailOptions1->addAction(Addemailtofriendlylist1);
-    EmailOptions1->addAction(Addsubjecttoblacklist1);
-    EmailOptions1->addAction(Addsubjecttoxyblacklist1);
-    EmailOptions1->addSeparator();
-    EmailOptions1->addAction(ViewEmail1);
-    EmailOptions1->addAction(Viewheaders1);
-    bar->addMenu(EmailOptions1);
+    emailOptionsMenu = menu(bar, u"emailOptionsMenu"_s, u"&Email Options"_s);
+    emailOptionsMenu->addAction(addSenderToBlackListAction);
+    emailOptionsMenu->addAction(addSenderToFriendlyListAction);
+    emailOptionsMenu->addAction(addSubjectToBlackListAction);
+    emailOptionsMenu->addAction(addSubjectToWordPairListAction);
+    emailOptionsMenu->addSeparator();
+    emailOptionsMenu->addAction(viewEmailAction);
+    emailOptionsMenu->addAction(viewHeadersAction);
+    bar->addMenu(emailOptionsMenu);
 
-    MarkEmail1 = menu(bar, u"MarkEmail1"_s, u"&Mark Email"_s);
-    MarkEmail1->addAction(Markfordeletion1);
-    MarkEmail1->addAction(Markforbouncing1);
-    MarkEmail1->addSeparator();
-    MarkEmail1->addAction(Markallspamfordeletion1);
-    MarkEmail1->addAction(Unmarkallfordeletion1);
-    MarkEmail1->addSeparator();
-    MarkEmail1->addAction(Markallspamforbouncing1);
-    MarkEmail1->addAction(Unmarkallforbouncing1);
-    MarkEmail1->addSeparator();
-    MarkEmail1->addAction(markAsSpamAction);
-    MarkEmail1->addAction(markAsNotSpamAction);
-    bar->addMenu(MarkEmail1);
+    markEmailMenu = menu(bar, u"markEmailMenu"_s, u"&Mark Email"_s);
+    markEmailMenu->addAction(markForDeletionAction);
+    markEmailMenu->addAction(markForBouncingAction);
+    markEmailMenu->addSeparator();
+    markEmailMenu->addAction(markAllSpamForDeletionAction);
+    markEmailMenu->addAction(unmarkAllForDeletionAction);
+    markEmailMenu->addSeparator();
+    markEmailMenu->addAction(markAllSpamForBouncingAction);
+    markEmailMenu->addAction(unmarkAllForBouncingAction);
+    markEmailMenu->addSeparator();
+    markEmailMenu->addAction(markAsSpamAction);
+    markEmailMenu->addAction(markAsNotSpamAction);
+    bar->addMenu(markEmailMenu);
 
-    Help1 = menu(bar, u"Help1"_s, u"&Help"_s);
-    Help1->addAction(Help2);
-    Help1->addAction(Contactsupport1);
-    Help1->addSeparator();
-    Help1->addAction(VistWebsite1);
-    Help1->addSeparator();
-    Help1->addAction(About1);
-    Help1->addAction(AboutQt1);
-    bar->addMenu(Help1);
+    helpMenu = menu(bar, u"helpMenu"_s, u"&Help"_s);
+    helpMenu->addAction(helpAction);
+    helpMenu->addAction(contactSupportAction);
+    helpMenu->addSeparator();
+    helpMenu->addAction(visitWebsiteAction);
+    helpMenu->addSeparator();
+    helpMenu->addAction(aboutAction);
+    helpMenu->addAction(aboutQtAction);
+    bar->addMenu(helpMenu);
 
-    PopupMenu1 = menu(this, u"PopupMenu1"_s, QString());
-    PopupMenu1->addAction(ViewMessage1);
-    PopupMenu1->addAction(VewHeaders1);
-    PopupMenu1->addSeparator();
-    PopupMenu1->addAction(Markthisemailfordeletion1);
-    PopupMenu1->addAction(Markthisemailforbouncing1);
-    PopupMenu1->addSeparator();
-    PopupMenu1->addAction(markAsSpamContextAction);
-    PopupMenu1->addAction(markAsNotSpamContextAction);
-    PopupMenu1->addSeparator();
-    PopupMenu1->addAction(Addemailtoblacklist2);
-    PopupMenu1->addAction(Addsubjecttoblacklist2);
+    messageContextMenu = menu(this, u"messageContextMenu"_s, QString());
+    messageContextMenu->addAction(viewEmailContextAction);
+    messageContextMenu->addAction(viewHeadersContextAction);
+    messageContextMenu->addSeparator();
+    messageContextMenu->addAction(markForDeletionContextAction);
+    messageContextMenu->addAction(markForBouncingContextAction);
+    messageContextMenu->addSeparator();
+    messageContextMenu->addAction(markAsSpamContextAction);
+    messageContextMenu->addAction(markAsNotSpamContextAction);
+    messageContextMenu->addSeparator();
+    messageContextMenu->addAction(addSenderToBlackListContextAction);
+    messageContextMenu->addAction(addSubjectToBlackListContextAction);
 
-    acctdrop = menu(this, u"acctdrop"_s, QString());
+    checkMailMenu = menu(this, u"checkMailMenu"_s, QString());
 }
 
-void TfrmMain::createToolBar() {
-    ToolBar1 = new QToolBar(u"Commands"_s, this);
-    ToolBar1->setObjectName(u"ToolBar1"_s);
-    ToolBar1->setMovable(false);
-    ToolBar1->setFloatable(false);
-    ToolBar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    ToolBar1->setIconSize(QSize(24, 24));
-    ToolBar1->toggleViewAction()->setEnabled(false);
-    addToolBar(Qt::TopToolBarArea, ToolBar1);
+void MainWindow::createToolBar() {
+    mainToolBar = new QToolBar(u"Commands"_s, this);
+    mainToolBar->setObjectName(u"mainToolBar"_s);
+    mainToolBar->setMovable(false);
+    mainToolBar->setFloatable(false);
+    mainToolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    mainToolBar->setIconSize(QSize(24, 24));
+    mainToolBar->toggleViewAction()->setEnabled(false);
+    addToolBar(Qt::TopToolBarArea, mainToolBar);
 
     const auto button = [this](const QString &name, const QString &caption, const QString &hint,
                                ToolIcon icon) {
-        auto *b = new QToolButton(ToolBar1);
+        auto *b = new QToolButton(mainToolBar);
         b->setObjectName(name);
         b->setText(caption);
         b->setToolTip(hint);
@@ -670,76 +682,77 @@ void TfrmMain::createToolBar() {
         b->setProperty(kStateProperty, true);
         return b;
     };
-    ToolButton14 =
-        button(u"ToolButton14"_s, u"Check Mail"_s, u"Check messages on account"_s, ToolIcon::Check);
-    ToolButton14->setMenu(acctdrop);
-    ToolButton14->setPopupMode(QToolButton::InstantPopup);
-    ToolButton1 =
-        button(u"ToolButton1"_s, u"Process"_s, u"Process Current messages"_s, ToolIcon::Process);
-    ToolButton2 = new QToolButton(ToolBar1);
-    ToolButton2->setObjectName(u"ToolButton2"_s);
-    ToolButton2->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    ToolButton2->setAutoRaise(true);
-    ToolButton2->setDefaultAction(Disconnect);
-    ToolButton3 =
-        button(u"ToolButton3"_s, u"Options"_s, u"Options of the program"_s, ToolIcon::Options);
-    ToolButton7 =
-        button(u"ToolButton7"_s, u"Auto Mode"_s, u"Switch into auto mode"_s, ToolIcon::AutoMode);
-    ToolButton7->setCheckable(true);
-    connect(ToolButton1, &QToolButton::clicked, this, &TfrmMain::ProcessMessages1Click);
-    connect(ToolButton7, &QToolButton::clicked, this, &TfrmMain::ToolButton7Click);
-    ToolButton5 = button(u"ToolButton5"_s, u"Quit"_s, u"Quit program"_s, ToolIcon::Quit);
-    connect(ToolButton5, &QToolButton::clicked, this, &TfrmMain::ToolButton5Click);
-    connect(ToolButton3, &QToolButton::clicked, this, &TfrmMain::ToolButton3Click);
+    checkMailButton = button(u"checkMailButton"_s, u"Check Mail"_s, u"Check messages on account"_s,
+                             ToolIcon::Check);
+    checkMailButton->setMenu(checkMailMenu);
+    checkMailButton->setPopupMode(QToolButton::InstantPopup);
+    processButton =
+        button(u"processButton"_s, u"Process"_s, u"Process Current messages"_s, ToolIcon::Process);
+    disconnectButton = new QToolButton(mainToolBar);
+    disconnectButton->setObjectName(u"disconnectButton"_s);
+    disconnectButton->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    disconnectButton->setAutoRaise(true);
+    disconnectButton->setDefaultAction(disconnectAction);
+    optionsButton =
+        button(u"optionsButton"_s, u"Options"_s, u"Options of the program"_s, ToolIcon::Options);
+    autoModeButton =
+        button(u"autoModeButton"_s, u"Auto Mode"_s, u"Switch into auto mode"_s, ToolIcon::AutoMode);
+    autoModeButton->setCheckable(true);
+    connect(processButton, &QToolButton::clicked, this, &MainWindow::processMarkedMessages);
+    connect(autoModeButton, &QToolButton::clicked, this, &MainWindow::toggleAutomaticMode);
+    quitButton = button(u"quitButton"_s, u"Quit"_s, u"Quit program"_s, ToolIcon::Quit);
+    connect(quitButton, &QToolButton::clicked, this, &MainWindow::quitFromToolBar);
+    connect(optionsButton, &QToolButton::clicked, this, &MainWindow::showOptionsFromToolBar);
 
-    ToolBar1->addWidget(ToolButton14);
-    ToolBar1->addWidget(ToolButton1);
-    ToolBar1->addWidget(ToolButton2);
-    ToolBar1->addSeparator();
-    ToolBar1->addWidget(ToolButton3);
-    ToolBar1->addWidget(ToolButton7);
-    ToolBar1->addSeparator();
-    ToolBar1->addWidget(ToolButton5);
-    auto *spacer = new QWidget(ToolBar1);
+    mainToolBar->addWidget(checkMailButton);
+    mainToolBar->addWidget(processButton);
+    mainToolBar->addWidget(disconnectButton);
+    mainToolBar->addSeparator();
+    mainToolBar->addWidget(optionsButton);
+    mainToolBar->addWidget(autoModeButton);
+    mainToolBar->addSeparator();
+    mainToolBar->addWidget(quitButton);
+    auto *spacer = new QWidget(mainToolBar);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    ToolBar1->addWidget(spacer);
-    pnlServerName = new ServerNamePanel(ToolBar1);
-    Label1 = pnlServerName->Label1;
-    ToolBar1->addWidget(pnlServerName);
+    mainToolBar->addWidget(spacer);
+    serverPanel = new ServerNamePanel(mainToolBar);
+    countdownLabel = serverPanel->countdownLabel;
+    mainToolBar->addWidget(serverPanel);
 }
 
-void TfrmMain::createList() {
-    lvHeaders = new HeaderListView(m_model, PopupMenu1, this);
-    lblFirstRun = new QLabel(u"Add an account to begin: Accounts > Add Account"_s);
-    lblFirstRun->setObjectName(u"lblFirstRun"_s);
-    lblFirstRun->setAlignment(Qt::AlignCenter);
-    lblFirstRun->setWordWrap(true);
-    lblFirstRun->setAttribute(Qt::WA_TransparentForMouseEvents);
-    lblFirstRun->setForegroundRole(QPalette::PlaceholderText);
+void MainWindow::createList() {
+    messageList = new HeaderListView(m_model, messageContextMenu, this);
+    firstRunLabel = new QLabel(u"Add an account to begin: Accounts > Add Account"_s);
+    firstRunLabel->setObjectName(u"firstRunLabel"_s);
+    firstRunLabel->setAlignment(Qt::AlignCenter);
+    firstRunLabel->setWordWrap(true);
+    firstRunLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
+    firstRunLabel->setForegroundRole(QPalette::PlaceholderText);
     {
-        QFont larger = lblFirstRun->font();
+        QFont larger = firstRunLabel->font();
         larger.setPointSizeF(larger.pointSizeF() * 1.2);
-        lblFirstRun->setFont(larger);
-        auto *overlay = new QVBoxLayout(lvHeaders->viewport());
-        overlay->addWidget(lblFirstRun);
+        firstRunLabel->setFont(larger);
+        auto *overlay = new QVBoxLayout(messageList->viewport());
+        overlay->addWidget(firstRunLabel);
     }
-    lblFirstRun->hide();
-    m_listCommands = std::make_unique<HeaderListCommands>(this, *lvHeaders, m_prompts);
-    connect(lvHeaders, &HeaderListView::selectionTouched, this, &TfrmMain::updateSelectionLine);
-    connect(lvHeaders, &HeaderListView::toggleMarkRequested, this, &TfrmMain::ToggleMarkClick);
+    firstRunLabel->hide();
+    m_listCommands = std::make_unique<HeaderListCommands>(this, *messageList, m_prompts);
+    connect(messageList, &HeaderListView::selectionTouched, this, &MainWindow::updateSelectionLine);
+    connect(messageList, &HeaderListView::toggleMarkRequested, this,
+            &MainWindow::toggleDeletionMark);
     // Like the menu item, the headers are fetched once the key or click has been handled.
-    connect(lvHeaders, &HeaderListView::headersRequested, this, &TfrmMain::Viewheaders1Click,
+    connect(messageList, &HeaderListView::headersRequested, this, &MainWindow::viewHeaders,
             Qt::QueuedConnection);
-    setCentralWidget(lvHeaders);
+    setCentralWidget(messageList);
     applyListColour();
 }
 
-void TfrmMain::createStatusBar() {
-    StatusBar1 = new MainStatusBar(this);
-    setStatusBar(StatusBar1);
+void MainWindow::createStatusBar() {
+    mainStatusBar = new MainStatusBar(this);
+    setStatusBar(mainStatusBar);
 }
 
-void TfrmMain::FormCreate(const DataDirectory &directory) {
+void MainWindow::initialise(const DataDirectory &directory) {
     m_dataPath = directory.path();
     m_session->MessageCount = 0;
     m_session->MailboxSizeK = 0;
@@ -748,7 +761,7 @@ void TfrmMain::FormCreate(const DataDirectory &directory) {
     directory.folder(u"archive"_s);
 }
 
-void TfrmMain::setAccountStore(AccountStore *store) {
+void MainWindow::setAccountStore(AccountStore *store) {
     m_store = store;
     m_model->setRows(nullptr);
     m_session = std::make_unique<MailboxSession>(m_transport, store, m_lists, *this);
@@ -757,26 +770,26 @@ void TfrmMain::setAccountStore(AccountStore *store) {
     m_model->setRows(&m_session->rows(), &m_session->identities());
 }
 
-void TfrmMain::setLearning(LearningStore *store) {
+void MainWindow::setLearning(LearningStore *store) {
     m_learning = store;
     m_session->setLearning(store);
 }
 
-void TfrmMain::setAccountDialogs(AddAccountDialog *add, EditAccountDialog *edit) {
+void MainWindow::setAccountDialogs(AddAccountDialog *add, EditAccountDialog *edit) {
     m_addAccount = add;
     m_editAccount = edit;
 }
 
-void TfrmMain::setListDialogs(ListEntryDialog *entry, WordPairDialog *xandy) {
+void MainWindow::setListDialogs(ListEntryDialog *entry, WordPairDialog *xandy) {
     m_listCommands->setListDialogs(entry, xandy);
     if (entry) {
-        connect(entry, &ListEntryDialog::listChanged, this, &TfrmMain::learnListedSender);
+        connect(entry, &ListEntryDialog::listChanged, this, &MainWindow::learnListedSender);
         // A dialog closed without adding learns nothing.
         connect(entry, &QDialog::finished, this, [this] { m_listLearning.reset(); });
     }
 }
 
-void TfrmMain::rememberListLearning(ListKind list, LearnedVerdict verdict) {
+void MainWindow::rememberListLearning(ListKind list, LearnedVerdict verdict) {
     m_listLearning.reset();
     const qsizetype row = selectedRow();
     if (row < 0 || !m_session->learningActive())
@@ -785,7 +798,7 @@ void TfrmMain::rememberListLearning(ListKind list, LearnedVerdict verdict) {
         m_listLearning = PendingListLearning{list, verdict, std::move(*sample)};
 }
 
-void TfrmMain::learnListedSender(ListKind changed) {
+void MainWindow::learnListedSender(ListKind changed) {
     if (!m_listLearning || m_listLearning->list != changed || !m_learning)
         return;
     const PendingListLearning pending = std::move(*m_listLearning);
@@ -801,18 +814,18 @@ void TfrmMain::learnListedSender(ListKind changed) {
     }
 }
 
-void TfrmMain::setRulesWindow(RulesWindow *rules) {
+void MainWindow::setRulesWindow(RulesWindow *rules) {
     m_rulesWindow = rules;
 }
 
-void TfrmMain::setRecords(DeletionLog *log, DeletionLogWindow *logWindow,
-                          HeadersWindow *headerWindow) {
+void MainWindow::setRecords(DeletionLog *log, DeletionLogWindow *logWindow,
+                            HeadersWindow *headerWindow) {
     m_log = log;
     m_logWindow = logWindow;
     m_headerWindow = headerWindow;
 }
 
-void TfrmMain::setAutoModeTiming(AutoModeTiming timing) {
+void MainWindow::setAutoModeTiming(AutoModeTiming timing) {
     m_speedUp = qMax(1, timing.speedUp);
     AutoModeCountdown::Clock clock = std::move(timing.clock);
     if (!clock && m_speedUp > 1) {
@@ -823,32 +836,32 @@ void TfrmMain::setAutoModeTiming(AutoModeTiming timing) {
         };
     }
     m_countdown = AutoModeCountdown(std::move(clock));
-    Timer2->setInterval(qMax(1, 1000 / m_speedUp));
+    countdownTimer->setInterval(qMax(1, 1000 / m_speedUp));
 }
 
-QString TfrmMain::tempFilePath() const {
+QString MainWindow::tempFilePath() const {
     return DataDirectory(m_dataPath).filePath(u"temp.eml"_s);
 }
 
-QString TfrmMain::archiveFolder() const {
+QString MainWindow::archiveFolder() const {
     return DataDirectory(m_dataPath).filePath(u"archive"_s);
 }
 
-void TfrmMain::applyListColour() {
-    lvHeaders->setListColour(colourFromSetting(m_settings.colormailwin));
+void MainWindow::applyListColour() {
+    messageList->setListColour(colourFromSetting(m_settings.colormailwin));
 }
 
-void TfrmMain::setOptionsWindow(QWidget *options) {
+void MainWindow::setOptionsWindow(QWidget *options) {
     m_options = options;
-    setCommandAvailable(Options1, options != nullptr);
+    setCommandAvailable(optionsAction, options != nullptr);
     if (options)
-        m_unavailable.remove(ToolButton3);
+        m_unavailable.remove(optionsButton);
     else
-        m_unavailable.insert(ToolButton3);
-    applyEnabled(ToolButton3);
+        m_unavailable.insert(optionsButton);
+    applyEnabled(optionsButton);
 }
 
-void TfrmMain::Options1Click() {
+void MainWindow::showOptionsWindow() {
     if (!m_options)
         return;
     m_options->show();
@@ -856,12 +869,12 @@ void TfrmMain::Options1Click() {
     m_options->activateWindow();
 }
 
-void TfrmMain::setArchiveWindow(QWidget *archive) {
+void MainWindow::setArchiveWindow(QWidget *archive) {
     m_archive = archive;
-    setCommandAvailable(SavedEmails1, archive != nullptr);
+    setCommandAvailable(savedEmailsAction, archive != nullptr);
 }
 
-void TfrmMain::SavedEmails1Click() {
+void MainWindow::showSavedEmails() {
     if (!m_archive)
         return;
     m_archive->show();
@@ -869,22 +882,22 @@ void TfrmMain::SavedEmails1Click() {
     m_archive->activateWindow();
 }
 
-void TfrmMain::ToolButton3Click() {
-    Options1Click();
+void MainWindow::showOptionsFromToolBar() {
+    showOptionsWindow();
 }
 
-void TfrmMain::setUpdateWindow(ListUpdateWindow *update) {
+void MainWindow::setUpdateWindow(ListUpdateWindow *update) {
     m_updateWindow = update;
-    setCommandAvailable(Checkforupdates1, update != nullptr);
+    setCommandAvailable(checkForUpdatesAction, update != nullptr);
 }
 
-void TfrmMain::Checkforupdates1Click() {
+void MainWindow::showListUpdateWindow() {
     if (m_updateWindow)
         m_updateWindow->showWindow();
 }
 
-bool TfrmMain::runServerCommand(const std::function<void()> &work,
-                                std::function<void()> abortWait) {
+bool MainWindow::runServerCommand(const std::function<void()> &work,
+                                  std::function<void()> abortWait) {
     if (!m_gate.mayStart())
         return false;
     {
@@ -897,25 +910,25 @@ bool TfrmMain::runServerCommand(const std::function<void()> &work,
     return true;
 }
 
-ServerCommandRunner TfrmMain::serverCommandRunner() {
+ServerCommandRunner MainWindow::serverCommandRunner() {
     return [this](const std::function<void()> &work, std::function<void()> abortWait) {
         return runServerCommand(work, std::move(abortWait));
     };
 }
 
-QString TfrmMain::panelText(int panel) const {
-    return StatusBar1->panelText(panel);
+QString MainWindow::panelText(int panel) const {
+    return mainStatusBar->panelText(panel);
 }
 
-qsizetype TfrmMain::selectedRow() const {
-    return lvHeaders->selectedRow();
+qsizetype MainWindow::selectedRow() const {
+    return messageList->selectedRow();
 }
 
-bool TfrmMain::stateEnabled(const QAction *command) {
+bool MainWindow::stateEnabled(const QAction *command) {
     return command->property(kStateProperty).toBool();
 }
 
-void TfrmMain::setCommandAvailable(QAction *command, bool available) {
+void MainWindow::setCommandAvailable(QAction *command, bool available) {
     if (available)
         m_unavailable.remove(command);
     else
@@ -923,7 +936,7 @@ void TfrmMain::setCommandAvailable(QAction *command, bool available) {
     applyEnabled(command);
 }
 
-void TfrmMain::applyEnabled(QObject *command) {
+void MainWindow::applyEnabled(QObject *command) {
     const bool enabled = command->property(kStateProperty).toBool() &&
                          !m_unavailable.contains(command) &&
                          !(m_noAccounts && m_needsAccount.contains(command));
@@ -933,18 +946,18 @@ void TfrmMain::applyEnabled(QObject *command) {
         widget->setEnabled(enabled);
 }
 
-void TfrmMain::setState(QAction *command, bool enabled) {
+void MainWindow::setState(QAction *command, bool enabled) {
     command->setProperty(kStateProperty, enabled);
     applyEnabled(command);
 }
 
-void TfrmMain::setMenuState(QMenu *menu, bool enabled) {
+void MainWindow::setMenuState(QMenu *menu, bool enabled) {
     setState(menu->menuAction(), enabled);
 }
 
 // ---- ScreeningView --------------------------------------------------------------------------
 
-void TfrmMain::showBusy(bool busy) {
+void MainWindow::showBusy(bool busy) {
     if (busy == m_busy)
         return;
     m_busy = busy;
@@ -954,58 +967,58 @@ void TfrmMain::showBusy(bool busy) {
         QGuiApplication::restoreOverrideCursor();
 }
 
-void TfrmMain::showStatus(const QString &text) {
-    StatusBar1->showActivity(text);
+void MainWindow::showStatus(const QString &text) {
+    mainStatusBar->showActivity(text);
 }
 
-void TfrmMain::showSelectionStatus(const QString &text) {
-    StatusBar1->showSelection(text);
+void MainWindow::showSelectionStatus(const QString &text) {
+    mainStatusBar->showSelection(text);
 }
 
-void TfrmMain::showFileStatus(const QString &count, const QString &size) {
-    StatusBar1->showFileStatus(count, size);
+void MainWindow::showFileStatus(const QString &count, const QString &size) {
+    mainStatusBar->showFileStatus(count, size);
 }
 
-void TfrmMain::showServerName(const QString &text) {
-    pnlServerName->setText(text);
+void MainWindow::showServerName(const QString &text) {
+    serverPanel->setText(text);
 }
 
-void TfrmMain::showServer(const QString &accountName, const QString &host) {
-    pnlServerName->setServer(accountName, host);
+void MainWindow::showServer(const QString &accountName, const QString &host) {
+    serverPanel->setServer(accountName, host);
 }
 
-void TfrmMain::setConnectedState(bool connected) {
-    setState(Disconnect, connected);
+void MainWindow::setConnectedState(bool connected) {
+    setState(disconnectAction, connected);
 }
 
-void TfrmMain::setControlsEnabled(Controls controls, bool enabled) {
+void MainWindow::setControlsEnabled(Controls controls, bool enabled) {
     const auto widget = [&](QToolButton *button) {
         button->setProperty(kStateProperty, enabled);
         applyEnabled(button);
     };
     if (controls & Control::CheckButton)
-        widget(ToolButton14);
+        widget(checkMailButton);
     if (controls & Control::ProcessButton)
-        widget(ToolButton1);
+        widget(processButton);
     if (controls & Control::DisconnectButton)
-        setState(Disconnect, enabled);
+        setState(disconnectAction, enabled);
     if (controls & Control::OptionsButton)
-        widget(ToolButton3);
+        widget(optionsButton);
     if (controls & Control::AutoModeButton)
-        widget(ToolButton7);
+        widget(autoModeButton);
     if (controls & Control::MainMenus) {
-        setMenuState(Program1, enabled);
-        setMenuState(Accounts1, enabled);
-        setMenuState(EmailOptions1, enabled);
+        setMenuState(programMenu, enabled);
+        setMenuState(accountsMenu, enabled);
+        setMenuState(emailOptionsMenu, enabled);
     }
     if (controls & Control::ContextMenu) {
-        for (QAction *item : PopupMenu1->actions())
+        for (QAction *item : messageContextMenu->actions())
             if (!item->isSeparator())
                 setState(item, enabled);
     }
 }
 
-void TfrmMain::rowsChanged() {
+void MainWindow::rowsChanged() {
     // Rows appended by a command that is still running (a scan) are shown in batches; any
     // other change shows at once, with whatever was waiting.
     if (m_gate.busy() && m_model->onlyAppended()) {
@@ -1017,38 +1030,38 @@ void TfrmMain::rowsChanged() {
     showRows();
 }
 
-void TfrmMain::showRows() {
+void MainWindow::showRows() {
     m_model->sync();
     updateMarkCount();
     if (!m_gate.busy() && m_model->rowCount() != m_sizedForRows) {
         m_sizedForRows = m_model->rowCount();
         if (m_sizedForRows > 0)
-            lvHeaders->sizeColumnsToContents();
+            messageList->sizeColumnsToContents();
     }
 }
 
-void TfrmMain::updateMarkCount() {
+void MainWindow::updateMarkCount() {
     qsizetype deletion = 0, bouncing = 0;
     for (const HeaderRow &row : m_session->rows()) {
         deletion += row.Mark == RowMark::Delete;
         bouncing += row.Mark == RowMark::Bounce;
     }
-    StatusBar1->showMarks(deletion, bouncing);
+    mainStatusBar->showMarks(deletion, bouncing);
 }
 
-void TfrmMain::stopAutoModeTimers() {
-    Timer1->stop();
-    Timer2->stop();
-    Label1->hide();
+void MainWindow::stopAutoModeTimers() {
+    passTimer->stop();
+    countdownTimer->stop();
+    countdownLabel->hide();
 }
 
-bool TfrmMain::askYesNo(const QString &text) {
+bool MainWindow::askYesNo(const QString &text) {
     return m_prompts.askYesNo(this, text);
 }
 
 // ---- commands -------------------------------------------------------------------------------
 
-template <typename Work> void TfrmMain::runCommand(Work &&work) {
+template <typename Work> void MainWindow::runCommand(Work &&work) {
     {
         const CommandGate::Pass pass(m_gate);
         if (const std::optional<QString> failure = failureOf(std::forward<Work>(work))) {
@@ -1062,7 +1075,7 @@ template <typename Work> void TfrmMain::runCommand(Work &&work) {
     finishCommand();
 }
 
-void TfrmMain::finishCommand() {
+void MainWindow::finishCommand() {
     m_rowSync->stop();
     showRows();
     // What was asked for while the command ran, in the gate's order, each after the stack has
@@ -1073,23 +1086,23 @@ void TfrmMain::finishCommand() {
             QTimer::singleShot(0, this, [this] { close(); });
             return;
         case CommandGate::Request::Disconnect:
-            QTimer::singleShot(0, this, &TfrmMain::DisconnectExecute);
+            QTimer::singleShot(0, this, &MainWindow::disconnectFromServer);
             break;
         case CommandGate::Request::Pass:
             QTimer::singleShot(0, this, [this] {
                 if (m_session->AutoMode)
-                    Timer1Timer();
+                    runAutomaticPass();
             });
             break;
         case CommandGate::Request::AutoToggle:
-            QTimer::singleShot(0, this, &TfrmMain::ToolButton7Click);
+            QTimer::singleShot(0, this, &MainWindow::toggleAutomaticMode);
             break;
         }
     }
 }
 
-void TfrmMain::RefreshAccounts() {
-    QMenu *menus[] = {CheckedMessages1, acctdrop, EditAccount1, DeleteAccount1};
+void MainWindow::refreshAccounts() {
+    QMenu *menus[] = {checkMessagesMenu, checkMailMenu, editAccountMenu, deleteAccountMenu};
     for (QMenu *menu : menus) {
         const QList<QAction *> items = menu->actions();
         for (qsizetype i = items.size() - 1; i >= 0; --i) {
@@ -1099,7 +1112,7 @@ void TfrmMain::RefreshAccounts() {
         }
     }
     const auto addItem = [this](QMenu *menu, const QString &caption, int tag,
-                                void (TfrmMain::*handler)(int)) {
+                                void (MainWindow::*handler)(int)) {
         auto *item = new QAction(menuCaption(caption), menu);
         item->setData(tag);
         if (handler) {
@@ -1122,10 +1135,10 @@ void TfrmMain::RefreshAccounts() {
         int k = 0;
         while (!m_store->atEnd()) {
             const QString name = m_store->current().AccountName;
-            addItem(CheckedMessages1, name, k, &TfrmMain::CheckAccount);
-            addItem(acctdrop, name, k, &TfrmMain::CheckAccount);
-            addItem(EditAccount1, name, k, &TfrmMain::EditAccountItemClick);
-            addItem(DeleteAccount1, name, k, &TfrmMain::DeleteAccountItemClick);
+            addItem(checkMessagesMenu, name, k, &MainWindow::checkAccount);
+            addItem(checkMailMenu, name, k, &MainWindow::checkAccount);
+            addItem(editAccountMenu, name, k, &MainWindow::editAccount);
+            addItem(deleteAccountMenu, name, k, &MainWindow::deleteAccount);
             m_store->next();
             ++k;
         }
@@ -1141,11 +1154,11 @@ void TfrmMain::RefreshAccounts() {
     m_noAccounts = count == 0;
     for (QObject *command : std::as_const(m_needsAccount))
         applyEnabled(command);
-    lblFirstRun->setVisible(m_noAccounts);
+    firstRunLabel->setVisible(m_noAccounts);
     Q_EMIT accountsRefreshed(count);
 }
 
-void TfrmMain::CheckAccount(int tag) {
+void MainWindow::checkAccount(int tag) {
     // Like every command that talks to the server, a check waits for the connection to be
     // free: a check started during a processing run would send QUIT on the run's connection.
     if (!m_gate.mayStart())
@@ -1161,7 +1174,7 @@ void TfrmMain::CheckAccount(int tag) {
     });
 }
 
-void TfrmMain::DisconnectExecute() {
+void MainWindow::disconnectFromServer() {
     if (m_gate.request(CommandGate::Request::Disconnect)) {
         // A command (a check, a processing run, an automatic pass) waits on this very
         // connection: it is ended as if the connection had dropped, so a processing run
@@ -1171,7 +1184,7 @@ void TfrmMain::DisconnectExecute() {
     runCommand([&] { m_session->DisconnectExecute(); });
 }
 
-void TfrmMain::EditAccountItemClick(int tag) {
+void MainWindow::editAccount(int tag) {
     runCommand([&] {
         if (!m_store || !m_editAccount)
             return;
@@ -1180,7 +1193,7 @@ void TfrmMain::EditAccountItemClick(int tag) {
     });
 }
 
-void TfrmMain::DeleteAccountItemClick(int tag) {
+void MainWindow::deleteAccount(int tag) {
     runCommand([&] {
         if (!m_store)
             return;
@@ -1190,11 +1203,11 @@ void TfrmMain::DeleteAccountItemClick(int tag) {
         if (!m_prompts.askYesNo(this, u"Delete the account \"%1\"?"_s.arg(name)))
             return;
         m_store->removeByTag(tag);
-        RefreshAccounts();
+        refreshAccounts();
     });
 }
 
-void TfrmMain::Add1Click() {
+void MainWindow::addAccount() {
     if (!m_addAccount)
         return;
     m_addAccount->show();
@@ -1202,86 +1215,86 @@ void TfrmMain::Add1Click() {
     m_addAccount->activateWindow();
 }
 
-void TfrmMain::Quit1Click() {
+void MainWindow::quitProgram() {
     close();
 }
 
-void TfrmMain::ToolButton5Click() {
+void MainWindow::quitFromToolBar() {
     close();
 }
 
 // The list's commands: the window only passes the click on, through the command gate.
 
-void TfrmMain::Markfordeletion1Click() {
+void MainWindow::markForDeletion() {
     runCommand([&] { m_listCommands->markSelected(*m_session, RowMark::Delete); });
 }
 
-void TfrmMain::Markforbouncing1Click() {
+void MainWindow::markForBouncing() {
     runCommand([&] { m_listCommands->markSelected(*m_session, RowMark::Bounce); });
 }
 
-void TfrmMain::Markallspamfordeletion1Click() {
+void MainWindow::markAllSpamForDeletion() {
     runCommand([&] { HeaderListCommands::replaceAll(*m_session, RowMark::Spam, RowMark::Delete); });
 }
 
-void TfrmMain::Unmarkallfordeletion1Click() {
+void MainWindow::unmarkAllForDeletion() {
     runCommand([&] { unmarkAll(*m_session, RowMark::Delete); });
 }
 
-void TfrmMain::Markallspamforbouncing1Click() {
+void MainWindow::markAllSpamForBouncing() {
     runCommand([&] { HeaderListCommands::replaceAll(*m_session, RowMark::Spam, RowMark::Bounce); });
 }
 
-void TfrmMain::Unmarkallforbouncing1Click() {
+void MainWindow::unmarkAllForBouncing() {
     runCommand([&] { unmarkAll(*m_session, RowMark::Bounce); });
 }
 
-void TfrmMain::Addemailtoblacklist1Click() {
+void MainWindow::addSenderToBlackList() {
     runCommand([&] {
         rememberListLearning(ListKind::EmailBlack, LearnedVerdict::Spam);
         m_listCommands->addSelectedToList(*m_session, HeaderListCommands::ListTarget::EmailBlack);
     });
 }
 
-void TfrmMain::Addemailtofriendlylist1Click() {
+void MainWindow::addSenderToFriendlyList() {
     runCommand([&] {
         rememberListLearning(ListKind::Friendly, LearnedVerdict::Ham);
         m_listCommands->addSelectedToList(*m_session, HeaderListCommands::ListTarget::Friendly);
     });
 }
 
-void TfrmMain::Addsubjecttoblacklist1Click() {
+void MainWindow::addSubjectToBlackList() {
     runCommand([&] {
         m_listCommands->addSelectedToList(*m_session, HeaderListCommands::ListTarget::SubjectBlack);
     });
 }
 
-void TfrmMain::Addsubjecttoxyblacklist1Click() {
+void MainWindow::addSubjectToWordPairList() {
     runCommand([&] {
         m_listCommands->addSelectedToList(*m_session, HeaderListCommands::ListTarget::XandY);
     });
 }
 
-void TfrmMain::ToggleMarkClick() {
+void MainWindow::toggleDeletionMark() {
     runCommand([&] { m_listCommands->toggleSelected(*m_session); });
 }
 
-void TfrmMain::learnSelectedAsSpam() {
+void MainWindow::learnSelectedAsSpam() {
     runCommand([&] { m_listCommands->learnSelected(*m_session, LearnedVerdict::Spam); });
 }
 
-void TfrmMain::learnSelectedAsHam() {
+void MainWindow::learnSelectedAsHam() {
     runCommand([&] { m_listCommands->learnSelected(*m_session, LearnedVerdict::Ham); });
 }
 
-void TfrmMain::keepMarks(const KeptMarks &marked) {
+void MainWindow::keepMarks(const KeptMarks &marked) {
     // Rows still listed keep their marks themselves.
     if (marked.rows.isEmpty() || !m_session->rows().isEmpty())
         return;
     m_kept = marked;
 }
 
-void TfrmMain::restoreKeptMarks() {
+void MainWindow::restoreKeptMarks() {
     if (m_kept.rows.isEmpty() || m_kept.host != m_session->CurrentAccount.Host ||
         m_kept.user != m_session->CurrentAccount.Username)
         return;
@@ -1306,7 +1319,7 @@ void TfrmMain::restoreKeptMarks() {
                                           : u"%1 marks of the failed run restored"_s.arg(restored));
 }
 
-void TfrmMain::updateSelectionLine() {
+void MainWindow::updateSelectionLine() {
     const qsizetype row = selectedRow();
     if (row >= 0)
         showSelectionStatus(selectionLine(row, m_model->rowCount()));
@@ -1314,7 +1327,7 @@ void TfrmMain::updateSelectionLine() {
 
 // ---- processing and automatic mode ----------------------------------------------------------
 
-void TfrmMain::ProcessMessages1Click() {
+void MainWindow::processMarkedMessages() {
     // The connection is in use by the command that waits on the server right now; a second
     // conversation on it would take that command's replies for its own.
     if (!m_gate.mayStart())
@@ -1348,11 +1361,11 @@ void TfrmMain::ProcessMessages1Click() {
     });
 }
 
-void TfrmMain::ToolButton7Click() {
+void MainWindow::toggleAutomaticMode() {
     if (m_gate.request(CommandGate::Request::AutoToggle)) {
         // A pass (or another command) is waiting on the server: the mode is switched once it
         // has unwound; a pass ends before its next account.
-        ToolButton7->setChecked(m_session->AutoMode);
+        autoModeButton->setChecked(m_session->AutoMode);
         return;
     }
     runCommand([this] {
@@ -1366,52 +1379,52 @@ void TfrmMain::ToolButton7Click() {
         } else {
             const int minutes = autoInterval(m_settings);
             m_session->AutoMode = true;
-            Timer1->setInterval(
+            passTimer->setInterval(
                 int(qMax<qint64>(1, passTimerIntervalMs(minutes) / qint64(m_speedUp))));
             armAutoMode();
             setControlsEnabled(kAutoModeLocked, false);
         }
     });
-    ToolButton7->setChecked(m_session->AutoMode);
+    autoModeButton->setChecked(m_session->AutoMode);
     if (m_session->AutoMode != m_autoModeShown) {
         m_autoModeShown = m_session->AutoMode;
         Q_EMIT autoModeChanged(m_autoModeShown);
     }
 }
 
-void TfrmMain::armAutoMode() {
+void MainWindow::armAutoMode() {
     const int minutes = autoInterval(m_settings);
     m_countdown.start(minutes);
-    Label1->setText(countdownText(m_countdown.SecondsToNextCheck()));
-    Timer1->start();
-    Timer2->start();
-    Label1->show();
+    countdownLabel->setText(countdownText(m_countdown.secondsToNextCheck()));
+    passTimer->start();
+    countdownTimer->start();
+    countdownLabel->show();
     showServerName(kInAutoMode);
-    Q_EMIT countdownChanged(Label1->text());
+    Q_EMIT countdownChanged(countdownLabel->text());
 }
 
-void TfrmMain::Timer2Timer() {
+void MainWindow::countdownTick() {
     if (!m_countdown.tick())
-        Label1->hide();
-    Label1->setText(m_countdown.text());
-    Q_EMIT countdownChanged(Label1->text());
+        countdownLabel->hide();
+    countdownLabel->setText(m_countdown.text());
+    Q_EMIT countdownChanged(countdownLabel->text());
 }
 
-void TfrmMain::rememberPass(const QDateTime &started, const QString &summary) {
+void MainWindow::rememberPass(const QDateTime &started, const QString &summary) {
     // The newest pass first; a dozen passes say enough about how automatic mode goes.
     m_passHistory.prepend(u"Pass at %1:\n%2"_s.arg(
         QLocale().toString(started.time(), QLocale::ShortFormat), summary));
     while (m_passHistory.size() > 12)
         m_passHistory.removeLast();
     const QString tip = u"Automatic passes, newest first:\n"_s + m_passHistory.join(u'\n');
-    Label1->setToolTip(tip);
-    StatusBar1->setPanelToolTip(1, tip);
+    countdownLabel->setToolTip(tip);
+    mainStatusBar->setPanelToolTip(1, tip);
 }
 
-void TfrmMain::Timer1Timer() {
-    Timer1->stop();
-    Timer2->stop();
-    Label1->hide();
+void MainWindow::runAutomaticPass() {
+    passTimer->stop();
+    countdownTimer->stop();
+    countdownLabel->hide();
     if (m_gate.request(CommandGate::Request::Pass))
         return;
     {
@@ -1432,12 +1445,12 @@ void TfrmMain::Timer1Timer() {
                 const QStringList reloaded = m_listReload();
                 if (!reloaded.isEmpty()) {
                     showStatus(reloaded.join(u' '));
-                    RecolourRows();
+                    recolourRows();
                 }
             }
             AutomaticPass pass(*m_session, m_store, m_settings, *m_log, archiveFolder(), m_hooks);
             pass.setStopRequested([this] { return m_gate.stopRequested(); });
-            results = pass.Timer1Timer();
+            results = pass.run();
             failure = passProblems(results);
             summary = passSummary(results);
         } catch (const Error &e) {
@@ -1459,7 +1472,7 @@ void TfrmMain::Timer1Timer() {
 
 // ---- viewing --------------------------------------------------------------------------------
 
-void TfrmMain::ViewEmail1Click() {
+void MainWindow::viewEmail() {
     if (!m_gate.mayStart())
         return;
     runCommand([this] {
@@ -1484,7 +1497,7 @@ void TfrmMain::ViewEmail1Click() {
     });
 }
 
-void TfrmMain::Viewheaders1Click() {
+void MainWindow::viewHeaders() {
     if (!m_gate.mayStart() || !m_headerWindow)
         return;
     runCommand([this] {
@@ -1511,18 +1524,18 @@ void TfrmMain::Viewheaders1Click() {
     });
 }
 
-void TfrmMain::RulesandLists1Click() {
+void MainWindow::showRulesWindow() {
     if (m_rulesWindow)
         m_rulesWindow->showWindow();
 }
 
-void TfrmMain::RecolourRows() {
+void MainWindow::recolourRows() {
     m_session->ReclassifyRows();
 }
 
 // ---- closing --------------------------------------------------------------------------------
 
-bool TfrmMain::FormClose() {
+bool MainWindow::runShutdown() {
     const CommandGate::Pass pass(m_gate);
     bool closing = false;
     guarded(m_prompts, this, [this, &closing] {
@@ -1548,13 +1561,13 @@ bool TfrmMain::FormClose() {
     return closing;
 }
 
-void TfrmMain::closeForSystem() {
+void MainWindow::closeForSystem() {
     // Kept for the close that follows a command still unwinding.
     m_systemQuit = true;
     close();
 }
 
-void TfrmMain::closeEvent(QCloseEvent *event) {
+void MainWindow::closeEvent(QCloseEvent *event) {
     if (m_shutDown) {
         event->accept();
         return;
@@ -1565,14 +1578,14 @@ void TfrmMain::closeEvent(QCloseEvent *event) {
         event->ignore();
         return;
     }
-    if (!m_systemQuit && !StatusBar1->marksText().isEmpty() &&
+    if (!m_systemQuit && !mainStatusBar->marksText().isEmpty() &&
         !m_prompts.askYesNo(this, u"Some messages are marked (%1). Closing drops these marks: "
                                   u"nothing is deleted from the server. Close anyway?"_s.arg(
-                                      StatusBar1->marksText()))) {
+                                      mainStatusBar->marksText()))) {
         event->ignore();
         return;
     }
-    const bool done = FormClose();
+    const bool done = runShutdown();
     m_gate.drop(CommandGate::Request::Close);
     if (!done) {
         event->ignore();
@@ -1583,34 +1596,34 @@ void TfrmMain::closeEvent(QCloseEvent *event) {
     event->accept();
 }
 
-QString TfrmMain::windowStatePath() const {
+QString MainWindow::windowStatePath() const {
     return m_dataPath.isEmpty() ? QString()
                                 : DataDirectory(m_dataPath).filePath(u"mainwindow.state"_s);
 }
 
-void TfrmMain::saveWindowState() const {
+void MainWindow::saveWindowState() const {
     const QString path = windowStatePath();
     if (path.isEmpty())
         return;
     MainWindowState state;
     state.maximized = isMaximized();
     state.geometry = state.maximized ? normalGeometry() : geometry();
-    state.columns = lvHeaders->columnWidths();
+    state.columns = messageList->columnWidths();
     // Only where the window opens next time depends on it: a failure is not worth a word.
     (void)state.save(path);
 }
 
-QRect TfrmMain::screenArea() const {
+QRect MainWindow::screenArea() const {
     if (m_screenArea)
         return m_screenArea();
     QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     return screen ? screen->availableGeometry() : QRect();
 }
 
-void TfrmMain::placeWindow() {
+void MainWindow::placeWindow() {
     const MainWindowState state = MainWindowState::load(windowStatePath());
     if (!state.columns.isEmpty())
-        lvHeaders->restoreColumnWidths(state.columns);
+        messageList->restoreColumnWidths(state.columns);
     // The frame is not known before the window is first shown: a usual title bar and border.
     QMargins frame(geometry().left() - frameGeometry().left(),
                    geometry().top() - frameGeometry().top(),
@@ -1630,7 +1643,7 @@ void TfrmMain::placeWindow() {
         setWindowState(windowState() | Qt::WindowMaximized);
 }
 
-void TfrmMain::showEvent(QShowEvent *event) {
+void MainWindow::showEvent(QShowEvent *event) {
     if (!m_placed) {
         m_placed = true;
         placeWindow();

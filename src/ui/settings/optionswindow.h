@@ -37,13 +37,13 @@ struct Settings;
 // The options window "Setup": every option of the program, the accounts, the colours, the
 // bounce texts and the outgoing mail server. Its controls change Settings at once; there is no
 // apply step, and the options are written to Settings.ini at shutdown.
-class TfmSetup final : public QDialog {
+class OptionsWindow final : public QDialog {
     Q_OBJECT
 public:
     // Asks the user for a colour, starting from initial; nothing when the user cancels.
     using ColourChooser = std::function<std::optional<QColor>(const QColor &initial, QWidget *)>;
 
-    TfmSetup(Settings &settings, Prompts &prompts, QWidget *parent = nullptr);
+    OptionsWindow(Settings &settings, Prompts &prompts, QWidget *parent = nullptr);
 
     // The start-with-the-session entry and the command it starts; without one the tick only
     // changes the setting.
@@ -82,64 +82,64 @@ public:
     // The gate the submission passes; without one it runs straight away.
     void setCommandRunner(ServerCommandRunner runner) { m_runner = std::move(runner); }
 
-    QTabWidget *PageControl1;
+    QTabWidget *tabs;
     LearningPage *learningPage; // the Learning tab
     // Options
-    QCheckBox *CheckBox1;      // "Load program when windows starts"
-    QCheckBox *CheckBox4;      // "Show icon in system tray"
-    QLabel *lblNoTray;         // why the tick has no effect on a desktop without a tray
-    QCheckBox *CheckBox5;      // desktop notifications of automatic passes
-    QCheckBox *CheckBox2;      // "Log details of emails deleted"
-    QCheckBox *CheckBox3;      // "Save a copy of deleted emails"
-    QPushButton *SpeedButton1; // "Click here to view log"
-    QPushButton *SpeedButton2; // "Click here to view archive"
-    QLineEdit *Edit4;          // the publisher's web site
-    QLineEdit *Edit5;          // the publisher's support address
+    QCheckBox *startWithSystemBox; // "Load program when windows starts"
+    QCheckBox *trayIconBox;        // "Show icon in system tray"
+    QLabel *noTrayLabel;           // why the tick has no effect on a desktop without a tray
+    QCheckBox *notificationsBox;   // desktop notifications of automatic passes
+    QCheckBox *logDeletionsBox;    // "Log details of emails deleted"
+    QCheckBox *keepCopiesBox;      // "Save a copy of deleted emails"
+    QPushButton *viewLogLink;      // "Click here to view log"
+    QPushButton *viewArchiveLink;  // "Click here to view archive"
+    QLineEdit *websiteEdit;        // the publisher's web site
+    QLineEdit *supportAddressEdit; // the publisher's support address
     // Automatic Mode
-    QSpinBox *SpinEdit1; // minutes between automatic passes
+    QSpinBox *passIntervalBox; // minutes between automatic passes
     // Accounts
-    QTableWidget *DBGrid1;         // the accounts, one column "Account Name"
-    QPushButton *Button1;          // "Add New"
-    QPushButton *Button2;          // "Edit Selected"
-    QPushButton *Button3;          // "Remove Selected"
-    QLabel *Label15;               // "<n> Accounts listed"
-    QCheckBox *CheckBoxPipelining; // several header requests in flight (pop3pipelining)
+    QTableWidget *accountsGrid;       // the accounts, one column "Account Name"
+    QPushButton *addAccountButton;    // "Add New"
+    QPushButton *editAccountButton;   // "Edit Selected"
+    QPushButton *removeAccountButton; // "Remove Selected"
+    QLabel *accountCountLabel;        // "<n> Accounts listed"
+    QCheckBox *pipeliningBox;         // several header requests in flight (pop3pipelining)
     // Colors
-    QFrame *Shape1;            // spam rows
-    QFrame *Shape2;            // friendly rows
-    QFrame *Shape3;            // the message list's background
-    QPushButton *SpeedButton3; // "Select" beside Shape1
-    QPushButton *SpeedButton4; // "Select" beside Shape2
-    QPushButton *SpeedButton5; // "Select" beside Shape3
+    QFrame *spamSwatch;                      // spam rows
+    QFrame *friendlySwatch;                  // friendly rows
+    QFrame *listSwatch;                      // the message list's background
+    QPushButton *chooseSpamColourButton;     // "Select" beside spamSwatch
+    QPushButton *chooseFriendlyColourButton; // "Select" beside friendlySwatch
+    QPushButton *chooseListColourButton;     // "Select" beside listSwatch
     // Bouncing
-    QLineEdit *Edit2;     // "Bounce Sender"
-    QLineEdit *Edit3;     // "Bounce Subject"
-    QLabel *BounceNotice; // shown while the SMTP settings are placeholders
+    QLineEdit *bounceSenderEdit;  // "Bounce Sender"
+    QLineEdit *bounceSubjectEdit; // "Bounce Subject"
+    QLabel *bounceNotice;         // shown while the SMTP settings are placeholders
     // SMTP
-    QLineEdit *SMTPServer;
-    QLineEdit *SMTPPort;
-    QLineEdit *Edit1;         // "E-Mail Address"
-    QComboBox *SMTPSecurity;  // smtpsecurity: the port's default, none, STARTTLS or TLS
-    QLineEdit *SMTPUser;      // smtpuser
-    QLineEdit *SMTPPassword;  // the password, kept in the secret store
-    QLabel *SMTPPasswordNote; // where the password is kept, or why it could not be stored
-    QLabel *SmtpNotice;       // shown while the SMTP settings are placeholders
+    QLineEdit *smtpServerEdit;
+    QLineEdit *smtpPortEdit;
+    QLineEdit *smtpEmailEdit;    // "E-Mail Address"
+    QComboBox *smtpSecurityBox;  // smtpsecurity: the port's default, none, STARTTLS or TLS
+    QLineEdit *smtpUserEdit;     // smtpuser
+    QLineEdit *smtpPasswordEdit; // the password, kept in the secret store
+    QLabel *smtpPasswordNote;    // where the password is kept, or why it could not be stored
+    QLabel *smtpNotice;          // shown while the SMTP settings are placeholders
     // Submitting
-    QLabel *SizeSubj;         // size of blsubj.dat, or "no file yet"
-    QLabel *SizeEmail;        // size of bleml.dat
-    QLabel *SizeXY;           // size of blsubxy.dat
-    QPushButton *Button4;     // "Submit"
-    QLabel *SubmitResult;     // what the last submission sent, or why it failed
-    QLineEdit *UpdateUrl;     // the publisher's folder of master lists (updateurl)
-    QLineEdit *SubmitAddress; // the publisher's collection address (submitaddress)
-    QLabel *ExchangeNotice;   // shown while either address is still the example
-    QPushButton *BitBtn1;     // "OK"
+    QLabel *subjectListSize;      // size of blsubj.dat, or "no file yet"
+    QLabel *emailListSize;        // size of bleml.dat
+    QLabel *wordPairListSize;     // size of blsubxy.dat
+    QPushButton *submitButton;    // "Submit"
+    QLabel *submitResult;         // what the last submission sent, or why it failed
+    QLineEdit *updateUrlEdit;     // the publisher's folder of master lists (updateurl)
+    QLineEdit *submitAddressEdit; // the publisher's collection address (submitaddress)
+    QLabel *exchangeNotice;       // shown while either address is still the example
+    QPushButton *okButton;        // "OK"
     // The one-shot timer of a start without accounts: half a second after start-up it has
     // the Welcome window shown.
-    QTimer *Timer1;
+    QTimer *welcomeTimer;
 
 Q_SIGNALS:
-    // The list colour (Shape3) was chosen or its chooser closed: the message list repaints.
+    // The list colour (listSwatch) was chosen or its chooser closed: the message list repaints.
     void listColourChosen();
     // The Systray tick changed.
     void systrayChanged(bool shown);
@@ -151,23 +151,23 @@ Q_SIGNALS:
     void welcomeDue();
 
 public Q_SLOTS:
-    void CheckBox1Click();
-    void CheckBox4Click();
-    void SpeedButton1Click();
-    void SpeedButton2Click();
-    void SpeedButton3Click();
-    void SpeedButton4Click();
-    void SpeedButton5Click();
-    void BitBtn1Click();
-    void Button1Click();
-    void Button2Click();
-    void Button3Click();
-    void DBGrid1DblClick();
+    void startWithSystemToggled();
+    void trayIconToggled();
+    void showLog();
+    void showArchive();
+    void chooseSpamColour();
+    void chooseFriendlyColour();
+    void chooseListColour();
+    void acceptOptions();
+    void addAccount();
+    void editSelectedAccount();
+    void removeSelectedAccount();
+    void accountDoubleClicked();
     // "Submit": mails the black list files to the collection address.
-    void Button4Click();
+    void submitBlackLists();
     // Shows the account table again with the count line (after the menus were rebuilt).
     void showAccounts(int count);
-    void Timer1Timer();
+    void runAutomaticPass();
 
 private:
     QWidget *createOptionsTab();

@@ -1,4 +1,4 @@
-#include "ui/settings/tfmsetup.h"
+#include "ui/settings/optionswindow.h"
 
 #include "core/errors.h"
 #include "core/protocol/connectionsecurity.h"
@@ -78,38 +78,38 @@ bool isExampleName(const QString &text) {
 
 } // namespace
 
-TfmSetup::TfmSetup(Settings &settings, Prompts &prompts, QWidget *parent)
+OptionsWindow::OptionsWindow(Settings &settings, Prompts &prompts, QWidget *parent)
     : QDialog(parent, Qt::Tool), m_settings(settings), m_prompts(prompts) {
-    setObjectName(u"fmSetup"_s);
+    setObjectName(u"OptionsWindow"_s);
     setWindowTitle(u"Setup"_s);
     setModal(false);
 
-    PageControl1 = new QTabWidget(this);
-    PageControl1->setObjectName(u"PageControl1"_s);
+    tabs = new QTabWidget(this);
+    tabs->setObjectName(u"tabs"_s);
     // Every tab in sight: a tab hidden behind a scroll arrow is a tab a new user never finds.
-    PageControl1->setUsesScrollButtons(false);
-    PageControl1->addTab(createOptionsTab(), u"Options"_s);
-    PageControl1->addTab(createAutoModeTab(), u"Automatic Mode"_s);
-    PageControl1->addTab(createAccountsTab(), u"Accounts"_s);
-    PageControl1->addTab(createColorsTab(), u"Colors"_s);
-    PageControl1->addTab(createBouncingTab(), u"Bouncing"_s);
-    PageControl1->addTab(createSubmittingTab(), u"Submitting"_s);
-    PageControl1->addTab(createSmtpTab(), u"SMTP"_s);
-    learningPage = new LearningPage(m_settings, m_prompts, PageControl1);
-    PageControl1->addTab(learningPage, u"Learning"_s);
+    tabs->setUsesScrollButtons(false);
+    tabs->addTab(createOptionsTab(), u"Options"_s);
+    tabs->addTab(createAutoModeTab(), u"Automatic Mode"_s);
+    tabs->addTab(createAccountsTab(), u"Accounts"_s);
+    tabs->addTab(createColorsTab(), u"Colors"_s);
+    tabs->addTab(createBouncingTab(), u"Bouncing"_s);
+    tabs->addTab(createSubmittingTab(), u"Submitting"_s);
+    tabs->addTab(createSmtpTab(), u"SMTP"_s);
+    learningPage = new LearningPage(m_settings, m_prompts, tabs);
+    tabs->addTab(learningPage, u"Learning"_s);
     // Every tab stays in sight: the window is at least as wide as its tab row.
-    PageControl1->tabBar()->setUsesScrollButtons(false);
+    tabs->tabBar()->setUsesScrollButtons(false);
 
-    BitBtn1 = new QPushButton(u"OK"_s, this);
-    BitBtn1->setObjectName(u"BitBtn1"_s);
-    BitBtn1->setDefault(true);
-    connect(BitBtn1, &QPushButton::clicked, this, &TfmSetup::BitBtn1Click);
+    okButton = new QPushButton(u"OK"_s, this);
+    okButton->setObjectName(u"okButton"_s);
+    okButton->setDefault(true);
+    connect(okButton, &QPushButton::clicked, this, &OptionsWindow::acceptOptions);
 
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(PageControl1);
+    layout->addWidget(tabs);
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
-    buttons->addWidget(BitBtn1);
+    buttons->addWidget(okButton);
     layout->addLayout(buttons);
 
     m_chooser = [](const QColor &initial, QWidget *parent) -> std::optional<QColor> {
@@ -118,126 +118,126 @@ TfmSetup::TfmSetup(Settings &settings, Prompts &prompts, QWidget *parent)
             return std::nullopt;
         return chosen;
     };
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(u"Timer1"_s);
-    Timer1->setSingleShot(true);
-    Timer1->setInterval(500);
-    connect(Timer1, &QTimer::timeout, this, &TfmSetup::Timer1Timer);
+    welcomeTimer = new QTimer(this);
+    welcomeTimer->setObjectName(u"welcomeTimer"_s);
+    welcomeTimer->setSingleShot(true);
+    welcomeTimer->setInterval(500);
+    connect(welcomeTimer, &QTimer::timeout, this, &OptionsWindow::runAutomaticPass);
 
     showSettings();
     resize(sizeHint().expandedTo(QSize(480, 360)));
 }
 
-QWidget *TfmSetup::createOptionsTab() {
+QWidget *OptionsWindow::createOptionsTab() {
     auto *page = new QWidget;
     auto *box = group(u"General program options"_s, page);
-    CheckBox1 = new QCheckBox(u"Load program when windows starts"_s, box);
-    CheckBox1->setObjectName(u"CheckBox1"_s);
-    CheckBox4 = new QCheckBox(u"Show icon in system tray"_s, box);
-    CheckBox4->setObjectName(u"CheckBox4"_s);
-    CheckBox2 = new QCheckBox(u"Log details of emails deleted"_s, box);
-    CheckBox2->setObjectName(u"CheckBox2"_s);
-    CheckBox3 = new QCheckBox(u"Save a copy of deleted emails"_s, box);
-    CheckBox3->setObjectName(u"CheckBox3"_s);
-    lblNoTray = wrappedText(u"This desktop has no system tray: no icon can be shown, and "
-                            u"minimising keeps the window on the task bar."_s,
-                            box);
-    lblNoTray->setObjectName(u"lblNoTray"_s);
-    lblNoTray->setIndent(20);
-    lblNoTray->hide();
-    CheckBox5 = new QCheckBox(
+    startWithSystemBox = new QCheckBox(u"Load program when windows starts"_s, box);
+    startWithSystemBox->setObjectName(u"startWithSystemBox"_s);
+    trayIconBox = new QCheckBox(u"Show icon in system tray"_s, box);
+    trayIconBox->setObjectName(u"trayIconBox"_s);
+    logDeletionsBox = new QCheckBox(u"Log details of emails deleted"_s, box);
+    logDeletionsBox->setObjectName(u"logDeletionsBox"_s);
+    keepCopiesBox = new QCheckBox(u"Save a copy of deleted emails"_s, box);
+    keepCopiesBox->setObjectName(u"keepCopiesBox"_s);
+    noTrayLabel = wrappedText(u"This desktop has no system tray: no icon can be shown, and "
+                              u"minimising keeps the window on the task bar."_s,
+                              box);
+    noTrayLabel->setObjectName(u"noTrayLabel"_s);
+    noTrayLabel->setIndent(20);
+    noTrayLabel->hide();
+    notificationsBox = new QCheckBox(
         u"Show a desktop notification when automatic mode deletes mail or fails"_s, box);
-    CheckBox5->setObjectName(u"CheckBox5"_s);
-    SpeedButton1 = new QPushButton(u"Click here to view log"_s, box);
-    SpeedButton1->setObjectName(u"SpeedButton1"_s);
-    SpeedButton1->setFlat(true);
-    SpeedButton1->setCursor(Qt::PointingHandCursor);
-    SpeedButton2 = new QPushButton(u"Click here to view archive"_s, box);
-    SpeedButton2->setObjectName(u"SpeedButton2"_s);
-    SpeedButton2->setFlat(true);
-    SpeedButton2->setCursor(Qt::PointingHandCursor);
-    for (QPushButton *link : {SpeedButton1, SpeedButton2})
+    notificationsBox->setObjectName(u"notificationsBox"_s);
+    viewLogLink = new QPushButton(u"Click here to view log"_s, box);
+    viewLogLink->setObjectName(u"viewLogLink"_s);
+    viewLogLink->setFlat(true);
+    viewLogLink->setCursor(Qt::PointingHandCursor);
+    viewArchiveLink = new QPushButton(u"Click here to view archive"_s, box);
+    viewArchiveLink->setObjectName(u"viewArchiveLink"_s);
+    viewArchiveLink->setFlat(true);
+    viewArchiveLink->setCursor(Qt::PointingHandCursor);
+    for (QPushButton *link : {viewLogLink, viewArchiveLink})
         link->setStyleSheet(u"QPushButton { color: palette(link); text-decoration: underline; "
                             u"text-align: left; border: none; padding: 2px; }"_s);
 
     auto *inner = new QVBoxLayout(box);
-    inner->addWidget(CheckBox1);
-    inner->addWidget(CheckBox4);
-    inner->addWidget(lblNoTray);
-    inner->addWidget(CheckBox5);
-    inner->addWidget(CheckBox2);
-    inner->addWidget(CheckBox3);
+    inner->addWidget(startWithSystemBox);
+    inner->addWidget(trayIconBox);
+    inner->addWidget(noTrayLabel);
+    inner->addWidget(notificationsBox);
+    inner->addWidget(logDeletionsBox);
+    inner->addWidget(keepCopiesBox);
     inner->addWidget(wrappedText(
         u"If you check this option, when you delete an email the program downloads it and "
         u"stores it in a folder so you can go back later and look at them."_s,
         box));
     inner->addStretch();
     auto *links = new QHBoxLayout;
-    links->addWidget(SpeedButton1);
-    links->addWidget(SpeedButton2);
+    links->addWidget(viewLogLink);
+    links->addWidget(viewArchiveLink);
     links->addStretch();
     inner->addLayout(links);
     // Where the Help menu and the Welcome window send the user for help.
     auto *publisher = group(u"Help and support"_s, page);
-    Edit4 = new QLineEdit(publisher);
-    Edit4->setObjectName(u"Edit4"_s);
-    Edit5 = new QLineEdit(publisher);
-    Edit5->setObjectName(u"Edit5"_s);
+    websiteEdit = new QLineEdit(publisher);
+    websiteEdit->setObjectName(u"websiteEdit"_s);
+    supportAddressEdit = new QLineEdit(publisher);
+    supportAddressEdit->setObjectName(u"supportAddressEdit"_s);
     auto *publisherForm = new QFormLayout(publisher);
     auto *siteLabel = new QLabel(u"&Web site"_s, publisher);
-    siteLabel->setBuddy(Edit4);
+    siteLabel->setBuddy(websiteEdit);
     auto *supportLabel = new QLabel(u"Support &e-mail"_s, publisher);
-    supportLabel->setBuddy(Edit5);
-    publisherForm->addRow(siteLabel, Edit4);
-    publisherForm->addRow(supportLabel, Edit5);
+    supportLabel->setBuddy(supportAddressEdit);
+    publisherForm->addRow(siteLabel, websiteEdit);
+    publisherForm->addRow(supportLabel, supportAddressEdit);
 
     auto *layout = new QVBoxLayout(page);
     layout->addWidget(box);
     layout->addWidget(publisher);
 
-    connect(CheckBox5, &QCheckBox::toggled, this, [this](bool on) {
+    connect(notificationsBox, &QCheckBox::toggled, this, [this](bool on) {
         if (!m_showing)
             m_settings.notify = on;
     });
-    connect(Edit4, &QLineEdit::textChanged, this, [this](const QString &text) {
+    connect(websiteEdit, &QLineEdit::textChanged, this, [this](const QString &text) {
         if (!m_showing)
             m_settings.website = text;
     });
-    connect(Edit5, &QLineEdit::textChanged, this, [this](const QString &text) {
+    connect(supportAddressEdit, &QLineEdit::textChanged, this, [this](const QString &text) {
         if (!m_showing)
             m_settings.supportaddress = text;
     });
-    connect(CheckBox1, &QCheckBox::toggled, this, [this] {
+    connect(startWithSystemBox, &QCheckBox::toggled, this, [this] {
         if (!m_showing)
-            CheckBox1Click();
+            startWithSystemToggled();
     });
-    connect(CheckBox4, &QCheckBox::toggled, this, [this] {
+    connect(trayIconBox, &QCheckBox::toggled, this, [this] {
         if (!m_showing)
-            CheckBox4Click();
+            trayIconToggled();
     });
-    connect(CheckBox2, &QCheckBox::toggled, this, [this](bool on) {
+    connect(logDeletionsBox, &QCheckBox::toggled, this, [this](bool on) {
         if (!m_showing)
             m_settings.Logging = on;
     });
-    connect(CheckBox3, &QCheckBox::toggled, this, [this](bool on) {
+    connect(keepCopiesBox, &QCheckBox::toggled, this, [this](bool on) {
         if (!m_showing)
             m_settings.Save = on;
     });
-    connect(SpeedButton1, &QPushButton::clicked, this, &TfmSetup::SpeedButton1Click);
-    connect(SpeedButton2, &QPushButton::clicked, this, &TfmSetup::SpeedButton2Click);
+    connect(viewLogLink, &QPushButton::clicked, this, &OptionsWindow::showLog);
+    connect(viewArchiveLink, &QPushButton::clicked, this, &OptionsWindow::showArchive);
     return page;
 }
 
-QWidget *TfmSetup::createAutoModeTab() {
+QWidget *OptionsWindow::createAutoModeTab() {
     auto *page = new QWidget;
     auto *box =
         group(u"These options are only in effect when program is in automatic mode"_s, page);
-    SpinEdit1 = new QSpinBox(box);
-    SpinEdit1->setObjectName(u"SpinEdit1"_s);
-    SpinEdit1->setRange(Settings::MinAutoIntvl, Settings::MaxAutoIntvl);
+    passIntervalBox = new QSpinBox(box);
+    passIntervalBox->setObjectName(u"passIntervalBox"_s);
+    passIntervalBox->setRange(Settings::MinAutoIntvl, Settings::MaxAutoIntvl);
     auto *row = new QHBoxLayout;
     row->addWidget(new QLabel(u"Perform check and delete every"_s, box));
-    row->addWidget(SpinEdit1);
+    row->addWidget(passIntervalBox);
     row->addWidget(new QLabel(u"minutes"_s, box));
     row->addStretch();
     auto *inner = new QVBoxLayout(box);
@@ -245,43 +245,43 @@ QWidget *TfmSetup::createAutoModeTab() {
     inner->addStretch();
     auto *layout = new QVBoxLayout(page);
     layout->addWidget(box);
-    connect(SpinEdit1, &QSpinBox::valueChanged, this, [this](int minutes) {
+    connect(passIntervalBox, &QSpinBox::valueChanged, this, [this](int minutes) {
         if (!m_showing)
             m_settings.AutoIntvl = qBound(Settings::MinAutoIntvl, minutes, Settings::MaxAutoIntvl);
     });
     return page;
 }
 
-QWidget *TfmSetup::createAccountsTab() {
+QWidget *OptionsWindow::createAccountsTab() {
     auto *page = new QWidget;
     auto *box = group(u"Adding, editing and removing email accounts"_s, page);
-    DBGrid1 = new QTableWidget(0, 2, box);
-    DBGrid1->setObjectName(u"DBGrid1"_s);
-    DBGrid1->setHorizontalHeaderLabels({u"Account Name"_s, u"Security"_s});
-    DBGrid1->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-    DBGrid1->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
-    DBGrid1->verticalHeader()->hide();
-    DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
-    DBGrid1->setShowGrid(true);
-    Button1 = new QPushButton(u"Add New"_s, box);
-    Button1->setObjectName(u"Button1"_s);
-    Button2 = new QPushButton(u"Edit Selected"_s, box);
-    Button2->setObjectName(u"Button2"_s);
-    Button3 = new QPushButton(u"Remove Selected"_s, box);
-    Button3->setObjectName(u"Button3"_s);
-    Label15 = new QLabel(u"0 accounts listed"_s, box);
-    Label15->setObjectName(u"Label15"_s);
-    Label15->setAlignment(Qt::AlignCenter);
+    accountsGrid = new QTableWidget(0, 2, box);
+    accountsGrid->setObjectName(u"accountsGrid"_s);
+    accountsGrid->setHorizontalHeaderLabels({u"Account Name"_s, u"Security"_s});
+    accountsGrid->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    accountsGrid->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    accountsGrid->verticalHeader()->hide();
+    accountsGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    accountsGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    accountsGrid->setSelectionMode(QAbstractItemView::SingleSelection);
+    accountsGrid->setShowGrid(true);
+    addAccountButton = new QPushButton(u"Add New"_s, box);
+    addAccountButton->setObjectName(u"addAccountButton"_s);
+    editAccountButton = new QPushButton(u"Edit Selected"_s, box);
+    editAccountButton->setObjectName(u"editAccountButton"_s);
+    removeAccountButton = new QPushButton(u"Remove Selected"_s, box);
+    removeAccountButton->setObjectName(u"removeAccountButton"_s);
+    accountCountLabel = new QLabel(u"0 accounts listed"_s, box);
+    accountCountLabel->setObjectName(u"accountCountLabel"_s);
+    accountCountLabel->setAlignment(Qt::AlignCenter);
 
     auto *buttons = new QVBoxLayout;
-    buttons->addWidget(Button1);
-    buttons->addWidget(Button2);
-    buttons->addWidget(Button3);
+    buttons->addWidget(addAccountButton);
+    buttons->addWidget(editAccountButton);
+    buttons->addWidget(removeAccountButton);
     buttons->addStretch();
     auto *top = new QHBoxLayout;
-    top->addWidget(DBGrid1, 1);
+    top->addWidget(accountsGrid, 1);
     top->addLayout(buttons);
     auto *line = new QFrame(box);
     line->setFrameShape(QFrame::HLine);
@@ -289,25 +289,27 @@ QWidget *TfmSetup::createAccountsTab() {
     auto *inner = new QVBoxLayout(box);
     inner->addLayout(top);
     inner->addWidget(line);
-    inner->addWidget(Label15);
+    inner->addWidget(accountCountLabel);
     // Several header requests in flight save a round trip each on a slow line; a server that
     // does not announce it is always asked one command at a time.
-    CheckBoxPipelining = new QCheckBox(
+    pipeliningBox = new QCheckBox(
         u"Ask for several &headers at once when the server allows it (faster checks)"_s, page);
-    CheckBoxPipelining->setObjectName(u"CheckBoxPipelining"_s);
+    pipeliningBox->setObjectName(u"pipeliningBox"_s);
     auto *layout = new QVBoxLayout(page);
     layout->addWidget(box);
-    layout->addWidget(CheckBoxPipelining);
-    connect(CheckBoxPipelining, &QCheckBox::toggled, this, [this](bool on) {
+    layout->addWidget(pipeliningBox);
+    connect(pipeliningBox, &QCheckBox::toggled, this, [this](bool on) {
         if (!m_showing)
             m_settings.pop3pipelining = on;
     });
 
-    connect(Button1, &QPushButton::clicked, this, &TfmSetup::Button1Click);
-    connect(Button2, &QPushButton::clicked, this, &TfmSetup::Button2Click);
-    connect(Button3, &QPushButton::clicked, this, &TfmSetup::Button3Click);
-    connect(DBGrid1, &QTableWidget::cellDoubleClicked, this, &TfmSetup::DBGrid1DblClick);
-    connect(DBGrid1, &QTableWidget::currentCellChanged, this, [this](int row) {
+    connect(addAccountButton, &QPushButton::clicked, this, &OptionsWindow::addAccount);
+    connect(editAccountButton, &QPushButton::clicked, this, &OptionsWindow::editSelectedAccount);
+    connect(removeAccountButton, &QPushButton::clicked, this,
+            &OptionsWindow::removeSelectedAccount);
+    connect(accountsGrid, &QTableWidget::cellDoubleClicked, this,
+            &OptionsWindow::accountDoubleClicked);
+    connect(accountsGrid, &QTableWidget::currentCellChanged, this, [this](int row) {
         if (m_filling || !m_store || row < 0)
             return;
         guarded(m_prompts, this, [&] { m_store->setCurrentRow(row); });
@@ -315,7 +317,7 @@ QWidget *TfmSetup::createAccountsTab() {
     return page;
 }
 
-QWidget *TfmSetup::createColorsTab() {
+QWidget *OptionsWindow::createColorsTab() {
     auto *page = new QWidget;
     auto *box = group(u"Colors for marking emails and background"_s, page);
     auto *grid = new QGridLayout(box);
@@ -332,30 +334,31 @@ QWidget *TfmSetup::createColorsTab() {
         grid->addWidget(shape, row, 1);
         grid->addWidget(button, row, 2);
     };
-    addRow(0, u"If the e-mail is marked as spam, make it this color"_s, u"Shape1"_s,
-           u"SpeedButton3"_s, Shape1, SpeedButton3);
-    addRow(1, u"If an e-mail is on the friendly list, make it this color"_s, u"Shape2"_s,
-           u"SpeedButton4"_s, Shape2, SpeedButton4);
-    addRow(2, u"Set the color of the email list to this color"_s, u"Shape3"_s, u"SpeedButton5"_s,
-           Shape3, SpeedButton5);
+    addRow(0, u"If the e-mail is marked as spam, make it this color"_s, u"spamSwatch"_s,
+           u"chooseSpamColourButton"_s, spamSwatch, chooseSpamColourButton);
+    addRow(1, u"If an e-mail is on the friendly list, make it this color"_s, u"friendlySwatch"_s,
+           u"chooseFriendlyColourButton"_s, friendlySwatch, chooseFriendlyColourButton);
+    addRow(2, u"Set the color of the email list to this color"_s, u"listSwatch"_s,
+           u"chooseListColourButton"_s, listSwatch, chooseListColourButton);
     grid->setColumnStretch(0, 1);
     grid->setRowStretch(3, 1);
     auto *layout = new QVBoxLayout(page);
     layout->addWidget(box);
-    connect(SpeedButton3, &QPushButton::clicked, this, &TfmSetup::SpeedButton3Click);
-    connect(SpeedButton4, &QPushButton::clicked, this, &TfmSetup::SpeedButton4Click);
-    connect(SpeedButton5, &QPushButton::clicked, this, &TfmSetup::SpeedButton5Click);
+    connect(chooseSpamColourButton, &QPushButton::clicked, this, &OptionsWindow::chooseSpamColour);
+    connect(chooseFriendlyColourButton, &QPushButton::clicked, this,
+            &OptionsWindow::chooseFriendlyColour);
+    connect(chooseListColourButton, &QPushButton::clicked, this, &OptionsWindow::chooseListColour);
     return page;
 }
 
-QWidget *TfmSetup::createBouncingTab() {
+QWidget *OptionsWindow::createBouncingTab() {
     auto *page = new QWidget;
     auto *box = group(u"Bouncing Settings"_s, page);
-    Edit2 = new QLineEdit(box);
-    Edit2->setObjectName(u"Edit2"_s);
-    Edit3 = new QLineEdit(box);
-    Edit3->setObjectName(u"Edit3"_s);
-    BounceNotice = notice(u"BounceNotice"_s, box);
+    bounceSenderEdit = new QLineEdit(box);
+    bounceSenderEdit->setObjectName(u"bounceSenderEdit"_s);
+    bounceSubjectEdit = new QLineEdit(box);
+    bounceSubjectEdit->setObjectName(u"bounceSubjectEdit"_s);
+    bounceNotice = notice(u"bounceNotice"_s, box);
     auto *form = new QFormLayout;
     const auto withStandard = [&](QLineEdit *edit) {
         auto *row = new QHBoxLayout;
@@ -363,28 +366,28 @@ QWidget *TfmSetup::createBouncingTab() {
         row->addWidget(new QLabel(u"* standard"_s, box));
         return row;
     };
-    form->addRow(u"Bounce Sender"_s, withStandard(Edit2));
-    form->addRow(u"Bounce Subject"_s, withStandard(Edit3));
+    form->addRow(u"Bounce Sender"_s, withStandard(bounceSenderEdit));
+    form->addRow(u"Bounce Subject"_s, withStandard(bounceSubjectEdit));
     auto *inner = new QVBoxLayout(box);
     inner->addWidget(wrappedText(
         u"Boucning an email back makes it seem like that email adress no-longer exists"_s, box));
     inner->addLayout(form);
-    inner->addWidget(BounceNotice);
+    inner->addWidget(bounceNotice);
     inner->addStretch();
     auto *layout = new QVBoxLayout(page);
     layout->addWidget(box);
-    connect(Edit2, &QLineEdit::textChanged, this, [this](const QString &text) {
+    connect(bounceSenderEdit, &QLineEdit::textChanged, this, [this](const QString &text) {
         if (!m_showing)
             m_settings.bouncefrom = text;
     });
-    connect(Edit3, &QLineEdit::textChanged, this, [this](const QString &text) {
+    connect(bounceSubjectEdit, &QLineEdit::textChanged, this, [this](const QString &text) {
         if (!m_showing)
             m_settings.bouncesubj = text;
     });
     return page;
 }
 
-QWidget *TfmSetup::createSubmittingTab() {
+QWidget *OptionsWindow::createSubmittingTab() {
     auto *page = new QWidget;
     auto *box = group(u"Submit your black lists for other people to use"_s, page);
     const auto sizeLabel = [box](const QString &name) {
@@ -392,28 +395,28 @@ QWidget *TfmSetup::createSubmittingTab() {
         label->setObjectName(name);
         return label;
     };
-    SizeSubj = sizeLabel(u"SizeSubj"_s);
-    SizeEmail = sizeLabel(u"SizeEmail"_s);
-    SizeXY = sizeLabel(u"SizeXY"_s);
+    subjectListSize = sizeLabel(u"subjectListSize"_s);
+    emailListSize = sizeLabel(u"emailListSize"_s);
+    wordPairListSize = sizeLabel(u"wordPairListSize"_s);
     auto *sizes = new QGridLayout;
     sizes->addWidget(new QLabel(u"File size of subject black list - "_s, box), 0, 0);
-    sizes->addWidget(SizeSubj, 0, 1);
+    sizes->addWidget(subjectListSize, 0, 1);
     sizes->addWidget(new QLabel(u"File size of email black list -"_s, box), 1, 0);
-    sizes->addWidget(SizeEmail, 1, 1);
+    sizes->addWidget(emailListSize, 1, 1);
     sizes->addWidget(new QLabel(u"File size of subject xy black list -"_s, box), 2, 0);
-    sizes->addWidget(SizeXY, 2, 1);
+    sizes->addWidget(wordPairListSize, 2, 1);
     sizes->setColumnStretch(1, 1);
-    Button4 = new QPushButton(u"Submit"_s, box);
-    Button4->setObjectName(u"Button4"_s);
+    submitButton = new QPushButton(u"Submit"_s, box);
+    submitButton->setObjectName(u"submitButton"_s);
     auto *submitRow = new QHBoxLayout;
-    submitRow->addWidget(Button4, 0, Qt::AlignTop);
+    submitRow->addWidget(submitButton, 0, Qt::AlignTop);
     submitRow->addWidget(wrappedText(u"Only the black lists are sent, no other information is "
                                      u"collected from your computer!"_s,
                                      box),
                          1);
-    SubmitResult = wrappedText(QString(), box);
-    SubmitResult->setObjectName(u"SubmitResult"_s);
-    SubmitResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    submitResult = wrappedText(QString(), box);
+    submitResult->setObjectName(u"submitResult"_s);
+    submitResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto *inner = new QVBoxLayout(box);
     inner->addWidget(wrappedText(
         u"A powerful feature of this program is to allow you to submit your black lists. These "
@@ -422,46 +425,46 @@ QWidget *TfmSetup::createSubmittingTab() {
         box));
     inner->addLayout(sizes);
     inner->addLayout(submitRow);
-    inner->addWidget(SubmitResult);
+    inner->addWidget(submitResult);
 
     // Who publishes the master lists and collects the submissions.
     auto *exchange = group(u"Publisher of the master lists"_s, page);
-    UpdateUrl = new QLineEdit(exchange);
-    UpdateUrl->setObjectName(u"UpdateUrl"_s);
-    UpdateUrl->setPlaceholderText(u"https://lists.your-organisation.org/corvane/"_s);
-    SubmitAddress = new QLineEdit(exchange);
-    SubmitAddress->setObjectName(u"SubmitAddress"_s);
-    SubmitAddress->setPlaceholderText(u"lists@your-organisation.org"_s);
-    ExchangeNotice = wrappedText(
+    updateUrlEdit = new QLineEdit(exchange);
+    updateUrlEdit->setObjectName(u"updateUrlEdit"_s);
+    updateUrlEdit->setPlaceholderText(u"https://lists.your-organisation.org/corvane/"_s);
+    submitAddressEdit = new QLineEdit(exchange);
+    submitAddressEdit->setObjectName(u"submitAddressEdit"_s);
+    submitAddressEdit->setPlaceholderText(u"lists@your-organisation.org"_s);
+    exchangeNotice = wrappedText(
         u"The addresses shown are only examples. Enter where your organisation publishes its "
         u"master lists (the web folder that holds update/blsubj.dat, update/bleml.dat and "
         u"update/blsubxy.dat) and the address it collects black lists at."_s,
         exchange);
-    ExchangeNotice->setObjectName(u"ExchangeNotice"_s);
-    ExchangeNotice->setStyleSheet(u"QLabel { color: #a02000; font-weight: bold; }"_s);
+    exchangeNotice->setObjectName(u"exchangeNotice"_s);
+    exchangeNotice->setStyleSheet(u"QLabel { color: #a02000; font-weight: bold; }"_s);
     auto *form = new QFormLayout;
     auto *urlLabel = new QLabel(u"&Update address"_s, exchange);
-    urlLabel->setBuddy(UpdateUrl);
+    urlLabel->setBuddy(updateUrlEdit);
     auto *addressLabel = new QLabel(u"&Collection address"_s, exchange);
-    addressLabel->setBuddy(SubmitAddress);
-    form->addRow(urlLabel, UpdateUrl);
-    form->addRow(addressLabel, SubmitAddress);
+    addressLabel->setBuddy(submitAddressEdit);
+    form->addRow(urlLabel, updateUrlEdit);
+    form->addRow(addressLabel, submitAddressEdit);
     auto *exchangeLayout = new QVBoxLayout(exchange);
     exchangeLayout->addLayout(form);
-    exchangeLayout->addWidget(ExchangeNotice);
+    exchangeLayout->addWidget(exchangeNotice);
 
     auto *layout = new QVBoxLayout(page);
     layout->addWidget(box);
     layout->addWidget(exchange);
     layout->addStretch();
-    connect(Button4, &QPushButton::clicked, this, &TfmSetup::Button4Click);
-    connect(UpdateUrl, &QLineEdit::textChanged, this, [this](const QString &text) {
+    connect(submitButton, &QPushButton::clicked, this, &OptionsWindow::submitBlackLists);
+    connect(updateUrlEdit, &QLineEdit::textChanged, this, [this](const QString &text) {
         if (m_showing)
             return;
         m_settings.updateurl = text.trimmed();
         updateNotices();
     });
-    connect(SubmitAddress, &QLineEdit::textChanged, this, [this](const QString &text) {
+    connect(submitAddressEdit, &QLineEdit::textChanged, this, [this](const QString &text) {
         if (m_showing)
             return;
         m_settings.submitaddress = text.trimmed();
@@ -490,50 +493,51 @@ QString smtpSecurityItem(const QString &stored) {
 
 } // namespace
 
-QWidget *TfmSetup::createSmtpTab() {
+QWidget *OptionsWindow::createSmtpTab() {
     auto *page = new QWidget;
     auto *box = group(u"Sending E-mails"_s, page);
-    SMTPServer = new QLineEdit(box);
-    SMTPServer->setObjectName(u"SMTPServer"_s);
-    SMTPPort = new QLineEdit(box);
-    SMTPPort->setObjectName(u"SMTPPort"_s);
-    SMTPPort->setMaximumWidth(80);
-    Edit1 = new QLineEdit(box);
-    Edit1->setObjectName(u"Edit1"_s);
-    SmtpNotice = notice(u"SmtpNotice"_s, box);
-    SMTPSecurity = new QComboBox(box);
-    SMTPSecurity->setObjectName(u"SMTPSecurity"_s);
-    SMTPSecurity->addItem(u"As the port says (465: TLS, 587: STARTTLS, others: none)"_s, QString());
-    SMTPSecurity->addItem(u"None: plain text throughout"_s, u"none"_s);
-    SMTPSecurity->addItem(u"STARTTLS: secured before logging in (port 587)"_s, u"STARTTLS"_s);
-    SMTPSecurity->addItem(u"TLS from the first byte (port 465)"_s, u"TLS"_s);
-    SMTPUser = new QLineEdit(box);
-    SMTPUser->setObjectName(u"SMTPUser"_s);
-    SMTPUser->setPlaceholderText(u"empty: the server takes mail without a login"_s);
-    SMTPPassword = new QLineEdit(box);
-    SMTPPassword->setObjectName(u"SMTPPassword"_s);
-    SMTPPassword->setEchoMode(QLineEdit::Password);
-    SMTPPasswordNote = new QLabel(box);
-    SMTPPasswordNote->setObjectName(u"SMTPPasswordNote"_s);
-    SMTPPasswordNote->setWordWrap(true);
+    smtpServerEdit = new QLineEdit(box);
+    smtpServerEdit->setObjectName(u"smtpServerEdit"_s);
+    smtpPortEdit = new QLineEdit(box);
+    smtpPortEdit->setObjectName(u"smtpPortEdit"_s);
+    smtpPortEdit->setMaximumWidth(80);
+    smtpEmailEdit = new QLineEdit(box);
+    smtpEmailEdit->setObjectName(u"smtpEmailEdit"_s);
+    smtpNotice = notice(u"smtpNotice"_s, box);
+    smtpSecurityBox = new QComboBox(box);
+    smtpSecurityBox->setObjectName(u"smtpSecurityBox"_s);
+    smtpSecurityBox->addItem(u"As the port says (465: TLS, 587: STARTTLS, others: none)"_s,
+                             QString());
+    smtpSecurityBox->addItem(u"None: plain text throughout"_s, u"none"_s);
+    smtpSecurityBox->addItem(u"STARTTLS: secured before logging in (port 587)"_s, u"STARTTLS"_s);
+    smtpSecurityBox->addItem(u"TLS from the first byte (port 465)"_s, u"TLS"_s);
+    smtpUserEdit = new QLineEdit(box);
+    smtpUserEdit->setObjectName(u"smtpUserEdit"_s);
+    smtpUserEdit->setPlaceholderText(u"empty: the server takes mail without a login"_s);
+    smtpPasswordEdit = new QLineEdit(box);
+    smtpPasswordEdit->setObjectName(u"smtpPasswordEdit"_s);
+    smtpPasswordEdit->setEchoMode(QLineEdit::Password);
+    smtpPasswordNote = new QLabel(box);
+    smtpPasswordNote->setObjectName(u"smtpPasswordNote"_s);
+    smtpPasswordNote->setWordWrap(true);
     auto *form = new QFormLayout;
     auto *serverLabel = new QLabel(u"&Outgoing Mail Server (SMTP)"_s, box);
-    serverLabel->setBuddy(SMTPServer);
+    serverLabel->setBuddy(smtpServerEdit);
     auto *portLabel = new QLabel(u"Po&rt"_s, box);
-    portLabel->setBuddy(SMTPPort);
-    form->addRow(serverLabel, SMTPServer);
-    form->addRow(portLabel, SMTPPort);
-    form->addRow(u"E-Mail Address"_s, Edit1);
+    portLabel->setBuddy(smtpPortEdit);
+    form->addRow(serverLabel, smtpServerEdit);
+    form->addRow(portLabel, smtpPortEdit);
+    form->addRow(u"E-Mail Address"_s, smtpEmailEdit);
     auto *securityLabel = new QLabel(u"&Security"_s, box);
-    securityLabel->setBuddy(SMTPSecurity);
+    securityLabel->setBuddy(smtpSecurityBox);
     auto *userLabel = new QLabel(u"&User name"_s, box);
-    userLabel->setBuddy(SMTPUser);
+    userLabel->setBuddy(smtpUserEdit);
     auto *passwordLabel = new QLabel(u"Pass&word"_s, box);
-    passwordLabel->setBuddy(SMTPPassword);
-    form->addRow(securityLabel, SMTPSecurity);
-    form->addRow(userLabel, SMTPUser);
-    form->addRow(passwordLabel, SMTPPassword);
-    form->addRow(QString(), SMTPPasswordNote);
+    passwordLabel->setBuddy(smtpPasswordEdit);
+    form->addRow(securityLabel, smtpSecurityBox);
+    form->addRow(userLabel, smtpUserEdit);
+    form->addRow(passwordLabel, smtpPasswordEdit);
+    form->addRow(QString(), smtpPasswordNote);
     auto *inner = new QVBoxLayout(box);
     inner->addWidget(wrappedText(
         u"Some functions in the program mean that you need to send mail. To do so we need to "
@@ -541,46 +545,46 @@ QWidget *TfmSetup::createSmtpTab() {
         u"contact your internet service provider."_s,
         box));
     inner->addLayout(form);
-    inner->addWidget(SmtpNotice);
+    inner->addWidget(smtpNotice);
     inner->addStretch();
     auto *layout = new QVBoxLayout(page);
     layout->addWidget(box);
-    connect(SMTPServer, &QLineEdit::textChanged, this, [this](const QString &text) {
+    connect(smtpServerEdit, &QLineEdit::textChanged, this, [this](const QString &text) {
         if (m_showing)
             return;
         m_settings.smtpserver = text;
         updateNotices();
     });
-    connect(SMTPPort, &QLineEdit::textChanged, this, [this](const QString &text) {
+    connect(smtpPortEdit, &QLineEdit::textChanged, this, [this](const QString &text) {
         if (!m_showing)
             m_settings.smtpport = text;
     });
-    connect(Edit1, &QLineEdit::textChanged, this, [this](const QString &text) {
+    connect(smtpEmailEdit, &QLineEdit::textChanged, this, [this](const QString &text) {
         if (m_showing)
             return;
         m_settings.smtpemail = text;
         updateNotices();
     });
-    connect(SMTPSecurity, &QComboBox::currentIndexChanged, this, [this] {
+    connect(smtpSecurityBox, &QComboBox::currentIndexChanged, this, [this] {
         if (!m_showing)
-            m_settings.smtpsecurity = SMTPSecurity->currentData().toString();
+            m_settings.smtpsecurity = smtpSecurityBox->currentData().toString();
     });
-    connect(SMTPUser, &QLineEdit::textChanged, this, [this](const QString &text) {
+    connect(smtpUserEdit, &QLineEdit::textChanged, this, [this](const QString &text) {
         if (!m_showing)
             m_settings.smtpuser = text.trimmed();
     });
     // The password is stored once typing ends, not at every key.
-    connect(SMTPPassword, &QLineEdit::editingFinished, this, [this] { storePassword(); });
+    connect(smtpPasswordEdit, &QLineEdit::editingFinished, this, [this] { storePassword(); });
     return page;
 }
 
-void TfmSetup::storePassword() {
-    const QString password = SMTPPassword->text();
+void OptionsWindow::storePassword() {
+    const QString password = smtpPasswordEdit->text();
     if (password == m_settings.smtppassword)
         return;
     if (!m_passwordStore) {
         m_settings.smtppassword = password;
-        SMTPPasswordNote->setText(u"The password is used until the program ends."_s);
+        smtpPasswordNote->setText(u"The password is used until the program ends."_s);
         return;
     }
     try {
@@ -588,24 +592,24 @@ void TfmSetup::storePassword() {
         m_settings.smtppassword = password;
         showPasswordPlace(place);
     } catch (const Error &e) {
-        SMTPPasswordNote->setText(u"The password could not be stored: "_s + e.message());
+        smtpPasswordNote->setText(u"The password could not be stored: "_s + e.message());
     }
 }
 
-void TfmSetup::showPasswordPlace(SecretStore::Place place) {
-    SMTPPasswordNote->setText(
+void OptionsWindow::showPasswordPlace(SecretStore::Place place) {
+    smtpPasswordNote->setText(
         place == SecretStore::Place::Keychain
             ? u"The password is kept in the desktop's secret store."_s
             : u"No secret store of the desktop answers: the password is kept in the file "
               u"secrets.dat of the data folder, which only you can read."_s);
 }
 
-void TfmSetup::setStartWithSystem(StartWithSystem *entry, StartCommand command) {
+void OptionsWindow::setStartWithSystem(StartWithSystem *entry, StartCommand command) {
     m_startEntry = entry;
     m_startCommand = std::move(command);
 }
 
-void TfmSetup::setAccountStore(AccountStore *store) {
+void OptionsWindow::setAccountStore(AccountStore *store) {
     m_store = store;
     if (m_store) {
         connect(m_store, &AccountStore::currentRowChanged, this,
@@ -614,19 +618,19 @@ void TfmSetup::setAccountStore(AccountStore *store) {
     showAccounts(m_store ? m_store->rowCount() : 0);
 }
 
-void TfmSetup::setAccountDialogs(AddAccountDialog *add, EditAccountDialog *edit) {
+void OptionsWindow::setAccountDialogs(AddAccountDialog *add, EditAccountDialog *edit) {
     m_addAccount = add;
     m_editAccount = edit;
 }
 
-void TfmSetup::setRecordWindows(DeletionLogWindow *logWindow, QWidget *archiveWindow) {
+void OptionsWindow::setRecordWindows(DeletionLogWindow *logWindow, QWidget *archiveWindow) {
     m_logWindow = logWindow;
     m_archiveWindow = archiveWindow;
-    SpeedButton1->setEnabled(logWindow != nullptr);
-    SpeedButton2->setEnabled(archiveWindow != nullptr);
+    viewLogLink->setEnabled(logWindow != nullptr);
+    viewArchiveLink->setEnabled(archiveWindow != nullptr);
 }
 
-bool TfmSetup::smtpIsPlaceholder(const Settings &settings) {
+bool OptionsWindow::smtpIsPlaceholder(const Settings &settings) {
     const Settings fresh;
     const QString server = settings.smtpserver.trimmed();
     const QString email = settings.smtpemail.trimmed();
@@ -634,45 +638,45 @@ bool TfmSetup::smtpIsPlaceholder(const Settings &settings) {
            email == fresh.smtpemail || isExampleName(server) || isExampleName(email);
 }
 
-void TfmSetup::setLearning(LearningStore *store) {
+void OptionsWindow::setLearning(LearningStore *store) {
     learningPage->setLearning(store);
 }
 
-void TfmSetup::showSettings() {
+void OptionsWindow::showSettings() {
     learningPage->showSettings();
     m_showing = true;
-    CheckBox1->setChecked(m_settings.Startup);
-    CheckBox4->setChecked(m_settings.Systray);
-    CheckBox2->setChecked(m_settings.Logging);
-    CheckBox3->setChecked(m_settings.Save);
-    CheckBox5->setChecked(m_settings.notify);
-    CheckBoxPipelining->setChecked(m_settings.pop3pipelining);
-    Edit4->setText(m_settings.website);
-    Edit5->setText(m_settings.supportaddress);
-    SpinEdit1->setValue(m_settings.AutoIntvl);
-    showSwatch(Shape1, m_settings.colorban);
-    showSwatch(Shape2, m_settings.colorfriend);
-    showSwatch(Shape3, m_settings.colormailwin);
-    Edit2->setText(m_settings.bouncefrom);
-    Edit3->setText(m_settings.bouncesubj);
-    SMTPServer->setText(m_settings.smtpserver);
-    SMTPPort->setText(m_settings.smtpport);
-    Edit1->setText(m_settings.smtpemail);
-    const int securityItem = SMTPSecurity->findData(smtpSecurityItem(m_settings.smtpsecurity));
-    SMTPSecurity->setCurrentIndex(securityItem < 0 ? 0 : securityItem);
-    SMTPUser->setText(m_settings.smtpuser);
-    SMTPPassword->setText(m_settings.smtppassword);
-    UpdateUrl->setText(m_settings.updateurl);
-    SubmitAddress->setText(m_settings.submitaddress);
+    startWithSystemBox->setChecked(m_settings.Startup);
+    trayIconBox->setChecked(m_settings.Systray);
+    logDeletionsBox->setChecked(m_settings.Logging);
+    keepCopiesBox->setChecked(m_settings.Save);
+    notificationsBox->setChecked(m_settings.notify);
+    pipeliningBox->setChecked(m_settings.pop3pipelining);
+    websiteEdit->setText(m_settings.website);
+    supportAddressEdit->setText(m_settings.supportaddress);
+    passIntervalBox->setValue(m_settings.AutoIntvl);
+    showSwatch(spamSwatch, m_settings.colorban);
+    showSwatch(friendlySwatch, m_settings.colorfriend);
+    showSwatch(listSwatch, m_settings.colormailwin);
+    bounceSenderEdit->setText(m_settings.bouncefrom);
+    bounceSubjectEdit->setText(m_settings.bouncesubj);
+    smtpServerEdit->setText(m_settings.smtpserver);
+    smtpPortEdit->setText(m_settings.smtpport);
+    smtpEmailEdit->setText(m_settings.smtpemail);
+    const int securityItem = smtpSecurityBox->findData(smtpSecurityItem(m_settings.smtpsecurity));
+    smtpSecurityBox->setCurrentIndex(securityItem < 0 ? 0 : securityItem);
+    smtpUserEdit->setText(m_settings.smtpuser);
+    smtpPasswordEdit->setText(m_settings.smtppassword);
+    updateUrlEdit->setText(m_settings.updateurl);
+    submitAddressEdit->setText(m_settings.submitaddress);
     m_showing = false;
     updateNotices();
 }
 
-void TfmSetup::setTrayAvailable(bool available) {
-    lblNoTray->setVisible(!available);
+void OptionsWindow::setTrayAvailable(bool available) {
+    noTrayLabel->setVisible(!available);
     // Notifications are shown through the tray icon.
-    CheckBox5->setEnabled(available);
-    CheckBox4->setToolTip(available ? QString() : lblNoTray->text());
+    notificationsBox->setEnabled(available);
+    trayIconBox->setToolTip(available ? QString() : noTrayLabel->text());
     // The size hint counts a wrapped note as one line: room for the second line of the
     // archive note and of this one.
     const int lines = available ? 1 : 2;
@@ -680,46 +684,47 @@ void TfmSetup::setTrayAvailable(bool available) {
         QSize(sizeHint().width(), sizeHint().height() + lines * fontMetrics().lineSpacing())));
 }
 
-void TfmSetup::takeOverStoredSettings() {
+void OptionsWindow::takeOverStoredSettings() {
     showSettings();
     if (m_settings.Startup)
-        CheckBox1Click();
+        startWithSystemToggled();
     if (m_settings.Systray)
-        CheckBox4Click();
+        trayIconToggled();
 }
 
-void TfmSetup::updateNotices() {
+void OptionsWindow::updateNotices() {
     const bool placeholder = smtpIsPlaceholder(m_settings);
-    BounceNotice->setVisible(placeholder);
-    SmtpNotice->setVisible(placeholder);
-    ExchangeNotice->setVisible(ListUpdate::isExampleAddress(QUrl(m_settings.updateurl.trimmed())) ||
+    bounceNotice->setVisible(placeholder);
+    smtpNotice->setVisible(placeholder);
+    exchangeNotice->setVisible(ListUpdate::isExampleAddress(QUrl(m_settings.updateurl.trimmed())) ||
                                ListUpdate::isExampleMailAddress(m_settings.submitaddress));
 }
 
-void TfmSetup::setListFolder(const QString &folder) {
+void OptionsWindow::setListFolder(const QString &folder) {
     m_listFolder = folder;
     showListSizes();
 }
 
-void TfmSetup::showListSizes() {
+void OptionsWindow::showListSizes() {
     const QString folder = m_listFolder;
-    const std::pair<QLabel *, QString> rows[] = {{SizeSubj, ListSubmission::FileNames.at(0)},
-                                                 {SizeEmail, ListSubmission::FileNames.at(1)},
-                                                 {SizeXY, ListSubmission::FileNames.at(2)}};
+    const std::pair<QLabel *, QString> rows[] = {
+        {subjectListSize, ListSubmission::FileNames.at(0)},
+        {emailListSize, ListSubmission::FileNames.at(1)},
+        {wordPairListSize, ListSubmission::FileNames.at(2)}};
     for (const auto &[label, name] : rows) {
         const QString size = ListSubmission::sizeText(QDir(folder).filePath(name));
         label->setText(size.isEmpty() ? u"no file yet"_s : size);
     }
 }
 
-void TfmSetup::showSwatch(QFrame *shape, int colour) {
+void OptionsWindow::showSwatch(QFrame *shape, int colour) {
     QPalette palette = shape->palette();
     palette.setColor(QPalette::Window, colourFromSetting(colour));
     shape->setPalette(palette);
     shape->setToolTip(colourFromSetting(colour).name());
 }
 
-void TfmSetup::chooseColour(QFrame *shape, int &setting) {
+void OptionsWindow::chooseColour(QFrame *shape, int &setting) {
     const std::optional<QColor> chosen = m_chooser(colourFromSetting(setting), this);
     if (!chosen || !chosen->isValid())
         return;
@@ -729,8 +734,8 @@ void TfmSetup::chooseColour(QFrame *shape, int &setting) {
 
 // ---- handlers -------------------------------------------------------------------------------
 
-void TfmSetup::CheckBox1Click() {
-    const bool on = CheckBox1->isChecked();
+void OptionsWindow::startWithSystemToggled() {
+    const bool on = startWithSystemBox->isChecked();
     m_settings.Startup = on;
     if (!m_startEntry)
         return;
@@ -742,18 +747,18 @@ void TfmSetup::CheckBox1Click() {
     });
 }
 
-void TfmSetup::CheckBox4Click() {
-    m_settings.Systray = CheckBox4->isChecked();
+void OptionsWindow::trayIconToggled() {
+    m_settings.Systray = trayIconBox->isChecked();
     Q_EMIT systrayChanged(m_settings.Systray);
 }
 
-void TfmSetup::SpeedButton1Click() {
+void OptionsWindow::showLog() {
     if (!m_logWindow)
         return;
     m_logWindow->showWindow();
 }
 
-void TfmSetup::SpeedButton2Click() {
+void OptionsWindow::showArchive() {
     if (!m_archiveWindow)
         return;
     m_archiveWindow->show();
@@ -761,27 +766,27 @@ void TfmSetup::SpeedButton2Click() {
     m_archiveWindow->activateWindow();
 }
 
-void TfmSetup::SpeedButton3Click() {
-    chooseColour(Shape1, m_settings.colorban);
+void OptionsWindow::chooseSpamColour() {
+    chooseColour(spamSwatch, m_settings.colorban);
     Q_EMIT coloursChanged();
 }
 
-void TfmSetup::SpeedButton4Click() {
-    chooseColour(Shape2, m_settings.colorfriend);
+void OptionsWindow::chooseFriendlyColour() {
+    chooseColour(friendlySwatch, m_settings.colorfriend);
     Q_EMIT coloursChanged();
 }
 
-void TfmSetup::SpeedButton5Click() {
-    chooseColour(Shape3, m_settings.colormailwin);
+void OptionsWindow::chooseListColour() {
+    chooseColour(listSwatch, m_settings.colormailwin);
     // Confirmed or not, the message list takes the swatch's colour.
     Q_EMIT listColourChosen();
 }
 
-void TfmSetup::BitBtn1Click() {
+void OptionsWindow::acceptOptions() {
     hide();
 }
 
-void TfmSetup::Button1Click() {
+void OptionsWindow::addAccount() {
     if (!m_addAccount)
         return;
     m_addAccount->setWindowTitle(u"Add Account"_s);
@@ -791,7 +796,7 @@ void TfmSetup::Button1Click() {
     m_addAccount->activateWindow();
 }
 
-void TfmSetup::Button2Click() {
+void OptionsWindow::editSelectedAccount() {
     if (!m_store || m_store->rowCount() == 0) {
         m_prompts.error(this, u"There are no accounts to edit"_s);
         return;
@@ -800,13 +805,13 @@ void TfmSetup::Button2Click() {
         m_editAccount->showCurrent();
 }
 
-void TfmSetup::DBGrid1DblClick() {
+void OptionsWindow::accountDoubleClicked() {
     if (!m_store || m_store->rowCount() == 0 || !m_editAccount)
         return;
     m_editAccount->showCurrent();
 }
 
-void TfmSetup::Button3Click() {
+void OptionsWindow::removeSelectedAccount() {
     guarded(m_prompts, this, [&] {
         if (!m_store)
             throw DataError(u"The account store is not open."_s);
@@ -820,12 +825,12 @@ void TfmSetup::Button3Click() {
     });
 }
 
-void TfmSetup::Timer1Timer() {
-    Timer1->stop();
+void OptionsWindow::runAutomaticPass() {
+    welcomeTimer->stop();
     Q_EMIT welcomeDue();
 }
 
-void TfmSetup::Button4Click() {
+void OptionsWindow::submitBlackLists() {
     if (m_submitting)
         return;
     if (ListUpdate::isExampleMailAddress(m_settings.submitaddress)) {
@@ -842,8 +847,8 @@ void TfmSetup::Button4Click() {
         return;
     }
     m_submitting = true;
-    Button4->setEnabled(false);
-    SubmitResult->clear();
+    submitButton->setEnabled(false);
+    submitResult->clear();
 
     Transport *connection = nullptr;
     bool aborted = false;
@@ -871,7 +876,7 @@ void TfmSetup::Button4Click() {
     };
     const bool ran = m_runner ? m_runner(work, abortWait) : (work(), true);
     m_submitting = false;
-    Button4->setEnabled(true);
+    submitButton->setEnabled(true);
     // The sizes of the files as they were sent (or as they lie after a failed attempt).
     showListSizes();
     if (!ran) {
@@ -880,35 +885,35 @@ void TfmSetup::Button4Click() {
         return;
     }
     if (failure) {
-        SubmitResult->setText(u"Not sent: %1"_s.arg(*failure));
+        submitResult->setText(u"Not sent: %1"_s.arg(*failure));
         // The program is closing: nobody waits for the news.
         if (!aborted)
             m_prompts.error(this,
                             u"Unable to send black lists, check connection and smtp details"_s);
         return;
     }
-    SubmitResult->setText(sent.isEmpty() ? u"Sent, without files: none of the three exists yet."_s
+    submitResult->setText(sent.isEmpty() ? u"Sent, without files: none of the three exists yet."_s
                                          : u"Sent: %1"_s.arg(sent.join(u", "_s)));
     m_prompts.information(this, u"Blacklists sent"_s);
 }
 
-void TfmSetup::showAccounts(int count) {
-    Label15->setText(u"%1 Accounts listed"_s.arg(count));
+void OptionsWindow::showAccounts(int count) {
+    accountCountLabel->setText(u"%1 Accounts listed"_s.arg(count));
     m_filling = true;
-    DBGrid1->setRowCount(0);
+    accountsGrid->setRowCount(0);
     if (m_store) {
         guarded(m_prompts, this, [&] {
             const QList<Account> accounts = m_store->accounts();
-            DBGrid1->setRowCount(int(accounts.size()));
+            accountsGrid->setRowCount(int(accounts.size()));
             for (int row = 0; row < accounts.size(); ++row) {
                 const Account &a = accounts[row];
-                DBGrid1->setItem(row, 0, new QTableWidgetItem(a.AccountName));
+                accountsGrid->setItem(row, 0, new QTableWidgetItem(a.AccountName));
                 // What a check would use: a row without a stored security takes its port's.
                 const std::optional<ConnectionSecurity> security =
                     parseSecurity(a.Security, a.PortNumber.trimmed().toUShort());
-                DBGrid1->setItem(row, 1,
-                                 new QTableWidgetItem(security ? securityName(*security)
-                                                               : u"unknown: "_s + a.Security));
+                accountsGrid->setItem(row, 1,
+                                      new QTableWidgetItem(security ? securityName(*security)
+                                                                    : u"unknown: "_s + a.Security));
             }
         });
     }
@@ -916,15 +921,15 @@ void TfmSetup::showAccounts(int count) {
     selectCurrentAccount();
 }
 
-void TfmSetup::selectCurrentAccount() {
+void OptionsWindow::selectCurrentAccount() {
     if (!m_store)
         return;
     const int row = m_store->currentRow();
     m_filling = true;
-    if (row >= 0 && row < DBGrid1->rowCount())
-        DBGrid1->setCurrentCell(row, 0);
+    if (row >= 0 && row < accountsGrid->rowCount())
+        accountsGrid->setCurrentCell(row, 0);
     else
-        DBGrid1->clearSelection();
+        accountsGrid->clearSelection();
     m_filling = false;
 }
 
