@@ -7,6 +7,7 @@
 #include "core/settings/autoconfig.h"
 
 #include <QDnsLookup>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QScopeGuard>
 #include <QTimer>
@@ -42,6 +43,7 @@ struct AccountDiscovery::SrvLookups {
     QObject context; // parent of the lookups and the timer
     std::array<QDnsLookup *, SrvNameCount> lookups{};
     QTimer *timer = nullptr;
+    QElapsedTimer clock;
     int pending = SrvNameCount;
 };
 
@@ -282,6 +284,7 @@ void AccountDiscovery::startSrvLookups() {
         });
     }
     srv->timer->start();
+    srv->clock.start();
     for (QDnsLookup *lookup : srv->lookups)
         lookup->lookup();
 }
@@ -335,13 +338,26 @@ void AccountDiscovery::finishSrvLookups(bool timedOut) {
     if (!incoming) {
         // A name that does not exist is an answer; anything else is a failure to report.
         QString failure;
+        bool silent = false;
         for (int i : {int(Pop3s), int(Pop3)}) {
             const QDnsLookup &lookup = *l[size_t(i)];
             if (lookup.error() != QDnsLookup::NoError &&
-                lookup.error() != QDnsLookup::NotFoundError && failure.isEmpty())
+                lookup.error() != QDnsLookup::NotFoundError && failure.isEmpty()) {
                 failure = lookup.errorString();
+                // The system's resolver gives up on a silent name server after its own time
+                // and then reports no reply as an invalid one.
+                silent = (lookup.error() == QDnsLookup::InvalidReplyError ||
+                          lookup.error() == QDnsLookup::ResolverError) &&
+                         srv->clock.elapsed() >= 900;
+            }
         }
-        if (!failure.isEmpty())
+        if (silent)
+            Q_EMIT stepEnded(
+                Step::DnsSrv, Outcome::Failed,
+                u"The name server did not answer in time (the resolver gave up "
+                u"after %1 seconds: %2)."_s.arg(
+                    seconds(std::chrono::milliseconds(srv->clock.elapsed() / 100 * 100)), failure));
+        else if (!failure.isEmpty())
             Q_EMIT stepEnded(Step::DnsSrv, Outcome::Failed,
                              u"The SRV records could not be looked up: %1"_s.arg(failure));
         else
