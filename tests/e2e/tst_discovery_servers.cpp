@@ -20,6 +20,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <optional>
 
@@ -139,6 +140,7 @@ private Q_SLOTS:
     void srvRecords();
     void silentNameServerTimesOut_data();
     void silentNameServerTimesOut();
+    void cancelWhileLookingUp();
     void probeFindsDovecot_data();
     void probeFindsDovecot();
     void cliFindsAndAddsAccount();
@@ -335,6 +337,25 @@ void TestDiscoveryServers::silentNameServerTimesOut() {
     QCOMPARE(r.outcomeOf(Step::DnsSrv), Outcome::Failed);
     QVERIFY2(r.detailOf(Step::DnsSrv).startsWith(detail), qPrintable(r.detailOf(Step::DnsSrv)));
     QVERIFY2(clock.elapsed() < 30000, "the time limit did not end the lookups");
+}
+
+void TestDiscoveryServers::cancelWhileLookingUp() {
+    AccountDiscovery discovery;
+    configure(discovery);
+    discovery.setDnsTimeout(std::chrono::seconds(5));
+    QObject::connect(&discovery, &AccountDiscovery::stepStarted, &discovery, [&](Step step) {
+        if (step == Step::DnsSrv)
+            QTimer::singleShot(300, &discovery, [&] { discovery.cancel(); });
+    });
+    QSignalSpy ended(&discovery, &AccountDiscovery::stepEnded);
+    QSignalSpy found(&discovery, &AccountDiscovery::found);
+    QSignalSpy nothing(&discovery, &AccountDiscovery::nothingFound);
+    discovery.start(u"jo@mail.silent.test"_s);
+    QVERIFY(QTest::qWaitFor([&] { return !discovery.isRunning(); }, 20000));
+    QTest::qWait(500);
+    // Presets and the two document addresses ended; the lookup, stopped, reports nothing.
+    QCOMPARE(ended.count(), 3);
+    QCOMPARE(found.count() + nothing.count(), 0);
 }
 
 void TestDiscoveryServers::probeFindsDovecot_data() {

@@ -119,11 +119,12 @@ void AccountDiscovery::cancel() {
         m_fetcher->abort();
     if (m_probeTransport)
         m_probeTransport->abort();
-    if (m_srv) {
-        for (QDnsLookup *lookup : m_srv->lookups)
-            if (lookup && lookup->isFinished() == false)
+    // Taken out first: an aborted lookup reports its end at once, which must find no step
+    // waiting for it.
+    if (const std::unique_ptr<SrvLookups> srv = std::move(m_srv)) {
+        for (QDnsLookup *lookup : srv->lookups)
+            if (lookup && !lookup->isFinished())
                 lookup->abort();
-        m_srv.reset();
     }
 }
 
