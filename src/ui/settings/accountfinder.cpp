@@ -122,6 +122,21 @@ void AccountFinder::stop() {
     findSettingsButton->setText(u"&Find settings"_s);
 }
 
+void AccountFinder::reset() {
+    m_discovery->cancel();
+    m_found.reset();
+    m_address.clear();
+    findAddressEdit->clear();
+    findSettingsButton->setText(u"&Find settings"_s);
+    findStepsList->clear();
+    findStepsList->hide();
+    foundSettingsLabel->clear();
+    foundSettingsLabel->hide();
+    allowUnencryptedCheck->setChecked(false);
+    allowUnencryptedCheck->hide();
+    useFoundSettingsButton->hide();
+}
+
 void AccountFinder::findOrStop() {
     if (isSearching()) {
         stop();

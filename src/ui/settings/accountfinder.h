@@ -33,6 +33,8 @@ public:
     AccountDiscovery &discovery() { return *m_discovery; }
     // Stops a search in progress (the dialog closes).
     void stop();
+    // Stops any search and empties every field (the dialog opens again).
+    void reset();
     bool isSearching() const;
 
     QLineEdit *findAddressEdit;

@@ -138,6 +138,12 @@ private Q_SLOTS:
         QCOMPARE(finder.findStepsList->item(finder.findStepsList->count() - 1)->text(),
                  u"Stopped."_s);
         QVERIFY(!finder.useFoundSettingsButton->isVisible());
+
+        // Opened again, the finder starts empty.
+        finder.reset();
+        QVERIFY(finder.findAddressEdit->text().isEmpty());
+        QVERIFY(!finder.findStepsList->isVisible());
+        QVERIFY(!finder.foundSettingsLabel->isVisible());
     }
 };
 
