@@ -32,7 +32,7 @@ if $tests; then
     # tests, benchmarks, fuzzing
     libbenchmark-dev clang-14 libfuzzer-14-dev libclang-rt-14-dev poppler-utils
     # the real servers of the end-to-end tests
-    dovecot-pop3d python3 python3-aiosmtpd nginx openssl
+    dovecot-pop3d python3 python3-aiosmtpd python3-dnslib nginx openssl
     # the screenshots (scripts/screenshots.sh) and trying the window without a desktop
     xvfb xauth
     # the installation checks (scripts/install-check.sh): package, desktop entry, metadata,

@@ -408,6 +408,8 @@ smtp_stop() {
 #                                          is http://host:port/a/b; test programs share it, so
 #                                          each writes under a folder of its own
 #   CORVANE_HTTP_CA                        the test CA's certificate (PEM), for clients to trust
+#   Over HTTPS, every address under /redirect-to-http/ answers 301 with a plain http://
+#   location.
 # ---------------------------------------------------------------------------------------
 http_start() {
     local dir=$root/nginx nginx=
@@ -468,6 +470,10 @@ http {
         ssl_certificate $tls/server.pem;
         ssl_certificate_key $tls/server.key;
         root $dir/www;
+        # A redirection off HTTPS, which clients must refuse rather than follow.
+        location /redirect-to-http/ {
+            return 301 http://127.0.0.1:$port/;
+        }
     }
 }
 EOF
@@ -507,6 +513,85 @@ http_stop() {
     stop_pid_file "$root/nginx/nginx.pid"
 }
 
+# ---------------------------------------------------------------------------------------
+# DNS server: scripts/dns-test-server.py on Debian's python3-dnslib, answering from zone
+# files that the tests write (see the script for the names that stay silent or answer late).
+# Resolvers send queries to port 53 only, so it needs root (as in CI); it listens on a
+# loopback address of its own, 127.53.X.Y, chosen free at every start.
+#
+# Keys in test-servers.env:
+#   CORVANE_DNS_ADDRESS    where it listens (UDP and TCP, port 53)
+#   CORVANE_DNS_ZONE_DIR   every *.zone file there is read for every query; test programs
+#                          share it, so each writes a file of its own with names of its own
+# ---------------------------------------------------------------------------------------
+dns_start() {
+    local dir=$root/dns python=
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "test-servers: not root, so no DNS server on port 53; DNS tests will skip" >&2
+        return 0
+    fi
+    local candidate
+    for candidate in /usr/bin/python3 python3; do
+        if "$candidate" -c 'import dnslib' 2>/dev/null; then
+            python=$candidate
+            break
+        fi
+    done
+    if [ -z "$python" ]; then
+        echo "test-servers: python3-dnslib not installed; DNS tests will skip" >&2
+        return 0
+    fi
+    dns_stop
+    rm -rf "$dir"
+    mkdir -p "$dir/zones"
+    local address
+    address=$("$python" -c 'import random, socket
+for _ in range(200):
+    a = "127.53.%d.%d" % (random.randint(0, 255), random.randint(1, 254))
+    try:
+        u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); u.bind((a, 53))
+        t = socket.socket(); t.bind((a, 53))
+        u.close(); t.close()
+        print(a)
+        break
+    except OSError:
+        pass')
+    if [ -z "$address" ]; then
+        echo "test-servers: no free loopback address for the DNS server" >&2
+        return 1
+    fi
+    local script
+    script=$(cd "$(dirname "$0")" && pwd)/dns-test-server.py
+    "$python" "$script" "$address" 53 "$dir/zones" </dev/null >"$dir/dns.log" 2>&1 &
+    echo $! >"$dir/dns.pid"
+    if ! "$python" - "$address" <<'PYEOF'; then
+import sys, time
+from dnslib import DNSRecord
+deadline = time.time() + 10
+while time.time() < deadline:
+    try:
+        DNSRecord.question("ready.invalid", "SRV").send(sys.argv[1], 53, timeout=1)
+        sys.exit(0)
+    except OSError:
+        time.sleep(0.1)
+sys.exit(1)
+PYEOF
+        echo "test-servers: the DNS server did not start; its log:" >&2
+        cat "$dir/dns.log" >&2 || true
+        dns_stop
+        return 1
+    fi
+    cat >>"$env_file" <<EOF
+CORVANE_DNS_ADDRESS=$address
+CORVANE_DNS_ZONE_DIR=$dir/zones
+EOF
+    echo "test-servers: DNS on $address:53 (zones: $dir/zones)"
+}
+
+dns_stop() {
+    stop_pid_file "$root/dns/dns.pid"
+}
+
 case $command in
 start)
     mkdir -p "$root"
@@ -515,11 +600,13 @@ start)
     pop3_start
     smtp_start
     http_start
+    dns_start
     ;;
 stop)
     pop3_stop
     smtp_stop
     http_stop
+    dns_stop
     rm -f "$env_file"
     ;;
 *)

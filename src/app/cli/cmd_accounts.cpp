@@ -1,5 +1,6 @@
 // corvane-cli accounts: list, add, edit and delete the POP3 accounts of a data directory.
 
+#include "app/cli/accountdiscovery_cli.h"
 #include "app/cli/command.h"
 #include "app/cli/datadircommand.h"
 #include "app/cli/shared.h"
@@ -161,27 +162,58 @@ int list(const QStringList &args) {
 int add(const QStringList &args) {
     const QString command = u"accounts add"_s;
     const DataDirCommand data(command, kStoreFile);
+    const DiscoveryOptions discovery;
     QCommandLineParser parser;
     parser.setApplicationDescription(
         u"Adds an account at the end of the table (accounts.dat is created when missing). The "
         u"name must not be taken by another account (compared exactly, case-sensitive). The "
         u"port defaults to 110; the other fields default to empty. Prints \"added account TAG: "
-        u"NAME\"; the TAG names the account to accounts edit and accounts delete."_s);
+        u"NAME\"; the TAG names the account to accounts edit and accounts delete.\n\n"
+        u"With --email and without --server the servers are found from the address: the "
+        u"built-in presets of large providers, the settings document the domain publishes "
+        u"over HTTPS, the domain's SRV records, then a probe of pop.DOMAIN and mail.DOMAIN. "
+        u"Each step is printed, then the settings found, which are used only once you confirm "
+        u"them (or give --yes); a server without encryption also needs --allow-unencrypted. "
+        u"Nothing is sent with your password while the servers are searched. The name "
+        u"defaults to the address, the user name to the one found; --name, --user and "
+        u"--password apply as usual."_s);
     parser.addOptions({data.option(), nameOption, serverOption, portOption, userOption,
                        passwordOption, passwordStdinOption, emailOption, securityOption});
+    parser.addOptions(discovery.all());
     int code = Success;
     if (!parseArguments(parser, command, args, code))
         return code;
     if (!data.noPositionals(parser))
         return Usage;
-    if (!parser.isSet(nameOption) || !parser.isSet(serverOption)) {
-        err(u"corvane-cli %1: --name and --server are required\n"_s.arg(command));
+    const bool discover = !parser.isSet(serverOption) && parser.isSet(emailOption);
+    if (!discover && (!parser.isSet(nameOption) || !parser.isSet(serverOption))) {
+        err(u"corvane-cli %1: --name and --server are required (or --email alone, to find the "
+            u"servers from the address)\n"_s.arg(command));
+        return Usage;
+    }
+    if (discover && (parser.isSet(portOption) || parser.isSet(securityOption))) {
+        err(u"corvane-cli %1: --port and --security go with --server; without it they are "
+            u"found from the address\n"_s.arg(command));
         return Usage;
     }
     Account a;
     a.PortNumber = u"110"_s;
     if (!takeFields(parser, command, a))
         return Usage;
+    if (discover) {
+        const std::optional<FoundAccountSettings> found =
+            discoverAndConfirm(parser, discovery, command, a.EmailAddress, code);
+        if (!found)
+            return code;
+        if (!parser.isSet(nameOption))
+            a.AccountName = a.EmailAddress.trimmed();
+        a.EmailAddress = a.EmailAddress.trimmed();
+        a.Pop3Server = found->incoming.host;
+        a.PortNumber = QString::number(found->incoming.port);
+        a.Security = securityName(found->incoming.security);
+        if (!parser.isSet(userOption))
+            a.Username = found->userName;
+    }
     const auto locked = data.lockedDirectory(parser);
     if (!locked)
         return Failure;
@@ -264,6 +296,9 @@ int run(const QStringList &args) {
         u"       corvane-cli accounts add --name NAME --server HOST [--port PORT] [--user USER]\n"
         u"                                [--password TEXT | --password-stdin] [--email ADDRESS]\n"
         u"                                [--data-dir DIR]\n"
+        u"       corvane-cli accounts add --email ADDRESS [--yes] [--allow-unencrypted]\n"
+        u"                                [--name NAME] [--password-stdin] [--data-dir DIR]\n"
+        u"                                (finds the servers from the address)\n"
         u"       corvane-cli accounts edit TAG [--name ...] [--server ...] [--port ...] ...\n"
         u"       corvane-cli accounts delete TAG [--data-dir DIR]    (also: remove)\n\n"
         u"Works on the POP3 accounts in accounts.dat. An account is named by its tag, its\n"

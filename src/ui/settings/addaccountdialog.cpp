@@ -4,6 +4,7 @@
 #include "core/errors.h"
 #include "core/settings/accountcheck.h"
 #include "core/settings/accountstore.h"
+#include "ui/settings/accountfinder.h"
 #include "ui/settings/securitybox.h"
 #include "ui/settings/trustedserverfield.h"
 #include "ui/shell/guard.h"
@@ -83,8 +84,14 @@ AddAccountDialog::AddAccountDialog(Prompts &prompts, QWidget *parent)
     connect(addButton, &QPushButton::clicked, this, &AddAccountDialog::addAccount);
     connect(cancelButton, &QPushButton::clicked, this, &AddAccountDialog::cancelDialog);
 
+    accountFinder = new AccountFinder(this);
+    connect(accountFinder, &AccountFinder::settingsConfirmed, this,
+            &AddAccountDialog::takeFoundSettings);
+
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(introLabel);
+    layout->addSpacing(4);
+    layout->addWidget(accountFinder);
     layout->addSpacing(4);
     layout->addLayout(form);
     layout->addWidget(buttons);
@@ -106,6 +113,20 @@ void AddAccountDialog::resetFields() {
     trustedServer->setText(QString());
     for (QLabel *line : {nameError, serverError, portError, userError})
         showFieldError(line, QString());
+    accountFinder->reset();
+}
+
+void AddAccountDialog::takeFoundSettings(const FoundAccountSettings &found,
+                                         const QString &address) {
+    serverEdit->setText(found.incoming.host);
+    portEdit->setText(QString::number(found.incoming.port));
+    showSecurity(securityBox, securityName(found.incoming.security), portEdit->text());
+    userEdit->setText(found.userName);
+    emailEdit->setText(address);
+    // A name the user has not changed becomes the address; one the user typed stays.
+    if (nameEdit->text() == StartAccountName)
+        nameEdit->setText(address);
+    passwordEdit->setFocus();
 }
 
 bool AddAccountDialog::showProblems(const Account &account) {

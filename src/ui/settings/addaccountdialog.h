@@ -10,6 +10,8 @@ class QPushButton;
 namespace corvane {
 
 struct Account;
+class AccountFinder;
+struct FoundAccountSettings;
 class TrustedServerField;
 class AccountStore;
 class Prompts;
@@ -33,7 +35,10 @@ public:
     static const QString StartPassword;
     static const QString StartEmail;
 
-    QLabel *introLabel;      // the text at the top
+    QLabel *introLabel; // the text at the top
+    // The e-mail address and "Find settings": the servers found from the address, taken into
+    // the fields below once the user says so.
+    AccountFinder *accountFinder;
     QLineEdit *nameEdit;     // "Account Name:"
     QLineEdit *serverEdit;   // "&Incoming Mail Server (POP)"
     QLineEdit *portEdit;     // "&Port"
@@ -65,6 +70,8 @@ protected:
 private:
     void announceClosed();
     void resetFields();
+    // Fills the fields with settings the user took from the finder.
+    void takeFoundSettings(const FoundAccountSettings &found, const QString &address);
     // Shows what keeps the account from being usable; true when anything does.
     bool showProblems(const Account &account);
 

@@ -168,6 +168,39 @@ private Q_SLOTS:
         QCOMPARE(fieldTexts(addDialog(), kAddFields), kStartValues);
     }
 
+    // The address alone finds the servers (here a provider of the built-in presets, so no
+    // server is asked); taking them fills the form, the user adds the password and the account.
+    void addAccountFromFoundSettings() {
+        startWith({});
+        main()->Add1->trigger();
+        AddAccountDialog *dialog = addDialog();
+        QVERIFY(dialog->isVisible());
+        auto *address = dialog->findChild<QLineEdit *>(u"findAddressEdit"_s);
+        QVERIFY(address && address->isVisible());
+        QTest::keyClicks(address, u"jo@gmail.com"_s);
+        dialog->findChild<QPushButton *>(u"findSettingsButton"_s)->click();
+        auto *use = dialog->findChild<QPushButton *>(u"useFoundSettingsButton"_s);
+        QVERIFY(QTest::qWaitFor([&] { return use->isVisible(); }, 10000));
+        // Nothing is filled in before the user takes the settings.
+        QCOMPARE(dialog->serverEdit->text(), QString());
+        use->click();
+        QCOMPARE(fieldTexts(dialog, kAddFields),
+                 (QStringList{u"jo@gmail.com"_s, u"pop.gmail.com"_s, u"995"_s, u"jo@gmail.com"_s,
+                              QString(), u"jo@gmail.com"_s}));
+        QCOMPARE(dialog->securityBox->currentData().toString(), u"TLS"_s);
+        QTest::keyClicks(dialog->passwordEdit, u"app-password"_s);
+        dialog->addButton->click();
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(m_run->store()->account(0),
+                 (Account{u"jo@gmail.com"_s, u"pop.gmail.com"_s, u"995"_s, u"jo@gmail.com"_s,
+                          u"app-password"_s, u"jo@gmail.com"_s, u"TLS"_s}));
+        // Opened again, the finder is empty.
+        main()->Add1->trigger();
+        QVERIFY(address->text().isEmpty());
+        QVERIFY(!use->isVisible());
+        dialog->cancelButton->click();
+    }
+
     // Input that could never be checked is refused beside its field, in both dialogs; nothing
     // reaches the table and the dialog stays open with what was typed.
     void unusableInputIsRefused_data() {
