@@ -172,7 +172,7 @@ private Q_SLOTS:
     // server is asked); taking them fills the form, the user adds the password and the account.
     void addAccountFromFoundSettings() {
         startWith({});
-        main()->Add1->trigger();
+        main()->addAccountAction->trigger();
         AddAccountDialog *dialog = addDialog();
         QVERIFY(dialog->isVisible());
         auto *address = dialog->findChild<QLineEdit *>(u"findAddressEdit"_s);
@@ -195,7 +195,7 @@ private Q_SLOTS:
                  (Account{u"jo@gmail.com"_s, u"pop.gmail.com"_s, u"995"_s, u"jo@gmail.com"_s,
                           u"app-password"_s, u"jo@gmail.com"_s, u"TLS"_s}));
         // Opened again, the finder is empty.
-        main()->Add1->trigger();
+        main()->addAccountAction->trigger();
         QVERIFY(address->text().isEmpty());
         QVERIFY(!use->isVisible());
         dialog->cancelButton->click();
