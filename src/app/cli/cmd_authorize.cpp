@@ -15,6 +15,8 @@
 #include <QCommandLineParser>
 #include <QFileInfo>
 
+#include <cstdio>
+
 using namespace Qt::StringLiterals;
 
 namespace corvane::cli {
@@ -82,15 +84,20 @@ int authorizeAccount(const QStringList &args) {
         OAuthGrant grant;
         if (!provider.deviceUrl.isEmpty() && !parser.isSet(browserOption)) {
             TokenEndpoint endpoint(provider);
-            grant = runDeviceSignIn(endpoint, [&](const DeviceAuthorization &device) {
-                out(u"To sign in %1 at %2, open %3 on any device and enter the code %4\n"_s.arg(
-                    field(account->AccountName), provider.name,
-                    device.verificationUri.toString(QUrl::FullyEncoded), device.userCode));
-                if (!device.verificationUriComplete.isEmpty())
-                    out(u"(or open %1, which holds the code)\n"_s.arg(
-                        device.verificationUriComplete.toString(QUrl::FullyEncoded)));
-                out(u"Waiting for the sign-in...\n"_s);
-            });
+            grant = runDeviceSignIn(
+                endpoint,
+                [&](const DeviceAuthorization &device) {
+                    out(u"To sign in %1 at %2, open %3 on any device and enter the code %4\n"_s.arg(
+                        field(account->AccountName), provider.name,
+                        device.verificationUri.toString(QUrl::FullyEncoded), device.userCode));
+                    if (!device.verificationUriComplete.isEmpty())
+                        out(u"(or open %1, which holds the code)\n"_s.arg(
+                            device.verificationUriComplete.toString(QUrl::FullyEncoded)));
+                    out(u"Waiting for the sign-in...\n"_s);
+                    // The user (or a script) must see the code now, not when the command ends.
+                    std::fflush(stdout);
+                },
+                account->EmailAddress.isEmpty() ? account->Username : account->EmailAddress);
         } else {
             BrowserSignIn signIn(provider);
             signIn.setTimeout(waitSeconds * 1000);
@@ -101,6 +108,7 @@ int authorizeAccount(const QStringList &args) {
                     u"%3\nWaiting for the browser to come back...\n"_s.arg(
                         field(account->AccountName), provider.name,
                         url.toString(QUrl::FullyEncoded)));
+                std::fflush(stdout);
             });
         }
         const SecretStore::Place place = tokens.storeGrant(*providerId, account->Username, grant);

@@ -22,8 +22,9 @@ QString base64Url(const QByteArray &bytes) {
         bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
 }
 
+// A value of the redirect's query as the browser sent it (form-encoded: "+" is a blank).
 QString decoded(const QVariant &value) {
-    return QUrl::fromPercentEncoding(value.toString().toUtf8());
+    return QUrl::fromPercentEncoding(value.toString().toUtf8().replace('+', ' '));
 }
 
 // Waits with events handled until done() or the time is up (false then).
@@ -118,14 +119,17 @@ OAuthGrant BrowserSignIn::run(const std::function<void(const QUrl &)> &openUrl) 
     };
     const auto forget = qScopeGuard([this] { m_cancel = nullptr; });
     flow.grant();
+    // The flow has connected itself to the redirect by now; only this sign-in takes it.
+    QObject::disconnect(&handler, &QAbstractOAuthReplyHandler::callbackReceived, &flow, nullptr);
+    QObject::disconnect(&flow, &QAbstractOAuth2::authorizationCallbackReceived, nullptr, nullptr);
     if (state.isEmpty() || redirect.isEmpty())
         throw Error(u"The sign-in address for %1 could not be made."_s.arg(m_provider.name));
 
     if (!waitFor(
             m_timeoutMs, [&] { return answer.has_value() || cancelled; }, loop))
         throw NetworkError(
-            u"The sign-in at %1 was not completed within %2 minutes."_s.arg(m_provider.name)
-                .arg(m_timeoutMs / 60000.0, 0, 'g', 2),
+            u"The sign-in at %1 was not completed within %2 seconds."_s.arg(m_provider.name)
+                .arg(m_timeoutMs / 1000),
             NetworkError::Reason::TimedOut);
     if (cancelled)
         throw Error(u"The sign-in was cancelled."_s);
@@ -152,8 +156,9 @@ OAuthGrant BrowserSignIn::run(const std::function<void(const QUrl &)> &openUrl) 
 }
 
 OAuthGrant runDeviceSignIn(TokenEndpoint &endpoint,
-                           const std::function<void(const DeviceAuthorization &)> &show) {
-    DeviceAuthorization device = endpoint.startDeviceAuthorization();
+                           const std::function<void(const DeviceAuthorization &)> &show,
+                           const QString &loginHint) {
+    DeviceAuthorization device = endpoint.startDeviceAuthorization(loginHint);
     show(device);
     QEventLoop loop;
     for (;;) {

@@ -51,6 +51,7 @@ private:
 // user has approved. Throws SignInRequiredError when the user declines or the code expires,
 // and as TokenEndpoint does otherwise.
 OAuthGrant runDeviceSignIn(TokenEndpoint &endpoint,
-                           const std::function<void(const DeviceAuthorization &)> &show);
+                           const std::function<void(const DeviceAuthorization &)> &show,
+                           const QString &loginHint = {});
 
 } // namespace corvane

@@ -199,11 +199,14 @@ OAuthGrant TokenEndpoint::refresh(const QString &refreshToken) {
     return grantFrom(answer, refreshToken);
 }
 
-DeviceAuthorization TokenEndpoint::startDeviceAuthorization() {
+DeviceAuthorization TokenEndpoint::startDeviceAuthorization(const QString &loginHint) {
     if (m_provider.deviceUrl.isEmpty())
         throw Error(u"%1 offers no sign-in with a code on another device."_s.arg(m_provider.name));
     int status = 0;
-    const QVariantMap answer = post(m_provider.deviceUrl, {{u"scope"_s, m_provider.scope}}, status);
+    QList<std::pair<QString, QString>> form{{u"scope"_s, m_provider.scope}};
+    if (!loginHint.isEmpty())
+        form.append({u"login_hint"_s, loginHint});
+    const QVariantMap answer = post(m_provider.deviceUrl, form, status);
     if (status != 200 || answer.contains(u"error"_s))
         fail(answer, status);
     DeviceAuthorization device;

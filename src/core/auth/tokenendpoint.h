@@ -63,8 +63,9 @@ public:
     // A new access token for the refresh token. The server may hand out a new refresh token;
     // otherwise the one given is kept in the grant.
     OAuthGrant refresh(const QString &refreshToken);
-    // RFC 8628 3.1: starts a device sign-in.
-    DeviceAuthorization startDeviceAuthorization();
+    // RFC 8628 3.1: starts a device sign-in; a hint of the account (its address), when given,
+    // goes along as login_hint.
+    DeviceAuthorization startDeviceAuthorization(const QString &loginHint = {});
     // RFC 8628 3.4: asks once whether the user has approved. Nothing while the approval is
     // pending (interval grows by five seconds when the server says "slow_down"); throws
     // SignInRequiredError when the user declined or the code expired.

@@ -147,7 +147,8 @@ void Pop3Client::loginWithToken(ConnectionSecurity security) {
         if (words.size() > 1 && words.first().compare("SASL", Qt::CaseInsensitive) == 0)
             offered += words.mid(1);
     }
-    const std::optional<OAuthMechanism> mechanism = chooseOAuthMechanism(offered);
+    const std::optional<OAuthMechanism> mechanism =
+        chooseOAuthMechanism(offered, m_oauthMechanisms);
     if (!mechanism)
         throw ProtocolError(
             u"The server %1 does not offer a sign-in with an access token (SASL "

@@ -113,6 +113,11 @@ public:
     // PASS (see OpenSession); an empty source goes back to the password.
     void setAccessTokenSource(AccessTokenSource source) { m_tokenSource = std::move(source); }
     bool usesOAuth() const { return static_cast<bool>(m_tokenSource); }
+    // The OAuth mechanisms the session may use, in the order they are preferred (by default
+    // OAUTHBEARER, then XOAUTH2): for a server whose OAUTHBEARER misbehaves.
+    void setOAuthMechanisms(QList<OAuthMechanism> mechanisms) {
+        m_oauthMechanisms = std::move(mechanisms);
+    }
 
     // How the session is protected. Unset, it is the port's default (TLS on 995, else none).
     ConnectionSecurity Security() const { return m_security.value_or(defaultSecurity(m_port)); }
@@ -273,6 +278,7 @@ private:
     QString m_username;
     QString m_password;
     AccessTokenSource m_tokenSource;
+    QList<OAuthMechanism> m_oauthMechanisms{OAuthMechanism::OAuthBearer, OAuthMechanism::XOAuth2};
     int m_lastFetchCutLines = 0;
     qsizetype m_maxRetrievedOctets = MaxRetrievedOctets;
     // The capabilities of the current connection, once asked.

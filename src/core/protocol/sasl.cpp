@@ -27,17 +27,12 @@ QString shortened(QString text) {
 
 } // namespace
 
-std::optional<OAuthMechanism> chooseOAuthMechanism(const QList<QByteArray> &offered) {
-    const auto has = [&](QByteArrayView name) {
+std::optional<OAuthMechanism> chooseOAuthMechanism(const QList<QByteArray> &offered,
+                                                   const QList<OAuthMechanism> &preferred) {
+    for (const OAuthMechanism wanted : preferred)
         for (const QByteArray &mechanism : offered)
-            if (mechanism.trimmed().compare(name, Qt::CaseInsensitive) == 0)
-                return true;
-        return false;
-    };
-    if (has("OAUTHBEARER"))
-        return OAuthMechanism::OAuthBearer;
-    if (has("XOAUTH2"))
-        return OAuthMechanism::XOAuth2;
+            if (mechanism.trimmed().compare(mechanismName(wanted), Qt::CaseInsensitive) == 0)
+                return wanted;
     return std::nullopt;
 }
 

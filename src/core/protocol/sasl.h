@@ -19,8 +19,12 @@ enum class OAuthMechanism { OAuthBearer, XOAuth2 };
 using AccessTokenSource = std::function<QString(bool renew)>;
 
 // The mechanism to use among those a server offers (names compared without regard to case):
-// OAUTHBEARER, the standard one, before XOAUTH2; nothing when the server offers neither.
-std::optional<OAuthMechanism> chooseOAuthMechanism(const QList<QByteArray> &offered);
+// the first of preferred that is offered (by default OAUTHBEARER, the standard one, before
+// XOAUTH2); nothing when the server offers none of them.
+std::optional<OAuthMechanism> chooseOAuthMechanism(const QList<QByteArray> &offered,
+                                                   const QList<OAuthMechanism> &preferred = {
+                                                       OAuthMechanism::OAuthBearer,
+                                                       OAuthMechanism::XOAuth2});
 QByteArray mechanismName(OAuthMechanism mechanism);
 
 // The client's first response of the mechanism, not yet base64-encoded. It holds the token:

@@ -419,7 +419,7 @@ bool AccountStore::hasAccountName(const QString &name) {
 
 void AccountStore::insert(const Account &account) {
     QSqlQuery q(database());
-    q.prepare(u"INSERT INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"_s.arg(quoted(TableName),
+    q.prepare(u"INSERT INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"_s.arg(quoted(TableName),
                                                                            selectColumns()));
     bindAccount(q, account);
     if (!q.exec())
