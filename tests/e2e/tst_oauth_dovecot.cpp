@@ -13,7 +13,9 @@
 #include "core/protocol/pop3client.h"
 #include "core/protocol/smtpclient.h"
 #include "core/protocol/tcptransport.h"
+#include "core/rules/listsubmission.h"
 #include "core/settings/secretstore.h"
+#include "core/settings/settings.h"
 #include "requirements.h"
 #include "testservers.h"
 #include "testsupport.h"
@@ -117,6 +119,7 @@ private Q_SLOTS:
     void browserSignIn_data();
     void browserSignIn();
     void smtp();
+    void submissionSignsInWithOAuth();
     void commandLine();
 };
 
@@ -391,6 +394,55 @@ void TestOAuthDovecot::smtp() {
             envelope = text;
     }
     QVERIFY2(envelope.contains(u"AUTH e2e-oauth\n"_s), qPrintable(envelope));
+}
+
+void TestOAuthDovecot::submissionSignsInWithOAuth() {
+    // The program's own mail (here the list submission) logs in to SMTP with the grant of the
+    // same user, kept in the data folder.
+    if (!servers->has(
+            {"CORVANE_OAUTH_SMTP_PORT", "CORVANE_SUBMISSION_CA", "CORVANE_SMTP_SINK_DIR"}))
+        CORVANE_REQUIRE_OR_SKIP(qPrintable(servers->why()));
+    QTemporaryDir folder;
+    {
+        QFile file(folder.filePath(u"Settings.ini"_s));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(settingsSection().toUtf8());
+        QFile list(folder.filePath(ListSubmission::FileNames.first()));
+        QVERIFY(list.open(QIODevice::WriteOnly));
+        list.write("list");
+    }
+    OAuthTokens(folder.path()).storeGrant(u"test"_s, user, deviceGrant(user));
+    const QByteArray recipient =
+        "oauth-lists-" + QByteArray::number(QDateTime::currentMSecsSinceEpoch()) + "@example.net";
+    Settings settings;
+    settings.smtpserver = u"127.0.0.1"_s;
+    settings.smtpport = servers->value(u"CORVANE_OAUTH_SMTP_PORT"_s);
+    settings.smtpsecurity = u"TLS"_s;
+    settings.smtpuser = user;
+    settings.smtpauth = u"oauth:test"_s;
+    settings.smtpemail = u"e2e-oauth@example.net"_s;
+    settings.submitaddress = QString::fromLatin1(recipient);
+    SmtpSendOptions options;
+    const QList<QSslCertificate> ca =
+        QSslCertificate::fromPath(servers->value(u"CORVANE_SUBMISSION_CA"_s));
+    options.transport = [&](quint16 port) {
+        std::unique_ptr<Transport> transport = makeSmtpTransport(port);
+        static_cast<TcpTransport &>(*transport).addCaCertificates(ca);
+        return transport;
+    };
+    QStringList transcript;
+    options.transcript = [&](const QString &line) { transcript << line; };
+    ListSubmission::submit(folder.path(), settings, options);
+    const QString all = transcript.join(u'\n');
+    QVERIFY2(all.contains(u"--> AUTH OAUTHBEARER (hidden)"_s), qPrintable(all));
+    QVERIFY(!all.contains(u"at-"_s));
+
+    // Without a grant for the user the submission stops before the login is sent.
+    settings.smtpuser = cliUser + u"-none"_s;
+    transcript.clear();
+    QVERIFY_THROWS_EXCEPTION(SignInRequiredError,
+                             ListSubmission::submit(folder.path(), settings, options));
+    QVERIFY(!transcript.join(u'\n').contains(u"--> AUTH"_s));
 }
 
 void TestOAuthDovecot::commandLine() {

@@ -73,6 +73,7 @@ public:
     // The access tokens of the accounts that sign in with OAuth. Without them such an account
     // cannot log in (the check fails with the reason, nothing is sent).
     void setOAuthTokens(OAuthTokens *tokens) { m_oauthTokens = tokens; }
+    OAuthTokens *oauthTokens() const { return m_oauthTokens; }
     LearningStore *learning() const { return m_learning; }
     // Whether the rows of the current check were scored by the learner. A learner that could
     // not be opened leaves learning off for the check (the view is told why, with the file).
