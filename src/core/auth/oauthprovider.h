@@ -3,6 +3,7 @@
 #include "core/protocol/connectionsecurity.h"
 
 #include <QList>
+#include <QMetaType>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -65,3 +66,5 @@ QString oauthAuthMethod(const QString &providerId);
 std::optional<QString> oauthProviderOfMethod(const QString &authMethod);
 
 } // namespace corvane
+
+Q_DECLARE_METATYPE(corvane::OAuthProvider)
