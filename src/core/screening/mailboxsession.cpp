@@ -342,6 +342,9 @@ void MailboxSession::CheckAccount(int tag) {
     // if any, stays as it is.
     if (!parsePort(CurrentAccount.Port))
         throw DataError(portErrorText(CurrentAccount.Port));
+    // So is a sign-in method that cannot be used here.
+    if (oauthProviderOfMethod(CurrentAccount.AuthMethod) && !m_oauthTokens)
+        throw Error(u"This account signs in with OAuth, which this program cannot do here."_s);
 
     m_view.setControlsEnabled(Control::CheckButton | Control::ProcessButton |
                                   Control::OptionsButton | Control::AutoModeButton |
