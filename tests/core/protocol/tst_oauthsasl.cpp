@@ -26,7 +26,7 @@ Q_DECLARE_METATYPE(std::optional<OAuthMechanism>)
 
 namespace {
 
-enum class Outcome { LoggedIn, Refused, Security, Protocol };
+enum class Outcome { LoggedIn, Refused, Security, Protocol, Network };
 
 // "C: line" is a line the client must write, anything else a reply line of the server.
 void script(FakeTransport &t, const QList<QByteArray> &conversation) {
@@ -221,6 +221,15 @@ void TestOAuthSasl::pop3Login_data() {
         << u"127.0.0.1"_s << none << QByteArray()
         << capaXoauth + QList<QByteArray>{"C: AUTH XOAUTH2 " + xoauth2("tok-1"), "+OK in"}
         << Outcome::LoggedIn << 0 << QString();
+    QTest::newRow("the server drops after AUTH: no second token")
+        << u"mail.test"_s << tls << QByteArray()
+        << capaXoauth + QList<QByteArray>{"C: AUTH XOAUTH2 " + xoauth2("tok-1")} << Outcome::Network
+        << 0 << QString();
+    QTest::newRow("the server drops after the challenge")
+        << u"mail.test"_s << tls << QByteArray()
+        << capaXoauth +
+               QList<QByteArray>{"C: AUTH XOAUTH2 " + xoauth2("tok-1"), "+ " + kChallenge, "C: "}
+        << Outcome::Network << 0 << QString();
     QTest::newRow("a server that goes on asking is cut off")
         << u"mail.test"_s << tls << QByteArray()
         << capaXoauth + QList<QByteArray>{"C: AUTH XOAUTH2 " + xoauth2("tok-1"),
@@ -262,6 +271,9 @@ void TestOAuthSasl::pop3Login() {
         message = e.message();
     } catch (const ProtocolError &e) {
         got = Outcome::Protocol;
+        message = e.message();
+    } catch (const corvane::NetworkError &e) {
+        got = Outcome::Network;
         message = e.message();
     }
     t.verifyScriptDone();
