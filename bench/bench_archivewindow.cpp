@@ -4,7 +4,7 @@
 
 #include "benchmain.h"
 #include "core/records/archivecopies.h"
-#include "ui/records/tform9.h"
+#include "ui/records/savedemailswindow.h"
 #include "ui/shell/prompts.h"
 
 #include <QApplication>
@@ -70,14 +70,14 @@ private:
 void BM_ReadWholeArchive(benchmark::State &state) {
     const Archive archive(int(state.range(0)));
     SilentPrompts prompts;
-    TForm9 window(archive.path(), prompts);
+    SavedEmailsWindow window(archive.path(), prompts);
     window.show();
     QApplication::processEvents();
     for (auto _ : state) {
-        window.ScanArchive();
+        window.scanArchive();
         while (window.scanning())
             QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-        if (window.ArchiveNames().size() != state.range(0))
+        if (window.archiveNames().size() != state.range(0))
             state.SkipWithError("not every copy was listed");
     }
 }
@@ -87,14 +87,14 @@ BENCHMARK(BM_ReadWholeArchive)->Arg(5000)->Unit(benchmark::kMillisecond)->UseRea
 void BM_FirstRowsShown(benchmark::State &state) {
     const Archive archive(int(state.range(0)));
     SilentPrompts prompts;
-    TForm9 window(archive.path(), prompts);
+    SavedEmailsWindow window(archive.path(), prompts);
     window.show();
     QApplication::processEvents();
     for (auto _ : state) {
-        window.ScanArchive();
-        while (window.lvHeaders->model()->rowCount() == 0)
+        window.scanArchive();
+        while (window.copyList->model()->rowCount() == 0)
             QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-        window.lvHeaders->repaint();
+        window.copyList->repaint();
         state.PauseTiming();
         while (window.scanning())
             QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);

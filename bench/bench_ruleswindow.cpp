@@ -2,9 +2,9 @@
 // box, deleting an entry and editing one in place. Runs offscreen.
 
 #include "benchmain.h"
-#include "ui/rules/tform1.h"
-#include "ui/rules/tform4.h"
-#include "ui/rules/tform5.h"
+#include "ui/rules/listentrydialog.h"
+#include "ui/rules/ruleswindow.h"
+#include "ui/rules/wordpairdialog.h"
 #include "ui/shell/prompts.h"
 
 #include <QAbstractItemModel>
@@ -37,27 +37,27 @@ QString randomWord(QRandomGenerator &rng, int length) {
 
 struct Window {
     explicit Window(int entries)
-        : form4(lists), form5(lists), form1(lists, prompts, &form4, &form5) {
+        : entryDialog(lists), pairDialog(lists), rules(lists, prompts, &entryDialog, &pairDialog) {
         QRandomGenerator rng(13);
         QList<RuleEntry> subjects;
         for (int i = 0; i < entries; ++i)
             subjects.append({randomWord(rng, 6) + u' ' + randomWord(rng, 5), {u"spam"_s}});
         lists.SubjectBlack.assign(subjects);
-        form1.showWindow();
+        rules.showWindow();
         QApplication::processEvents();
     }
     RuleLists lists;
     SilentPrompts prompts;
-    TForm4 form4;
-    TForm5 form5;
-    TForm1 form1;
+    ListEntryDialog entryDialog;
+    WordPairDialog pairDialog;
+    RulesWindow rules;
 };
 
 void BM_ShowList(benchmark::State &state) {
     Window w(int(state.range(0)));
     for (auto _ : state) {
-        w.form1.refreshAll();
-        w.form1.lvblsubj->repaint();
+        w.rules.refreshAll();
+        w.rules.subjectList->repaint();
     }
 }
 BENCHMARK(BM_ShowList)->Arg(100000)->Unit(benchmark::kMillisecond);
@@ -66,10 +66,10 @@ BENCHMARK(BM_ShowList)->Arg(100000)->Unit(benchmark::kMillisecond);
 void BM_FilterKeystroke(benchmark::State &state) {
     Window w(int(state.range(0)));
     for (auto _ : state) {
-        w.form1.edFilterSubj->setText(u"ab"_s);
-        w.form1.lvblsubj->repaint();
-        w.form1.edFilterSubj->setText(u"a"_s);
-        w.form1.lvblsubj->repaint();
+        w.rules.subjectFilter->setText(u"ab"_s);
+        w.rules.subjectList->repaint();
+        w.rules.subjectFilter->setText(u"a"_s);
+        w.rules.subjectList->repaint();
     }
 }
 BENCHMARK(BM_FilterKeystroke)->Arg(100000)->Unit(benchmark::kMillisecond);
@@ -77,8 +77,8 @@ BENCHMARK(BM_FilterKeystroke)->Arg(100000)->Unit(benchmark::kMillisecond);
 void BM_DeleteEntry(benchmark::State &state) {
     Window w(int(state.range(0)));
     for (auto _ : state) {
-        w.form1.lvblsubj->setCurrentIndex(w.form1.lvblsubj->model()->index(500, 0));
-        w.form1.DeleteClick(ListKind::SubjectBlack);
+        w.rules.subjectList->setCurrentIndex(w.rules.subjectList->model()->index(500, 0));
+        w.rules.deleteEntry(ListKind::SubjectBlack);
         w.lists.SubjectBlack.add(u"refill"_s, {});
     }
 }
@@ -87,7 +87,7 @@ BENCHMARK(BM_DeleteEntry)->Arg(100000)->Unit(benchmark::kMillisecond);
 // Editing a caption in place moves the entry across the sorted list.
 void BM_EditInPlace(benchmark::State &state) {
     Window w(int(state.range(0)));
-    QAbstractItemModel *model = w.form1.lvblsubj->model();
+    QAbstractItemModel *model = w.rules.subjectList->model();
     bool toEnd = true;
     for (auto _ : state) {
         const int row = toEnd ? 0 : model->rowCount() - 1;

@@ -7,9 +7,9 @@
 #include "core/settings/accountstore.h"
 #include "requirements.h"
 #include "testservers.h"
-#include "ui/rules/tform4.h"
+#include "ui/rules/listentrydialog.h"
 #include "ui/screening/tfrmmain.h"
-#include "ui/settings/tform3.h"
+#include "ui/settings/addaccountdialog.h"
 #include "ui/shell/programshell.h"
 #include "ui/shell/prompts.h"
 
@@ -91,7 +91,7 @@ private Q_SLOTS:
 
             // The account, typed into the Add Account dialog.
             main->Add1->trigger();
-            TForm3 *add = shell.addAccountDialog();
+            AddAccountDialog *add = shell.addAccountDialog();
             QVERIFY(add->isVisible());
             const QStringList values = {u"Dovecot"_s,
                                         m_servers->value(u"CORVANE_POP3_HOST"_s),
@@ -99,14 +99,14 @@ private Q_SLOTS:
                                         m_user,
                                         m_servers->value(u"CORVANE_POP3_PASSWORD"_s),
                                         u"e2e@example.net"_s};
-            const QStringList fields = {u"Edit1"_s,    u"POPServer"_s, u"POPPort"_s,
-                                        u"Username"_s, u"Password"_s,  u"Email"_s};
+            const QStringList fields = {u"nameEdit"_s, u"serverEdit"_s,   u"portEdit"_s,
+                                        u"userEdit"_s, u"passwordEdit"_s, u"emailEdit"_s};
             for (int i = 0; i < fields.size(); ++i) {
                 auto *edit = add->findChild<QLineEdit *>(fields[i]);
                 edit->clear();
                 QTest::keyClicks(edit, values[i]);
             }
-            add->Button1->click();
+            add->addButton->click();
             QVERIFY(!add->isVisible());
             QCOMPARE(main->acctdrop->actions().size(), 1);
 
@@ -129,9 +129,9 @@ private Q_SLOTS:
             main->lvHeaders->setCurrentIndex(main->lvHeaders->model()->index(2, 0));
             QCOMPARE(main->panelText(0), u"Message 3 of 3 selected"_s);
             main->Addemailtoblacklist1->trigger();
-            TForm4 *entry = shell.listEntryDialog();
-            QCOMPARE(entry->Edit1->text(), u"Sam <sam@example.com>"_s);
-            entry->Button1->click();
+            ListEntryDialog *entry = shell.listEntryDialog();
+            QCOMPARE(entry->entryEdit->text(), u"Sam <sam@example.com>"_s);
+            entry->okButton->click();
 
             // Closing with a marked row asks first; the answer is Yes.
             QVERIFY(main->close());

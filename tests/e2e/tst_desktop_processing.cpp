@@ -11,8 +11,8 @@
 #include "testmessage.h"
 #include "testservers.h"
 #include "testsupport.h"
-#include "ui/records/tform8.h"
-#include "ui/records/tform9.h"
+#include "ui/records/deletionlogwindow.h"
+#include "ui/records/savedemailswindow.h"
 #include "ui/settings/tfmsetup.h"
 
 #include <QDir>
@@ -165,20 +165,20 @@ private Q_SLOTS:
             QVERIFY(log[3].startsWith(
                 u"Email from Prize Desk <prize-e2e-gui@lottery.example> bounced and deleted"_s));
             QVERIFY(log[4].startsWith(u"Email from Pills <pills-e2e-gui@spam.example> deleted"_s));
-            QCOMPARE(shell.logWindow()->Memo1->toPlainText(), log.join(u'\n'));
+            QCOMPARE(shell.logWindow()->logText->toPlainText(), log.join(u'\n'));
 
             // The archive window, from the options window's link, lists the three copies and
             // hands one to the mail program.
-            TForm9 *archive = shell.archiveWindow();
+            SavedEmailsWindow *archive = shell.savedEmailsWindow();
             RecordingOpener opener;
             archive->setFileOpener(&opener);
             main->Options1->trigger();
             QTest::mouseClick(shell.optionsWindow()->SpeedButton2, Qt::LeftButton);
             QVERIFY(archive->isVisible());
             QTRY_VERIFY_WITH_TIMEOUT(!archive->scanning(), 20000);
-            QCOMPARE(archive->ArchiveNames(),
+            QCOMPARE(archive->archiveNames(),
                      (QStringList{u"Cheap pills.eml"_s, u"Great offers.eml"_s, u"You won.eml"_s}));
-            const QAbstractItemModel *rows = archive->lvHeaders->model();
+            const QAbstractItemModel *rows = archive->copyList->model();
             QStringList shown;
             for (int r = 0; r < rows->rowCount(); ++r)
                 shown << rows->index(r, 0).data().toString() + u'|' +
@@ -190,8 +190,8 @@ private Q_SLOTS:
                                   u"Great offers|offers@junk.example|E2E <e2e-gui@example.net>"_s,
                                   u"You won|Prize Desk <prize-e2e-gui@lottery.example>|E2E "
                                   u"<e2e-gui@example.net>"_s}));
-            archive->lvHeaders->setCurrentIndex(rows->index(2, 0));
-            QTest::mouseClick(archive->ToolButton3, Qt::LeftButton);
+            archive->copyList->setCurrentIndex(rows->index(2, 0));
+            QTest::mouseClick(archive->viewButton, Qt::LeftButton);
             QCOMPARE(opener.paths, QStringList{dir.filePath(u"archive/You won.eml"_s)});
             QVERIFY(opener.contents.value(0).contains("Claim it."));
             archive->close();

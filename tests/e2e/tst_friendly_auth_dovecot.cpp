@@ -60,6 +60,11 @@ const struct {
      "Authentication-Results: mx.corvane.test (the trusted one); spf=fail\n"
      " smtp.mailfrom=example.org (\"quoted; comment\")\n",
      false},
+    {"no field of the trusted server: it did not pass through it",
+     "Authentication-Results: forger.example; dkim=pass header.d=example.org; dmarc=pass\n", false},
+    {"no Authentication-Results at all", "", false},
+    {"the trusted server checked nothing", "Authentication-Results: mx.corvane.test; none\n",
+     false},
 };
 
 } // namespace

@@ -9,8 +9,8 @@
 #include "core/rules/listfile.h"
 #include "requirements.h"
 #include "testservers.h"
-#include "ui/rules/tform1.h"
-#include "ui/rules/tform7.h"
+#include "ui/rules/listupdatewindow.h"
+#include "ui/rules/ruleswindow.h"
 #include "ui/settings/tfmsetup.h"
 
 #include <QDir>
@@ -68,7 +68,7 @@ class TestListExchangeDesktop final : public QObject {
     std::unique_ptr<ProgramRun> m_run;
 
     TfrmMain *main() { return m_run->main(); }
-    TForm7 *update() { return m_run->shell.updateWindow(); }
+    ListUpdateWindow *update() { return m_run->shell.listUpdateWindow(); }
     TfmSetup *setup() { return m_run->shell.optionsWindow(); }
 
     QString address(const QString &scheme, const QString &site) const {
@@ -154,18 +154,18 @@ private Q_SLOTS:
     void checkNow() {
         QFETCH(QString, scheme);
         start(address(scheme, siteName));
-        TForm1 *rules = m_run->shell.rulesWindow();
+        RulesWindow *rules = m_run->shell.rulesWindow();
         main()->RulesandLists1->trigger();
-        const QString subjectsBefore = rules->lblCountSubj->text();
-        QCOMPARE(update()->Label2->text(), u"idle..."_s);
-        QTest::mouseClick(update()->Button1, Qt::LeftButton);
+        const QString subjectsBefore = rules->subjectCount->text();
+        QCOMPARE(update()->statusLabel->text(), u"idle..."_s);
+        QTest::mouseClick(update()->checkNowButton, Qt::LeftButton);
 
         QCOMPARE(m_run->prompts.takeTexts(), QStringList());
-        QCOMPARE(update()->Label2->text(), u"Completed Sucessfully"_s);
-        QCOMPARE(update()->ProgressBar1->value(), 0);
-        QCOMPARE(update()->lblResult->text(), u"Subject black list: 2 new entries\n"
-                                              u"E-mail black list: 2 new entries\n"
-                                              u"X and Y list: 1 new entry"_s);
+        QCOMPARE(update()->statusLabel->text(), u"Completed Sucessfully"_s);
+        QCOMPARE(update()->progressBar->value(), 0);
+        QCOMPARE(update()->resultLabel->text(), u"Subject black list: 2 new entries\n"
+                                                u"E-mail black list: 2 new entries\n"
+                                                u"X and Y list: 1 new entry"_s);
         QVERIFY(QDir(m_dir->filePath(u"updates"_s)).isEmpty());
         const RuleLists &lists = m_run->shell.lists();
         // "Winner" differs from "winner" in case only; the friendly list stays empty.
@@ -177,13 +177,13 @@ private Q_SLOTS:
         QCOMPARE(lists.XandY.at(0).SubItems.value(0), u"now"_s);
         QCOMPARE(lists.XandY.at(1).Caption, u"cheap"_s);
         QVERIFY(lists.Friendly.isEmpty());
-        QVERIFY(rules->lblCountSubj->text() != subjectsBefore);
+        QVERIFY(rules->subjectCount->text() != subjectsBefore);
 
         // A second run finds nothing new.
-        QTest::mouseClick(update()->Button1, Qt::LeftButton);
-        QCOMPARE(update()->lblResult->text(), u"Subject black list: no new entries\n"
-                                              u"E-mail black list: no new entries\n"
-                                              u"X and Y list: no new entries"_s);
+        QTest::mouseClick(update()->checkNowButton, Qt::LeftButton);
+        QCOMPARE(update()->resultLabel->text(), u"Subject black list: no new entries\n"
+                                                u"E-mail black list: no new entries\n"
+                                                u"X and Y list: no new entries"_s);
 
         QVERIFY(main()->close());
         m_run.reset();
@@ -205,14 +205,14 @@ private Q_SLOTS:
         QFETCH(QString, reason);
         start(address(u"http"_s, site.startsWith(u'-') ? siteName + site : site));
         const RuleLists before = m_run->shell.lists();
-        QTest::mouseClick(update()->Button1, Qt::LeftButton);
+        QTest::mouseClick(update()->checkNowButton, Qt::LeftButton);
         QCOMPARE(
             m_run->prompts.takeTexts(),
             QStringList{u"Updates couldn't be downloaded, please check internet connection"_s});
-        QCOMPARE(update()->Label2->text(), u"Error - check interne connection"_s);
-        QCOMPARE(update()->ProgressBar1->value(), 0);
-        QVERIFY2(update()->lblResult->text().contains(reason),
-                 qPrintable(update()->lblResult->text()));
+        QCOMPARE(update()->statusLabel->text(), u"Error - check interne connection"_s);
+        QCOMPARE(update()->progressBar->value(), 0);
+        QVERIFY2(update()->resultLabel->text().contains(reason),
+                 qPrintable(update()->resultLabel->text()));
         const RuleLists &after = m_run->shell.lists();
         QCOMPARE(after.SubjectBlack.entries(), before.SubjectBlack.entries());
         QCOMPARE(after.EmailBlack.entries(), before.EmailBlack.entries());

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <unordered_map>
 
 using namespace Qt::StringLiterals;
@@ -103,6 +104,58 @@ void LearningStore::clearMemory() {
     m_used = 0;
     m_spamMessages = m_hamMessages = 0;
     m_messages.clear();
+    refreshProbabilities();
+}
+
+void LearningStore::setParameters(const LearningParameters &parameters) {
+    m_parameters = parameters;
+    refreshProbabilities();
+}
+
+void LearningStore::refreshProbabilities() {
+    m_rareProbabilities.resize(CachedCounts * CachedCounts);
+    for (std::uint32_t spam = 0; spam < CachedCounts; ++spam) {
+        for (std::uint32_t ham = 0; ham < CachedCounts; ++ham) {
+            const double f =
+                tokenSpamProbability(spam, ham, m_spamMessages, m_hamMessages, m_parameters);
+            m_rareProbabilities[spam * CachedCounts + ham] = {f, probabilityLogs(f)};
+        }
+    }
+    std::vector<std::pair<std::uint64_t, TokenHash>> frequent; // (messages, token)
+    for (const Slot &s : m_slots)
+        if (s.key != 0 && (s.spam >= CachedCounts || s.ham >= CachedCounts))
+            frequent.emplace_back(std::uint64_t(s.spam) + s.ham, s.key);
+    if (frequent.size() > FrequentTokens) {
+        std::nth_element(frequent.begin(), frequent.begin() + FrequentTokens, frequent.end(),
+                         std::greater<>());
+        frequent.resize(FrequentTokens);
+    }
+    size_t capacity = 16;
+    while (capacity < 2 * frequent.size())
+        capacity *= 2;
+    m_frequent.assign(frequent.empty() ? 0 : capacity, FrequentToken{});
+    for (const auto &[messages, key] : frequent) {
+        const Slot *s = find(key);
+        const double f =
+            tokenSpamProbability(s->spam, s->ham, m_spamMessages, m_hamMessages, m_parameters);
+        size_t i = key & (capacity - 1);
+        while (m_frequent[i].key != 0)
+            i = (i + 1) & (capacity - 1);
+        m_frequent[i] = {key, {f, probabilityLogs(f)}};
+    }
+}
+
+inline const LearningStore::CachedProbability *LearningStore::findFrequent(TokenHash key) const {
+    if (m_frequent.empty())
+        return nullptr;
+    const size_t mask = m_frequent.size() - 1;
+    for (size_t i = key & mask;; i = (i + 1) & mask) {
+        const FrequentToken &t = m_frequent[i];
+        if (t.key == key)
+            return &t.probability;
+        if (t.key == 0)
+            return nullptr;
+    }
 }
 
 void LearningStore::reserveSlots(size_t tokens) {
@@ -123,7 +176,7 @@ void LearningStore::reserveSlots(size_t tokens) {
         }
 }
 
-const LearningStore::Slot *LearningStore::find(TokenHash key) const {
+inline const LearningStore::Slot *LearningStore::find(TokenHash key) const {
     if (m_slots.empty())
         return nullptr;
     if (key == 0)
@@ -272,29 +325,67 @@ void LearningStore::open(Access access) {
                           q.value(1).toInt() ? LearnedVerdict::Spam : LearnedVerdict::Ham);
     if (q.lastError().isValid())
         fail(u"cannot be read"_s, q.lastError().text());
+    refreshProbabilities();
     m_open = true;
 }
 
 double LearningStore::score(std::span<const TokenHash> tokens) const {
     if (!m_open || m_spamMessages == 0 || m_hamMessages == 0)
         return 0.5;
-    thread_local std::vector<double> clues;
+    struct Clue {
+        double f;
+        ProbabilityLogs logs;
+    };
+    thread_local std::vector<Clue> clues;
     clues.clear();
-    for (const TokenHash t : tokens) {
-        const Slot *s = find(t);
-        const double f =
-            s ? tokenSpamProbability(s->spam, s->ham, m_spamMessages, m_hamMessages, parameters)
-              : parameters.unknownWordProbability;
-        if (std::abs(f - 0.5) >= parameters.minimumStrength)
-            clues.push_back(f);
+    const double strength = m_parameters.minimumStrength;
+    const double unknown = m_parameters.unknownWordProbability;
+    const bool unknownIsClue = std::abs(unknown - 0.5) >= strength;
+    const ProbabilityLogs unknownLogs = probabilityLogs(unknown);
+    // The table spans megabytes, so nearly every lookup misses the processor's caches. The
+    // slot of a token some places ahead is asked for while this one is looked up: the memory
+    // then serves many lookups at once instead of one after the other.
+    constexpr size_t Ahead = 16;
+    const Slot *const slots = m_slots.data();
+    const size_t mask = m_slots.empty() ? 0 : m_slots.size() - 1;
+    const size_t count = m_slots.empty() ? 0 : tokens.size();
+    for (size_t i = 0; i < std::min(Ahead, count); ++i)
+        __builtin_prefetch(slots + ((tokens[i] | (tokens[i] == 0)) & mask));
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        if (i + Ahead < count)
+            __builtin_prefetch(slots + ((tokens[i + Ahead] | (tokens[i + Ahead] == 0)) & mask));
+        const Slot *s = find(tokens[i]);
+        if (!s) {
+            if (unknownIsClue)
+                clues.push_back({unknown, unknownLogs});
+        } else if (s->spam < CachedCounts && s->ham < CachedCounts) {
+            const CachedProbability &c = m_rareProbabilities[s->spam * CachedCounts + s->ham];
+            if (std::abs(c.f - 0.5) >= strength)
+                clues.push_back({c.f, c.logs});
+        } else if (const CachedProbability *c = findFrequent(s->key)) {
+            if (std::abs(c->f - 0.5) >= strength)
+                clues.push_back({c->f, c->logs});
+        } else {
+            const double f =
+                tokenSpamProbability(s->spam, s->ham, m_spamMessages, m_hamMessages, m_parameters);
+            if (std::abs(f - 0.5) >= strength)
+                clues.push_back({f, probabilityLogs(f)});
+        }
     }
-    const size_t most = size_t(std::max(1, parameters.maxDiscriminators));
+    const size_t most = size_t(std::max(1, m_parameters.maxDiscriminators));
     if (clues.size() > most) {
-        std::nth_element(clues.begin(), clues.begin() + std::ptrdiff_t(most), clues.end(),
-                         [](double a, double b) { return std::abs(a - 0.5) > std::abs(b - 0.5); });
+        std::nth_element(
+            clues.begin(), clues.begin() + std::ptrdiff_t(most), clues.end(),
+            [](const Clue &a, const Clue &b) { return std::abs(a.f - 0.5) > std::abs(b.f - 0.5); });
         clues.resize(most);
     }
-    return combineProbabilities(clues);
+    // Fisher's combination (combineProbabilities), from the logarithms at hand.
+    double lnF = 0, lnOneMinusF = 0;
+    for (const Clue &c : clues) {
+        lnF += c.logs.lnF;
+        lnOneMinusF += c.logs.lnOneMinusF;
+    }
+    return combineLogSums(lnF, lnOneMinusF, clues.size());
 }
 
 std::optional<LearnedVerdict> LearningStore::learnedAs(std::uint64_t identity) const {
@@ -446,6 +537,7 @@ LearningStore::TrainResult LearningStore::train(std::span<const LearningSample> 
         m_messages.insert(it.key(), *it);
     m_spamMessages = std::uint32_t(std::max<std::int64_t>(spamMessages, 0));
     m_hamMessages = std::uint32_t(std::max<std::int64_t>(hamMessages, 0));
+    refreshProbabilities();
     return result;
 }
 

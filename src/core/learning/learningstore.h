@@ -47,7 +47,8 @@ std::uint64_t messageIdentity(const QList<QByteArray> &headerLines, qint64 size)
 // pruned in the same transaction: tokens seen in one message only (hapaxes), least recently
 // learned first, then those seen in two, and so on, down to nine tenths of the bound. A token
 // takes 16 bytes in a table at most half full, so the counts in memory stay under 32 MiB (the
-// file under about 40 MB), however much mail is learned.
+// file under about 40 MB), however much mail is learned; the probabilities kept ready for
+// scoring add at most 4 MiB (FrequentTokens).
 class LearningStore {
 public:
     static const QString FileName; // "learning.db"
@@ -116,8 +117,9 @@ public:
     // opened (damaged) is replaced by an empty one. Throws FileError when that fails.
     void forget();
 
-    // For measurements: the parameters of the statistics.
-    LearningParameters parameters;
+    // The parameters of the statistics (the defaults unless a measurement changes them).
+    const LearningParameters &parameters() const { return m_parameters; }
+    void setParameters(const LearningParameters &parameters);
 
 private:
     struct Slot {
@@ -126,6 +128,7 @@ private:
         std::uint32_t ham = 0;
     };
     const Slot *find(TokenHash key) const;
+    void refreshProbabilities();
     Slot &insert(TokenHash key);
     void erase(TokenHash key);
     void reserveSlots(size_t tokens);
@@ -143,6 +146,28 @@ private:
     std::uint32_t m_spamMessages = 0;
     std::uint32_t m_hamMessages = 0;
     QHash<std::uint64_t, LearnedVerdict> m_messages;
+    LearningParameters m_parameters;
+    // f(w) of the tokens seen in fewer than CachedCounts messages of each kind, by their counts
+    // ([spam * CachedCounts + ham]), with the logarithms that combining takes of it, for the
+    // totals and parameters of the moment: most tokens are rare, and their f and logarithms
+    // then cost a load instead of six divisions and two logarithms. Refreshed whenever the
+    // totals or the parameters change.
+    struct CachedProbability {
+        double f = 0.5;
+        ProbabilityLogs logs;
+    };
+    static constexpr std::uint32_t CachedCounts = 16;
+    std::vector<CachedProbability> m_rareProbabilities;
+    // The same for the tokens seen more often, by token: the header names and common words in
+    // nearly every message. At most FrequentTokens of them (the most seen), so that this table
+    // stays within 4 MiB; the rest are computed as scoring meets them.
+    struct FrequentToken {
+        TokenHash key = 0; // 0: an empty slot
+        CachedProbability probability;
+    };
+    static constexpr size_t FrequentTokens = 65536;
+    std::vector<FrequentToken> m_frequent;
+    const CachedProbability *findFrequent(TokenHash key) const;
 };
 
 } // namespace corvane

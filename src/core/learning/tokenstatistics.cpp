@@ -39,22 +39,31 @@ double tokenSpamProbability(std::uint32_t spam, std::uint32_t ham, std::uint32_t
     return (s * x + n * p) / (s + n);
 }
 
-double combineProbabilities(std::span<const double> probabilities) {
-    if (probabilities.empty())
+ProbabilityLogs probabilityLogs(double f) {
+    const double p = std::clamp(f, 1e-9, 1.0 - 1e-9);
+    return {std::log(p), std::log(1.0 - p)};
+}
+
+double combineLogSums(double lnF, double lnOneMinusF, std::size_t count) {
+    if (count == 0)
         return 0.5;
-    // Sums of logarithms rather than products: a product of 150 small numbers underflows.
-    double lnF = 0, lnOneMinusF = 0;
-    for (const double f : probabilities) {
-        const double p = std::clamp(f, 1e-9, 1.0 - 1e-9);
-        lnF += std::log(p);
-        lnOneMinusF += std::log(1.0 - p);
-    }
-    const int v = 2 * int(probabilities.size());
+    const int v = 2 * int(count);
     // Spam evidence: the values 1 - f are jointly too small to be chance (many f near 1).
     const double spam = 1.0 - chi2Q(-2.0 * lnOneMinusF, v);
     // Ham evidence: likewise for the values f themselves.
     const double ham = 1.0 - chi2Q(-2.0 * lnF, v);
     return (1.0 + spam - ham) / 2.0;
+}
+
+double combineProbabilities(std::span<const double> probabilities) {
+    // Sums of logarithms rather than products: a product of 150 small numbers underflows.
+    double lnF = 0, lnOneMinusF = 0;
+    for (const double f : probabilities) {
+        const ProbabilityLogs logs = probabilityLogs(f);
+        lnF += logs.lnF;
+        lnOneMinusF += logs.lnOneMinusF;
+    }
+    return combineLogSums(lnF, lnOneMinusF, probabilities.size());
 }
 
 } // namespace corvane

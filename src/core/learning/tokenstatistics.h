@@ -2,6 +2,7 @@
 
 #include "core/learning/tokenizer.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -46,5 +47,18 @@ double tokenSpamProbability(std::uint32_t spam, std::uint32_t ham, std::uint32_t
 
 // Fisher's combination of token probabilities (each in (0, 1)); 0.5 for none.
 double combineProbabilities(std::span<const double> probabilities);
+
+// The logarithms that combining takes of one probability f: ln f and ln (1 - f), f first
+// kept off 0 and 1 (a product of 150 small numbers underflows, so sums of logarithms are
+// combined instead). Scoring keeps them with the probabilities it uses most.
+struct ProbabilityLogs {
+    double lnF = 0;
+    double lnOneMinusF = 0;
+};
+ProbabilityLogs probabilityLogs(double f);
+
+// The combination of `count` probabilities from the sums of their logarithms: the same
+// value as combineProbabilities gives when the sums are added in the same order.
+double combineLogSums(double lnF, double lnOneMinusF, std::size_t count);
 
 } // namespace corvane

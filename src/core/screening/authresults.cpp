@@ -146,6 +146,7 @@ bool senderAuthenticated(const QList<QString> &headerValues, const QString &trus
                          const QString &fromDomain) {
     const QString from = fromDomain.toCaseFolded();
     bool inTrusted = false;
+    bool checked = false; // the trusted fields report at least one result
     bool dmarcFail = false, spfFail = false, dkimPass = false;
     for (const QString &value : headerValues) {
         const std::optional<AuthenticationResults> parsed = parseAuthenticationResults(value);
@@ -159,6 +160,7 @@ bool senderAuthenticated(const QList<QString> &headerValues, const QString &trus
             continue;
         }
         inTrusted = true;
+        checked = checked || !parsed->results.isEmpty();
         for (const AuthResult &r : parsed->results) {
             if (r.method == u"dmarc"_s && r.result == u"fail"_s)
                 dmarcFail = true;
@@ -173,7 +175,9 @@ bool senderAuthenticated(const QList<QString> &headerValues, const QString &trus
             }
         }
     }
-    return !dmarcFail && !(spfFail && !dkimPass);
+    // A message the trusted server did not check (no field of its own, or one saying "none")
+    // proves nothing: it may not have come through that server at all.
+    return checked && !dmarcFail && !(spfFail && !dkimPass);
 }
 
 std::optional<QString> topmostAuthservId(const QList<QString> &headerValues) {

@@ -40,8 +40,10 @@ QList<QString> authenticationResultsFields(const QList<QByteArray> &headerLines)
 // fields, topmost first. Only the topmost fields written by trustedId count (the first one with
 // that id and those right after it that have it too): fields with other ids, and any below,
 // may have been written by anyone. The message fails when those fields say dmarc=fail, or
-// spf=fail without a dkim=pass whose header.d (or header.i) is fromDomain. Without such a field
-// the server reported nothing against it, and it passes.
+// spf=fail without a dkim=pass whose header.d (or header.i) is fromDomain. It also fails
+// without such a field, or when those fields report no result ("none", or nothing readable):
+// the message did not pass through the trusted server, or that server did not check it, so
+// nothing vouches for its sender.
 bool senderAuthenticated(const QList<QString> &headerValues, const QString &trustedId,
                          const QString &fromDomain);
 

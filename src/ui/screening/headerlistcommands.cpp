@@ -2,8 +2,8 @@
 
 #include "core/screening/mailboxsession.h"
 #include "core/screening/rowreview.h"
-#include "ui/rules/tform4.h"
-#include "ui/rules/tform5.h"
+#include "ui/rules/listentrydialog.h"
+#include "ui/rules/wordpairdialog.h"
 #include "ui/screening/headerlistview.h"
 #include "ui/shell/prompts.h"
 
@@ -76,19 +76,19 @@ void HeaderListCommands::addSelectedToList(MailboxSession &session, ListTarget t
     switch (target) {
     case ListTarget::EmailBlack:
         if (m_entry)
-            m_entry->openMode(TForm4::Mode::AddEmail, row->From);
+            m_entry->openMode(ListEntryDialog::Mode::AddEmail, row->From);
         break;
     case ListTarget::Friendly:
         if (m_entry)
-            m_entry->openMode(TForm4::Mode::AddFriendly, row->From);
+            m_entry->openMode(ListEntryDialog::Mode::AddFriendly, row->From);
         break;
     case ListTarget::SubjectBlack:
         if (m_entry)
-            m_entry->openMode(TForm4::Mode::AddSubject, row->Subject);
+            m_entry->openMode(ListEntryDialog::Mode::AddSubject, row->Subject);
         break;
     case ListTarget::XandY:
         if (m_xandy)
-            m_xandy->openMode(TForm5::Mode::AddXY, row->Subject);
+            m_xandy->openMode(WordPairDialog::Mode::AddXY, row->Subject);
         break;
     }
 }

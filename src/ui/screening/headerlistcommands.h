@@ -12,8 +12,8 @@ namespace corvane {
 class HeaderListView;
 class MailboxSession;
 class Prompts;
-class TForm4;
-class TForm5;
+class ListEntryDialog;
+class WordPairDialog;
 struct HeaderRow;
 
 // The commands of the message list `lvHeaders`, from its menus, its context menu and its keys:
@@ -23,7 +23,7 @@ class HeaderListCommands {
 public:
     HeaderListCommands(QWidget *window, const HeaderListView &view, Prompts &prompts);
 
-    void setListDialogs(TForm4 *entry, TForm5 *xandy) {
+    void setListDialogs(ListEntryDialog *entry, WordPairDialog *xandy) {
         m_entry = entry;
         m_xandy = xandy;
     }
@@ -54,8 +54,8 @@ private:
     QWidget *m_window;
     const HeaderListView &m_view;
     Prompts &m_prompts;
-    TForm4 *m_entry = nullptr;
-    TForm5 *m_xandy = nullptr;
+    ListEntryDialog *m_entry = nullptr;
+    WordPairDialog *m_xandy = nullptr;
 };
 
 } // namespace corvane

@@ -7,16 +7,16 @@
 #include "core/screening/rowreview.h"
 #include "core/settings/accountstore.h"
 #include "core/settings/settings.h"
-#include "ui/records/tform2.h"
-#include "ui/records/tform8.h"
-#include "ui/rules/tform1.h"
-#include "ui/rules/tform4.h"
-#include "ui/rules/tform5.h"
-#include "ui/rules/tform7.h"
+#include "ui/records/deletionlogwindow.h"
+#include "ui/records/headerswindow.h"
+#include "ui/rules/listentrydialog.h"
+#include "ui/rules/listupdatewindow.h"
+#include "ui/rules/ruleswindow.h"
+#include "ui/rules/wordpairdialog.h"
 #include "ui/screening/headerlistmodel.h"
 #include "ui/screening/windowstate.h"
-#include "ui/settings/tform3.h"
-#include "ui/settings/tform6.h"
+#include "ui/settings/addaccountdialog.h"
+#include "ui/settings/editaccountdialog.h"
 #include "ui/shell/colours.h"
 #include "ui/shell/guard.h"
 #include "ui/shell/icons.h"
@@ -111,7 +111,7 @@ QString passSummary(const QList<AccountPassResult> &results) {
 // the log as the run left it, also when the run failed.
 class LogRun {
 public:
-    explicit LogRun(TForm8 *window) : m_window(window) {
+    explicit LogRun(DeletionLogWindow *window) : m_window(window) {
         if (m_window) {
             m_window->commitEdits();
             m_window->setRunning(true);
@@ -127,7 +127,7 @@ public:
     LogRun &operator=(const LogRun &) = delete;
 
 private:
-    TForm8 *m_window;
+    DeletionLogWindow *m_window;
 };
 
 // Menu captions treat "&" as the accelerator mark; an account name shows as typed.
@@ -762,15 +762,15 @@ void TfrmMain::setLearning(LearningStore *store) {
     m_session->setLearning(store);
 }
 
-void TfrmMain::setAccountDialogs(TForm3 *add, TForm6 *edit) {
+void TfrmMain::setAccountDialogs(AddAccountDialog *add, EditAccountDialog *edit) {
     m_addAccount = add;
     m_editAccount = edit;
 }
 
-void TfrmMain::setListDialogs(TForm4 *entry, TForm5 *xandy) {
+void TfrmMain::setListDialogs(ListEntryDialog *entry, WordPairDialog *xandy) {
     m_listCommands->setListDialogs(entry, xandy);
     if (entry) {
-        connect(entry, &TForm4::listChanged, this, &TfrmMain::learnListedSender);
+        connect(entry, &ListEntryDialog::listChanged, this, &TfrmMain::learnListedSender);
         // A dialog closed without adding learns nothing.
         connect(entry, &QDialog::finished, this, [this] { m_listLearning.reset(); });
     }
@@ -801,11 +801,12 @@ void TfrmMain::learnListedSender(ListKind changed) {
     }
 }
 
-void TfrmMain::setRulesWindow(TForm1 *rules) {
+void TfrmMain::setRulesWindow(RulesWindow *rules) {
     m_rulesWindow = rules;
 }
 
-void TfrmMain::setRecords(DeletionLog *log, TForm8 *logWindow, TForm2 *headerWindow) {
+void TfrmMain::setRecords(DeletionLog *log, DeletionLogWindow *logWindow,
+                          HeadersWindow *headerWindow) {
     m_log = log;
     m_logWindow = logWindow;
     m_headerWindow = headerWindow;
@@ -872,7 +873,7 @@ void TfrmMain::ToolButton3Click() {
     Options1Click();
 }
 
-void TfrmMain::setUpdateWindow(TForm7 *update) {
+void TfrmMain::setUpdateWindow(ListUpdateWindow *update) {
     m_updateWindow = update;
     setCommandAvailable(Checkforupdates1, update != nullptr);
 }
@@ -1487,7 +1488,7 @@ void TfrmMain::Viewheaders1Click() {
     if (!m_gate.mayStart() || !m_headerWindow)
         return;
     runCommand([this] {
-        m_headerWindow->setWindowTitle(TForm2::Caption);
+        m_headerWindow->setWindowTitle(HeadersWindow::Caption);
         const qsizetype position = selectedRow();
         if (position < 0 || position >= m_session->rows().size()) {
             m_prompts.error(this, u"You must select an email first"_s);
@@ -1496,7 +1497,7 @@ void TfrmMain::Viewheaders1Click() {
         const HeaderRow row = m_session->rows().at(position);
         const int n = int(position) + 1;
         m_session->ShowBusy(true);
-        m_headerWindow->Memo1->clear();
+        m_headerWindow->headerText->clear();
         m_session->ShowStatus(u"Retrieving headers for \"%1\""_s.arg(row.Size));
         const QList<QByteArray> headerLines = m_session->FetchHeaderLines(n);
         showSelectionStatus(row.Size);
@@ -1504,7 +1505,7 @@ void TfrmMain::Viewheaders1Click() {
         lines.reserve(headerLines.size());
         for (const QByteArray &line : headerLines)
             lines << decodeLegacyText(line);
-        m_headerWindow->Memo1->setPlainText(lines.join(u'\n'));
+        m_headerWindow->headerText->setPlainText(lines.join(u'\n'));
         m_session->ShowBusy(false);
         m_headerWindow->showWindow();
     });

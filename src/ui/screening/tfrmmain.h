@@ -33,14 +33,14 @@ class DataDirectory;
 class DeletionLog;
 class HeaderListModel;
 class Prompts;
-class TForm2;
-class TForm3;
-class TForm4;
-class TForm5;
-class TForm6;
-class TForm7;
-class TForm8;
-class TForm1;
+class HeadersWindow;
+class AddAccountDialog;
+class ListEntryDialog;
+class WordPairDialog;
+class EditAccountDialog;
+class ListUpdateWindow;
+class DeletionLogWindow;
+class RulesWindow;
 class Transport;
 struct RuleLists;
 struct Settings;
@@ -87,12 +87,12 @@ public:
     // The learned filter that scores the rows of each check and learns from the training
     // commands (the session is handed it again whenever it is made anew).
     void setLearning(LearningStore *store);
-    void setAccountDialogs(TForm3 *add, TForm6 *edit);
-    void setListDialogs(TForm4 *entry, TForm5 *xandy);
-    void setRulesWindow(TForm1 *rules);
+    void setAccountDialogs(AddAccountDialog *add, EditAccountDialog *edit);
+    void setListDialogs(ListEntryDialog *entry, WordPairDialog *xandy);
+    void setRulesWindow(RulesWindow *rules);
     // The deletion log that processing appends to, the log window that shows it and the
     // header window of "View all headers".
-    void setRecords(DeletionLog *log, TForm8 *logWindow, TForm2 *headerWindow);
+    void setRecords(DeletionLog *log, DeletionLogWindow *logWindow, HeadersWindow *headerWindow);
     // Who opens temp.eml for "View complete email"; null: the desktop's handler.
     void setFileOpener(FileOpener *opener) { m_opener = opener; }
     // The clock, waits and SMTP connections of processing (tests).
@@ -131,7 +131,7 @@ public:
     void setArchiveWindow(QWidget *archive);
     // The update window that Program > "Check for updates" shows; the item stays unavailable
     // until it exists.
-    void setUpdateWindow(TForm7 *update);
+    void setUpdateWindow(ListUpdateWindow *update);
     // Reads again, before each automatic pass, the list files another program changed since
     // they were read or saved; returns what happened, for the status bar.
     using ListReload = std::function<QStringList()>;
@@ -365,16 +365,16 @@ private:
     void learnListedSender(ListKind changed);
     std::unique_ptr<MailboxSession> m_session;
     HeaderListModel *m_model;
-    TForm3 *m_addAccount = nullptr;
-    TForm6 *m_editAccount = nullptr;
+    AddAccountDialog *m_addAccount = nullptr;
+    EditAccountDialog *m_editAccount = nullptr;
     std::unique_ptr<HeaderListCommands> m_listCommands;
     DeletionLog *m_log = nullptr;
-    TForm8 *m_logWindow = nullptr;
-    TForm1 *m_rulesWindow = nullptr;
-    TForm2 *m_headerWindow = nullptr;
+    DeletionLogWindow *m_logWindow = nullptr;
+    RulesWindow *m_rulesWindow = nullptr;
+    HeadersWindow *m_headerWindow = nullptr;
     QWidget *m_options = nullptr;
     QWidget *m_archive = nullptr;
-    TForm7 *m_updateWindow = nullptr;
+    ListUpdateWindow *m_updateWindow = nullptr;
     // Ends the wait of a running command that talks to another server than the mailbox's.
     std::function<void()> m_abortOtherWait;
     DesktopFileOpener m_desktopOpener;

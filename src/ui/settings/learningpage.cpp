@@ -5,16 +5,19 @@
 #include "core/settings/settings.h"
 #include "ui/shell/prompts.h"
 
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMenu>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -65,26 +68,8 @@ LearningPage::LearningPage(Settings &settings, Prompts &prompts, QWidget *parent
     learnedCounts->setObjectName(u"learnedCounts"_s);
     learnedCounts->setWordWrap(true);
 
-    const auto trainButton = [this](const QString &name, const QString &text,
-                                    LearnedVerdict verdict) {
-        auto *button = new QPushButton(text, this);
-        button->setObjectName(name);
-        auto *menu = new QMenu(button);
-        QAction *files = menu->addAction(u"Mail files (mbox, .eml)…"_s);
-        files->setObjectName(name + u"Files"_s);
-        QAction *folder = menu->addAction(u"A folder of mail (maildir, saved mails)…"_s);
-        folder->setObjectName(name + u"Folder"_s);
-        connect(files, &QAction::triggered, this,
-                [this, verdict] { chooseAndTrain(Choice::Files, verdict); });
-        connect(folder, &QAction::triggered, this,
-                [this, verdict] { chooseAndTrain(Choice::Folder, verdict); });
-        button->setMenu(menu);
-        return button;
-    };
-    trainSpamButton =
-        trainButton(u"trainSpamButton"_s, u"Train from files: spam…"_s, LearnedVerdict::Spam);
-    trainHamButton =
-        trainButton(u"trainHamButton"_s, u"Train from files: not spam…"_s, LearnedVerdict::Ham);
+    trainButton = new QPushButton(u"Train from files…"_s, this);
+    trainButton->setObjectName(u"trainButton"_s);
     forgetButton = new QPushButton(u"Forget everything…"_s, this);
     forgetButton->setObjectName(u"forgetButton"_s);
 
@@ -95,8 +80,7 @@ LearningPage::LearningPage(Settings &settings, Prompts &prompts, QWidget *parent
     form->addRow(vetoRules);
     form->addRow(u"Body lines read with each header"_s, bodyLines);
     auto *buttons = new QHBoxLayout;
-    buttons->addWidget(trainSpamButton);
-    buttons->addWidget(trainHamButton);
+    buttons->addWidget(trainButton);
     buttons->addStretch();
     buttons->addWidget(forgetButton);
     auto *layout = new QVBoxLayout(this);
@@ -116,6 +100,7 @@ LearningPage::LearningPage(Settings &settings, Prompts &prompts, QWidget *parent
     connect(vetoRules, &QCheckBox::toggled, this, [this](bool on) { m_settings.learnveto = on; });
     connect(bodyLines, &QSpinBox::valueChanged, this,
             [this](int value) { m_settings.bodylines = value; });
+    connect(trainButton, &QPushButton::clicked, this, &LearningPage::askWhatToTrain);
     connect(forgetButton, &QPushButton::clicked, this, &LearningPage::forgetEverything);
     showSettings();
 }
@@ -138,8 +123,7 @@ void LearningPage::showSettings() {
 
 void LearningPage::showCounts() {
     const bool usable = m_store != nullptr;
-    trainSpamButton->setEnabled(usable);
-    trainHamButton->setEnabled(usable);
+    trainButton->setEnabled(usable);
     forgetButton->setEnabled(usable);
     if (!m_store) {
         learnedCounts->setText(u"Nothing learned yet."_s);
@@ -157,6 +141,55 @@ void LearningPage::showCounts() {
             .arg(m_store->hamMessages())
             .arg(m_store->tokenCount())
             .arg(LearningStore::ConfidentMessages));
+}
+
+void LearningPage::askWhatToTrain() {
+    if (!m_store)
+        return;
+    auto *dialog = new QDialog(this);
+    dialog->setObjectName(u"trainingChoice"_s);
+    dialog->setWindowTitle(u"Train from files"_s);
+    // Neither kind is chosen beforehand: mail learned as the wrong kind teaches the opposite of
+    // what the user meant, so the choice is always made on purpose.
+    auto *spam = new QRadioButton(u"&Spam (for example a junk mail folder)"_s, dialog);
+    spam->setObjectName(u"trainAsSpam"_s);
+    auto *ham = new QRadioButton(u"&Not spam (mail you wanted)"_s, dialog);
+    ham->setObjectName(u"trainAsHam"_s);
+    auto *kind = new QButtonGroup(dialog);
+    kind->addButton(spam);
+    kind->addButton(ham);
+    auto *files = new QRadioButton(u"Mail &files (mbox, .eml)"_s, dialog);
+    files->setObjectName(u"trainFromFiles"_s);
+    files->setChecked(true);
+    auto *folder = new QRadioButton(u"A f&older of mail (maildir, saved mails)"_s, dialog);
+    folder->setObjectName(u"trainFromFolder"_s);
+    auto *source = new QButtonGroup(dialog);
+    source->addButton(files);
+    source->addButton(folder);
+    auto *box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
+    QPushButton *choose = box->button(QDialogButtonBox::Ok);
+    choose->setText(u"Choose…"_s);
+    choose->setEnabled(false);
+    connect(kind, &QButtonGroup::buttonToggled, choose, [choose] { choose->setEnabled(true); });
+    connect(box, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    connect(box, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    auto *layout = new QVBoxLayout(dialog);
+    layout->addWidget(new QLabel(u"The mail to learn from is:"_s, dialog));
+    layout->addWidget(spam);
+    layout->addWidget(ham);
+    layout->addWidget(new QLabel(u"It is in:"_s, dialog));
+    layout->addWidget(files);
+    layout->addWidget(folder);
+    layout->addWidget(box);
+    // The training runs (with its progress dialog) once the choice is hidden; the choice goes
+    // only afterwards, as its own signal must not outlive it.
+    connect(dialog, &QDialog::accepted, this, [this, dialog, spam, folder] {
+        chooseAndTrain(folder->isChecked() ? Choice::Folder : Choice::Files,
+                       spam->isChecked() ? LearnedVerdict::Spam : LearnedVerdict::Ham);
+        dialog->deleteLater();
+    });
+    connect(dialog, &QDialog::rejected, dialog, &QObject::deleteLater);
+    dialog->open();
 }
 
 void LearningPage::chooseAndTrain(Choice choice, LearnedVerdict verdict) {

@@ -50,12 +50,15 @@ public:
     QCheckBox *vetoRules;
     QSpinBox *bodyLines;
     QLabel *learnedCounts;
-    QPushButton *trainSpamButton; // "Train as spam from files…"
-    QPushButton *trainHamButton;  // "Train as not spam from files…"
+    // "Train from files…": asks in a small dialog ("trainingChoice") what the mail is (spam or
+    // not spam, nothing chosen beforehand) and whether it is in files or a folder, then for the
+    // files or folder.
+    QPushButton *trainButton;
     QPushButton *forgetButton;
 
 private:
     void showCounts();
+    void askWhatToTrain();
     void chooseAndTrain(Choice choice, LearnedVerdict verdict);
     void forgetEverything();
 

@@ -12,10 +12,10 @@
 #include "core/rules/listupdate.h"
 #include "core/settings/accountstore.h"
 #include "core/settings/settings.h"
-#include "ui/records/tform8.h"
+#include "ui/records/deletionlogwindow.h"
+#include "ui/settings/addaccountdialog.h"
+#include "ui/settings/editaccountdialog.h"
 #include "ui/settings/learningpage.h"
-#include "ui/settings/tform3.h"
-#include "ui/settings/tform6.h"
 #include "ui/shell/colours.h"
 #include "ui/shell/guard.h"
 #include "ui/shell/prompts.h"
@@ -614,12 +614,12 @@ void TfmSetup::setAccountStore(AccountStore *store) {
     showAccounts(m_store ? m_store->rowCount() : 0);
 }
 
-void TfmSetup::setAccountDialogs(TForm3 *add, TForm6 *edit) {
+void TfmSetup::setAccountDialogs(AddAccountDialog *add, EditAccountDialog *edit) {
     m_addAccount = add;
     m_editAccount = edit;
 }
 
-void TfmSetup::setRecordWindows(TForm8 *logWindow, QWidget *archiveWindow) {
+void TfmSetup::setRecordWindows(DeletionLogWindow *logWindow, QWidget *archiveWindow) {
     m_logWindow = logWindow;
     m_archiveWindow = archiveWindow;
     SpeedButton1->setEnabled(logWindow != nullptr);
@@ -785,7 +785,7 @@ void TfmSetup::Button1Click() {
     if (!m_addAccount)
         return;
     m_addAccount->setWindowTitle(u"Add Account"_s);
-    m_addAccount->Button1->setText(u"Add Account"_s);
+    m_addAccount->addButton->setText(u"Add Account"_s);
     m_addAccount->show();
     m_addAccount->raise();
     m_addAccount->activateWindow();

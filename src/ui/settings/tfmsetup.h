@@ -29,9 +29,9 @@ class AccountStore;
 class LearningPage;
 class LearningStore;
 class Prompts;
-class TForm3;
-class TForm6;
-class TForm8;
+class AddAccountDialog;
+class EditAccountDialog;
+class DeletionLogWindow;
 struct Settings;
 
 // The options window "Setup": every option of the program, the accounts, the colours, the
@@ -49,11 +49,11 @@ public:
     // changes the setting.
     void setStartWithSystem(StartWithSystem *entry, StartCommand command);
     void setAccountStore(AccountStore *store);
-    void setAccountDialogs(TForm3 *add, TForm6 *edit);
+    void setAccountDialogs(AddAccountDialog *add, EditAccountDialog *edit);
     // The learned filter the Learning tab shows and trains.
     void setLearning(LearningStore *store);
     // The windows the two links show.
-    void setRecordWindows(TForm8 *logWindow, QWidget *archiveWindow);
+    void setRecordWindows(DeletionLogWindow *logWindow, QWidget *archiveWindow);
     // Whether the desktop has a notification area; without one the tray tick says why it has
     // no effect.
     void setTrayAvailable(bool available);
@@ -191,9 +191,9 @@ private:
     StartCommand m_startCommand;
     PasswordStore m_passwordStore;
     AccountStore *m_store = nullptr;
-    TForm3 *m_addAccount = nullptr;
-    TForm6 *m_editAccount = nullptr;
-    TForm8 *m_logWindow = nullptr;
+    AddAccountDialog *m_addAccount = nullptr;
+    EditAccountDialog *m_editAccount = nullptr;
+    DeletionLogWindow *m_logWindow = nullptr;
     QWidget *m_archiveWindow = nullptr;
     ColourChooser m_chooser;
     ServerCommandRunner m_runner;

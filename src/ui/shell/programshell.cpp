@@ -2,22 +2,22 @@
 
 #include "core/errors.h"
 #include "core/settings/accountstore.h"
-#include "ui/records/tform2.h"
-#include "ui/records/tform8.h"
-#include "ui/records/tform9.h"
-#include "ui/rules/tform1.h"
-#include "ui/rules/tform4.h"
-#include "ui/rules/tform5.h"
-#include "ui/rules/tform7.h"
+#include "ui/records/deletionlogwindow.h"
+#include "ui/records/headerswindow.h"
+#include "ui/records/savedemailswindow.h"
+#include "ui/rules/listentrydialog.h"
+#include "ui/rules/listupdatewindow.h"
+#include "ui/rules/ruleswindow.h"
+#include "ui/rules/wordpairdialog.h"
 #include "ui/screening/tfrmmain.h"
+#include "ui/settings/addaccountdialog.h"
+#include "ui/settings/editaccountdialog.h"
 #include "ui/settings/tfmsetup.h"
-#include "ui/settings/tform3.h"
-#include "ui/settings/tform6.h"
 #include "ui/settings/trustedserverfield.h"
 #include "ui/shell/guard.h"
 #include "ui/shell/helpmenu.h"
 #include "ui/shell/prompts.h"
-#include "ui/shell/tform10.h"
+#include "ui/shell/welcomewizard.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -51,8 +51,9 @@ void ProgramShell::start() {
         m_prompts.error(m_main.get(), message);
 
     guarded(m_prompts, m_main.get(), [this] { m_data.loadLog(); });
-    guarded(m_prompts, m_main.get(),
-            [this] { m_form8 = new TForm8(m_data.log, m_prompts, m_printers, m_main.get()); });
+    guarded(m_prompts, m_main.get(), [this] {
+        m_logWindow = new DeletionLogWindow(m_data.log, m_prompts, m_printers, m_main.get());
+    });
 
     createDialogs();
     createOptionsWindow();
@@ -71,19 +72,19 @@ void ProgramShell::start() {
     // The options window shows what was read; a stored "start with the session" writes the
     // entry again with the program's current path. A failure there is shown and changes
     // nothing of what was read.
-    if (m_setup) {
-        m_setup->takeOverStoredSettings();
+    if (m_optionsWindow) {
+        m_optionsWindow->takeOverStoredSettings();
         // The sizes of the files as they lie at start-up.
-        m_setup->setListFolder(m_data.directory().path());
-        m_setup->setListSaver([this] {
+        m_optionsWindow->setListFolder(m_data.directory().path());
+        m_optionsWindow->setListSaver([this] {
             for (const ListKind kind :
                  {ListKind::SubjectBlack, ListKind::EmailBlack, ListKind::XandY})
                 m_data.saveList(kind);
         });
     }
     // The total comes from the settings.
-    if (m_form8)
-        m_form8->showLog();
+    if (m_logWindow)
+        m_logWindow->showLog();
     m_main->applyListColour();
     armWelcome();
 }
@@ -100,42 +101,44 @@ void ProgramShell::openLearning() {
     m_main->setLearning(&m_data.learning());
     // The account dialogs propose the trusted server's id found by the last check.
     const auto lastId = [this] { return m_main->session().lastAuthservId(); };
-    if (m_form3)
-        m_form3->trustedServer->setProposal(lastId);
-    if (m_form6)
-        m_form6->trustedServer->setProposal(lastId);
-    if (m_setup)
-        m_setup->setLearning(&m_data.learning());
+    if (m_addAccountDialog)
+        m_addAccountDialog->trustedServer->setProposal(lastId);
+    if (m_editAccountDialog)
+        m_editAccountDialog->trustedServer->setProposal(lastId);
+    if (m_optionsWindow)
+        m_optionsWindow->setLearning(&m_data.learning());
 }
 
 void ProgramShell::armWelcome() {
     // A store that could not be opened says nothing about whether the user has accounts.
     AccountStore *store = m_data.store();
-    if (!m_setup || !store)
+    if (!m_optionsWindow || !store)
         return;
     bool empty = false;
     guarded(m_prompts, m_main.get(), [&] { empty = store->rowCount() == 0; });
     if (!empty)
         return;
-    QObject::connect(m_setup, &TfmSetup::welcomeDue, m_main.get(), [this] { showWelcome(); });
-    m_setup->Timer1->start();
+    QObject::connect(m_optionsWindow, &TfmSetup::welcomeDue, m_main.get(),
+                     [this] { showWelcome(); });
+    m_optionsWindow->Timer1->start();
 }
 
 void ProgramShell::showWelcome() {
     // Made once; a Welcome window closed during the run is not shown again.
-    if (m_form10)
+    if (m_welcomeWizard)
         return;
     TfrmMain *main = m_main.get();
     guarded(m_prompts, main, [&] {
-        m_form10 = new TForm10(m_data.settings, main);
-        if (m_form3)
-            m_form10->setAddAccountCommand([main] { main->Add1Click(); });
+        m_welcomeWizard = new WelcomeWizard(m_data.settings, main);
+        if (m_addAccountDialog)
+            m_welcomeWizard->setAddAccountCommand([main] { main->Add1Click(); });
         // The update window is opened as Program > "Check for updates" opens it, when the
         // program has one.
         if (main->commandAvailable(main->Checkforupdates1))
-            m_form10->setListUpdateCommand([main] { main->Checkforupdates1->trigger(); });
-        QObject::connect(m_form10, &TForm10::wizardFinished, main, &TfrmMain::RefreshAccounts);
-        m_form10->show();
+            m_welcomeWizard->setListUpdateCommand([main] { main->Checkforupdates1->trigger(); });
+        QObject::connect(m_welcomeWizard, &WelcomeWizard::wizardFinished, main,
+                         &TfrmMain::RefreshAccounts);
+        m_welcomeWizard->show();
     });
 }
 
@@ -166,92 +169,101 @@ void ProgramShell::createTrayIcon() {
 
 void ProgramShell::createDialogs() {
     TfrmMain *main = m_main.get();
-    guarded(m_prompts, main, [&] { m_form2 = new TForm2(main); });
+    guarded(m_prompts, main, [&] { m_headersWindow = new HeadersWindow(main); });
     guarded(m_prompts, main, [&] {
-        m_form3 = new TForm3(m_prompts, main);
-        QObject::connect(m_form3, &TForm3::closed, main, &TfrmMain::RefreshAccounts);
+        m_addAccountDialog = new AddAccountDialog(m_prompts, main);
+        QObject::connect(m_addAccountDialog, &AddAccountDialog::closed, main,
+                         &TfrmMain::RefreshAccounts);
     });
-    guarded(m_prompts, main, [&] { m_form4 = new TForm4(m_data.lists, main); });
-    guarded(m_prompts, main, [&] { m_form5 = new TForm5(m_data.lists, main); });
-    guarded(m_prompts, main,
-            [&] { m_form1 = new TForm1(m_data.lists, m_prompts, m_form4, m_form5, main); });
-    if (m_form1)
-        QObject::connect(m_form1, &TForm1::rulesChanged, main, &TfrmMain::RecolourRows);
+    guarded(m_prompts, main, [&] { m_listEntryDialog = new ListEntryDialog(m_data.lists, main); });
+    guarded(m_prompts, main, [&] { m_wordPairDialog = new WordPairDialog(m_data.lists, main); });
     guarded(m_prompts, main, [&] {
-        m_form6 = new TForm6(m_prompts, main);
-        QObject::connect(m_form6, &TForm6::updated, main, &TfrmMain::RefreshAccounts);
+        m_rulesWindow =
+            new RulesWindow(m_data.lists, m_prompts, m_listEntryDialog, m_wordPairDialog, main);
+    });
+    if (m_rulesWindow)
+        QObject::connect(m_rulesWindow, &RulesWindow::rulesChanged, main, &TfrmMain::RecolourRows);
+    guarded(m_prompts, main, [&] {
+        m_editAccountDialog = new EditAccountDialog(m_prompts, main);
+        QObject::connect(m_editAccountDialog, &EditAccountDialog::updated, main,
+                         &TfrmMain::RefreshAccounts);
     });
     guarded(m_prompts, main, [&] {
-        m_form9 = new TForm9(m_data.directory().filePath(u"archive"_s), m_prompts, main);
+        m_savedEmailsWindow =
+            new SavedEmailsWindow(m_data.directory().filePath(u"archive"_s), m_prompts, main);
     });
-    main->setArchiveWindow(m_form9);
+    main->setArchiveWindow(m_savedEmailsWindow);
     guarded(m_prompts, main, [&] {
-        m_form7 = new TForm7(m_data.lists, m_data.settings, m_prompts,
-                             m_data.directory().filePath(u"updates"_s), main);
-        m_form7->setCommandRunner(main->serverCommandRunner());
+        m_listUpdateWindow = new ListUpdateWindow(m_data.lists, m_data.settings, m_prompts,
+                                                  m_data.directory().filePath(u"updates"_s), main);
+        m_listUpdateWindow->setCommandRunner(main->serverCommandRunner());
         // The merged entries show in the Rules and Lists window and mark the listed messages.
-        if (m_form1)
-            QObject::connect(m_form7, &TForm7::listsChanged, m_form1, &TForm1::refreshAll);
-        QObject::connect(m_form7, &TForm7::listsChanged, main, &TfrmMain::RecolourRows);
+        if (m_rulesWindow)
+            QObject::connect(m_listUpdateWindow, &ListUpdateWindow::listsChanged, m_rulesWindow,
+                             &RulesWindow::refreshAll);
+        QObject::connect(m_listUpdateWindow, &ListUpdateWindow::listsChanged, main,
+                         &TfrmMain::RecolourRows);
     });
-    main->setAccountDialogs(m_form3, m_form6);
-    main->setListDialogs(m_form4, m_form5);
-    main->setUpdateWindow(m_form7);
+    main->setAccountDialogs(m_addAccountDialog, m_editAccountDialog);
+    main->setListDialogs(m_listEntryDialog, m_wordPairDialog);
+    main->setUpdateWindow(m_listUpdateWindow);
     main->setListReload([this] {
         const QStringList reloaded = m_data.reloadChangedLists();
-        if (!reloaded.isEmpty() && m_form1)
-            m_form1->refreshAll();
+        if (!reloaded.isEmpty() && m_rulesWindow)
+            m_rulesWindow->refreshAll();
         return reloaded;
     });
-    main->setRulesWindow(m_form1);
-    main->setRecords(&m_data.log, m_form8, m_form2);
+    main->setRulesWindow(m_rulesWindow);
+    main->setRecords(&m_data.log, m_logWindow, m_headersWindow);
 }
 
 void ProgramShell::createOptionsWindow() {
     TfrmMain *main = m_main.get();
     guarded(m_prompts, main, [&] {
-        m_setup = new TfmSetup(m_data.settings, m_prompts, main);
-        m_setup->setStartWithSystem(m_startEntry, m_startCommand);
-        m_setup->setPasswordStore(
+        m_optionsWindow = new TfmSetup(m_data.settings, m_prompts, main);
+        m_optionsWindow->setStartWithSystem(m_startEntry, m_startCommand);
+        m_optionsWindow->setPasswordStore(
             [this](const QString &password) { return m_data.setSmtpPassword(password); });
-        m_setup->setAccountDialogs(m_form3, m_form6);
-        m_setup->setRecordWindows(m_form8, m_form9);
-        m_setup->setCommandRunner(main->serverCommandRunner());
-        QObject::connect(main, &TfrmMain::accountsRefreshed, m_setup, &TfmSetup::showAccounts);
-        QObject::connect(m_setup, &TfmSetup::accountsChanged, main, &TfrmMain::RefreshAccounts);
-        QObject::connect(m_setup, &TfmSetup::listColourChosen, main, [main] {
+        m_optionsWindow->setAccountDialogs(m_addAccountDialog, m_editAccountDialog);
+        m_optionsWindow->setRecordWindows(m_logWindow, m_savedEmailsWindow);
+        m_optionsWindow->setCommandRunner(main->serverCommandRunner());
+        QObject::connect(main, &TfrmMain::accountsRefreshed, m_optionsWindow,
+                         &TfmSetup::showAccounts);
+        QObject::connect(m_optionsWindow, &TfmSetup::accountsChanged, main,
+                         &TfrmMain::RefreshAccounts);
+        QObject::connect(m_optionsWindow, &TfmSetup::listColourChosen, main, [main] {
             main->applyListColour();
             main->lvHeaders->viewport()->update();
         });
-        QObject::connect(m_setup, &TfmSetup::coloursChanged, main,
+        QObject::connect(m_optionsWindow, &TfmSetup::coloursChanged, main,
                          [main] { main->lvHeaders->viewport()->update(); });
         // The tick switches both the icon and minimise-to-tray.
-        QObject::connect(m_setup, &TfmSetup::systrayChanged, m_tray, [this](bool on) {
+        QObject::connect(m_optionsWindow, &TfmSetup::systrayChanged, m_tray, [this](bool on) {
             m_tray->setIconVisible(on);
             m_tray->setMinimiseToTray(on);
         });
-        m_setup->setTrayAvailable(m_tray->available());
-        QObject::connect(m_tray, &TrayIcon::availabilityChanged, m_setup,
+        m_optionsWindow->setTrayAvailable(m_tray->available());
+        QObject::connect(m_tray, &TrayIcon::availabilityChanged, m_optionsWindow,
                          &TfmSetup::setTrayAvailable);
     });
-    main->setOptionsWindow(m_setup);
+    main->setOptionsWindow(m_optionsWindow);
 }
 
 void ProgramShell::showUpdateWindow() {
-    if (m_form7)
-        m_form7->showWindow();
+    if (m_listUpdateWindow)
+        m_listUpdateWindow->showWindow();
 }
 
 void ProgramShell::openAccountStore() {
     guarded(m_prompts, m_main.get(), [this] { m_data.openAccountStore(); });
     AccountStore *store = m_data.store();
     m_main->setAccountStore(store);
-    if (m_form3)
-        m_form3->setAccountStore(store);
-    if (m_form6)
-        m_form6->setAccountStore(store);
-    if (m_setup)
-        m_setup->setAccountStore(store);
+    if (m_addAccountDialog)
+        m_addAccountDialog->setAccountStore(store);
+    if (m_editAccountDialog)
+        m_editAccountDialog->setAccountStore(store);
+    if (m_optionsWindow)
+        m_optionsWindow->setAccountStore(store);
     m_main->RefreshAccounts();
 }
 
@@ -263,8 +275,8 @@ void ProgramShell::shutdown() {
     }
 
     // What the user typed into the log window is part of the log.
-    if (m_form8)
-        m_form8->commitEdits();
+    if (m_logWindow)
+        m_logWindow->commitEdits();
     m_data.save();
 }
 

@@ -11,16 +11,16 @@ namespace corvane {
 
 class AccountStore;
 class Prompts;
-class TForm1;
-class TForm3;
-class TForm4;
-class TForm5;
-class TForm6;
-class TForm7;
-class TForm2;
-class TForm8;
-class TForm9;
-class TForm10;
+class RulesWindow;
+class AddAccountDialog;
+class ListEntryDialog;
+class WordPairDialog;
+class EditAccountDialog;
+class ListUpdateWindow;
+class HeadersWindow;
+class DeletionLogWindow;
+class SavedEmailsWindow;
+class WelcomeWizard;
 class HelpMenu;
 class TfmSetup;
 class TfrmMain;
@@ -59,20 +59,20 @@ public:
     void shutdown();
 
     TfrmMain *mainWindow() const { return m_main.get(); }
-    TForm1 *rulesWindow() const { return m_form1; }
-    TForm3 *addAccountDialog() const { return m_form3; }
-    TForm4 *listEntryDialog() const { return m_form4; }
-    TForm5 *xandyDialog() const { return m_form5; }
-    TForm6 *editAccountDialog() const { return m_form6; }
-    TForm8 *logWindow() const { return m_form8; }
-    TForm2 *headerWindow() const { return m_form2; }
-    TForm9 *archiveWindow() const { return m_form9; }
-    TForm7 *updateWindow() const { return m_form7; }
+    RulesWindow *rulesWindow() const { return m_rulesWindow; }
+    AddAccountDialog *addAccountDialog() const { return m_addAccountDialog; }
+    ListEntryDialog *listEntryDialog() const { return m_listEntryDialog; }
+    WordPairDialog *wordPairDialog() const { return m_wordPairDialog; }
+    EditAccountDialog *editAccountDialog() const { return m_editAccountDialog; }
+    DeletionLogWindow *logWindow() const { return m_logWindow; }
+    HeadersWindow *headersWindow() const { return m_headersWindow; }
+    SavedEmailsWindow *savedEmailsWindow() const { return m_savedEmailsWindow; }
+    ListUpdateWindow *listUpdateWindow() const { return m_listUpdateWindow; }
     // Shows the update window (Program > "Check for updates", the wizard's master-list link).
     void showUpdateWindow();
-    TfmSetup *optionsWindow() const { return m_setup; }
+    TfmSetup *optionsWindow() const { return m_optionsWindow; }
     // The Welcome window; made only when the Welcome timer of a start without accounts fires.
-    TForm10 *welcomeWindow() const { return m_form10; }
+    WelcomeWizard *welcomeWizard() const { return m_welcomeWizard; }
     TrayIcon *trayIcon() const { return m_tray; }
     HelpMenu *helpMenu() const { return m_help; }
 
@@ -102,17 +102,17 @@ private:
     Transport &m_transport;
     // The windows go before the data they show.
     std::unique_ptr<TfrmMain> m_main;
-    TForm1 *m_form1 = nullptr;
-    TForm3 *m_form3 = nullptr;
-    TForm4 *m_form4 = nullptr;
-    TForm5 *m_form5 = nullptr;
-    TForm6 *m_form6 = nullptr;
-    TForm8 *m_form8 = nullptr;
-    TForm2 *m_form2 = nullptr;
-    TForm9 *m_form9 = nullptr;
-    TForm7 *m_form7 = nullptr;
-    TfmSetup *m_setup = nullptr;
-    TForm10 *m_form10 = nullptr;
+    RulesWindow *m_rulesWindow = nullptr;
+    AddAccountDialog *m_addAccountDialog = nullptr;
+    ListEntryDialog *m_listEntryDialog = nullptr;
+    WordPairDialog *m_wordPairDialog = nullptr;
+    EditAccountDialog *m_editAccountDialog = nullptr;
+    DeletionLogWindow *m_logWindow = nullptr;
+    HeadersWindow *m_headersWindow = nullptr;
+    SavedEmailsWindow *m_savedEmailsWindow = nullptr;
+    ListUpdateWindow *m_listUpdateWindow = nullptr;
+    TfmSetup *m_optionsWindow = nullptr;
+    WelcomeWizard *m_welcomeWizard = nullptr;
     TrayIcon *m_tray = nullptr;
     HelpMenu *m_help = nullptr;
     TrayIcon::Availability m_trayAvailability;

@@ -22,24 +22,24 @@ constexpr int AvailabilityPollMs = 5000;
 
 TrayIcon::TrayIcon(QMainWindow *window) : QObject(window), m_window(window) {
     setObjectName(u"TrayIcon"_s);
-    PopupMenu2 = new QMenu(window);
-    PopupMenu2->setObjectName(u"PopupMenu2"_s);
-    ShowWindow1 = PopupMenu2->addAction(u"Show Window"_s);
-    ShowWindow1->setObjectName(u"ShowWindow1"_s);
-    connect(ShowWindow1, &QAction::triggered, this, &TrayIcon::ShowWindow1Click);
+    trayMenu = new QMenu(window);
+    trayMenu->setObjectName(u"trayMenu"_s);
+    showWindowAction = trayMenu->addAction(u"Show Window"_s);
+    showWindowAction->setObjectName(u"showWindowAction"_s);
+    connect(showWindowAction, &QAction::triggered, this, &TrayIcon::showMainWindow);
 
-    CoolTrayIcon1 = new QSystemTrayIcon(this);
-    CoolTrayIcon1->setObjectName(u"CoolTrayIcon1"_s);
-    CoolTrayIcon1->setContextMenu(PopupMenu2);
-    connect(CoolTrayIcon1, &QSystemTrayIcon::activated, this,
+    systemTrayIcon = new QSystemTrayIcon(this);
+    systemTrayIcon->setObjectName(u"systemTrayIcon"_s);
+    systemTrayIcon->setContextMenu(trayMenu);
+    connect(systemTrayIcon, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::DoubleClick)
-                    CoolTrayIcon1DblClick();
+                    showMainWindow();
             });
 
     m_availability = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     m_notifier = [this](const QString &title, const QString &text, bool warning) {
-        CoolTrayIcon1->showMessage(
+        systemTrayIcon->showMessage(
             title, text, warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information, 15000);
     };
     window->installEventFilter(this);
@@ -69,7 +69,7 @@ void TrayIcon::checkAvailability() {
 
 TrayIcon::~TrayIcon() {
     // The icon leaves the notification area with the program.
-    CoolTrayIcon1->hide();
+    systemTrayIcon->hide();
 }
 
 void TrayIcon::setAvailability(Availability availability) {
@@ -88,7 +88,7 @@ void TrayIcon::setIconVisible(bool visible) {
 }
 
 bool TrayIcon::iconShown() const {
-    return CoolTrayIcon1->isVisible();
+    return systemTrayIcon->isVisible();
 }
 
 void TrayIcon::showAutoMode(bool on) {
@@ -146,14 +146,14 @@ void TrayIcon::update() {
                                                    : TrayBadge::Problem;
     if (m_badge != int(badge)) {
         m_badge = int(badge);
-        CoolTrayIcon1->setIcon(trayIcon(badge));
+        systemTrayIcon->setIcon(trayIcon(badge));
     }
-    CoolTrayIcon1->setToolTip(toolTip());
+    systemTrayIcon->setToolTip(toolTip());
     // The icon stays while the window is in the tray, whatever happens meanwhile: it is the
     // only way back.
     const bool shown = available() && (m_iconVisible || m_inTray);
-    if (CoolTrayIcon1->isVisible() != shown)
-        CoolTrayIcon1->setVisible(shown);
+    if (systemTrayIcon->isVisible() != shown)
+        systemTrayIcon->setVisible(shown);
 }
 
 bool TrayIcon::eventFilter(QObject *watched, QEvent *event) {
@@ -172,14 +172,6 @@ void TrayIcon::minimiseIntoTray() {
     update();
     // Hiding a window also removes its task-bar button.
     m_window->hide();
-}
-
-void TrayIcon::CoolTrayIcon1DblClick() {
-    showMainWindow();
-}
-
-void TrayIcon::ShowWindow1Click() {
-    showMainWindow();
 }
 
 void TrayIcon::showMainWindow() {

@@ -62,13 +62,11 @@ public:
 
     QString toolTip() const;
 
-    QSystemTrayIcon *CoolTrayIcon1;
-    QMenu *PopupMenu2;
-    QAction *ShowWindow1; // "Show Window"
+    QSystemTrayIcon *systemTrayIcon;
+    QMenu *trayMenu;
+    QAction *showWindowAction; // "Show Window"
 
 public Q_SLOTS:
-    void CoolTrayIcon1DblClick();
-    void ShowWindow1Click();
     // Restores the main window from the tray or its minimised state, in front.
     void showMainWindow();
 

@@ -238,6 +238,96 @@ private Q_SLOTS:
         QVERIFY(!store.learnedAs(100));
     }
 
+    // Scoring keeps f and its logarithms of rarely seen tokens by their counts, for the totals
+    // and parameters of the moment: the score must stay what the statistics give from the
+    // counts, for tokens under and over that cache's limit, after every training (the totals
+    // move) and after the parameters change.
+    void scoreFollowsTheCountsAfterEveryChange() {
+        QTemporaryDir dir;
+        LearningStore store(dir.filePath(LearningStore::FileName));
+        store.open();
+        // "n<k>" is in the first k spams and the first k/2 hams: counts from 0 to 40.
+        const std::vector<int> kinds{1, 2, 7, 15, 16, 17, 31, 40};
+        std::vector<std::string> words{"never-learned"};
+        for (const int k : kinds)
+            words.push_back("n" + std::to_string(k));
+        const auto message = [&](std::uint64_t identity, int index, bool spam) {
+            LearningSample s{identity, {}};
+            for (const int k : kinds)
+                if (index < (spam ? k : k / 2))
+                    s.tokens.push_back(tokenHash("n" + std::to_string(k)));
+            s.tokens.push_back(tokenHash(spam ? "spam-only" : "ham-only"));
+            std::sort(s.tokens.begin(), s.tokens.end());
+            return s;
+        };
+        std::vector<LearningSample> learned;
+        const auto learn = [&](int from, int to, bool spam) {
+            std::vector<LearningSample> batch;
+            for (int i = from; i < to; ++i)
+                batch.push_back(
+                    message(std::uint64_t(spam ? 1000 : 2000) + std::uint64_t(i), i, spam));
+            store.train(batch, spam ? LearnedVerdict::Spam : LearnedVerdict::Ham);
+            learned.insert(learned.end(), batch.begin(), batch.end());
+        };
+        const auto expected = [&](const std::vector<TokenHash> &tokens) {
+            const LearningParameters &p = store.parameters();
+            std::vector<double> clues;
+            for (const TokenHash t : tokens) {
+                std::uint32_t spam = 0, ham = 0;
+                for (const LearningSample &s : learned) {
+                    if (std::find(s.tokens.begin(), s.tokens.end(), t) == s.tokens.end())
+                        continue;
+                    ++(s.identity < 2000 ? spam : ham);
+                }
+                const double f = spam + ham == 0
+                                     ? p.unknownWordProbability
+                                     : tokenSpamProbability(spam, ham, store.spamMessages(),
+                                                            store.hamMessages(), p);
+                if (std::abs(f - 0.5) >= p.minimumStrength)
+                    clues.push_back(f);
+            }
+            return combineProbabilities(clues);
+        };
+        const auto check = [&](const char *when) {
+            std::vector<TokenHash> all;
+            for (const std::string &w : words) {
+                const std::vector<TokenHash> one{tokenHash(w)};
+                all.push_back(one.front());
+                if (store.score(one) != expected(one))
+                    QFAIL(qPrintable(u"%1: %2 scores %3, the statistics give %4"_s
+                                         .arg(QLatin1StringView(when), QString::fromStdString(w))
+                                         .arg(store.score(one))
+                                         .arg(expected(one))));
+            }
+            std::sort(all.begin(), all.end());
+            QCOMPARE(store.score(all), expected(all));
+        };
+        learn(0, 40, true);
+        learn(0, 25, false);
+        check("first training");
+        if (QTest::currentTestFailed())
+            return;
+        learn(25, 60, false); // more ham: every f moves
+        check("more ham");
+        if (QTest::currentTestFailed())
+            return;
+        learn(40, 45, true);
+        check("more spam");
+        if (QTest::currentTestFailed())
+            return;
+        LearningParameters strong;
+        strong.unknownWordStrength = 0.45;
+        strong.minimumStrength = 0.1;
+        store.setParameters(strong);
+        check("other parameters");
+        if (QTest::currentTestFailed())
+            return;
+        store.close();
+        store.open();
+        QCOMPARE(store.parameters().minimumStrength, 0.1);
+        check("reopened");
+    }
+
     void damagedOrForeignFileIsAnErrorNamingIt_data() {
         QTest::addColumn<QByteArray>("content");
         QTest::newRow("not a database") << QByteArray(4096, 'x');

@@ -122,9 +122,25 @@ void TestAuthResults::decides_data() {
         << true;
     QTest::newRow("the trusted server's second field says dmarc=fail")
         << QStringList{u"mx.example.net; spf=pass"_s, u"mx.example.net; dmarc=fail"_s} << false;
-    QTest::newRow("only other ids") << QStringList{u"forger.example; dmarc=fail"_s} << true;
+    // Nothing from the trusted server: the message did not pass through it, or it did not
+    // check; a forger need only leave the field out.
+    QTest::newRow("only other ids, saying pass")
+        << QStringList{u"forger.example; spf=pass; dkim=pass header.d=friend.example; dmarc=pass"_s}
+        << false;
     QTest::newRow("the id in quotes") << QStringList{u"\"mx.example.net\"; dmarc=fail"_s} << false;
-    QTest::newRow("no field") << QStringList{} << true;
+    QTest::newRow("no field") << QStringList{} << false;
+    QTest::newRow("the trusted server checked nothing")
+        << QStringList{u"mx.example.net; none"_s} << false;
+    QTest::newRow("the trusted server's field cannot be read")
+        << QStringList{u"mx.example.net; spf"_s} << false;
+    QTest::newRow("nothing checked on top, a forged pass below")
+        << QStringList{u"mx.example.net; none"_s, u"relay.example; none"_s,
+                       u"mx.example.net; dmarc=pass"_s}
+        << false;
+    QTest::newRow("the trusted field below a later hop's own")
+        << QStringList{u"filter.example; none"_s,
+                       u"mx.example.net; dkim=pass header.d=friend.example"_s}
+        << true;
 }
 
 void TestAuthResults::decides() {

@@ -7,7 +7,7 @@
 
 #include "core/screening/mailboxsession.h"
 #include "testsupport.h"
-#include "ui/records/tform9.h"
+#include "ui/records/savedemailswindow.h"
 #include "ui/settings/tfmsetup.h"
 
 #include <QDir>
@@ -46,9 +46,9 @@ const QList<std::pair<QString, QByteArray>> kArchive = {
 };
 
 // The rows as the list shows them, one "subject|from|to|date" a row.
-QStringList rows(const TForm9 *w) {
+QStringList rows(const SavedEmailsWindow *w) {
     QStringList out;
-    const QAbstractItemModel *model = w->lvHeaders->model();
+    const QAbstractItemModel *model = w->copyList->model();
     for (int r = 0; r < model->rowCount(); ++r) {
         QStringList cells;
         for (int c = 0; c < model->columnCount(); ++c)
@@ -58,8 +58,8 @@ QStringList rows(const TForm9 *w) {
     return out;
 }
 
-void clickListRow(TForm9 *w, int row) {
-    QTreeView *view = w->lvHeaders;
+void clickListRow(SavedEmailsWindow *w, int row) {
+    QTreeView *view = w->copyList;
     const QRect rect = view->visualRect(view->model()->index(row, 1));
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, rect.center());
 }
@@ -79,7 +79,7 @@ class TestArchiveWindow final : public QObject {
     RecordingOpener m_opener;
 
     TfrmMain *main() { return m_run->main(); }
-    TForm9 *archive() { return m_run->shell.archiveWindow(); }
+    SavedEmailsWindow *archive() { return m_run->shell.savedEmailsWindow(); }
     QString archiveFolder() const { return m_dir->filePath(u"archive"_s); }
     QString copyPath(const QString &name) const { return QDir(archiveFolder()).filePath(name); }
 
@@ -99,7 +99,7 @@ class TestArchiveWindow final : public QObject {
         QTRY_VERIFY(!archive()->scanning());
     }
     void refresh() {
-        QTest::mouseClick(archive()->ToolButton1, Qt::LeftButton);
+        QTest::mouseClick(archive()->refreshButton, Qt::LeftButton);
         QTRY_VERIFY(!archive()->scanning());
     }
 
@@ -125,7 +125,7 @@ private Q_SLOTS:
     void opens() {
         QFETCH(bool, fromOptions);
         start();
-        TForm9 *w = archive();
+        SavedEmailsWindow *w = archive();
         QVERIFY(!w->isVisible());
         if (fromOptions) {
             main()->Options1->trigger();
@@ -140,7 +140,7 @@ private Q_SLOTS:
         QVERIFY(!w->isModal());
         QCOMPARE(w->windowTitle(), u"Saved Emails"_s);
         QTRY_VERIFY(!w->scanning());
-        QCOMPARE(w->ArchiveNames().size(), 4);
+        QCOMPARE(w->archiveNames().size(), 4);
         QCOMPARE(m_run->prompts.shown.size(), 0);
     }
 
@@ -148,8 +148,8 @@ private Q_SLOTS:
     void listsTheCopies() {
         start();
         open();
-        TForm9 *w = archive();
-        QCOMPARE(w->ArchiveNames(),
+        SavedEmailsWindow *w = archive();
+        QCOMPARE(w->archiveNames(),
                  (QStringList{u".eml"_s, u"Cheap- pills-.eml"_s, u"Hi.eml"_s, u"You won.eml"_s}));
         QCOMPARE(rows(w),
                  (QStringList{
@@ -163,12 +163,12 @@ private Q_SLOTS:
                      u"You won|Prize Desk <winner@lottery.example>|Me <me@example.net>|"_s +
                          dateText("Thu, 3 Dec 2026 09:00:00 +0000"),
                  }));
-        const QAbstractItemModel *model = w->lvHeaders->model();
+        const QAbstractItemModel *model = w->copyList->model();
         QCOMPARE(model->headerData(0, Qt::Horizontal).toString(), u"Subject"_s);
         QCOMPARE(model->headerData(3, Qt::Horizontal).toString(), u"Date"_s);
         QCOMPARE(w->panelText(0), u"No message selected"_s);
         QCOMPARE(w->panelText(1), u"4 emails"_s);
-        QVERIFY(w->ProgressBar1->isHidden());
+        QVERIFY(w->progressBar->isHidden());
         QCOMPARE(m_run->prompts.shown.size(), 0);
 
         clickListRow(w, 1);
@@ -179,19 +179,19 @@ private Q_SLOTS:
     void rowCommandsNeedASelection() {
         start();
         open();
-        TForm9 *w = archive();
-        QVERIFY(!w->ToolButton4->isEnabled());
-        QVERIFY(!w->ToolButton3->isEnabled());
-        QVERIFY(w->ToolButton2->isEnabled());
-        w->ToolButton4Click();
-        w->ToolButton3Click();
-        w->lvHeadersDblClick();
-        QCOMPARE(w->ArchiveNames().size(), 4);
+        SavedEmailsWindow *w = archive();
+        QVERIFY(!w->deleteButton->isEnabled());
+        QVERIFY(!w->viewButton->isEnabled());
+        QVERIFY(w->deleteAllButton->isEnabled());
+        w->deleteSelectedCopy();
+        w->viewSelectedCopy();
+        w->copyDoubleClicked();
+        QCOMPARE(w->archiveNames().size(), 4);
         QVERIFY(m_opener.paths.isEmpty());
         QCOMPARE(m_run->prompts.shown.size(), 0);
         clickListRow(w, 0);
-        QVERIFY(w->ToolButton4->isEnabled());
-        QVERIFY(w->ToolButton3->isEnabled());
+        QVERIFY(w->deleteButton->isEnabled());
+        QVERIFY(w->viewButton->isEnabled());
     }
 
     // Deleting the row after the damaged file deletes its own copy, not the damaged file; the
@@ -199,23 +199,23 @@ private Q_SLOTS:
     void deleteSelected() {
         start();
         open();
-        TForm9 *w = archive();
+        SavedEmailsWindow *w = archive();
         clickListRow(w, 2);
-        QCOMPARE(w->ArchiveNames().value(2), u"Hi.eml"_s);
+        QCOMPARE(w->archiveNames().value(2), u"Hi.eml"_s);
         // Asked first: No keeps it.
         m_run->prompts.answers << QMessageBox::No;
-        QTest::mouseClick(w->ToolButton4, Qt::LeftButton);
+        QTest::mouseClick(w->deleteButton, Qt::LeftButton);
         QCOMPARE(m_run->prompts.takeTexts(),
                  QStringList{u"Delete the saved email \"Hi.eml\"? It cannot be brought back."_s});
         QVERIFY(QFile::exists(copyPath(u"Hi.eml"_s)));
-        QCOMPARE(w->ArchiveNames().size(), 4);
+        QCOMPARE(w->archiveNames().size(), 4);
         m_run->prompts.answers << QMessageBox::Yes;
-        QTest::mouseClick(w->ToolButton4, Qt::LeftButton);
+        QTest::mouseClick(w->deleteButton, Qt::LeftButton);
         QCOMPARE(m_run->prompts.takeTexts().size(), 1);
         QVERIFY(!QFile::exists(copyPath(u"Hi.eml"_s)));
         QVERIFY(QFile::exists(copyPath(u"Damaged.eml"_s)));
         QVERIFY(QFile::exists(copyPath(u"You won.eml"_s)));
-        QCOMPARE(w->ArchiveNames(),
+        QCOMPARE(w->archiveNames(),
                  (QStringList{u".eml"_s, u"Cheap- pills-.eml"_s, u"You won.eml"_s}));
         QCOMPARE(rows(w).size(), 3);
         QCOMPARE(w->panelText(0), u"Message 3 of 3 selected"_s);
@@ -223,10 +223,10 @@ private Q_SLOTS:
 
         // The Delete key does the same; a copy already gone goes from the list without a word.
         QVERIFY(QFile::remove(copyPath(u"You won.eml"_s)));
-        w->lvHeaders->setFocus();
+        w->copyList->setFocus();
         m_run->prompts.answers << QMessageBox::Yes;
-        QTest::keyClick(w->lvHeaders, Qt::Key_Delete);
-        QCOMPARE(w->ArchiveNames(), (QStringList{u".eml"_s, u"Cheap- pills-.eml"_s}));
+        QTest::keyClick(w->copyList, Qt::Key_Delete);
+        QCOMPARE(w->archiveNames(), (QStringList{u".eml"_s, u"Cheap- pills-.eml"_s}));
         QCOMPARE(m_run->prompts.shown.size(), 1);
     }
 
@@ -234,27 +234,27 @@ private Q_SLOTS:
     void deleteFailureIsReported() {
         start();
         open();
-        TForm9 *w = archive();
+        SavedEmailsWindow *w = archive();
         // Something that is not a file has taken the name since the list was read.
         QVERIFY(QFile::remove(copyPath(u"Hi.eml"_s)));
         QVERIFY(QDir(archiveFolder()).mkpath(u"Hi.eml/inside"_s));
         clickListRow(w, 2);
         m_run->prompts.answers << QMessageBox::Yes;
-        QTest::mouseClick(w->ToolButton4, Qt::LeftButton);
+        QTest::mouseClick(w->deleteButton, Qt::LeftButton);
         QStringList texts = m_run->prompts.takeTexts();
         QCOMPARE(texts.size(), 2);
         texts.removeFirst(); // the question
         QVERIFY2(texts[0].startsWith(u"The saved email \"Hi.eml\" could not be deleted: "_s),
                  qPrintable(texts[0]));
-        QCOMPARE(w->ArchiveNames().size(), 4);
+        QCOMPARE(w->archiveNames().size(), 4);
 
         // Delete all removes the others and keeps that one.
         m_run->prompts.answers = {QMessageBox::Yes};
-        QTest::mouseClick(w->ToolButton2, Qt::LeftButton);
+        QTest::mouseClick(w->deleteAllButton, Qt::LeftButton);
         QCOMPARE(m_run->prompts.shown.size(), 2);
         QVERIFY(m_run->prompts.shown[1].text.startsWith(
             u"A saved email could not be deleted and stays in the list. \"Hi.eml\": "_s));
-        QCOMPARE(w->ArchiveNames(), QStringList{u"Hi.eml"_s});
+        QCOMPARE(w->archiveNames(), QStringList{u"Hi.eml"_s});
     }
 
     // Delete all asks first; No keeps everything, Yes removes every listed copy and only those.
@@ -268,9 +268,9 @@ private Q_SLOTS:
         start();
         QVERIFY(writeFile(m_dir->filePath(u"archive/notes.txt"_s), "kept"));
         open();
-        TForm9 *w = archive();
+        SavedEmailsWindow *w = archive();
         m_run->prompts.answers = {answer};
-        QTest::mouseClick(w->ToolButton2, Qt::LeftButton);
+        QTest::mouseClick(w->deleteAllButton, Qt::LeftButton);
         QCOMPARE(m_run->prompts.shown.size(), 1);
         QCOMPARE(m_run->prompts.shown[0].icon, Prompts::Icon::Question);
         QCOMPARE(m_run->prompts.shown[0].text,
@@ -279,13 +279,13 @@ private Q_SLOTS:
         const QStringList left =
             QDir(archiveFolder()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
         if (answer == QMessageBox::No) {
-            QCOMPARE(w->ArchiveNames().size(), 4);
+            QCOMPARE(w->archiveNames().size(), 4);
             QCOMPARE(left.size(), 6);
             return;
         }
         QCOMPARE(left, (QStringList{u"Damaged.eml"_s, u"notes.txt"_s}));
         QCOMPARE(rows(w), QStringList());
-        QVERIFY(!w->ToolButton2->isEnabled());
+        QVERIFY(!w->deleteAllButton->isEnabled());
         QCOMPARE(w->panelText(0), u"No message selected"_s);
         QCOMPARE(m_run->prompts.shown.size(), 0);
         refresh();
@@ -303,25 +303,25 @@ private Q_SLOTS:
         QFETCH(QString, how);
         start();
         open();
-        TForm9 *w = archive();
+        SavedEmailsWindow *w = archive();
         clickListRow(w, 3);
         if (how == u"button"_s) {
-            QTest::mouseClick(w->ToolButton3, Qt::LeftButton);
+            QTest::mouseClick(w->viewButton, Qt::LeftButton);
         } else if (how == u"double-click"_s) {
-            QTreeView *view = w->lvHeaders;
+            QTreeView *view = w->copyList;
             const QPoint at = view->visualRect(view->model()->index(3, 0)).center();
             // A double-click is a click followed by the second press.
             QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
             QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
         } else {
-            w->lvHeaders->setFocus();
-            QTest::keyClick(w->lvHeaders, Qt::Key_Return);
+            w->copyList->setFocus();
+            QTest::keyClick(w->copyList, Qt::Key_Return);
         }
         QCOMPARE(m_opener.paths, QStringList{copyPath(u"You won.eml"_s)});
         QVERIFY(m_opener.contents.value(0).contains("Subject: You won"));
         QCOMPARE(m_run->prompts.shown.size(), 0);
         // Viewing deletes nothing.
-        QCOMPARE(w->ArchiveNames().size(), 4);
+        QCOMPARE(w->archiveNames().size(), 4);
     }
 
     // Without a mail program the user is told where the copy is; a copy gone since the list was
@@ -329,19 +329,19 @@ private Q_SLOTS:
     void viewProblems() {
         start();
         open();
-        TForm9 *w = archive();
+        SavedEmailsWindow *w = archive();
         m_opener.available = false;
         clickListRow(w, 1);
-        QTest::mouseClick(w->ToolButton3, Qt::LeftButton);
+        QTest::mouseClick(w->viewButton, Qt::LeftButton);
         QCOMPARE(m_run->prompts.takeTexts(),
                  QStringList{noMailProgramText(copyPath(u"Cheap- pills-.eml"_s))});
 
         QVERIFY(QFile::remove(copyPath(u"Hi.eml"_s)));
         clickListRow(w, 2);
-        QTest::mouseClick(w->ToolButton3, Qt::LeftButton);
+        QTest::mouseClick(w->viewButton, Qt::LeftButton);
         QCOMPARE(m_run->prompts.takeTexts(),
                  QStringList{u"The saved email \"Hi.eml\" is no longer in the archive folder."_s});
-        QCOMPARE(w->ArchiveNames(),
+        QCOMPARE(w->archiveNames(),
                  (QStringList{u".eml"_s, u"Cheap- pills-.eml"_s, u"You won.eml"_s}));
         QCOMPARE(m_opener.paths.size(), 1);
     }
@@ -352,19 +352,19 @@ private Q_SLOTS:
         start({});
         QVERIFY(QDir(archiveFolder()).removeRecursively());
         open();
-        TForm9 *w = archive();
+        SavedEmailsWindow *w = archive();
         QCOMPARE(m_run->prompts.takeTexts(), QStringList{u"No emails found"_s});
         QCOMPARE(rows(w), QStringList());
-        QVERIFY(!w->ToolButton2->isEnabled());
+        QVERIFY(!w->deleteAllButton->isEnabled());
         w->close();
 
         QVERIFY(QDir().mkpath(archiveFolder()));
         QVERIFY(writeFile(copyPath(u"Hi.eml"_s), kArchive[2].second));
         open();
-        QCOMPARE(w->ArchiveNames(), QStringList{u"Hi.eml"_s});
+        QCOMPARE(w->archiveNames(), QStringList{u"Hi.eml"_s});
         QCOMPARE(m_run->prompts.shown.size(), 0);
         w->close();
-        QCOMPARE(w->ArchiveNames(), QStringList());
+        QCOMPARE(w->archiveNames(), QStringList());
 
         QVERIFY(QFile::remove(copyPath(u"Hi.eml"_s)));
         open();
@@ -376,13 +376,13 @@ private Q_SLOTS:
     void refreshRereads() {
         start();
         open();
-        TForm9 *w = archive();
+        SavedEmailsWindow *w = archive();
         QVERIFY(QFile::remove(copyPath(u"Hi.eml"_s)));
         QVERIFY(writeFile(copyPath(u"Another.eml"_s),
                           copyOf("From: x@example.org\nTo: me@example.net\nSubject: Another\n")));
         clickListRow(w, 0);
         refresh();
-        QCOMPARE(w->ArchiveNames(), (QStringList{u".eml"_s, u"Another.eml"_s,
+        QCOMPARE(w->archiveNames(), (QStringList{u".eml"_s, u"Another.eml"_s,
                                                  u"Cheap- pills-.eml"_s, u"You won.eml"_s}));
         QCOMPARE(w->panelText(0), u"No message selected"_s);
         QCOMPARE(m_run->prompts.shown.size(), 0);
@@ -396,17 +396,17 @@ private Q_SLOTS:
         for (int i = 0; i < 2000; ++i)
             QVERIFY(writeFile(copyPath(u"Copy %1.eml"_s.arg(i)), bytes));
         main()->SavedEmails1->trigger();
-        TForm9 *w = archive();
+        SavedEmailsWindow *w = archive();
         QVERIFY(w->scanning());
-        QVERIFY(!w->ToolButton2->isEnabled());
+        QVERIFY(!w->deleteAllButton->isEnabled());
         refresh();
-        QCOMPARE(w->ArchiveNames().size(), 2000);
-        QCOMPARE(w->ArchiveNames().value(1), u"Copy 1.eml"_s);
-        QCOMPARE(w->ArchiveNames().value(10), u"Copy 10.eml"_s);
-        QVERIFY(w->ProgressBar1->isHidden());
-        QCOMPARE(w->ProgressBar1->maximum(), 2000);
-        QCOMPARE(w->ProgressBar1->value(), 2000);
-        QVERIFY(w->ToolButton2->isEnabled());
+        QCOMPARE(w->archiveNames().size(), 2000);
+        QCOMPARE(w->archiveNames().value(1), u"Copy 1.eml"_s);
+        QCOMPARE(w->archiveNames().value(10), u"Copy 10.eml"_s);
+        QVERIFY(w->progressBar->isHidden());
+        QCOMPARE(w->progressBar->maximum(), 2000);
+        QCOMPARE(w->progressBar->value(), 2000);
+        QVERIFY(w->deleteAllButton->isEnabled());
         QCOMPARE(m_run->prompts.shown.size(), 0);
     }
 };

@@ -6,8 +6,8 @@
 
 #include "core/errors.h"
 #include "testsupport.h"
+#include "ui/records/deletionlogwindow.h"
 #include "ui/records/logprinter.h"
-#include "ui/records/tform8.h"
 #include "ui/settings/tfmsetup.h"
 
 #include <QFontMetricsF>
@@ -92,7 +92,7 @@ class TestLogWindow final : public QObject {
     PdfPrinters m_printers;
 
     TfrmMain *main() { return m_run->main(); }
-    TForm8 *logWindow() { return m_run->shell.logWindow(); }
+    DeletionLogWindow *logWindow() { return m_run->shell.logWindow(); }
 
     // Starts the program on a data directory holding the given log and total.
     void start(const QByteArray &logFile, const QByteArray &total) {
@@ -134,16 +134,16 @@ private Q_SLOTS:
 
     void layout() {
         start({}, {});
-        TForm8 *w = logWindow();
+        DeletionLogWindow *w = logWindow();
         QCOMPARE(w->windowTitle(), u"Log File"_s);
-        QCOMPARE(w->Label1->text(), u"Total of email deleted:"_s);
-        const QList<QPushButton *> buttons = {w->Button1, w->Button2, w->Button3};
+        QCOMPARE(w->totalCaption->text(), u"Total of email deleted:"_s);
+        const QList<QPushButton *> buttons = {w->clearLogButton, w->printLogButton, w->closeButton};
         const QStringList captions = {u"Clear Log"_s, u"Print Log"_s, u"Close"_s};
         for (int i = 0; i < 3; ++i) {
             QCOMPARE(buttons[i]->text(), captions[i]);
             QCOMPARE(buttons[i]->size(), QSize(113, 25));
         }
-        QVERIFY(!w->Memo1->isReadOnly());
+        QVERIFY(!w->logText->isReadOnly());
     }
 
     void startUp_data() {
@@ -162,8 +162,8 @@ private Q_SLOTS:
         QFETCH(QString, memo);
         QFETCH(QString, shownTotal);
         start(logFile, total);
-        QCOMPARE(logWindow()->Memo1->toPlainText(), memo);
-        QCOMPARE(logWindow()->Label2->text(), shownTotal);
+        QCOMPARE(logWindow()->logText->toPlainText(), memo);
+        QCOMPARE(logWindow()->totalLabel->text(), shownTotal);
         // An untouched log is written back as it was read.
         closeProgram();
         QCOMPARE(readFile(m_dir->filePath(u"logfile.log"_s)),
@@ -174,17 +174,17 @@ private Q_SLOTS:
     void clearLog() {
         start("line one\r\nline two\r\n", "41");
         m_run->prompts.answers << QMessageBox::No;
-        QTest::mouseClick(logWindow()->Button1, Qt::LeftButton);
+        QTest::mouseClick(logWindow()->clearLogButton, Qt::LeftButton);
         QCOMPARE(m_run->prompts.takeTexts(),
                  QStringList{u"Clear the log and set the number of deleted messages to 0? This "
                              u"cannot be undone."_s});
-        QCOMPARE(logWindow()->Memo1->toPlainText(), u"line one\nline two"_s);
+        QCOMPARE(logWindow()->logText->toPlainText(), u"line one\nline two"_s);
         QCOMPARE(m_run->shell.log().DeleteCount, u"41"_s);
         m_run->prompts.answers << QMessageBox::Yes;
-        QTest::mouseClick(logWindow()->Button1, Qt::LeftButton);
+        QTest::mouseClick(logWindow()->clearLogButton, Qt::LeftButton);
         QCOMPARE(m_run->prompts.takeTexts().size(), 1);
-        QCOMPARE(logWindow()->Memo1->toPlainText(), QString());
-        QCOMPARE(logWindow()->Label2->text(), u"0"_s);
+        QCOMPARE(logWindow()->logText->toPlainText(), QString());
+        QCOMPARE(logWindow()->totalLabel->text(), u"0"_s);
         QCOMPARE(m_run->shell.log().DeleteCount, u"0"_s);
         // Nothing is written before the program ends.
         QCOMPARE(readFile(m_dir->filePath(u"logfile.log"_s)), "line one\r\nline two\r\n");
@@ -195,13 +195,13 @@ private Q_SLOTS:
 
     void typedTextIsSaved() {
         start("line one\r\n", "3");
-        QPlainTextEdit *memo = logWindow()->Memo1;
+        QPlainTextEdit *memo = logWindow()->logText;
         memo->moveCursor(QTextCursor::End);
         QTest::keyClick(memo, Qt::Key_Return);
         QTest::keyClicks(memo, u"checked by hand "_s);
         // As an input method enters it.
         memo->textCursor().insertText(u"\u00e9"_s);
-        QTest::mouseClick(logWindow()->Button3, Qt::LeftButton);
+        QTest::mouseClick(logWindow()->closeButton, Qt::LeftButton);
         QVERIFY(!logWindow()->isVisible());
         closeProgram();
         QCOMPARE(readFile(m_dir->filePath(u"logfile.log"_s)),
@@ -220,7 +220,7 @@ private Q_SLOTS:
         for (int i = 1; i <= 150; ++i)
             lines << u"line%1"_s.arg(i);
         start(lines.join(u"\r\n"_s).toUtf8() + "\r\n", "0");
-        QTest::mouseClick(logWindow()->Button2, Qt::LeftButton);
+        QTest::mouseClick(logWindow()->printLogButton, Qt::LeftButton);
         QCOMPARE(m_run->prompts.takeTexts(), QStringList());
 
         const QList<Word> words = pdfWords(m_printers.path);
@@ -287,9 +287,9 @@ private Q_SLOTS:
         if (!output.isEmpty())
             m_printers.path = output;
         start("line one\r\n", "5");
-        QTest::mouseClick(logWindow()->Button2, Qt::LeftButton);
+        QTest::mouseClick(logWindow()->printLogButton, Qt::LeftButton);
         QCOMPARE(m_run->prompts.takeTexts(), QStringList{error});
-        QCOMPARE(logWindow()->Memo1->toPlainText(), u"line one"_s);
+        QCOMPARE(logWindow()->logText->toPlainText(), u"line one"_s);
         QCOMPARE(m_run->shell.log().LogLines, QStringList{u"line one"_s});
     }
 };

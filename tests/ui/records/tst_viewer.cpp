@@ -5,7 +5,7 @@
 #include "../uitestsupport.h"
 
 #include "testsupport.h"
-#include "ui/records/tform2.h"
+#include "ui/records/headerswindow.h"
 #include "ui/shell/fileopener.h"
 
 #include <QDir>
@@ -92,7 +92,7 @@ private Q_SLOTS:
     void viewHeaders() {
         QFETCH(QString, command);
         startAndCheck();
-        TForm2 *headers = m_run->shell.headerWindow();
+        HeadersWindow *headers = m_run->shell.headersWindow();
         QVERIFY(!headers->isVisible());
         clickRow(main(), 0);
         const QString size = main()->session().rows()[0].Size;
@@ -103,13 +103,14 @@ private Q_SLOTS:
         QCOMPARE(m_run->pop.commandsTo(kHost), QList<QByteArray>{"TOP 1 0"});
         QVERIFY(headers->isVisible());
         QCOMPARE(headers->windowTitle(), u"View Headers"_s);
-        QCOMPARE(headers->Memo1->toPlainText(), u"Received: from mx.example.net\n"
-                                                u"\tby pop.test; Tue, 1 Dec 2026 10:00:00 +0000\n"
-                                                u"From: Prize Desk <winner@lottery.example>\n"
-                                                u"To: Me <me@example.net>\n"
-                                                u"Subject: You won\n"
-                                                u"Date: Tue, 1 Dec 2026 10:00:00 +0000\n"
-                                                u"X-Spam-Score: 7.5"_s);
+        QCOMPARE(headers->headerText->toPlainText(),
+                 u"Received: from mx.example.net\n"
+                 u"\tby pop.test; Tue, 1 Dec 2026 10:00:00 +0000\n"
+                 u"From: Prize Desk <winner@lottery.example>\n"
+                 u"To: Me <me@example.net>\n"
+                 u"Subject: You won\n"
+                 u"Date: Tue, 1 Dec 2026 10:00:00 +0000\n"
+                 u"X-Spam-Score: 7.5"_s);
         QCOMPARE(main()->panelText(1), u"Retrieving headers for \""_s + size + u'"');
         QCOMPARE(main()->panelText(0), size);
         QCOMPARE(m_run->prompts.shown.size(), 0);
@@ -118,8 +119,9 @@ private Q_SLOTS:
         // Another message replaces the text.
         clickRow(main(), 1);
         run(command);
-        QVERIFY(headers->Memo1->toPlainText().startsWith(u"From: Friend <friend@example.org>\n"_s));
-        QVERIFY(!headers->Memo1->toPlainText().contains(u"Prize"_s));
+        QVERIFY(headers->headerText->toPlainText().startsWith(
+            u"From: Friend <friend@example.org>\n"_s));
+        QVERIFY(!headers->headerText->toPlainText().contains(u"Prize"_s));
     }
 
     void viewEmail_data() {
@@ -195,7 +197,7 @@ private Q_SLOTS:
         QCOMPARE(m_run->prompts.shown.size(), 0);
         QVERIFY(m_run->pop.commandsTo(kHost).isEmpty());
         QVERIFY(m_opener.paths.isEmpty());
-        QVERIFY(!m_run->shell.headerWindow()->isVisible());
+        QVERIFY(!m_run->shell.headersWindow()->isVisible());
         QCOMPARE(main()->panelText(1), u"Connected"_s);
     }
 
@@ -219,7 +221,7 @@ private Q_SLOTS:
         QCOMPARE(m_run->prompts.takeTexts(), QStringList{error});
         QVERIFY(m_opener.paths.isEmpty());
         QVERIFY(!QFile::exists(m_dir->filePath(u"temp.eml"_s)));
-        QVERIFY(!m_run->shell.headerWindow()->isVisible());
+        QVERIFY(!m_run->shell.headersWindow()->isVisible());
         // The connection is still usable.
         clickRow(main(), 1);
         run(u"ViewEmail1"_s);

@@ -1,8 +1,8 @@
 // The list-entry dialog and the X-and-Y dialog: every mode's title and target list, OK and
 // Cancel, the pending mode, edits of the selected entry (and of none).
 
-#include "ui/rules/tform4.h"
-#include "ui/rules/tform5.h"
+#include "ui/rules/listentrydialog.h"
+#include "ui/rules/wordpairdialog.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -12,13 +12,13 @@
 using namespace Qt::StringLiterals;
 using namespace corvane;
 
-using Mode4 = TForm4::Mode;
-Q_DECLARE_METATYPE(TForm4::Mode)
+using Mode4 = ListEntryDialog::Mode;
+Q_DECLARE_METATYPE(ListEntryDialog::Mode)
 
 namespace {
 
 void ok(QDialog &dialog) {
-    dialog.findChild<QPushButton *>(u"Button1"_s)->click();
+    dialog.findChild<QPushButton *>(u"okButton"_s)->click();
 }
 
 } // namespace
@@ -48,13 +48,13 @@ private Q_SLOTS:
         QFETCH(Mode4, mode);
         RuleLists lists;
         const RuleLists before = lists;
-        TForm4 dialog(lists);
+        ListEntryDialog dialog(lists);
         dialog.openMode(mode, u"Spam King <king@spam.example>"_s);
         QFETCH(QString, title);
         QCOMPARE(dialog.windowTitle(), title);
         QFETCH(QString, label);
-        QCOMPARE(dialog.Label2->text(), label);
-        QTest::keyClicks(dialog.Edit2, u"  why  "_s);
+        QCOMPARE(dialog.entryLabel->text(), label);
+        QTest::keyClicks(dialog.descriptionEdit, u"  why  "_s);
         ok(dialog);
         QVERIFY(!dialog.isVisible());
         QCOMPARE(dialog.pendingMode(), Mode4::None);
@@ -73,7 +73,7 @@ private Q_SLOTS:
 
     void emptyFieldsAddAnEmptyEntry() {
         RuleLists lists;
-        TForm4 dialog(lists);
+        ListEntryDialog dialog(lists);
         dialog.openMode(Mode4::AddSubject);
         ok(dialog);
         QCOMPARE(lists.SubjectBlack.size(), 14);
@@ -82,16 +82,16 @@ private Q_SLOTS:
 
     void onlyTheLastOpeningIsApplied() {
         RuleLists lists;
-        TForm4 dialog(lists);
+        ListEntryDialog dialog(lists);
         dialog.openMode(Mode4::AddSubject, u"first"_s);
-        dialog.Button2->click(); // Cancel empties the fields and changes nothing
-        QVERIFY(dialog.Edit1->text().isEmpty());
+        dialog.cancelButton->click(); // Cancel empties the fields and changes nothing
+        QVERIFY(dialog.entryEdit->text().isEmpty());
         dialog.openMode(Mode4::AddEmail);
-        QTest::keyClicks(dialog.Edit1, u"@spam.example"_s);
+        QTest::keyClicks(dialog.entryEdit, u"@spam.example"_s);
         // Opened again while shown: new mode and title, unfilled fields keep their text.
         dialog.openMode(Mode4::AddFriendly, std::nullopt, u"family"_s);
         QCOMPARE(dialog.windowTitle(), u"Add A Friendly Email"_s);
-        QCOMPARE(dialog.Edit1->text(), u"@spam.example"_s);
+        QCOMPARE(dialog.entryEdit->text(), u"@spam.example"_s);
         ok(dialog);
         QCOMPARE(lists.SubjectBlack.size(), 13);
         QVERIFY(lists.EmailBlack.isEmpty());
@@ -99,7 +99,7 @@ private Q_SLOTS:
         // Closing by the title bar empties the fields as well.
         dialog.openMode(Mode4::AddSubject, u"typed"_s);
         dialog.close();
-        QVERIFY(dialog.Edit1->text().isEmpty() && dialog.Edit2->text().isEmpty());
+        QVERIFY(dialog.entryEdit->text().isEmpty() && dialog.descriptionEdit->text().isEmpty());
     }
 
     void editChangesTheSelectedEntry_data() {
@@ -121,13 +121,13 @@ private Q_SLOTS:
         RuleList &target = lists.list(kind);
         target.add(u"mmm"_s, {u"middle"_s});
         const qsizetype selected = target.add(u"zzz"_s, {u"last"_s, u"extra"_s});
-        TForm4 dialog(lists);
+        ListEntryDialog dialog(lists);
         dialog.setSelectionSource([&](ListKind k) { return k == kind ? selected : -1; });
         dialog.openMode(mode, u"zzz"_s, u"last"_s);
         QFETCH(QString, title);
         QCOMPARE(dialog.windowTitle(), title);
-        dialog.Edit1->setText(u"aaa"_s);
-        dialog.Edit2->setText(u"now first"_s);
+        dialog.entryEdit->setText(u"aaa"_s);
+        dialog.descriptionEdit->setText(u"now first"_s);
         const qsizetype size = target.size();
         ok(dialog);
         QCOMPARE(target.size(), size);
@@ -142,9 +142,9 @@ private Q_SLOTS:
 
     void editWithNothingSelectedChangesNothing() {
         RuleLists lists;
-        TForm4 dialog(lists);
+        ListEntryDialog dialog(lists);
         dialog.openMode(Mode4::EditSubject, u"Re: Details"_s, u"Virus"_s);
-        dialog.Edit1->setText(u"changed"_s);
+        dialog.entryEdit->setText(u"changed"_s);
         ok(dialog);
         QCOMPARE(lists.SubjectBlack.entries(), RuleLists().SubjectBlack.entries());
         QVERIFY(!dialog.isVisible());
@@ -152,10 +152,10 @@ private Q_SLOTS:
         RuleLists other;
         other.SubjectBlack.add(u"bare"_s, {}); // read from a file without a description
         const qsizetype at = other.SubjectBlack.entries().indexOf(RuleEntry{u"bare"_s, {}});
-        TForm4 edit(other);
+        ListEntryDialog edit(other);
         edit.setSelectionSource([&](ListKind) { return at; });
         edit.openMode(Mode4::EditSubject, u"bare"_s);
-        edit.Edit2->setText(u"now described"_s);
+        edit.descriptionEdit->setText(u"now described"_s);
         ok(edit);
         QVERIFY(other.SubjectBlack.entries().contains(RuleEntry{u"bare"_s, {u"now described"_s}}));
     }
@@ -165,28 +165,28 @@ private Q_SLOTS:
         lists.XandY.add(u"free"_s, {u"shop"_s, u"Offers"_s});
         lists.XandY.add(u"cheap"_s, {u"pills"_s}); // written elsewhere: no description
         qsizetype selected = 0;
-        TForm5 dialog(lists);
+        WordPairDialog dialog(lists);
         dialog.setSelectionSource([&] { return selected; });
         QCOMPARE(dialog.windowTitle(), u"Subject x and y to blacklist"_s);
 
-        dialog.openMode(TForm5::Mode::EditXY, u"free"_s, u"shop"_s, u"Offers"_s);
+        dialog.openMode(WordPairDialog::Mode::EditXY, u"free"_s, u"shop"_s, u"Offers"_s);
         QCOMPARE(dialog.windowTitle(), u"Subject x and y to edit in blacklist"_s);
-        QCOMPARE(dialog.Button1->text(), u"Edit Item"_s);
+        QCOMPARE(dialog.okButton->text(), u"Edit Item"_s);
         ok(dialog);
         QCOMPARE(lists.XandY.at(0), (RuleEntry{u"free"_s, {u"shop"_s, u"Offers"_s}}));
 
         selected = 1;
-        dialog.openMode(TForm5::Mode::EditXY, u"cheap"_s, u"pills"_s);
-        dialog.Edit3->setText(u"Pharmacy"_s);
+        dialog.openMode(WordPairDialog::Mode::EditXY, u"cheap"_s, u"pills"_s);
+        dialog.descriptionEdit->setText(u"Pharmacy"_s);
         ok(dialog);
         QCOMPARE(lists.XandY.at(1), (RuleEntry{u"cheap"_s, {u"pills"_s, u"Pharmacy"_s}}));
 
         // Opened for adding after an edit: the add caption, and an entry appended.
-        dialog.openMode(TForm5::Mode::AddXY, u"Great offers"_s);
-        QCOMPARE(dialog.Button1->text(), u"Add Item"_s);
+        dialog.openMode(WordPairDialog::Mode::AddXY, u"Great offers"_s);
+        QCOMPARE(dialog.okButton->text(), u"Add Item"_s);
         QCOMPARE(dialog.windowTitle(), u"Subject x and y to blacklist"_s);
-        QVERIFY(dialog.Edit2->text().isEmpty());
-        QTest::keyClicks(dialog.Edit2, u"today"_s);
+        QVERIFY(dialog.secondWordEdit->text().isEmpty());
+        QTest::keyClicks(dialog.secondWordEdit, u"today"_s);
         ok(dialog);
         QCOMPARE(lists.XandY.size(), 3);
         QCOMPARE(lists.XandY.at(2), (RuleEntry{u"Great offers"_s, {u"today"_s, QString()}}));
@@ -195,22 +195,22 @@ private Q_SLOTS:
         // which word is missing beside the words, staying open.
         for (const auto &[first, second] :
              {std::pair{u"cheap"_s, QString()}, std::pair{QString(), u"pills"_s}}) {
-            dialog.openMode(TForm5::Mode::AddXY, first, second);
-            dialog.Button1->click();
+            dialog.openMode(WordPairDialog::Mode::AddXY, first, second);
+            dialog.okButton->click();
             QCOMPARE(lists.XandY.size(), 3);
             QVERIFY(dialog.isVisible());
-            const auto *error = dialog.findChild<QLabel *>(u"lblWordsError"_s);
+            const auto *error = dialog.findChild<QLabel *>(u"wordsError"_s);
             QVERIFY(error && error->isVisibleTo(&dialog));
             QVERIFY2(error->text().contains(first.isEmpty() ? u"first"_s : u"second"_s),
                      qPrintable(error->text()));
-            dialog.Button2->click();
+            dialog.cancelButton->click();
         }
 
         // Cancel changes nothing and empties the fields.
-        dialog.openMode(TForm5::Mode::AddXY, u"x"_s, u"y"_s, u"z"_s);
-        dialog.Button2->click();
+        dialog.openMode(WordPairDialog::Mode::AddXY, u"x"_s, u"y"_s, u"z"_s);
+        dialog.cancelButton->click();
         QCOMPARE(lists.XandY.size(), 3);
-        QVERIFY(dialog.Edit1->text().isEmpty() && dialog.Edit3->text().isEmpty());
+        QVERIFY(dialog.firstWordEdit->text().isEmpty() && dialog.descriptionEdit->text().isEmpty());
     }
 };
 

@@ -8,8 +8,8 @@
 
 #include "core/rules/listfile.h"
 #include "fakeserver.h"
-#include "ui/rules/tform1.h"
-#include "ui/rules/tform7.h"
+#include "ui/rules/listupdatewindow.h"
+#include "ui/rules/ruleswindow.h"
 #include "ui/settings/tfmsetup.h"
 
 #include <QDir>
@@ -52,7 +52,7 @@ class TestListExchangeWindows final : public QObject {
     std::unique_ptr<ProgramRun> m_run;
 
     TfrmMain *main() { return m_run->main(); }
-    TForm7 *update() { return m_run->shell.updateWindow(); }
+    ListUpdateWindow *update() { return m_run->shell.listUpdateWindow(); }
     TfmSetup *setup() { return m_run->shell.optionsWindow(); }
     Settings &settings() { return m_run->shell.settings(); }
 
@@ -109,15 +109,15 @@ private Q_SLOTS:
             setText(setup()->UpdateUrl, address);
         QCOMPARE(settings().updateurl, address == u"-"_s ? Settings().updateurl : address);
         openUpdateWindow();
-        QTest::mouseClick(update()->Button1, Qt::LeftButton);
+        QTest::mouseClick(update()->checkNowButton, Qt::LeftButton);
         const QList<ScriptedPrompts::Shown> shown = m_run->prompts.shown;
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].icon, Prompts::Icon::Information);
         QVERIFY2(shown[0].text.contains(explained), qPrintable(shown[0].text));
         QVERIFY2(shown[0].text.contains(u"Update address"_s), qPrintable(shown[0].text));
-        QCOMPARE(update()->Label2->text(), u"idle..."_s);
+        QCOMPARE(update()->statusLabel->text(), u"idle..."_s);
         QVERIFY(!QDir(m_dir->filePath(u"updates"_s)).exists());
-        QVERIFY(update()->Button1->isEnabled());
+        QVERIFY(update()->checkNowButton->isEnabled());
     }
 
     // A server that cannot be reached: the box and status of a failed update, the reason
@@ -127,20 +127,20 @@ private Q_SLOTS:
         setText(setup()->UpdateUrl, u"http://127.0.0.1:%1/lists/"_s.arg(closedPort()));
         const qsizetype subjects = m_run->shell.lists().SubjectBlack.size();
         openUpdateWindow();
-        QTest::mouseClick(update()->Button1, Qt::LeftButton);
+        QTest::mouseClick(update()->checkNowButton, Qt::LeftButton);
         QCOMPARE(
             m_run->prompts.takeTexts(),
             QStringList{u"Updates couldn't be downloaded, please check internet connection"_s});
-        QCOMPARE(update()->Label2->text(), u"Error - check interne connection"_s);
-        QCOMPARE(update()->ProgressBar1->value(), 0);
-        QVERIFY2(update()->lblResult->text().startsWith(u"Nothing was changed in your lists."_s),
-                 qPrintable(update()->lblResult->text()));
+        QCOMPARE(update()->statusLabel->text(), u"Error - check interne connection"_s);
+        QCOMPARE(update()->progressBar->value(), 0);
+        QVERIFY2(update()->resultLabel->text().startsWith(u"Nothing was changed in your lists."_s),
+                 qPrintable(update()->resultLabel->text()));
         QCOMPARE(m_run->shell.lists().SubjectBlack.size(), subjects);
-        QVERIFY(update()->Button1->isEnabled());
+        QVERIFY(update()->checkNowButton->isEnabled());
         // Shown again, the window keeps the last run's status.
         update()->hide();
         openUpdateWindow();
-        QCOMPARE(update()->Label2->text(), u"Error - check interne connection"_s);
+        QCOMPARE(update()->statusLabel->text(), u"Error - check interne connection"_s);
     }
 
     // While a fetch waits on a silent server, a submission is turned away, and closing the
@@ -159,10 +159,10 @@ private Q_SLOTS:
         QStringList duringFetch;
         QTimer watch;
         connect(&watch, &QTimer::timeout, this, [&] {
-            if (closeAsked || update()->Label2->text() != u"Getting update 1 of 3"_s)
+            if (closeAsked || update()->statusLabel->text() != u"Getting update 1 of 3"_s)
                 return;
             closeAsked = true;
-            QVERIFY(!update()->Button1->isEnabled());
+            QVERIFY(!update()->checkNowButton->isEnabled());
             QVERIFY(main()->operationRunning());
             // The Submit button waits for the running command.
             setup()->Button4->click();
@@ -170,7 +170,7 @@ private Q_SLOTS:
             QVERIFY(!main()->close()); // deferred until the fetch has unwound
         });
         watch.start(5);
-        QTimer::singleShot(0, update()->Button1, &QPushButton::click);
+        QTimer::singleShot(0, update()->checkNowButton, &QPushButton::click);
         QTRY_VERIFY_WITH_TIMEOUT(closeAsked, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(!main()->isVisible(), 20000);
         watch.stop();
@@ -178,7 +178,7 @@ private Q_SLOTS:
                  QStringList{u"Another command is waiting on a server. Press Submit again when it "
                              u"has finished."_s});
         QCOMPARE(m_run->prompts.takeTexts(), QStringList());
-        QCOMPARE(update()->Label2->text(), u"Stopped"_s);
+        QCOMPARE(update()->statusLabel->text(), u"Stopped"_s);
         RuleList saved(RuleList::Order::ByCaption);
         QVERIFY(LoadListFile(saved, m_dir->filePath(u"blsubj.dat"_s)).ok());
         QCOMPARE(saved.entries(), m_run->shell.lists().SubjectBlack.entries());
@@ -219,7 +219,7 @@ private Q_SLOTS:
         QCOMPARE(settings().submitaddress, u"collect@corp.org"_s);
         // The update window shows where it fetches from.
         openUpdateWindow();
-        QVERIFY(update()->lblSource->text().contains(u"https://lists.corp.org/master/"_s));
+        QVERIFY(update()->sourceLabel->text().contains(u"https://lists.corp.org/master/"_s));
 
         // Both reach Settings.ini at shutdown.
         QVERIFY(main()->close());

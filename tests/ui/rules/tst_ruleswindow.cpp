@@ -5,9 +5,9 @@
 #include "../uitestsupport.h"
 #include "core/screening/classify.h"
 #include "testmessage.h"
-#include "ui/rules/tform1.h"
-#include "ui/rules/tform4.h"
-#include "ui/rules/tform5.h"
+#include "ui/rules/listentrydialog.h"
+#include "ui/rules/ruleswindow.h"
+#include "ui/rules/wordpairdialog.h"
 
 #include <QAbstractItemModel>
 #include <QLabel>
@@ -29,19 +29,22 @@ namespace {
 
 // A window on its own lists, with the two entry dialogs.
 struct Fixture {
-    Fixture() : form4(lists), form5(lists), form1(lists, prompts, &form4, &form5) {
-        form1.showWindow();
+    Fixture()
+        : entryDialog(lists), pairDialog(lists), rules(lists, prompts, &entryDialog, &pairDialog) {
+        rules.showWindow();
     }
     RuleLists lists;
     ScriptedPrompts prompts;
-    TForm4 form4;
-    TForm5 form5;
-    TForm1 form1;
+    ListEntryDialog entryDialog;
+    WordPairDialog pairDialog;
+    RulesWindow rules;
 
-    QPushButton *button(int n) { return form1.findChild<QPushButton *>(u"Button%1"_s.arg(n)); }
-    QLabel *label(const char *name) { return form1.findChild<QLabel *>(QString::fromLatin1(name)); }
+    QPushButton *button(const char *name) {
+        return rules.findChild<QPushButton *>(QString::fromLatin1(name));
+    }
+    QLabel *label(const char *name) { return rules.findChild<QLabel *>(QString::fromLatin1(name)); }
     QTreeView *view(const char *name) {
-        return form1.findChild<QTreeView *>(QString::fromLatin1(name));
+        return rules.findChild<QTreeView *>(QString::fromLatin1(name));
     }
     // The captions as the view shows them, top to bottom.
     static QStringList shown(const QTreeView *v) {
@@ -66,19 +69,23 @@ struct ListCommands {
 ListCommands commandsOf(Fixture &f, ListKind kind) {
     switch (kind) {
     case ListKind::SubjectBlack:
-        return {f.view("lvblsubj"), [&f] { f.button(1)->click(); }, [&f] { f.button(2)->click(); },
-                [&f] { f.button(3)->click(); }};
+        return {f.view("subjectList"), [&f] { f.button("addSubjectButton")->click(); },
+                [&f] { f.button("editSubjectButton")->click(); },
+                [&f] { f.button("deleteSubjectButton")->click(); }};
     case ListKind::EmailBlack:
-        return {f.view("lvblemail"), [&f] { f.button(4)->click(); }, [&f] { f.button(5)->click(); },
-                [&f] { f.button(6)->click(); }};
+        return {f.view("emailList"), [&f] { f.button("addEmailButton")->click(); },
+                [&f] { f.button("editEmailButton")->click(); },
+                [&f] { f.button("deleteEmailButton")->click(); }};
     case ListKind::Friendly:
-        return {f.view("lvfriendly"), [&f] { f.button(7)->click(); },
-                [&f] { f.button(8)->click(); }, [&f] { f.button(9)->click(); }};
+        return {f.view("friendlyList"), [&f] { f.button("addFriendlyButton")->click(); },
+                [&f] { f.button("editFriendlyButton")->click(); },
+                [&f] { f.button("deleteFriendlyButton")->click(); }};
     case ListKind::XandY:
         break;
     }
-    return {f.view("lvblsubxy"), [&f] { f.form1.AddXY1->trigger(); },
-            [&f] { f.form1.EditXY1->trigger(); }, [&f] { f.form1.DeleteXY1->trigger(); }};
+    return {f.view("wordPairList"), [&f] { f.rules.addWordPairAction->trigger(); },
+            [&f] { f.rules.editWordPairAction->trigger(); },
+            [&f] { f.rules.deleteWordPairAction->trigger(); }};
 }
 
 } // namespace
@@ -89,8 +96,8 @@ class TestRulesWindow final : public QObject {
 private Q_SLOTS:
     void layout() {
         Fixture f;
-        QCOMPARE(f.form1.windowTitle(), u"Rules and Lists"_s);
-        const auto *tabs = f.form1.findChild<QTabWidget *>(u"PageControl1"_s);
+        QCOMPARE(f.rules.windowTitle(), u"Rules and Lists"_s);
+        const auto *tabs = f.rules.findChild<QTabWidget *>(u"listTabs"_s);
         QStringList titles;
         for (int i = 0; i < tabs->count(); ++i)
             titles << tabs->tabText(i);
@@ -102,25 +109,25 @@ private Q_SLOTS:
                 h << v->model()->headerData(c, Qt::Horizontal).toString();
             return h;
         };
-        QCOMPARE(headers(f.view("lvblsubj")),
+        QCOMPARE(headers(f.view("subjectList")),
                  (QStringList{u"Subject is or contains"_s, u"Description"_s}));
-        QCOMPARE(headers(f.view("lvblemail")),
+        QCOMPARE(headers(f.view("emailList")),
                  (QStringList{u"Email address or domain is"_s, u"Description"_s}));
-        QCOMPARE(headers(f.view("lvfriendly")),
+        QCOMPARE(headers(f.view("friendlyList")),
                  (QStringList{u"Email or domain is"_s, u"Description"_s}));
-        QCOMPARE(headers(f.view("lvblsubxy")),
+        QCOMPARE(headers(f.view("wordPairList")),
                  (QStringList{u"Contains this"_s, u"and this"_s, u"Description"_s}));
-        QCOMPARE(headers(f.view("lvMiscRules")), QStringList{u"Rule Description"_s});
+        QCOMPARE(headers(f.view("fixedRulesList")), QStringList{u"Rule Description"_s});
 
         // At first start the subject black list holds its thirteen default entries.
-        QCOMPARE(f.label("lblCountSubj")->text(), u"13 Items in the this black list"_s);
-        QCOMPARE(f.label("lblCountEmail")->text(), u"0 Items in the this black list"_s);
-        QCOMPARE(f.label("lblCountFriendly")->text(), u"0 Items in the the friendly list"_s);
-        QCOMPARE(Fixture::shown(f.view("lvblsubj")).size(), 13);
+        QCOMPARE(f.label("subjectCount")->text(), u"13 Items in the this black list"_s);
+        QCOMPARE(f.label("emailCount")->text(), u"0 Items in the this black list"_s);
+        QCOMPARE(f.label("friendlyCount")->text(), u"0 Items in the the friendly list"_s);
+        QCOMPARE(Fixture::shown(f.view("subjectList")).size(), 13);
 
         // The X-and-Y menu: Add, Edit, Delete with separators between.
         QStringList menu;
-        for (const QAction *a : f.form1.PopupMenu1->actions())
+        for (const QAction *a : f.rules.wordPairMenu->actions())
             menu << (a->isSeparator() ? u"-"_s : a->text());
         QCOMPARE(menu, (QStringList{u"Add"_s, u"-"_s, u"Edit"_s, u"-"_s, u"Delete"_s}));
     }
@@ -136,13 +143,13 @@ private Q_SLOTS:
         QFETCH(ListKind, kind);
         Fixture f;
         f.lists.list(kind).add(u"entry"_s, {u"d"_s, u"e"_s});
-        f.form1.refreshAll();
+        f.rules.refreshAll();
         const RuleLists before = f.lists;
         const ListCommands c = commandsOf(f, kind);
         c.edit();
         QCOMPARE(f.prompts.takeTexts(),
                  QStringList{u"You must have selected an item to edit it"_s});
-        QVERIFY(!f.form4.isVisible() && !f.form5.isVisible());
+        QVERIFY(!f.entryDialog.isVisible() && !f.pairDialog.isVisible());
         c.remove();
         QCOMPARE(f.prompts.takeTexts(),
                  QStringList{u"You must have selected an item to delete it"_s});
@@ -155,26 +162,27 @@ private Q_SLOTS:
         QFETCH(ListKind, kind);
         Fixture f;
         f.lists.list(kind).clear();
-        f.form1.refreshAll();
+        f.rules.refreshAll();
         const ListCommands c = commandsOf(f, kind);
-        QSignalSpy changed(&f.form1, &TForm1::rulesChanged);
+        QSignalSpy changed(&f.rules, &RulesWindow::rulesChanged);
 
         const auto enter = [&](const QString &first, const QString &rest) {
             if (kind == ListKind::XandY) {
-                f.form5.Edit1->setText(first);
-                f.form5.Edit2->setText(u"second"_s);
-                f.form5.Edit3->setText(rest);
-                f.form5.Button1->click();
+                f.pairDialog.firstWordEdit->setText(first);
+                f.pairDialog.secondWordEdit->setText(u"second"_s);
+                f.pairDialog.descriptionEdit->setText(rest);
+                f.pairDialog.okButton->click();
             } else {
-                f.form4.Edit1->setText(first);
-                f.form4.Edit2->setText(rest);
-                f.form4.Button1->click();
+                f.entryDialog.entryEdit->setText(first);
+                f.entryDialog.descriptionEdit->setText(rest);
+                f.entryDialog.okButton->click();
             }
         };
         for (const QString &caption : {u"zzz"_s, u"mmm"_s, u"aaa"_s, u"aaa"_s}) {
             c.add();
-            QVERIFY(kind == ListKind::XandY ? f.form5.isVisible() : f.form4.isVisible());
-            QCOMPARE(kind == ListKind::XandY ? f.form5.Edit1->text() : f.form4.Edit1->text(),
+            QVERIFY(kind == ListKind::XandY ? f.pairDialog.isVisible() : f.entryDialog.isVisible());
+            QCOMPARE(kind == ListKind::XandY ? f.pairDialog.firstWordEdit->text()
+                                             : f.entryDialog.entryEdit->text(),
                      QString());
             enter(caption, u"why"_s);
         }
@@ -185,21 +193,21 @@ private Q_SLOTS:
         QCOMPARE(Fixture::shown(c.view), expected);
         QVERIFY(changed.size() >= 4);
         if (kind == ListKind::Friendly)
-            QCOMPARE(f.label("lblCountFriendly")->text(), u"4 Items in the the friendly list"_s);
+            QCOMPARE(f.label("friendlyCount")->text(), u"4 Items in the the friendly list"_s);
         if (kind == ListKind::SubjectBlack)
-            QCOMPARE(f.label("lblCountSubj")->text(), u"4 Items in the this black list"_s);
+            QCOMPARE(f.label("subjectCount")->text(), u"4 Items in the this black list"_s);
 
         // Edit the zzz entry: the dialog opens with its texts; aaa0 moves it up in a sorted list.
         const int zzz = int(expected.indexOf(u"zzz"_s));
         Fixture::select(c.view, zzz);
         c.edit();
         if (kind == ListKind::XandY) {
-            QCOMPARE(f.form5.Edit1->text(), u"zzz"_s);
-            QCOMPARE(f.form5.Edit2->text(), u"second"_s);
-            QCOMPARE(f.form5.Edit3->text(), u"why"_s);
+            QCOMPARE(f.pairDialog.firstWordEdit->text(), u"zzz"_s);
+            QCOMPARE(f.pairDialog.secondWordEdit->text(), u"second"_s);
+            QCOMPARE(f.pairDialog.descriptionEdit->text(), u"why"_s);
         } else {
-            QCOMPARE(f.form4.Edit1->text(), u"zzz"_s);
-            QCOMPARE(f.form4.Edit2->text(), u"why"_s);
+            QCOMPARE(f.entryDialog.entryEdit->text(), u"zzz"_s);
+            QCOMPARE(f.entryDialog.descriptionEdit->text(), u"why"_s);
         }
         enter(u"abc"_s, u"changed"_s);
         const QStringList edited = f.lists.list(kind).isSorted()
@@ -216,18 +224,18 @@ private Q_SLOTS:
         }
         QCOMPARE(f.prompts.shown.size(), 0);
         if (kind == ListKind::SubjectBlack)
-            QCOMPARE(f.label("lblCountSubj")->text(), u"0 Items in the this black list"_s);
+            QCOMPARE(f.label("subjectCount")->text(), u"0 Items in the this black list"_s);
         if (kind == ListKind::EmailBlack)
-            QCOMPARE(f.label("lblCountEmail")->text(), u"0 Items in the this black list"_s);
+            QCOMPARE(f.label("emailCount")->text(), u"0 Items in the this black list"_s);
     }
 
     // An empty entry may be added.
     void emptyEntry() {
         Fixture f;
-        f.button(7)->click();
-        f.form4.Button1->click();
+        f.button("addFriendlyButton")->click();
+        f.entryDialog.okButton->click();
         QCOMPARE(f.lists.Friendly.entries(), (QList<RuleEntry>{{QString(), {QString()}}}));
-        QCOMPARE(f.label("lblCountFriendly")->text(), u"1 Items in the the friendly list"_s);
+        QCOMPARE(f.label("friendlyCount")->text(), u"1 Items in the the friendly list"_s);
     }
 
     // A second click on a selected row edits the caption; a sorted list re-sorts and the entry
@@ -246,9 +254,9 @@ private Q_SLOTS:
         Fixture f;
         for (const QString &c : {u"bbb"_s, u"ccc"_s, u"zzz"_s})
             f.lists.list(kind).add(c, {u"d"_s});
-        f.form1.refreshAll();
+        f.rules.refreshAll();
         QTreeView *v = commandsOf(f, kind).view;
-        QSignalSpy changed(&f.form1, &TForm1::rulesChanged);
+        QSignalSpy changed(&f.rules, &RulesWindow::rulesChanged);
         Fixture::select(v, 2);
         v->edit(v->currentIndex());
         auto *editor = v->viewport()->findChild<QLineEdit *>();
@@ -260,7 +268,7 @@ private Q_SLOTS:
         QTRY_COMPARE(Fixture::shown(v), after);
         QCOMPARE(f.lists.list(kind).at(after.indexOf(u"aaa"_s)).SubItems, QStringList{u"d"_s});
         QCOMPARE(v->currentIndex().data().toString(), u"aaa"_s);
-        QCOMPARE(f.form1.selectedEntry(kind), after.indexOf(u"aaa"_s));
+        QCOMPARE(f.rules.selectedEntry(kind), after.indexOf(u"aaa"_s));
         QCOMPARE(changed.size(), 1);
     }
 
@@ -270,33 +278,33 @@ private Q_SLOTS:
         f.lists.SubjectBlack.clear();
         for (const QString &c : {u"alpha"_s, u"beta"_s, u"gamma"_s, u"delta"_s})
             f.lists.SubjectBlack.add(c, {u"note "_s + c});
-        f.form1.refreshAll();
-        QTreeView *v = f.view("lvblsubj");
-        QTest::keyClicks(f.form1.edFilterSubj, u"TA"_s);
+        f.rules.refreshAll();
+        QTreeView *v = f.view("subjectList");
+        QTest::keyClicks(f.rules.subjectFilter, u"TA"_s);
         QCOMPARE(Fixture::shown(v), (QStringList{u"beta"_s, u"delta"_s}));
         // The description is searched as well.
-        f.form1.edFilterSubj->setText(u"note g"_s);
+        f.rules.subjectFilter->setText(u"note g"_s);
         QCOMPARE(Fixture::shown(v), QStringList{u"gamma"_s});
         Fixture::select(v, 0);
-        f.button(2)->click();
-        QCOMPARE(f.form4.Edit1->text(), u"gamma"_s);
-        f.form4.Edit1->setText(u"gamma ray"_s);
-        f.form4.Button1->click();
+        f.button("editSubjectButton")->click();
+        QCOMPARE(f.entryDialog.entryEdit->text(), u"gamma"_s);
+        f.entryDialog.entryEdit->setText(u"gamma ray"_s);
+        f.entryDialog.okButton->click();
         QCOMPARE(f.lists.SubjectBlack.at(3).Caption, u"gamma ray"_s);
         Fixture::select(v, 0);
-        f.button(3)->click();
+        f.button("deleteSubjectButton")->click();
         QCOMPARE(f.lists.SubjectBlack.size(), 3);
         QVERIFY(
             !f.lists.SubjectBlack.entries().contains(RuleEntry{u"gamma ray"_s, {u"note gamma"_s}}));
-        QCOMPARE(f.label("lblCountSubj")->text(), u"3 Items in the this black list"_s);
-        f.form1.edFilterSubj->clear();
+        QCOMPARE(f.label("subjectCount")->text(), u"3 Items in the this black list"_s);
+        f.rules.subjectFilter->clear();
         QCOMPARE(Fixture::shown(v), (QStringList{u"alpha"_s, u"beta"_s, u"delta"_s}));
     }
 
     // A tick cleared in the window switches its rule off for the next classification.
     void ticksReachClassification() {
         Fixture f;
-        QTreeView *v = f.view("lvMiscRules");
+        QTreeView *v = f.view("fixedRulesList");
         QCOMPARE(v->model()->rowCount(), MiscRules::Count);
         for (int n = 1; n <= MiscRules::Count; ++n)
             QCOMPARE(v->model()->index(n - 1, 0).data().toString(), MiscRules::text(n));
@@ -304,7 +312,7 @@ private Q_SLOTS:
         const QString subject = u"FREE offer"_s;
         QCOMPARE(classifier.ClassifyMessage(f.lists, subject, u"a@example.com"_s, {}),
                  RowMark::Spam);
-        QSignalSpy changed(&f.form1, &TForm1::rulesChanged);
+        QSignalSpy changed(&f.rules, &RulesWindow::rulesChanged);
         // Rule 1 (FREE in capitals) is the first row; clicking its check box clears the tick.
         const QModelIndex first = v->model()->index(0, 0);
         QVERIFY(v->model()->setData(first, Qt::Unchecked, Qt::CheckStateRole));
@@ -314,7 +322,7 @@ private Q_SLOTS:
                  RowMark::Plain);
         // Ticks set elsewhere (the settings, read after the window is made) are shown.
         f.lists.Misc.setTicked(2, false);
-        f.form1.showWindow();
+        f.rules.showWindow();
         QCOMPARE(v->model()->index(1, 0).data(Qt::CheckStateRole).value<Qt::CheckState>(),
                  Qt::Unchecked);
     }
@@ -327,13 +335,14 @@ private Q_SLOTS:
         run.start();
         QVERIFY(run.main()->RulesandLists1->isEnabled());
         run.main()->RulesandLists1->trigger();
-        TForm1 *rules = run.shell.rulesWindow();
+        RulesWindow *rules = run.shell.rulesWindow();
         QVERIFY(rules && rules->isVisible());
-        QCOMPARE(rules->lvblsubj->model()->rowCount(), run.shell.lists().SubjectBlack.size());
-        run.shell.listEntryDialog()->openMode(TForm4::Mode::AddFriendly, u"x@example.com"_s);
-        run.shell.listEntryDialog()->Button1->click();
-        QCOMPARE(rules->lblCountFriendly->text(), u"1 Items in the the friendly list"_s);
-        QCOMPARE(rules->lvfriendly->model()->index(0, 0).data().toString(), u"x@example.com"_s);
+        QCOMPARE(rules->subjectList->model()->rowCount(), run.shell.lists().SubjectBlack.size());
+        run.shell.listEntryDialog()->openMode(ListEntryDialog::Mode::AddFriendly,
+                                              u"x@example.com"_s);
+        run.shell.listEntryDialog()->okButton->click();
+        QCOMPARE(rules->friendlyCount->text(), u"1 Items in the the friendly list"_s);
+        QCOMPARE(rules->friendlyList->model()->index(0, 0).data().toString(), u"x@example.com"_s);
         rules->close();
         QVERIFY(!rules->isVisible());
         QCOMPARE(run.shell.rulesWindow(), rules);
@@ -368,25 +377,25 @@ private Q_SLOTS:
         QVERIFY(!rows->index(1, 0).data(Qt::ForegroundRole).isValid());
 
         run.main()->RulesandLists1->trigger();
-        TForm1 *rules = run.shell.rulesWindow();
-        rules->Button4->click();
-        run.shell.listEntryDialog()->Edit1->setText(u"@junk.example"_s);
-        run.shell.listEntryDialog()->Button1->click();
+        RulesWindow *rules = run.shell.rulesWindow();
+        rules->addEmailButton->click();
+        run.shell.listEntryDialog()->entryEdit->setText(u"@junk.example"_s);
+        run.shell.listEntryDialog()->okButton->click();
         QCOMPARE(marks(), (QList<RowMark>{Plain, Spam, Spam, Delete}));
         QVERIFY(rows->index(1, 0).data(Qt::ForegroundRole).isValid());
 
-        rules->Button7->click();
-        run.shell.listEntryDialog()->Edit1->setText(u"colleague@example.com"_s);
-        run.shell.listEntryDialog()->Button1->click();
+        rules->addFriendlyButton->click();
+        run.shell.listEntryDialog()->entryEdit->setText(u"colleague@example.com"_s);
+        run.shell.listEntryDialog()->okButton->click();
         QCOMPARE(marks(), (QList<RowMark>{Friendly, Spam, Spam, Delete}));
 
         // The spam score rule, ticked off, no longer marks the scored message.
-        QVERIFY(rules->lvMiscRules->model()->setData(rules->lvMiscRules->model()->index(3, 0),
-                                                     Qt::Unchecked, Qt::CheckStateRole));
+        QVERIFY(rules->fixedRulesList->model()->setData(rules->fixedRulesList->model()->index(3, 0),
+                                                        Qt::Unchecked, Qt::CheckStateRole));
         QCOMPARE(marks(), (QList<RowMark>{Friendly, Spam, Plain, Delete}));
 
-        Fixture::select(rules->lvblemail, 0);
-        rules->Button6->click();
+        Fixture::select(rules->emailList, 0);
+        rules->deleteEmailButton->click();
         QCOMPARE(marks(), (QList<RowMark>{Friendly, Plain, Plain, Delete}));
         QVERIFY(!rows->index(1, 0).data(Qt::ForegroundRole).isValid());
         QCOMPARE(run.prompts.shown.size(), 0);

@@ -4,9 +4,9 @@
 #include "../uitestsupport.h"
 
 #include "testmessage.h"
-#include "ui/records/tform2.h"
-#include "ui/rules/tform4.h"
-#include "ui/rules/tform5.h"
+#include "ui/records/headerswindow.h"
+#include "ui/rules/listentrydialog.h"
+#include "ui/rules/wordpairdialog.h"
 #include "ui/screening/headerlistmodel.h"
 
 #include <QFile>
@@ -410,7 +410,7 @@ private Q_SLOTS:
         QFETCH(QList<int>, expected);
         QCOMPARE(marks(main()), expected);
         QFETCH(bool, headersShown);
-        QTRY_COMPARE(m_run->shell.headerWindow()->isVisible(), headersShown);
+        QTRY_COMPARE(m_run->shell.headersWindow()->isVisible(), headersShown);
         QCOMPARE(m_run->pop.commandsTo(kHost).contains("TOP " + QByteArray::number(row + 1) + " 0"),
                  headersShown);
         QVERIFY(m_run->prompts.shown.isEmpty());
@@ -425,7 +425,7 @@ private Q_SLOTS:
         // The press of the first click, then the second one.
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
-        QTRY_VERIFY(m_run->shell.headerWindow()->isVisible());
+        QTRY_VERIFY(m_run->shell.headersWindow()->isVisible());
         QCOMPARE(m_run->pop.commandsTo(kHost), QList<QByteArray>{"TOP 3 0"});
     }
 
@@ -609,18 +609,19 @@ private Q_SLOTS:
         QFETCH(int, list);
         const auto kind = ListKind(list);
         QDialog *dialog = kind == ListKind::XandY
-                              ? static_cast<QDialog *>(m_run->shell.xandyDialog())
+                              ? static_cast<QDialog *>(m_run->shell.wordPairDialog())
                               : m_run->shell.listEntryDialog();
         QVERIFY(dialog->isVisible());
         QFETCH(QString, title);
         QCOMPARE(dialog->windowTitle(), title);
-        auto *edit1 = dialog->findChild<QLineEdit *>(u"Edit1"_s);
+        auto *edit1 = dialog->findChild<QLineEdit *>(kind == ListKind::XandY ? u"firstWordEdit"_s
+                                                                             : u"entryEdit"_s);
         QFETCH(QString, entry);
         QCOMPARE(edit1->text(), entry);
         // A pair needs its second word.
         if (kind == ListKind::XandY)
-            dialog->findChild<QLineEdit *>(u"Edit2"_s)->setText(u"today"_s);
-        dialog->findChild<QPushButton *>(u"Button1"_s)->click();
+            dialog->findChild<QLineEdit *>(u"secondWordEdit"_s)->setText(u"today"_s);
+        dialog->findChild<QPushButton *>(u"okButton"_s)->click();
         QVERIFY(!dialog->isVisible());
         QVERIFY(edit1->text().isEmpty());
 
@@ -757,7 +758,7 @@ private Q_SLOTS:
         main()->findChild<QAction *>(command)->trigger();
         QDialog *dialog = m_run->shell.listEntryDialog();
         QVERIFY(dialog->isVisible());
-        dialog->findChild<QPushButton *>(add ? u"Button1"_s : u"Button2"_s)->click();
+        dialog->findChild<QPushButton *>(add ? u"okButton"_s : u"cancelButton"_s)->click();
         QVERIFY(!dialog->isVisible());
         const LearningStore &store = m_run->shell.data().learning();
         QFETCH(uint, spam);
@@ -801,7 +802,7 @@ private Q_SLOTS:
         main()->findChild<QAction *>(command)->trigger();
         QCOMPARE(m_run->prompts.takeTexts(), QStringList{u"Must select an email first"_s});
         QVERIFY(!m_run->shell.listEntryDialog()->isVisible());
-        QVERIFY(!m_run->shell.xandyDialog()->isVisible());
+        QVERIFY(!m_run->shell.wordPairDialog()->isVisible());
     }
 
     void largeScanShowsRowsAsTheyArrive_data() {

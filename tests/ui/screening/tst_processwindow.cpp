@@ -7,7 +7,7 @@
 #include "fakesmtpserver.h"
 #include "testmessage.h"
 #include "testsupport.h"
-#include "ui/records/tform8.h"
+#include "ui/records/deletionlogwindow.h"
 #include "ui/settings/tfmsetup.h"
 
 #include <QCheckBox>
@@ -197,9 +197,9 @@ private Q_SLOTS:
             u"Process Messages finished"_s,
             QString()};
         QCOMPARE(m_run->shell.log().LogLines, lines);
-        TForm8 *logWindow = m_run->shell.logWindow();
-        QCOMPARE(logWindow->Memo1->toPlainText(), lines.join(u'\n'));
-        QCOMPARE(logWindow->Label2->text(), u"43"_s);
+        DeletionLogWindow *logWindow = m_run->shell.logWindow();
+        QCOMPARE(logWindow->logText->toPlainText(), lines.join(u'\n'));
+        QCOMPARE(logWindow->totalLabel->text(), u"43"_s);
 
         // The archive copies hold the whole messages.
         QCOMPARE(QDir(m_dir->filePath(u"archive"_s)).entryList(QDir::Files),
@@ -345,7 +345,7 @@ private Q_SLOTS:
         // Only deletions the server confirmed count: those of a run that asked the question.
         QCOMPARE(m_run->shell.log().DeleteCount,
                  boxes.constFirst().contains(u"items deleted"_s) ? u"1"_s : u"0"_s);
-        QCOMPARE(m_run->shell.logWindow()->Memo1->toPlainText().isEmpty(), logLines == 0);
+        QCOMPARE(m_run->shell.logWindow()->logText->toPlainText().isEmpty(), logLines == 0);
         // Every path ends idle, with the list empty and the commands available.
         QCOMPARE(main()->pnlServerName->text(), u"Idle..."_s);
         QCOMPARE(main()->lvHeaders->model()->rowCount(), 0);
@@ -455,17 +455,17 @@ private Q_SLOTS:
     void typedLogTextIsKeptByARun() {
         start();
         check();
-        TForm8 *logWindow = m_run->shell.logWindow();
+        DeletionLogWindow *logWindow = m_run->shell.logWindow();
         main()->Options1->trigger();
         QTest::mouseClick(m_run->shell.optionsWindow()->SpeedButton1, Qt::LeftButton);
         QVERIFY(logWindow->isVisible());
-        QTest::keyClicks(logWindow->Memo1, u"checked by hand"_s);
+        QTest::keyClicks(logWindow->logText, u"checked by hand"_s);
         mark(0, main()->Markfordeletion1);
         process();
         QCOMPARE(m_run->shell.log().LogLines.value(0), u"checked by hand"_s);
         QCOMPARE(m_run->shell.log().LogLines.size(), 1 + 6);
-        QVERIFY(logWindow->Memo1->toPlainText().startsWith(u"checked by hand\n"_s));
-        QVERIFY(!logWindow->Memo1->isReadOnly());
+        QVERIFY(logWindow->logText->toPlainText().startsWith(u"checked by hand\n"_s));
+        QVERIFY(!logWindow->logText->isReadOnly());
     }
 };
 

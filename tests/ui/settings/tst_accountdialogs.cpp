@@ -3,9 +3,9 @@
 
 #include "../uitestsupport.h"
 
+#include "ui/settings/addaccountdialog.h"
+#include "ui/settings/editaccountdialog.h"
 #include "ui/settings/tfmsetup.h"
-#include "ui/settings/tform3.h"
-#include "ui/settings/tform6.h"
 #include "ui/settings/trustedserverfield.h"
 
 #include "testmessage.h"
@@ -42,10 +42,10 @@ QStringList fieldTexts(const QDialog *dialog, const QStringList &fields) {
     return texts;
 }
 
-const QStringList kAddFields = {u"Edit1"_s,    u"POPServer"_s, u"POPPort"_s,
-                                u"Username"_s, u"Password"_s,  u"Email"_s};
-const QStringList kEditFields = {u"DBEdit1"_s, u"DBEdit2"_s, u"DBEdit3"_s,
-                                 u"DBEdit4"_s, u"DBEdit5"_s, u"DBEdit6"_s};
+const QStringList kAddFields = {u"nameEdit"_s, u"serverEdit"_s,   u"portEdit"_s,
+                                u"userEdit"_s, u"passwordEdit"_s, u"emailEdit"_s};
+const QStringList kEditFields = {u"nameEdit"_s, u"serverEdit"_s,   u"portEdit"_s,
+                                 u"userEdit"_s, u"passwordEdit"_s, u"emailEdit"_s};
 // The sample server, user, password and address are placeholders, never text of the field.
 const QStringList kStartValues = {u"New Account"_s, QString(), u"110"_s,
                                   QString(),        QString(), QString()};
@@ -78,8 +78,8 @@ class TestAccountDialogs final : public QObject {
     std::unique_ptr<ProgramRun> m_run;
 
     TfrmMain *main() { return m_run->main(); }
-    TForm3 *addDialog() { return m_run->shell.addAccountDialog(); }
-    TForm6 *editDialog() { return m_run->shell.editAccountDialog(); }
+    AddAccountDialog *addDialog() { return m_run->shell.addAccountDialog(); }
+    EditAccountDialog *editDialog() { return m_run->shell.editAccountDialog(); }
     QList<QMenu *> accountMenus() {
         return {main()->CheckedMessages1, main()->acctdrop, main()->EditAccount1,
                 main()->DeleteAccount1};
@@ -144,11 +144,11 @@ private Q_SLOTS:
         QVERIFY(addDialog()->isVisible());
         QCOMPARE(fieldTexts(addDialog(), kAddFields), kStartValues);
         QCOMPARE(placeholders(addDialog(), kAddFields), kPlaceholders);
-        QCOMPARE(addDialog()->Password->echoMode(), QLineEdit::Password);
+        QCOMPARE(addDialog()->passwordEdit->echoMode(), QLineEdit::Password);
         const QStringList typed = {name,        u"mail.work.example"_s, u"995"_s, u"jo"_s,
                                    u"s3cret"_s, u"jo@work.example"_s};
         type(addDialog(), kAddFields, typed);
-        addDialog()->findChild<QPushButton *>(u"Button1"_s)->click();
+        addDialog()->findChild<QPushButton *>(u"addButton"_s)->click();
 
         if (!accepted) {
             QCOMPARE(m_run->prompts.takeTexts(),
@@ -219,7 +219,8 @@ private Q_SLOTS:
         }
         QVERIFY(dialog->isVisible());
         type(dialog, fields, typed);
-        dialog->findChild<QPushButton *>(u"Button1"_s)->click();
+        dialog->findChild<QPushButton *>(dialog == addDialog() ? u"addButton"_s : u"updateButton"_s)
+            ->click();
         QVERIFY(dialog->isVisible());
         QCOMPARE(shownErrors(dialog, fields), errors);
         QCOMPARE(fieldTexts(dialog, fields), typed);
@@ -246,7 +247,7 @@ private Q_SLOTS:
         if (byTitleBar)
             addDialog()->close();
         else
-            addDialog()->findChild<QPushButton *>(u"Button2"_s)->click();
+            addDialog()->findChild<QPushButton *>(u"cancelButton"_s)->click();
         QVERIFY(!addDialog()->isVisible());
         QCOMPARE(fieldTexts(addDialog(), kAddFields), kStartValues);
         QCOMPARE(names(m_run->store()), QStringList{u"Other"_s});
@@ -263,8 +264,8 @@ private Q_SLOTS:
         QCOMPARE(fieldTexts(editDialog(), kEditFields),
                  (QStringList{work.AccountName, work.Pop3Server, work.PortNumber, work.Username,
                               work.Password, work.EmailAddress}));
-        type(editDialog(), {u"DBEdit1"_s, u"DBEdit2"_s}, {u"Office"_s, u"pop.new.example"_s});
-        editDialog()->findChild<QPushButton *>(u"Button1"_s)->click();
+        type(editDialog(), {u"nameEdit"_s, u"serverEdit"_s}, {u"Office"_s, u"pop.new.example"_s});
+        editDialog()->findChild<QPushButton *>(u"updateButton"_s)->click();
         QVERIFY(!editDialog()->isVisible());
         QCOMPARE(m_run->store()->account(1).Pop3Server, u"pop.new.example"_s);
         QCOMPARE(names(m_run->store()), (QStringList{u"Home"_s, u"Office"_s}));
@@ -283,35 +284,35 @@ private Q_SLOTS:
         main()->RefreshAccounts();
 
         main()->Add1->trigger();
-        auto *box = addDialog()->findChild<QComboBox *>(u"POPSecurity"_s);
+        auto *box = addDialog()->findChild<QComboBox *>(u"securityBox"_s);
         QVERIFY(box);
         QCOMPARE(box->currentData().toString(), u"none"_s);
-        type(addDialog(), {u"Edit1"_s, u"POPServer"_s, u"Username"_s},
+        type(addDialog(), {u"nameEdit"_s, u"serverEdit"_s, u"userEdit"_s},
              {u"Secure"_s, u"pop.secure.example"_s, u"jo"_s});
         box->setFocus();
         QTest::keyClick(box, Qt::Key_Down); // STLS: the port stays 110
         QCOMPARE(box->currentData().toString(), u"STLS"_s);
-        QCOMPARE(addDialog()->POPPort->text(), u"110"_s);
+        QCOMPARE(addDialog()->portEdit->text(), u"110"_s);
         QTest::keyClick(box, Qt::Key_Down); // TLS: 110 becomes 995
-        QCOMPARE(addDialog()->POPPort->text(), u"995"_s);
+        QCOMPARE(addDialog()->portEdit->text(), u"995"_s);
         QTest::keyClick(box, Qt::Key_Up); // back to STLS: 995 becomes 110
-        QCOMPARE(addDialog()->POPPort->text(), u"110"_s);
-        addDialog()->Button1->click();
+        QCOMPARE(addDialog()->portEdit->text(), u"110"_s);
+        addDialog()->addButton->click();
         QVERIFY(!addDialog()->isVisible());
         QCOMPARE(m_run->store()->account(2).Security, u"STLS"_s);
 
         // The older account shows its port's default and holds no change of its own.
         main()->EditAccountItemClick(1);
         QTRY_VERIFY(editDialog()->isVisible());
-        auto *edit = editDialog()->findChild<QComboBox *>(u"DBSecurity"_s);
+        auto *edit = editDialog()->findChild<QComboBox *>(u"securityBox"_s);
         QVERIFY(edit);
         QCOMPARE(edit->currentData().toString(), u"TLS"_s);
         QVERIFY(!editDialog()->hasPendingChanges());
         edit->setFocus();
         QTest::keyClick(edit, Qt::Key_Up); // STLS: 995 becomes 110
-        QCOMPARE(editDialog()->DBEdit3->text(), u"110"_s);
+        QCOMPARE(editDialog()->portEdit->text(), u"110"_s);
         QVERIFY(editDialog()->hasPendingChanges());
-        editDialog()->Button1->click();
+        editDialog()->updateButton->click();
         QCOMPARE(m_run->store()->account(1).Security, u"STLS"_s);
         QCOMPARE(m_run->store()->account(1).PortNumber, u"110"_s);
 
@@ -356,7 +357,7 @@ private Q_SLOTS:
         QTRY_VERIFY(editDialog()->isVisible());
         propose->click();
         QCOMPARE(edit->text(), u"mx.home.example"_s);
-        editDialog()->Button1->click();
+        editDialog()->updateButton->click();
         QCOMPARE(m_run->store()->account(0).TrustedAuthserv, u"mx.home.example"_s);
         QVERIFY(m_run->prompts.shown.isEmpty());
 
@@ -367,7 +368,7 @@ private Q_SLOTS:
         type(addDialog(), kAddFields,
              {u"Work"_s, u"mail.work.example"_s, u"110"_s, u"jo"_s, u"pw"_s, u"jo@work.example"_s});
         QTest::keyClicks(added, u" mx.work.example "_s);
-        addDialog()->Button1->click();
+        addDialog()->addButton->click();
         QVERIFY(!addDialog()->isVisible());
         QCOMPARE(m_run->store()->account(1).TrustedAuthserv, u"mx.work.example"_s);
     }
@@ -379,15 +380,15 @@ private Q_SLOTS:
         startWith({u"Home"_s, u"1"_s, u"Work"_s, u"Spare"_s});
         main()->EditAccountItemClick(2);
         QVERIFY(editDialog()->isVisible());
-        type(editDialog(), {u"DBEdit2"_s}, {u"pop.changed.example"_s});
+        type(editDialog(), {u"serverEdit"_s}, {u"pop.changed.example"_s});
         m_run->prompts.answers << QMessageBox::Yes;
         main()->DeleteAccountItemClick(1);
         m_run->prompts.takeTexts();
         QCOMPARE(names(m_run->store()), (QStringList{u"Home"_s, u"Work"_s, u"Spare"_s}));
         QVERIFY(editDialog()->isVisible());
-        QCOMPARE(editDialog()->DBEdit1->text(), u"Work"_s);
-        type(editDialog(), {u"DBEdit3"_s}, {u"995"_s});
-        editDialog()->findChild<QPushButton *>(u"Button1"_s)->click();
+        QCOMPARE(editDialog()->nameEdit->text(), u"Work"_s);
+        type(editDialog(), {u"portEdit"_s}, {u"995"_s});
+        editDialog()->findChild<QPushButton *>(u"updateButton"_s)->click();
         QVERIFY(!editDialog()->isVisible());
         Account work = named(u"Work"_s);
         work.Pop3Server = u"pop.changed.example"_s;
@@ -402,12 +403,12 @@ private Q_SLOTS:
     void editedAccountDeletedMeanwhile() {
         startWith({u"Home"_s, u"Work"_s, u"Spare"_s});
         main()->EditAccountItemClick(1);
-        type(editDialog(), {u"DBEdit2"_s}, {u"pop.changed.example"_s});
+        type(editDialog(), {u"serverEdit"_s}, {u"pop.changed.example"_s});
         m_run->prompts.answers << QMessageBox::Yes;
         main()->DeleteAccountItemClick(1);
         m_run->prompts.takeTexts();
         QCOMPARE(m_run->store()->accounts(), (QList<Account>{named(u"Home"_s), named(u"Spare"_s)}));
-        QCOMPARE(editDialog()->DBEdit1->text(), u"Spare"_s);
+        QCOMPARE(editDialog()->nameEdit->text(), u"Spare"_s);
         QVERIFY(!editDialog()->hasPendingChanges());
     }
 
@@ -426,10 +427,10 @@ private Q_SLOTS:
         QFETCH(bool, discard);
         startWith({u"Home"_s, u"Work"_s, u"Spare"_s});
         main()->EditAccountItemClick(0);
-        type(editDialog(), {u"DBEdit2"_s}, {u"pop.changed.example"_s});
+        type(editDialog(), {u"serverEdit"_s}, {u"pop.changed.example"_s});
         m_run->prompts.answers << (discard ? QMessageBox::Yes : QMessageBox::No);
         if (byEscape)
-            QTest::keyClick(editDialog()->DBEdit2, Qt::Key_Escape);
+            QTest::keyClick(editDialog()->serverEdit, Qt::Key_Escape);
         else
             editDialog()->close();
         QCOMPARE(m_run->prompts.takeTexts(),
@@ -440,7 +441,7 @@ private Q_SLOTS:
                  (QList<Account>{named(u"Home"_s), named(u"Work"_s), named(u"Spare"_s)}));
         // Unchanged fields close without a question.
         if (!discard) {
-            type(editDialog(), {u"DBEdit2"_s}, {named(u"Home"_s).Pop3Server});
+            type(editDialog(), {u"serverEdit"_s}, {named(u"Home"_s).Pop3Server});
             editDialog()->close();
             QVERIFY(!editDialog()->isVisible());
             QVERIFY(m_run->prompts.shown.isEmpty());

@@ -6,19 +6,22 @@
 
 #include "core/platform/autostart.h"
 #include "testsupport.h"
-#include "ui/records/tform8.h"
+#include "ui/records/deletionlogwindow.h"
+#include "ui/settings/addaccountdialog.h"
+#include "ui/settings/editaccountdialog.h"
 #include "ui/settings/learningpage.h"
 #include "ui/settings/tfmsetup.h"
-#include "ui/settings/tform3.h"
-#include "ui/settings/tform6.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -213,8 +216,27 @@ private Q_SLOTS:
             return QStringList{mail.path()};
         });
         LearningStore &store = m_run->shell.data().learning();
-        QVERIFY(page->findChild<QPushButton *>(u"trainSpamButton"_s)->isEnabled());
-        page->findChild<QAction *>(u"trainSpamButtonFolder"_s)->trigger();
+        QPushButton *train = page->findChild<QPushButton *>(u"trainButton"_s);
+        QVERIFY(train->isEnabled());
+        // "Train from files…" asks what the mail is, with nothing chosen beforehand; a cancel
+        // there trains nothing and asks for no files.
+        const auto choose = [&](const char *kind, const char *source, bool ok = true) {
+            train->click();
+            auto *dialog = page->findChild<QDialog *>(u"trainingChoice"_s);
+            QVERIFY(dialog && dialog->isVisible());
+            auto *box = dialog->findChild<QDialogButtonBox *>();
+            QVERIFY(!box->button(QDialogButtonBox::Ok)->isEnabled());
+            dialog->findChild<QRadioButton *>(QLatin1StringView(kind))->click();
+            dialog->findChild<QRadioButton *>(QLatin1StringView(source))->click();
+            QVERIFY(box->button(QDialogButtonBox::Ok)->isEnabled());
+            box->button(ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel)->click();
+            QVERIFY(dialog->isHidden());
+            delete dialog; // closed, to be deleted later: out of the way of the next search
+        };
+        choose("trainAsSpam", "trainFromFolder", false);
+        QVERIFY(asked.isEmpty());
+        QCOMPARE(store.spamMessages() + store.hamMessages(), 0u);
+        choose("trainAsSpam", "trainFromFolder");
         QCOMPARE(asked, QList<LearningPage::Choice>{LearningPage::Choice::Folder});
         QCOMPARE(store.spamMessages(), 3u);
         QStringList texts = m_run->prompts.takeTexts();
@@ -230,7 +252,8 @@ private Q_SLOTS:
             if (auto *progress = page->findChild<QProgressDialog *>(u"trainingProgress"_s))
                 progress->cancel();
         });
-        page->findChild<QAction *>(u"trainHamButtonFolder"_s)->trigger();
+        choose("trainAsHam", "trainFromFiles");
+        QCOMPARE(asked.last(), LearningPage::Choice::Files);
         texts = m_run->prompts.takeTexts();
         QCOMPARE(texts.size(), 1);
         QVERIFY2(texts.first().startsWith(u"Cancelled"_s), qPrintable(texts.first()));
@@ -327,9 +350,9 @@ private Q_SLOTS:
                           w->DBGrid1->visualItemRect(w->DBGrid1->item(0, 0)).center());
         QCOMPARE(m_run->store()->currentRow(), 0);
         QTest::mouseClick(w->Button2, Qt::LeftButton);
-        TForm6 *edit = m_run->shell.editAccountDialog();
+        EditAccountDialog *edit = m_run->shell.editAccountDialog();
         QVERIFY(edit->isVisible());
-        QCOMPARE(edit->DBEdit1->text(), u"Home"_s);
+        QCOMPARE(edit->nameEdit->text(), u"Home"_s);
         edit->hide();
 
         // Removing asks first; No keeps the account.

@@ -8,13 +8,13 @@
 #include "fakeserver.h"
 #include "testmessage.h"
 #include "testsupport.h"
-#include "ui/records/tform9.h"
-#include "ui/rules/tform1.h"
-#include "ui/rules/tform4.h"
-#include "ui/rules/tform7.h"
+#include "ui/records/savedemailswindow.h"
+#include "ui/rules/listentrydialog.h"
+#include "ui/rules/listupdatewindow.h"
+#include "ui/rules/ruleswindow.h"
 #include "ui/settings/tfmsetup.h"
 #include "ui/shell/icons.h"
-#include "ui/shell/tform10.h"
+#include "ui/shell/welcomewizard.h"
 
 #include <QDir>
 #include <QFile>
@@ -185,7 +185,7 @@ private Q_SLOTS:
             QVERIFY(shot.save(QDir(target).filePath(u"main-window@%1x.png"_s.arg(qRound(ratio)))));
             // The list-entry dialog over the window, as opened for the selected message.
             main->Addemailtoblacklist1->trigger();
-            TForm4 *dialog = run.shell.listEntryDialog();
+            ListEntryDialog *dialog = run.shell.listEntryDialog();
             QVERIFY(dialog->isVisible());
             QVERIFY(dialog->grab().save(
                 QDir(target).filePath(u"add-to-blacklist@%1x.png"_s.arg(qRound(ratio)))));
@@ -208,10 +208,10 @@ private Q_SLOTS:
         lists.XandY.add(u"cheap"_s, {u"pills"_s, QString()});
         lists.Misc.setTicked(7, false);
         run.main()->RulesandLists1->trigger();
-        TForm1 *rules = run.shell.rulesWindow();
+        RulesWindow *rules = run.shell.rulesWindow();
         QVERIFY(rules && rules->isVisible());
-        rules->lvblsubj->setCurrentIndex(rules->lvblsubj->model()->index(2, 0));
-        QCOMPARE(rules->lblCountSubj->text(), u"15 Items in the this black list"_s);
+        rules->subjectList->setCurrentIndex(rules->subjectList->model()->index(2, 0));
+        QCOMPARE(rules->subjectCount->text(), u"15 Items in the this black list"_s);
 
         const QString target = qEnvironmentVariable("CORVANE_SCREENSHOT_DIR");
         const auto save = [&](const QString &name) {
@@ -224,7 +224,7 @@ private Q_SLOTS:
             }
         };
         save(u"rules-and-lists@%1x.png"_s);
-        rules->PageControl1->setCurrentIndex(3);
+        rules->listTabs->setCurrentIndex(3);
         save(u"rules-and-lists-misc@%1x.png"_s);
         rules->close();
         run.main()->close();
@@ -235,12 +235,12 @@ private Q_SLOTS:
         QTemporaryDir dir;
         ProgramRun run(dir.path());
         run.start();
-        QTRY_VERIFY_WITH_TIMEOUT(run.shell.welcomeWindow() != nullptr, 5000);
-        TForm10 *welcome = run.shell.welcomeWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(run.shell.welcomeWizard() != nullptr, 5000);
+        WelcomeWizard *welcome = run.shell.welcomeWizard();
         QVERIFY(QTest::qWaitForWindowExposed(welcome));
         const QString target = qEnvironmentVariable("CORVANE_SCREENSHOT_DIR");
-        for (int page = 1; page <= TForm10::PageCount; ++page) {
-            QWidget *sheet = welcome->PageControl1->currentWidget();
+        for (int page = 1; page <= WelcomeWizard::PageCount; ++page) {
+            QWidget *sheet = welcome->pages->currentWidget();
             // Nothing on the page is squeezed below the height it asks for.
             for (const QWidget *w : sheet->findChildren<QWidget *>())
                 QVERIFY2(w->height() >= w->minimumSizeHint().height(),
@@ -253,8 +253,8 @@ private Q_SLOTS:
                 QVERIFY(shot.save(
                     QDir(target).filePath(u"welcome-%1@%2x.png"_s.arg(page).arg(qRound(ratio)))));
             }
-            if (page < TForm10::PageCount)
-                welcome->Button2->click();
+            if (page < WelcomeWizard::PageCount)
+                welcome->nextButton->click();
         }
         welcome->close();
     }
@@ -280,7 +280,7 @@ private Q_SLOTS:
         run.main()->close();
     }
     // The saved e-mails window on a few archive copies, one of them selected.
-    void archiveWindow() {
+    void savedEmailsWindow() {
         QTemporaryDir dir;
         ProgramRun run(dir.path());
         run.start();
@@ -307,11 +307,11 @@ private Q_SLOTS:
             QVERIFY(writeFile(dir.filePath(u"archive/"_s + name), file + ".\r\n"));
         }
         run.main()->SavedEmails1->trigger();
-        TForm9 *archive = run.shell.archiveWindow();
+        SavedEmailsWindow *archive = run.shell.savedEmailsWindow();
         QVERIFY(archive && archive->isVisible());
         QTRY_VERIFY(!archive->scanning());
-        QCOMPARE(archive->ArchiveNames().size(), 3);
-        archive->lvHeaders->setCurrentIndex(archive->lvHeaders->model()->index(1, 0));
+        QCOMPARE(archive->archiveNames().size(), 3);
+        archive->copyList->setCurrentIndex(archive->copyList->model()->index(1, 0));
         QCOMPARE(archive->panelText(0), u"Message 2 of 3 selected"_s);
         QVERIFY(run.prompts.shown.isEmpty());
         saveShot(archive, u"saved-emails@%1x.png"_s);
@@ -353,10 +353,10 @@ private Q_SLOTS:
         TfmSetup *setup = run.shell.optionsWindow();
         setup->showSettings();
         run.main()->Checkforupdates1->trigger();
-        TForm7 *update = run.shell.updateWindow();
+        ListUpdateWindow *update = run.shell.listUpdateWindow();
         QVERIFY(update && update->isVisible());
-        update->Button1->click();
-        QCOMPARE(update->Label2->text(), u"Completed Sucessfully"_s);
+        update->checkNowButton->click();
+        QCOMPARE(update->statusLabel->text(), u"Completed Sucessfully"_s);
         // The address shown is the one a user would have set.
         settings.updateurl = u"https://lists.our-team.lan/corvane/"_s;
         update->showWindow();

@@ -94,8 +94,8 @@ private Q_SLOTS:
         QCOMPARE(tray()->iconVisible(), systray);
         QCOMPARE(tray()->minimiseToTray(), systray);
         QCOMPARE(tray()->iconShown(), systray && available);
-        QCOMPARE(tray()->ShowWindow1->text(), u"Show Window"_s);
-        QCOMPARE(tray()->CoolTrayIcon1->contextMenu(), tray()->PopupMenu2);
+        QCOMPARE(tray()->showWindowAction->text(), u"Show Window"_s);
+        QCOMPARE(tray()->systemTrayIcon->contextMenu(), tray()->trayMenu);
         // Without a tray the options window says why its tick does nothing.
         TfmSetup *setup = m_run->shell.optionsWindow();
         main()->Options1->trigger();
@@ -181,12 +181,12 @@ private Q_SLOTS:
         QVERIFY(tray()->inTray());
         QVERIFY(tray()->iconShown());
         // A single click on the icon does nothing.
-        Q_EMIT tray()->CoolTrayIcon1->activated(QSystemTrayIcon::Trigger);
+        Q_EMIT tray()->systemTrayIcon->activated(QSystemTrayIcon::Trigger);
         QVERIFY(!main()->isVisible());
         if (back == u"Show Window"_s)
-            tray()->ShowWindow1->trigger();
+            tray()->showWindowAction->trigger();
         else
-            Q_EMIT tray()->CoolTrayIcon1->activated(QSystemTrayIcon::DoubleClick);
+            Q_EMIT tray()->systemTrayIcon->activated(QSystemTrayIcon::DoubleClick);
         QVERIFY(main()->isVisible());
         QVERIFY(!main()->isMinimized());
         QVERIFY(!tray()->inTray());
@@ -202,7 +202,7 @@ private Q_SLOTS:
         QTRY_VERIFY(tray()->inTray());
         tray()->setIconVisible(false);
         QVERIFY(tray()->iconShown());
-        tray()->ShowWindow1->trigger();
+        tray()->showWindowAction->trigger();
         QVERIFY(!tray()->iconShown());
     }
 
@@ -228,19 +228,19 @@ private Q_SLOTS:
         m_run->pop.addMailbox(u"pop.two"_s, u"me"_s, u"pw"_s, {kPlain});
         m_run->addAccount({u"One"_s, u"pop.one"_s, u"110"_s, u"me"_s, u"pw"_s, {}});
         m_run->addAccount({u"Two"_s, u"pop.two"_s, u"110"_s, u"me"_s, u"wrong"_s, {}});
-        QCOMPARE(tray()->CoolTrayIcon1->toolTip(), u"Corvane"_s);
-        const qint64 idleIcon = tray()->CoolTrayIcon1->icon().cacheKey();
+        QCOMPARE(tray()->systemTrayIcon->toolTip(), u"Corvane"_s);
+        const qint64 idleIcon = tray()->systemTrayIcon->icon().cacheKey();
 
         QTest::mouseClick(main()->ToolButton7, Qt::LeftButton);
-        QVERIFY(tray()->CoolTrayIcon1->toolTip().startsWith(
+        QVERIFY(tray()->systemTrayIcon->toolTip().startsWith(
             u"Corvane\nAutomatic mode\nChecking in 1 minutes 0 seconds"_s));
-        QVERIFY(tray()->CoolTrayIcon1->icon().cacheKey() != idleIcon);
+        QVERIFY(tray()->systemTrayIcon->icon().cacheKey() != idleIcon);
         QVERIFY(m_notifications.isEmpty());
 
         main()->Timer1Timer();
         QTRY_VERIFY(!main()->operationRunning());
         QCOMPARE(m_run->pop.messages(u"pop.one"_s).size(), 1);
-        const QString tip = tray()->CoolTrayIcon1->toolTip();
+        const QString tip = tray()->systemTrayIcon->toolTip();
         QVERIFY2(tip.contains(u"Last check: 2 messages deleted\nTwo: "_s), qPrintable(tip));
         if (notify) {
             QCOMPARE(m_notifications.size(), 1);
@@ -258,10 +258,10 @@ private Q_SLOTS:
         main()->Timer1Timer();
         QTRY_VERIFY(!main()->operationRunning());
         QVERIFY(m_notifications.isEmpty());
-        QVERIFY(tray()->CoolTrayIcon1->toolTip().contains(u"Last check: 0 messages deleted"_s));
+        QVERIFY(tray()->systemTrayIcon->toolTip().contains(u"Last check: 0 messages deleted"_s));
 
         QTest::mouseClick(main()->ToolButton7, Qt::LeftButton);
-        QCOMPARE(tray()->CoolTrayIcon1->toolTip(), u"Corvane"_s);
+        QCOMPARE(tray()->systemTrayIcon->toolTip(), u"Corvane"_s);
     }
 
     // Only a pass that deleted mail notifies, when nothing failed.

@@ -5,11 +5,11 @@
 #include "../uitestsupport.h"
 
 #include "testsupport.h"
-#include "ui/rules/tform7.h"
+#include "ui/rules/listupdatewindow.h"
+#include "ui/settings/addaccountdialog.h"
 #include "ui/settings/tfmsetup.h"
-#include "ui/settings/tform3.h"
 #include "ui/shell/svgpicture.h"
-#include "ui/shell/tform10.h"
+#include "ui/shell/welcomewizard.h"
 
 #include <QDir>
 #include <QLabel>
@@ -37,9 +37,9 @@ QStringList pageTexts(const QWidget *page) {
 }
 
 // Waits for the Welcome timer of a run and returns the window it made.
-TForm10 *waitForWelcome(ProgramRun &run) {
-    (void)QTest::qWaitFor([&] { return run.shell.welcomeWindow() != nullptr; }, 5000);
-    return run.shell.welcomeWindow();
+WelcomeWizard *waitForWelcome(ProgramRun &run) {
+    (void)QTest::qWaitFor([&] { return run.shell.welcomeWizard() != nullptr; }, 5000);
+    return run.shell.welcomeWizard();
 }
 
 } // namespace
@@ -83,12 +83,12 @@ private Q_SLOTS:
         QVERIFY(timer->isSingleShot());
         QCOMPARE(timer->interval(), 500);
         // Nothing is made before the timer fires.
-        QVERIFY(!run.shell.welcomeWindow());
+        QVERIFY(!run.shell.welcomeWizard());
         if (!armed) {
             QCOMPARE(run.prompts.shown.size(), store == u"damaged"_s ? 1 : 0);
             return;
         }
-        TForm10 *welcome = waitForWelcome(run);
+        WelcomeWizard *welcome = waitForWelcome(run);
         QVERIFY(welcome);
         QVERIFY(welcome->isVisible());
         QVERIFY(!welcome->isModal());
@@ -123,48 +123,47 @@ private Q_SLOTS:
         QFETCH(QString, firstText);
         ProgramRun run(m_dir->path());
         run.start();
-        TForm10 *welcome = waitForWelcome(run);
+        WelcomeWizard *welcome = waitForWelcome(run);
         QVERIFY(welcome);
         QCOMPARE(welcome->currentPage(), 0);
         for (int i = 0; i < nexts; ++i)
-            QTest::mouseClick(welcome->Button2, Qt::LeftButton);
+            QTest::mouseClick(welcome->nextButton, Qt::LeftButton);
         QCOMPARE(welcome->currentPage(), nexts);
-        QCOMPARE(welcome->PageControl1->currentWidget()->objectName(),
-                 u"TabSheet%1"_s.arg(nexts + 1));
-        QCOMPARE(welcome->Button1->isEnabled(), previous);
-        QCOMPARE(welcome->Button2->isEnabled(), next);
-        QCOMPARE(welcome->Button3->isEnabled(), finish);
-        const QStringList texts = pageTexts(welcome->PageControl1->currentWidget());
+        QCOMPARE(welcome->pages->currentWidget()->objectName(), u"TabSheet%1"_s.arg(nexts + 1));
+        QCOMPARE(welcome->previousButton->isEnabled(), previous);
+        QCOMPARE(welcome->nextButton->isEnabled(), next);
+        QCOMPARE(welcome->finishButton->isEnabled(), finish);
+        const QStringList texts = pageTexts(welcome->pages->currentWidget());
         QVERIFY2(texts.first().startsWith(firstText), qPrintable(texts.first()));
         QCOMPARE(texts.last(), nexts == 3 ? u"Click the finish button to exit"_s
                                           : u"Click the next button to continue"_s);
         // Previous goes back one page at a time to the first.
         for (int i = nexts; i > 0; --i) {
-            QTest::mouseClick(welcome->Button1, Qt::LeftButton);
+            QTest::mouseClick(welcome->previousButton, Qt::LeftButton);
             QCOMPARE(welcome->currentPage(), i - 1);
         }
-        QVERIFY(!welcome->Button1->isEnabled());
-        QVERIFY(welcome->Button2->isEnabled());
-        QVERIFY(!welcome->Button3->isEnabled());
+        QVERIFY(!welcome->previousButton->isEnabled());
+        QVERIFY(welcome->nextButton->isEnabled());
+        QVERIFY(!welcome->finishButton->isEnabled());
     }
 
     void windowIsFixedAndItsPicturesAreDrawn() {
         ProgramRun run(m_dir->path());
         run.start();
-        TForm10 *welcome = waitForWelcome(run);
+        WelcomeWizard *welcome = waitForWelcome(run);
         QVERIFY(welcome);
         QCOMPARE(welcome->minimumSize(), welcome->maximumSize());
-        QVERIFY(welcome->Image1->isValid());
-        QVERIFY(welcome->Image2->isValid());
-        QCOMPARE(welcome->Image1->drawingSize(), QSize(49, 281));
-        QCOMPARE(welcome->Image2->drawingSize(), QSize(441, 24));
+        QVERIFY(welcome->sidePicture->isValid());
+        QVERIFY(welcome->bannerPicture->isValid());
+        QCOMPARE(welcome->sidePicture->drawingSize(), QSize(49, 281));
+        QCOMPARE(welcome->bannerPicture->drawingSize(), QSize(441, 24));
         // The side picture runs from white at the top to blue at the foot, drawn at the
         // display's own resolution.
         for (const qreal ratio : {1.0, 2.0}) {
-            QImage image(welcome->Image1->size() * ratio, QImage::Format_ARGB32);
+            QImage image(welcome->sidePicture->size() * ratio, QImage::Format_ARGB32);
             image.setDevicePixelRatio(ratio);
             image.fill(Qt::black);
-            welcome->Image1->render(&image);
+            welcome->sidePicture->render(&image);
             const QColor top = image.pixelColor(image.width() / 2, 1);
             const QColor foot = image.pixelColor(2, image.height() - 2);
             QVERIFY2(top.lightness() > 235, qPrintable(top.name()));
@@ -175,25 +174,25 @@ private Q_SLOTS:
     void addAccountLinkOpensTheOneDialog() {
         ProgramRun run(m_dir->path());
         run.start();
-        TForm10 *welcome = waitForWelcome(run);
+        WelcomeWizard *welcome = waitForWelcome(run);
         QVERIFY(welcome);
-        welcome->Button2->click();
-        QVERIFY(welcome->SpeedButton1->isVisible());
-        QTest::mouseClick(welcome->SpeedButton1, Qt::LeftButton);
-        TForm3 *dialog = run.shell.addAccountDialog();
+        welcome->nextButton->click();
+        QVERIFY(welcome->addAccountLink->isVisible());
+        QTest::mouseClick(welcome->addAccountLink, Qt::LeftButton);
+        AddAccountDialog *dialog = run.shell.addAccountDialog();
         QVERIFY(dialog->isVisible());
         QVERIFY(welcome->isVisible());
         // Twice brings up the same dialog, not a second one.
-        QTest::mouseClick(welcome->SpeedButton1, Qt::LeftButton);
-        QCOMPARE(run.main()->findChildren<TForm3 *>().size(), 1);
+        QTest::mouseClick(welcome->addAccountLink, Qt::LeftButton);
+        QCOMPARE(run.main()->findChildren<AddAccountDialog *>().size(), 1);
         QVERIFY(dialog->isVisible());
         // An account added there rebuilds the menus when the dialog closes.
-        dialog->Edit1->setText(u"Home"_s);
-        dialog->POPServer->setText(u"pop.example.net"_s);
-        dialog->Username->setText(u"alex"_s);
-        dialog->Password->setText(u"secret"_s);
-        dialog->Email->setText(u"alex@example.net"_s);
-        QTest::mouseClick(dialog->Button1, Qt::LeftButton);
+        dialog->nameEdit->setText(u"Home"_s);
+        dialog->serverEdit->setText(u"pop.example.net"_s);
+        dialog->userEdit->setText(u"alex"_s);
+        dialog->passwordEdit->setText(u"secret"_s);
+        dialog->emailEdit->setText(u"alex@example.net"_s);
+        QTest::mouseClick(dialog->addButton, Qt::LeftButton);
         QVERIFY(!dialog->isVisible());
         QCOMPARE(menuItems(run.main()->acctdrop), QStringList{u"Home:0"_s});
         QVERIFY(welcome->isVisible());
@@ -202,21 +201,21 @@ private Q_SLOTS:
     void listUpdateLinkOpensTheUpdateWindow() {
         ProgramRun run(m_dir->path());
         run.start();
-        TForm10 *welcome = waitForWelcome(run);
+        WelcomeWizard *welcome = waitForWelcome(run);
         QVERIFY(welcome);
         QAction *update = run.main()->Checkforupdates1;
         // The link opens what Program > "Check for updates" opens, even before any account.
         QVERIFY(run.main()->commandAvailable(update));
-        QVERIFY(welcome->SpeedButton2->isEnabled());
+        QVERIFY(welcome->listUpdateLink->isEnabled());
         int triggered = 0;
         connect(update, &QAction::triggered, this, [&] { ++triggered; });
-        welcome->Button2->click();
-        welcome->Button2->click();
-        QTest::mouseClick(welcome->SpeedButton2, Qt::LeftButton);
+        welcome->nextButton->click();
+        welcome->nextButton->click();
+        QTest::mouseClick(welcome->listUpdateLink, Qt::LeftButton);
         QCOMPARE(triggered, 1);
-        QVERIFY(run.shell.updateWindow() && run.shell.updateWindow()->isVisible());
+        QVERIFY(run.shell.listUpdateWindow() && run.shell.listUpdateWindow()->isVisible());
         QVERIFY(welcome->isVisible());
-        run.shell.updateWindow()->close();
+        run.shell.listUpdateWindow()->close();
     }
 
     void supportLineShowsThePublishersAddresses() {
@@ -224,9 +223,9 @@ private Q_SLOTS:
         run.start();
         run.shell.settings().website = u"https://help.example.com/corvane?a=1&b=<2>"_s;
         run.shell.settings().supportaddress = u"help@example.com"_s;
-        TForm10 *welcome = waitForWelcome(run);
+        WelcomeWizard *welcome = waitForWelcome(run);
         QVERIFY(welcome);
-        const QString html = welcome->lblSupport->text();
+        const QString html = welcome->supportLabel->text();
         QVERIFY2(html.contains(u"href=\"mailto:help@example.com\""_s), qPrintable(html));
         // Text from the settings is shown as text, never as markup.
         QVERIFY2(html.contains(u">https://help.example.com/corvane?a=1&amp;b=&lt;2&gt;</a>"_s),
@@ -236,14 +235,14 @@ private Q_SLOTS:
     void finishRebuildsTheAccountMenus() {
         ProgramRun run(m_dir->path());
         run.start();
-        TForm10 *welcome = waitForWelcome(run);
+        WelcomeWizard *welcome = waitForWelcome(run);
         QVERIFY(welcome);
         // An account that reached the store without the menus being rebuilt.
         run.store()->insert(kHome);
         QCOMPARE(menuItems(run.main()->acctdrop), QStringList{u"No accounts setup:-1"_s});
         for (int i = 0; i < 3; ++i)
-            welcome->Button2->click();
-        QTest::mouseClick(welcome->Button3, Qt::LeftButton);
+            welcome->nextButton->click();
+        QTest::mouseClick(welcome->finishButton, Qt::LeftButton);
         QVERIFY(!welcome->isVisible());
         QCOMPARE(menuItems(run.main()->acctdrop), QStringList{u"Home:0"_s});
         QCOMPARE(menuItems(run.main()->CheckedMessages1), QStringList{u"Home:0"_s});
@@ -295,7 +294,7 @@ private Q_SLOTS:
         {
             ProgramRun run(m_dir->path());
             run.start();
-            TForm10 *welcome = waitForWelcome(run);
+            WelcomeWizard *welcome = waitForWelcome(run);
             QVERIFY(welcome);
             int rebuilt = 0;
             connect(run.main(), &TfrmMain::accountsRefreshed, this, [&] { ++rebuilt; });
@@ -309,7 +308,7 @@ private Q_SLOTS:
         ProgramRun again(m_dir->path());
         again.start();
         QVERIFY(again.shell.optionsWindow()->Timer1->isActive());
-        TForm10 *shownAgain = waitForWelcome(again);
+        WelcomeWizard *shownAgain = waitForWelcome(again);
         QVERIFY(shownAgain && shownAgain->isVisible());
     }
 };

@@ -1,8 +1,8 @@
-#include "ui/rules/tform1.h"
+#include "ui/rules/ruleswindow.h"
 
+#include "ui/rules/listentrydialog.h"
 #include "ui/rules/rulelistmodel.h"
-#include "ui/rules/tform4.h"
-#include "ui/rules/tform5.h"
+#include "ui/rules/wordpairdialog.h"
 #include "ui/shell/prompts.h"
 #include "ui/shell/windowplacement.h"
 
@@ -57,16 +57,16 @@ QString countLabelText(ListKind kind, qsizetype n) {
     return QString::number(n) + text;
 }
 
-TForm1::TForm1(RuleLists &lists, Prompts &prompts, TForm4 *entryDialog, TForm5 *xandyDialog,
-               QWidget *parent)
+RulesWindow::RulesWindow(RuleLists &lists, Prompts &prompts, ListEntryDialog *entryDialog,
+                         WordPairDialog *xandyDialog, QWidget *parent)
     : QWidget(parent, Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), m_lists(lists),
       m_prompts(prompts), m_entryDialog(entryDialog), m_xandyDialog(xandyDialog) {
-    setObjectName(u"TForm1"_s);
+    setObjectName(u"RulesWindow"_s);
     setWindowTitle(u"Rules and Lists"_s);
 
-    PageControl1 = new QTabWidget(this);
-    PageControl1->setObjectName(u"PageControl1"_s);
-    PageControl1->setStyleSheet(u"QTabBar::tab { min-width: 120px; }"_s);
+    listTabs = new QTabWidget(this);
+    listTabs->setObjectName(u"listTabs"_s);
+    listTabs->setStyleSheet(u"QTabBar::tab { min-width: 120px; }"_s);
 
     // The three lists with buttons and a count label.
     struct Tab {
@@ -79,45 +79,45 @@ TForm1::TForm1(RuleLists &lists, Prompts &prompts, TForm4 *entryDialog, TForm5 *
         QPushButton *&add;
         QPushButton *&edit;
         QPushButton *&remove;
-        QString viewName, filterName, countName;
-        int firstButton;
+        // The stem of the objectNames: "subject" gives subjectList, addSubjectButton, ….
+        QString stem;
     };
     Tab tabs[] = {
         {ListKind::SubjectBlack, u"Black Listed Subjects"_s,
          u"Any e-mail that comes in which subject is or contains an item listed below (other "
          u"then a friendly) will be maked spam. If the program is in automatic mode the email "
          u"will be deleted."_s,
-         lvblsubj, edFilterSubj, lblCountSubj, Button1, Button2, Button3, u"lvblsubj"_s,
-         u"edFilterSubj"_s, u"lblCountSubj"_s, 1},
+         subjectList, subjectFilter, subjectCount, addSubjectButton, editSubjectButton,
+         deleteSubjectButton, u"subject"_s},
         {ListKind::EmailBlack, u"Black Listed Emails"_s,
          u"Any email that is from an address or domain in this list (other then friendly) will "
          u"be maked as spam. In Automatic mode the emails will be deleted."_s,
-         lvblemail, edFilterEmail, lblCountEmail, Button4, Button5, Button6, u"lvblemail"_s,
-         u"edFilterEmail"_s, u"lblCountEmail"_s, 4},
+         emailList, emailFilter, emailCount, addEmailButton, editEmailButton, deleteEmailButton,
+         u"email"_s},
         {ListKind::Friendly, u"Friendly Emails"_s,
          u"E-mail address listed here will always get though. This where you would store you "
          u"work, friends and family address's. You can even add a domain eg. @example.com"_s,
-         lvfriendly, edFilterFriendly, lblCountFriendly, Button7, Button8, Button9, u"lvfriendly"_s,
-         u"edFilterFriendly"_s, u"lblCountFriendly"_s, 7},
+         friendlyList, friendlyFilter, friendlyCount, addFriendlyButton, editFriendlyButton,
+         deleteFriendlyButton, u"friendly"_s},
     };
-    int sheet = 1;
     for (Tab &tab : tabs) {
-        auto *page = new QWidget(PageControl1);
-        page->setObjectName(u"TabSheet"_s + QString::number(sheet++));
+        auto *page = new QWidget(listTabs);
+        page->setObjectName(tab.stem + u"Page"_s);
         auto *layout = new QVBoxLayout(page);
         auto *text = new QLabel(tab.text, page);
         text->setWordWrap(true);
         layout->addWidget(text);
-        layout->addWidget(makeListPane(tab.kind, tab.viewName, tab.view, tab.filter, {250, 160}));
-        tab.filter->setObjectName(tab.filterName);
+        layout->addWidget(
+            makeListPane(tab.kind, tab.stem + u"List"_s, tab.view, tab.filter, {250, 160}));
+        tab.filter->setObjectName(tab.stem + u"Filter"_s);
 
         auto *row = new QHBoxLayout;
-        tab.add = makeButton(u"Button"_s + QString::number(tab.firstButton), u"Add"_s, page);
-        tab.edit = makeButton(u"Button"_s + QString::number(tab.firstButton + 1), u"Edit"_s, page);
-        tab.remove =
-            makeButton(u"Button"_s + QString::number(tab.firstButton + 2), u"Delete"_s, page);
+        const QString stem = tab.stem.left(1).toUpper() + tab.stem.mid(1);
+        tab.add = makeButton(u"add"_s + stem + u"Button"_s, u"Add"_s, page);
+        tab.edit = makeButton(u"edit"_s + stem + u"Button"_s, u"Edit"_s, page);
+        tab.remove = makeButton(u"delete"_s + stem + u"Button"_s, u"Delete"_s, page);
         tab.count = new QLabel(countLabelText(tab.kind, 0), page);
-        tab.count->setObjectName(tab.countName);
+        tab.count->setObjectName(tab.stem + u"Count"_s);
         row->addWidget(tab.add);
         row->addWidget(tab.edit);
         row->addWidget(tab.remove);
@@ -125,86 +125,87 @@ TForm1::TForm1(RuleLists &lists, Prompts &prompts, TForm4 *entryDialog, TForm5 *
         row->addWidget(tab.count, 1);
         layout->addLayout(row);
         const ListKind kind = tab.kind;
-        connect(tab.add, &QPushButton::clicked, this, [this, kind] { AddClick(kind); });
-        connect(tab.edit, &QPushButton::clicked, this, [this, kind] { EditClick(kind); });
-        connect(tab.remove, &QPushButton::clicked, this, [this, kind] { DeleteClick(kind); });
-        PageControl1->addTab(page, tab.title);
+        connect(tab.add, &QPushButton::clicked, this, [this, kind] { addEntry(kind); });
+        connect(tab.edit, &QPushButton::clicked, this, [this, kind] { editEntry(kind); });
+        connect(tab.remove, &QPushButton::clicked, this, [this, kind] { deleteEntry(kind); });
+        listTabs->addTab(page, tab.title);
     }
 
     // Misc: the X-and-Y list and the fixed rules.
-    auto *misc = new QWidget(PageControl1);
-    misc->setObjectName(u"TabSheet4"_s);
+    auto *misc = new QWidget(listTabs);
+    misc->setObjectName(u"miscPage"_s);
     auto *miscLayout = new QVBoxLayout(misc);
-    GroupBox1 = new QGroupBox(u"Subject contains X and Y"_s, misc);
-    GroupBox1->setObjectName(u"GroupBox1"_s);
-    auto *xyLayout = new QVBoxLayout(GroupBox1);
+    wordPairBox = new QGroupBox(u"Subject contains X and Y"_s, misc);
+    wordPairBox->setObjectName(u"wordPairBox"_s);
+    auto *xyLayout = new QVBoxLayout(wordPairBox);
     auto *xyText = new QLabel(u"If subject contains x and y then mark it as spam (right click in "
                               u"box for options)"_s,
-                              GroupBox1);
+                              wordPairBox);
     xyText->setWordWrap(true);
     xyLayout->addWidget(xyText);
-    xyLayout->addWidget(
-        makeListPane(ListKind::XandY, u"lvblsubxy"_s, lvblsubxy, edFilterXY, {120, 120, 160}));
-    edFilterXY->setObjectName(u"edFilterXY"_s);
-    miscLayout->addWidget(GroupBox1, 1);
+    xyLayout->addWidget(makeListPane(ListKind::XandY, u"wordPairList"_s, wordPairList,
+                                     wordPairFilter, {120, 120, 160}));
+    wordPairFilter->setObjectName(u"wordPairFilter"_s);
+    miscLayout->addWidget(wordPairBox, 1);
 
-    PopupMenu1 = new QMenu(this);
-    PopupMenu1->setObjectName(u"PopupMenu1"_s);
-    AddXY1 = PopupMenu1->addAction(u"Add"_s);
-    AddXY1->setObjectName(u"AddXY1"_s);
-    PopupMenu1->addSeparator();
-    EditXY1 = PopupMenu1->addAction(u"Edit"_s);
-    EditXY1->setObjectName(u"EditXY1"_s);
-    PopupMenu1->addSeparator();
-    DeleteXY1 = PopupMenu1->addAction(u"Delete"_s);
-    DeleteXY1->setObjectName(u"DeleteXY1"_s);
-    connect(AddXY1, &QAction::triggered, this, [this] { AddClick(ListKind::XandY); });
-    connect(EditXY1, &QAction::triggered, this, [this] { EditClick(ListKind::XandY); });
-    connect(DeleteXY1, &QAction::triggered, this, [this] { DeleteClick(ListKind::XandY); });
-    lvblsubxy->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(lvblsubxy, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
-        PopupMenu1->popup(lvblsubxy->viewport()->mapToGlobal(at));
+    wordPairMenu = new QMenu(this);
+    wordPairMenu->setObjectName(u"wordPairMenu"_s);
+    addWordPairAction = wordPairMenu->addAction(u"Add"_s);
+    addWordPairAction->setObjectName(u"addWordPairAction"_s);
+    wordPairMenu->addSeparator();
+    editWordPairAction = wordPairMenu->addAction(u"Edit"_s);
+    editWordPairAction->setObjectName(u"editWordPairAction"_s);
+    wordPairMenu->addSeparator();
+    deleteWordPairAction = wordPairMenu->addAction(u"Delete"_s);
+    deleteWordPairAction->setObjectName(u"deleteWordPairAction"_s);
+    connect(addWordPairAction, &QAction::triggered, this, [this] { addEntry(ListKind::XandY); });
+    connect(editWordPairAction, &QAction::triggered, this, [this] { editEntry(ListKind::XandY); });
+    connect(deleteWordPairAction, &QAction::triggered, this,
+            [this] { deleteEntry(ListKind::XandY); });
+    wordPairList->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(wordPairList, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
+        wordPairMenu->popup(wordPairList->viewport()->mapToGlobal(at));
     });
 
-    GroupBox2 = new QGroupBox(u"Misc E-mail Rules"_s, misc);
-    GroupBox2->setObjectName(u"GroupBox2"_s);
-    auto *rulesLayout = new QVBoxLayout(GroupBox2);
+    fixedRulesBox = new QGroupBox(u"Misc E-mail Rules"_s, misc);
+    fixedRulesBox->setObjectName(u"fixedRulesBox"_s);
+    auto *rulesLayout = new QVBoxLayout(fixedRulesBox);
     auto *rulesText = new QLabel(u"This is an extra list of common spam features, tick the ones "
                                  u"you want to be in effect"_s,
-                                 GroupBox2);
+                                 fixedRulesBox);
     rulesText->setWordWrap(true);
     rulesLayout->addWidget(rulesText);
     m_misc = new MiscRulesModel(m_lists.Misc, this);
-    lvMiscRules = makeView(u"lvMiscRules"_s, GroupBox2);
-    lvMiscRules->setModel(m_misc);
-    lvMiscRules->setColumnWidth(0, 405);
-    lvMiscRules->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    rulesLayout->addWidget(lvMiscRules);
-    connect(m_misc, &MiscRulesModel::tickChanged, this, &TForm1::rulesChanged);
-    miscLayout->addWidget(GroupBox2, 1);
-    PageControl1->addTab(misc, u"Misc"_s);
+    fixedRulesList = makeView(u"fixedRulesList"_s, fixedRulesBox);
+    fixedRulesList->setModel(m_misc);
+    fixedRulesList->setColumnWidth(0, 405);
+    fixedRulesList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    rulesLayout->addWidget(fixedRulesList);
+    connect(m_misc, &MiscRulesModel::tickChanged, this, &RulesWindow::rulesChanged);
+    miscLayout->addWidget(fixedRulesBox, 1);
+    listTabs->addTab(misc, u"Misc"_s);
 
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(PageControl1);
+    layout->addWidget(listTabs);
     resize(560, 520);
 
     // The dialogs change the lists; this window shows what they did.
     if (m_entryDialog) {
         m_entryDialog->setSelectionSource([this](ListKind kind) { return selectedEntry(kind); });
-        connect(m_entryDialog, &TForm4::listChanged, this, &TForm1::refreshList);
+        connect(m_entryDialog, &ListEntryDialog::listChanged, this, &RulesWindow::refreshList);
     }
     if (m_xandyDialog) {
         m_xandyDialog->setSelectionSource([this] { return selectedEntry(ListKind::XandY); });
-        connect(m_xandyDialog, &TForm5::listChanged, this, &TForm1::refreshList);
+        connect(m_xandyDialog, &WordPairDialog::listChanged, this, &RulesWindow::refreshList);
     }
     for (ListKind kind : {ListKind::SubjectBlack, ListKind::EmailBlack, ListKind::Friendly})
         updateCount(kind);
 }
 
-TForm1::~TForm1() = default;
+RulesWindow::~RulesWindow() = default;
 
-QWidget *TForm1::makeListPane(ListKind kind, const QString &name, QTreeView *&view,
-                              QLineEdit *&filter, const QList<int> &widths) {
+QWidget *RulesWindow::makeListPane(ListKind kind, const QString &name, QTreeView *&view,
+                                   QLineEdit *&filter, const QList<int> &widths) {
     auto *pane = new QWidget(this);
     auto *layout = new QVBoxLayout(pane);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -238,7 +239,7 @@ QWidget *TForm1::makeListPane(ListKind kind, const QString &name, QTreeView *&vi
             [proxy](const QString &text) { proxy->setFilterFixedString(text); });
     connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this, kind] { updateCount(kind); });
-    connect(view, &QAbstractItemView::doubleClicked, this, [this, kind] { EditClick(kind); });
+    connect(view, &QAbstractItemView::doubleClicked, this, [this, kind] { editEntry(kind); });
     connect(model, &RuleListModel::captionEdited, this, [this, kind](int row) {
         // The filter may now hide or show the entry; keep it selected when it is shown.
         m_proxies[index(kind)]->invalidate();
@@ -249,30 +250,30 @@ QWidget *TForm1::makeListPane(ListKind kind, const QString &name, QTreeView *&vi
     return pane;
 }
 
-RuleListModel *TForm1::model(ListKind kind) const {
+RuleListModel *RulesWindow::model(ListKind kind) const {
     return m_models[index(kind)];
 }
 
-QSortFilterProxyModel *TForm1::proxy(ListKind kind) const {
+QSortFilterProxyModel *RulesWindow::proxy(ListKind kind) const {
     return m_proxies[index(kind)];
 }
 
-QTreeView *TForm1::view(ListKind kind) const {
+QTreeView *RulesWindow::view(ListKind kind) const {
     return m_views[index(kind)];
 }
 
-QLineEdit *TForm1::filter(ListKind kind) const {
+QLineEdit *RulesWindow::filter(ListKind kind) const {
     return m_filters[index(kind)];
 }
 
-void TForm1::showWindow() {
+void RulesWindow::showWindow() {
     refreshAll();
     show();
     raise();
     activateWindow();
 }
 
-void TForm1::showEvent(QShowEvent *event) {
+void RulesWindow::showEvent(QShowEvent *event) {
     if (!m_placed) {
         m_placed = true;
         centreOnScreen(this);
@@ -280,7 +281,7 @@ void TForm1::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
 }
 
-void TForm1::refreshList(ListKind kind) {
+void RulesWindow::refreshList(ListKind kind) {
     // Keep the selected entry selected when it is still there.
     const qsizetype selected = selectedEntry(kind);
     model(kind)->refresh();
@@ -290,7 +291,7 @@ void TForm1::refreshList(ListKind kind) {
     Q_EMIT rulesChanged();
 }
 
-void TForm1::refreshAll() {
+void RulesWindow::refreshAll() {
     for (ListKind kind : kAllListKinds) {
         const qsizetype selected = selectedEntry(kind);
         model(kind)->refresh();
@@ -301,7 +302,7 @@ void TForm1::refreshAll() {
     m_misc->refresh();
 }
 
-qsizetype TForm1::selectedEntry(ListKind kind) const {
+qsizetype RulesWindow::selectedEntry(ListKind kind) const {
     const QTreeView *v = view(kind);
     const QModelIndexList rows = v->selectionModel()->selectedRows();
     if (rows.isEmpty())
@@ -309,7 +310,7 @@ qsizetype TForm1::selectedEntry(ListKind kind) const {
     return proxy(kind)->mapToSource(rows.first()).row();
 }
 
-void TForm1::selectEntry(ListKind kind, qsizetype entry) {
+void RulesWindow::selectEntry(ListKind kind, qsizetype entry) {
     QTreeView *v = view(kind);
     const QModelIndex shown = proxy(kind)->mapFromSource(model(kind)->index(int(entry), 0));
     if (!shown.isValid()) {
@@ -321,17 +322,17 @@ void TForm1::selectEntry(ListKind kind, qsizetype entry) {
     v->scrollTo(shown);
 }
 
-void TForm1::updateCount(ListKind kind) {
+void RulesWindow::updateCount(ListKind kind) {
     QLabel *label = nullptr;
     switch (kind) {
     case ListKind::SubjectBlack:
-        label = lblCountSubj;
+        label = subjectCount;
         break;
     case ListKind::EmailBlack:
-        label = lblCountEmail;
+        label = emailCount;
         break;
     case ListKind::Friendly:
-        label = lblCountFriendly;
+        label = friendlyCount;
         break;
     case ListKind::XandY:
         return;
@@ -339,26 +340,26 @@ void TForm1::updateCount(ListKind kind) {
     label->setText(countLabelText(kind, m_lists.list(kind).size()));
 }
 
-void TForm1::AddClick(ListKind kind) {
+void RulesWindow::addEntry(ListKind kind) {
     if (!m_entryDialog || !m_xandyDialog)
         return;
     switch (kind) {
     case ListKind::SubjectBlack:
-        m_entryDialog->openMode(TForm4::Mode::AddSubject);
+        m_entryDialog->openMode(ListEntryDialog::Mode::AddSubject);
         break;
     case ListKind::EmailBlack:
-        m_entryDialog->openMode(TForm4::Mode::AddEmail);
+        m_entryDialog->openMode(ListEntryDialog::Mode::AddEmail);
         break;
     case ListKind::Friendly:
-        m_entryDialog->openMode(TForm4::Mode::AddFriendly);
+        m_entryDialog->openMode(ListEntryDialog::Mode::AddFriendly);
         break;
     case ListKind::XandY:
-        m_xandyDialog->openMode(TForm5::Mode::AddXY);
+        m_xandyDialog->openMode(WordPairDialog::Mode::AddXY);
         break;
     }
 }
 
-void TForm1::EditClick(ListKind kind) {
+void RulesWindow::editEntry(ListKind kind) {
     const qsizetype selected = selectedEntry(kind);
     if (selected < 0) {
         m_prompts.error(this, kSelectToEdit);
@@ -369,22 +370,25 @@ void TForm1::EditClick(ListKind kind) {
     const RuleEntry &entry = m_lists.list(kind).at(selected);
     switch (kind) {
     case ListKind::SubjectBlack:
-        m_entryDialog->openMode(TForm4::Mode::EditSubject, entry.Caption, entry.SubItems.value(0));
+        m_entryDialog->openMode(ListEntryDialog::Mode::EditSubject, entry.Caption,
+                                entry.SubItems.value(0));
         break;
     case ListKind::EmailBlack:
-        m_entryDialog->openMode(TForm4::Mode::EditEmail, entry.Caption, entry.SubItems.value(0));
+        m_entryDialog->openMode(ListEntryDialog::Mode::EditEmail, entry.Caption,
+                                entry.SubItems.value(0));
         break;
     case ListKind::Friendly:
-        m_entryDialog->openMode(TForm4::Mode::EditFriendly, entry.Caption, entry.SubItems.value(0));
+        m_entryDialog->openMode(ListEntryDialog::Mode::EditFriendly, entry.Caption,
+                                entry.SubItems.value(0));
         break;
     case ListKind::XandY:
-        m_xandyDialog->openMode(TForm5::Mode::EditXY, entry.Caption, entry.SubItems.value(0),
-                                entry.SubItems.value(1));
+        m_xandyDialog->openMode(WordPairDialog::Mode::EditXY, entry.Caption,
+                                entry.SubItems.value(0), entry.SubItems.value(1));
         break;
     }
 }
 
-void TForm1::DeleteClick(ListKind kind) {
+void RulesWindow::deleteEntry(ListKind kind) {
     const qsizetype selected = selectedEntry(kind);
     if (selected < 0) {
         m_prompts.error(this, kSelectToDelete);

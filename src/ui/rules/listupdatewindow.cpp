@@ -1,4 +1,4 @@
-#include "ui/rules/tform7.h"
+#include "ui/rules/listupdatewindow.h"
 
 #include "core/errors.h"
 #include "core/protocol/httpfetcher.h"
@@ -17,7 +17,7 @@ using namespace Qt::StringLiterals;
 
 namespace corvane {
 
-const QString TForm7::Caption = u"Update"_s;
+const QString ListUpdateWindow::Caption = u"Update"_s;
 
 namespace {
 
@@ -52,65 +52,65 @@ QString unusableAddress(const QString &text) {
 
 } // namespace
 
-TForm7::TForm7(RuleLists &lists, Settings &settings, Prompts &prompts, QString updatesFolder,
-               QWidget *parent)
+ListUpdateWindow::ListUpdateWindow(RuleLists &lists, Settings &settings, Prompts &prompts,
+                                   QString updatesFolder, QWidget *parent)
     : QDialog(parent, Qt::Tool), m_lists(lists), m_settings(settings), m_prompts(prompts),
       m_folder(std::move(updatesFolder)), m_fetcher(std::make_unique<HttpFetcher>()) {
     setObjectName(u"Form7"_s);
     setWindowTitle(Caption);
     setModal(false);
 
-    GroupBox1 = new QGroupBox(u"Check for blacklist and rules updates"_s, this);
-    GroupBox1->setObjectName(u"GroupBox1"_s);
+    updateBox = new QGroupBox(u"Check for blacklist and rules updates"_s, this);
+    updateBox->setObjectName(u"updateBox"_s);
     auto *text = new QLabel(u"Here the program will check for updates. If it finds more recent "
                             u"files it will download and install them"_s,
-                            GroupBox1);
+                            updateBox);
     text->setWordWrap(true);
-    Button1 = new QPushButton(u"Check Now"_s, GroupBox1);
-    Button1->setObjectName(u"Button1"_s);
-    Button1->setDefault(true);
-    auto *progressLabel = new QLabel(u"Progress:"_s, GroupBox1);
-    Label2 = new QLabel(u"idle..."_s, GroupBox1);
-    Label2->setObjectName(u"Label2"_s);
-    ProgressBar1 = new QProgressBar(GroupBox1);
-    ProgressBar1->setObjectName(u"ProgressBar1"_s);
-    ProgressBar1->setRange(0, 100);
-    ProgressBar1->setValue(0);
-    lblSource = new QLabel(GroupBox1);
-    lblSource->setObjectName(u"lblSource"_s);
-    lblSource->setTextFormat(Qt::PlainText);
-    lblSource->setWordWrap(true);
-    lblSource->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    lblResult = new QLabel(GroupBox1);
-    lblResult->setObjectName(u"lblResult"_s);
-    lblResult->setTextFormat(Qt::PlainText);
+    checkNowButton = new QPushButton(u"Check Now"_s, updateBox);
+    checkNowButton->setObjectName(u"checkNowButton"_s);
+    checkNowButton->setDefault(true);
+    auto *progressLabel = new QLabel(u"Progress:"_s, updateBox);
+    statusLabel = new QLabel(u"idle..."_s, updateBox);
+    statusLabel->setObjectName(u"statusLabel"_s);
+    progressBar = new QProgressBar(updateBox);
+    progressBar->setObjectName(u"progressBar"_s);
+    progressBar->setRange(0, 100);
+    progressBar->setValue(0);
+    sourceLabel = new QLabel(updateBox);
+    sourceLabel->setObjectName(u"sourceLabel"_s);
+    sourceLabel->setTextFormat(Qt::PlainText);
+    sourceLabel->setWordWrap(true);
+    sourceLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    resultLabel = new QLabel(updateBox);
+    resultLabel->setObjectName(u"resultLabel"_s);
+    resultLabel->setTextFormat(Qt::PlainText);
     // Short lines, one per list: without word wrap the label's height follows its lines.
-    lblResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    resultLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     auto *buttonRow = new QHBoxLayout;
     buttonRow->addWidget(text, 1);
-    buttonRow->addWidget(Button1, 0, Qt::AlignTop);
+    buttonRow->addWidget(checkNowButton, 0, Qt::AlignTop);
     auto *statusRow = new QHBoxLayout;
     statusRow->addWidget(progressLabel);
-    statusRow->addWidget(Label2, 1);
-    auto *inner = new QVBoxLayout(GroupBox1);
+    statusRow->addWidget(statusLabel, 1);
+    auto *inner = new QVBoxLayout(updateBox);
     inner->addLayout(buttonRow);
     inner->addLayout(statusRow);
-    inner->addWidget(ProgressBar1);
-    inner->addWidget(lblSource);
-    inner->addWidget(lblResult);
+    inner->addWidget(progressBar);
+    inner->addWidget(sourceLabel);
+    inner->addWidget(resultLabel);
     inner->addStretch();
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(GroupBox1);
+    layout->addWidget(updateBox);
 
-    connect(Button1, &QPushButton::clicked, this, &TForm7::Button1Click);
+    connect(checkNowButton, &QPushButton::clicked, this, &ListUpdateWindow::checkNow);
     showSource();
     resize(sizeHint().expandedTo(QSize(460, 230)));
 }
 
-TForm7::~TForm7() = default;
+ListUpdateWindow::~ListUpdateWindow() = default;
 
-void TForm7::showWindow() {
+void ListUpdateWindow::showWindow() {
     showSource();
     if (!m_placed) {
         m_placed = true;
@@ -121,11 +121,11 @@ void TForm7::showWindow() {
     activateWindow();
 }
 
-void TForm7::showSource() {
-    lblSource->setText(u"Lists from: %1"_s.arg(m_settings.updateurl.trimmed()));
+void ListUpdateWindow::showSource() {
+    sourceLabel->setText(u"Lists from: %1"_s.arg(m_settings.updateurl.trimmed()));
 }
 
-void TForm7::Button1Click() {
+void ListUpdateWindow::checkNow() {
     // The button is disabled while a run goes on; a click queued before that changes nothing.
     if (m_running)
         return;
@@ -137,11 +137,11 @@ void TForm7::Button1Click() {
     runUpdate(QUrl(m_settings.updateurl.trimmed()));
 }
 
-void TForm7::runUpdate(const QUrl &base) {
+void ListUpdateWindow::runUpdate(const QUrl &base) {
     m_running = true;
     m_aborted = false;
-    Button1->setEnabled(false);
-    lblResult->clear();
+    checkNowButton->setEnabled(false);
+    resultLabel->clear();
 
     ListUpdate::Gains gains{};
     std::optional<QString> failure;
@@ -149,8 +149,8 @@ void TForm7::runUpdate(const QUrl &base) {
         failure = failureOf([&] {
             ListUpdate update(m_lists, m_folder, *m_fetcher);
             gains = update.run(base, [this](const QString &status, int percent) {
-                Label2->setText(status);
-                ProgressBar1->setValue(percent);
+                statusLabel->setText(status);
+                progressBar->setValue(percent);
             });
         });
     };
@@ -160,29 +160,29 @@ void TForm7::runUpdate(const QUrl &base) {
     };
     const bool ran = m_runner ? m_runner(work, abortWait) : (work(), true);
     m_running = false;
-    Button1->setEnabled(true);
+    checkNowButton->setEnabled(true);
     if (!ran) {
         m_prompts.information(this, u"Another command is waiting on a server. Press Check Now "
                                     u"again when it has finished."_s);
         return;
     }
     if (failure) {
-        ProgressBar1->setValue(0);
+        progressBar->setValue(0);
         if (m_aborted) {
             // The program is closing: the lists stay as they were and nobody waits for news.
-            Label2->setText(u"Stopped"_s);
+            statusLabel->setText(u"Stopped"_s);
             return;
         }
-        Label2->setText(u"Error - check interne connection"_s);
-        lblResult->setText(u"Nothing was changed in your lists. Reason: %1"_s.arg(*failure));
+        statusLabel->setText(u"Error - check interne connection"_s);
+        resultLabel->setText(u"Nothing was changed in your lists. Reason: %1"_s.arg(*failure));
         m_prompts.error(this,
                         u"Updates couldn't be downloaded, please check internet connection"_s);
         return;
     }
-    lblResult->setText(QStringList{gainLine(u"Subject black list"_s, gains[0]),
-                                   gainLine(u"E-mail black list"_s, gains[1]),
-                                   gainLine(u"X and Y list"_s, gains[2])}
-                           .join(u'\n'));
+    resultLabel->setText(QStringList{gainLine(u"Subject black list"_s, gains[0]),
+                                     gainLine(u"E-mail black list"_s, gains[1]),
+                                     gainLine(u"X and Y list"_s, gains[2])}
+                             .join(u'\n'));
     if (gains[0] + gains[1] + gains[2] > 0)
         Q_EMIT listsChanged();
 }

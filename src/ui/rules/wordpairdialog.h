@@ -15,14 +15,14 @@ class QPushButton;
 namespace corvane {
 
 // The X-and-Y dialog: adds a pair of subject words to the X-and-Y list, or changes a pair.
-class TForm5 final : public QDialog {
+class WordPairDialog final : public QDialog {
     Q_OBJECT
 public:
     enum class Mode { None, AddXY, EditXY };
     // The position of the entry selected in the X-and-Y list's view, or -1 when none is.
     using SelectionSource = std::function<qsizetype()>;
 
-    explicit TForm5(RuleLists &lists, QWidget *parent = nullptr);
+    explicit WordPairDialog(RuleLists &lists, QWidget *parent = nullptr);
 
     void setSelectionSource(SelectionSource source) { m_selection = std::move(source); }
 
@@ -33,23 +33,23 @@ public:
                   std::optional<QString> description = std::nullopt);
     Mode pendingMode() const { return m_mode; }
 
-    QLabel *Label1; // the instruction
-    QGroupBox *GroupBox1;
-    QLabel *Label2;
-    QLineEdit *Edit1;      // the first word (the entry's caption)
-    QLineEdit *Edit2;      // the second word
-    QLabel *lblWordsError; // beside the two words: which one is missing, hidden when none is
-    QLabel *Label3;
-    QLineEdit *Edit3;     // the description
-    QPushButton *Button1; // "Add Item" or "Edit Item"
-    QPushButton *Button2; // "Cancel"
+    QLabel *instructionLabel; // the instruction
+    QGroupBox *fieldsBox;
+    QLabel *wordsLabel;
+    QLineEdit *firstWordEdit;  // the first word (the entry's caption)
+    QLineEdit *secondWordEdit; // the second word
+    QLabel *wordsError;        // beside the two words: which one is missing, hidden when none is
+    QLabel *descriptionLabel;
+    QLineEdit *descriptionEdit; // the description
+    QPushButton *okButton;      // "Add Item" or "Edit Item"
+    QPushButton *cancelButton;  // "Cancel"
 
 Q_SIGNALS:
     void listChanged(corvane::ListKind kind);
 
 public Q_SLOTS:
-    void Button1Click();
-    void Button2Click();
+    void acceptPair();
+    void cancelPair();
 
 protected:
     void done(int result) override;

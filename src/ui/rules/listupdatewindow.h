@@ -23,16 +23,16 @@ struct Settings;
 // address of the setting updateurl and adds to the user's lists every entry they lack. Closing
 // it only hides it; showing it again keeps the status of the last run. The merged entries reach
 // the list files when the lists are saved at shutdown.
-class TForm7 final : public QDialog {
+class ListUpdateWindow final : public QDialog {
     Q_OBJECT
 public:
     static const QString Caption; // "Update"
 
     // updatesFolder: where the downloads lie while they are read ("updates" in the data
     // directory).
-    TForm7(RuleLists &lists, Settings &settings, Prompts &prompts, QString updatesFolder,
-           QWidget *parent = nullptr);
-    ~TForm7() override;
+    ListUpdateWindow(RuleLists &lists, Settings &settings, Prompts &prompts, QString updatesFolder,
+                     QWidget *parent = nullptr);
+    ~ListUpdateWindow() override;
 
     // The gate the fetches pass; without one they run straight away.
     void setCommandRunner(ServerCommandRunner runner) { m_runner = std::move(runner); }
@@ -42,12 +42,12 @@ public:
     void showWindow();
     bool running() const { return m_running; }
 
-    QGroupBox *GroupBox1;
-    QPushButton *Button1;       // "Check Now"
-    QLabel *Label2;             // the status: "idle..." until the first run
-    QProgressBar *ProgressBar1; // 0 to 100
-    QLabel *lblSource;          // where the lists come from
-    QLabel *lblResult;          // what each list gained, or why the run failed
+    QGroupBox *updateBox;
+    QPushButton *checkNowButton; // "Check Now"
+    QLabel *statusLabel;         // the status: "idle..." until the first run
+    QProgressBar *progressBar;   // 0 to 100
+    QLabel *sourceLabel;         // where the lists come from
+    QLabel *resultLabel;         // what each list gained, or why the run failed
 
 Q_SIGNALS:
     // Entries were added to the lists: the rows and the Rules and Lists window show them.
@@ -55,7 +55,7 @@ Q_SIGNALS:
 
 public Q_SLOTS:
     // "Check Now": one update.
-    void Button1Click();
+    void checkNow();
 
 private:
     void showSource();

@@ -16,10 +16,10 @@ class Prompts;
 
 // The Add Account dialog: a new POP3 account for the account store, under a name no other
 // account has.
-class TForm3 final : public QDialog {
+class AddAccountDialog final : public QDialog {
     Q_OBJECT
 public:
-    TForm3(Prompts &prompts, QWidget *parent = nullptr);
+    AddAccountDialog(Prompts &prompts, QWidget *parent = nullptr);
 
     // The store the dialog adds to; null when none could be opened.
     void setAccountStore(AccountStore *store) { m_store = store; }
@@ -33,37 +33,37 @@ public:
     static const QString StartPassword;
     static const QString StartEmail;
 
-    QLabel *Label1;         // the text at the top
-    QLineEdit *Edit1;       // "Account Name:"
-    QLineEdit *POPServer;   // "&Incoming Mail Server (POP)"
-    QLineEdit *POPPort;     // "&Port"
-    QComboBox *POPSecurity; // "&Security": none, STLS or TLS
-    QLineEdit *Username;    // "&Account\Username"
-    QLineEdit *Password;    // "&Password", its characters hidden
-    QLineEdit *Email;       // "&Your email"
+    QLabel *introLabel;      // the text at the top
+    QLineEdit *nameEdit;     // "Account Name:"
+    QLineEdit *serverEdit;   // "&Incoming Mail Server (POP)"
+    QLineEdit *portEdit;     // "&Port"
+    QComboBox *securityBox;  // "&Security": none, STLS or TLS
+    QLineEdit *userEdit;     // "&Account\userEdit"
+    QLineEdit *passwordEdit; // "&passwordEdit", its characters hidden
+    QLineEdit *emailEdit;    // "&Your email"
     TrustedServerField *trustedServer;
-    QPushButton *Button1; // "Add Account"
-    QPushButton *Button2; // "Cancel"
+    QPushButton *addButton;    // "Add Account"
+    QPushButton *cancelButton; // "Cancel"
     // What is wrong with a refused field, shown beneath it.
-    QLabel *NameError;
-    QLabel *ServerError;
-    QLabel *PortError;
-    QLabel *UsernameError;
+    QLabel *nameError;
+    QLabel *serverError;
+    QLabel *portError;
+    QLabel *userError;
 
 Q_SIGNALS:
     // The dialog closed, by any path; the account menus are rebuilt on this.
     void closed();
 
 public Q_SLOTS:
-    void Button1Click();
-    void Button2Click();
+    void addAccount();
+    void cancelDialog();
 
 protected:
     void done(int result) override;
     void showEvent(QShowEvent *event) override;
 
 private:
-    void FormClose();
+    void announceClosed();
     void resetFields();
     // Shows what keeps the account from being usable; true when anything does.
     bool showProblems(const Account &account);

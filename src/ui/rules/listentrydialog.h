@@ -16,7 +16,7 @@ namespace corvane {
 
 // The list-entry dialog: adds an entry to, or changes an entry of, the subject black list, the
 // e-mail black list or the friendly list, in the mode set by the command that opens it.
-class TForm4 final : public QDialog {
+class ListEntryDialog final : public QDialog {
     Q_OBJECT
 public:
     enum class Mode {
@@ -31,7 +31,7 @@ public:
     // The position of the entry selected in a list's view, or -1 when none is.
     using SelectionSource = std::function<qsizetype(ListKind)>;
 
-    explicit TForm4(RuleLists &lists, QWidget *parent = nullptr);
+    explicit ListEntryDialog(RuleLists &lists, QWidget *parent = nullptr);
 
     // Where edit modes find the entry they change (the Rules and Lists window's selection).
     void setSelectionSource(SelectionSource source) { m_selection = std::move(source); }
@@ -44,22 +44,22 @@ public:
 
     static ListKind targetList(Mode mode);
 
-    QLabel *Label1;       // the instruction
-    QGroupBox *GroupBox1; // the frame around the fields
-    QLabel *Label2;       // the field label, set by the mode
-    QLineEdit *Edit1;     // the entry's caption
-    QLabel *Label3;
-    QLineEdit *Edit2;     // the description
-    QPushButton *Button1; // "Ok"
-    QPushButton *Button2; // "Cancel"
+    QLabel *instructionLabel; // the instruction
+    QGroupBox *fieldsBox;     // the frame around the fields
+    QLabel *entryLabel;       // the field label, set by the mode
+    QLineEdit *entryEdit;     // the entry's caption
+    QLabel *descriptionLabel;
+    QLineEdit *descriptionEdit; // the description
+    QPushButton *okButton;      // "Ok"
+    QPushButton *cancelButton;  // "Cancel"
 
 Q_SIGNALS:
     // An entry was added to or changed in a list.
     void listChanged(corvane::ListKind kind);
 
 public Q_SLOTS:
-    void Button1Click();
-    void Button2Click();
+    void acceptEntry();
+    void cancelEntry();
 
 protected:
     // Every way of closing empties the fields.

@@ -19,19 +19,19 @@ namespace corvane {
 class MiscRulesModel;
 class Prompts;
 class RuleListModel;
-class TForm4;
-class TForm5;
+class ListEntryDialog;
+class WordPairDialog;
 
 // The Rules and Lists window: the four rule lists, each with its commands and a filter box,
 // and the thirteen fixed rules with their ticks. It works on the lists themselves, so every
 // change counts from the next scan; the lists reach their files at shutdown. Closing it only
 // hides it.
-class TForm1 final : public QWidget {
+class RulesWindow final : public QWidget {
     Q_OBJECT
 public:
-    TForm1(RuleLists &lists, Prompts &prompts, TForm4 *entryDialog, TForm5 *xandyDialog,
-           QWidget *parent = nullptr);
-    ~TForm1() override;
+    RulesWindow(RuleLists &lists, Prompts &prompts, ListEntryDialog *entryDialog,
+                WordPairDialog *xandyDialog, QWidget *parent = nullptr);
+    ~RulesWindow() override;
 
     // Shows the window (bringing it forward when shown) with the lists and ticks as they are.
     void showWindow();
@@ -45,31 +45,31 @@ public:
     QTreeView *view(ListKind kind) const;
     QLineEdit *filter(ListKind kind) const;
 
-    QTabWidget *PageControl1;
-    QTreeView *lvblsubj;
-    QTreeView *lvblemail;
-    QTreeView *lvfriendly;
-    QTreeView *lvblsubxy;
-    QTreeView *lvMiscRules; // the thirteen fixed rules, with check boxes
-    QLineEdit *edFilterSubj;
-    QLineEdit *edFilterEmail;
-    QLineEdit *edFilterFriendly;
-    QLineEdit *edFilterXY;
-    QLabel *lblCountSubj;
-    QLabel *lblCountEmail;
-    QLabel *lblCountFriendly;
+    QTabWidget *listTabs;
+    QTreeView *subjectList;
+    QTreeView *emailList;
+    QTreeView *friendlyList;
+    QTreeView *wordPairList;
+    QTreeView *fixedRulesList; // the thirteen fixed rules, with check boxes
+    QLineEdit *subjectFilter;
+    QLineEdit *emailFilter;
+    QLineEdit *friendlyFilter;
+    QLineEdit *wordPairFilter;
+    QLabel *subjectCount;
+    QLabel *emailCount;
+    QLabel *friendlyCount;
     // Add, Edit and Delete of the subject black list, the e-mail black list and the friendly
     // list, in that order.
-    QPushButton *Button1, *Button2, *Button3;
-    QPushButton *Button4, *Button5, *Button6;
-    QPushButton *Button7, *Button8, *Button9;
-    QGroupBox *GroupBox1; // "Subject contains X and Y"
-    QGroupBox *GroupBox2; // "Misc E-mail Rules"
+    QPushButton *addSubjectButton, *editSubjectButton, *deleteSubjectButton;
+    QPushButton *addEmailButton, *editEmailButton, *deleteEmailButton;
+    QPushButton *addFriendlyButton, *editFriendlyButton, *deleteFriendlyButton;
+    QGroupBox *wordPairBox;   // "Subject contains X and Y"
+    QGroupBox *fixedRulesBox; // "Misc E-mail Rules"
     // The X-and-Y list's right-click menu.
-    QMenu *PopupMenu1;
-    QAction *AddXY1;
-    QAction *EditXY1;
-    QAction *DeleteXY1;
+    QMenu *wordPairMenu;
+    QAction *addWordPairAction;
+    QAction *editWordPairAction;
+    QAction *deleteWordPairAction;
 
 Q_SIGNALS:
     // A list or a tick has changed, here or through an entry dialog: what a scan would mark
@@ -77,9 +77,9 @@ Q_SIGNALS:
     void rulesChanged();
 
 public Q_SLOTS:
-    void AddClick(corvane::ListKind kind);
-    void EditClick(corvane::ListKind kind);
-    void DeleteClick(corvane::ListKind kind);
+    void addEntry(corvane::ListKind kind);
+    void editEntry(corvane::ListKind kind);
+    void deleteEntry(corvane::ListKind kind);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -95,8 +95,8 @@ private:
 
     RuleLists &m_lists;
     Prompts &m_prompts;
-    TForm4 *m_entryDialog;
-    TForm5 *m_xandyDialog;
+    ListEntryDialog *m_entryDialog;
+    WordPairDialog *m_xandyDialog;
     RuleListModel *m_models[4] = {};
     QSortFilterProxyModel *m_proxies[4] = {};
     QTreeView *m_views[4] = {};

@@ -1,4 +1,4 @@
-#include "ui/shell/tform10.h"
+#include "ui/shell/welcomewizard.h"
 
 #include "core/settings/settings.h"
 #include "ui/shell/svgpicture.h"
@@ -39,25 +39,25 @@ QPushButton *link(const QString &name, const QString &caption, QWidget *parent) 
 
 } // namespace
 
-TForm10::TForm10(const Settings &settings, QWidget *parent)
+WelcomeWizard::WelcomeWizard(const Settings &settings, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), m_settings(settings) {
     setObjectName(u"Form10"_s);
     setWindowTitle(u"Welcome"_s);
     setModal(false);
 
-    Image1 = new SvgPicture(u":/corvane/pictures/welcome-side.svg"_s,
-                            Qt::AlignHCenter | Qt::AlignBottom, this);
-    Image1->setObjectName(u"Image1"_s);
-    Image1->setFixedWidth(49);
-    Image1->setMinimumHeight(281);
-    Image2 = new SvgPicture(u":/corvane/pictures/welcome-banner.svg"_s,
-                            Qt::AlignLeft | Qt::AlignVCenter, this);
-    Image2->setObjectName(u"Image2"_s);
-    Image2->setFixedHeight(24);
-    Image2->setMinimumWidth(441);
+    sidePicture = new SvgPicture(u":/corvane/pictures/welcome-side.svg"_s,
+                                 Qt::AlignHCenter | Qt::AlignBottom, this);
+    sidePicture->setObjectName(u"sidePicture"_s);
+    sidePicture->setFixedWidth(49);
+    sidePicture->setMinimumHeight(281);
+    bannerPicture = new SvgPicture(u":/corvane/pictures/welcome-banner.svg"_s,
+                                   Qt::AlignLeft | Qt::AlignVCenter, this);
+    bannerPicture->setObjectName(u"bannerPicture"_s);
+    bannerPicture->setFixedHeight(24);
+    bannerPicture->setMinimumWidth(441);
 
-    PageControl1 = new QStackedWidget(this);
-    PageControl1->setObjectName(u"PageControl1"_s);
+    pages = new QStackedWidget(this);
+    pages->setObjectName(u"pages"_s);
 
     // Page 1: the greeting.
     auto *greeting = text(u"Greetings, and welcome to Corvane."_s, this);
@@ -65,7 +65,7 @@ TForm10::TForm10(const Settings &settings, QWidget *parent)
     big.setBold(true);
     big.setPointSizeF(big.pointSizeF() * 1.25);
     greeting->setFont(big);
-    PageControl1->addWidget(page(
+    pages->addWidget(page(
         u"TabSheet1"_s,
         {greeting,
          text(u"To make the process of getting setup and blocking spam easier this wizard will "
@@ -75,8 +75,9 @@ TForm10::TForm10(const Settings &settings, QWidget *parent)
         u"Click the next button to continue"_s));
 
     // Page 2: what an account needs.
-    SpeedButton1 = link(u"SpeedButton1"_s, u"Got all that? Click here to add the account"_s, this);
-    PageControl1->addWidget(page(
+    addAccountLink =
+        link(u"addAccountLink"_s, u"Got all that? Click here to add the account"_s, this);
+    pages->addWidget(page(
         u"TabSheet2"_s,
         {text(u"Here we need to setup an account. There is no limit of accounts you can have and "
               u"you can always add, edit or delete accounts at a later date in the options "
@@ -91,13 +92,13 @@ TForm10::TForm10(const Settings &settings, QWidget *parent)
               u"* The username and password to access this account\n"
               u"* The account's email address"_s,
               this),
-         SpeedButton1},
+         addAccountLink},
         u"Click the next button to continue"_s));
 
     // Page 3: the master lists.
-    SpeedButton2 =
-        link(u"SpeedButton2"_s, u"Want to get the current master list? Click here"_s, this);
-    PageControl1->addWidget(page(
+    listUpdateLink =
+        link(u"listUpdateLink"_s, u"Want to get the current master list? Click here"_s, this);
+    pages->addWidget(page(
         u"TabSheet3"_s,
         {text(u"A big part of the program is the ability to use other people's black lists. How "
               u"it works is, if you add something to your black list - then when you submit that "
@@ -105,44 +106,44 @@ TForm10::TForm10(const Settings &settings, QWidget *parent)
               u"program can get the master list at any time and I would recommend getting it "
               u"every couple of days."_s,
               this),
-         SpeedButton2,
+         listUpdateLink,
          text(u"You can always get the master list by clicking on the 'Program' menu and going "
               u"to 'Check for updates'"_s,
               this, Qt::AlignHCenter)},
         u"Click the next button to continue"_s));
 
     // Page 4: done, and where help is.
-    lblSupport = new QLabel(this);
-    lblSupport->setObjectName(u"lblSupport"_s);
-    lblSupport->setWordWrap(true);
-    lblSupport->setTextFormat(Qt::RichText);
-    lblSupport->setOpenExternalLinks(true);
-    lblSupport->setTextInteractionFlags(Qt::TextBrowserInteraction);
-    PageControl1->addWidget(
+    supportLabel = new QLabel(this);
+    supportLabel->setObjectName(u"supportLabel"_s);
+    supportLabel->setWordWrap(true);
+    supportLabel->setTextFormat(Qt::RichText);
+    supportLabel->setOpenExternalLinks(true);
+    supportLabel->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    pages->addWidget(
         page(u"TabSheet4"_s,
-             {text(u"Thank you for your time the process is now complete"_s, this), lblSupport,
+             {text(u"Thank you for your time the process is now complete"_s, this), supportLabel,
               text(u"Be sure to have a quick flick through the help guide which has Frequently "
                    u"Asked Questions and also tips on the best methods in fighting spam."_s,
                    this)},
              u"Click the finish button to exit"_s));
 
-    Button1 = new QPushButton(u"Previous"_s, this);
-    Button1->setObjectName(u"Button1"_s);
-    Button2 = new QPushButton(u"Next"_s, this);
-    Button2->setObjectName(u"Button2"_s);
-    Button3 = new QPushButton(u"Finish"_s, this);
-    Button3->setObjectName(u"Button3"_s);
-    Button2->setDefault(true);
+    previousButton = new QPushButton(u"Previous"_s, this);
+    previousButton->setObjectName(u"previousButton"_s);
+    nextButton = new QPushButton(u"Next"_s, this);
+    nextButton->setObjectName(u"nextButton"_s);
+    finishButton = new QPushButton(u"Finish"_s, this);
+    finishButton->setObjectName(u"finishButton"_s);
+    nextButton->setDefault(true);
 
     auto *right = new QVBoxLayout;
     right->setContentsMargins(0, 0, 0, 0);
     right->setSpacing(0);
-    right->addWidget(Image2);
-    right->addWidget(PageControl1, 1);
+    right->addWidget(bannerPicture);
+    right->addWidget(pages, 1);
     auto *top = new QHBoxLayout;
     top->setContentsMargins(0, 0, 0, 0);
     top->setSpacing(0);
-    top->addWidget(Image1);
+    top->addWidget(sidePicture);
     top->addLayout(right, 1);
     auto *rule = new QFrame(this);
     rule->setFrameShape(QFrame::HLine);
@@ -150,10 +151,10 @@ TForm10::TForm10(const Settings &settings, QWidget *parent)
     auto *buttons = new QHBoxLayout;
     buttons->setContentsMargins(8, 6, 8, 8);
     buttons->addStretch();
-    buttons->addWidget(Button1);
-    buttons->addWidget(Button2);
+    buttons->addWidget(previousButton);
+    buttons->addWidget(nextButton);
     buttons->addSpacing(8);
-    buttons->addWidget(Button3);
+    buttons->addWidget(finishButton);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -161,23 +162,24 @@ TForm10::TForm10(const Settings &settings, QWidget *parent)
     layout->addWidget(rule);
     layout->addLayout(buttons);
 
-    connect(Button1, &QPushButton::clicked, this, &TForm10::Button1Click);
-    connect(Button2, &QPushButton::clicked, this, &TForm10::Button2Click);
-    connect(Button3, &QPushButton::clicked, this, &TForm10::Button3Click);
-    connect(SpeedButton1, &QPushButton::clicked, this, &TForm10::SpeedButton1Click);
-    connect(SpeedButton2, &QPushButton::clicked, this, &TForm10::SpeedButton2Click);
-    SpeedButton1->setEnabled(false);
-    SpeedButton2->setEnabled(false);
+    connect(previousButton, &QPushButton::clicked, this, &WelcomeWizard::showPreviousPage);
+    connect(nextButton, &QPushButton::clicked, this, &WelcomeWizard::showNextPage);
+    connect(finishButton, &QPushButton::clicked, this, &WelcomeWizard::finish);
+    connect(addAccountLink, &QPushButton::clicked, this, &WelcomeWizard::openAddAccount);
+    connect(listUpdateLink, &QPushButton::clicked, this, &WelcomeWizard::openListUpdate);
+    addAccountLink->setEnabled(false);
+    listUpdateLink->setEnabled(false);
 
-    FormCreate();
+    buildPages();
     showSupport();
     // Not resizable: the size the pages need, and at least the pictures' own.
-    setFixedSize(sizeHint().expandedTo(QSize(49 + 441, 281 + Button1->sizeHint().height() + 16)));
+    setFixedSize(
+        sizeHint().expandedTo(QSize(49 + 441, 281 + previousButton->sizeHint().height() + 16)));
 }
 
-QWidget *TForm10::page(const QString &name, const QList<QWidget *> &top,
-                       const QString &bottomRight) {
-    auto *sheet = new QWidget(PageControl1);
+QWidget *WelcomeWizard::page(const QString &name, const QList<QWidget *> &top,
+                             const QString &bottomRight) {
+    auto *sheet = new QWidget(pages);
     sheet->setObjectName(name);
     auto *layout = new QVBoxLayout(sheet);
     layout->setContentsMargins(14, 12, 14, 8);
@@ -191,40 +193,40 @@ QWidget *TForm10::page(const QString &name, const QList<QWidget *> &top,
     return sheet;
 }
 
-void TForm10::FormCreate() {
+void WelcomeWizard::buildPages() {
     showPage(0);
 }
 
-void TForm10::setAddAccountCommand(std::function<void()> command) {
+void WelcomeWizard::setAddAccountCommand(std::function<void()> command) {
     m_addAccount = std::move(command);
-    SpeedButton1->setEnabled(bool(m_addAccount));
+    addAccountLink->setEnabled(bool(m_addAccount));
 }
 
-void TForm10::setListUpdateCommand(std::function<void()> command) {
+void WelcomeWizard::setListUpdateCommand(std::function<void()> command) {
     m_listUpdate = std::move(command);
-    SpeedButton2->setEnabled(bool(m_listUpdate));
+    listUpdateLink->setEnabled(bool(m_listUpdate));
 }
 
-int TForm10::currentPage() const {
-    return PageControl1->currentIndex();
+int WelcomeWizard::currentPage() const {
+    return pages->currentIndex();
 }
 
-void TForm10::showPage(int index) {
-    PageControl1->setCurrentIndex(qBound(0, index, PageCount - 1));
+void WelcomeWizard::showPage(int index) {
+    pages->setCurrentIndex(qBound(0, index, PageCount - 1));
     updateButtons();
 }
 
-void TForm10::updateButtons() {
+void WelcomeWizard::updateButtons() {
     const int i = currentPage();
-    Button1->setEnabled(i != 0);
-    Button2->setEnabled(i + 1 != PageCount);
-    Button3->setEnabled(i + 1 == PageCount);
+    previousButton->setEnabled(i != 0);
+    nextButton->setEnabled(i + 1 != PageCount);
+    finishButton->setEnabled(i + 1 == PageCount);
     // Enter moves on: Next until the last page, then Finish.
-    (i + 1 == PageCount ? Button3 : Button2)->setDefault(true);
-    (i + 1 == PageCount ? Button2 : Button3)->setDefault(false);
+    (i + 1 == PageCount ? finishButton : nextButton)->setDefault(true);
+    (i + 1 == PageCount ? nextButton : finishButton)->setDefault(false);
 }
 
-void TForm10::showSupport() {
+void WelcomeWizard::showSupport() {
     const QString site = m_settings.website.trimmed();
     const QString address = m_settings.supportaddress.trimmed();
     const QUrl siteUrl = QUrl::fromUserInput(site);
@@ -235,12 +237,12 @@ void TForm10::showSupport() {
     mail.setPath(address);
     const QString mailLink = u"<a href=\"%1\">%2</a>"_s.arg(
         mail.toString(QUrl::FullyEncoded).toHtmlEscaped(), address.toHtmlEscaped());
-    lblSupport->setText(
+    supportLabel->setText(
         u"If you need support, visit our support web page at %1 or e-mail us at %2."_s.arg(
             siteLink, mailLink));
 }
 
-void TForm10::showEvent(QShowEvent *event) {
+void WelcomeWizard::showEvent(QShowEvent *event) {
     // The addresses may have been changed in the options window since the window was made.
     showSupport();
     if (!m_placed) {
@@ -250,25 +252,25 @@ void TForm10::showEvent(QShowEvent *event) {
     QDialog::showEvent(event);
 }
 
-void TForm10::Button1Click() {
+void WelcomeWizard::showPreviousPage() {
     showPage(currentPage() - 1);
 }
 
-void TForm10::Button2Click() {
+void WelcomeWizard::showNextPage() {
     showPage(currentPage() + 1);
 }
 
-void TForm10::Button3Click() {
+void WelcomeWizard::finish() {
     hide();
     Q_EMIT wizardFinished();
 }
 
-void TForm10::SpeedButton1Click() {
+void WelcomeWizard::openAddAccount() {
     if (m_addAccount)
         m_addAccount();
 }
 
-void TForm10::SpeedButton2Click() {
+void WelcomeWizard::openListUpdate() {
     if (m_listUpdate)
         m_listUpdate();
 }

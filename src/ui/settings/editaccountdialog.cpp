@@ -1,4 +1,4 @@
-#include "ui/settings/tform6.h"
+#include "ui/settings/editaccountdialog.h"
 
 #include "core/errors.h"
 #include "core/settings/accountcheck.h"
@@ -21,105 +21,108 @@ using namespace Qt::StringLiterals;
 
 namespace corvane {
 
-TForm6::TForm6(Prompts &prompts, QWidget *parent)
+EditAccountDialog::EditAccountDialog(Prompts &prompts, QWidget *parent)
     : QDialog(parent, Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       m_prompts(prompts) {
-    setObjectName(u"TForm6"_s);
+    setObjectName(u"EditAccountDialog"_s);
     setWindowTitle(u"Edit Account"_s);
 
-    Label1 = new QLabel(u"Here we edit a mail account that we will check for spam. If you are "
-                        u"unsure about any of the settings, contact your internet service "
-                        u"provider"_s,
-                        this);
-    Label1->setObjectName(u"Label1"_s);
-    Label1->setWordWrap(true);
+    introLabel = new QLabel(u"Here we edit a mail account that we will check for spam. If you are "
+                            u"unsure about any of the settings, contact your internet service "
+                            u"provider"_s,
+                            this);
+    introLabel->setObjectName(u"introLabel"_s);
+    introLabel->setWordWrap(true);
 
-    QLineEdit **edits[] = {&DBEdit1, &DBEdit2, &DBEdit3, &DBEdit4, &DBEdit5, &DBEdit6};
-    QLabel **errors[] = {&NameError, &ServerError, &PortError, &UsernameError, nullptr, nullptr};
+    QLineEdit **edits[] = {&nameEdit, &serverEdit, &portEdit, &userEdit, &passwordEdit, &emailEdit};
+    QLabel **errors[] = {&nameError, &serverError, &portError, &userError, nullptr, nullptr};
+    const QString names[] = {u"nameEdit"_s, u"serverEdit"_s,   u"portEdit"_s,
+                             u"userEdit"_s, u"passwordEdit"_s, u"emailEdit"_s};
     const QString labels[] = {u"Account Name:"_s, u"&Incoming Mail Server (POP)"_s,
                               u"&Port"_s,         u"&Username"_s,
                               u"&Password"_s,     u"&Your email"_s};
     auto *form = new QFormLayout;
     for (int i = 0; i < 6; ++i) {
         auto *edit = new QLineEdit(this);
-        edit->setObjectName(u"DBEdit%1"_s.arg(i + 1));
+        edit->setObjectName(names[i]);
         edit->setMinimumWidth(220);
         *edits[i] = edit;
         QLabel *error = addFieldWithError(form, labels[i], edit);
         if (errors[i])
             *errors[i] = error;
     }
-    DBEdit5->setEchoMode(QLineEdit::Password);
-    DBSecurity = createSecurityBox(u"DBSecurity"_s, this);
-    form->insertRow(3, u"&Security"_s, DBSecurity);
-    followWithPort(DBSecurity, DBEdit3);
+    passwordEdit->setEchoMode(QLineEdit::Password);
+    securityBox = createSecurityBox(u"securityBox"_s, this);
+    form->insertRow(3, u"&Security"_s, securityBox);
+    followWithPort(securityBox, portEdit);
     trustedServer = new TrustedServerField(this);
     form->addRow(u"&Trusted server"_s, trustedServer);
     connect(trustedServer, &TrustedServerField::nothingToPropose, this,
             [this](const QString &why) { m_prompts.information(this, why); });
 
     auto *buttons = new QDialogButtonBox(this);
-    Button1 = buttons->addButton(u"Update Account"_s, QDialogButtonBox::AcceptRole);
-    Button1->setObjectName(u"Button1"_s);
-    Button1->setDefault(true);
-    connect(Button1, &QPushButton::clicked, this, &TForm6::Button1Click);
+    updateButton = buttons->addButton(u"Update Account"_s, QDialogButtonBox::AcceptRole);
+    updateButton->setObjectName(u"updateButton"_s);
+    updateButton->setDefault(true);
+    connect(updateButton, &QPushButton::clicked, this, &EditAccountDialog::updateAccount);
 
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(Label1);
+    layout->addWidget(introLabel);
     layout->addSpacing(4);
     layout->addLayout(form);
     layout->addWidget(buttons);
 }
 
-void TForm6::setAccountStore(AccountStore *store) {
+void EditAccountDialog::setAccountStore(AccountStore *store) {
     if (m_store)
         disconnect(m_store, nullptr, this, nullptr);
     m_store = store;
     m_shownId.reset();
     if (m_store)
-        connect(m_store, &AccountStore::currentRowChanged, this, &TForm6::currentRowMoved);
+        connect(m_store, &AccountStore::currentRowChanged, this,
+                &EditAccountDialog::currentRowMoved);
 }
 
-Account TForm6::fields() const {
-    Account a{DBEdit1->text(), DBEdit2->text(), DBEdit3->text(),
-              DBEdit4->text(), DBEdit5->text(), DBEdit6->text()};
+Account EditAccountDialog::fields() const {
+    Account a{nameEdit->text(), serverEdit->text(),   portEdit->text(),
+              userEdit->text(), passwordEdit->text(), emailEdit->text()};
     // An account stored without a security shows its port's default; it stays unset until
     // the user chooses, so the dialog holds no change of its own.
-    const QString chosen = chosenSecurity(DBSecurity);
+    const QString chosen = chosenSecurity(securityBox);
     a.Security = chosen == m_shownSecurity ? m_loaded.Security : chosen;
     a.TrustedAuthserv = trustedServer->text();
     return a;
 }
 
-bool TForm6::hasPendingChanges() const {
+bool EditAccountDialog::hasPendingChanges() const {
     return m_shownId && fields() != m_loaded;
 }
 
-void TForm6::load() {
+void EditAccountDialog::load() {
     const int row = m_store ? m_store->currentRow() : -1;
     m_shownId.reset();
     if (row >= 0)
         m_shownId = m_store->rowId(row);
     m_loaded = row >= 0 ? m_store->current() : Account{};
-    for (QLabel *line : {NameError, ServerError, PortError, UsernameError})
+    for (QLabel *line : {nameError, serverError, portError, userError})
         showFieldError(line, QString());
-    QLineEdit *edits[] = {DBEdit1, DBEdit2, DBEdit3, DBEdit4, DBEdit5, DBEdit6};
+    QLineEdit *edits[] = {nameEdit, serverEdit, portEdit, userEdit, passwordEdit, emailEdit};
     const QString values[] = {m_loaded.AccountName, m_loaded.Pop3Server, m_loaded.PortNumber,
                               m_loaded.Username,    m_loaded.Password,   m_loaded.EmailAddress};
     for (int i = 0; i < 6; ++i)
         edits[i]->setText(values[i]);
-    showSecurity(DBSecurity, m_loaded.Security, m_loaded.PortNumber);
-    m_shownSecurity = chosenSecurity(DBSecurity);
+    showSecurity(securityBox, m_loaded.Security, m_loaded.PortNumber);
+    m_shownSecurity = chosenSecurity(securityBox);
     trustedServer->setText(m_loaded.TrustedAuthserv);
 }
 
-std::optional<int> TForm6::shownTag() const {
+std::optional<int> EditAccountDialog::shownTag() const {
     if (!m_store || !m_shownId)
         return std::nullopt;
     return m_store->tagOf(*m_shownId);
 }
 
-bool TForm6::showProblems(const Account &changed, bool show) {
+bool EditAccountDialog::showProblems(const Account &changed, bool show) {
     AccountProblems problems = findAccountProblems(changed);
     // Two accounts of one name would give two menu items that cannot be told apart.
     if (problems.name.isEmpty() && changed.AccountName != m_loaded.AccountName) {
@@ -131,13 +134,13 @@ bool TForm6::showProblems(const Account &changed, bool show) {
     }
     if (!show)
         return problems.any();
-    return showFieldErrors({{DBEdit1, NameError, problems.name},
-                            {DBEdit2, ServerError, problems.server},
-                            {DBEdit3, PortError, problems.port},
-                            {DBEdit4, UsernameError, problems.username}});
+    return showFieldErrors({{nameEdit, nameError, problems.name},
+                            {serverEdit, serverError, problems.server},
+                            {portEdit, portError, problems.port},
+                            {userEdit, userError, problems.username}});
 }
 
-bool TForm6::commitPending(bool showRefusal) {
+bool EditAccountDialog::commitPending(bool showRefusal) {
     if (!m_store || !hasPendingChanges())
         return true;
     // The edits belong to the account they were typed for, found by its identity wherever
@@ -166,7 +169,7 @@ bool TForm6::commitPending(bool showRefusal) {
     return true;
 }
 
-void TForm6::currentRowMoved() {
+void EditAccountDialog::currentRowMoved() {
     if (m_committing)
         return;
     guarded(m_prompts, this, [this] {
@@ -182,7 +185,7 @@ void TForm6::currentRowMoved() {
     });
 }
 
-void TForm6::reject() {
+void EditAccountDialog::reject() {
     // Closing by the title bar or Escape drops what was typed, after asking.
     if (hasPendingChanges() && shownTag()) {
         if (!m_prompts.askYesNo(
@@ -193,7 +196,7 @@ void TForm6::reject() {
     QDialog::reject();
 }
 
-void TForm6::showCurrent() {
+void EditAccountDialog::showCurrent() {
     guarded(m_prompts, this, [this] {
         if (!m_store)
             throw DataError(u"The account database is not open."_s);
@@ -206,7 +209,7 @@ void TForm6::showCurrent() {
     });
 }
 
-void TForm6::Button1Click() {
+void EditAccountDialog::updateAccount() {
     guarded(m_prompts, this, [this] {
         if (m_store && m_shownId) {
             if (!commitPending(true))
@@ -218,7 +221,7 @@ void TForm6::Button1Click() {
     });
 }
 
-void TForm6::showEvent(QShowEvent *event) {
+void EditAccountDialog::showEvent(QShowEvent *event) {
     if (!m_placed) {
         m_placed = true;
         centreOnScreen(this);

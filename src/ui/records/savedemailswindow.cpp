@@ -1,4 +1,4 @@
-#include "ui/records/tform9.h"
+#include "ui/records/savedemailswindow.h"
 
 #include "core/records/archivecopies.h"
 #include "ui/records/archivelistmodel.h"
@@ -42,26 +42,26 @@ bool removeCopy(const QString &path, QString *reason) {
 
 } // namespace
 
-const QString TForm9::Caption = u"Saved Emails"_s;
+const QString SavedEmailsWindow::Caption = u"Saved Emails"_s;
 
-TForm9::TForm9(QString archiveFolder, Prompts &prompts, QWidget *parent)
+SavedEmailsWindow::SavedEmailsWindow(QString archiveFolder, Prompts &prompts, QWidget *parent)
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
       m_folder(std::move(archiveFolder)), m_prompts(prompts), m_model(new ArchiveListModel(this)),
       m_scan(new ArchiveScan(this)) {
-    setObjectName(u"TForm9"_s);
+    setObjectName(u"SavedEmailsWindow"_s);
     setWindowTitle(Caption);
     setModal(false);
     setSizeGripEnabled(true);
 
-    ToolBar1 = new QToolBar(this);
-    ToolBar1->setObjectName(u"ToolBar1"_s);
-    ToolBar1->setIconSize(QSize(24, 24));
-    ToolBar1->setMovable(false);
-    ToolBar1->setFloatable(false);
+    toolBar = new QToolBar(this);
+    toolBar->setObjectName(u"toolBar"_s);
+    toolBar->setIconSize(QSize(24, 24));
+    toolBar->setMovable(false);
+    toolBar->setFloatable(false);
     const auto button = [this](const QString &name, ToolIcon icon, const QString &text,
                                const QString &hint) {
-        auto *b = new QToolButton(ToolBar1);
+        auto *b = new QToolButton(toolBar);
         b->setObjectName(name);
         b->setIcon(toolIcon(icon));
         b->setText(text);
@@ -73,45 +73,46 @@ TForm9::TForm9(QString archiveFolder, Prompts &prompts, QWidget *parent)
         b->setFocusPolicy(Qt::TabFocus);
         return b;
     };
-    ToolButton1 =
-        button(u"ToolButton1"_s, ToolIcon::Refresh, u"Refresh"_s, u"Read the saved emails again"_s);
-    ToolButton4 = button(u"ToolButton4"_s, ToolIcon::DeleteOne, u"Delete"_s,
-                         u"Mark current message for deletion"_s);
-    ToolButton2 = button(u"ToolButton2"_s, ToolIcon::DeleteAll, u"Delete all"_s,
-                         u"Delete every saved email"_s);
-    ToolButton3 = button(u"ToolButton3"_s, ToolIcon::ViewSaved, u"View"_s,
-                         u"Open the selected email in your mail program"_s);
-    Panel1 = new QLabel(u"To view an email, double click on it or select it and click the yellow "
-                        u"icon "_s,
-                        ToolBar1);
-    Panel1->setObjectName(u"Panel1"_s);
-    Panel1->setContentsMargins(8, 0, 4, 0);
-    ToolBar1->addWidget(ToolButton1);
-    ToolBar1->addSeparator();
-    ToolBar1->addWidget(ToolButton4);
-    ToolBar1->addWidget(ToolButton2);
-    ToolBar1->addSeparator();
-    ToolBar1->addWidget(ToolButton3);
-    ToolBar1->addWidget(Panel1);
-    connect(ToolButton1, &QToolButton::clicked, this, &TForm9::ToolButton1Click);
-    connect(ToolButton4, &QToolButton::clicked, this, &TForm9::ToolButton4Click);
-    connect(ToolButton2, &QToolButton::clicked, this, &TForm9::ToolButton2Click);
-    connect(ToolButton3, &QToolButton::clicked, this, &TForm9::ToolButton3Click);
+    refreshButton = button(u"refreshButton"_s, ToolIcon::Refresh, u"Refresh"_s,
+                           u"Read the saved emails again"_s);
+    deleteButton = button(u"deleteButton"_s, ToolIcon::DeleteOne, u"Delete"_s,
+                          u"Mark current message for deletion"_s);
+    deleteAllButton = button(u"deleteAllButton"_s, ToolIcon::DeleteAll, u"Delete all"_s,
+                             u"Delete every saved email"_s);
+    viewButton = button(u"viewButton"_s, ToolIcon::ViewSaved, u"View"_s,
+                        u"Open the selected email in your mail program"_s);
+    hintLabel =
+        new QLabel(u"To view an email, double click on it or select it and click the yellow "
+                   u"icon "_s,
+                   toolBar);
+    hintLabel->setObjectName(u"hintLabel"_s);
+    hintLabel->setContentsMargins(8, 0, 4, 0);
+    toolBar->addWidget(refreshButton);
+    toolBar->addSeparator();
+    toolBar->addWidget(deleteButton);
+    toolBar->addWidget(deleteAllButton);
+    toolBar->addSeparator();
+    toolBar->addWidget(viewButton);
+    toolBar->addWidget(hintLabel);
+    connect(refreshButton, &QToolButton::clicked, this, &SavedEmailsWindow::refreshList);
+    connect(deleteButton, &QToolButton::clicked, this, &SavedEmailsWindow::deleteSelectedCopy);
+    connect(deleteAllButton, &QToolButton::clicked, this, &SavedEmailsWindow::deleteAllCopies);
+    connect(viewButton, &QToolButton::clicked, this, &SavedEmailsWindow::viewSelectedCopy);
 
-    lvHeaders = new QTreeView(this);
-    lvHeaders->setObjectName(u"lvHeaders"_s);
-    lvHeaders->setModel(m_model);
-    lvHeaders->setRootIsDecorated(false);
-    lvHeaders->setItemsExpandable(false);
-    lvHeaders->setUniformRowHeights(true);
-    lvHeaders->setAllColumnsShowFocus(true);
-    lvHeaders->setSortingEnabled(false);
-    lvHeaders->setSelectionBehavior(QAbstractItemView::SelectRows);
-    lvHeaders->setSelectionMode(QAbstractItemView::SingleSelection);
-    lvHeaders->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    lvHeaders->setIconSize(QSize(16, 16));
-    lvHeaders->setTextElideMode(Qt::ElideRight);
-    QHeaderView *columns = lvHeaders->header();
+    copyList = new QTreeView(this);
+    copyList->setObjectName(u"copyList"_s);
+    copyList->setModel(m_model);
+    copyList->setRootIsDecorated(false);
+    copyList->setItemsExpandable(false);
+    copyList->setUniformRowHeights(true);
+    copyList->setAllColumnsShowFocus(true);
+    copyList->setSortingEnabled(false);
+    copyList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    copyList->setSelectionMode(QAbstractItemView::SingleSelection);
+    copyList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    copyList->setIconSize(QSize(16, 16));
+    copyList->setTextElideMode(Qt::ElideRight);
+    QHeaderView *columns = copyList->header();
     columns->setStretchLastSection(false);
     columns->setSectionsMovable(false);
     columns->setMinimumSectionSize(40);
@@ -121,128 +122,129 @@ TForm9::TForm9(QString archiveFolder, Prompts &prompts, QWidget *parent)
         columns->setSectionResizeMode(c, QHeaderView::Interactive);
         columns->resizeSection(c, widths[c]);
     }
-    lvHeaders->installEventFilter(this);
-    connect(lvHeaders, &QAbstractItemView::clicked, this, &TForm9::lvHeadersClick);
-    connect(lvHeaders, &QAbstractItemView::doubleClicked, this, &TForm9::lvHeadersDblClick);
-    connect(lvHeaders->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+    copyList->installEventFilter(this);
+    connect(copyList, &QAbstractItemView::clicked, this, &SavedEmailsWindow::copyClicked);
+    connect(copyList, &QAbstractItemView::doubleClicked, this,
+            &SavedEmailsWindow::copyDoubleClicked);
+    connect(copyList->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         showSelection();
         updateCommands();
     });
 
-    StatusBar1 = new QStatusBar(this);
-    StatusBar1->setObjectName(u"StatusBar1"_s);
-    StatusBar1->setSizeGripEnabled(false);
+    statusBar = new QStatusBar(this);
+    statusBar->setObjectName(u"statusBar"_s);
+    statusBar->setSizeGripEnabled(false);
     const int panelWidths[] = {160, 50};
     for (int i = 0; i < 2; ++i) {
-        auto *panel = new QLabel(StatusBar1);
+        auto *panel = new QLabel(statusBar);
         panel->setObjectName(u"StatusPanel%1"_s.arg(i));
         panel->setMinimumWidth(panelWidths[i]);
         panel->setContentsMargins(4, 0, 4, 0);
         m_panels[i] = panel;
-        StatusBar1->addWidget(panel);
+        statusBar->addWidget(panel);
     }
     m_panels[0]->setText(kNoSelection);
-    ProgressBar1 = new QProgressBar(StatusBar1);
-    ProgressBar1->setObjectName(u"ProgressBar1"_s);
-    ProgressBar1->setFormat(u"Reading %v of %m"_s);
-    ProgressBar1->setMaximumWidth(220);
-    ProgressBar1->setVisible(false);
-    StatusBar1->addPermanentWidget(ProgressBar1);
+    progressBar = new QProgressBar(statusBar);
+    progressBar->setObjectName(u"progressBar"_s);
+    progressBar->setFormat(u"Reading %v of %m"_s);
+    progressBar->setMaximumWidth(220);
+    progressBar->setVisible(false);
+    statusBar->addPermanentWidget(progressBar);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    layout->addWidget(ToolBar1);
-    layout->addWidget(lvHeaders, 1);
-    layout->addWidget(StatusBar1);
-    setTabOrder(lvHeaders, ToolButton1);
-    setTabOrder(ToolButton1, ToolButton4);
-    setTabOrder(ToolButton4, ToolButton2);
-    setTabOrder(ToolButton2, ToolButton3);
+    layout->addWidget(toolBar);
+    layout->addWidget(copyList, 1);
+    layout->addWidget(statusBar);
+    setTabOrder(copyList, refreshButton);
+    setTabOrder(refreshButton, deleteButton);
+    setTabOrder(deleteButton, deleteAllButton);
+    setTabOrder(deleteAllButton, viewButton);
     resize(666, 310);
 
     connect(m_scan, &ArchiveScan::namesFound, this, [this](int total) {
-        ProgressBar1->setRange(0, qMax(total, 1));
-        ProgressBar1->setValue(0);
-        ProgressBar1->setVisible(total > 0);
+        progressBar->setRange(0, qMax(total, 1));
+        progressBar->setValue(0);
+        progressBar->setVisible(total > 0);
     });
     connect(m_scan, &ArchiveScan::copiesRead, this,
             [this](const QList<ArchiveCopy> &copies, int done, int) {
                 const bool first = m_model->rowCount() == 0;
                 m_model->append(copies);
-                ProgressBar1->setValue(done);
+                progressBar->setValue(done);
                 if (first)
                     updateCommands();
                 showCount();
             });
-    connect(m_scan, &ArchiveScan::finished, this, &TForm9::scanDone);
+    connect(m_scan, &ArchiveScan::finished, this, &SavedEmailsWindow::scanDone);
     updateCommands();
 }
 
-TForm9::~TForm9() = default;
+SavedEmailsWindow::~SavedEmailsWindow() = default;
 
-void TForm9::showWindow() {
+void SavedEmailsWindow::showWindow() {
     show();
     raise();
     activateWindow();
 }
 
-QStringList TForm9::ArchiveNames() const {
+QStringList SavedEmailsWindow::archiveNames() const {
     return m_model->names();
 }
 
-bool TForm9::scanning() const {
+bool SavedEmailsWindow::scanning() const {
     return m_scan->running();
 }
 
-QString TForm9::panelText(int panel) const {
+QString SavedEmailsWindow::panelText(int panel) const {
     return m_panels[panel]->text();
 }
 
-QString TForm9::pathOf(int row) const {
+QString SavedEmailsWindow::pathOf(int row) const {
     return QDir(m_folder).filePath(m_model->copy(row).name);
 }
 
-int TForm9::selectedRow() const {
-    const QModelIndexList rows = lvHeaders->selectionModel()->selectedRows();
+int SavedEmailsWindow::selectedRow() const {
+    const QModelIndexList rows = copyList->selectionModel()->selectedRows();
     return rows.isEmpty() ? -1 : rows.first().row();
 }
 
-void TForm9::selectRow(int row) {
+void SavedEmailsWindow::selectRow(int row) {
     if (row < 0 || row >= m_model->rowCount()) {
-        lvHeaders->clearSelection();
+        copyList->clearSelection();
         return;
     }
     const QModelIndex index = m_model->index(row, 0);
-    lvHeaders->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
-                                                            QItemSelectionModel::Rows);
-    lvHeaders->scrollTo(index);
+    copyList->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                           QItemSelectionModel::Rows);
+    copyList->scrollTo(index);
 }
 
-void TForm9::showSelection() {
+void SavedEmailsWindow::showSelection() {
     const int row = selectedRow();
     m_panels[0]->setText(
         row < 0 ? kNoSelection
                 : u"Message %1 of %2 selected"_s.arg(row + 1).arg(m_model->rowCount()));
 }
 
-void TForm9::updateCommands() {
+void SavedEmailsWindow::updateCommands() {
     const bool selected = selectedRow() >= 0;
-    ToolButton4->setEnabled(selected);
-    ToolButton3->setEnabled(selected);
+    deleteButton->setEnabled(selected);
+    viewButton->setEnabled(selected);
     // Delete all acts on the whole list: not before it has been read to its end.
-    ToolButton2->setEnabled(!m_scan->running() && m_model->rowCount() > 0);
+    deleteAllButton->setEnabled(!m_scan->running() && m_model->rowCount() > 0);
 }
 
-void TForm9::showCount() {
+void SavedEmailsWindow::showCount() {
     const int rows = m_model->rowCount();
     m_panels[1]->setText(rows == 1 ? u"1 email"_s : u"%1 emails"_s.arg(rows));
 }
 
-void TForm9::emptyList() {
+void SavedEmailsWindow::emptyList() {
     m_scan->stop();
     m_model->clear();
-    ProgressBar1->setVisible(false);
+    progressBar->setVisible(false);
     m_panels[0]->setText(kNoSelection);
     m_panels[1]->clear();
     updateCommands();
@@ -250,15 +252,15 @@ void TForm9::emptyList() {
 
 // ---- reading the archive ------------------------------------------------------------------
 
-void TForm9::ScanArchive() {
+void SavedEmailsWindow::scanArchive() {
     emptyList();
     m_scan->start(m_folder);
     updateCommands();
 }
 
-void TForm9::scanDone(int skipped) {
+void SavedEmailsWindow::scanDone(int skipped) {
     Q_UNUSED(skipped); // copies that are not whole message files are left out without a word
-    ProgressBar1->setVisible(false);
+    progressBar->setVisible(false);
     showCount();
     showSelection();
     updateCommands();
@@ -269,11 +271,11 @@ void TForm9::scanDone(int skipped) {
 
 // ---- commands ------------------------------------------------------------------------------
 
-void TForm9::ToolButton1Click() {
-    ScanArchive();
+void SavedEmailsWindow::refreshList() {
+    scanArchive();
 }
 
-void TForm9::ToolButton4Click() {
+void SavedEmailsWindow::deleteSelectedCopy() {
     const int row = selectedRow();
     if (row < 0)
         return;
@@ -297,7 +299,7 @@ void TForm9::ToolButton4Click() {
     updateCommands();
 }
 
-void TForm9::ToolButton2Click() {
+void SavedEmailsWindow::deleteAllCopies() {
     const int rows = m_model->rowCount();
     if (rows == 0 || m_scan->running())
         return;
@@ -318,7 +320,7 @@ void TForm9::ToolButton2Click() {
             firstFailure = u"\"%1\": %2"_s.arg(m_model->copy(row).name, reason);
         }
     }
-    lvHeaders->clearSelection();
+    copyList->clearSelection();
     showSelection();
     showCount();
     updateCommands();
@@ -331,7 +333,7 @@ void TForm9::ToolButton2Click() {
                                   .arg(firstFailure));
 }
 
-void TForm9::ToolButton3Click() {
+void SavedEmailsWindow::viewSelectedCopy() {
     const int row = selectedRow();
     if (row < 0)
         return;
@@ -349,17 +351,17 @@ void TForm9::ToolButton3Click() {
                     this, path);
 }
 
-void TForm9::lvHeadersClick() {
+void SavedEmailsWindow::copyClicked() {
     showSelection();
 }
 
-void TForm9::lvHeadersDblClick() {
-    ToolButton3Click();
+void SavedEmailsWindow::copyDoubleClicked() {
+    viewSelectedCopy();
 }
 
 // ---- showing and hiding --------------------------------------------------------------------
 
-void TForm9::showEvent(QShowEvent *event) {
+void SavedEmailsWindow::showEvent(QShowEvent *event) {
     QDialog::showEvent(event);
     // A window restored from the task bar shows again without being read again.
     if (event->spontaneous())
@@ -368,26 +370,26 @@ void TForm9::showEvent(QShowEvent *event) {
         m_placed = true;
         centreOnScreen(this);
     }
-    ScanArchive();
+    scanArchive();
 }
 
-void TForm9::hideEvent(QHideEvent *event) {
+void SavedEmailsWindow::hideEvent(QHideEvent *event) {
     QDialog::hideEvent(event);
     if (!event->spontaneous())
         emptyList();
 }
 
-bool TForm9::eventFilter(QObject *watched, QEvent *event) {
-    if (watched == lvHeaders && event->type() == QEvent::KeyPress) {
+bool SavedEmailsWindow::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == copyList && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
         if (key->modifiers() == Qt::NoModifier || key->modifiers() == Qt::KeypadModifier) {
             switch (key->key()) {
             case Qt::Key_Return:
             case Qt::Key_Enter:
-                ToolButton3Click();
+                viewSelectedCopy();
                 return true;
             case Qt::Key_Delete:
-                ToolButton4Click();
+                deleteSelectedCopy();
                 return true;
             default:
                 break;

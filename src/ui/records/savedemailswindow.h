@@ -24,47 +24,47 @@ class Prompts;
 // Refresh, on a worker thread, so that a folder of thousands of copies never holds the window
 // up; the rows appear as they are read, with a progress bar. Closing the window only hides
 // it, and empties the list.
-class TForm9 final : public QDialog {
+class SavedEmailsWindow final : public QDialog {
     Q_OBJECT
 public:
     static const QString Caption; // "Saved Emails"
 
-    TForm9(QString archiveFolder, Prompts &prompts, QWidget *parent = nullptr);
-    ~TForm9() override;
+    SavedEmailsWindow(QString archiveFolder, Prompts &prompts, QWidget *parent = nullptr);
+    ~SavedEmailsWindow() override;
 
     // Where View hands the copies (tests put a recorder here); the desktop's own by default.
     void setFileOpener(FileOpener *opener) { m_opener = opener; }
     // Shows the window without blocking the others (brings it forward when shown already).
     void showWindow();
     // The file names of the listed copies, row by row.
-    QStringList ArchiveNames() const;
+    QStringList archiveNames() const;
     // Whether the list is still being read.
     bool scanning() const;
     QString panelText(int panel) const;
     const QString &archiveFolder() const { return m_folder; }
 
-    QToolBar *ToolBar1;
-    QToolButton *ToolButton1; // Refresh
-    QToolButton *ToolButton4; // Delete
-    QToolButton *ToolButton2; // Delete all
-    QToolButton *ToolButton3; // View (the yellow icon)
-    QLabel *Panel1;           // how to view a copy
-    QTreeView *lvHeaders;
-    QStatusBar *StatusBar1;
-    QProgressBar *ProgressBar1; // shown while the list is read
+    QToolBar *toolBar;
+    QToolButton *refreshButton;   // Refresh
+    QToolButton *deleteButton;    // Delete
+    QToolButton *deleteAllButton; // Delete all
+    QToolButton *viewButton;      // View (the yellow icon)
+    QLabel *hintLabel;            // how to view a copy
+    QTreeView *copyList;
+    QStatusBar *statusBar;
+    QProgressBar *progressBar; // shown while the list is read
 
 Q_SIGNALS:
     // A scan has ended (every copy read, or none to read).
     void scanFinished();
 
 public Q_SLOTS:
-    void ScanArchive();
-    void ToolButton1Click();
-    void ToolButton2Click();
-    void ToolButton3Click();
-    void ToolButton4Click();
-    void lvHeadersClick();
-    void lvHeadersDblClick();
+    void scanArchive();
+    void refreshList();
+    void deleteAllCopies();
+    void viewSelectedCopy();
+    void deleteSelectedCopy();
+    void copyClicked();
+    void copyDoubleClicked();
 
 protected:
     void showEvent(QShowEvent *event) override;

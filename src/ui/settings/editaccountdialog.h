@@ -20,10 +20,10 @@ class Prompts;
 // Typed changes are committed to that account by "Update Account", or when the dialog is shown
 // again on another account; closing it by its title bar or Escape drops them after asking.
 // Changes that would leave the account unusable are refused next to their field.
-class TForm6 final : public QDialog {
+class EditAccountDialog final : public QDialog {
     Q_OBJECT
 public:
-    TForm6(Prompts &prompts, QWidget *parent = nullptr);
+    EditAccountDialog(Prompts &prompts, QWidget *parent = nullptr);
 
     void setAccountStore(AccountStore *store);
 
@@ -32,28 +32,28 @@ public:
     // Whether the fields hold changes not yet committed.
     bool hasPendingChanges() const;
 
-    QLabel *Label1;        // the text at the top
-    QLineEdit *DBEdit1;    // "Account Name"
-    QLineEdit *DBEdit2;    // "POP3 Server"
-    QLineEdit *DBEdit3;    // "Port Number"
-    QComboBox *DBSecurity; // "Security": none, STLS or TLS
-    QLineEdit *DBEdit4;    // "Username"
-    QLineEdit *DBEdit5;    // "Password", its characters hidden
-    QLineEdit *DBEdit6;    // "E-Mail Address"
+    QLabel *introLabel;      // the text at the top
+    QLineEdit *nameEdit;     // "Account Name"
+    QLineEdit *serverEdit;   // "POP3 Server"
+    QLineEdit *portEdit;     // "Port Number"
+    QComboBox *securityBox;  // "Security": none, STLS or TLS
+    QLineEdit *userEdit;     // "Username"
+    QLineEdit *passwordEdit; // "Password", its characters hidden
+    QLineEdit *emailEdit;    // "E-Mail Address"
     TrustedServerField *trustedServer;
-    QPushButton *Button1; // "Update Account"
+    QPushButton *updateButton; // "Update Account"
     // What is wrong with a refused field, shown beneath it.
-    QLabel *NameError;
-    QLabel *ServerError;
-    QLabel *PortError;
-    QLabel *UsernameError;
+    QLabel *nameError;
+    QLabel *serverError;
+    QLabel *portError;
+    QLabel *userError;
 
 Q_SIGNALS:
     // "Update Account" committed the row; the account menus are rebuilt on this.
     void updated();
 
 public Q_SLOTS:
-    void Button1Click();
+    void updateAccount();
     void reject() override;
 
 protected:

@@ -7,17 +7,17 @@ class QPlainTextEdit;
 namespace corvane {
 
 // The header window: the header lines of one listed message, exactly as the server sent them.
-class TForm2 final : public QDialog {
+class HeadersWindow final : public QDialog {
     Q_OBJECT
 public:
     static const QString Caption; // "View Headers"
 
-    explicit TForm2(QWidget *parent = nullptr);
+    explicit HeadersWindow(QWidget *parent = nullptr);
 
     // Shows the window (or brings it forward when it is shown already).
     void showWindow();
 
-    QPlainTextEdit *Memo1;
+    QPlainTextEdit *headerText;
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -19,12 +19,13 @@ class Prompts;
 //
 // The memo shows the log's lines; what the user types into it becomes part of the log when
 // commitEdits() takes it over (before processing appends to the log, and at shutdown).
-class TForm8 final : public QDialog {
+class DeletionLogWindow final : public QDialog {
     Q_OBJECT
 public:
     static const QString Caption; // "Log File"
 
-    TForm8(DeletionLog &log, Prompts &prompts, PrinterSource &printers, QWidget *parent = nullptr);
+    DeletionLogWindow(DeletionLog &log, Prompts &prompts, PrinterSource &printers,
+                      QWidget *parent = nullptr);
 
     // Shows the log's lines and total as they are now.
     void showLog();
@@ -39,19 +40,19 @@ public:
     // Where "Print Log" prints.
     void setPrinterSource(PrinterSource &printers) { m_printers = &printers; }
 
-    QGroupBox *GroupBox1;
-    QPlainTextEdit *Memo1;
-    QFrame *Bevel1;
-    QLabel *Label1;       // "Total of email deleted:"
-    QLabel *Label2;       // the total
-    QPushButton *Button1; // "Clear Log"
-    QPushButton *Button2; // "Print Log"
-    QPushButton *Button3; // "Close"
+    QGroupBox *logBox;
+    QPlainTextEdit *logText;
+    QFrame *totalSeparator;
+    QLabel *totalCaption;        // "Total of email deleted:"
+    QLabel *totalLabel;          // the total
+    QPushButton *clearLogButton; // "Clear Log"
+    QPushButton *printLogButton; // "Print Log"
+    QPushButton *closeButton;    // "Close"
 
 public Q_SLOTS:
-    void Button1Click();
-    void Button2Click();
-    void Button3Click();
+    void clearLog();
+    void printLog();
+    void closeWindow();
 
 protected:
     void showEvent(QShowEvent *event) override;

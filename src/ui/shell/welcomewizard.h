@@ -17,13 +17,13 @@ struct Settings;
 // to fetch the master lists, and point them to help and support. It does no work of its own;
 // its two links open the Add Account dialog and the update window, and Finish has the account
 // menus rebuilt. Closing it only hides it.
-class TForm10 final : public QDialog {
+class WelcomeWizard final : public QDialog {
     Q_OBJECT
 public:
     static constexpr int PageCount = 4;
 
     // settings: the publisher's support page and address named on the last page.
-    explicit TForm10(const Settings &settings, QWidget *parent = nullptr);
+    explicit WelcomeWizard(const Settings &settings, QWidget *parent = nullptr);
 
     // What the two links open; a link without a command is disabled.
     void setAddAccountCommand(std::function<void()> command);
@@ -31,32 +31,32 @@ public:
 
     int currentPage() const;
 
-    SvgPicture *Image1;           // the tall picture on the left
-    SvgPicture *Image2;           // the banner across the top
-    QStackedWidget *PageControl1; // the four pages; their tabs are never shown
-    QPushButton *Button1;         // "Previous"
-    QPushButton *Button2;         // "Next"
-    QPushButton *Button3;         // "Finish"
-    QPushButton *SpeedButton1;    // page 2: to the Add Account dialog
-    QPushButton *SpeedButton2;    // page 3: to the update window
-    QLabel *lblSupport;           // page 4: how support is reached
+    SvgPicture *sidePicture;     // the tall picture on the left
+    SvgPicture *bannerPicture;   // the banner across the top
+    QStackedWidget *pages;       // the four pages; their tabs are never shown
+    QPushButton *previousButton; // "Previous"
+    QPushButton *nextButton;     // "Next"
+    QPushButton *finishButton;   // "Finish"
+    QPushButton *addAccountLink; // page 2: to the Add Account dialog
+    QPushButton *listUpdateLink; // page 3: to the update window
+    QLabel *supportLabel;        // page 4: how support is reached
 
 Q_SIGNALS:
     // Finish was pressed: the account menus are rebuilt on this.
     void wizardFinished();
 
 public Q_SLOTS:
-    void Button1Click();
-    void Button2Click();
-    void Button3Click();
-    void SpeedButton1Click();
-    void SpeedButton2Click();
+    void showPreviousPage();
+    void showNextPage();
+    void finish();
+    void openAddAccount();
+    void openListUpdate();
 
 protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    void FormCreate();
+    void buildPages();
     void showPage(int index);
     void updateButtons();
     void showSupport();
