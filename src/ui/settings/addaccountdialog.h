@@ -10,6 +10,7 @@ class QPushButton;
 namespace corvane {
 
 struct Account;
+class SignInField;
 class TrustedServerField;
 class AccountStore;
 class Prompts;
@@ -33,14 +34,15 @@ public:
     static const QString StartPassword;
     static const QString StartEmail;
 
-    QLabel *introLabel;      // the text at the top
-    QLineEdit *nameEdit;     // "Account Name:"
-    QLineEdit *serverEdit;   // "&Incoming Mail Server (POP)"
-    QLineEdit *portEdit;     // "&Port"
-    QComboBox *securityBox;  // "&Security": none, STLS or TLS
-    QLineEdit *userEdit;     // "&Account\userEdit"
-    QLineEdit *passwordEdit; // "&passwordEdit", its characters hidden
-    QLineEdit *emailEdit;    // "&Your email"
+    QLabel *introLabel;       // the text at the top
+    QLineEdit *nameEdit;      // "Account Name:"
+    QLineEdit *serverEdit;    // "&Incoming Mail Server (POP)"
+    QLineEdit *portEdit;      // "&Port"
+    QComboBox *securityBox;   // "&Security": none, STLS or TLS
+    QLineEdit *userEdit;      // "&Account\userEdit"
+    QLineEdit *passwordEdit;  // "&passwordEdit", its characters hidden
+    QLineEdit *emailEdit;     // "&Your email"
+    SignInField *signInField; // "Sign &in with": the password, or OAuth at a provider
     TrustedServerField *trustedServer;
     QPushButton *addButton;    // "Add Account"
     QPushButton *cancelButton; // "Cancel"

@@ -3,13 +3,16 @@
 #include "core/auth/oauthsignin.h"
 #include "core/auth/oauthtokens.h"
 #include "core/errors.h"
+#include "core/protocol/connectionsecurity.h"
 #include "core/settings/settings.h"
+#include "ui/settings/securitybox.h"
 
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -159,6 +162,22 @@ bool SignInField::signIn() {
         signInStatus->setText(u"Not signed in: "_s + e.message());
         return false;
     }
+}
+
+void connectAccountFields(SignInField *field, QLineEdit *server, QLineEdit *port,
+                          QComboBox *security, QLineEdit *user, QLineEdit *email,
+                          QLineEdit *password) {
+    field->setAccountFields([user, email] { return std::pair(user->text(), email->text()); });
+    QObject::connect(user, &QLineEdit::editingFinished, field, &SignInField::refreshStatus);
+    QObject::connect(
+        field, &SignInField::methodChanged, field, [=](bool oauth, const OAuthProvider &provider) {
+            password->setEnabled(!oauth);
+            if (!oauth || provider.pop3Server.isEmpty() || !server->text().trimmed().isEmpty())
+                return;
+            server->setText(provider.pop3Server);
+            port->setText(QString::number(provider.pop3Port));
+            showSecurity(security, securityName(provider.pop3Security), port->text());
+        });
 }
 
 void SignInField::cancelSignIn() {

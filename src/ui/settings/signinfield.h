@@ -10,6 +10,7 @@
 
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 
 namespace corvane {
@@ -67,5 +68,12 @@ private:
     std::function<void(const QUrl &)> m_browser;
     BrowserSignIn *m_running = nullptr;
 };
+
+// Ties the field to an account dialog's other fields: the sign-in is for the user name (the
+// address is the provider's hint), the password field is disabled while OAuth is chosen, and a
+// chosen provider fills the server, port and security in while the server field is empty.
+void connectAccountFields(SignInField *field, QLineEdit *server, QLineEdit *port,
+                          QComboBox *security, QLineEdit *user, QLineEdit *email,
+                          QLineEdit *password);
 
 } // namespace corvane
