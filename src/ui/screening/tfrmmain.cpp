@@ -759,8 +759,13 @@ void TfrmMain::setAccountStore(AccountStore *store) {
     m_session->setLearning(m_learning);
     m_oauthTokens.reset();
     if (store) {
-        m_oauthTokens = std::make_unique<OAuthTokens>(QFileInfo(store->filePath()).absolutePath());
-        m_session->setOAuthTokens(m_oauthTokens.get());
+        try {
+            m_oauthTokens =
+                std::make_unique<OAuthTokens>(QFileInfo(store->filePath()).absolutePath());
+            m_session->setOAuthTokens(m_oauthTokens.get());
+        } catch (const Error &) {
+            // Settings.ini cannot be read: OAuth accounts say so when checked.
+        }
     }
     m_model->setRows(&m_session->rows(), &m_session->identities());
 }
