@@ -1,10 +1,12 @@
 // Fuzzes the POP3 reply parsers: the input is everything a server sends during one session
 // (greeting, login, STAT, LIST, TOP, RETR, DELE, RSET). The client must neither crash nor
-// hang, whatever the server says.
+// hang, whatever the server says. With bit 0x40 of the first byte set, the login is an OAuth
+// one (CAPA, AUTH, the server's error challenge), and every line is also read as a challenge.
 
 #include "core/errors.h"
 #include "core/protocol/mailmessage.h"
 #include "core/protocol/pop3client.h"
+#include "core/protocol/sasl.h"
 #include "core/protocol/transport.h"
 #include "inputtransport.h"
 
@@ -33,14 +35,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const qsizetype chunk = 1 + (data[0] % 64) * 97;
     const QByteArray input(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
 
-    for (const QByteArray &line : input.split('\n'))
+    const bool oauth = (data[0] & 0x40) != 0;
+    for (const QByteArray &line : input.split('\n')) {
         (void)corvane::Pop3Reply::parse(line);
+        if (oauth)
+            (void)corvane::oauthChallengeText(line.mid(2));
+    }
 
     InputTransport transport(input, chunk);
     corvane::Pop3Client pop(transport);
     pop.setHost(u"pop.example"_s);
     pop.setUsername(u"user"_s);
     pop.setPassword(u"password"_s);
+    if (oauth)
+        pop.setAccessTokenSource([](bool renew) { return renew ? u"tok-2"_s : u"tok-1"_s; });
     attempt([&] { pop.OpenSession(); });
     if (!pop.IsOpen())
         return 0;

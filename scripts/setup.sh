@@ -20,6 +20,7 @@ packages=(
   # build
   cmake ninja-build g++ pkg-config git dpkg-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev zlib1g-dev qtkeychain-qt6-dev
+  qt6-networkauth-dev
   # run: the plugins Qt loads at run time (the account store's SQLite driver, the platform
   # plugins; the SVG and TLS plugins come with the libraries)
   libqt6sql6-sqlite qt6-qpa-plugins

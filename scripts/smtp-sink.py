@@ -12,18 +12,27 @@ LOGIN, and offers the login only over TLS: with --starttls the client must secur
 connection with STARTTLS first (mail before it is refused); with --tls the connection is TLS
 from the first byte. Several sinks may share FOLDER when each has a --prefix of its own.
 
+With --oauth INTROSPECTION_URL the login is AUTH XOAUTH2 or OAUTHBEARER (RFC 7628) instead: the
+access token is checked at the test authorization server's introspection endpoint, and must be
+active for the very user named in the response; a refused token gets the JSON error challenge
+and then 535, as the large providers answer.
+
 usage: smtp-sink.py [--prefix P] [--starttls | --tls] [--cert PEM --key PEM]
-                    [--login USER:PASSWORD] HOST PORT FOLDER
+                    [--login USER:PASSWORD | --oauth URL] HOST PORT FOLDER
 """
 
 import argparse
 import asyncio
+import base64
+import json
 import os
 import signal
 import ssl
 import sys
+import urllib.parse
+import urllib.request
 
-from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+from aiosmtpd.smtp import MISSING, SMTP, AuthResult, LoginPassword
 
 
 class Sink:
@@ -46,7 +55,10 @@ class Sink:
         lines += ["RCPT TO:<%s>" % r for r in envelope.rcpt_tos]
         lines.append("TLS yes" if session.ssl else "TLS no")
         if session.authenticated:
-            lines.append("AUTH %s" % session.login_data.decode("utf-8", "replace"))
+            who = session.auth_data
+            if not isinstance(who, bytes):
+                who = session.login_data
+            lines.append("AUTH %s" % who.decode("utf-8", "replace"))
         with open(tmp + ".envelope", "w", encoding="utf-8") as f:
             f.write("\n".join(lines) + "\n")
         os.rename(tmp + ".eml", new + ".eml")
@@ -69,6 +81,71 @@ class Checker:
         return AuthResult(success=False, handled=False)
 
 
+def sasl_token(mechanism, response):
+    """The user and token of an XOAUTH2 or OAUTHBEARER initial response, or (None, None)."""
+    fields = {}
+    text = response.decode("utf-8", "replace")
+    if mechanism == "OAUTHBEARER":
+        header, _, text = text.partition("\x01")
+        parts = header.split(",")
+        if len(parts) < 2 or parts[0] not in ("n", "y"):
+            return None, None
+        if parts[1].startswith("a="):
+            fields["user"] = parts[1][2:].replace("=2C", ",").replace("=3D", "=")
+    for pair in text.split("\x01"):
+        key, sep, value = pair.partition("=")
+        if sep:
+            fields[key] = value
+    auth = fields.get("auth", "")
+    if not auth.startswith("Bearer "):
+        return None, None
+    return fields.get("user"), auth[len("Bearer "):]
+
+
+class OAuthLogin(Sink):
+    """A sink whose login is an OAuth access token, checked by introspection."""
+
+    def __init__(self, folder, prefix, introspection):
+        super().__init__(folder, prefix)
+        self.introspection = introspection
+
+    def active_user(self, token):
+        data = urllib.parse.urlencode({"token": token}).encode()
+        try:
+            with urllib.request.urlopen(self.introspection, data, timeout=10) as reply:
+                answer = json.load(reply)
+        except OSError:
+            return None
+        return answer.get("username") if answer.get("active") is True else None
+
+    async def oauth(self, server, args, mechanism):
+        # args: the words after AUTH, the mechanism first.
+        if len(args) > 1 and args[1] != "=":
+            initial = args[1]
+        else:
+            initial = await server.challenge_auth("", encode_to_b64=False)
+            if initial is MISSING:
+                return AuthResult(success=False, handled=True)
+        try:
+            response = initial if isinstance(initial, bytes) else base64.b64decode(initial)
+        except ValueError:
+            return AuthResult(success=False, handled=False)
+        user, token = sasl_token(mechanism, response)
+        owner = self.active_user(token) if token else None
+        if owner is None or (user is not None and user != owner):
+            challenge = json.dumps({"status": "invalid_token", "scope": "mail",
+                                    "schemes": "bearer"}).encode()
+            await server.challenge_auth(challenge)
+            return AuthResult(success=False, handled=False)
+        return AuthResult(success=True, auth_data=owner.encode())
+
+    async def auth_XOAUTH2(self, server, args):
+        return await self.oauth(server, args, "XOAUTH2")
+
+    async def auth_OAUTHBEARER(self, server, args):
+        return await self.oauth(server, args, "OAUTHBEARER")
+
+
 class TlsSubmission(SMTP):
     """The server side of a connection that is TLS from the first byte: the login is offered
     at once, since nothing travels in plain text."""
@@ -88,6 +165,7 @@ def main():
     parser.add_argument("--cert")
     parser.add_argument("--key")
     parser.add_argument("--login")
+    parser.add_argument("--oauth")
     parser.add_argument("host")
     parser.add_argument("port", type=int)
     parser.add_argument("folder")
@@ -95,7 +173,7 @@ def main():
     host, port, folder = args.host, args.port, args.folder
     for sub in ("tmp", "new"):
         os.makedirs(os.path.join(folder, sub), exist_ok=True)
-    handler = Sink(folder, args.prefix)
+    handler = OAuthLogin(folder, args.prefix, args.oauth) if args.oauth else Sink(folder, args.prefix)
     context = None
     if args.starttls or args.tls:
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
@@ -104,6 +182,9 @@ def main():
     if args.login:
         options = dict(authenticator=Checker(args.login), auth_required=True,
                        auth_require_tls=True)
+    if args.oauth:
+        options = dict(auth_required=True, auth_require_tls=True,
+                       auth_exclude_mechanism=["LOGIN", "PLAIN"])
     if args.starttls:
         options.update(tls_context=context, require_starttls=True)
     factory = TlsSubmission if args.tls else SMTP

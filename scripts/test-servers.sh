@@ -107,7 +107,9 @@ stop_pid_file() {
 #                                          (cur/ new/ tmp/); tests seed it by writing message
 #                                          files into tmp/ and renaming them into new/
 # ---------------------------------------------------------------------------------------
-pop3_users="e2e-pop3 e2e-cli e2e-bench e2e-spare e2e-process e2e-desktop e2e-gui e2e-install e2e-tls e2e-auth"
+# The last users sign in with OAuth 2.0 at the second instance (see "OAuth" below).
+oauth_users="e2e-oauth e2e-oauth-cli e2e-oauth-gui"
+pop3_users="e2e-pop3 e2e-cli e2e-bench e2e-spare e2e-process e2e-desktop e2e-gui e2e-install e2e-tls e2e-auth $oauth_users"
 pop3_user_list=${pop3_users// /,}
 pop3_password="corvane-test-pw"
 
@@ -259,15 +261,164 @@ CORVANE_POP3_CA=$dir/tls/ca.pem
 EOF
     fi
     echo "test-servers: Dovecot POP3 on 127.0.0.1:$port (log: $dir/dovecot.log)"
+
+    # The second instance: the same mailboxes, logins only with an OAuth access token (SASL
+    # XOAUTH2 and OAUTHBEARER) that Dovecot's oauth2 passdb checks at the test authorization
+    # server's introspection endpoint.
+    [ -n "${oauth_port:-}" ] || return 0
+    local oport otls_port=0
+    oport=$(free_port)
+    while [ "$oport" = "$port" ] || [ "$oport" = "$tls_port" ]; do oport=$(free_port); done
+    local olisteners="  inet_listener pop3 {
+    address = 127.0.0.1
+    port = $oport
+  }"
+    if [ "$tls_port" != 0 ]; then
+        otls_port=$(free_port)
+        while [ "$otls_port" = "$port" ] || [ "$otls_port" = "$tls_port" ] ||
+            [ "$otls_port" = "$oport" ]; do otls_port=$(free_port); done
+        olisteners="$olisteners
+  inet_listener pop3s {
+    address = 127.0.0.1
+    port = $otls_port
+    ssl = yes
+  }"
+    fi
+    mkdir -p "$data/run-oauth" "$dir/state-oauth"
+    cat >"$dir/dovecot-oauth2.conf.ext" <<CONF
+introspection_url = http://127.0.0.1:$oauth_port/introspect
+introspection_mode = post
+force_introspection = yes
+username_attribute = username
+active_attribute = active
+active_value = true
+timeout_msecs = 10000
+CONF
+    cat >"$dir/dovecot-oauth.conf" <<CONF
+# Private OAuth instance for Corvane's end-to-end tests; written by scripts/test-servers.sh.
+protocols = pop3
+listen = 127.0.0.1
+base_dir = $data/run-oauth
+state_dir = $dir/state-oauth
+instance_name = corvane-test-oauth-$oport
+log_path = $dir/dovecot-oauth.log
+info_log_path = $dir/dovecot-oauth.log
+$ssl_lines
+disable_plaintext_auth = no
+auth_mechanisms = xoauth2 oauthbearer
+auth_failure_delay = 0
+default_internal_user = $internal_user
+default_internal_group = $internal_group
+default_login_user = $login_user
+first_valid_uid = 0
+first_valid_gid = 0
+mail_privileged_group =
+pop3_uidl_format = %08Xu%08Xv
+passdb {
+  driver = oauth2
+  mechanisms = xoauth2 oauthbearer
+  args = $dir/dovecot-oauth2.conf.ext
+}
+userdb {
+  driver = passwd-file
+  args = username_format=%u $dir/passwd
+}
+service pop3-login {
+  chroot = $chroot_login
+$olisteners
+}
+service anvil {
+  chroot =
+}
+service auth {
+  user = $auth_user
+}
+service auth-worker {
+  user = $auth_user
+}
+CONF
+    dovecot -c "$dir/dovecot-oauth.conf" </dev/null >"$dir/dovecot-oauth.out" 2>&1
+    if ! wait_for_greeting 127.0.0.1 "$oport" "+OK"; then
+        echo "test-servers: the OAuth Dovecot did not start; its log:" >&2
+        cat "$dir/dovecot-oauth.out" "$dir/dovecot-oauth.log" >&2 || true
+        pop3_stop
+        return 1
+    fi
+    cp "$data/run-oauth/master.pid" "$dir/dovecot-oauth.pid"
+    echo "CORVANE_OAUTH_POP3_PORT=$oport" >>"$env_file"
+    [ "$otls_port" = 0 ] || echo "CORVANE_OAUTH_POP3S_PORT=$otls_port" >>"$env_file"
+    echo "test-servers: Dovecot POP3 with OAuth on 127.0.0.1:$oport (log: $dir/dovecot-oauth.log)"
 }
 
 pop3_stop() {
     local dir=$root/dovecot
+    stop_pid_file "$dir/dovecot-oauth.pid"
     stop_pid_file "$dir/dovecot.pid"
     if [ -f "$dir/private-data" ]; then
         rm -rf "$(cat "$dir/private-data")"
         rm -f "$dir/private-data"
     fi
+}
+
+# ---------------------------------------------------------------------------------------
+# OAuth 2.0: scripts/oauth-server.py, a small authorization server (Python's standard library)
+# that approves every sign-in of its one client at once; Dovecot's second instance and an SMTP
+# server check the access tokens it issues.
+#
+# Keys in test-servers.env:
+#   CORVANE_OAUTH_URL          http://127.0.0.1:PORT: /authorize, /token, /device,
+#                              /introspect, and /admin/... for the tests (see the script)
+#   CORVANE_OAUTH_CLIENT_ID    the one client id it accepts (a public client, no secret)
+#   CORVANE_OAUTH_USERS        the POP3 users that sign in with OAuth (Maildirs as above)
+#   CORVANE_OAUTH_POP3_PORT    Dovecot taking only XOAUTH2 and OAUTHBEARER (plain TCP)
+#   CORVANE_OAUTH_POP3S_PORT   the same with TLS from the first byte (with openssl; the CA is
+#                              CORVANE_POP3_CA)
+#   CORVANE_OAUTH_SMTP_PORT    an SMTP server with TLS from the first byte (with openssl and
+#                              python3-aiosmtpd) taking only XOAUTH2 and OAUTHBEARER; its
+#                              messages land in CORVANE_SMTP_SINK_DIR as oauth-NNNNNN.eml, their
+#                              envelopes ending in "AUTH <user>"; the CA is CORVANE_SUBMISSION_CA
+# ---------------------------------------------------------------------------------------
+oauth_client_id="corvane-test-client"
+oauth_port=
+
+oauth_start() {
+    local dir=$root/oauth
+    oauth_stop
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    oauth_port=$(free_port)
+    local script
+    script=$(cd "$(dirname "$0")" && pwd)/oauth-server.py
+    python3 "$script" 127.0.0.1 "$oauth_port" "$oauth_client_id" e2e-oauth </dev/null \
+        >"$dir/oauth.log" 2>&1 &
+    echo $! >"$dir/oauth.pid"
+    if ! python3 - "$oauth_port" <<'PYEOF'; then
+import sys, time, urllib.request
+deadline = time.time() + 10
+while time.time() < deadline:
+    try:
+        urllib.request.urlopen("http://127.0.0.1:%s/admin/stats" % sys.argv[1], timeout=2)
+        sys.exit(0)
+    except OSError:
+        time.sleep(0.1)
+sys.exit(1)
+PYEOF
+        echo "test-servers: the OAuth server did not start; its log:" >&2
+        cat "$dir/oauth.log" >&2 || true
+        oauth_stop
+        oauth_port=
+        return 1
+    fi
+    cat >>"$env_file" <<ENV
+CORVANE_OAUTH_URL=http://127.0.0.1:$oauth_port
+CORVANE_OAUTH_CLIENT_ID=$oauth_client_id
+CORVANE_OAUTH_USERS=${oauth_users// /,}
+ENV
+    echo "test-servers: OAuth authorization server on 127.0.0.1:$oauth_port"
+}
+
+oauth_stop() {
+    stop_pid_file "$root/oauth/oauth.pid"
 }
 
 # ---------------------------------------------------------------------------------------
@@ -388,12 +539,38 @@ CORVANE_SUBMISSION_CA=$dir/tls/ca.pem
 EOF
     echo "test-servers: SMTP submission on 127.0.0.1:$submission_port (STARTTLS) and" \
         ":$submissions_port (TLS), login $submission_user"
+
+    # The SMTP server whose login is an OAuth access token.
+    [ -n "${oauth_port:-}" ] || return 0
+    local oauth_smtp_port
+    oauth_smtp_port=$(free_port)
+    "$python" "$script" --prefix oauth- --tls --cert "$dir/tls/server.pem" \
+        --key "$dir/tls/server.key" --oauth "http://127.0.0.1:$oauth_port/introspect" \
+        127.0.0.1 "$oauth_smtp_port" "$dir/mail" </dev/null >"$dir/oauth-smtp.log" 2>&1 &
+    echo $! >"$dir/oauth-smtp.pid"
+    if ! python3 -c 'import socket, sys, time
+deadline = time.time() + 10
+while time.time() < deadline:
+    try:
+        socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=2).close()
+        sys.exit(0)
+    except OSError:
+        time.sleep(0.1)
+sys.exit(1)' "$oauth_smtp_port"; then
+        echo "test-servers: the OAuth SMTP server did not start; its log:" >&2
+        cat "$dir/oauth-smtp.log" >&2 || true
+        smtp_stop
+        return 1
+    fi
+    echo "CORVANE_OAUTH_SMTP_PORT=$oauth_smtp_port" >>"$env_file"
+    echo "test-servers: SMTP with OAuth (TLS) on 127.0.0.1:$oauth_smtp_port"
 }
 
 smtp_stop() {
     stop_pid_file "$root/smtp-sink/sink.pid"
     stop_pid_file "$root/smtp-sink/submission.pid"
     stop_pid_file "$root/smtp-sink/smtps.pid"
+    stop_pid_file "$root/smtp-sink/oauth-smtp.pid"
 }
 
 # ---------------------------------------------------------------------------------------
@@ -597,6 +774,7 @@ start)
     mkdir -p "$root"
     rm -f "$env_file"
     echo "# Loopback test servers; written by scripts/test-servers.sh" >"$env_file"
+    oauth_start || true
     pop3_start
     smtp_start
     http_start
@@ -605,6 +783,7 @@ start)
 stop)
     pop3_stop
     smtp_stop
+    oauth_stop
     http_stop
     dns_stop
     rm -f "$env_file"

@@ -92,15 +92,35 @@ public:
     using Error::Error;
 };
 
+// An OAuth account's grant is gone (revoked by the user or the provider, expired, or never
+// given): no token can be had until the user signs in again. Nothing was sent to the mail
+// server and nothing was deleted.
+class SignInRequiredError : public Error {
+public:
+    using Error::Error;
+};
+
 // The class of an error, for callers that keep or pass on what kind of failure it was after
 // the exception itself is gone (a report line, an exit code). Security: the secure connection
 // could not be made (a certificate refused, a failed handshake), a NetworkError that waiting
 // will not mend.
-enum class ErrorKind { Other, File, Network, Protocol, Data, OutcomeUnknown, Security };
+// SignInRequired: an OAuth account must be signed in again (SignInRequiredError).
+enum class ErrorKind {
+    Other,
+    File,
+    Network,
+    Protocol,
+    Data,
+    OutcomeUnknown,
+    Security,
+    SignInRequired
+};
 
 inline ErrorKind errorKind(const Error &e) noexcept {
     if (dynamic_cast<const OutcomeUnknownError *>(&e))
         return ErrorKind::OutcomeUnknown;
+    if (dynamic_cast<const SignInRequiredError *>(&e))
+        return ErrorKind::SignInRequired;
     if (const auto *network = dynamic_cast<const NetworkError *>(&e))
         return network->reason() == NetworkError::Reason::Tls ? ErrorKind::Security
                                                               : ErrorKind::Network;
@@ -128,6 +148,8 @@ inline ErrorKind errorKind(const Error &e) noexcept {
         throw DataError(std::move(text));
     case ErrorKind::OutcomeUnknown:
         throw OutcomeUnknownError(std::move(text));
+    case ErrorKind::SignInRequired:
+        throw SignInRequiredError(std::move(text));
     case ErrorKind::Other:
         break;
     }

@@ -1,4 +1,5 @@
 #include "clirunner.h"
+#include "core/settings/accountstore.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -95,6 +96,35 @@ private Q_SLOTS:
         QTest::newRow("tag out of range") << QStringList{u"delete"_s, u"3"_s} << 1;
         QTest::newRow("edit tag out of range")
             << QStringList{u"edit"_s, u"1"_s, u"--name"_s, u"A"_s} << 1;
+        QTest::newRow("unknown sign-in method")
+            << QStringList{u"add"_s, u"--name"_s, u"A"_s,       u"--server"_s,
+                           u"h"_s,   u"--auth"_s, u"kerberos"_s}
+            << 2;
+        QTest::newRow("OAuth at a provider without a POP3 server")
+            << QStringList{u"add"_s, u"--name"_s, u"A"_s, u"--auth"_s, u"oauth:nowhere"_s} << 1;
+        QTest::newRow("authorize an unknown account")
+            << QStringList{u"authorize"_s, u"Nobody"_s} << 1;
+        QTest::newRow("authorize a password account")
+            << QStringList{u"authorize"_s, u"Only"_s} << 1;
+    }
+
+    // An OAuth account takes its provider's POP3 server, port and security unless given.
+    void oauthAccountFromPreset() {
+        CliRun r = accounts({u"add"_s, u"--name"_s, u"Mail"_s, u"--user"_s, u"me@gmail.com"_s,
+                             u"--auth"_s, u"oauth:google"_s});
+        QCOMPARE(r.exitCode, 0);
+        r = accounts({u"add"_s, u"--name"_s, u"Work"_s, u"--server"_s, u"pop.corp.example"_s,
+                      u"--user"_s, u"me"_s, u"--auth"_s, u"oauth:google"_s});
+        QCOMPARE(r.exitCode, 0);
+        corvane::AccountStore store(this->store());
+        QCOMPARE(store.account(0).Pop3Server, u"pop.gmail.com"_s);
+        QCOMPARE(store.account(0).PortNumber, u"995"_s);
+        QCOMPARE(store.account(0).Security, u"TLS"_s);
+        QCOMPARE(store.account(0).AuthMethod, u"oauth:google"_s);
+        QCOMPARE(store.account(1).Pop3Server, u"pop.corp.example"_s);
+        r = accounts({u"edit"_s, u"1"_s, u"--auth"_s, u"password"_s});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(corvane::AccountStore(this->store()).account(1).AuthMethod, u"password"_s);
     }
     void badArguments() {
         QFETCH(QStringList, args);
@@ -109,7 +139,7 @@ private Q_SLOTS:
 
     void helpOnEverySubcommand_data() {
         QTest::addColumn<QString>("sub");
-        for (const char *s : {"list", "add", "edit", "delete"})
+        for (const char *s : {"list", "add", "edit", "delete", "authorize"})
             QTest::newRow(s) << QString::fromLatin1(s);
     }
     void helpOnEverySubcommand() {

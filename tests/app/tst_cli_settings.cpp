@@ -40,7 +40,8 @@ private Q_SLOTS:
                                                 "[Blacklist]\r\n3=0\r\n"));
         const CliRun r = settings({u"show"_s});
         QCOMPARE(r.exitCode, 0);
-        QCOMPARE(r.out.count('\n'), 41);
+        QCOMPARE(r.out.count('\n'), 42);
+        QVERIFY(r.out.contains("Options.smtpauth=\n"));
         QVERIFY(r.out.startsWith(
             "# data folder: " + QDir::toNativeSeparators(m_dir.path()).toUtf8() + '\n'));
         QVERIFY(r.out.contains("Options.AutoIntvl=120\n"));

@@ -5,9 +5,12 @@
 #include "app/cli/datadircommand.h"
 #include "app/cli/shared.h"
 
+#include "app/cli/cmd_authorize.h"
+#include "core/auth/oauthprovider.h"
 #include "core/errors.h"
 #include "core/protocol/connectionsecurity.h"
 #include "core/settings/accountstore.h"
+#include "core/settings/settings.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -38,6 +41,13 @@ const QCommandLineOption securityOption(
     u"How the connection is secured: none, STLS (after connecting) or TLS (from the start). "
     u"Without it a new account takes its port's default: TLS on 995, none elsewhere."_s,
     u"MODE"_s);
+const QCommandLineOption authOption(
+    u"auth"_s,
+    u"How the account logs in: password (the default), or oauth:PROVIDER to sign in with "
+    u"OAuth 2.0 at google, microsoft or a provider that Settings.ini describes; such an account "
+    u"is then signed in once with: corvane-cli accounts authorize NAME. A new OAuth account "
+    u"without --server takes the provider's POP3 server, port and security."_s,
+    u"METHOD"_s);
 const QCommandLineOption emailOption(u"email"_s, u"The account's own e-mail address."_s,
                                      u"ADDRESS"_s);
 
@@ -83,6 +93,17 @@ bool takeFields(const QCommandLineParser &parser, const QString &command, Accoun
     }
     if (parser.isSet(emailOption))
         a.EmailAddress = parser.value(emailOption);
+    if (parser.isSet(authOption)) {
+        const QString method = parser.value(authOption).trimmed();
+        try {
+            const std::optional<QString> provider = oauthProviderOfMethod(method);
+            a.AuthMethod = provider ? oauthAuthMethod(*provider) : passwordAuthMethod();
+        } catch (const DataError &) {
+            err(u"corvane-cli %1: --auth takes password or oauth:PROVIDER, not '%2'\n"_s.arg(
+                command, method));
+            return false;
+        }
+    }
     if (parser.isSet(securityOption)) {
         const std::optional<ConnectionSecurity> security =
             parseSecurity(parser.value(securityOption), 0);
@@ -93,6 +114,27 @@ bool takeFields(const QCommandLineParser &parser, const QString &command, Accoun
         }
         a.Security = securityName(*security);
     }
+    return true;
+}
+
+// The POP3 server, port and security of the account's OAuth provider, for the fields not
+// given; false after an error message when the provider is unknown.
+bool fillFromProvider(const DataDirectory &dir, const QString &command,
+                      const QCommandLineParser &parser, Account &a) {
+    const std::optional<QString> id = oauthProviderOfMethod(a.AuthMethod);
+    const std::optional<OAuthProvider> provider =
+        id ? findOAuthProvider(oauthProviders(dir.filePath(SettingsFile::FileName)), *id)
+           : std::nullopt;
+    if (!provider || provider->pop3Server.isEmpty()) {
+        err(u"corvane-cli %1: the provider of %2 names no POP3 server; give --server\n"_s.arg(
+            command, a.AuthMethod));
+        return false;
+    }
+    a.Pop3Server = provider->pop3Server;
+    if (!parser.isSet(portOption))
+        a.PortNumber = QString::number(provider->pop3Port);
+    if (!parser.isSet(securityOption))
+        a.Security = securityName(provider->pop3Security);
     return true;
 }
 
@@ -178,15 +220,18 @@ int add(const QStringList &args) {
         u"defaults to the address, the user name to the one found; --name, --user and "
         u"--password apply as usual."_s);
     parser.addOptions({data.option(), nameOption, serverOption, portOption, userOption,
-                       passwordOption, passwordStdinOption, emailOption, securityOption});
+                       passwordOption, passwordStdinOption, emailOption, securityOption,
+                       authOption});
     parser.addOptions(discovery.all());
     int code = Success;
     if (!parseArguments(parser, command, args, code))
         return code;
     if (!data.noPositionals(parser))
         return Usage;
-    const bool discover = !parser.isSet(serverOption) && parser.isSet(emailOption);
-    if (!discover && (!parser.isSet(nameOption) || !parser.isSet(serverOption))) {
+    const bool oauth = parser.value(authOption).trimmed().startsWith(u"oauth:"_s);
+    const bool discover = !parser.isSet(serverOption) && parser.isSet(emailOption) && !oauth;
+    if (!discover &&
+        (!parser.isSet(nameOption) || (!parser.isSet(serverOption) && !oauth))) {
         err(u"corvane-cli %1: --name and --server are required (or --email alone, to find the "
             u"servers from the address)\n"_s.arg(command));
         return Usage;
@@ -218,6 +263,8 @@ int add(const QStringList &args) {
     if (!locked)
         return Failure;
     const DataDirectory &dir = locked->directory;
+    if (!parser.isSet(serverOption) && !fillFromProvider(dir, command, parser, a))
+        return Failure;
     AccountStore store(dir.filePath(kStoreFile));
     if (store.hasAccountName(a.AccountName)) {
         err(u"corvane-cli %1: That account name exists, please choose another\n"_s.arg(command));
@@ -237,7 +284,8 @@ int edit(const QStringList &args) {
         u"Changes the account with the given tag (see 'corvane-cli accounts list') in place; "
         u"fields that are not given keep their values."_s);
     parser.addOptions({data.option(), nameOption, serverOption, portOption, userOption,
-                       passwordOption, passwordStdinOption, emailOption, securityOption});
+                       passwordOption, passwordStdinOption, emailOption, securityOption,
+                       authOption});
     parser.addPositionalArgument(u"TAG"_s, u"The account's tag."_s);
     int code = Success;
     if (!parseArguments(parser, command, args, code))
@@ -295,12 +343,13 @@ int run(const QStringList &args) {
         u"Usage: corvane-cli accounts list [--data-dir DIR]\n"
         u"       corvane-cli accounts add --name NAME --server HOST [--port PORT] [--user USER]\n"
         u"                                [--password TEXT | --password-stdin] [--email ADDRESS]\n"
-        u"                                [--data-dir DIR]\n"
+        u"                                [--auth password|oauth:PROVIDER] [--data-dir DIR]\n"
         u"       corvane-cli accounts add --email ADDRESS [--yes] [--allow-unencrypted]\n"
         u"                                [--name NAME] [--password-stdin] [--data-dir DIR]\n"
         u"                                (finds the servers from the address)\n"
         u"       corvane-cli accounts edit TAG [--name ...] [--server ...] [--port ...] ...\n"
-        u"       corvane-cli accounts delete TAG [--data-dir DIR]    (also: remove)\n\n"
+        u"       corvane-cli accounts delete TAG [--data-dir DIR]    (also: remove)\n"
+        u"       corvane-cli accounts authorize NAME [--browser] [--data-dir DIR]\n\n"
         u"Works on the POP3 accounts in accounts.dat. An account is named by its tag, its\n"
         u"position in the table counted from 0, as 'accounts list' prints it. The data\n"
         u"folder defaults to the desktop program's.\n"
@@ -311,7 +360,8 @@ int run(const QStringList &args) {
          {u"add"_s, add},
          {u"edit"_s, edit},
          {u"delete"_s, [](const QStringList &a) { return remove(a, u"delete"_s); }},
-         {u"remove"_s, [](const QStringList &a) { return remove(a, u"remove"_s); }}},
+         {u"remove"_s, [](const QStringList &a) { return remove(a, u"remove"_s); }},
+         {u"authorize"_s, authorizeAccount}},
         help);
 }
 

@@ -7,6 +7,7 @@
 #include "app/cli/shared.h"
 #include "core/settings/programdata.h"
 
+#include "core/auth/oauthtokens.h"
 #include "core/errors.h"
 #include "core/protocol/tcptransport.h"
 #include "core/screening/automatic.h"
@@ -97,12 +98,13 @@ private:
 // connection that broke), else 0.
 QString report(const QList<AccountPassResult> &results, int &exitCode) {
     QString text;
-    bool unknown = false, failed = false, temporary = false;
+    bool unknown = false, failed = false, temporary = false, signIn = false;
     const auto noteFailure = [&](ErrorKind kind) {
         const int code = exitCodeFor(kind);
         unknown = unknown || code == OutcomeUnknown;
         failed = failed || code == Failure;
         temporary = temporary || code == TryAgain;
+        signIn = signIn || code == SignInRequired;
     };
     for (const AccountPassResult &r : results) {
         QString what;
@@ -135,7 +137,11 @@ QString report(const QList<AccountPassResult> &results, int &exitCode) {
         }
         text += QStringList{field(r.accountName), field(r.host), field(what)}.join(u'\t') + u'\n';
     }
-    exitCode = unknown ? OutcomeUnknown : failed ? Failure : temporary ? TryAgain : Success;
+    exitCode = unknown     ? OutcomeUnknown
+               : failed    ? Failure
+               : signIn    ? SignInRequired
+               : temporary ? TryAgain
+                           : Success;
     return text;
 }
 
@@ -195,6 +201,8 @@ int run(const QStringList &args) {
     session.setSettings(&data.settings);
     // The rows are scored by the learned filter too; automatic mode learns nothing.
     session.setLearning(&data.learning());
+    OAuthTokens oauthTokens(data.directory().path());
+    session.setOAuthTokens(&oauthTokens);
     session.AutoMode = true;
 
     ProcessingHooks hooks;

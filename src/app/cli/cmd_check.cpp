@@ -5,6 +5,7 @@
 #include "app/cli/datadircommand.h"
 #include "app/cli/shared.h"
 
+#include "core/auth/oauthtokens.h"
 #include "core/errors.h"
 #include "core/protocol/tcptransport.h"
 #include "core/rules/rulelists.h"
@@ -147,6 +148,8 @@ int run(const QStringList &args) {
         }
     }
     session.setLearning(&learning);
+    OAuthTokens oauthTokens(dir->path());
+    session.setOAuthTokens(&oauthTokens);
     session.CurrentAccount = account;
     try {
         session.CheckAccount(tag);

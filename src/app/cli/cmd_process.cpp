@@ -7,6 +7,7 @@
 #include "app/cli/shared.h"
 #include "core/settings/programdata.h"
 
+#include "core/auth/oauthtokens.h"
 #include "core/errors.h"
 #include "core/protocol/tcptransport.h"
 #include "core/screening/mailboxsession.h"
@@ -137,6 +138,8 @@ int run(const QStringList &args) {
     session.setSettings(&data.settings);
     // Scores the rows (and, for messages the user deletes, learns them) under the lock held.
     session.setLearning(&data.learning());
+    OAuthTokens oauthTokens(data.directory().path());
+    session.setOAuthTokens(&oauthTokens);
 
     ProcessingHooks hooks;
     hooks.smtpTransport = [limits](quint16 port) {

@@ -12,8 +12,17 @@ namespace corvane::cli {
 // Exit codes of corvane-cli. OutcomeUnknown: the server did not confirm the end of a session
 // in which messages were deleted, so whether they are gone is not known. TryAgain (sysexits'
 // EX_TEMPFAIL): the server could not be reached or the connection failed; nothing was deleted
-// and a later run may succeed.
-enum ExitCode { Success = 0, Failure = 1, Usage = 2, OutcomeUnknown = 3, TryAgain = 75 };
+// and a later run may succeed. SignInRequired (sysexits' EX_NOPERM): an OAuth account's grant
+// was revoked or has expired; "corvane-cli accounts authorize" signs it in again. Nothing was
+// deleted.
+enum ExitCode {
+    Success = 0,
+    Failure = 1,
+    Usage = 2,
+    OutcomeUnknown = 3,
+    TryAgain = 75,
+    SignInRequired = 77
+};
 
 // One top-level command ("lists", "classify", ...). Each lives in its own cmd_*.cpp and
 // registers itself with a static CommandRegistration.

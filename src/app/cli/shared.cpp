@@ -87,6 +87,8 @@ int exitCodeFor(ErrorKind kind) {
         return OutcomeUnknown;
     case ErrorKind::Network:
         return TryAgain;
+    case ErrorKind::SignInRequired:
+        return SignInRequired;
     // A certificate that is refused stays refused: trying again later will not help.
     case ErrorKind::Security:
     case ErrorKind::File:
@@ -104,6 +106,10 @@ QString exitCodeHelp(bool network, bool deletes) {
     if (network && deletes)
         text += u"; 3 the server did not answer QUIT after deleting messages, or answered it "
                 u"with an error, so whether they were deleted is not known (check the mailbox)"_s;
+    if (network)
+        text += u"; 77 an account that signs in with OAuth must be signed in again (its grant "
+                u"was revoked or has expired: run \"corvane-cli accounts authorize\"; nothing "
+                u"was deleted)"_s;
     if (network)
         text += u"; 75 temporary failure, try again later (the server could not be reached, "
                 u"the connection failed or timed out; nothing was deleted)"_s;

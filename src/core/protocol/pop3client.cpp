@@ -95,8 +95,14 @@ void Pop3Client::OpenSession() {
             m_capabilities.reset();
         }
         try {
-            require(command("USER " + m_username.toUtf8()));
-            require(command("PASS " + m_password.toUtf8(), 5));
+            if (m_tokenSource) {
+                loginWithToken(security);
+            } else {
+                require(command("USER " + m_username.toUtf8()));
+                require(command("PASS " + m_password.toUtf8(), 5));
+            }
+        } catch (const LoginError &) {
+            throw;
         } catch (const ProtocolError &e) {
             // A refused login is told apart from a server that answers nonsense.
             if (!e.serverWords().isEmpty())
@@ -107,6 +113,104 @@ void Pop3Client::OpenSession() {
         CloseSession();
         throw;
     }
+}
+
+Pop3Client::SaslStep Pop3Client::readSaslStep() {
+    SaslStep step;
+    QByteArray line;
+    try {
+        line = m_transport.readLine();
+    } catch (const Error &) {
+        m_transport.close();
+        throw;
+    }
+    if (line == "+" || line.startsWith("+ ")) {
+        step.continuation = true;
+        step.challenge = line.mid(2).trimmed();
+        return step;
+    }
+    step.reply = Pop3Reply::parse(line);
+    if (step.reply.status == Pop3Reply::Status::Unrecognized)
+        m_transport.close();
+    return step;
+}
+
+void Pop3Client::loginWithToken(ConnectionSecurity security) {
+    if (security == ConnectionSecurity::None && !isLoopbackHost(m_host))
+        throw SecurityError(
+            u"The account signs in with an access token, which is only ever sent over a secure "
+            u"connection, and the connection to %1 is set to none. Choose STLS or TLS."_s.arg(
+                m_host));
+    QList<QByteArray> offered;
+    for (const QByteArray &line : Capabilities()) {
+        const QList<QByteArray> words = line.simplified().split(' ');
+        if (words.size() > 1 && words.first().compare("SASL", Qt::CaseInsensitive) == 0)
+            offered += words.mid(1);
+    }
+    const std::optional<OAuthMechanism> mechanism =
+        chooseOAuthMechanism(offered, m_oauthMechanisms);
+    if (!mechanism)
+        throw ProtocolError(
+            u"The server %1 does not offer a sign-in with an access token (SASL "
+            u"OAUTHBEARER or XOAUTH2), so this account cannot log in there. "
+            u"Check the server's name or choose a password for the account."_s.arg(m_host));
+    try {
+        authenticateWithToken(*mechanism, m_tokenSource(false));
+    } catch (const LoginError &) {
+        if (!m_transport.isOpen())
+            throw;
+        // The token may have expired or been withdrawn early: one fresh token is tried.
+        authenticateWithToken(*mechanism, m_tokenSource(true));
+    }
+}
+
+void Pop3Client::authenticateWithToken(OAuthMechanism mechanism, const QString &token) {
+    if (m_username.contains(QChar(1)))
+        throw DataError(u"The user name holds a control character."_s);
+    const QByteArray response =
+        oauthInitialResponse(mechanism, m_username, m_host, m_port, token).toBase64();
+    const QByteArray start = "AUTH " + mechanismName(mechanism);
+    // RFC 5034: a command line holds at most 255 octets, its CR LF included.
+    constexpr qsizetype MaxCommandLine = 255 - 2;
+    SaslStep step;
+    if (start.size() + 1 + response.size() <= MaxCommandLine) {
+        m_transport.writeLine(start + ' ' + response, start.size() + 1);
+        step = readSaslStep();
+    } else {
+        m_transport.writeLine(start);
+        step = readSaslStep();
+        if (step.continuation) {
+            m_transport.writeLine(response, 0);
+            step = readSaslStep();
+        }
+    }
+    QString challenge;
+    if (step.continuation) {
+        // The error challenge: the server tells why and waits for the client to end the
+        // exchange before it answers -ERR.
+        challenge = oauthChallengeText(step.challenge);
+        m_transport.writeLine(oauthErrorAcknowledgement(mechanism).toBase64());
+        step = readSaslStep();
+        if (step.continuation) {
+            m_transport.writeLine("*");
+            step = readSaslStep();
+            if (step.continuation || step.reply.ok()) {
+                m_transport.close();
+                throw ProtocolError(u"The server %1 went on asking while signing in with an "
+                                    u"access token."_s.arg(m_host));
+            }
+        }
+    }
+    if (step.reply.ok())
+        return;
+    if (step.reply.status == Pop3Reply::Status::Err) {
+        QString words =
+            decodeLegacyText(step.reply.text.isEmpty() ? step.reply.line : step.reply.text);
+        if (!challenge.isEmpty())
+            words += u" (%1)"_s.arg(challenge);
+        throw LoginError::refusal(words);
+    }
+    require(step.reply);
 }
 
 void Pop3Client::CloseSession() {

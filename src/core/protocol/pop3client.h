@@ -2,6 +2,7 @@
 
 #include "core/protocol/connectionsecurity.h"
 #include "core/protocol/lines.h"
+#include "core/protocol/sasl.h"
 #include "core/protocol/transport.h"
 
 #include <QByteArray>
@@ -89,7 +90,8 @@ private:
     bool m_done = false;
 };
 
-// A POP3 client (RFC 1939) holding at most one session, logging in with USER and PASS.
+// A POP3 client (RFC 1939) holding at most one session, logging in with USER and PASS, or with
+// an OAuth 2.0 access token through AUTH (RFC 5034) when given a token source.
 // Every operation is synchronous and throws corvane::Error on failure: NetworkError for the
 // connection, ProtocolError for a refused command (the server's text after "-ERR") or a reply
 // that is not a POP3 status line. Any failure while a reply is being read closes the
@@ -107,6 +109,16 @@ public:
     const QString &Password() const { return m_password; }
     void setPassword(const QString &password) { m_password = password; }
 
+    // With a source, the session logs in with an OAuth 2.0 access token instead of USER and
+    // PASS (see OpenSession); an empty source goes back to the password.
+    void setAccessTokenSource(AccessTokenSource source) { m_tokenSource = std::move(source); }
+    bool usesOAuth() const { return static_cast<bool>(m_tokenSource); }
+    // The OAuth mechanisms the session may use, in the order they are preferred (by default
+    // OAUTHBEARER, then XOAUTH2): for a server whose OAUTHBEARER misbehaves.
+    void setOAuthMechanisms(QList<OAuthMechanism> mechanisms) {
+        m_oauthMechanisms = std::move(mechanisms);
+    }
+
     // How the session is protected. Unset, it is the port's default (TLS on 995, else none).
     ConnectionSecurity Security() const { return m_security.value_or(defaultSecurity(m_port)); }
     void setSecurity(std::optional<ConnectionSecurity> security) { m_security = security; }
@@ -120,6 +132,15 @@ public:
     // anything fails after the connection stands, QUIT is written (unless the server could
     // not be trusted) and the connection closed before the error is passed on. Throws
     // "Already connected." when a session is open.
+    //
+    // An OAuth account logs in with AUTH OAUTHBEARER or, when the server's CAPA "SASL" line
+    // offers only that, AUTH XOAUTH2. The token is sent only over TLS or to this computer
+    // (SecurityError before anything is sent otherwise), and never appears in the transcript or
+    // an error. The initial response goes on the AUTH line when the line stays within 255
+    // octets, and after the server's empty "+" otherwise. A server that refuses the token (its
+    // error challenge is answered as the mechanism says) is given a renewed token once on the
+    // same connection; a second refusal throws LoginError with the server's words and what its
+    // challenge said.
     void OpenSession();
     // Writes QUIT when the connection stands and closes it at once, without reading the reply:
     // the quick close for sessions whose outcome does not matter (nothing was deleted). Never
@@ -230,6 +251,15 @@ public:
     void EndHeaderScan();
 
 private:
+    // One reply of an AUTH exchange: the server's "+" with its challenge, or a status line.
+    struct SaslStep {
+        bool continuation = false;
+        QByteArray challenge; // base64, as received
+        Pop3Reply reply;
+    };
+    SaslStep readSaslStep();
+    void loginWithToken(ConnectionSecurity security);
+    void authenticateWithToken(OAuthMechanism mechanism, const QString &token);
     // Sends a command and reads its one-line reply (the transcript masks from maskFrom on).
     Pop3Reply command(const QByteArray &line, qsizetype maskFrom = -1);
     // Reads one reply line; a transport failure closes the connection.
@@ -255,6 +285,8 @@ private:
     std::optional<ConnectionSecurity> m_security;
     QString m_username;
     QString m_password;
+    AccessTokenSource m_tokenSource;
+    QList<OAuthMechanism> m_oauthMechanisms{OAuthMechanism::OAuthBearer, OAuthMechanism::XOAuth2};
     int m_lastFetchCutLines = 0;
     qsizetype m_maxRetrievedOctets = MaxRetrievedOctets;
     // The capabilities of the current connection, once asked.

@@ -176,8 +176,13 @@ void SmtpClient::require(const SmtpReply &reply, std::initializer_list<int> code
 void SmtpClient::OpenSmtpSession() {
     const ConnectionSecurity security = Security();
     if (!m_username.isEmpty()) {
-        // Credentials never cross the network in plain text.
-        if (security == ConnectionSecurity::None)
+        // Credentials never cross the network in plain text; a token may go to this computer.
+        if (security == ConnectionSecurity::None && m_tokenSource && !isLoopbackHost(m_host))
+            throw SecurityError(
+                u"The account signs in with an access token, which is only ever sent over a "
+                u"secure connection, and the connection to %1 is set to none. Choose STARTTLS "
+                u"(port 587) or TLS (port 465)."_s.arg(m_host));
+        if (security == ConnectionSecurity::None && !m_tokenSource)
             throw SecurityError(
                 u"The SMTP user name and password are only ever sent over a secure "
                 u"connection, and the connection to %1 is set to none. Choose STARTTLS (port "
@@ -239,6 +244,23 @@ void SmtpClient::startTls(const QByteArray &hello) {
 
 void SmtpClient::authenticate() {
     const QList<QByteArray> offered = authMechanisms(m_extensions);
+    if (m_tokenSource) {
+        const std::optional<OAuthMechanism> mechanism = chooseOAuthMechanism(offered);
+        if (!mechanism)
+            throw ProtocolError(u"The SMTP server %1 does not offer a sign-in with an access "
+                                u"token (AUTH OAUTHBEARER or XOAUTH2)."_s.arg(m_host));
+        if (m_username.contains(QChar(1)))
+            throw DataError(u"The SMTP user name holds a control character."_s);
+        try {
+            authenticateWithToken(*mechanism, m_tokenSource(false));
+        } catch (const LoginError &) {
+            if (!m_transport.isOpen())
+                throw;
+            // The token may have expired or been withdrawn early: one fresh token is tried.
+            authenticateWithToken(*mechanism, m_tokenSource(true));
+        }
+        return;
+    }
     const QByteArray user = m_username.toUtf8();
     const QByteArray password = m_password.toUtf8();
     SmtpReply reply;
@@ -273,6 +295,43 @@ void SmtpClient::authenticate() {
     }
     const QByteArray text = reply.text().trimmed();
     const QString words = text.isEmpty() ? QString::number(reply.code) : decodeLegacyText(text);
+    if (reply.code == 535)
+        throw LoginError::refusal(words);
+    throw ProtocolError::refusal(words);
+}
+
+void SmtpClient::authenticateWithToken(OAuthMechanism mechanism, const QString &token) {
+    const QByteArray response =
+        oauthInitialResponse(mechanism, m_username, m_host, m_port, token).toBase64();
+    const QByteArray start = "AUTH " + mechanismName(mechanism);
+    // RFC 5321: a command line holds at most 512 octets, its CR LF included.
+    constexpr qsizetype MaxCommandLine = 512 - 2;
+    SmtpReply reply;
+    if (start.size() + 1 + response.size() <= MaxCommandLine) {
+        reply = command(start + ' ' + response, start.size() + 1);
+    } else {
+        reply = command(start);
+        if (reply.code == 334)
+            reply = command(response, 0);
+    }
+    QString challenge;
+    if (reply.code == 334) {
+        // The error challenge: the server tells why and waits for the client to end the
+        // exchange before it sends its failure reply.
+        challenge = oauthChallengeText(reply.text().trimmed());
+        reply = command(oauthErrorAcknowledgement(mechanism).toBase64());
+        if (reply.code == 334) {
+            command("*");
+            throw ProtocolError(u"The SMTP server %1 went on asking while signing in with an "
+                                u"access token."_s.arg(m_host));
+        }
+    }
+    if (reply.code == 235)
+        return;
+    const QByteArray text = reply.text().trimmed();
+    QString words = text.isEmpty() ? QString::number(reply.code) : decodeLegacyText(text);
+    if (!challenge.isEmpty())
+        words += u" (%1)"_s.arg(challenge);
     if (reply.code == 535)
         throw LoginError::refusal(words);
     throw ProtocolError::refusal(words);
@@ -357,6 +416,7 @@ void applySendOptions(SmtpClient &client, const QString &host, const SmtpSendOpt
     client.setSecurity(options.security);
     client.setUsername(options.username);
     client.setPassword(options.password);
+    client.setAccessTokenSource(options.accessToken);
     client.setHeloName(options.heloName);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/protocol/connectionsecurity.h"
+#include "core/protocol/sasl.h"
 #include "core/protocol/transport.h"
 
 #include <QByteArray>
@@ -80,6 +81,10 @@ public:
     void setUsername(const QString &username) { m_username = username; }
     const QString &Password() const { return m_password; }
     void setPassword(const QString &password) { m_password = password; }
+    // With a source, the session logs in with an OAuth 2.0 access token (AUTH OAUTHBEARER, or
+    // XOAUTH2 when the server offers only that) for the user name instead of the password.
+    void setAccessTokenSource(AccessTokenSource source) { m_tokenSource = std::move(source); }
+    bool usesOAuth() const { return static_cast<bool>(m_tokenSource); }
     // The extensions of the server's last EHLO reply, one per line after the first ("AUTH PLAIN
     // LOGIN", "STARTTLS", ...); empty after HELO.
     const QList<QByteArray> &Extensions() const { return m_extensions; }
@@ -98,6 +103,10 @@ public:
     // offers only that; the credentials are only ever sent over TLS (SecurityError before
     // anything is sent when the session is not secured), and a server that offers STARTTLS is
     // never used without it when asked for it: its absence is a SecurityError, not a fall-back.
+    // An OAuth account sends its token as PLAIN's password would be, over TLS only (or to this
+    // computer), with the initial response on the AUTH line when that stays within 512 octets;
+    // the server's error challenge is answered as the mechanism says, and a refused token is
+    // renewed and tried once more before LoginError is thrown with the server's words.
     // A failure after the connection stands closes it as CloseSmtpSession does (without QUIT
     // when the server could not be trusted) before the error is passed on. Throws "Already
     // connected." while a session is open.
@@ -138,6 +147,7 @@ private:
     void greet(const QByteArray &hello);
     void startTls(const QByteArray &hello);
     void authenticate();
+    void authenticateWithToken(OAuthMechanism mechanism, const QString &token);
 
     Transport &m_transport;
     QString m_host;
@@ -146,6 +156,7 @@ private:
     std::optional<ConnectionSecurity> m_security;
     QString m_username;
     QString m_password;
+    AccessTokenSource m_tokenSource;
     QList<QByteArray> m_extensions;
 };
 
@@ -161,6 +172,7 @@ struct SmtpSendOptions {
     std::optional<ConnectionSecurity> security; // unset: the port's default
     QString username;                           // empty: no AUTH
     QString password;
+    AccessTokenSource accessToken;  // set: AUTH with an OAuth token instead of the password
     SmtpTransportFactory transport; // empty: makeSmtpTransport
     QString heloName;               // empty: the local host name
     Transport::TranscriptSink transcript;

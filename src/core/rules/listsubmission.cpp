@@ -1,5 +1,6 @@
 #include "core/rules/listsubmission.h"
 
+#include "core/auth/oauthtokens.h"
 #include "core/errors.h"
 #include "core/screening/processing.h"
 #include "core/settings/settings.h"
@@ -31,7 +32,11 @@ QStringList ListSubmission::submit(const QString &folder, const Settings &settin
     const MailMessage message = compose(folder, settings.submitaddress, settings.smtpemail);
     // Addresses that cannot be sent are refused before a connection is made.
     SmtpClient::envelope(message);
-    SmtpSendOptions send = MessageProcessor::smtpOptions(settings);
+    // An SMTP login with OAuth uses the grant kept in the data folder.
+    OAuthTokens tokens(folder);
+    SmtpSendOptions send = MessageProcessor::smtpOptions(settings, &tokens);
+    if (options.accessToken)
+        send.accessToken = options.accessToken;
     send.transport = options.transport;
     send.transcript = options.transcript;
     send.heloName = options.heloName;

@@ -79,9 +79,7 @@ AccountPassResult AutomaticPass::passAccount(const Account &account) {
     if (pop.IsOpen())
         pop.CloseSession();
     try {
-        m_session.ApplyAccount({account.Pop3Server, account.PortNumber, account.Username,
-                                account.Password, account.Security, account.AccountName,
-                                account.TrustedAuthserv});
+        m_session.ApplyAccount(MailboxSession::accountData(account));
         view.showServer(account.AccountName, account.Pop3Server);
         pop.OpenSession();
     } catch (const Error &e) {

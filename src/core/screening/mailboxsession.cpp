@@ -1,5 +1,7 @@
 #include "core/screening/mailboxsession.h"
 
+#include "core/auth/oauthtokens.h"
+
 #include "core/errors.h"
 #include "core/platform/legacytext.h"
 #include "core/rules/rulelists.h"
@@ -38,6 +40,8 @@ QString serverAnswered(const QString &words) {
 // cause or the server's own words, each a sentence of its own on its own line (the command
 // line shows them on one). A refused login is a login that failed, not a connection.
 QString connectFailure(const Error &e, const QString &host, const QString &port) {
+    if (dynamic_cast<const SignInRequiredError *>(&e))
+        return u"Could not log in to \"%1\": "_s.arg(host) + asSentence(e.message());
     if (const auto *login = dynamic_cast<const LoginError *>(&e))
         return u"Could not log in to \"%1\": the server refused the user name or password.\n"_s.arg(
                    host) +
@@ -247,6 +251,11 @@ QString MailboxSession::dateText(const QDateTime &date) {
     return QLocale::system().toString(shown.date(), QLocale::ShortFormat);
 }
 
+MailboxSession::AccountData MailboxSession::accountData(const Account &account) {
+    return {account.Pop3Server, account.PortNumber,  account.Username,        account.Password,
+            account.Security,   account.AccountName, account.TrustedAuthserv, account.AuthMethod};
+}
+
 void MailboxSession::ApplyAccount(const AccountData &account) {
     const std::optional<quint16> port = parsePort(account.Port);
     if (!port)
@@ -260,6 +269,13 @@ void MailboxSession::ApplyAccount(const AccountData &account) {
     m_pop.setSecurity(*security);
     m_pop.setUsername(account.Username);
     m_pop.setPassword(account.Password);
+    m_pop.setAccessTokenSource({});
+    if (const std::optional<QString> provider = oauthProviderOfMethod(account.AuthMethod)) {
+        if (!m_oauthTokens)
+            throw Error(u"This account signs in with OAuth, which this program cannot do "
+                        u"here."_s);
+        m_pop.setAccessTokenSource(m_oauthTokens->source(*provider, account.Username));
+    }
     m_trustedAuthserv = account.TrustedAuthserv.trimmed();
 }
 
@@ -320,14 +336,15 @@ void MailboxSession::CheckAccount(int tag) {
     if (m_store) {
         // The walk goes on to the end after the match, leaving the last row current.
         if (const std::optional<Account> account = m_store->lookup(tag, AccountStore::Walk::ToEnd))
-            CurrentAccount = {account->Pop3Server,     account->PortNumber, account->Username,
-                              account->Password,       account->Security,   account->AccountName,
-                              account->TrustedAuthserv};
+            CurrentAccount = accountData(*account);
     }
     // A port that is not a number is reported before anything changes: the open connection,
     // if any, stays as it is.
     if (!parsePort(CurrentAccount.Port))
         throw DataError(portErrorText(CurrentAccount.Port));
+    // So is a sign-in method that cannot be used here.
+    if (oauthProviderOfMethod(CurrentAccount.AuthMethod) && !m_oauthTokens)
+        throw Error(u"This account signs in with OAuth, which this program cannot do here."_s);
 
     m_view.setControlsEnabled(Control::CheckButton | Control::ProcessButton |
                                   Control::OptionsButton | Control::AutoModeButton |

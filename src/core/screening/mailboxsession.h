@@ -17,6 +17,8 @@
 namespace corvane {
 
 class AccountStore;
+struct Account;
+class OAuthTokens;
 
 // For a connection that could not be secured, two line breaks and what failed; empty for any
 // other error. Appended to the sentences that tell a failed connection.
@@ -44,7 +46,12 @@ public:
         // "Trusted Authserv-Id": the server whose Authentication-Results decide whether a
         // friendly-list sender counts; empty: every friendly match counts.
         QString TrustedAuthserv = {};
+        // "Auth Method": empty or "password" logs in with the password, "oauth:PROVIDER"
+        // with an access token of the account's grant (setOAuthTokens).
+        QString AuthMethod = {};
     };
+    // The connection data of an account of the store.
+    static AccountData accountData(const Account &account);
 
     // store may be null (no account store could be opened): then no tag finds an account.
     MailboxSession(Transport &transport, AccountStore *store, const RuleLists &lists,
@@ -63,6 +70,10 @@ public:
     // The learned filter that scores the rows; without one (or with the option learning off)
     // rows are classified by the lists and rules alone and the scan fetches headers only.
     void setLearning(LearningStore *store) { m_learning = store; }
+    // The access tokens of the accounts that sign in with OAuth. Without them such an account
+    // cannot log in (the check fails with the reason, nothing is sent).
+    void setOAuthTokens(OAuthTokens *tokens) { m_oauthTokens = tokens; }
+    OAuthTokens *oauthTokens() const { return m_oauthTokens; }
     LearningStore *learning() const { return m_learning; }
     // Whether the rows of the current check were scored by the learner. A learner that could
     // not be opened leaves learning off for the check (the view is told why, with the file).
@@ -188,6 +199,7 @@ private:
     QList<std::optional<QString>> m_classified;
     QList<MessageIdentity> m_identities; // one per row
     LearningStore *m_learning = nullptr;
+    OAuthTokens *m_oauthTokens = nullptr;
     bool m_learningOn = false;
     MessageTokenizer m_tokenizer;
     // For each row, its learning sample (when learning was on and its header was read) and

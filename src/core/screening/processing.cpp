@@ -1,5 +1,6 @@
 #include "core/screening/processing.h"
 
+#include "core/auth/oauthtokens.h"
 #include "core/errors.h"
 #include "core/platform/datadir.h"
 #include "core/platform/durablefile.h"
@@ -110,7 +111,7 @@ quint16 MessageProcessor::smtpPort(const QString &smtpport) {
     return MailboxSession::parsePort(smtpport).value_or(SmtpClient::DefaultPort);
 }
 
-SmtpSendOptions MessageProcessor::smtpOptions(const Settings &settings) {
+SmtpSendOptions MessageProcessor::smtpOptions(const Settings &settings, OAuthTokens *tokens) {
     SmtpSendOptions options;
     options.port = smtpPort(settings.smtpport);
     if (!settings.smtpsecurity.trimmed().isEmpty()) {
@@ -122,6 +123,12 @@ SmtpSendOptions MessageProcessor::smtpOptions(const Settings &settings) {
     }
     options.username = settings.smtpuser.trimmed();
     options.password = settings.smtppassword;
+    if (const std::optional<QString> provider = oauthProviderOfMethod(settings.smtpauth)) {
+        if (!tokens)
+            throw Error(u"The SMTP login signs in with OAuth, which this program cannot do "
+                        u"here."_s);
+        options.accessToken = tokens->source(*provider, options.username);
+    }
     return options;
 }
 
@@ -195,7 +202,7 @@ QString MessageProcessor::bounce(int n, ProcessedMessage &done) {
         return refusal;
     SmtpSendOptions options;
     try {
-        options = smtpOptions(m_settings);
+        options = smtpOptions(m_settings, m_session.oauthTokens());
     } catch (const Error &e) {
         stepFailed(u"The bounce notice for %1 could not be sent: %2"_s.arg(
                        messageName(n, done.subject), cause(e)),

@@ -16,6 +16,8 @@
 
 namespace corvane {
 
+class OAuthTokens;
+
 class DeletionLog;
 class MailboxSession;
 struct Settings;
@@ -128,7 +130,9 @@ public:
     // How bounce notices and list submissions reach the SMTP server: the port of smtpport, the
     // security of smtpsecurity (empty: the port's default), the login smtpuser with
     // smtppassword. Throws DataError for a security that is not none, STARTTLS or TLS.
-    static SmtpSendOptions smtpOptions(const Settings &settings);
+    // tokens: where an SMTP login with OAuth (the setting smtpauth) takes its access token;
+    // without them such a login throws Error.
+    static SmtpSendOptions smtpOptions(const Settings &settings, OAuthTokens *tokens = nullptr);
 
 private:
     void deleteRow(int n, ProcessedMessage &done);

@@ -29,6 +29,7 @@ const QString AccountStore::ColPassword = u"Password"_s;
 const QString AccountStore::ColEmailAddress = u"E-Mail Address"_s;
 const QString AccountStore::ColSecurity = u"Security"_s;
 const QString AccountStore::ColTrustedAuthserv = u"Trusted Authserv-Id"_s;
+const QString AccountStore::ColAuthMethod = u"Auth Method"_s;
 
 QStringList AccountStore::columnNames() {
     return {ColAccountName, ColPop3Server, ColPortNumber,
@@ -45,7 +46,8 @@ QString quoted(const QString &identifier) {
 
 // The columns added after the six every program of this table knows.
 QStringList addedColumns() {
-    return {AccountStore::ColSecurity, AccountStore::ColTrustedAuthserv};
+    return {AccountStore::ColSecurity, AccountStore::ColTrustedAuthserv,
+            AccountStore::ColAuthMethod};
 }
 
 // The six columns every program of this table knows, then the added ones.
@@ -70,6 +72,7 @@ Account accountFrom(const QSqlQuery &q, int firstColumn) {
     a.EmailAddress = q.value(firstColumn + 5).toString();
     a.Security = q.value(firstColumn + 6).toString();
     a.TrustedAuthserv = q.value(firstColumn + 7).toString();
+    a.AuthMethod = q.value(firstColumn + 8).toString();
     return a;
 }
 
@@ -82,6 +85,7 @@ void bindAccount(QSqlQuery &q, const Account &a) {
     q.addBindValue(a.EmailAddress);
     q.addBindValue(a.Security);
     q.addBindValue(a.TrustedAuthserv);
+    q.addBindValue(a.AuthMethod);
 }
 
 // The first 16 bytes of every SQLite 3 database file.
@@ -347,6 +351,8 @@ QString AccountStore::value(const QString &column) const {
         return a.EmailAddress;
     if (is(ColSecurity))
         return a.Security;
+    if (is(ColAuthMethod))
+        return a.AuthMethod;
     fail(u"The table %1 has no column \"%2\""_s.arg(TableName, column));
 }
 
@@ -413,7 +419,7 @@ bool AccountStore::hasAccountName(const QString &name) {
 
 void AccountStore::insert(const Account &account) {
     QSqlQuery q(database());
-    q.prepare(u"INSERT INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"_s.arg(quoted(TableName),
+    q.prepare(u"INSERT INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"_s.arg(quoted(TableName),
                                                                            selectColumns()));
     bindAccount(q, account);
     if (!q.exec())

@@ -24,6 +24,10 @@ struct Account {
     // whether a friendly-list sender is authentic; empty: the friendly list is trusted as it
     // is. Empty in rows written before the column existed.
     QString TrustedAuthserv = {};
+    // "Auth Method": how the account logs in, "password" or "oauth:" and a provider's id
+    // (oauthProviderOfMethod); empty in rows written before the column existed, which means
+    // the password.
+    QString AuthMethod = {};
 
     friend bool operator==(const Account &, const Account &) = default;
 };
@@ -59,6 +63,9 @@ public:
     // The authserv-id of the account's server whose Authentication-Results the friendly list
     // trusts; added after Security in the same way, empty (trust none) when absent.
     static const QString ColTrustedAuthserv; // "Trusted Authserv-Id"
+    // How the account logs in; added after Trusted Authserv-Id in the same way, read as the
+    // password when absent or empty.
+    static const QString ColAuthMethod; // "Auth Method"
 
     // Opens filePath. A missing file is created owner-only (0600) with an empty AcctList table;
     // an existing store is made owner-only too, as it holds the passwords. A file that

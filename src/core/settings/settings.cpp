@@ -38,7 +38,7 @@ QList<ConfigurationKey> makeKeys() {
         {kOptions, u"smtpuser"_s, Form::Text},          {kOptions, u"learning"_s, Form::Boolean},
         {kOptions, u"learnspam"_s, Form::Integer},      {kOptions, u"learnham"_s, Form::Integer},
         {kOptions, u"learnveto"_s, Form::Boolean},      {kOptions, u"bodylines"_s, Form::Integer},
-        {kCount, u"deletecount"_s, Form::Text},
+        {kOptions, u"smtpauth"_s, Form::Text},          {kCount, u"deletecount"_s, Form::Text},
     };
     for (int i = 1; i <= MiscRules::Count; ++i)
         keys.append({kBlacklist, QString::number(i), Form::Boolean});
@@ -81,6 +81,8 @@ template <typename F> auto withField(const ConfigurationKey &k, Settings &s, F &
         return f(s.smtpsecurity);
     if (is(k, u"smtpuser"_s))
         return f(s.smtpuser);
+    if (is(k, u"smtpauth"_s))
+        return f(s.smtpauth);
     if (is(k, u"updateurl"_s))
         return f(s.updateurl);
     if (is(k, u"submitaddress"_s))

@@ -32,6 +32,10 @@ struct Settings {
     QString smtpsecurity;
     // The SMTP login; empty sends mail without one.
     QString smtpuser;
+    // How the SMTP login is made: empty or "password" with smtppassword, or "oauth:" and a
+    // provider's id with an access token of smtpuser's grant there (the grant a POP3 account of
+    // the same user name and provider was signed in with).
+    QString smtpauth;
     // The SMTP password. Never written to Settings.ini: it lives in the secret store
     // (SecretStore) and is read from there at start-up.
     QString smtppassword;

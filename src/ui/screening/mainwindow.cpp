@@ -1,5 +1,6 @@
 #include "ui/screening/mainwindow.h"
 
+#include "core/auth/oauthtokens.h"
 #include "core/errors.h"
 #include "core/platform/datadir.h"
 #include "core/platform/legacytext.h"
@@ -21,6 +22,7 @@
 #include "ui/shell/guard.h"
 #include "ui/shell/icons.h"
 #include "ui/shell/prompts.h"
+#include "ui/shell/signinagain.h"
 
 #include "core/protocol/transport.h"
 
@@ -42,6 +44,7 @@
 #include <QTreeView>
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QLocale>
 
 #include <chrono>
@@ -767,6 +770,16 @@ void MainWindow::setAccountStore(AccountStore *store) {
     m_session = std::make_unique<MailboxSession>(m_transport, store, m_lists, *this);
     m_session->setSettings(&m_settings);
     m_session->setLearning(m_learning);
+    m_oauthTokens.reset();
+    if (store) {
+        try {
+            m_oauthTokens =
+                std::make_unique<OAuthTokens>(QFileInfo(store->filePath()).absolutePath());
+            m_session->setOAuthTokens(m_oauthTokens.get());
+        } catch (const Error &) {
+            // Settings.ini cannot be read: OAuth accounts say so when checked.
+        }
+    }
     m_model->setRows(&m_session->rows(), &m_session->identities());
 }
 
@@ -1169,7 +1182,19 @@ void MainWindow::checkAccount(int tag) {
             if (const std::optional<Account> account = m_store->tryAccount(tag))
                 m_accountEmail = account->EmailAddress;
         }
-        m_session->CheckAccount(tag);
+        try {
+            m_session->CheckAccount(tag);
+        } catch (const SignInRequiredError &e) {
+            // The account's grant is gone: the user may sign in again at once, and the check
+            // then runs again. Nothing was deleted.
+            const std::optional<Account> account =
+                m_store ? m_store->tryAccount(tag) : std::nullopt;
+            if (!account ||
+                !offerSignInAgain(this, m_prompts, QFileInfo(m_store->filePath()).absolutePath(),
+                                  *account, e.message()))
+                return;
+            m_session->CheckAccount(tag);
+        }
         restoreKeptMarks();
     });
 }

@@ -29,6 +29,7 @@ class QToolButton;
 namespace corvane {
 
 class AccountStore;
+class OAuthTokens;
 class DataDirectory;
 class DeletionLog;
 class HeaderListModel;
@@ -364,6 +365,8 @@ private:
     void rememberListLearning(ListKind list, LearnedVerdict verdict);
     void learnListedSender(ListKind changed);
     std::unique_ptr<MailboxSession> m_session;
+    // The access tokens of the accounts that sign in with OAuth, for the store's data folder.
+    std::unique_ptr<OAuthTokens> m_oauthTokens;
     HeaderListModel *m_model;
     AddAccountDialog *m_addAccount = nullptr;
     EditAccountDialog *m_editAccount = nullptr;

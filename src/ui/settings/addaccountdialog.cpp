@@ -1,11 +1,13 @@
 #include "ui/settings/addaccountdialog.h"
 #include "ui/settings/fielderror.h"
 
+#include "core/auth/oauthprovider.h"
 #include "core/errors.h"
 #include "core/settings/accountcheck.h"
 #include "core/settings/accountstore.h"
 #include "ui/settings/accountfinder.h"
 #include "ui/settings/securitybox.h"
+#include "ui/settings/signinfield.h"
 #include "ui/settings/trustedserverfield.h"
 #include "ui/shell/guard.h"
 #include "ui/shell/prompts.h"
@@ -13,6 +15,7 @@
 
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -69,6 +72,10 @@ AddAccountDialog::AddAccountDialog(Prompts &prompts, QWidget *parent)
     followWithPort(securityBox, portEdit);
     userError = addFieldWithError(form, u"&Account\\Username"_s, userEdit);
     addFieldWithError(form, u"&Password"_s, passwordEdit);
+    signInField = new SignInField(this);
+    form->addRow(u"Sign &in with"_s, signInField);
+    connectAccountFields(signInField, serverEdit, portEdit, securityBox, userEdit, emailEdit,
+                         passwordEdit);
     addFieldWithError(form, u"&Your email"_s, emailEdit);
     trustedServer = new TrustedServerField(this);
     form->addRow(u"&Trusted server"_s, trustedServer);
@@ -111,6 +118,8 @@ void AddAccountDialog::resetFields() {
         field->setPlaceholderText(sample);
     }
     trustedServer->setText(QString());
+    signInField->setAuthMethod(passwordAuthMethod());
+    passwordEdit->setEnabled(true);
     for (QLabel *line : {nameError, serverError, portError, userError})
         showFieldError(line, QString());
     accountFinder->reset();
@@ -141,14 +150,17 @@ void AddAccountDialog::addAccount() {
     guarded(m_prompts, this, [this] {
         if (!m_store)
             throw DataError(u"The account database is not open, so no account can be added."_s);
-        const Account account{nameEdit->text(),
-                              serverEdit->text(),
-                              portEdit->text().trimmed(),
-                              userEdit->text(),
-                              passwordEdit->text(),
-                              emailEdit->text(),
-                              chosenSecurity(securityBox),
-                              trustedServer->text()};
+        Account account{nameEdit->text(),
+                        serverEdit->text(),
+                        portEdit->text().trimmed(),
+                        userEdit->text(),
+                        signInField->usesOAuth() ? QString() : passwordEdit->text(),
+                        emailEdit->text(),
+                        chosenSecurity(securityBox),
+                        trustedServer->text()};
+        // A password account is stored as before the column existed.
+        if (signInField->usesOAuth())
+            account.AuthMethod = signInField->authMethod();
         // An account that could never be checked is refused field by field, next to the
         // field, and the dialog stays open with what was typed.
         if (showProblems(account))
@@ -178,6 +190,8 @@ void AddAccountDialog::announceClosed() {
 }
 
 void AddAccountDialog::showEvent(QShowEvent *event) {
+    // The providers and grants are those of the store's data folder.
+    signInField->setDataFolder(m_store ? QFileInfo(m_store->filePath()).absolutePath() : QString());
     if (parentWidget())
         centreOn(this, parentWidget()->window());
     else

@@ -12,6 +12,7 @@ namespace corvane {
 struct Account;
 class AccountFinder;
 struct FoundAccountSettings;
+class SignInField;
 class TrustedServerField;
 class AccountStore;
 class Prompts;
@@ -39,13 +40,14 @@ public:
     // The e-mail address and "Find settings": the servers found from the address, taken into
     // the fields below once the user says so.
     AccountFinder *accountFinder;
-    QLineEdit *nameEdit;     // "Account Name:"
-    QLineEdit *serverEdit;   // "&Incoming Mail Server (POP)"
-    QLineEdit *portEdit;     // "&Port"
-    QComboBox *securityBox;  // "&Security": none, STLS or TLS
-    QLineEdit *userEdit;     // "&Account\userEdit"
-    QLineEdit *passwordEdit; // "&passwordEdit", its characters hidden
-    QLineEdit *emailEdit;    // "&Your email"
+    QLineEdit *nameEdit;      // "Account Name:"
+    QLineEdit *serverEdit;    // "&Incoming Mail Server (POP)"
+    QLineEdit *portEdit;      // "&Port"
+    QComboBox *securityBox;   // "&Security": none, STLS or TLS
+    QLineEdit *userEdit;      // "&Account\Username"
+    QLineEdit *passwordEdit;  // "&Password", its characters hidden
+    QLineEdit *emailEdit;     // "&Your email"
+    SignInField *signInField; // "Sign &in with": the password, or OAuth at a provider
     TrustedServerField *trustedServer;
     QPushButton *addButton;    // "Add Account"
     QPushButton *cancelButton; // "Cancel"

@@ -1,9 +1,11 @@
 #include "ui/settings/editaccountdialog.h"
 
+#include "core/auth/oauthprovider.h"
 #include "core/errors.h"
 #include "core/settings/accountcheck.h"
 #include "ui/settings/fielderror.h"
 #include "ui/settings/securitybox.h"
+#include "ui/settings/signinfield.h"
 #include "ui/settings/trustedserverfield.h"
 #include "ui/shell/guard.h"
 #include "ui/shell/prompts.h"
@@ -11,6 +13,7 @@
 
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,6 +23,19 @@
 using namespace Qt::StringLiterals;
 
 namespace corvane {
+
+namespace {
+
+// Whether a stored method is an OAuth one (an unknown value counts as the password).
+bool signsInWithOAuth(const QString &method) {
+    try {
+        return oauthProviderOfMethod(method).has_value();
+    } catch (const DataError &) {
+        return false;
+    }
+}
+
+} // namespace
 
 EditAccountDialog::EditAccountDialog(Prompts &prompts, QWidget *parent)
     : QDialog(parent, Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
@@ -55,6 +71,10 @@ EditAccountDialog::EditAccountDialog(Prompts &prompts, QWidget *parent)
     securityBox = createSecurityBox(u"securityBox"_s, this);
     form->insertRow(3, u"&Security"_s, securityBox);
     followWithPort(securityBox, portEdit);
+    signInField = new SignInField(this);
+    form->insertRow(form->rowCount() - 1, u"Sign &in with"_s, signInField);
+    connectAccountFields(signInField, serverEdit, portEdit, securityBox, userEdit, emailEdit,
+                         passwordEdit);
     trustedServer = new TrustedServerField(this);
     form->addRow(u"&Trusted server"_s, trustedServer);
     connect(trustedServer, &TrustedServerField::nothingToPropose, this,
@@ -91,6 +111,12 @@ Account EditAccountDialog::fields() const {
     const QString chosen = chosenSecurity(securityBox);
     a.Security = chosen == m_shownSecurity ? m_loaded.Security : chosen;
     a.TrustedAuthserv = trustedServer->text();
+    // An account stored without a method logs in with its password; choosing the password
+    // again is no change.
+    const QString method = signInField->authMethod();
+    a.AuthMethod = signsInWithOAuth(m_loaded.AuthMethod) || signInField->usesOAuth()
+                       ? method
+                       : m_loaded.AuthMethod;
     return a;
 }
 
@@ -114,6 +140,9 @@ void EditAccountDialog::load() {
     showSecurity(securityBox, m_loaded.Security, m_loaded.PortNumber);
     m_shownSecurity = chosenSecurity(securityBox);
     trustedServer->setText(m_loaded.TrustedAuthserv);
+    signInField->setDataFolder(m_store ? QFileInfo(m_store->filePath()).absolutePath() : QString());
+    signInField->setAuthMethod(m_loaded.AuthMethod);
+    passwordEdit->setEnabled(!signInField->usesOAuth());
 }
 
 std::optional<int> EditAccountDialog::shownTag() const {

@@ -11,6 +11,7 @@ class QPushButton;
 
 namespace corvane {
 
+class SignInField;
 class TrustedServerField;
 
 class Prompts;
@@ -32,14 +33,15 @@ public:
     // Whether the fields hold changes not yet committed.
     bool hasPendingChanges() const;
 
-    QLabel *introLabel;      // the text at the top
-    QLineEdit *nameEdit;     // "Account Name"
-    QLineEdit *serverEdit;   // "POP3 Server"
-    QLineEdit *portEdit;     // "Port Number"
-    QComboBox *securityBox;  // "Security": none, STLS or TLS
-    QLineEdit *userEdit;     // "Username"
-    QLineEdit *passwordEdit; // "Password", its characters hidden
-    QLineEdit *emailEdit;    // "E-Mail Address"
+    QLabel *introLabel;       // the text at the top
+    QLineEdit *nameEdit;      // "Account Name"
+    QLineEdit *serverEdit;    // "POP3 Server"
+    QLineEdit *portEdit;      // "Port Number"
+    QComboBox *securityBox;   // "Security": none, STLS or TLS
+    QLineEdit *userEdit;      // "Username"
+    QLineEdit *passwordEdit;  // "Password", its characters hidden
+    QLineEdit *emailEdit;     // "E-Mail Address"
+    SignInField *signInField; // "Sign &in with": the password, or OAuth at a provider
     TrustedServerField *trustedServer;
     QPushButton *updateButton; // "Update Account"
     // What is wrong with a refused field, shown beneath it.

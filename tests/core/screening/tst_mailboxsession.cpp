@@ -1,6 +1,7 @@
 // Checking an account, the header scan and disconnecting, against a scripted POP3 server and
 // a real account store, with a view that records everything it is told.
 
+#include "core/auth/oauthtokens.h"
 #include "core/errors.h"
 #include "core/protocol/transport.h"
 #include "core/rules/rulelists.h"
@@ -87,6 +88,7 @@ private Q_SLOTS:
     void connectionFails_data();
     void connectionFails();
     void tagWithoutAccount();
+    void oauthAccount();
     void portNotANumber_data();
     void portNotANumber();
     void checkAnotherAccountQuitsFirst();
@@ -283,6 +285,57 @@ void TestMailboxSession::tagWithoutAccount() {
     QCOMPARE(f.t.connectCount(), 2);
     QCOMPARE(f.t.host(), u"pop.work.example"_s);
     QCOMPARE(f.t.port(), quint16(995));
+}
+
+// An account that signs in with OAuth logs in with the stored access token; without the
+// program's tokens, or without a grant, it fails before anything is sent, with the commands
+// back.
+void TestMailboxSession::oauthAccount() {
+    qputenv("CORVANE_NO_KEYCHAIN", "1");
+    Fixture f;
+    Account token{u"Token"_s, u"pop.token.example"_s, u"995"_s, u"tom"_s,
+                  QString(),  u"tom@token.example"_s};
+    token.AuthMethod = u"oauth:corp"_s;
+    f.store->insert(token);
+
+    QVERIFY2(errorOf([&] { f.session->CheckAccount(2); }).contains(u"signs in with OAuth"_s),
+             "no tokens");
+    QCOMPARE(f.t.connectCount(), 0);
+    QCOMPARE(f.view.enabled, kAll);
+
+    corvane::OAuthProvider corp;
+    corp.id = u"corp"_s;
+    corp.name = u"Corp"_s;
+    corp.clientId = u"c"_s;
+    corp.tokenUrl = QUrl(u"http://127.0.0.1:1/token"_s); // never asked: the token is valid
+    corp.authorizeUrl = QUrl(u"http://127.0.0.1:1/authorize"_s);
+    corvane::OAuthTokens tokens(corvane::SecretStore(f.dir.path()), {corp});
+    f.session->setOAuthTokens(&tokens);
+
+    // No grant yet: the login stops at the token, the connection is closed.
+    f.t.serverSays("+OK ready\r\n+OK\r\nSASL OAUTHBEARER\r\n.\r\n");
+    try {
+        f.session->CheckAccount(2);
+        QFAIL("checked without a grant");
+    } catch (const corvane::SignInRequiredError &e) {
+        QVERIFY2(e.message().startsWith(u"Could not log in to \"pop.token.example\""_s),
+                 qPrintable(e.message()));
+    }
+    QVERIFY(!f.t.isOpen());
+    QVERIFY(!f.t.takeWritten().contains("AUTH"));
+
+    tokens.storeGrant(u"corp"_s, u"tom"_s,
+                      {u"rt"_s, u"at-valid"_s, QDateTime::currentDateTimeUtc().addSecs(3600)});
+    f.t.serverSays("+OK ready\r\n+OK\r\nSASL OAUTHBEARER\r\n.\r\n+OK in\r\n+OK 0 0\r\n"
+                   "+OK\r\n.\r\n");
+    f.session->CheckAccount(2);
+    const QByteArray written = f.t.takeWritten();
+    QVERIFY2(written.contains("AUTH OAUTHBEARER " +
+                              QByteArray("n,a=tom,\x01host=pop.token.example\x01port=995\x01"
+                                         "auth=Bearer at-valid\x01\x01")
+                                  .toBase64()),
+             written.constData());
+    QVERIFY(!written.contains("USER"));
 }
 
 void TestMailboxSession::portNotANumber_data() {

@@ -1,3 +1,4 @@
+#include "core/auth/oauthprovider.h"
 #include "core/errors.h"
 #include "core/protocol/connectionsecurity.h"
 #include "core/settings/accountstore.h"
@@ -88,7 +89,7 @@ private Q_SLOTS:
             cols << q.value(1).toString();
         QCOMPARE(cols, QStringList({u"Account Name"_s, u"POP3 Server"_s, u"Port Number"_s,
                                     u"Username"_s, u"Password"_s, u"E-Mail Address"_s,
-                                    u"Security"_s, u"Trusted Authserv-Id"_s}));
+                                    u"Security"_s, u"Trusted Authserv-Id"_s, u"Auth Method"_s}));
         db.close();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(u"check"_s);
@@ -377,6 +378,38 @@ private Q_SLOTS:
         AccountStore store(path());
         QCOMPARE(store.account(0).TrustedAuthserv, u"mx.example.net"_s);
         QCOMPARE(store.account(0).Security, u"STLS"_s);
+    }
+
+    // A table of the version before the sign-in method (eight columns) gains it; its rows, and
+    // rows that older programs add later, log in with their password.
+    void tableWithTrustedIdGainsAuthMethod() {
+        makeSqlite(path(), {u"CREATE TABLE AcctList (\"Account Name\" TEXT, \"POP3 Server\" "
+                            u"TEXT, \"Port Number\" TEXT, \"Username\" TEXT, \"Password\" "
+                            u"TEXT, \"E-Mail Address\" TEXT, \"Security\" TEXT, \"Trusted "
+                            u"Authserv-Id\" TEXT)"_s,
+                            u"INSERT INTO AcctList VALUES ('Eight', 'pop.a', '995', 'u', 'p', "
+                            u"'e', 'TLS', 'mx.a')"_s});
+        {
+            AccountStore store(path());
+            const Account old = store.account(0);
+            QCOMPARE(old.AuthMethod, QString());
+            QCOMPARE(corvane::oauthProviderOfMethod(old.AuthMethod), std::optional<QString>());
+            Account signedIn = acct(u"Token"_s);
+            signedIn.AuthMethod = corvane::oauthAuthMethod(u"google"_s);
+            store.insert(signedIn);
+        }
+        makeSqlite(path(), {u"INSERT INTO AcctList (\"Account Name\", \"POP3 Server\", "
+                            u"\"Port Number\", \"Username\", \"Password\", \"E-Mail "
+                            u"Address\") VALUES ('Older', 'pop.b', '110', 'u', 'p', 'e')"_s});
+        AccountStore store(path());
+        QCOMPARE(names(store), (QStringList{u"Eight"_s, u"Token"_s, u"Older"_s}));
+        QCOMPARE(store.account(0).TrustedAuthserv, u"mx.a"_s);
+        QCOMPARE(store.account(1).AuthMethod, u"oauth:google"_s);
+        QCOMPARE(corvane::oauthProviderOfMethod(store.account(1).AuthMethod),
+                 std::optional(u"google"_s));
+        QCOMPARE(store.account(2).AuthMethod, QString());
+        store.setCurrentRow(1);
+        QCOMPARE(store.value(AccountStore::ColAuthMethod), u"oauth:google"_s);
     }
 
     void valuesSurviveReopening() {

@@ -49,7 +49,7 @@ const QByteArray kNewFile = "[Options]\r\n"
                             "supportaddress=support@corvane.example.org\r\n"
                             "notify=0\r\n"
                             "pop3pipelining=1\r\nsmtpsecurity=\r\nsmtpuser=\r\nlearning=1\r\n"
-                            "learnspam=70\r\nlearnham=10\r\nlearnveto=1\r\nbodylines=20\r\n"
+                            "learnspam=70\r\nlearnham=10\r\nlearnveto=1\r\nbodylines=20\r\nsmtpauth=\r\n"
                             "[Count]\r\n"
                             "deletecount=0\r\n"
                             "[Blacklist]\r\n"
@@ -198,7 +198,7 @@ private Q_SLOTS:
                            "website=https://corvane.example.org/\r\n"
                            "supportaddress=support@corvane.example.org\r\nnotify="
                            "0\r\npop3pipelining=1\r\nsmtpsecurity=\r\nsmtpuser=\r\nlearning=1\r\n"
-                           "learnspam=70\r\nlearnham=10\r\nlearnveto=1\r\nbodylines=20\r\n"
+                           "learnspam=70\r\nlearnham=10\r\nlearnveto=1\r\nbodylines=20\r\nsmtpauth=\r\n"
                            "[Count]\r\ndeletecount=42\r\n"));
         // Every key is there, booleans as 1 or 0, and it all reads back the same.
         const Loaded again = readFrom(path());

@@ -306,6 +306,47 @@ private Q_SLOTS:
         QVERIFY(m_run->prompts.shown.isEmpty());
     }
 
+    // Choosing a provider that signs in with OAuth fills its server in, sets the password
+    // aside and stores the method; the edit dialog shows it and keeps it, and going back to
+    // the password is stored too.
+    void oauthSignInMethod() {
+        startWith({u"Home"_s});
+        main()->addAccountAction->trigger();
+        QVERIFY(addDialog()->isVisible());
+        auto *method = addDialog()->findChild<QComboBox *>(u"signInMethodBox"_s);
+        QVERIFY(method);
+        QCOMPARE(method->currentData().toString(), u"password"_s);
+        type(addDialog(), {u"nameEdit"_s, u"userEdit"_s, u"emailEdit"_s},
+             {u"Mail"_s, u"me@gmail.com"_s, u"me@gmail.com"_s});
+        addDialog()->serverEdit->clear();
+        method->setCurrentIndex(method->findData(u"oauth:google"_s));
+        QCOMPARE(addDialog()->serverEdit->text(), u"pop.gmail.com"_s);
+        QCOMPARE(addDialog()->portEdit->text(), u"995"_s);
+        QVERIFY(!addDialog()->passwordEdit->isEnabled());
+        QVERIFY(addDialog()->findChild<QPushButton *>(u"signInButton"_s)->isEnabled());
+        QCOMPARE(addDialog()->findChild<QLabel *>(u"signInStatus"_s)->text(),
+                 u"Not signed in yet."_s);
+        addDialog()->addButton->click();
+        QVERIFY(!addDialog()->isVisible());
+        QCOMPARE(m_run->store()->account(1).AuthMethod, u"oauth:google"_s);
+        QCOMPARE(m_run->store()->account(1).Security, u"TLS"_s);
+        QCOMPARE(m_run->store()->account(1).Password, QString());
+
+        QAction *item = menuItem(main()->editAccountMenu, u"Mail"_s);
+        QVERIFY(item);
+        item->trigger();
+        QTRY_VERIFY(editDialog()->isVisible());
+        auto *shown = editDialog()->findChild<QComboBox *>(u"signInMethodBox"_s);
+        QCOMPARE(shown->currentData().toString(), u"oauth:google"_s);
+        QVERIFY(!editDialog()->passwordEdit->isEnabled());
+        shown->setCurrentIndex(shown->findData(u"password"_s));
+        QVERIFY(editDialog()->passwordEdit->isEnabled());
+        editDialog()->findChild<QPushButton *>(u"updateButton"_s)->click();
+        QVERIFY(!editDialog()->isVisible());
+        QCOMPARE(m_run->store()->account(1).AuthMethod, u"password"_s);
+        QVERIFY(m_run->prompts.shown.isEmpty());
+    }
+
     // The security choice: it follows a typed port until the user picks one, picking one moves
     // the standard port along, and the choice is stored and shown in the Accounts tab.
     void securityChoice() {
