@@ -230,8 +230,7 @@ int add(const QStringList &args) {
         return Usage;
     const bool oauth = parser.value(authOption).trimmed().startsWith(u"oauth:"_s);
     const bool discover = !parser.isSet(serverOption) && parser.isSet(emailOption) && !oauth;
-    if (!discover &&
-        (!parser.isSet(nameOption) || (!parser.isSet(serverOption) && !oauth))) {
+    if (!discover && (!parser.isSet(nameOption) || (!parser.isSet(serverOption) && !oauth))) {
         err(u"corvane-cli %1: --name and --server are required (or --email alone, to find the "
             u"servers from the address)\n"_s.arg(command));
         return Usage;
@@ -263,7 +262,7 @@ int add(const QStringList &args) {
     if (!locked)
         return Failure;
     const DataDirectory &dir = locked->directory;
-    if (!parser.isSet(serverOption) && !fillFromProvider(dir, command, parser, a))
+    if (oauth && !parser.isSet(serverOption) && !fillFromProvider(dir, command, parser, a))
         return Failure;
     AccountStore store(dir.filePath(kStoreFile));
     if (store.hasAccountName(a.AccountName)) {
