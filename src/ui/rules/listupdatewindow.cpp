@@ -56,7 +56,7 @@ ListUpdateWindow::ListUpdateWindow(RuleLists &lists, Settings &settings, Prompts
                                    QString updatesFolder, QWidget *parent)
     : QDialog(parent, Qt::Tool), m_lists(lists), m_settings(settings), m_prompts(prompts),
       m_folder(std::move(updatesFolder)), m_fetcher(std::make_unique<HttpFetcher>()) {
-    setObjectName(u"Form7"_s);
+    setObjectName(u"ListUpdateWindow"_s);
     setWindowTitle(Caption);
     setModal(false);
 

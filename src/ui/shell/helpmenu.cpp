@@ -25,10 +25,10 @@ HelpMenu::HelpMenu(MainWindow *main, const Settings &settings)
       m_programDirectory(QCoreApplication::applicationDirPath()) {
     setObjectName(u"HelpMenu"_s);
     connect(main->helpAction, &QAction::triggered, this, &HelpMenu::Help2Click);
-    connect(main->contactSupportAction, &QAction::triggered, this, &HelpMenu::Contactsupport1Click);
-    connect(main->visitWebsiteAction, &QAction::triggered, this, &HelpMenu::VistWebsite1Click);
-    connect(main->aboutAction, &QAction::triggered, this, &HelpMenu::About1Click);
-    connect(main->aboutQtAction, &QAction::triggered, this, &HelpMenu::AboutQt1Click);
+    connect(main->contactSupportAction, &QAction::triggered, this, &HelpMenu::contactSupport);
+    connect(main->visitWebsiteAction, &QAction::triggered, this, &HelpMenu::visitWebsite);
+    connect(main->aboutAction, &QAction::triggered, this, &HelpMenu::showAbout);
+    connect(main->aboutQtAction, &QAction::triggered, this, &HelpMenu::showAboutQt);
     for (QAction *item : {main->helpAction, main->contactSupportAction, main->visitWebsiteAction,
                           main->aboutAction, main->aboutQtAction})
         main->setCommandAvailable(item, true);
@@ -79,17 +79,17 @@ void HelpMenu::Help2Click() {
     open(helpUrl());
 }
 
-void HelpMenu::Contactsupport1Click() {
+void HelpMenu::contactSupport() {
     if (m_settings.supportaddress.trimmed().isEmpty())
         return;
     open(supportUrl());
 }
 
-void HelpMenu::VistWebsite1Click() {
+void HelpMenu::visitWebsite() {
     open(websiteUrl());
 }
 
-void HelpMenu::About1Click() {
+void HelpMenu::showAbout() {
     if (!m_about) {
         m_about = new QMessageBox(m_main);
         m_about->setObjectName(u"AboutBox"_s);
@@ -116,7 +116,7 @@ void HelpMenu::About1Click() {
     m_about->activateWindow();
 }
 
-void HelpMenu::AboutQt1Click() {
+void HelpMenu::showAboutQt() {
     QMessageBox::aboutQt(m_main, u"About Qt"_s);
 }
 

@@ -56,10 +56,10 @@ public:
 
 public Q_SLOTS:
     void Help2Click();
-    void Contactsupport1Click();
-    void VistWebsite1Click();
-    void About1Click();
-    void AboutQt1Click();
+    void contactSupport();
+    void visitWebsite();
+    void showAbout();
+    void showAboutQt();
 
 private:
     void open(const QUrl &url);

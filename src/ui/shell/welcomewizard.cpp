@@ -41,7 +41,7 @@ QPushButton *link(const QString &name, const QString &caption, QWidget *parent) 
 
 WelcomeWizard::WelcomeWizard(const Settings &settings, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), m_settings(settings) {
-    setObjectName(u"Form10"_s);
+    setObjectName(u"WelcomeWizard"_s);
     setWindowTitle(u"Welcome"_s);
     setModal(false);
 
@@ -66,7 +66,7 @@ WelcomeWizard::WelcomeWizard(const Settings &settings, QWidget *parent)
     big.setPointSizeF(big.pointSizeF() * 1.25);
     greeting->setFont(big);
     pages->addWidget(page(
-        u"TabSheet1"_s,
+        u"welcomePage1"_s,
         {greeting,
          text(u"To make the process of getting setup and blocking spam easier this wizard will "
               u"help you get a few settings sorted and updates installed so you will be on your "
@@ -78,7 +78,7 @@ WelcomeWizard::WelcomeWizard(const Settings &settings, QWidget *parent)
     addAccountLink =
         link(u"addAccountLink"_s, u"Got all that? Click here to add the account"_s, this);
     pages->addWidget(page(
-        u"TabSheet2"_s,
+        u"welcomePage2"_s,
         {text(u"Here we need to setup an account. There is no limit of accounts you can have and "
               u"you can always add, edit or delete accounts at a later date in the options "
               u"area."_s,
@@ -99,7 +99,7 @@ WelcomeWizard::WelcomeWizard(const Settings &settings, QWidget *parent)
     listUpdateLink =
         link(u"listUpdateLink"_s, u"Want to get the current master list? Click here"_s, this);
     pages->addWidget(page(
-        u"TabSheet3"_s,
+        u"welcomePage3"_s,
         {text(u"A big part of the program is the ability to use other people's black lists. How "
               u"it works is, if you add something to your black list - then when you submit that "
               u"black list in the item will get put on the 'master list'. Anyone with the "
@@ -120,7 +120,7 @@ WelcomeWizard::WelcomeWizard(const Settings &settings, QWidget *parent)
     supportLabel->setOpenExternalLinks(true);
     supportLabel->setTextInteractionFlags(Qt::TextBrowserInteraction);
     pages->addWidget(
-        page(u"TabSheet4"_s,
+        page(u"welcomePage4"_s,
              {text(u"Thank you for your time the process is now complete"_s, this), supportLabel,
               text(u"Be sure to have a quick flick through the help guide which has Frequently "
                    u"Asked Questions and also tips on the best methods in fighting spam."_s,

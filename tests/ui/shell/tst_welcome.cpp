@@ -129,7 +129,7 @@ private Q_SLOTS:
         for (int i = 0; i < nexts; ++i)
             QTest::mouseClick(welcome->nextButton, Qt::LeftButton);
         QCOMPARE(welcome->currentPage(), nexts);
-        QCOMPARE(welcome->pages->currentWidget()->objectName(), u"TabSheet%1"_s.arg(nexts + 1));
+        QCOMPARE(welcome->pages->currentWidget()->objectName(), u"welcomePage%1"_s.arg(nexts + 1));
         QCOMPARE(welcome->previousButton->isEnabled(), previous);
         QCOMPARE(welcome->nextButton->isEnabled(), next);
         QCOMPARE(welcome->finishButton->isEnabled(), finish);
